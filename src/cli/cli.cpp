@@ -2,13 +2,77 @@
 
 #include <ostream>
 
+#include "cli/command.h"
+#include "core/platform/settings_location.h"
+
 namespace norvane::cli {
+namespace {
+
+constexpr Command kCommands[] = {
+    {"walk", "IMAGE", "print every stamp, note and sample of a history image", RunWalk},
+    {"window", "IMAGE [--pos N] [--json]", "show the 60-sample chart window at byte position N", RunWindow},
+};
+
+void PrintUsage(std::ostream& os) {
+  os << "usage: norvane-cli [--settings FILE] [--model NAME] COMMAND [ARGS]\n\ncommands:\n";
+  for (const Command& c : kCommands) {
+    std::string head = std::string(c.name) + " " + std::string(c.synopsis);
+    os << "  " << head << std::string(head.size() < 36 ? 36 - head.size() : 1, ' ') << c.summary << "\n";
+  }
+  os << "\noptions:\n"
+        "  --settings FILE                     settings file (default: $NORVANE_SETTINGS, else\n"
+        "                                      ~/.config/norvane-data-viewer/settings.reg)\n"
+        "  --model NAME                        counter model as the model list names it, e.g. ZQT-400\n"
+        "  -h, --help                          show this text\n"
+        "\nexit codes: 0 success, 1 failure, 2 usage error\n";
+}
+
+int UsageFailure(std::ostream& err, std::string_view message) {
+  err << "norvane-cli: " << message << "\n";
+  PrintUsage(err);
+  return kExitUsage;
+}
+
+}  // namespace
+
+int CommandContext::Fail(std::string_view message) const {
+  err << "norvane-cli: " << message << "\n";
+  return kExitFailure;
+}
+
+int CommandContext::Usage(std::string_view message) const {
+  err << "norvane-cli: " << message << "\n"
+      << "usage: norvane-cli [--settings FILE] [--model NAME] " << command.name << " " << command.synopsis << "\n";
+  return kExitUsage;
+}
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  (void)args;
-  (void)out;
-  err << "usage: norvane-cli COMMAND\n";
-  return 2;
+  std::vector<std::string> rest;
+  std::optional<std::filesystem::path> settings;
+  std::optional<std::string> model;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-h" || a == "--help" || a == "help") {
+      PrintUsage(out);
+      return kExitOk;
+    }
+    if (a == "--settings" || a == "--model") {
+      if (i + 1 >= args.size()) return UsageFailure(err, a + " needs a value");
+      if (a == "--settings") settings = args[++i];
+      else model = args[++i];
+      continue;
+    }
+    rest.push_back(a);
+  }
+  if (rest.empty()) return UsageFailure(err, "no command given");
+
+  for (const Command& command : kCommands) {
+    if (rest.front() != command.name) continue;
+    CommandContext context{command, {rest.begin() + 1, rest.end()}, settings ? *settings : DefaultSettingsPath(),
+                           model, out, err};
+    return command.run(context);
+  }
+  return UsageFailure(err, "unknown command '" + rest.front() + "'");
 }
 
 }  // namespace norvane::cli

@@ -4,14 +4,133 @@
 
 #include <sstream>
 
-namespace norvane::cli {
+#include "tests/core/history/image_builder.h"
+#include "tests/core/settings/temp_dir.h"
+
+namespace norvane {
 namespace {
 
-TEST(Cli, NoArgumentsIsAUsageError) {
-  std::ostringstream out, err;
-  EXPECT_EQ(cli::Run({}, out, err), 2);
-  EXPECT_NE(err.str().find("usage"), std::string::npos);
+using testing::Hex;
+using testing::operator+;
+using testing::Repeat;
+using testing::Stamp;
+using testing::TempDir;
+using testing::WriteAll;
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  Result Run(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--settings", (dir_ / "settings.reg").string()});
+    std::ostringstream out, err;
+    const int code = cli::Run(args, out, err);
+    return {code, out.str(), err.str()};
+  }
+  std::string Image(const std::string& name, const std::vector<uint8_t>& bytes) {
+    WriteAll(dir_ / name, std::string(bytes.begin(), bytes.end()));
+    return (dir_ / name).string();
+  }
+  void Settings(std::string_view values) {
+    WriteAll(dir_ / "settings.reg",
+             "Windows Registry Editor Version 5.00\r\n\r\n"
+             "[HKEY_CURRENT_USER\\Software\\Norvane Data Viewer\\Settings]\r\n" +
+                 std::string(values));
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(CliTest, WalkPrintsOneLinePerEvent) {
+  const auto image = Hex("01 02") + Stamp(24, 2, 29, 12, 5, 0, 1) + Hex("0A 55 AA 02 03 41 0A 42 0D FF 55 AA 01 01 2C");
+  const Result r = Run({"walk", Image("h.bin", image)});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "stamp 2 2024-02-29 12:05:00 1\n"
+            "sample 14 10\n"
+            "note 15 A\\x0AB\n"
+            "sample 22 13\n"
+            "sample 24 300\n");
+}
+
+TEST_F(CliTest, WindowAsTextAndJson) {
+  const auto image = Stamp(24, 1, 31, 12, 5, 0, 2) + Repeat(10, 100) + Stamp(24, 1, 31, 14, 0, 0, 2) +
+                     Hex("55 AA 02 02 22 5C") + Repeat(20, 100);
+  const std::string path = Image("h.bin", image);
+
+  Result r = Run({"window", path});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("position   0\n"), std::string::npos);
+  EXPECT_NE(r.out.find("sum        600\n"), std::string::npos);
+  EXPECT_NE(r.out.find("rate       CPM:600\n"), std::string::npos);  // no stamp search at position 0
+  EXPECT_NE(r.out.find("dose       -\n"), std::string::npos);
+  EXPECT_NE(r.out.find("time       01-31-2024 12:05:00\n"), std::string::npos);
+  EXPECT_NE(r.out.find("first_step 13\n"), std::string::npos);
+
+  r = Run({"window", path, "--pos", "132", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "{\"position\":132,\"values\":[" + [] {
+    std::string v = "20";
+    for (int i = 1; i < 60; ++i) v += ",20";
+    return v;
+  }() + "],\"types\":[" + [] {
+    std::string v = "2";
+    for (int i = 1; i < 60; ++i) v += ",2";
+    return v;
+  }() + "],\"sum\":1200,\"rate\":\"ACPM:20\",\"dose\":\"0.130 uSv/h\",\"time\":\"01-31-2024 14:00:00\","
+        "\"note\":\"\\\"\\\\\",\"first_step\":0}\n");
+}
+
+TEST_F(CliTest, ModelComesFromOptionFileSizeOrSettings) {
+  // Samples stored after the 64 KiB history of a ZQT-100 belong to its configuration block.
+  auto image = Stamp(24, 1, 1, 0, 0, 0, 1) + Repeat(0xFF, 0x10000 - 12) + Repeat(7, 256);
+  EXPECT_EQ(Run({"walk", Image("dump.bin", image)}).out, "stamp 0 2024-01-01 00:00:00 1\n");
+
+  image.push_back(7);  // no model's size fits any more: the settings' model decides
+  const std::string odd = Image("odd.bin", image);
+  EXPECT_EQ(Run({"walk", odd}).out.size(), 30u + 257 * 15);  // ZQT-400, the first entry: 1 MiB
+  Settings("\"nLastGeigerCounterSelected\"=dword:00000004\r\n");
+  EXPECT_EQ(Run({"walk", odd}).out, "stamp 0 2024-01-01 00:00:00 1\n");
+  EXPECT_EQ(Run({"--model", "ZQT-LT", "walk", odd}).out.size(), 30u + 257 * 15);
+}
+
+TEST_F(CliTest, CalibrationFromTheSettingsDrivesTheDoseText) {
+  Settings("\"uSVCAL0CPM\"=dword:00000064\r\n\"uSVCAL0uSv\"=\"1.0\"\r\n");
+  const auto image = Repeat(1, 40) + Stamp(24, 1, 1, 0, 0, 0, 1) + Repeat(1, 100);
+  const Result r = Run({"window", Image("h.bin", image), "--pos", "40", "--json"});
+  EXPECT_NE(r.out.find("\"dose\":\"0.600 uSv/h\""), std::string::npos) << r.out;  // 60 CPM at 1/100 per CPM
+}
+
+TEST_F(CliTest, FailuresAndUsageErrors) {
+  const std::string image = Image("h.bin", Stamp(24, 1, 1, 0, 0, 0, 1));
+  Result r = Run({"walk", (dir_ / "missing.bin").string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("missing.bin"), std::string::npos);
+  EXPECT_NE(r.err.find("No such file"), std::string::npos);
+
+  r = Run({"walk", dir_.path().string()});
+  EXPECT_EQ(r.code, 1);
+
+  r = Run({"--model", "ZQT-999", "walk", image});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("ZQT-999"), std::string::npos);
+
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"frobnicate"}, {"walk"}, {"walk", image, image}, {"window", image, "--pos"},
+           {"window", image, "--pos", "12x"}, {"window", image, "--colour"}, {"--settings"}}) {
+    r = Run(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("usage: norvane-cli"), std::string::npos);
+  }
+
+  r = Run({"--help"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("window IMAGE [--pos N] [--json]"), std::string::npos);
 }
 
 }  // namespace
-}  // namespace norvane::cli
+}  // namespace norvane

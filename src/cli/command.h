@@ -1,0 +1,43 @@
+// What every norvane-cli command receives, and the table the dispatcher reads.
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvane::cli {
+
+struct Command;
+
+struct CommandContext {
+  const Command& command;
+  std::vector<std::string> args;  // after the command word, global options removed
+  std::filesystem::path settings_path;
+  std::optional<std::string> model;  // --model
+  std::ostream& out;
+  std::ostream& err;
+
+  // One clear line on stderr; returns the failure exit code.
+  int Fail(std::string_view message) const;
+  // The problem and this command's usage on stderr; returns the usage exit code.
+  int Usage(std::string_view message) const;
+};
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct Command {
+  std::string_view name;
+  std::string_view synopsis;  // arguments, as the usage shows them
+  std::string_view summary;
+  int (*run)(CommandContext& context);
+};
+
+int RunWalk(CommandContext& context);
+int RunWindow(CommandContext& context);
+
+}  // namespace norvane::cli

@@ -1,0 +1,163 @@
+// walk and window: decode a history image offline, as the window would after loading it.
+#include <charconv>
+#include <ostream>
+
+#include "cli/command.h"
+#include "core/common/text_format.h"
+#include "core/history/data_set.h"
+#include "core/platform/file_read.h"
+#include "core/settings/settings_store.h"
+
+namespace norvane::cli {
+namespace {
+
+// Which model an image belongs to: --model, else the first list entry whose history size fits
+// the file (a dump may carry a 256- or 512-byte configuration block), else the settings' choice.
+std::optional<std::string_view> ChooseModel(const CommandContext& context, uint64_t file_size,
+                                            const Settings& settings) {
+  if (context.model) {
+    const int index = ModelListIndex(*context.model);
+    if (index < 0) return std::nullopt;
+    return kModelList[static_cast<size_t>(index)];
+  }
+  for (std::string_view entry : kModelList) {
+    const uint64_t size = ModelForName(entry).image_size;
+    if (file_size == size || file_size == size + 256 || file_size == size + 512) return entry;
+  }
+  return ModelListEntry(settings.last_geiger_counter_selected);
+}
+
+// Loads IMAGE into the data set with the settings' conversion table. Returns an exit code.
+int LoadImage(const CommandContext& context, const std::string& path, DataSet& data) {
+  std::string error;
+  // The largest image is 2 MiB; the file size decides the model before the bytes are taken.
+  const auto file = ReadFilePrefix(path, 0x200000 + HistoryDump::kConfigRoom, &error);
+  if (!file) return context.Fail("cannot read " + path + ": " + error);
+  const Settings settings = SettingsStore(context.settings_path).Load();
+  const auto model = ChooseModel(context, file->file_size, settings);
+  if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");
+  data.dump.SelectModel(*model);
+  data.dump.LoadImage(file->bytes);
+  data.conversion = settings.calibration;
+  return kExitOk;
+}
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c < 0x20 || c >= 0x7F) out += Format("\\x%02X", c);
+    else out += static_cast<char>(c);
+  }
+  return out;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') (out += '\\') += static_cast<char>(c);
+    else if (c < 0x20 || c >= 0x7F) out += Format("\\u%04x", c);  // note bytes read as Latin-1
+    else out += static_cast<char>(c);
+  }
+  return out + "\"";
+}
+
+// Prints walk events, buffered: a full image has millions of samples.
+class WalkPrinter : public HistoryEventSink {
+ public:
+  explicit WalkPrinter(std::ostream& out) : out_(out) {}
+  ~WalkPrinter() override { Flush(); }
+
+  void OnStamp(size_t offset, const StampTime& t, uint8_t type) override {
+    Line(Format("stamp %zu 20%02d-%02d-%02d %02d:%02d:%02d %d", offset, t.year, t.month, t.day, t.hour, t.minute,
+                t.second, type));
+  }
+  void OnNote(size_t offset, std::string_view text) override {
+    Line(Format("note %zu ", offset) + Printable(text));
+  }
+  void OnSample(size_t offset, uint32_t value) override { Line(Format("sample %zu %u", offset, value)); }
+
+ private:
+  void Line(const std::string& line) {
+    buffer_ += line;
+    buffer_ += '\n';
+    if (buffer_.size() > (1u << 16)) Flush();
+  }
+  void Flush() {
+    out_ << buffer_;
+    buffer_.clear();
+  }
+
+  std::ostream& out_;
+  std::string buffer_;
+};
+
+template <typename Array>
+std::string Joined(const Array& values, const char* separator) {
+  std::string out;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i) out += separator;
+    out += std::to_string(values[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+int RunWalk(CommandContext& context) {
+  if (context.args.size() != 1 || context.args[0].starts_with("--"))
+    return context.Usage(context.args.empty() ? "walk needs an IMAGE" : "walk takes one IMAGE");
+  DataSet data(0);
+  if (int code = LoadImage(context, context.args[0], data)) return code;
+  WalkPrinter printer(context.out);
+  HistoryWalk(data.dump.image().data(), data.dump.image_size(), printer);
+  return kExitOk;
+}
+
+int RunWindow(CommandContext& context) {
+  std::optional<std::string> image;
+  std::optional<size_t> pos;
+  bool json = false;
+  for (size_t i = 0; i < context.args.size(); ++i) {
+    const std::string& a = context.args[i];
+    if (a == "--json") {
+      json = true;
+    } else if (a == "--pos") {
+      if (i + 1 >= context.args.size()) return context.Usage("--pos needs a byte position");
+      const std::string& text = context.args[++i];
+      size_t value = 0;
+      auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (ec != std::errc{} || end != text.data() + text.size())
+        return context.Usage("--pos needs a byte position, not '" + text + "'");
+      pos = value;
+    } else if (!image && !a.starts_with("--")) {
+      image = a;
+    } else {
+      return context.Usage("unexpected argument '" + a + "'");
+    }
+  }
+  if (!image) return context.Usage("window needs an IMAGE");
+
+  DataSet data(0);
+  if (int code = LoadImage(context, *image, data)) return code;
+  // As the window does: after a load the chart shows the start, then the user scrolls.
+  data.RefillFromStart();
+  if (pos) data.Refill(*pos, false);
+
+  const HistoryWindow& w = data.window;
+  const WindowReadout& r = data.readout;
+  if (json) {
+    context.out << "{\"position\":" << w.position << ",\"values\":[" << Joined(w.values, ",") << "],\"types\":["
+                << Joined(w.types, ",") << "],\"sum\":" << w.sum << ",\"rate\":" << JsonString(r.rate)
+                << ",\"dose\":" << JsonString(r.dose) << ",\"time\":" << JsonString(r.time)
+                << ",\"note\":" << JsonString(r.note) << ",\"first_step\":" << w.first_step << "}\n";
+  } else {
+    context.out << "position   " << w.position << "\nvalues     " << Joined(w.values, " ") << "\ntypes      "
+                << Joined(w.types, " ") << "\nsum        " << w.sum << "\nrate       " << r.rate << "\ndose       "
+                << r.dose << "\ntime       " << r.time << "\nnote       " << Printable(r.note)
+                << "\nfirst_step " << w.first_step << "\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace norvane::cli
