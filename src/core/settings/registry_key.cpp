@@ -14,7 +14,9 @@ constexpr std::string_view kRoot = "HKEY_CURRENT_USER\\";
 
 std::string FullPath(std::string_view sub_key) { return std::string(kRoot).append(sub_key); }
 
-bool ValidSubKey(std::string_view sub_key) { return !sub_key.empty() && IsStorableRegistryText(sub_key); }
+bool ValidSubKey(std::string_view sub_key) {
+  return !sub_key.empty() && IsStorableRegistryText(sub_key);
+}
 
 bool ValidName(std::string_view name) { return !name.empty() && IsStorableRegistryText(name); }
 

@@ -5,7 +5,8 @@
 namespace norvane {
 namespace {
 
-const RegistryValue* Value(const RegistryDocument& doc, std::string_view section, std::string_view name) {
+const RegistryValue* Value(const RegistryDocument& doc, std::string_view section,
+                          std::string_view name) {
   const RegistrySection* s = doc.Find(section);
   return s ? s->Find(name) : nullptr;
 }
