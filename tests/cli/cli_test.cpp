@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "tests/core/history/image_builder.h"
-#include "tests/core/settings/temp_dir.h"
+#include "tests/common/temp_dir.h"
 
 namespace norvane {
 namespace {

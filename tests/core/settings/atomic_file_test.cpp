@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "tests/common/temp_dir.h"
 
 namespace norvane {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/platform/settings_location.h"
-#include "temp_dir.h"
+#include "tests/common/temp_dir.h"
 
 namespace norvane {
 namespace {

@@ -15,7 +15,7 @@ class TempDir {
   TempDir() {
     std::random_device random;
     path_ = std::filesystem::temp_directory_path() /
-            ("norvane-settings-" + std::to_string(random()) + "-" + std::to_string(random()));
+            ("norvane-test-" + std::to_string(random()) + "-" + std::to_string(random()));
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
