@@ -27,7 +27,7 @@ struct CountingSink final : HistoryEventSink {
   uint64_t stamps = 0, notes = 0, sum = 0;
 };
 
-// The walk as exports run it, with a concrete sink the compiler can inline.
+// The walk with a concrete sink type.
 void BM_HistoryWalk(benchmark::State& state) {
   const auto& image = RealisticImage();
   for (auto _ : state) {

@@ -137,8 +137,8 @@ inline void TakeStampFields(ImageView image, int64_t pos, StampTime& stamp) {
 }  // namespace detail
 
 // Decodes image bytes [0, length) from the start and reports every stamp, note and sample.
-// A template so that a concrete sink is inlined into the byte loop (the walk of a 2 MiB image
-// runs once per export); a HistoryEventSink& works as well.
+// Takes any sink with the three On… members, a HistoryEventSink& included. Runs of one-byte
+// counts are found with memchr, so a 2 MiB image decodes in a few milliseconds.
 template <typename Sink>
 void HistoryWalk(const uint8_t* data, size_t length, Sink& sink) {
   const ImageView image(data, length);
