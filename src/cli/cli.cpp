@@ -11,10 +11,17 @@ namespace {
 constexpr Command kCommands[] = {
     {"walk", "IMAGE", "print every stamp, note and sample of a history image", RunWalk},
     {"window", "IMAGE [--pos N] [--json]", "show the 60-sample chart window at byte position N", RunWindow},
+    {"export", "IMAGE OUT [--semicolon]", "write the history CSV of an image", RunExport},
+    {"realtime-export", "IN OUT [--semicolon]", "write a realtime recording as .csv, .htm(l), .R@H, .rbn or .bin", RunRealtimeExport},
+    {"ports", "[--json]", "list the numbered serial ports", RunPorts},
+    {"identify", "[--json]", "connect to --port and identify the counter", RunIdentify},
+    {"scan", "", "try the numbered ports one by one until a counter answers", RunScan},
+    {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--pace] [--link PATH] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},
 };
 
 void PrintUsage(std::ostream& os) {
-  os << "usage: norvane-cli [--settings FILE] [--model NAME] COMMAND [ARGS]\n\ncommands:\n";
+  os << "usage: norvane-cli [--settings FILE] [--model NAME] [--port DEV] [--trace FILE] COMMAND [ARGS]\n\n"
+        "commands:\n";
   for (const Command& c : kCommands) {
     std::string head = std::string(c.name) + " " + std::string(c.synopsis);
     os << "  " << head << std::string(head.size() < 36 ? 36 - head.size() : 1, ' ') << c.summary << "\n";
@@ -23,6 +30,8 @@ void PrintUsage(std::ostream& os) {
         "  --settings FILE                     settings file (default: $NORVANE_SETTINGS, else\n"
         "                                      ~/.config/norvane-data-viewer/settings.reg)\n"
         "  --model NAME                        counter model as the model list names it, e.g. ZQT-400\n"
+        "  --port DEV                          serial port: a number from 'ports' or a device path\n"
+        "  --trace FILE                        log every byte to and from the counter as hex\n"
         "  -h, --help                          show this text\n"
         "\nexit codes: 0 success, 1 failure, 2 usage error\n";
 }
@@ -50,6 +59,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   std::vector<std::string> rest;
   std::optional<std::filesystem::path> settings;
   std::optional<std::string> model;
+  std::optional<std::string> port;
+  std::optional<std::filesystem::path> trace;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-h" || a == "--help" || a == "help") {
@@ -62,6 +73,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       else model = args[++i];
       continue;
     }
+    if (a == "--port" || a == "--trace") {
+      if (i + 1 >= args.size()) return UsageFailure(err, a + " needs a value");
+      if (a == "--port") port = args[++i];
+      else trace = args[++i];
+      continue;
+    }
     rest.push_back(a);
   }
   if (rest.empty()) return UsageFailure(err, "no command given");
@@ -69,7 +86,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   for (const Command& command : kCommands) {
     if (rest.front() != command.name) continue;
     CommandContext context{command, {rest.begin() + 1, rest.end()}, settings ? *settings : DefaultSettingsPath(),
-                           model, out, err};
+                           model, port, trace, out, err};
     return command.run(context);
   }
   return UsageFailure(err, "unknown command '" + rest.front() + "'");

@@ -17,6 +17,8 @@ struct CommandContext {
   std::vector<std::string> args;  // after the command word, global options removed
   std::filesystem::path settings_path;
   std::optional<std::string> model;  // --model
+  std::optional<std::string> port;   // --port: a port number or a device path
+  std::optional<std::filesystem::path> trace;  // --trace: hex log of the serial link
   std::ostream& out;
   std::ostream& err;
 
@@ -39,5 +41,11 @@ struct Command {
 
 int RunWalk(CommandContext& context);
 int RunWindow(CommandContext& context);
+int RunExport(CommandContext& context);
+int RunRealtimeExport(CommandContext& context);
+int RunPorts(CommandContext& context);
+int RunIdentify(CommandContext& context);
+int RunScan(CommandContext& context);
+int RunSimulate(CommandContext& context);
 
 }  // namespace norvane::cli

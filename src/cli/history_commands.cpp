@@ -3,64 +3,13 @@
 #include <ostream>
 
 #include "cli/command.h"
+#include "cli/image_loading.h"
+#include "cli/text_output.h"
 #include "core/common/text_format.h"
 #include "core/history/data_set.h"
-#include "core/platform/file_read.h"
-#include "core/settings/settings_store.h"
 
 namespace norvane::cli {
 namespace {
-
-// Which model an image belongs to: --model, else the first list entry whose history size fits
-// the file (a dump may carry a 256- or 512-byte configuration block), else the settings' choice.
-std::optional<std::string_view> ChooseModel(const CommandContext& context, uint64_t file_size,
-                                            const Settings& settings) {
-  if (context.model) {
-    const int index = ModelListIndex(*context.model);
-    if (index < 0) return std::nullopt;
-    return kModelList[static_cast<size_t>(index)];
-  }
-  for (std::string_view entry : kModelList) {
-    const uint64_t size = ModelForName(entry).image_size;
-    if (file_size == size || file_size == size + 256 || file_size == size + 512) return entry;
-  }
-  return ModelListEntry(settings.last_geiger_counter_selected);
-}
-
-// Loads IMAGE into the data set with the settings' conversion table. Returns an exit code.
-int LoadImage(const CommandContext& context, const std::string& path, DataSet& data) {
-  std::string error;
-  // The largest image is 2 MiB; the file size decides the model before the bytes are taken.
-  const auto file = ReadFilePrefix(path, 0x200000 + HistoryDump::kConfigRoom, &error);
-  if (!file) return context.Fail("cannot read " + path + ": " + error);
-  const Settings settings = SettingsStore(context.settings_path).Load();
-  const auto model = ChooseModel(context, file->file_size, settings);
-  if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");
-  data.dump.SelectModel(*model);
-  data.dump.LoadImage(file->bytes);
-  data.conversion = settings.calibration;
-  return kExitOk;
-}
-
-std::string Printable(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c < 0x20 || c >= 0x7F) out += Format("\\x%02X", c);
-    else out += static_cast<char>(c);
-  }
-  return out;
-}
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') (out += '\\') += static_cast<char>(c);
-    else if (c < 0x20 || c >= 0x7F) out += Format("\\u%04x", c);  // note bytes read as Latin-1
-    else out += static_cast<char>(c);
-  }
-  return out + "\"";
-}
 
 // Prints walk events, buffered: a full image has millions of samples.
 class WalkPrinter : public HistoryEventSink {

@@ -58,9 +58,13 @@ std::vector<uint8_t> GenerateHistory(const HistoryOptions& options) {
 
   StampTime clock{static_cast<uint8_t>(uniform(20, 26)), static_cast<uint8_t>(uniform(1, 12)),
                   static_cast<uint8_t>(uniform(1, 28)), static_cast<uint8_t>(uniform(0, 23)), 0, 0};
+  if (options.start) clock = *options.start;
+  const uint64_t day_limit = uint64_t{options.days} * 86400;
+  uint64_t elapsed = 0;  // seconds of log time since the first stamp
   static constexpr std::string_view kNotes[] = {"Basement", "Kitchen", "Flight LH454", "Granite tiles",
                                                 "Garden soil", "Car, window open"};
   for (;;) {
+    if (day_limit && elapsed >= day_limit) break;
     const bool per_minute = chance(0.3);
     const bool threshold = chance(0.1);
     const uint8_t save_type = per_minute ? (threshold ? kThresholdMinute : kEveryMinute)
@@ -79,9 +83,12 @@ std::vector<uint8_t> GenerateHistory(const HistoryOptions& options) {
       if (!out.Room(6)) break;
       out.Value(value);
       AdvanceStamp(clock, per_minute ? StampUnit::kMinute : StampUnit::kSecond);
+      elapsed += per_minute ? 60 : 1;
     }
     // The counter was off for a while before the next session.
-    for (int gap = uniform(1, 600); gap > 0; --gap) AdvanceStamp(clock, StampUnit::kMinute);
+    const int gap = uniform(1, 600);
+    for (int g = 0; g < gap; ++g) AdvanceStamp(clock, StampUnit::kMinute);
+    elapsed += 60 * static_cast<uint64_t>(gap);
   }
   return image;
 }

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
+
+#include "core/history/record_stream.h"
 
 namespace norvane::sim {
 
@@ -11,6 +14,8 @@ struct HistoryOptions {
   double filled_fraction = 0.75;  // the rest stays erased (0xFF)
   double mean_cps = 0.4;          // background counts per second
   uint32_t seed = 1;
+  uint32_t days = 0;                // stop starting sessions after this many days; 0: no limit
+  std::optional<StampTime> start;   // the first stamp; a random date when empty
 };
 
 // Sessions of per-second and per-minute logging, each opened by a time stamp, some with a note

@@ -25,6 +25,15 @@ void RealtimeSeries::StartSession(const StampTime& t) {
                   kMarker0, kMarker1, kEverySecond};
 }
 
+void RealtimeSeries::Restore(std::time_t start_time, const StampTime& start, std::span<const uint32_t> counts) {
+  StartSession(start);
+  start_time_ = start_time;
+  elapsed_ = 0;
+  count_ = static_cast<uint32_t>(std::min<size_t>(counts.size(), kCapacity));
+  std::copy_n(counts.begin(), count_, samples_.begin());
+  for (uint32_t i = 0; i < count_; ++i) total_ += samples_[i];
+}
+
 bool RealtimeSeries::Append(uint32_t value) {
   if (full()) return false;
   samples_[count_++] = value;

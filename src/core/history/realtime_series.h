@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <span>
 #include <vector>
 
 #include "core/history/record_stream.h"
@@ -23,6 +24,10 @@ class RealtimeSeries {
   // A new monitoring session: empties the samples and writes the start stamp from the local
   // time, but keeps the start time and the elapsed seconds.
   void StartSession(const StampTime& local_now);
+
+  // Takes a saved recording back: slot i holds counts[i] and the count is their number (at most a
+  // day; the rest is dropped). The padding slots are whatever the recording holds.
+  void Restore(std::time_t start_time, const StampTime& start, std::span<const uint32_t> counts);
 
   // Stores one second's full count. False when the day is full (the caller saves and resets
   // first), and the value is dropped.

@@ -1,0 +1,183 @@
+// ports, identify and scan: finding a counter and telling what it is.
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <thread>
+
+#include "cli/command.h"
+#include "cli/stream_notifier.h"
+#include "cli/text_output.h"
+#include "core/common/clock.h"
+#include "core/common/text_format.h"
+#include "core/protocol/auto_scan.h"
+#include "core/protocol/device_session.h"
+#include "core/protocol/model_table.h"
+#include "core/serial/link_trace.h"
+#include "core/serial/port_catalogue.h"
+#include "core/settings/settings_store.h"
+
+namespace norvane::cli {
+namespace {
+
+// Everything one device command needs, built in the order it must be torn down in reverse:
+// the reader stops before the link closes, the link closes before the trace goes.
+struct DeviceRig {
+  DeviceRig(PortCatalogue catalogue, std::ostream& err, StreamNotifier::Answer answer)
+      : ports(std::move(catalogue)), notifier(err, std::move(answer)), link(ports, notifier),
+        reader(link, buffer, notifier),
+        session({link, buffer, reader, notifier, state, nullptr, nullptr}) {}
+  ~DeviceRig() {
+    reader.Stop();
+    link.Close();
+    link.SetTrace(nullptr);
+  }
+
+  PortCatalogue ports;
+  StreamNotifier notifier;
+  CSerialLink link;
+  ReceiveBuffer buffer;
+  DeviceState state;
+  ReaderThread reader;
+  DeviceSession session;
+};
+
+// Opens the --trace file, or says why it cannot. The stream and the trace outlive the rig.
+struct TraceFile {
+  std::ofstream stream;
+  std::unique_ptr<LinkTrace> trace;
+};
+
+std::optional<std::string> OpenTrace(const CommandContext& context, TraceFile& file) {
+  if (!context.trace) return std::nullopt;
+  file.stream.open(*context.trace, std::ios::out | std::ios::trunc);
+  if (!file.stream) return "cannot write the trace file " + context.trace->string();
+  const LocalTime t = SystemClock().LocalNow();
+  file.trace = std::make_unique<LinkTrace>(
+      file.stream, Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second));
+  return std::nullopt;
+}
+
+std::vector<std::string> ExtraPaths(const CommandContext& context) {
+  if (context.port && context.port->find('/') != std::string::npos) return {*context.port};
+  return {};
+}
+
+// The model list entry to apply before connecting, as the Connect button does: --model, else
+// the one the settings remember. Empty (with a message) for an unknown --model.
+std::optional<int> ChosenModel(const CommandContext& context) {
+  if (context.model) {
+    const int index = ModelListIndex(*context.model);
+    if (index < 0) return std::nullopt;
+    return index;
+  }
+  const Settings settings = SettingsStore(context.settings_path).Load();
+  const uint32_t index = settings.last_geiger_counter_selected;
+  return index < kModelList.size() ? static_cast<int>(index) : 0;
+}
+
+bool OnlyJsonFlag(const CommandContext& context, bool& json) {
+  json = false;
+  for (const std::string& a : context.args) {
+    if (a != "--json") return false;
+    json = true;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunPorts(CommandContext& context) {
+  bool json = false;
+  if (!OnlyJsonFlag(context, json)) return context.Usage("unexpected argument '" + context.args.front() + "'");
+  PortCatalogue ports = PortCatalogue::DiscoverMachine(ExtraPaths(context));
+  if (json) {
+    context.out << "[";
+    for (const PortEntry& p : ports.ports())
+      context.out << (p.number > 1 ? "," : "") << "{\"number\":" << p.number << ",\"path\":" << JsonString(p.path)
+                  << ",\"description\":" << JsonString(p.description) << "}";
+    context.out << "]\n";
+    return kExitOk;
+  }
+  if (ports.ports().empty()) context.out << "no serial ports found\n";
+  for (const PortEntry& p : ports.ports())
+    context.out << Format("%3d  %-20s  ", p.number, p.path.c_str()) << p.description << "\n";
+  return kExitOk;
+}
+
+int RunIdentify(CommandContext& context) {
+  bool json = false;
+  if (!OnlyJsonFlag(context, json)) return context.Usage("unexpected argument '" + context.args.front() + "'");
+  if (!context.port) return context.Usage("identify needs --port DEV");
+  const std::optional<int> model = ChosenModel(context);
+  if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");
+  TraceFile trace;
+  if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
+
+  DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), context.err, {});
+  const std::optional<int> port = rig.ports.Resolve(*context.port);
+  if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
+  rig.link.SetTrace(trace.trace.get());
+
+  rig.session.SelectModelFromList(*model);
+  const IdentifyResult result = rig.session.ConnectAndIdentify(*port);
+  if (!result.port_open) return context.Fail(Format("COM%d could not be opened", *port));
+  if (!result.family) return context.Fail("Please try again!");
+
+  const std::string_view entry = ModelListEntry(static_cast<uint32_t>(rig.state.selected_model));
+  const uint32_t memory = ModelForName(entry).image_size;
+  const int version = rig.state.firmware_version.load();
+  if (json) {
+    context.out << "{\"reply\":" << JsonString(result.reply) << ",\"family\":" << *result.family
+                << ",\"version\":" << version << ",\"model\":" << JsonString(entry) << ",\"memory_size\":" << memory
+                << "}\n";
+  } else {
+    context.out << "reply        " << Printable(result.reply) << "\nfamily       " << *result.family
+                << "\nversion      " << version << "\nmodel        " << entry << "\nmemory_size  " << memory << "\n";
+  }
+  return kExitOk;
+}
+
+int RunScan(CommandContext& context) {
+  if (!context.args.empty()) return context.Usage("unexpected argument '" + context.args.front() + "'");
+  const std::optional<int> model = ChosenModel(context);
+  if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");
+  TraceFile trace;
+  if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
+
+  // Every 16 ports the window asks whether to go on; here the answer is yes while the next
+  // candidate is still a port of the list.
+  DeviceState* state = nullptr;
+  size_t listed = 0;
+  DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), context.err,
+                [&state, &listed](std::string_view) {
+                  return state && state->current_port >= 1 && static_cast<size_t>(state->current_port) <= listed;
+                });
+  state = &rig.state;
+  listed = rig.ports.ports().size();
+  rig.link.SetTrace(trace.trace.get());
+
+  rig.session.SelectModelFromList(*model);
+  AutoScan scan(rig.session);
+  std::this_thread::sleep_for(scan.Start());
+  for (;;) {
+    const AutoScan::Step step = scan.RunStep();
+    if (step.outcome == AutoScan::Outcome::kContinue) {
+      std::this_thread::sleep_for(step.next);
+      continue;
+    }
+    if (step.outcome != AutoScan::Outcome::kFound) return context.Fail("no counter found");
+    break;
+  }
+  const IdentifyResult& found = scan.identified();
+  if (!found.port_open) return context.Fail(Format("COM%d could not be opened", rig.state.current_port));
+  if (!found.family) return context.Fail("Please try again!");
+  const int port = rig.state.current_port;
+  const auto path = rig.ports.PathOf(port);
+  context.out << "port         " << port << "\npath         " << (path ? *path : std::string("-"))
+              << "\nreply        " << Printable(found.reply) << "\nfamily       " << *found.family
+              << "\nversion      " << rig.state.firmware_version.load() << "\nmodel        "
+              << ModelListEntry(static_cast<uint32_t>(rig.state.selected_model)) << "\n";
+  return kExitOk;
+}
+
+}  // namespace norvane::cli

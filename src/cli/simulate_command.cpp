@@ -1,0 +1,167 @@
+// simulate: a counter on a pseudo-terminal, for trying the program and its tests without hardware.
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <ostream>
+
+#include "cli/command.h"
+#include "core/common/clock.h"
+#include "core/platform/file_read.h"
+#include "core/protocol/model_table.h"
+#include "sim/config_area.h"
+#include "sim/pty_transport.h"
+#include "sim/simulated_counter.h"
+#include "sim/stop_signals.h"
+
+namespace norvane::cli {
+namespace {
+
+constexpr std::string_view kDefaultModel = "ZQT-400";
+constexpr size_t kVersionLimit = 20;  // the length of the version reply
+// Long enough for the program's 5000 ms wait after a factory reset to matter.
+constexpr sim::SimTime kRestartTime = std::chrono::seconds(2);
+
+bool EndsWithNoCase(std::string_view text, std::string_view end) {
+  if (text.size() < end.size()) return false;
+  for (size_t i = 0; i < end.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + i])) != end[i]) return false;
+  return true;
+}
+
+// A configuration file as the program saves it: raw bytes, or (".csv") one line of signed
+// decimals each followed by a comma.
+std::vector<uint8_t> ConfigFromFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  if (!EndsWithNoCase(path, ".csv")) return bytes;
+  std::vector<uint8_t> out;
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  for (size_t comma; out.size() < sim::kConfigAreaSize && (comma = text.find(',')) != std::string_view::npos &&
+                     comma > 0;) {
+    out.push_back(static_cast<uint8_t>(std::atoi(std::string(text.substr(0, comma)).c_str())));
+    text.remove_prefix(comma + 1);
+  }
+  return out;
+}
+
+const sim::CounterModel* ChooseModel(const CommandContext& context, const std::optional<std::string>& version) {
+  if (context.model) return sim::FindCounterModel(*context.model);
+  if (version) {
+    // The counter whose family the reply names, so it speaks as the program will expect.
+    const int family = sim::FamilyForVersionText(*version);
+    for (const sim::CounterModel& m : sim::CounterModels())
+      if (m.family == family) return &m;
+  }
+  return sim::FindCounterModel(kDefaultModel);
+}
+
+std::string KnownModels() {
+  std::string names;
+  for (const sim::CounterModel& m : sim::CounterModels()) names += (names.empty() ? "" : ", ") + std::string(m.name);
+  return names;
+}
+
+}  // namespace
+
+int RunSimulate(CommandContext& context) {
+  std::optional<std::string> version, history_path, config_path, link;
+  double cpm = 24;
+  uint32_t seed = 1;
+  bool pace = false;
+  sim::Faults faults;
+
+  const std::vector<std::string>& args = context.args;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--pace") {
+      pace = true;
+      continue;
+    }
+    if (a != "--version" && a != "--history" && a != "--config" && a != "--cpm" && a != "--seed" &&
+        a != "--link" && a != "--fault")
+      return context.Usage("unknown argument '" + a + "'");
+    if (i + 1 >= args.size()) return context.Usage(a + " needs a value");
+    const std::string& value = args[++i];
+    if (a == "--version") {
+      if (value.size() > kVersionLimit) return context.Usage("--version takes at most 20 characters");
+      version = value;
+    } else if (a == "--history") {
+      history_path = value;
+    } else if (a == "--config") {
+      config_path = value;
+    } else if (a == "--link") {
+      link = value;
+    } else if (a == "--cpm") {
+      const char* end = value.data() + value.size();
+      const auto [p, ec] = std::from_chars(value.data(), end, cpm);
+      if (ec != std::errc{} || p != end || !(cpm >= 0 && cpm <= 1e6))
+        return context.Usage("--cpm takes a number of counts per minute from 0 to 1000000");
+    } else if (a == "--seed") {
+      const char* end = value.data() + value.size();
+      const auto [p, ec] = std::from_chars(value.data(), end, seed);
+      if (ec != std::errc{} || p != end) return context.Usage("--seed takes a whole number from 0 to 4294967295");
+    } else {
+      std::string error;
+      if (!sim::ParseFault(value, faults, &error))
+        return context.Usage(error + "\nfaults:\n" + std::string(sim::FaultHelp()));
+    }
+  }
+
+  const sim::CounterModel* model = ChooseModel(context, version);
+  if (!model) return context.Fail("unknown model '" + *context.model + "'; the simulator knows " + KnownModels());
+
+  sim::CounterOptions options;
+  options.model = model;
+  options.version = version;
+  options.cpm = cpm;
+  options.seed = seed;
+  options.pace = pace;
+  options.restart_time = kRestartTime;
+  options.faults = faults;
+
+  const uint32_t flash_size = ModelForName(model->list_entry).image_size;
+  std::string error;
+  if (history_path) {
+    const auto file = ReadFilePrefix(*history_path, flash_size + 512, &error);
+    if (!file) return context.Fail("cannot read " + *history_path + ": " + error);
+    std::vector<uint8_t> bytes = file->bytes;
+    // A dump carries the configuration block it was saved with after the history.
+    if (file->file_size > flash_size) {
+      const uint64_t tail = file->file_size - flash_size;
+      if (!config_path && (tail == 256 || tail == 512)) {
+        options.config.emplace(bytes.begin() + flash_size, bytes.end());
+      } else {
+        context.err << "note: " << *history_path << " is longer than the " << flash_size << "-byte flash of "
+                    << model->name << "; the rest is not used" << std::endl;
+      }
+      bytes.resize(flash_size);
+    }
+    options.history = std::move(bytes);
+  }
+  if (config_path) {
+    const auto file = ReadFilePrefix(*config_path, 64 * 1024, &error);
+    if (!file) return context.Fail("cannot read " + *config_path + ": " + error);
+    std::vector<uint8_t> config = ConfigFromFile(*config_path, file->bytes);
+    if (config.empty()) return context.Fail(*config_path + " holds no configuration bytes");
+    options.config = std::move(config);
+  }
+
+  // Before the link is made and the serving thread starts: a Ctrl+C from here on is taken by the
+  // wait below, so the link is always removed.
+  sim::StopSignals signals;
+  SystemClock clock;
+  sim::SimulatedCounter counter(std::move(options), clock);
+  auto transport = sim::PtyTransport::Open(counter, &error, link ? std::optional<std::filesystem::path>(*link)
+                                                                 : std::nullopt);
+  if (!transport) return context.Fail(error);
+  if (!transport->Start(&error)) return context.Fail(error);
+
+  context.out << transport->device_path() << std::endl;
+  context.err << "simulating " << model->name << " (\"" << counter.version() << "\", family " << counter.family()
+              << ", " << counter.baud() << " baud" << (pace ? ", paced" : "") << ") on "
+              << transport->device_path() << (link ? " (" + *link + ")" : "") << "; Ctrl+C stops" << std::endl;
+  signals.Wait();
+  transport->Stop();
+  context.err << "simulator stopped" << std::endl;
+  return kExitOk;
+}
+
+}  // namespace norvane::cli

@@ -1,0 +1,82 @@
+#include "core/protocol/auto_scan.h"
+
+#include <thread>
+
+#include "core/protocol/model_identification.h"
+
+namespace norvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kFirstStep = 100ms;
+constexpr auto kAfterSilentPort = 300ms;  // opened, but nothing of ours answered
+constexpr auto kAfterClosedPort = 100ms;  // could not be opened
+
+}  // namespace
+
+std::chrono::milliseconds AutoScan::Start() {
+  DeviceState& state = session_.state();
+  if (session_.link().IsOpen()) {
+    if (state.realtime_active.exchange(false) && stop_realtime_) stop_realtime_();
+    session_.link().Close();
+  }
+  state.port_open = false;
+  state.realtime_active.store(false);
+  session_.reader().RequestStop();
+  state.current_port = 1;
+  identified_ = {};
+  active_ = true;
+  return kFirstStep;
+}
+
+AutoScan::Step AutoScan::Finish(Outcome outcome) {
+  active_ = false;
+  if (outcome != Outcome::kFound) {
+    // Nothing found: leave no reader polling a port nobody uses and no port held open.
+    session_.StopReader();
+    session_.link().Close();
+  }
+  return {outcome, 0ms};
+}
+
+AutoScan::Step AutoScan::RunStep() {
+  if (!active_) return {Outcome::kDeclined, 0ms};
+  DeviceState& state = session_.state();
+  UserNotifier& notifier = session_.notifier();
+  const int n = state.current_port;
+  if (n > kScanLastPort) {
+    notifier.Status("Norvane Geiger Counter not detected, please try again.");
+    return Finish(Outcome::kNotDetected);
+  }
+  if (n % kScanQuestionEvery == 0 &&
+      !notifier.Ask("Device not detected, \r\nContinue to check for next 16 comports?", "Auto detect comport")) {
+    notifier.Status("Can not find any comport is connected to the device.");
+    return Finish(Outcome::kDeclined);
+  }
+
+  session_.reader().RequestStop();
+  std::this_thread::sleep_for(50ms);
+  session_.StopReader();
+  // A fresh open of port n at the current family's rate, quietly: most candidates fail.
+  CSerialLink& link = session_.link();
+  link.Close();
+  std::string reply;
+  if (link.Open(n, BaudForFamily(state.family.load()))) {
+    PortSettings record{0, 8, "n", n, BaudForFamily(state.family.load()), 1};
+    if (session_.reader().Start(record, state.family.load(), false)) reply = session_.RequestVersion();
+  }
+  state.model_text = reply;
+  const bool open = link.IsOpen();
+  if (open && LooksLikeCounter(reply)) {
+    active_ = false;
+    session_.SelectModelFromList(state.selected_model);
+    state.current_port = n;
+    identified_ = session_.ConnectAndIdentify(n);
+    return {Outcome::kFound, 0ms};
+  }
+  state.current_port = n + 1;
+  return {Outcome::kContinue, open ? kAfterSilentPort : kAfterClosedPort};
+}
+
+}  // namespace norvane

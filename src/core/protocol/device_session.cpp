@@ -1,0 +1,185 @@
+#include "core/protocol/device_session.h"
+
+#include <array>
+#include <thread>
+
+#include "core/common/text_format.h"
+#include "core/protocol/command_catalogue.h"
+#include "core/protocol/exchange.h"
+#include "core/protocol/model_identification.h"
+#include "core/protocol/model_table.h"
+
+namespace norvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+void Sleep(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
+
+constexpr int kRates[] = {110,   300,   1200,  2400,   4800,   9600,   14400, 19200,
+                          28800, 38400, 57600, 115200, 230400, 460800, 921600};
+constexpr const char* kParities[] = {"n", "e", "o", "m", "s"};
+
+}  // namespace
+
+std::optional<PortSettings> MapPortDialogChoice(const PortDialogChoice& c) {
+  if (c.data_bits < 0 || c.data_bits > 4 || c.parity < 0 || c.parity > 4 || c.port < 0 || c.port > 63 ||
+      c.rate < 0 || c.rate >= static_cast<int>(std::size(kRates)) || c.stop_bits < 0 || c.stop_bits > 1 ||
+      c.flow_control < 0 || c.flow_control > 2)
+    return std::nullopt;
+  PortSettings s;
+  s.flow_control = c.flow_control;
+  s.data_bits = c.data_bits + 4;
+  s.parity = kParities[c.parity];
+  s.port = c.port + 1;
+  s.baud = kRates[c.rate];
+  s.stop_bits = c.stop_bits == 0 ? 1 : 2;
+  return s;
+}
+
+void DeviceSession::StatusReason() {
+  const std::string& reason = p_.link.last_failure().reason;
+  if (!reason.empty()) p_.notifier.Status(reason);
+}
+
+void DeviceSession::StopReader() { p_.reader.Stop(); }
+
+std::string DeviceSession::RequestVersion() {
+  const std::vector<uint8_t> frame = BuildFrame(commands::kGetVer);
+  std::array<uint8_t, 64> area{};
+  BufferedExchange(p_.link, p_.buffer, commands::kGetVer, frame, p_.state.family.load(),
+                   std::span(area).first(static_cast<size_t>(commands::kGetVer.reply_bytes)));
+  std::string reply(reinterpret_cast<const char*>(area.data()));  // ends at the first zero byte
+  p_.state.firmware_version.store(FirmwareVersionNumber(reply));
+  return reply;
+}
+
+void DeviceSession::SelectModelFromList(int index) {
+  const std::string_view entry = index >= 0 ? ModelListEntry(static_cast<uint32_t>(index)) : std::string_view{};
+  const ModelInfo info = ModelForName(entry);
+  p_.state.family.store(info.family);
+  p_.state.memory_size = info.image_size;
+  p_.state.selected_model = index;
+  p_.state.model_text = std::string(entry);
+  if (p_.dump) p_.dump->SelectModel(entry);
+  if (p_.settings && index >= 0)
+    p_.settings->StoreNumber(setting_names::kLastGeigerCounterSelected, static_cast<uint32_t>(index));
+}
+
+void DeviceSession::MatchModelInList(std::string_view reply) { p_.state.selected_model = norvane::MatchModelInList(reply); }
+
+bool DeviceSession::OpenPortForReader(int port) {
+  if (port < 1) return false;
+  p_.reader.RequestStop();
+  Sleep(100ms);
+  PortSettings& record = p_.state.port_settings;
+  record = PortSettings{0, 8, "n", port, BaudForFamily(p_.state.family.load()), 1};
+  StopReader();
+  Sleep(10ms);
+  // Closed whenever it is open, not only when the flag says so: an open link ignores Open, and
+  // would otherwise stay on another port or line rate while we report this one opened.
+  if (p_.state.port_open || p_.link.IsOpen()) p_.link.Close();
+  if (!p_.state.demo.load() &&
+      !p_.link.Open(record.port, record.baud, record.parity, record.data_bits, record.stop_bits)) {
+    p_.notifier.Message("COM port open error 4", "error");
+    p_.state.port_open = false;
+    p_.state.current_port = -1;
+    p_.notifier.Status(Format("COM%d open error.", port));
+    StatusReason();
+    return false;
+  }
+  p_.state.port_open = true;
+  p_.state.current_port = port;
+  p_.state.last_opened = record;
+  p_.notifier.Status(Format("COM%d opened successfully.", port));
+  StopReader();
+  Sleep(10ms);
+  return p_.reader.Start(record, p_.state.family.load(), p_.state.demo.load());
+}
+
+IdentifyResult DeviceSession::ConnectAndIdentify(int port) {
+  IdentifyResult result;
+  std::string status;
+  bool opened = true;
+  for (int attempt = 1; attempt <= kIdentifyAttempts; ++attempt) {
+    result.attempts = attempt;
+    OpenPortForReader(port);
+    if (p_.state.current_port == -1) {
+      p_.state.current_port = port;
+      opened = false;
+      break;
+    }
+    Sleep(50ms);
+    result.reply = RequestVersion();
+    p_.notifier.Status(result.reply);
+    p_.notifier.Status(" ");
+    MatchModelInList(result.reply);
+    result.family = FamilyFromReply(result.reply);
+    if (result.family) {
+      p_.state.family.store(*result.family);
+      p_.state.model_text = result.reply;
+      status = Format("%s detected on comport %d.", result.reply.c_str(), port);
+      break;
+    }
+    if (attempt == kIdentifyAttempts) status = "Please try again!";
+  }
+  if (opened) p_.notifier.Status(status);
+
+  if (p_.settings && p_.state.current_port > 0)
+    p_.settings->StoreNumber(setting_names::kComPort, static_cast<uint32_t>(p_.state.current_port));
+  result.port_open = p_.link.IsOpen() || (p_.state.demo.load() && p_.state.port_open);
+  if (!result.port_open) {
+    p_.link.Close();
+    p_.state.port_open = false;
+    p_.notifier.Status("Comport disconnected and closed");
+  }
+  return result;
+}
+
+std::string DeviceSession::PressConnectButton(std::string_view caption) {
+  if (caption.find("Connect") == std::string_view::npos) {
+    Disconnect();
+    return "Connect";
+  }
+  SelectModelFromList(p_.state.selected_model);
+  // The caption follows the outcome: a port that could not be opened is not connected.
+  return ConnectAndIdentify(p_.state.current_port).port_open ? "Disconnect" : "Connect";
+}
+
+void DeviceSession::Disconnect() {
+  p_.link.Close();
+  p_.state.port_open = false;
+  p_.notifier.Status("Comport disconnected and closed");
+}
+
+bool DeviceSession::ApplyPortSettings(const PortDialogChoice& choice) {
+  p_.reader.RequestStop();
+  Sleep(100ms);
+  const std::optional<PortSettings> record = MapPortDialogChoice(choice);
+  Sleep(300ms);
+  const auto fail = [this](std::string_view reason) {
+    p_.notifier.Message("COM port open error 2", "error");
+    StopReader();
+    p_.state.port_open = false;
+    p_.state.current_port = -1;
+    if (!reason.empty()) p_.notifier.Status(reason);
+    return false;
+  };
+  if (!record) return fail("The chosen port settings are not in the dialog's lists.");
+  p_.state.port_settings = *record;
+  StopReader();
+  // The chosen line must take effect: an open link would ignore the new values.
+  if (p_.link.IsOpen()) p_.link.Close();
+  if (!p_.state.demo.load() &&
+      !p_.link.Open(record->port, record->baud, record->parity, record->data_bits, record->stop_bits))
+    return fail(p_.link.last_failure().reason);
+  p_.state.port_open = true;
+  p_.state.current_port = record->port;
+  p_.state.last_opened = *record;
+  p_.notifier.Status(Format("COM%d opened successfully.", record->port));
+  p_.reader.Start(*record, p_.state.family.load(), p_.state.demo.load());
+  p_.notifier.Status(RequestVersion());
+  return true;
+}
+
+}  // namespace norvane

@@ -1,0 +1,94 @@
+// Connecting to a counter: the version request, model selection, opening the port for the
+// reader, connect-and-identify, disconnect and the port settings.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/common/user_notifier.h"
+#include "core/history/history_dump.h"
+#include "core/protocol/device_state.h"
+#include "core/serial/reader_thread.h"
+#include "core/serial/receive_buffer.h"
+#include "core/serial/serial_link.h"
+#include "core/settings/settings_store.h"
+
+namespace norvane {
+
+// Identification tries this many times before it gives up.
+inline constexpr int kIdentifyAttempts = 4;
+
+// The six choices of the port settings dialog, as list indices.
+struct PortDialogChoice {
+  int flow_control = 0;  // "None", "Xon/Xoff", "Hardware"
+  int data_bits = 4;     // 4..8 bits
+  int parity = 0;        // "None", "Even", "Odd", "Mark", "Space"
+  int port = 2;          // "COM1".. so 2 is COM3
+  int rate = 10;         // 57600
+  int stop_bits = 0;     // 1 or 2
+};
+
+// The record a dialog choice stands for; empty when an index lies outside its list.
+std::optional<PortSettings> MapPortDialogChoice(const PortDialogChoice& choice);
+
+struct IdentifyResult {
+  bool port_open = false;      // the Connect button's caption follows this
+  std::optional<int> family;   // empty: nothing recognised
+  std::string reply;           // the last version reply
+  int attempts = 0;
+};
+
+// Blocking operations with the exact delays; run them on a worker thread when a window waits.
+// The dump and the settings store are optional: the CLI neither keeps a history buffer for
+// identification nor writes the user's settings.
+class DeviceSession {
+ public:
+  struct Parts {
+    CSerialLink& link;
+    ReceiveBuffer& buffer;
+    ReaderThread& reader;
+    UserNotifier& notifier;
+    DeviceState& state;
+    HistoryDump* dump = nullptr;
+    SettingsStore* settings = nullptr;
+  };
+  explicit DeviceSession(Parts parts) : p_(parts) {}
+
+  // "<GETVER>>" through the reader's buffer; sets the firmware version number. The text ends at
+  // the first zero byte, so a silent counter gives "".
+  std::string RequestVersion();
+
+  // Applies a model list entry: family, history size, a fresh erased history buffer; the index
+  // is remembered as nLastGeigerCounterSelected.
+  void SelectModelFromList(int index);
+  // Moves the list selection to the entry the reply names, without applying it.
+  void MatchModelInList(std::string_view reply);
+
+  // Stops the reader, (re)opens port `port` at the family's rate and starts the reader on it.
+  bool OpenPortForReader(int port);
+  // Opens `port` and asks for the version up to 4 times until the reply names a family.
+  IdentifyResult ConnectAndIdentify(int port);
+  // What the "Connect"/"Disconnect" button does with its caption; returns the new caption.
+  std::string PressConnectButton(std::string_view caption);
+  void Disconnect();
+  // The port settings dialog's OK: opens the chosen port with the chosen line and starts the
+  // reader, so the version line that follows has something to arrive through.
+  bool ApplyPortSettings(const PortDialogChoice& choice);
+
+  // Stops the reader and waits for its loop to end (the old code slept and hoped).
+  void StopReader();
+
+  DeviceState& state() { return p_.state; }
+  CSerialLink& link() { return p_.link; }
+  ReaderThread& reader() { return p_.reader; }
+  UserNotifier& notifier() { return p_.notifier; }
+
+ private:
+  void StatusReason();
+
+  Parts p_;
+};
+
+}  // namespace norvane

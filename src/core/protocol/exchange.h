@@ -1,0 +1,46 @@
+// One command exchange: clear the line, send the frame at its pace, settle, collect, judge.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+
+#include "core/protocol/command_catalogue.h"
+#include "core/serial/receive_buffer.h"
+#include "core/serial/serial_link.h"
+
+namespace norvane {
+
+// How long a direct exchange keeps collecting a reply after the settle time, as the buffered
+// style's receive does.
+inline constexpr std::chrono::milliseconds kDirectReplyWait{2000};
+
+struct ExchangeResult {
+  int sent = 0;      // SendData's result: -1 refused for length, 0 port closed
+  int received = 0;  // reply bytes that arrived
+  bool complete(size_t expected) const { return sent > 0 && received >= static_cast<int>(expected); }
+};
+
+// Reader thread running: the reply is taken from `buffer`, whose stale bytes are dropped before
+// the frame goes out, with the 2-second time-out. Missing bytes of `reply` read as zero.
+ExchangeResult BufferedExchange(CSerialLink& link, ReceiveBuffer& buffer, const CommandSpec& command,
+                                std::span<const uint8_t> frame, int family, std::span<uint8_t> reply,
+                                std::chrono::milliseconds timeout = ReceiveBuffer::kReceiveTimeout);
+
+// Reader thread stopped: the reply is read from the port itself until `reply` is full or
+// `wait` has passed after the settle time. Missing bytes read as zero.
+ExchangeResult DirectExchange(CSerialLink& link, const CommandSpec& command, std::span<const uint8_t> frame,
+                              int family, std::span<uint8_t> reply, std::chrono::milliseconds wait = kDirectReplyWait);
+
+struct AckResult {
+  int sent = 0;
+  int reply = -1;  // the byte read after the settle time, -1 when none came
+  bool acknowledged() const { return sent > 0 && reply == kAck; }
+};
+
+// Write-type commands: one byte is read after the settle time; 0xAA means done. `grace` lets a
+// caller wait a little longer for that byte (0: read once, right after the settle time).
+AckResult AcknowledgedExchange(CSerialLink& link, const CommandSpec& command, std::span<const uint8_t> frame,
+                               int family, std::chrono::milliseconds grace = std::chrono::milliseconds{0});
+
+}  // namespace norvane

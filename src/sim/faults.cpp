@@ -1,0 +1,85 @@
+#include "sim/faults.h"
+
+#include <charconv>
+
+namespace norvane::sim {
+namespace {
+
+// Decimal, or hexadecimal after "0x"; the whole text must be the number.
+std::optional<long> ParseNumber(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  long value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+bool ParseFault(std::string_view text, Faults& faults, std::string* error) {
+  const size_t eq = text.find('=');
+  const std::string_view name = text.substr(0, eq);
+  const std::optional<std::string_view> value =
+      eq == std::string_view::npos ? std::nullopt : std::optional(text.substr(eq + 1));
+  auto fail = [&](std::string_view why) {
+    if (error) *error = std::string(why);
+    return false;
+  };
+  auto number = [&](long lo, long hi) -> std::optional<long> {
+    if (!value) return std::nullopt;
+    const auto n = ParseNumber(*value);
+    return n && *n >= lo && *n <= hi ? n : std::nullopt;
+  };
+  auto flag = [&](bool& target) {
+    if (value) return fail("fault '" + std::string(name) + "' takes no value");
+    target = true;
+    return true;
+  };
+
+  if (name == "silent") return flag(faults.silent);
+  if (name == "question") return flag(faults.question);
+  if (name == "short-counts") return flag(faults.short_counts);
+  if (name == "strict-baud") return flag(faults.strict_baud);
+  if (name == "silent-after") {
+    const auto n = number(0, 10'000'000);
+    if (!n) return fail("fault 'silent-after' needs a number of seconds, e.g. silent-after=30");
+    faults.silent_after = std::chrono::seconds(*n);
+    return true;
+  }
+  if (name == "stall") {
+    const auto n = value ? number(1, 1'000'000) : std::optional<long>(1);
+    if (!n) return fail("fault 'stall' takes the number of the SPIR request to stall, from 1");
+    faults.stall_request = static_cast<int>(*n);
+    return true;
+  }
+  if (name == "wrong-ack") {
+    const auto n = number(0, 4095);
+    if (!n) return fail("fault 'wrong-ack' needs a configuration address 0-4095, e.g. wrong-ack=10");
+    faults.wrong_ack_address = static_cast<int>(*n);
+    return true;
+  }
+  if (name == "marked-counts") {
+    const auto n = value ? number(1, 1'000'000) : std::optional<long>(1);
+    if (!n) return fail("fault 'marked-counts' takes how often, from 1 (every reply)");
+    faults.marked_counts = static_cast<int>(*n);
+    return true;
+  }
+  return fail("unknown fault '" + std::string(name) + "'");
+}
+
+std::string_view FaultHelp() {
+  return "  silent            answer nothing\n"
+         "  silent-after=S    answer for S seconds, then nothing\n"
+         "  stall[=N]         stop half-way through the N-th SPIR reply (default the first)\n"
+         "  question          ignore the heartbeat-off command; answer SPIR with \"?\" lines\n"
+         "  wrong-ack=A       answer WCFG at configuration address A with 0x55 instead of 0xAA\n"
+         "  short-counts      answer GETCPS with 2 bytes, as older counters do\n"
+         "  marked-counts[=N] mark every N-th GETCPS reply with 0x80 (default every one)\n"
+         "  strict-baud       answer only while the line is set to the model's baud rate\n";
+}
+
+}  // namespace norvane::sim

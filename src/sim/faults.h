@@ -1,0 +1,28 @@
+// Misbehaviour the simulated counter can be asked for, to exercise the program's recovery.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace norvane::sim {
+
+struct Faults {
+  bool silent = false;                            // "silent": answers nothing
+  std::optional<std::chrono::seconds> silent_after;  // "silent-after=S": deaf from S seconds on
+  std::optional<int> stall_request;               // "stall[=N]": the N-th SPIR reply stops half-way
+  bool question = false;        // "question": never enters download mode; SPIR gets "?" lines
+  std::optional<int> wrong_ack_address;  // "wrong-ack=A": WCFG at address A is answered 0x55
+  bool short_counts = false;    // "short-counts": 2-byte GETCPS replies, as older counters send
+  int marked_counts = 0;        // "marked-counts[=N]": every N-th GETCPS reply holds 0x80
+  bool strict_baud = false;     // "strict-baud": deaf unless the line runs at the model's rate
+};
+
+// Applies one "NAME[=VALUE]". False with `*error` set when the name or value is not understood.
+bool ParseFault(std::string_view text, Faults& faults, std::string* error);
+
+// The names and what they do, one per line, for usage texts.
+std::string_view FaultHelp();
+
+}  // namespace norvane::sim

@@ -1,0 +1,180 @@
+#include "core/files/realtime_exports.h"
+
+#include <gtest/gtest.h>
+
+#include "core/files/local_time.h"
+#include "core/files/realtime_binary.h"
+#include "tests/common/temp_dir.h"
+
+namespace norvane {
+namespace {
+
+using testing::ReadAll;
+using testing::TempDir;
+
+constexpr LocalTime kStart{2024, 1, 31, 23, 59, 30};
+
+// A series as monitoring leaves it: 59 padding zeros, then `values`.
+RealtimeSeries Recording(const FixedClock& clock, const std::vector<uint32_t>& values) {
+  RealtimeSeries series(clock.Now());
+  series.StartSession(StampFromLocal(clock.ToLocal(clock.Now())));
+  for (uint32_t v : values) series.Append(v);
+  return series;
+}
+
+size_t Count(const std::string& text, std::string_view part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(RealtimeCsvTest, OneRowPerFullMinuteStartingInThePadding) {
+  const FixedClock clock(kStart);
+  const RealtimeSeries series = Recording(clock, std::vector<uint32_t>(61, 1));  // count 120
+  const std::string csv = BuildRealtimeCsv(series, clock.ToLocal(series.start_time()), WriterOptions{});
+  std::string first = "2024-01-31 23:59,0.0065,1,";
+  for (int i = 0; i < 59; ++i) first += "0,";
+  first += "1,\r\n";
+  std::string second = "2024-02-01 00:00,0.3900,60,";
+  for (int i = 0; i < 60; ++i) second += "1,";
+  second += "\r\n";
+  EXPECT_TRUE(csv.starts_with("Norvane Electronics LLC, ZQT Data Viewer,Version 2.75\r\nDate Time,uSv/h,CPM,1s,2s,"));
+  EXPECT_TRUE(csv.ends_with("60s,\r\n" + first + second));
+
+  // A last partial minute is left out: 119 slots give one row.
+  const RealtimeSeries short_series = Recording(clock, std::vector<uint32_t>(60, 1));
+  EXPECT_EQ(Count(BuildRealtimeCsv(short_series, kStart, WriterOptions{}), "\r\n"), 3u);
+}
+
+TEST(RealtimeCsvTest, LanguageWordsAndSemicolon) {
+  const FixedClock clock(kStart);
+  const RealtimeSeries series = Recording(clock, {});
+  WriterOptions options;
+  options.separator = ';';
+  options.second_suffix = false;
+  options.date_word = "Datum";
+  options.time_word = "Zeit";
+  options.second_word = "Sekunde";
+  const std::string csv = BuildRealtimeCsv(series, kStart, options);
+  EXPECT_NE(csv.find("\r\nDatum Zeit;uSv/h;CPM;1sekunde;2sekunde;"), std::string::npos);
+  EXPECT_TRUE(csv.ends_with("60sekunde;\r\n"));
+  const std::string html = BuildRealtimeHtml(series, kStart, options);
+  EXPECT_NE(html.find("<TD>Datum Zeit</TD><TD>CPM</TD><td>1sekunde</td>"), std::string::npos);
+}
+
+TEST(RealtimeHtmlTest, PageLayout) {
+  const FixedClock clock(kStart);
+  RealtimeSeries series = Recording(clock, {});
+  std::string html = BuildRealtimeHtml(series, kStart, WriterOptions{});
+  EXPECT_TRUE(html.starts_with("<html><font size=5, color=green>Norvane Electronics LLC, ZQT-100 Data Viewer,"
+                               "Version 2.75\r\n<font size=3, color=black><table border=\"1\" width=70%>"
+                               "<TR  align=\"center\"><TD>Date Time</TD><TD>CPM</TD><td>1s</td><td>2s</td>"));
+  EXPECT_TRUE(html.ends_with("<td>60s</td></TR></TABLE></html>"));  // count 59: the header row only
+
+  series = Recording(clock, std::vector<uint32_t>(61, 1));
+  html = BuildRealtimeHtml(series, kStart, WriterOptions{});
+  EXPECT_NE(html.find("</TR><TR><TD>2024-01-31 23:59</TD><TD>1</TD><TD>0</TD>"), std::string::npos);
+  EXPECT_NE(html.find("<TR><TD>2024-02-01 00:00</TD><TD>60</TD><TD>1</TD>"), std::string::npos);
+  EXPECT_EQ(Count(html, "<TR>"), 2u);
+}
+
+TEST(MinuteLogTest, RunningTotalsDayFieldAndFirstLineMark) {
+  const FixedClock clock(kStart);
+  std::vector<uint32_t> values(61 + 60 + 30, 2);
+  const RealtimeSeries series = Recording(clock, values);  // 210 slots: three full minutes
+  const int64_t days = static_cast<int64_t>(series.start_time()) / 86400;
+  EXPECT_EQ(BuildMinuteLog(series, kStart),
+            std::to_string(days * 1000) + ",2,2024-01-31 23:59:00,300,f,672303\r\n" +
+                std::to_string((days + 1) * 1000) + ",122,2024-02-01 00:00:00,300,n,672303\r\n" +
+                std::to_string((days + 2) * 1000) + ",242,2024-02-01 00:01:00,300,n,672303\r\n");
+  EXPECT_EQ(BuildMinuteLog(Recording(clock, {}), kStart), "");
+}
+
+TEST(RealtimeBinaryTest, StampThenOneBytePerSecond) {
+  const FixedClock clock(kStart);
+  const RealtimeSeries series = Recording(clock, {7, 0, 254});
+  const std::string bytes = BuildRealtimeBinary(series, clock);
+  ASSERT_EQ(bytes.size(), 12u + 62u);
+  EXPECT_EQ(bytes.substr(0, 12), std::string("\x55\xAA\x00\x18\x01\x1F\x17\x3B\x1E\x55\xAA\x01", 12));
+  EXPECT_EQ(bytes.substr(12, 59), std::string(59, '\0'));
+  EXPECT_EQ(bytes.substr(71), std::string("\x07\x00\xFE", 3));
+}
+
+TEST(RealtimeBinaryTest, LargeCountsAndMarkerLookalikesBecomeValueRecordsAndReadBack) {
+  const FixedClock clock(kStart);
+  const std::vector<uint32_t> values = {255, 300, 0x55AA, 70000, 85, 170, 0, 85, 3};
+  const RealtimeSeries series = Recording(clock, values);
+  const std::string bytes = BuildRealtimeBinary(series, clock);
+  EXPECT_EQ(bytes.substr(71), std::string("\x55\xAA\x01\x00\xFF"
+                                          "\x55\xAA\x01\x01\x2C"
+                                          "\x55\xAA\x04\x00\x00\x55\xAA"
+                                          "\x55\xAA\x04\x00\x01\x11\x70"
+                                          "\x55\xAA\x01\x00\x55"
+                                          "\xAA\x00\x55\x03",
+                                          33));
+
+  std::string error;
+  const auto parsed = ParseRealtimeBinary({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, &error);
+  ASSERT_TRUE(parsed) << error;
+  EXPECT_EQ(parsed->start, StampFromLocal(kStart));
+  ASSERT_EQ(parsed->counts.size(), 59u + values.size());
+  EXPECT_EQ(std::vector<uint32_t>(parsed->counts.begin() + 59, parsed->counts.end()), values);
+
+  // The history decoder reads the same file: one stamp, then every second as one sample.
+  struct Collector {
+    int stamps = 0;
+    std::vector<uint32_t> samples;
+    void OnStamp(size_t, const StampTime&, uint8_t) { ++stamps; }
+    void OnNote(size_t, std::string_view) {}
+    void OnSample(size_t, uint32_t v) { samples.push_back(v); }
+  } walk;
+  HistoryWalk(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), walk);
+  EXPECT_EQ(walk.stamps, 1);
+  ASSERT_EQ(walk.samples.size(), 59u + values.size() - 1);  // a value of 255 is "no data" to it
+  EXPECT_EQ(walk.samples[59], 300u);
+  EXPECT_EQ(walk.samples[62], 85u);
+  EXPECT_EQ(walk.samples[63], 170u);
+}
+
+TEST(RealtimeBinaryTest, ParserRefusesWhatIsNoRecording) {
+  std::string error;
+  const std::vector<uint8_t> no_stamp = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
+  EXPECT_FALSE(ParseRealtimeBinary(no_stamp, &error));
+  EXPECT_NE(error.find("does not start with a time stamp"), std::string::npos);
+
+  const std::vector<uint8_t> stamp = {0x55, 0xAA, 0, 24, 1, 31, 12, 5, 0, 0x55, 0xAA, 1};
+  auto with = [&](std::vector<uint8_t> tail) {
+    std::vector<uint8_t> bytes = stamp;
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
+  };
+  EXPECT_FALSE(ParseRealtimeBinary(with({1, 0x55, 0xAA, 0x01, 0x00}), &error));
+  EXPECT_NE(error.find("ends inside a value record"), std::string::npos);
+  EXPECT_FALSE(ParseRealtimeBinary(with({0x55, 0xAA, 0x02, 1, 0x41}), &error));
+  EXPECT_FALSE(ParseRealtimeBinary(with(std::vector<uint8_t>(RealtimeSeries::kCapacity + 1, 1)), &error));
+  EXPECT_TRUE(ParseRealtimeBinary(with(std::vector<uint8_t>(RealtimeSeries::kCapacity, 1)), &error));
+}
+
+TEST(RealtimeWritersTest, FilesAreWrittenWholeAndFailuresLeaveNothing) {
+  const FixedClock clock(kStart);
+  const RealtimeSeries series = Recording(clock, std::vector<uint32_t>(61, 1));
+  TempDir dir;
+  std::string error;
+  ASSERT_TRUE(WriteRealtimeCsv((dir / "a.csv").string(), series, clock, WriterOptions{}, &error)) << error;
+  EXPECT_EQ(ReadAll(dir / "a.csv"), BuildRealtimeCsv(series, kStart, WriterOptions{}));
+  ASSERT_TRUE(WriteMinuteLog((dir / "a").string(), series, clock, &error)) << error;
+  EXPECT_TRUE(std::filesystem::exists(dir / "a.R@H"));
+  ASSERT_TRUE(WriteMinuteLog((dir / "b.r@h").string(), series, clock, &error)) << error;
+  EXPECT_TRUE(std::filesystem::exists(dir / "b.r@h"));
+
+  const std::string missing = (dir / "no-such-folder" / "x").string();
+  EXPECT_FALSE(WriteRealtimeCsv(missing + ".csv", series, clock, WriterOptions{}, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(WriteRealtimeHtml(missing + ".html", series, clock, WriterOptions{}, &error));
+  EXPECT_FALSE(WriteMinuteLog(missing, series, clock, &error));
+  EXPECT_FALSE(WriteRealtimeBinary(missing + ".rbn", series, clock, &error));
+  EXPECT_EQ(testing::EntryCount(dir.path()), 3u);
+}
+
+}  // namespace
+}  // namespace norvane
