@@ -70,8 +70,8 @@ TEST_F(ExchangeTest, DirectReplyThatStopsShortIsZeroFilled) {
 }
 
 TEST_F(ExchangeTest, AcknowledgementIsOnlyTheByteAA) {
-  uint8_t answer = kAck;
-  ScriptedCounter counter(pty_, [&answer](const std::string&) { return std::vector<uint8_t>{answer}; });
+  std::atomic<uint8_t> answer{kAck};
+  ScriptedCounter counter(pty_, [&answer](const std::string&) { return std::vector<uint8_t>{answer.load()}; });
   EXPECT_TRUE(AcknowledgedExchange(link_, commands::kEraseCfg, BuildFrame(commands::kEraseCfg), 8).acknowledged());
   answer = 0x55;
   const AckResult wrong = AcknowledgedExchange(link_, commands::kEraseCfg, BuildFrame(commands::kEraseCfg), 8);
