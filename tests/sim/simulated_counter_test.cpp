@@ -158,7 +158,7 @@ TEST(SimulatedCounterClock, FieldByFieldSetting) {
   const std::pair<const CommandSpec*, uint8_t> fields[] = {{&c::kSetDateYY, 24}, {&c::kSetDateMM, 2},
                                                             {&c::kSetDateDD, 29}, {&c::kSetTimeHH, 13},
                                                             {&c::kSetTimeMM, 14}, {&c::kSetTimeSS, 15}};
-  for (const auto& [spec, value] : fields) EXPECT_EQ(bench.Ask(*spec, {value}), std::vector<uint8_t>{0xAA});
+  for (const auto& [command, value] : fields) EXPECT_EQ(bench.Ask(*command, {value}), std::vector<uint8_t>{0xAA});
   EXPECT_TRUE(bench.Ask(c::kKey0).empty());
   EXPECT_EQ(bench.Ask(c::kGetDateTime), (std::vector<uint8_t>{24, 2, 29, 13, 14, 15, 0xAA}));
 
