@@ -16,6 +16,12 @@ constexpr Command kCommands[] = {
     {"ports", "[--json]", "list the numbered serial ports", RunPorts},
     {"identify", "[--json]", "connect to --port and identify the counter", RunIdentify},
     {"scan", "", "try the numbered ports one by one until a counter answers", RunScan},
+    {"download", "OUT [--all] [--speed N] [--csv]", "download the history of the counter on --port into the dump OUT", RunDownload},
+    {"config", "decode|convert|read|write|set|factory-reset ...", "decode, edit and transfer the counter's configuration (see the README)", RunConfig},
+    {"clock", "get|sync", "read the clock of the counter on --port, or set it to this computer's time", RunClock},
+    {"send", "WORD [PARAMS] [--text] [--listen MS]", "send one command frame as the terminal does and show the reply bytes", RunSend},
+    {"screenshot", "N [OUT]", "download stored screen N (1-4) of the counter as a .bmp file", RunScreenshot},
+    {"wifi", "show [--json] | set [--ssid S] [--password P] [--website W] [--url U] [--user-id I] [--counter-id C] [--period N] --yes", "read or write the WiFi and map settings of a wireless counter", RunWifi},
     {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--pace] [--link PATH] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},
 };
 

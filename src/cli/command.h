@@ -47,5 +47,11 @@ int RunPorts(CommandContext& context);
 int RunIdentify(CommandContext& context);
 int RunScan(CommandContext& context);
 int RunSimulate(CommandContext& context);
+int RunConfig(CommandContext& context);
+int RunDownload(CommandContext& context);
+int RunClock(CommandContext& context);
+int RunSend(CommandContext& context);
+int RunScreenshot(CommandContext& context);
+int RunWifi(CommandContext& context);
 
 }  // namespace norvane::cli

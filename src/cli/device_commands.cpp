@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/command.h"
+#include "cli/device_rig.h"
 #include "cli/stream_notifier.h"
 #include "cli/text_output.h"
 #include "core/common/clock.h"
@@ -18,62 +19,6 @@
 
 namespace norvane::cli {
 namespace {
-
-// Everything one device command needs, built in the order it must be torn down in reverse:
-// the reader stops before the link closes, the link closes before the trace goes.
-struct DeviceRig {
-  DeviceRig(PortCatalogue catalogue, std::ostream& err, StreamNotifier::Answer answer)
-      : ports(std::move(catalogue)), notifier(err, std::move(answer)), link(ports, notifier),
-        reader(link, buffer, notifier),
-        session({link, buffer, reader, notifier, state, nullptr, nullptr}) {}
-  ~DeviceRig() {
-    reader.Stop();
-    link.Close();
-    link.SetTrace(nullptr);
-  }
-
-  PortCatalogue ports;
-  StreamNotifier notifier;
-  CSerialLink link;
-  ReceiveBuffer buffer;
-  DeviceState state;
-  ReaderThread reader;
-  DeviceSession session;
-};
-
-// Opens the --trace file, or says why it cannot. The stream and the trace outlive the rig.
-struct TraceFile {
-  std::ofstream stream;
-  std::unique_ptr<LinkTrace> trace;
-};
-
-std::optional<std::string> OpenTrace(const CommandContext& context, TraceFile& file) {
-  if (!context.trace) return std::nullopt;
-  file.stream.open(*context.trace, std::ios::out | std::ios::trunc);
-  if (!file.stream) return "cannot write the trace file " + context.trace->string();
-  const LocalTime t = SystemClock().LocalNow();
-  file.trace = std::make_unique<LinkTrace>(
-      file.stream, Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second));
-  return std::nullopt;
-}
-
-std::vector<std::string> ExtraPaths(const CommandContext& context) {
-  if (context.port && context.port->find('/') != std::string::npos) return {*context.port};
-  return {};
-}
-
-// The model list entry to apply before connecting, as the Connect button does: --model, else
-// the one the settings remember. Empty (with a message) for an unknown --model.
-std::optional<int> ChosenModel(const CommandContext& context) {
-  if (context.model) {
-    const int index = ModelListIndex(*context.model);
-    if (index < 0) return std::nullopt;
-    return index;
-  }
-  const Settings settings = SettingsStore(context.settings_path).Load();
-  const uint32_t index = settings.last_geiger_counter_selected;
-  return index < kModelList.size() ? static_cast<int>(index) : 0;
-}
 
 bool OnlyJsonFlag(const CommandContext& context, bool& json) {
   json = false;
@@ -113,7 +58,8 @@ int RunIdentify(CommandContext& context) {
   TraceFile trace;
   if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
 
-  DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), context.err, {});
+  StreamNotifier notifier(context.err);
+  DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), notifier);
   const std::optional<int> port = rig.ports.Resolve(*context.port);
   if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
   rig.link.SetTrace(trace.trace.get());
@@ -148,10 +94,10 @@ int RunScan(CommandContext& context) {
   // candidate is still a port of the list.
   DeviceState* state = nullptr;
   size_t listed = 0;
-  DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), context.err,
-                [&state, &listed](std::string_view) {
-                  return state && state->current_port >= 1 && static_cast<size_t>(state->current_port) <= listed;
-                });
+  StreamNotifier notifier(context.err, [&state, &listed](std::string_view) {
+    return state && state->current_port >= 1 && static_cast<size_t>(state->current_port) <= listed;
+  });
+  DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), notifier);
   state = &rig.state;
   listed = rig.ports.ports().size();
   rig.link.SetTrace(trace.trace.get());

@@ -44,6 +44,7 @@ bool ParseFault(std::string_view text, Faults& faults, std::string* error) {
   if (name == "question") return flag(faults.question);
   if (name == "short-counts") return flag(faults.short_counts);
   if (name == "strict-baud") return flag(faults.strict_baud);
+  if (name == "deaf-config") return flag(faults.deaf_config);
   if (name == "silent-after") {
     const auto n = number(0, 10'000'000);
     if (!n) return fail("fault 'silent-after' needs a number of seconds, e.g. silent-after=30");
@@ -68,6 +69,18 @@ bool ParseFault(std::string_view text, Faults& faults, std::string* error) {
     faults.marked_counts = static_cast<int>(*n);
     return true;
   }
+  if (name == "reset-nak") {
+    const auto n = number(1, 1'000'000);
+    if (!n) return fail("fault 'reset-nak' needs how many factory resets to refuse, e.g. reset-nak=1");
+    faults.refused_resets = static_cast<int>(*n);
+    return true;
+  }
+  if (name == "short-config") {
+    const auto n = number(0, 4096);
+    if (!n) return fail("fault 'short-config' needs how many configuration bytes to send, e.g. short-config=300");
+    faults.short_config = static_cast<int>(*n);
+    return true;
+  }
   return fail("unknown fault '" + std::string(name) + "'");
 }
 
@@ -78,8 +91,11 @@ std::string_view FaultHelp() {
          "  question          ignore the heartbeat-off command; answer SPIR with \"?\" lines\n"
          "  wrong-ack=A       answer WCFG at configuration address A with 0x55 instead of 0xAA\n"
          "  short-counts      answer GETCPS with 2 bytes, as older counters do\n"
+         "  deaf-config       answer neither GETCFG nor REEPROM\n"
          "  marked-counts[=N] mark every N-th GETCPS reply with 0x80 (default every one)\n"
-         "  strict-baud       answer only while the line is set to the model's baud rate\n";
+         "  strict-baud       answer only while the line is set to the model's baud rate\n"
+         "  reset-nak=N       answer the first N FACTORYRESET requests with 0x55\n"
+         "  short-config=N    send only the first N bytes of the configuration on GETCFG\n";
 }
 
 }  // namespace norvane::sim

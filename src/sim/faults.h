@@ -17,6 +17,9 @@ struct Faults {
   bool short_counts = false;    // "short-counts": 2-byte GETCPS replies, as older counters send
   int marked_counts = 0;        // "marked-counts[=N]": every N-th GETCPS reply holds 0x80
   bool strict_baud = false;     // "strict-baud": deaf unless the line runs at the model's rate
+  int refused_resets = 0;       // "reset-nak=N": the first N FACTORYRESET frames are answered 0x55
+  std::optional<int> short_config;  // "short-config=N": GETCFG sends only its first N bytes
+  bool deaf_config = false;     // "deaf-config": GETCFG and REEPROM get no answer
 };
 
 // Applies one "NAME[=VALUE]". False with `*error` set when the name or value is not understood.

@@ -164,10 +164,15 @@ void SimulatedCounter::Handle(const Frame& frame, SimTime now) {
     case CommandKind::kReadFlash:
       Reply(FlashReply((uint32_t{a[0]} << 16) | (uint32_t{a[1]} << 8) | a[2], (uint32_t{a[3]} << 8) | a[4]), now);
       break;
-    case CommandKind::kGetConfig:
-      Reply({config_.begin(), config_.begin() + static_cast<std::ptrdiff_t>(ConfigReplySize(family_))}, now);
+    case CommandKind::kGetConfig: {
+      if (options_.faults.deaf_config) break;
+      size_t size = ConfigReplySize(family_);
+      if (options_.faults.short_config) size = std::min(size, static_cast<size_t>(*options_.faults.short_config));
+      Reply({config_.begin(), config_.begin() + static_cast<std::ptrdiff_t>(size)}, now);
       break;
+    }
     case CommandKind::kReadEeprom:
+      if (options_.faults.deaf_config) break;
       Reply({config_.begin(), config_.begin() + 256}, now);
       break;
     case CommandKind::kEraseConfig:
@@ -192,6 +197,10 @@ void SimulatedCounter::Handle(const Frame& frame, SimTime now) {
       Ack(now);
       break;
     case CommandKind::kFactoryReset:
+      if (++factory_resets_ <= options_.faults.refused_resets) {
+        Reply({kWrongAck}, now);
+        break;
+      }
       config_ = staged_ = factory_config_;
       Ack(now);
       deaf_until_ = now + options_.restart_time;

@@ -67,6 +67,8 @@ class SimulatedCounter {
   const std::vector<uint8_t>& staged_config() const { return staged_; }
   LocalTime DeviceTime() const;
   const std::array<Screenshot, 4>& screenshots() const { return screenshots_; }
+  // Puts a known capture into slot `slot` (0-3), for tests that check the picture itself.
+  void SetScreenshot(size_t slot, const Screenshot& shot) { screenshots_.at(slot) = shot; }
   bool download_mode() const { return download_mode_; }
 
  private:
@@ -97,6 +99,7 @@ class SimulatedCounter {
   bool download_mode_ = false;
   int flash_requests_ = 0;
   int count_replies_ = 0;
+  int factory_resets_ = 0;
   SimTime last_input_{0};
   SimTime deaf_until_{0};
 

@@ -220,6 +220,22 @@ void CSerialLink::WriteByte(uint8_t byte) {
   if (LinkTrace* trace = trace_.load()) trace->Event(Format("write of %02X failed", byte));
 }
 
+bool CSerialLink::WaitForInput(std::chrono::microseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const int fd = fd_.load();
+  if (fd >= 0 && open_.load()) {
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
+    const timespec wait{static_cast<time_t>(nanoseconds / 1'000'000'000), static_cast<long>(nanoseconds % 1'000'000'000)};
+    pollfd p{fd, POLLIN, 0};
+    // No lock: a Close meanwhile shows up as POLLNVAL, which is waited out like a hang-up.
+    const int ready = ::ppoll(&p, 1, &wait, nullptr);
+    if (ready > 0 && (p.revents & POLLIN) && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return true;
+    if (ready == 0) return false;
+  }
+  std::this_thread::sleep_until(deadline);
+  return false;
+}
+
 int CSerialLink::ReadAvailable(std::span<uint8_t> destination, int limit) {
   if (!open_.load() || limit <= 0) return 0;
   const size_t wanted = std::min(static_cast<size_t>(limit), destination.size());

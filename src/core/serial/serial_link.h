@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,11 @@ class CSerialLink {
   int ReadAvailable(std::span<uint8_t> destination) {
     return ReadAvailable(destination, static_cast<int>(destination.size()));
   }
+
+  // Waits up to `limit` for input and returns at once when some is queued. A line that reports a
+  // hang-up or an error still takes the whole wait, so a caller counting empty reads keeps its
+  // pace instead of spinning on a vanished device.
+  bool WaitForInput(std::chrono::microseconds limit);
 
   const OpenFailure& last_failure() const { return last_failure_; }
   const std::string& path() const { return path_; }

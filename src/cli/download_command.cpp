@@ -1,0 +1,154 @@
+// download: the counter's history flash into a dump file, as the window's "Download" button does.
+#include <atomic>
+#include <charconv>
+#include <filesystem>
+#include <iostream>
+#include <ostream>
+
+#include "cli/command.h"
+#include "cli/device_rig.h"
+#include "cli/progress_display.h"
+#include "core/common/clock.h"
+#include "core/common/text_format.h"
+#include "core/files/dump_after_download.h"
+#include "core/files/file_saver.h"
+#include "core/files/writer_options.h"
+#include "core/history/download.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/platform/interrupt_watch.h"
+#include "core/protocol/model_table.h"
+#include "core/settings/settings_store.h"
+
+namespace norvane::cli {
+namespace {
+
+// The download dialog's type texts, lower-cased as the window keeps them.
+constexpr std::string_view kBinaryType = "binary files (*.bin)";
+constexpr std::string_view kBothType = "both files (bin and csv)";
+
+struct DownloadArgs {
+  std::string out;
+  DownloadOptions options;
+  bool csv = false;
+};
+
+std::optional<int> ParseArgs(const CommandContext& context, DownloadArgs& args) {
+  const std::vector<std::string>& a = context.args;
+  std::vector<std::string> paths;
+  args.options.end_mode = 0;
+  args.options.speed = DownloadOptionsFromSettings(SettingsStore(context.settings_path).Load()).speed;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == "--all") {
+      args.options.end_mode = 1;
+    } else if (a[i] == "--csv") {
+      args.csv = true;
+    } else if (a[i] == "--speed") {
+      if (i + 1 >= a.size()) return context.Usage("--speed needs a value from 0 to 100");
+      const std::string& v = a[++i];
+      int speed = -1;
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), speed);
+      if (ec != std::errc{} || end != v.data() + v.size() || speed < 0 || speed > 100)
+        return context.Usage("--speed takes a whole number from 0 to 100, not '" + v + "'");
+      args.options.speed = speed;
+    } else if (a[i].starts_with("--")) {
+      return context.Usage("unknown option '" + a[i] + "'");
+    } else {
+      paths.push_back(a[i]);
+    }
+  }
+  if (paths.size() != 1) return context.Usage("download needs one output file");
+  args.out = paths.front();
+  return std::nullopt;
+}
+
+// What a user reads when the download did not give a dump.
+std::string EndText(DownloadEnd end) {
+  switch (end) {
+    case DownloadEnd::kStopped: return "download stopped: nothing saved";
+    case DownloadEnd::kTooManyFailures: return "the counter stopped answering: nothing saved";
+    case DownloadEnd::kPortLost: return "the port was lost during the download: nothing saved";
+    case DownloadEnd::kUnsynched: return "the counter is not in download mode: nothing saved";
+    default: return "the download did not start";
+  }
+}
+
+}  // namespace
+
+int RunDownload(CommandContext& context) {
+  DownloadArgs args;
+  if (auto code = ParseArgs(context, args)) return *code;
+  if (!context.port) return context.Usage("download needs --port DEV");
+  const std::optional<int> model = ChosenModel(context);
+  if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");
+  TraceFile trace;
+  if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
+
+  // Before any thread starts, so every later thread leaves Ctrl+C to the watch.
+  std::atomic<bool> interrupted{false};
+  std::atomic<HistoryDownload*> active{nullptr};
+  InterruptWatch watch([&] {
+    interrupted.store(true);
+    if (HistoryDownload* d = active.load()) d->RequestStop();
+  });
+
+  const bool terminal = &context.err == &std::cerr && StandardErrorIsTerminal();
+  ProgressDisplay display(context.err, terminal);
+  DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), display);
+  const std::optional<int> port = rig.ports.Resolve(*context.port);
+  if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
+  rig.link.SetTrace(trace.trace.get());
+
+  SystemClock clock;
+  DataSet data(clock.Now());
+  SettingsStore settings(context.settings_path);
+  const Settings stored = settings.Load();
+  data.conversion = stored.calibration;
+  DeviceSession session({rig.link, rig.buffer, rig.reader, display, rig.state, &data.dump, nullptr});
+
+  session.SelectModelFromList(*model);
+  const IdentifyResult identified = session.ConnectAndIdentify(*port);
+  if (!identified.port_open) return context.Fail(Format("COM%d could not be opened", *port));
+  if (!identified.family) return context.Fail("Please try again!");
+  // The entry the reply names sets the history size, unless --model chose it; the family stays
+  // the one the counter gave, which picks the heartbeat and configuration commands.
+  if (!context.model && rig.state.selected_model >= 0) session.SelectModelFromList(rig.state.selected_model);
+  rig.state.family.store(*identified.family);
+  if (interrupted.load()) return context.Fail(EndText(DownloadEnd::kStopped));
+
+  // Absolute, so the folder remembered as FileDownloadPath means the same to the window.
+  std::string path = std::filesystem::absolute(args.out).string();
+  // For both files the CSV goes beside the dump as OUT.csv, not OUT.bin.csv.
+  if (args.csv && path.ends_with(".bin")) path.resize(path.size() - 4);
+  const std::string_view type_text = args.csv ? kBothType : kBinaryType;
+
+  HistoryDownload download({rig.link, rig.reader, rig.state, data.dump, display, &settings, &display});
+  active.store(&download);
+  if (interrupted.load()) return context.Fail(EndText(DownloadEnd::kStopped));
+  if (!download.StartDownload({args.options, path, std::string(type_text)})) return context.Fail(EndText(DownloadEnd::kNotStarted));
+  const DownloadReport report = download.Wait();
+  active.store(nullptr);
+  display.Finish(report.bytes);
+  if (!report.complete()) return context.Fail(EndText(report.end));
+
+  LanguageDictionary dictionary;
+  dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings.Key()), display);
+  FileSaver saver(data, dictionary, clock, display);
+  saver.set_options(MakeWriterOptions(stored, data.conversion, dictionary));
+  const DumpAfterDownload saved = SaveDumpAfterDownload(rig.link, rig.state, saver, data, type_text, path);
+  if (!saved.config.complete())
+    display.Status(Format("The configuration block did not arrive in full (%d of %d bytes); the rest is 0xFF.",
+                          saved.config.received, static_cast<int>(saved.config.block.size())));
+  if (!saved.save.dump.saved())
+    return context.Fail("cannot write " + saved.save.dump.path +
+                        (saved.save.dump.error.empty() ? "" : ": " + saved.save.dump.error));
+  context.out << saved.save.dump.path << "\n";
+  if (saved.save.csv) {
+    if (!saved.save.csv->saved())
+      return context.Fail("the dump was written, the CSV was not: " + saved.save.csv->path +
+                          (saved.save.csv->error.empty() ? "" : ": " + saved.save.csv->error));
+    context.out << saved.save.csv->path << "\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace norvane::cli

@@ -1,0 +1,304 @@
+#include "core/history/download.h"
+
+#include <algorithm>
+
+#include "core/common/text_format.h"
+#include "core/protocol/command_catalogue.h"
+#include "core/serial/port_settings.h"
+
+namespace norvane {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+constexpr int kDefaultSpeed = 50;
+constexpr int kMaxSpeed = 100;
+constexpr size_t kDrainChunk = 4;
+
+}  // namespace
+
+DownloadOptions DownloadOptionsFromSettings(const Settings& settings) {
+  DownloadOptions options;
+  options.end_mode = settings.fast_download == 1 ? 1 : 0;
+  options.speed = settings.download_speed > static_cast<uint32_t>(kMaxSpeed) ? kDefaultSpeed
+                                                                            : static_cast<int>(settings.download_speed);
+  return options;
+}
+
+int SpeedWaitMs(int speed) { return 808 - 8 * std::clamp(speed, 0, kMaxSpeed); }
+
+std::array<uint8_t, 12> BuildSpirFrame(uint32_t address, uint32_t length) {
+  const std::array<uint8_t, 5> arguments = {static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+                                            static_cast<uint8_t>(address), static_cast<uint8_t>(length >> 8),
+                                            static_cast<uint8_t>(length)};
+  const std::vector<uint8_t> built = BuildFrame(commands::kSpir, arguments);
+  std::array<uint8_t, 12> frame{};
+  std::copy_n(built.begin(), frame.size(), frame.begin());
+  return frame;
+}
+
+uint32_t SpirRequestLength(uint32_t address, uint32_t image_size) {
+  return address >= image_size ? 0 : std::min(kDownloadRequestSize, image_size - address);
+}
+
+std::string SpirFrameLogLine(std::span<const uint8_t, 12> f) {
+  return Format("%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x\n", f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9],
+                f[10], f[11]);
+}
+
+bool IsEndOfData(std::span<const uint8_t> image, uint32_t address) {
+  if (address <= kEndOfDataFloor || address > image.size()) return false;
+  const auto end = image.begin() + address;
+  return std::all_of(end - kDownloadRequestSize, end, [](uint8_t b) { return b == 0xFF; });
+}
+
+bool LooksUnsynched(std::span<const uint8_t> image) {
+  if (image.size() < 19) return false;
+  for (size_t k = 0; k < 4; ++k)
+    if (image[k] == '?' && image[k + 5] == '?' && image[k + 10] == '?' && image[k + 15] == '?') return true;
+  return false;
+}
+
+std::string DownloadProgressTitle(std::string_view caption, uint32_t address, uint32_t image_size) {
+  const double percent = image_size ? address * 100.0 / image_size : 0.0;
+  return std::string(caption) + " (" + FormatFixed(percent, 0) + "%)";
+}
+
+HistoryDownload::HistoryDownload(Parts parts, DownloadTiming timing) : p_(parts), timing_(timing) {}
+
+HistoryDownload::~HistoryDownload() {
+  RequestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool HistoryDownload::OpenPortForDownload() {
+  p_.link.Close();
+  const int baud = BaudForFamily(family_);
+  if (!p_.link.Open(port_, baud, "n", 8, 1)) {
+    p_.notifier.Status(Format("COM port %d open failed.", port_));
+    if (!p_.link.last_failure().reason.empty()) p_.notifier.Status(p_.link.last_failure().reason);
+    return false;
+  }
+  if (p_.state.demo.load()) p_.notifier.Status("DEMO Mode!!!");
+  return true;
+}
+
+bool HistoryDownload::StartDownload(const DownloadRequest& request, Completion completed) {
+  // The window greys "Download" while one runs; a second start would share the port with it.
+  if (running_.load()) {
+    p_.notifier.Status("A download is already running.");
+    return false;
+  }
+  if (thread_.joinable()) thread_.join();
+
+  DownloadRequest chosen = request;
+  chosen.options.speed = std::clamp(chosen.options.speed, 0, kMaxSpeed);
+  chosen.options.end_mode = chosen.options.end_mode == 1 ? 1 : 0;
+  if (p_.settings) {
+    p_.settings->StoreNumber(setting_names::kDownloadSpeed, static_cast<uint32_t>(chosen.options.speed));
+    p_.settings->StoreNumber(setting_names::kFastDownload, static_cast<uint32_t>(chosen.options.end_mode));
+  }
+  // The reader shares the port; it must be gone before the first request goes out.
+  p_.reader.Stop();
+  std::this_thread::sleep_for(timing_.reader_stop_wait);
+
+  request_ = std::move(chosen);
+  if (p_.settings && !request_.path.empty() && request_.path != "noname")
+    p_.settings->StoreFolderOf(setting_names::kFileDownloadPath, request_.path);
+
+  port_ = p_.state.current_port;
+  family_ = p_.state.family.load();
+  if (!p_.link.IsOpen()) {
+    if (!OpenPortForDownload()) {
+      p_.state.port_open = false;
+      last_report_ = DownloadReport{};
+      last_report_.image_size = p_.dump.image_size();
+      return false;
+    }
+    p_.state.port_open = true;
+  }
+
+  p_.state.realtime_active.store(false);
+  const std::vector<uint8_t> heartbeat_off =
+      family_ < 1 ? BuildFamily0HeartbeatFrame() : BuildFrame(commands::kHeartbeat0);
+  p_.link.SendData(heartbeat_off, commands::kHeartbeat0.delay_ms, family_);
+
+  completed_ = std::move(completed);
+  address_.store(0);
+  // Set here rather than in the thread, so a stop requested before it runs is not undone.
+  running_.store(true);
+  thread_ = std::thread([this] {
+    last_report_ = Run();
+    if (completed_) completed_(last_report_);
+  });
+  p_.notifier.Status("Downloading started..");
+  return true;
+}
+
+void HistoryDownload::RequestStop() {
+  {
+    std::lock_guard lock(wake_mutex_);
+    running_.store(false);
+  }
+  wake_.notify_all();
+}
+
+DownloadReport HistoryDownload::Wait() {
+  if (thread_.joinable()) thread_.join();
+  return last_report_;
+}
+
+void HistoryDownload::Pause(std::chrono::milliseconds length) {
+  std::unique_lock lock(wake_mutex_);
+  wake_.wait_for(lock, length, [this] { return !running_.load(); });
+}
+
+void HistoryDownload::Drain() {
+  uint8_t scratch[kDrainChunk];
+  while (p_.link.ReadAvailable(scratch, kDrainChunk) > 0) {
+  }
+}
+
+void HistoryDownload::Progress(uint32_t address) {
+  address_.store(address);
+  if (p_.progress) p_.progress->DownloadProgressed(address, p_.dump.image_size());
+}
+
+DownloadReport HistoryDownload::Run() {
+  const Steady::time_point started = Steady::now();
+  HistoryDump& dump = p_.dump;
+  const uint32_t size = dump.image_size();
+  const std::span<uint8_t> image = dump.buffer().first(size);
+  std::fill(dump.buffer().begin(), dump.buffer().end(), uint8_t{0xFF});
+  std::this_thread::sleep_for(timing_.start_wait);
+
+  DownloadReport report;
+  report.image_size = size;
+  const DownloadOptions options = request_.options;
+  const auto speed_wait = std::chrono::milliseconds(SpeedWaitMs(options.speed));
+  uint32_t address = 0;
+  uint32_t restart = 0;
+  uint32_t fail_counter = 0;
+
+  const auto finish = [&](DownloadEnd end) {
+    report.end = end;
+    report.bytes = address;
+    report.fail_counter = fail_counter;
+  };
+
+  for (;;) {
+    uint8_t stale = 0;
+    while (p_.link.ReadAvailable({&stale, 1}, 1) == 1) {
+    }
+    const uint32_t length = SpirRequestLength(address, size);
+    const std::array<uint8_t, 12> frame = BuildSpirFrame(address, length);
+    const int sent = p_.link.SendData(frame, commands::kSpir.delay_ms, family_);
+    ++report.requests;
+    bool stalled = false;
+    if (sent <= 0) {
+      // Nothing left the port (it was closed under us): asking again at once would spin for
+      // ever; recovering as from a stall reopens it.
+      stalled = true;
+    } else {
+      p_.notifier.Status(SpirFrameLogLine(frame));
+      uint32_t received = 0;
+      uint32_t empty_reads = 0;
+      Pause(speed_wait);
+      while (running_.load() && received < length) {
+        const int got = p_.link.ReadAvailable(image.subspan(address, length - received));
+        const uint32_t n = got > 0 ? static_cast<uint32_t>(got) : 0;
+        received += n;
+        if (n == 0) {
+          if (empty_reads++ > kEmptyReadLimit) {
+            stalled = true;
+            break;
+          }
+          if (p_.link.WaitForInput(timing_.empty_read_wait) && length - received > 1)
+            std::this_thread::sleep_for(timing_.gather);
+          continue;
+        }
+        empty_reads = 0;
+        fail_counter = 0;
+        address += n;
+        if (address >= size) {
+          finish(DownloadEnd::kImageEnd);
+          break;
+        }
+        Progress(address);
+        if (options.end_mode == 0 && IsEndOfData(image, address)) {
+          finish(DownloadEnd::kEndOfData);
+          break;
+        }
+      }
+      if (report.complete()) break;
+    }
+
+    if (stalled) {
+      ++report.failures;
+      address = restart;
+      if (++fail_counter > kDownloadFailLimit) {
+        finish(DownloadEnd::kTooManyFailures);
+        break;
+      }
+      p_.notifier.Status(Format("FAIL #%d", static_cast<int>(failure_number_++)));
+      if (running_.load() && OpenPortForDownload()) continue;
+      if (!running_.load()) {
+        finish(DownloadEnd::kStopped);
+        break;
+      }
+      running_.store(false);
+      Drain();
+      Progress(0);
+      address_.store(0);
+      p_.notifier.Status("Downloading failed.");
+      finish(DownloadEnd::kPortLost);
+      report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - started);
+      return report;
+    }
+    if (!running_.load()) {
+      finish(DownloadEnd::kStopped);
+      break;
+    }
+    restart = address;
+    // A counter outside download mode answers every request with its prompt: one request shows
+    // it, and the rest of the flash would only repeat it.
+    if (LooksUnsynched(image.first(address))) {
+      finish(DownloadEnd::kUnsynched);
+      break;
+    }
+  }
+
+  running_.store(false);
+  Drain();
+  Progress(0);
+  address_.store(0);
+  p_.notifier.Status("Downloading ended.");
+  // The prompt check reads the image as it stands, whatever address the download reached.
+  const bool unsynched = LooksUnsynched(image);
+  if (unsynched && report.complete()) report.end = DownloadEnd::kUnsynched;
+  EndMessages(report, unsynched);
+  report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - started);
+  return report;
+}
+
+void HistoryDownload::EndMessages(const DownloadReport& report, bool unsynched) {
+  if (report.fail_counter > 3) {
+    p_.notifier.Message(
+        "There are some unsynched communication. \r\n Check the unit communication baud rate setting. \r\nYou may "
+        "need to restart/reconnect the unit and download again.");
+    p_.notifier.Status("There are some unsynched communication, you may need to reconnect the unit and download again.");
+    p_.notifier.Status("Check the unit communication baud rate setting.");
+    p_.notifier.Status("Turn off and disconnect unit, then restart software.");
+    p_.notifier.Status("Downloading ended with error.");
+  }
+  // Looked at after every download, not only after failures: a counter outside download mode
+  // may answer every request in full, and its prompts would otherwise be saved as history.
+  if (unsynched) {
+    p_.notifier.Message(
+        "There are some unsynched communication, you may need to restart and reconnect the unit and download again.");
+    p_.notifier.Status("There are some unsynched communication, you may need to reconnect the unit and download again.");
+    p_.notifier.Status("Downloading ended with error.");
+  }
+}
+
+}  // namespace norvane

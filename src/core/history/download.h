@@ -1,0 +1,179 @@
+// The history download: SPIR requests into the HistoryDump on a worker thread, with stall recovery.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "core/common/user_notifier.h"
+#include "core/history/history_dump.h"
+#include "core/protocol/device_state.h"
+#include "core/serial/reader_thread.h"
+#include "core/serial/serial_link.h"
+#include "core/settings/settings_store.h"
+
+namespace norvane {
+
+inline constexpr uint32_t kDownloadRequestSize = 1024;
+// Above this many consecutive empty reads a request counts as stalled.
+inline constexpr uint32_t kEmptyReadLimit = 5000;
+// Above this many consecutive stalled requests the download gives up.
+inline constexpr uint32_t kDownloadFailLimit = 30;
+// End of data is only looked for once the address has passed this.
+inline constexpr uint32_t kEndOfDataFloor = 2048;
+inline constexpr char kDownloadProgressCaption[] = "Downloading history data from Norvane ZQT device";
+
+struct DownloadOptions {
+  int end_mode = 0;  // "Fast Download": 0 stops at the end of data, 1 takes the whole flash
+  int speed = 50;    // "Download Speed", 0-100
+};
+
+// The options as the dialog shows them: a stored speed above 100 is shown as 50.
+DownloadOptions DownloadOptionsFromSettings(const Settings& settings);
+
+// Milliseconds between sending a request and collecting its reply: 808 at speed 0, 8 at 100.
+int SpeedWaitMs(int speed);
+
+// "<SPIR", the address in 3 bytes and the length in 2, most significant first, then ">>".
+std::array<uint8_t, 12> BuildSpirFrame(uint32_t address, uint32_t length);
+
+// Bytes one request asks for at `address`: 1024, or what remains of the image.
+uint32_t SpirRequestLength(uint32_t address, uint32_t image_size);
+
+// The status-log line for a request frame: its 12 bytes as "%x," hex, ending in "\n".
+std::string SpirFrameLogLine(std::span<const uint8_t, 12> frame);
+
+// True when the 1024 bytes before `address` are all 0xFF and the address is above 2048.
+bool IsEndOfData(std::span<const uint8_t> image, uint32_t address);
+
+// True when, for some k in 0..3, the image bytes at k, k+5, k+10 and k+15 are all '?': the
+// counter answered with its command prompt instead of flash, so it is not in download mode.
+bool LooksUnsynched(std::span<const uint8_t> image);
+
+// "%s (%.0f%%)" with the caption and address × 100 / image size, for the progress window.
+std::string DownloadProgressTitle(std::string_view caption, uint32_t address, uint32_t image_size);
+
+// The progress window's side: called from the download thread after every read with data, and
+// with address 0 when the download ends.
+class DownloadProgress {
+ public:
+  virtual ~DownloadProgress() = default;
+  virtual void DownloadProgressed(uint32_t address, uint32_t image_size) = 0;
+};
+
+enum class DownloadEnd {
+  kImageEnd,         // the whole image arrived
+  kEndOfData,        // end mode 0 met erased flash
+  kStopped,          // a stop request
+  kTooManyFailures,  // more than 30 stalled requests in a row
+  kPortLost,         // the port could not be reopened after a stall
+  kUnsynched,        // the counter answered '?' prompts instead of its flash
+  kNotStarted,       // the port could not be opened, or a download was already running
+};
+
+struct DownloadReport {
+  DownloadEnd end = DownloadEnd::kNotStarted;
+  uint32_t bytes = 0;         // the address reached: image bytes filled from the start
+  uint32_t image_size = 0;
+  uint32_t requests = 0;      // SPIR frames sent, repeats included
+  uint32_t failures = 0;      // stalled requests in this download
+  uint32_t fail_counter = 0;  // consecutive failures when it ended
+  std::chrono::milliseconds elapsed{0};
+  // The image holds a download to save: the whole flash, or everything up to the end of data.
+  bool complete() const { return end == DownloadEnd::kImageEnd || end == DownloadEnd::kEndOfData; }
+};
+
+// Waits and limits; tests shorten them, the program uses the defaults.
+struct DownloadTiming {
+  // One empty read waits this long for data before it counts; data ends the wait at once. With
+  // the kernel's 50 µs timer slack and the read's own system calls an empty read then costs
+  // about 200 µs, so the 5000 of a stall take about a second instead of spinning a core.
+  std::chrono::microseconds empty_read_wait{130};
+  // When that wait is ended by data, this much longer lets a few more bytes gather, so a reply
+  // arriving at the line rate is read in handfuls rather than byte by byte (a read per byte
+  // cost about 15 % of a core at 115200 baud). Data never counts as an empty read.
+  std::chrono::microseconds gather{500};
+  std::chrono::milliseconds start_wait{10};
+  std::chrono::milliseconds reader_stop_wait{10};
+};
+
+struct DownloadRequest {
+  DownloadOptions options;
+  std::string path;       // the chosen file; empty or "noname" keeps the download in memory only
+  std::string type_text;  // the file dialog's type text, lower case
+};
+
+// Owns the download thread. The failure number shown in "FAIL #%d" runs on for as long as this
+// object lives, as the application-wide counter it stands for. Start, RequestStop and Wait come
+// from the owner's thread; progress and completion are reported from the download thread.
+class HistoryDownload {
+ public:
+  struct Parts {
+    CSerialLink& link;
+    ReaderThread& reader;
+    DeviceState& state;
+    HistoryDump& dump;
+    UserNotifier& notifier;
+    SettingsStore* settings = nullptr;     // where the options and the folder are kept
+    DownloadProgress* progress = nullptr;  // the progress window, if any
+  };
+  using Completion = std::function<void(const DownloadReport&)>;
+
+  explicit HistoryDownload(Parts parts, DownloadTiming timing = {});
+  ~HistoryDownload();
+  HistoryDownload(const HistoryDownload&) = delete;
+  HistoryDownload& operator=(const HistoryDownload&) = delete;
+
+  // The "Download" button after its two dialogs: stores the options and the folder, stops the
+  // reader, opens the port if needed, switches realtime monitoring off, sends the heartbeat-off
+  // frame and starts the thread. `completed` runs on the download thread when it ends; the
+  // window maps it to a queued signal and runs SaveDumpAfterDownload for a complete() report.
+  // False (nothing started) when the port cannot be opened or a download is running.
+  bool StartDownload(const DownloadRequest& request, Completion completed = {});
+
+  // Closes the port and opens the current port again at the family's rate.
+  bool OpenPortForDownload();
+
+  // Ends the thread at its next read; nothing is saved.
+  void RequestStop();
+  // Waits for the thread to end; the report of the last download.
+  DownloadReport Wait();
+  bool running() const { return running_.load(); }
+
+  const DownloadRequest& request() const { return request_; }
+  // Where the current request began, and the next address to fill (0 once ended).
+  uint32_t address() const { return address_.load(); }
+
+ private:
+  DownloadReport Run();
+  // Sleeps, waking early for a stop request.
+  void Pause(std::chrono::milliseconds length);
+  void Drain();
+  void Progress(uint32_t address);
+  void EndMessages(const DownloadReport& report, bool unsynched);
+
+  Parts p_;
+  DownloadTiming timing_;
+  DownloadRequest request_;
+  Completion completed_;
+  int port_ = 0;
+  int family_ = 0;
+
+  std::atomic<bool> running_{false};
+  std::atomic<uint32_t> address_{0};
+  uint32_t failure_number_ = 0;
+  std::mutex wake_mutex_;
+  std::condition_variable wake_;
+  std::thread thread_;
+  DownloadReport last_report_;
+};
+
+}  // namespace norvane

@@ -1,0 +1,41 @@
+#include "core/platform/interrupt_watch.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace norvane {
+namespace {
+
+// How often the watcher looks whether it should end.
+constexpr long kWatchStepNs = 50'000'000;
+
+}  // namespace
+
+InterruptWatch::InterruptWatch(std::function<void()> on_interrupt) : on_interrupt_(std::move(on_interrupt)) {
+  sigemptyset(&set_);
+  sigaddset(&set_, SIGINT);
+  sigaddset(&set_, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+  thread_ = std::thread(&InterruptWatch::Watch, this);
+}
+
+InterruptWatch::~InterruptWatch() {
+  stop_.store(true);
+  thread_.join();
+  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+void InterruptWatch::Watch() {
+  const timespec step{0, kWatchStepNs};
+  while (!stop_.load()) {
+    const int signal_number = sigtimedwait(&set_, nullptr, &step);
+    if (signal_number < 0) continue;  // time-out or EINTR
+    if (!interrupted_.exchange(true) && on_interrupt_) on_interrupt_();
+  }
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+}  // namespace norvane

@@ -1,0 +1,141 @@
+#include "core/tools/clock_sync.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "core/common/text_format.h"
+#include "core/protocol/command_catalogue.h"
+#include "core/protocol/exchange.h"
+
+namespace norvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+void Sleep(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
+
+constexpr size_t kClearedBytes = 1024;
+
+constexpr char kSyncedText[] = "Time Synced Successfully!";
+constexpr char kFailedText[] = "Time Sync Failed! ";
+constexpr char kPeriodicFailedText[] = " Time Sync Failed!  Task rescheduled within 30 seconds.";
+
+}  // namespace
+
+GetClockResult ClockSync::GetClock() {
+  GetClockResult result;
+  DeviceState& state = session_.state();
+  session_.reader().RequestStop();
+  Sleep(10ms);
+  session_.ConnectAndIdentify(state.current_port);
+  if (!GetClockAllowed(state.firmware_version.load(), state.model_text)) {
+    result.outcome = GetClockOutcome::kUnsupported;
+    return result;
+  }
+  session_.OpenPortForReader(state.current_port);
+  Sleep(100ms);
+
+  CSerialLink& link = session_.link();
+  const std::vector<uint8_t> frame = BuildFrame(commands::kGetDateTime);
+  for (int attempt = 1; attempt <= options_.get_attempts; ++attempt) {
+    session_.StopReader();
+    Sleep(10ms);
+    buffer_.Reset(kClearedBytes);
+    const int family = state.family.load();
+    if (!GetClockRequestAllowed(family, state.firmware_version.load())) {
+      result.outcome = GetClockOutcome::kUnsupported;
+      return result;
+    }
+    const ExchangeResult exchange =
+        DirectExchange(link, commands::kGetDateTime, frame, family, result.reply, options_.get_reply_wait);
+    // A counter without a date answers zeros, which is no answer either.
+    if (exchange.sent > 0 && std::any_of(result.reply.begin(), result.reply.begin() + 5, [](uint8_t b) { return b; })) {
+      result.outcome = GetClockOutcome::kRead;
+      const auto& r = result.reply;
+      result.text = Format("GETDATETIME returned: 20%02d-%02d-%02d %02d:%02d:%02d [%2x]\r\n", r[0], r[1], r[2], r[3],
+                           r[4], r[5], r[6]);
+      session_.notifier().Message(result.text);
+      return result;
+    }
+    // A closed port will not open by waiting.
+    if (!link.IsOpen()) break;
+    if (attempt < options_.get_attempts) Sleep(options_.get_retry_wait);
+  }
+  result.outcome = GetClockOutcome::kFailed;
+  result.text = "GETDATETIME command failed!";
+  session_.notifier().Message(result.text);
+  return result;
+}
+
+SetClockResult ClockSync::SetClock(ClockTrigger trigger) {
+  SetClockResult result;
+  DeviceState& state = session_.state();
+  const bool was_monitoring = realtime_ && realtime_->IsMonitoring();
+  if (was_monitoring) realtime_->StopMonitoring();
+
+  session_.OpenPortForReader(state.current_port);
+  Sleep(100ms);
+  session_.StopReader();
+  Sleep(30ms);
+
+  const LocalTime now = clock_.LocalNow();
+  result.sent_time = ClockText(ClockBytes(now));
+  session_.link().ClearLine();
+  buffer_.Reset(kClearedBytes);
+
+  const int family = state.family.load();
+  result.variant = ClockVariantFor(family, state.firmware_version.load());
+  switch (result.variant) {
+    case ClockVariant::kSingleFrame: result.synced = SendSingleFrame(now, family); break;
+    case ClockVariant::kPerField: result.synced = SendPerField(now, family); break;
+    case ClockVariant::kNone: result.synced = false; break;  // this firmware has no way to set its clock
+  }
+  Report(trigger, result);
+  if (was_monitoring) RestartRealtime();
+  return result;
+}
+
+bool ClockSync::SendSingleFrame(const LocalTime& t, int family) {
+  return AcknowledgedExchange(session_.link(), commands::kSetDateTime, SingleClockFrame(t), family).acknowledged();
+}
+
+bool ClockSync::SendPerField(const LocalTime& t, int family) {
+  CSerialLink& link = session_.link();
+  bool answered = true;
+  const CommandSpec* specs[] = {&commands::kSetDateYY, &commands::kSetDateMM, &commands::kSetDateDD,
+                                &commands::kSetTimeHH, &commands::kSetTimeMM, &commands::kSetTimeSS};
+  const auto frames = PerFieldClockFrames(t);
+  for (size_t i = 0; i < frames.size() && answered; ++i) {
+    // The reader is stopped, so the reply byte is taken from the port itself. Older firmware
+    // answers each field with a byte of its own choosing: only its absence is a failure.
+    const AckResult ack = AcknowledgedExchange(link, *specs[i], frames[i], family, options_.field_reply_wait);
+    answered = ack.sent > 0 && ack.reply >= 0;
+  }
+  // Closes the counter's field editor even after a failure, so it is not left half set.
+  link.SendData(BuildFrame(commands::kKey0), commands::kKey0.delay_ms, family);
+  Sleep(std::chrono::milliseconds(commands::kKey0.settle_ms));
+  return answered;
+}
+
+void ClockSync::Report(ClockTrigger trigger, SetClockResult& result) {
+  UserNotifier& notifier = session_.notifier();
+  if (trigger == ClockTrigger::kInteractive) {
+    result.text = result.synced ? kSyncedText : kFailedText;
+    notifier.Message(result.text);
+    return;
+  }
+  result.text = result.sent_time + (result.synced ? std::string(" ") + kSyncedText : kPeriodicFailedText);
+  notifier.Status(result.text);
+  sync_retry_.store(!result.synced);
+}
+
+void ClockSync::RestartRealtime() {
+  DeviceState& state = session_.state();
+  session_.StopReader();
+  Sleep(50ms);
+  session_.reader().Start(state.port_settings, state.family.load(), state.demo.load());
+  Sleep(100ms);
+  realtime_->StartMonitoring();
+}
+
+}  // namespace norvane

@@ -1,0 +1,80 @@
+// Reading the counter's clock and setting it from the computer's local time.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "core/common/clock.h"
+#include "core/protocol/device_session.h"
+#include "core/serial/receive_buffer.h"
+#include "core/tools/clock_rules.h"
+#include "core/tools/realtime_control.h"
+
+namespace norvane {
+
+enum class ClockTrigger {
+  kInteractive,  // "Sync Date Time Now": a message box
+  kPeriodic,     // the realtime poll: the main window's status line and the retry flag
+};
+
+struct ClockSyncOptions {
+  int get_attempts = 10;
+  std::chrono::milliseconds get_retry_wait{1000};
+  // After the settle time, how long a clock reply may still trickle in.
+  std::chrono::milliseconds get_reply_wait{100};
+  // The one reply byte of each per-field frame.
+  std::chrono::milliseconds field_reply_wait{2000};
+};
+
+enum class GetClockOutcome {
+  kRead,
+  kFailed,       // "GETDATETIME command failed!"
+  kUnsupported,  // the firmware has no clock reply; nothing was shown
+};
+
+struct GetClockResult {
+  GetClockOutcome outcome = GetClockOutcome::kFailed;
+  std::array<uint8_t, 7> reply{};
+  std::string text;  // what the message box said, empty when nothing was shown
+};
+
+struct SetClockResult {
+  bool synced = false;
+  ClockVariant variant = ClockVariant::kNone;
+  std::string sent_time;  // "20%02d-%02d-%02d %02d:%02d:%02d" of the local time sent
+  std::string text;       // what the user was shown
+};
+
+// Blocking, with the exact delays; the window runs these on a worker thread. `sync_retry` is the
+// application's sync-retry flag; `realtime` may be null where there is no monitoring.
+class ClockSync {
+ public:
+  ClockSync(DeviceSession& session, ReceiveBuffer& buffer, const Clock& clock, std::atomic<bool>& sync_retry,
+            RealtimeControl* realtime, ClockSyncOptions options = {})
+      : session_(session), buffer_(buffer), clock_(clock), sync_retry_(sync_retry), realtime_(realtime),
+        options_(options) {}
+
+  // "Get Time From Unit": identifies the counter again and asks for its clock.
+  GetClockResult GetClock();
+  // "Sync Date Time Now" and the periodic sync. The counter's answer decides the report: a
+  // counter that cannot be set, or does not confirm, is reported as failed.
+  SetClockResult SetClock(ClockTrigger trigger);
+
+ private:
+  bool SendSingleFrame(const LocalTime& t, int family);
+  bool SendPerField(const LocalTime& t, int family);
+  void Report(ClockTrigger trigger, SetClockResult& result);
+  void RestartRealtime();
+
+  DeviceSession& session_;
+  ReceiveBuffer& buffer_;
+  const Clock& clock_;
+  std::atomic<bool>& sync_retry_;
+  RealtimeControl* realtime_;
+  ClockSyncOptions options_;
+};
+
+}  // namespace norvane

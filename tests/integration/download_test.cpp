@@ -1,0 +1,409 @@
+// History downloads with the real serial link against the simulated counter, and the dump after.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "core/common/clock.h"
+#include "core/files/dump_after_download.h"
+#include "core/files/dump_file.h"
+#include "core/files/file_saver.h"
+#include "core/history/download.h"
+#include "core/protocol/device_session.h"
+#include "core/protocol/model_table.h"
+#include "sim/pty_transport.h"
+#include "tests/common/recording_notifier.h"
+#include "tests/common/temp_dir.h"
+
+extern char** environ;
+
+namespace norvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RecordingNotifier;
+using testing::TempDir;
+
+constexpr char kUnsynchedBox[] =
+    "There are some unsynched communication, you may need to restart and reconnect the unit and download again.";
+
+// A simulated counter on its own pseudo-terminal, recording the SPIR addresses it is asked for.
+class SimulatedLine {
+ public:
+  SimulatedLine(std::string_view model, sim::Faults faults = {},
+                std::optional<std::vector<uint8_t>> history = std::nullopt, bool pace = false) {
+    sim::CounterOptions options;
+    options.model = sim::FindCounterModel(model);
+    options.faults = faults;
+    options.history = std::move(history);
+    options.pace = pace;
+    counter_ = std::make_unique<sim::SimulatedCounter>(std::move(options), clock_);
+    counter_->SetFrameObserver([this](const sim::Frame& frame) {
+      if (frame.kind != sim::CommandKind::kReadFlash) return;
+      const auto& a = frame.arguments;
+      std::lock_guard lock(mutex_);
+      requests_.push_back({(uint32_t{a[0]} << 16) | (uint32_t{a[1]} << 8) | a[2], (uint32_t{a[3]} << 8) | a[4]});
+    });
+    std::string error;
+    transport_ = sim::PtyTransport::Open(*counter_, &error);
+    if (transport_ && !transport_->Start(&error)) transport_.reset();
+  }
+  bool ok() const { return transport_ != nullptr; }
+  const std::string& path() const { return transport_->device_path(); }
+  std::vector<uint8_t> flash() { return transport_->Inspect([](sim::SimulatedCounter& c) { return c.flash(); }); }
+  std::vector<uint8_t> config() { return transport_->Inspect([](sim::SimulatedCounter& c) { return c.config(); }); }
+  // The counter unplugged: the pseudo-terminal goes away.
+  void Unplug() { transport_.reset(); }
+
+  struct Request {
+    uint32_t address;
+    uint32_t length;
+  };
+  std::vector<Request> requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  SystemClock clock_;
+  std::unique_ptr<sim::SimulatedCounter> counter_;
+  std::unique_ptr<sim::PtyTransport> transport_;
+  mutable std::mutex mutex_;
+  std::vector<Request> requests_;
+};
+
+// Calls `on_address` once, from the download thread, when the address first passes `threshold`.
+class ProgressTrigger final : public DownloadProgress {
+ public:
+  explicit ProgressTrigger(uint32_t threshold) : threshold_(threshold) {}
+  void DownloadProgressed(uint32_t address, uint32_t) override {
+    std::lock_guard lock(mutex_);
+    if (address > threshold_ && !passed_) {
+      passed_ = true;
+      passed_cv_.notify_all();
+    }
+  }
+  bool WaitPassed(std::chrono::seconds limit) {
+    std::unique_lock lock(mutex_);
+    return passed_cv_.wait_for(lock, limit, [this] { return passed_; });
+  }
+
+ private:
+  uint32_t threshold_;
+  std::mutex mutex_;
+  std::condition_variable passed_cv_;
+  bool passed_ = false;
+};
+
+// The window's side: identification, the download and, on completion, the dump.
+struct Program {
+  explicit Program(DownloadTiming timing = {}, DownloadProgress* progress = nullptr)
+      : data(clock.Now()), link(ports, notifier), reader(link, buffer, notifier),
+        session({link, buffer, reader, notifier, state, &data.dump, nullptr}),
+        download({link, reader, state, data.dump, notifier, nullptr, progress}, timing),
+        saver(data, dictionary, clock, notifier) {}
+  ~Program() {
+    download.RequestStop();
+    download.Wait();
+    reader.Stop();
+  }
+
+  bool Connect(const SimulatedLine& line, std::string_view list_entry) {
+    const int port = ports.Add(line.path(), "simulated");
+    session.SelectModelFromList(ModelListIndex(list_entry));
+    return ConnectAndIdentify(port);
+  }
+  bool ConnectAndIdentify(int port) { return session.ConnectAndIdentify(port).family.has_value(); }
+
+  // As the window does on the completion message: the dump only for a download that completed.
+  DownloadReport DownloadAndSave(DownloadOptions options, const std::string& path,
+                                 std::string_view type = "binary files (*.bin)") {
+    EXPECT_TRUE(download.StartDownload({options, path, std::string(type)}));
+    const DownloadReport report = download.Wait();
+    if (report.complete()) saved = SaveDumpAfterDownload(link, state, saver, data, type, path, {200ms, 400ms, 10ms});
+    return report;
+  }
+
+  SystemClock clock;
+  DataSet data;
+  LanguageDictionary dictionary;
+  PortCatalogue ports;
+  RecordingNotifier notifier;
+  CSerialLink link;
+  ReceiveBuffer buffer;
+  DeviceState state;
+  ReaderThread reader;
+  DeviceSession session;
+  HistoryDownload download;
+  FileSaver saver;
+  std::optional<DumpAfterDownload> saved;
+};
+
+int Count(const std::vector<std::string>& lines, std::string_view line) {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+TEST(Download, WholeFlashOfA64KiBCounterIsCopiedByteForByte) {
+  SimulatedLine line("ZQT-100");
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  Program program;
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+
+  const DownloadReport report = program.DownloadAndSave({1, 100}, (dir / "data").string());
+  EXPECT_EQ(report.end, DownloadEnd::kImageEnd);
+  EXPECT_EQ(report.requests, 64u);
+  const auto requests = line.requests();
+  ASSERT_EQ(requests.size(), 64u);
+  for (size_t i = 0; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].address, i * 1024);
+    EXPECT_EQ(requests[i].length, 1024u);
+  }
+
+  const std::string file = testing::ReadAll(dir / "data.bin");
+  const std::vector<uint8_t> flash = line.flash();
+  ASSERT_EQ(file.size(), flash.size() + 256);  // family 1 reads 256 bytes with REEPROM
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), reinterpret_cast<const uint8_t*>(file.data())));
+  const std::vector<uint8_t> config = line.config();
+  const std::vector<uint8_t> block = PrepareConfigBlock(1, std::span(config).first(256));
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), reinterpret_cast<const uint8_t*>(file.data()) + flash.size()));
+  EXPECT_TRUE(program.notifier.HasStatus("Data saved into: " + (dir / "data.bin").string()));
+  EXPECT_TRUE(program.notifier.HasStatus("Downloading started.."));
+  EXPECT_TRUE(program.notifier.HasStatus("Downloading ended."));
+  EXPECT_TRUE(program.notifier.HasStatus("3c,53,50,49,52,0,fc,0,4,0,3e,3e\n"));  // the last request
+  EXPECT_TRUE(program.notifier.messages().empty());
+}
+
+TEST(Download, EndOfDataStopsAtTheFirstErasedBlockBeyond2048AndTheBlockIsBlanked) {
+  // 3000 bytes of data, then erased flash, on a family-8 counter with its 512-byte block.
+  std::vector<uint8_t> history(3000);
+  for (size_t i = 0; i < history.size(); ++i) history[i] = static_cast<uint8_t>(i % 200);
+  SimulatedLine line("ZQT-400", {}, history);
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  Program program;
+  ASSERT_TRUE(program.Connect(line, "ZQT-400"));
+
+  const DownloadReport report =
+      program.DownloadAndSave({0, 100}, (dir / "data").string(), "both files (bin and csv)");
+  EXPECT_EQ(report.end, DownloadEnd::kEndOfData);
+  EXPECT_EQ(report.requests, 4u);
+  EXPECT_GE(report.bytes, 3000u + 1024u);
+  EXPECT_LE(report.bytes, 4096u);
+
+  const std::string file = testing::ReadAll(dir / "data.bin");
+  ASSERT_EQ(file.size(), 0x100000u + 512);
+  EXPECT_TRUE(std::equal(history.begin(), history.end(), reinterpret_cast<const uint8_t*>(file.data())));
+  EXPECT_TRUE(std::all_of(file.begin() + 3000, file.begin() + 0x100000, [](char c) { return c == '\xFF'; }));
+  const std::vector<uint8_t> config = line.config();
+  const auto* block = reinterpret_cast<const uint8_t*>(file.data()) + 0x100000;
+  for (size_t i = 0; i < 512; ++i) {
+    const bool blanked = i >= 69 && i <= 324;
+    ASSERT_EQ(block[i], blanked ? 0xFF : config[i]) << "block offset " << i;
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir / "data.csv"));
+  ASSERT_TRUE(program.saved);
+  EXPECT_EQ(program.saved->config.commands, 1);
+}
+
+TEST(Download, AStallPartWayThroughAReplyAsksForTheSameRequestAgain) {
+  sim::Faults faults;
+  faults.stall_request = 3;  // the third reply stops half-way
+  SimulatedLine line("ZQT-100", faults);
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  Program program;
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+
+  const auto started = std::chrono::steady_clock::now();
+  const DownloadReport report = program.DownloadAndSave({1, 100}, (dir / "data").string());
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(report.end, DownloadEnd::kImageEnd);
+  EXPECT_EQ(report.failures, 1u);
+  EXPECT_EQ(Count(program.notifier.status(), "FAIL #0"), 1);
+  EXPECT_FALSE(program.notifier.HasStatus("FAIL #1"));
+
+  const auto requests = line.requests();
+  ASSERT_EQ(requests.size(), 65u);
+  EXPECT_EQ(requests[2].address, 2048u);
+  EXPECT_EQ(requests[3].address, 2048u);  // from where the stalled request began
+  EXPECT_EQ(requests[3].length, 1024u);
+  EXPECT_EQ(requests[4].address, 3072u);
+
+  const std::string file = testing::ReadAll(dir / "data.bin");
+  const std::vector<uint8_t> flash = line.flash();
+  ASSERT_GE(file.size(), flash.size());
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), reinterpret_cast<const uint8_t*>(file.data())));
+  // 5000 empty reads each wait for data: without that a stall passes in a few milliseconds.
+  EXPECT_GT(took, 500ms);
+}
+
+TEST(Download, ACounterOutsideDownloadModeGivesTheUnsynchedMessageAndNoDump) {
+  sim::Faults faults;
+  faults.question = true;
+  SimulatedLine line("ZQT-100", faults);
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  Program program;
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+
+  const DownloadReport report = program.DownloadAndSave({1, 100}, (dir / "data").string());
+  EXPECT_EQ(report.end, DownloadEnd::kUnsynched);
+  EXPECT_EQ(report.requests, 1u);  // one reply shows it; the rest would repeat the prompt
+  const auto messages = program.notifier.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, kUnsynchedBox);
+  EXPECT_TRUE(program.notifier.HasStatus("Downloading ended with error."));
+  EXPECT_FALSE(std::filesystem::exists(dir / "data.bin"));
+}
+
+TEST(Download, ACounterUnpluggedMidDownloadEndsInFailureWithNothingSaved) {
+  SimulatedLine line("ZQT-400", {}, std::nullopt, /*pace=*/true);
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  ProgressTrigger trigger(8192);
+  Program program({}, &trigger);
+  ASSERT_TRUE(program.Connect(line, "ZQT-400"));
+
+  ASSERT_TRUE(program.download.StartDownload({{1, 100}, (dir / "data").string(), "binary files (*.bin)"}));
+  ASSERT_TRUE(trigger.WaitPassed(30s));
+  line.Unplug();
+  const DownloadReport report = program.download.Wait();
+  EXPECT_EQ(report.end, DownloadEnd::kPortLost);
+  EXPECT_FALSE(report.complete());
+  EXPECT_TRUE(program.notifier.HasStatus("FAIL #0"));
+  EXPECT_TRUE(program.notifier.HasStatus("Downloading failed."));
+  EXPECT_FALSE(program.notifier.HasStatus("Downloading ended."));
+  EXPECT_FALSE(std::filesystem::exists(dir / "data.bin"));
+  EXPECT_FALSE(program.download.running());
+}
+
+TEST(Download, ACounterSilentToTheConfigurationReadStillGetsItsDump) {
+  sim::Faults faults;
+  faults.deaf_config = true;
+  SimulatedLine line("ZQT-100", faults);
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  Program program;
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+
+  // A short settle: 21 commands at the real 400 ms would take 9 s.
+  ASSERT_TRUE(program.download.StartDownload({{1, 100}, (dir / "data").string(), "binary files (*.bin)"}));
+  ASSERT_TRUE(program.download.Wait().complete());
+  const DumpAfterDownload saved = SaveDumpAfterDownload(program.link, program.state, program.saver, program.data,
+                                                        "binary files (*.bin)", (dir / "data").string(),
+                                                        {200ms, 20ms, 10ms});
+  EXPECT_EQ(saved.config.commands, kConfigReadCommands);
+  EXPECT_EQ(saved.config.received, 0);
+  EXPECT_TRUE(saved.save.dump.saved());
+  const std::string file = testing::ReadAll(dir / "data.bin");
+  ASSERT_EQ(file.size(), 0x10000u + 256);
+  EXPECT_TRUE(std::all_of(file.end() - 256, file.end(), [](char c) { return c == '\xFF'; }));
+}
+
+TEST(Download, AStopRequestEndsTheDownloadWithoutSaving) {
+  SimulatedLine line("ZQT-400");
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  ProgressTrigger trigger(0);
+  Program program({}, &trigger);
+  ASSERT_TRUE(program.Connect(line, "ZQT-400"));
+
+  bool completion_called = false;
+  ASSERT_TRUE(program.download.StartDownload({{1, 0}, (dir / "data").string(), "binary files (*.bin)"},
+                                             [&](const DownloadReport&) { completion_called = true; }));
+  ASSERT_TRUE(trigger.WaitPassed(10s));
+  const auto asked = std::chrono::steady_clock::now();
+  program.download.RequestStop();
+  const DownloadReport report = program.download.Wait();
+  // Speed 0 waits 808 ms per request; a stop must not sit that out.
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 700ms);
+  EXPECT_EQ(report.end, DownloadEnd::kStopped);
+  EXPECT_TRUE(completion_called);
+  EXPECT_TRUE(program.notifier.HasStatus("Downloading ended."));
+  EXPECT_LT(report.requests, 3u);
+}
+
+TEST(Download, MoreThanThirtyStalledRequestsEndWithTheUnsynchedMessages) {
+  sim::Faults faults;
+  faults.silent_after = std::chrono::seconds(1);
+  SimulatedLine line("ZQT-100", faults);
+  ASSERT_TRUE(line.ok());
+  DownloadTiming quick;
+  quick.empty_read_wait = 0us;  // a stall in 5000 quick reads
+  Program program(quick);
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+  std::this_thread::sleep_for(1200ms);  // the counter has gone quiet
+
+  const DownloadReport report = program.DownloadAndSave({1, 100}, "noname");
+  EXPECT_EQ(report.end, DownloadEnd::kTooManyFailures);
+  EXPECT_EQ(report.failures, 31u);
+  const auto status = program.notifier.status();
+  EXPECT_TRUE(program.notifier.HasStatus("FAIL #29"));
+  EXPECT_FALSE(program.notifier.HasStatus("FAIL #30"));
+  const auto ended = std::find(status.begin(), status.end(), "Downloading ended.");
+  ASSERT_NE(ended, status.end());
+  const std::vector<std::string> expected = {
+      "There are some unsynched communication, you may need to reconnect the unit and download again.",
+      "Check the unit communication baud rate setting.", "Turn off and disconnect unit, then restart software.",
+      "Downloading ended with error."};
+  EXPECT_EQ(std::vector<std::string>(ended + 1, status.end()), expected);
+  const auto messages = program.notifier.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text,
+            "There are some unsynched communication. \r\n Check the unit communication baud rate setting. \r\nYou may "
+            "need to restart/reconnect the unit and download again.");
+
+  // The failure number runs on: the next stall of this program is #30.
+  program.DownloadAndSave({1, 100}, "noname");
+  EXPECT_TRUE(program.notifier.HasStatus("FAIL #30"));
+}
+
+// norvane-cli as a user runs it, so Ctrl+C is a real signal.
+TEST(DownloadCommand, CtrlCStopsTheDownloadAndSavesNothing) {
+  SimulatedLine line("ZQT-400");
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  const std::string out = (dir / "data").string(), err = (dir / "err.txt").string();
+  const std::string settings = (dir / "settings.reg").string();
+  std::vector<std::string> args = {NORVANE_CLI_PATH, "--settings", settings, "--port", line.path(),
+                                   "download",       out,          "--all",  "--speed", "0"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+
+  // Until the first request is on its way.
+  for (int i = 0; i < 100 && testing::ReadAll(err).find("Downloading started..") == std::string::npos; ++i)
+    std::this_thread::sleep_for(50ms);
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of stopping";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(testing::ReadAll(err).find("download stopped: nothing saved"), std::string::npos) << testing::ReadAll(err);
+  EXPECT_FALSE(std::filesystem::exists(out + ".bin"));
+  // The options were stored as the dialog stores them.
+  const std::string stored = testing::ReadAll(settings);
+  EXPECT_NE(stored.find("\"Fast Download\"=dword:00000001"), std::string::npos);
+  EXPECT_NE(stored.find("\"Download Speed\"=dword:00000000"), std::string::npos);
+  EXPECT_NE(stored.find("\"FileDownloadPath\"=\"" + dir.path().string() + "/\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace norvane
