@@ -12,6 +12,7 @@
 #include "core/protocol/model_table.h"
 #include "sim/pty_transport.h"
 #include "tests/common/recording_notifier.h"
+#include "tests/integration/simulated_line.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane {
@@ -19,53 +20,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::RecordingNotifier;
+using testing::SimulatedLine;
 
-// A simulated counter that remembers every frame it was sent, and when.
-class ConfigLine {
- public:
-  struct Seen {
-    sim::CommandKind kind;
-    std::vector<uint8_t> arguments;
-    std::chrono::steady_clock::time_point at;
-  };
-
-  explicit ConfigLine(std::string_view model, sim::Faults faults = {},
-                      std::optional<std::vector<uint8_t>> config = std::nullopt) {
-    sim::CounterOptions options;
-    options.model = sim::FindCounterModel(model);
-    options.faults = faults;
-    options.config = std::move(config);
-    counter_ = std::make_unique<sim::SimulatedCounter>(std::move(options), clock_);
-    counter_->SetFrameObserver([this](const sim::Frame& frame) {
-      std::lock_guard lock(mutex_);
-      seen_.push_back({frame.kind, frame.arguments, std::chrono::steady_clock::now()});
-    });
-    std::string error;
-    transport_ = sim::PtyTransport::Open(*counter_, &error);
-    if (transport_ && !transport_->Start(&error)) transport_.reset();
-  }
-  bool ok() const { return transport_ != nullptr; }
-  const std::string& path() const { return transport_->device_path(); }
-  std::vector<uint8_t> config() { return transport_->Inspect([](sim::SimulatedCounter& c) { return c.config(); }); }
-  std::string_view list_entry() const { return counter_->model().list_entry; }
-  std::vector<Seen> seen(sim::CommandKind kind) const {
-    std::lock_guard lock(mutex_);
-    std::vector<Seen> out;
-    std::copy_if(seen_.begin(), seen_.end(), std::back_inserter(out), [&](const Seen& s) { return s.kind == kind; });
-    return out;
-  }
-  void Forget() {
-    std::lock_guard lock(mutex_);
-    seen_.clear();
-  }
-
- private:
-  SystemClock clock_;
-  std::unique_ptr<sim::SimulatedCounter> counter_;
-  std::unique_ptr<sim::PtyTransport> transport_;
-  mutable std::mutex mutex_;
-  std::vector<Seen> seen_;
-};
+sim::CounterOptions Counter(std::string_view model, sim::Faults faults = {},
+                           std::optional<std::vector<uint8_t>> config = std::nullopt) {
+  sim::CounterOptions options = testing::CounterFor(model, faults);
+  options.config = std::move(config);
+  return options;
+}
 
 class RecordingProgress final : public TransferProgress {
  public:
@@ -82,7 +44,7 @@ class RecordingProgress final : public TransferProgress {
 
 // The window's objects and the editor's, wired together and connected to the line.
 struct Program {
-  explicit Program(ConfigLine& line, TransferOptions options = {})
+  explicit Program(SimulatedLine& line, TransferOptions options = {})
       : link(ports, notifier), reader(link, buffer, notifier),
         session({link, buffer, reader, notifier, state, nullptr, nullptr}), editor(block, table, notifier),
         port(session), transfer(port, editor, progress, options) {
@@ -119,7 +81,7 @@ struct Program {
 TEST(ConfigTransfer, Family4ReadStopsAt255AndWriteSends127Frames) {
   std::vector<uint8_t> area(256, 0x11);
   area[8] = 0x00, area[9] = 0x3C;  // point 1: 60 CPM
-  ConfigLine line("ZQT-120", {}, area);
+  SimulatedLine line(Counter("ZQT-120", {}, area));
   ASSERT_TRUE(line.ok());
   Program program(line);
   ASSERT_EQ(program.state.family.load(), 4);
@@ -134,14 +96,14 @@ TEST(ConfigTransfer, Family4ReadStopsAt255AndWriteSends127Frames) {
   line.Forget();
   program.editor.form()[EditorField::kCal1Cpm] = "70000";
   ASSERT_EQ(program.transfer.Write(), TransferOutcome::kDone);
-  EXPECT_EQ(line.seen(sim::CommandKind::kEraseConfig).size(), 1u);
-  const auto writes = line.seen(sim::CommandKind::kWriteConfig);
+  EXPECT_EQ(line.FramesOf(sim::CommandKind::kEraseConfig).size(), 1u);
+  const auto writes = line.FramesOf(sim::CommandKind::kWriteConfig);
   ASSERT_EQ(writes.size(), 127u);
   for (size_t a = 0; a < writes.size(); ++a) {
     ASSERT_EQ(writes[a].arguments.size(), 2u);
     EXPECT_EQ(writes[a].arguments[0], a);
   }
-  EXPECT_TRUE(line.seen(sim::CommandKind::kUpdateConfig).empty());
+  EXPECT_TRUE(line.FramesOf(sim::CommandKind::kUpdateConfig).empty());
   EXPECT_EQ(program.messages(), std::vector<std::string>{"Write To Device Completed"});
   const auto counter = line.config();
   EXPECT_TRUE(std::equal(counter.begin(), counter.begin() + 127, program.block.begin()));
@@ -152,7 +114,7 @@ TEST(ConfigTransfer, Family4ReadStopsAt255AndWriteSends127Frames) {
 }
 
 TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
-  ConfigLine line("ZQT-400");
+  SimulatedLine line(Counter("ZQT-400"));
   ASSERT_TRUE(line.ok());
   Program program(line);
   ASSERT_EQ(program.transfer.Read(), TransferOutcome::kDone);
@@ -163,11 +125,11 @@ TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
   line.Forget();
   program.editor.form()[EditorField::kCpmAlarm] = "1234";
   ASSERT_EQ(program.transfer.Write(), TransferOutcome::kDone);
-  const auto writes = line.seen(sim::CommandKind::kWriteConfig);
+  const auto writes = line.FramesOf(sim::CommandKind::kWriteConfig);
   ASSERT_EQ(writes.size(), 438u);
   EXPECT_EQ(writes.front().arguments, (std::vector<uint8_t>{0x00, 0x00, program.block[0]}));
   EXPECT_EQ(writes.back().arguments, (std::vector<uint8_t>{0x01, 0xB5, program.block[437]}));
-  const auto commits = line.seen(sim::CommandKind::kUpdateConfig);
+  const auto commits = line.FramesOf(sim::CommandKind::kUpdateConfig);
   ASSERT_EQ(commits.size(), 1u);
   EXPECT_GT(commits[0].at, writes.back().at);
   EXPECT_EQ(program.messages(), std::vector<std::string>{"Write To Device Successful"});
@@ -180,28 +142,28 @@ TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
 TEST(ConfigTransfer, SixWrongAcknowledgementsEndTheWrite) {
   sim::Faults faults;
   faults.wrong_ack_address = 10;
-  ConfigLine line("ZQT-120", faults);
+  SimulatedLine line(Counter("ZQT-120", faults));
   ASSERT_TRUE(line.ok());
   Program program(line);
   ASSERT_EQ(program.transfer.Read(), TransferOutcome::kDone);
   line.Forget();
 
   EXPECT_EQ(program.transfer.Write(), TransferOutcome::kFailed);
-  const auto writes = line.seen(sim::CommandKind::kWriteConfig);
+  const auto writes = line.FramesOf(sim::CommandKind::kWriteConfig);
   ASSERT_EQ(writes.size(), 16u);  // addresses 0-9, then six tries at 10
   for (size_t i = 10; i < 16; ++i) EXPECT_EQ(writes[i].arguments[0], 10);
   EXPECT_EQ(program.messages(), std::vector<std::string>{"Write CFG Failed.\r\nPlease Try Again."});
 }
 
 TEST(ConfigTransfer, AnErasedBlockIsNeverWritten) {
-  ConfigLine line("ZQT-400");
+  SimulatedLine line(Counter("ZQT-400"));
   ASSERT_TRUE(line.ok());
   Program program(line);
   line.Forget();
   const auto before = line.config();
   EXPECT_EQ(program.transfer.Write(), TransferOutcome::kRefused);  // nothing read or loaded yet
-  EXPECT_TRUE(line.seen(sim::CommandKind::kEraseConfig).empty());
-  EXPECT_TRUE(line.seen(sim::CommandKind::kWriteConfig).empty());
+  EXPECT_TRUE(line.FramesOf(sim::CommandKind::kEraseConfig).empty());
+  EXPECT_TRUE(line.FramesOf(sim::CommandKind::kWriteConfig).empty());
   EXPECT_EQ(line.config(), before);
   ASSERT_EQ(program.messages().size(), 1u);
   EXPECT_NE(program.messages()[0].find("0xFF"), std::string::npos);
@@ -212,15 +174,15 @@ TEST(ConfigTransfer, FactoryResetAcknowledgedOnTheSecondTry) {
   faults.refused_resets = 1;
   std::vector<uint8_t> area(512, 0);
   area[434 + 3] = 77;  // a CPM alarm the factory defaults do not have
-  ConfigLine line("ZQT-400", faults, area);
+  SimulatedLine line(Counter("ZQT-400", faults, area));
   ASSERT_TRUE(line.ok());
   Program program(line);
   line.Forget();
 
   EXPECT_EQ(program.transfer.FactoryReset(), TransferOutcome::kDone);
-  const auto resets = line.seen(sim::CommandKind::kFactoryReset);
+  const auto resets = line.FramesOf(sim::CommandKind::kFactoryReset);
   ASSERT_EQ(resets.size(), 2u);
-  const auto reads = line.seen(sim::CommandKind::kGetConfig);
+  const auto reads = line.FramesOf(sim::CommandKind::kGetConfig);
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_GE(reads[0].at - resets[1].at, 5000ms);
   EXPECT_EQ(program.editor.form()[EditorField::kCpmAlarm], "1000");
@@ -231,7 +193,7 @@ TEST(ConfigTransfer, FactoryResetAcknowledgedOnTheSecondTry) {
 TEST(ConfigTransfer, ReadThatStopsShortIsTriedTwiceThenGivesUp) {
   sim::Faults faults;
   faults.short_config = 300;
-  ConfigLine line("ZQT-400", faults);
+  SimulatedLine line(Counter("ZQT-400", faults));
   ASSERT_TRUE(line.ok());
   TransferOptions quick;
   quick.empty_poll_limit = 40000;  // 0.2 s instead of 3.3 s
@@ -239,7 +201,7 @@ TEST(ConfigTransfer, ReadThatStopsShortIsTriedTwiceThenGivesUp) {
   line.Forget();
 
   EXPECT_EQ(program.transfer.Read(), TransferOutcome::kEditorClosed);
-  EXPECT_EQ(line.seen(sim::CommandKind::kGetConfig).size(), 2u);
+  EXPECT_EQ(line.FramesOf(sim::CommandKind::kGetConfig).size(), 2u);
   EXPECT_EQ(program.messages(), std::vector<std::string>{"Comport error! \r\n Please try again!"});
   EXPECT_TRUE(std::all_of(program.block.begin(), program.block.end(), [](uint8_t b) { return b == 0xFF; }));
   EXPECT_FALSE(program.notifier.HasStatus("Main calibration 1,2,3 have been updated."));
@@ -247,7 +209,7 @@ TEST(ConfigTransfer, ReadThatStopsShortIsTriedTwiceThenGivesUp) {
 }
 
 TEST(ConfigCommands, ReadSetAndFactoryResetFromTheCommandLine) {
-  ConfigLine line("ZQT-400");
+  SimulatedLine line(Counter("ZQT-400"));
   ASSERT_TRUE(line.ok());
   testing::TempDir dir;
   const std::string settings = (dir / "settings.reg").string();

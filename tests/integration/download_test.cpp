@@ -23,6 +23,7 @@
 #include "sim/pty_transport.h"
 #include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
+#include "tests/integration/simulated_line.h"
 
 extern char** environ;
 
@@ -31,55 +32,34 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::RecordingNotifier;
+using testing::SimulatedLine;
 using testing::TempDir;
 
 constexpr char kUnsynchedBox[] =
     "There are some unsynched communication, you may need to restart and reconnect the unit and download again.";
 
-// A simulated counter on its own pseudo-terminal, recording the SPIR addresses it is asked for.
-class SimulatedLine {
- public:
-  SimulatedLine(std::string_view model, sim::Faults faults = {},
-                std::optional<std::vector<uint8_t>> history = std::nullopt, bool pace = false) {
-    sim::CounterOptions options;
-    options.model = sim::FindCounterModel(model);
-    options.faults = faults;
-    options.history = std::move(history);
-    options.pace = pace;
-    counter_ = std::make_unique<sim::SimulatedCounter>(std::move(options), clock_);
-    counter_->SetFrameObserver([this](const sim::Frame& frame) {
-      if (frame.kind != sim::CommandKind::kReadFlash) return;
-      const auto& a = frame.arguments;
-      std::lock_guard lock(mutex_);
-      requests_.push_back({(uint32_t{a[0]} << 16) | (uint32_t{a[1]} << 8) | a[2], (uint32_t{a[3]} << 8) | a[4]});
-    });
-    std::string error;
-    transport_ = sim::PtyTransport::Open(*counter_, &error);
-    if (transport_ && !transport_->Start(&error)) transport_.reset();
-  }
-  bool ok() const { return transport_ != nullptr; }
-  const std::string& path() const { return transport_->device_path(); }
-  std::vector<uint8_t> flash() { return transport_->Inspect([](sim::SimulatedCounter& c) { return c.flash(); }); }
-  std::vector<uint8_t> config() { return transport_->Inspect([](sim::SimulatedCounter& c) { return c.config(); }); }
-  // The counter unplugged: the pseudo-terminal goes away.
-  void Unplug() { transport_.reset(); }
+sim::CounterOptions Counter(std::string_view model, sim::Faults faults = {},
+                           std::optional<std::vector<uint8_t>> history = std::nullopt, bool pace = false) {
+  sim::CounterOptions options = testing::CounterFor(model, faults);
+  options.history = std::move(history);
+  options.pace = pace;
+  return options;
+}
 
-  struct Request {
-    uint32_t address;
-    uint32_t length;
-  };
-  std::vector<Request> requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-  }
-
- private:
-  SystemClock clock_;
-  std::unique_ptr<sim::SimulatedCounter> counter_;
-  std::unique_ptr<sim::PtyTransport> transport_;
-  mutable std::mutex mutex_;
-  std::vector<Request> requests_;
+struct Request {
+  uint32_t address;
+  uint32_t length;
 };
+
+// The SPIR requests the counter was sent, in order.
+std::vector<Request> Requests(const SimulatedLine& line) {
+  std::vector<Request> out;
+  for (const testing::SeenFrame& f : line.FramesOf(sim::CommandKind::kReadFlash)) {
+    const auto& a = f.arguments;
+    out.push_back({(uint32_t{a[0]} << 16) | (uint32_t{a[1]} << 8) | a[2], (uint32_t{a[3]} << 8) | a[4]});
+  }
+  return out;
+}
 
 // Calls `on_address` once, from the download thread, when the address first passes `threshold`.
 class ProgressTrigger final : public DownloadProgress {
@@ -162,7 +142,7 @@ TEST(Download, WholeFlashOfA64KiBCounterIsCopiedByteForByte) {
   const DownloadReport report = program.DownloadAndSave({1, 100}, (dir / "data").string());
   EXPECT_EQ(report.end, DownloadEnd::kImageEnd);
   EXPECT_EQ(report.requests, 64u);
-  const auto requests = line.requests();
+  const auto requests = Requests(line);
   ASSERT_EQ(requests.size(), 64u);
   for (size_t i = 0; i < requests.size(); ++i) {
     EXPECT_EQ(requests[i].address, i * 1024);
@@ -187,7 +167,7 @@ TEST(Download, EndOfDataStopsAtTheFirstErasedBlockBeyond2048AndTheBlockIsBlanked
   // 3000 bytes of data, then erased flash, on a family-8 counter with its 512-byte block.
   std::vector<uint8_t> history(3000);
   for (size_t i = 0; i < history.size(); ++i) history[i] = static_cast<uint8_t>(i % 200);
-  SimulatedLine line("ZQT-400", {}, history);
+  SimulatedLine line(Counter("ZQT-400", {}, history));
   ASSERT_TRUE(line.ok());
   TempDir dir;
   Program program;
@@ -232,7 +212,7 @@ TEST(Download, AStallPartWayThroughAReplyAsksForTheSameRequestAgain) {
   EXPECT_EQ(Count(program.notifier.status(), "FAIL #0"), 1);
   EXPECT_FALSE(program.notifier.HasStatus("FAIL #1"));
 
-  const auto requests = line.requests();
+  const auto requests = Requests(line);
   ASSERT_EQ(requests.size(), 65u);
   EXPECT_EQ(requests[2].address, 2048u);
   EXPECT_EQ(requests[3].address, 2048u);  // from where the stalled request began
@@ -267,7 +247,7 @@ TEST(Download, ACounterOutsideDownloadModeGivesTheUnsynchedMessageAndNoDump) {
 }
 
 TEST(Download, ACounterUnpluggedMidDownloadEndsInFailureWithNothingSaved) {
-  SimulatedLine line("ZQT-400", {}, std::nullopt, /*pace=*/true);
+  SimulatedLine line(Counter("ZQT-400", {}, std::nullopt, /*pace=*/true));
   ASSERT_TRUE(line.ok());
   TempDir dir;
   ProgressTrigger trigger(8192);

@@ -12,50 +12,15 @@
 #include "sim/pty_transport.h"
 #include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
+#include "tests/integration/simulated_line.h"
 
 namespace norvane {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Program;
 using testing::RecordingNotifier;
-
-// A simulated counter on its own pseudo-terminal.
-class SimulatedLine {
- public:
-  explicit SimulatedLine(std::string_view model, sim::Faults faults = {}) {
-    sim::CounterOptions options;
-    options.model = sim::FindCounterModel(model);
-    options.faults = faults;
-    if (!options.model) return;
-    counter_ = std::make_unique<sim::SimulatedCounter>(std::move(options), clock_);
-    std::string error;
-    transport_ = sim::PtyTransport::Open(*counter_, &error);
-    if (transport_ && !transport_->Start(&error)) transport_.reset();
-  }
-  bool ok() const { return transport_ != nullptr; }
-  const std::string& path() const { return transport_->device_path(); }
-  const sim::SimulatedCounter& counter() const { return *counter_; }
-
- private:
-  SystemClock clock_;
-  std::unique_ptr<sim::SimulatedCounter> counter_;
-  std::unique_ptr<sim::PtyTransport> transport_;
-};
-
-// The program's side: the objects the window owns, wired together.
-struct Program {
-  Program() : link(ports, notifier), reader(link, buffer, notifier),
-              session({link, buffer, reader, notifier, state, nullptr, nullptr}) {}
-  ~Program() { reader.Stop(); }
-
-  PortCatalogue ports;
-  RecordingNotifier notifier;
-  CSerialLink link;
-  ReceiveBuffer buffer;
-  DeviceState state;
-  ReaderThread reader;
-  DeviceSession session;
-};
+using testing::SimulatedLine;
 
 struct Expected {
   int family;

@@ -22,95 +22,39 @@
 #include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/serial/scripted_counter.h"
+#include "tests/integration/simulated_line.h"
 
 namespace norvane {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Program;
 using testing::RecordingNotifier;
+using testing::SeenFrame;
 
 const LocalTime kSyncTime{2026, 3, 7, 9, 5, 4};
 
-struct SeenFrame {
-  sim::CommandKind kind;
-  int index;
-  std::vector<uint8_t> arguments;
-};
-
-// A simulated counter on its own pseudo-terminal that remembers every frame it understood.
-class SimulatedLine {
+// The counter's clock and the program's both stand at kSyncTime.
+class ToolsLine : public testing::SimulatedLine {
  public:
-  explicit SimulatedLine(std::string_view model, std::optional<std::string> version = std::nullopt,
-                         sim::Faults faults = {})
-      : clock_(kSyncTime) {
-    sim::CounterOptions options;
-    options.model = sim::FindCounterModel(model);
-    options.version = std::move(version);
-    options.faults = faults;
-    if (!options.model) return;
-    counter_ = std::make_unique<sim::SimulatedCounter>(std::move(options), clock_);
-    counter_->SetFrameObserver([this](const sim::Frame& f) {
-      std::lock_guard lock(mutex_);
-      frames_.push_back({f.kind, f.index, f.arguments});
-    });
-    std::string error;
-    transport_ = sim::PtyTransport::Open(*counter_, &error);
-    if (transport_ && !transport_->Start(&error)) transport_.reset();
-  }
-  bool ok() const { return transport_ != nullptr; }
-  const std::string& path() const { return transport_->device_path(); }
-  sim::PtyTransport& transport() { return *transport_; }
-  const FixedClock& clock() const { return clock_; }
+  explicit ToolsLine(std::string_view model, std::optional<std::string> version = std::nullopt,
+                     sim::Faults faults = {})
+      : SimulatedLine(Counter(model, std::move(version), faults), std::make_unique<FixedClock>(kSyncTime)) {}
 
-  std::vector<SeenFrame> FramesOf(sim::CommandKind kind) const {
-    std::lock_guard lock(mutex_);
-    std::vector<SeenFrame> out;
-    for (const SeenFrame& f : frames_)
-      if (f.kind == kind) out.push_back(f);
-    return out;
-  }
   // Every frame but the version requests of identification.
   std::vector<SeenFrame> WorkFrames() const {
-    std::lock_guard lock(mutex_);
     std::vector<SeenFrame> out;
-    for (const SeenFrame& f : frames_)
-      if (f.kind != sim::CommandKind::kGetVersion) out.push_back(f);
+    for (SeenFrame& f : Frames())
+      if (f.kind != sim::CommandKind::kGetVersion) out.push_back(std::move(f));
     return out;
   }
 
  private:
-  FixedClock clock_;
-  std::unique_ptr<sim::SimulatedCounter> counter_;
-  std::unique_ptr<sim::PtyTransport> transport_;
-  mutable std::mutex mutex_;
-  std::vector<SeenFrame> frames_;
-};
-
-// The program's side, connected as the Connect button connects.
-struct Program {
-  Program() : link(ports, notifier), reader(link, buffer, notifier),
-              session({link, buffer, reader, notifier, state, nullptr, nullptr}) {}
-  ~Program() { reader.Stop(); }
-
-  bool Connect(const std::string& path, std::string_view list_entry) {
-    const int port = ports.Add(path, "simulated");
-    session.SelectModelFromList(ModelListIndex(list_entry));
-    const IdentifyResult result = session.ConnectAndIdentify(port);
-    return result.port_open && result.family;
+  static sim::CounterOptions Counter(std::string_view model, std::optional<std::string> version, sim::Faults faults) {
+    sim::CounterOptions options = testing::CounterFor(model, faults);
+    options.version = std::move(version);
+    return options;
   }
-  std::vector<std::string> Messages() const {
-    std::vector<std::string> out;
-    for (const auto& m : notifier.messages()) out.push_back(m.text);
-    return out;
-  }
-
-  PortCatalogue ports;
-  RecordingNotifier notifier;
-  CSerialLink link;
-  ReceiveBuffer buffer;
-  DeviceState state;
-  ReaderThread reader;
-  DeviceSession session;
 };
 
 // Monitoring as the clock sync sees it: records the order of stop and start.
@@ -136,7 +80,7 @@ class FakeRealtime final : public RealtimeControl {
 // ---- clock ----
 
 TEST(ClockSyncOverLine, Family8GetsTheSingleFrame) {
-  SimulatedLine line("ZQT-400");
+  ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
@@ -159,7 +103,7 @@ TEST(ClockSyncOverLine, Family8GetsTheSingleFrame) {
 
 TEST(ClockSyncOverLine, OldFirmwareFieldByFieldOrNotAtAll) {
   {
-    SimulatedLine line("ZQT-100", "ZQT-100Re 2.30");
+    ToolsLine line("ZQT-100", "ZQT-100Re 2.30");
     ASSERT_TRUE(line.ok());
     Program program;
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-100"));
@@ -182,7 +126,7 @@ TEST(ClockSyncOverLine, OldFirmwareFieldByFieldOrNotAtAll) {
     EXPECT_EQ(program.Messages(), std::vector<std::string>{"Time Synced Successfully!"});
   }
   {
-    SimulatedLine line("ZQT-100", "ZQT-100Re 2.10");
+    ToolsLine line("ZQT-100", "ZQT-100Re 2.10");
     ASSERT_TRUE(line.ok());
     Program program;
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-100"));
@@ -257,7 +201,7 @@ TEST(ClockSyncOverLine, PerFieldFramesWithoutAnswerFail) {
 }
 
 TEST(ClockSyncOverLine, PeriodicSyncPausesMonitoringAndClearsTheRetry) {
-  SimulatedLine line("ZQT-400");
+  ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
@@ -275,7 +219,7 @@ TEST(ClockSyncOverLine, PeriodicSyncPausesMonitoringAndClearsTheRetry) {
 }
 
 TEST(ClockReadOverLine, ShowsTheCountersTime) {
-  SimulatedLine line("ZQT-400");
+  ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
@@ -311,7 +255,7 @@ TEST(ClockReadOverLine, ZerosAreNoAnswerAndAreAskedAgain) {
 // ---- terminal ----
 
 TEST(TerminalOverLine, SendsTheTypedFrameAndShowsEveryByte) {
-  SimulatedLine line("ZQT-400");
+  ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
@@ -370,7 +314,7 @@ sim::Screenshot Capture(uint8_t first_byte) {
 }
 
 TEST(ScreenshotOverLine, AllZeroScreenAndLitCorners) {
-  SimulatedLine line("ZQT-400");
+  ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
   line.transport().Inspect([](sim::SimulatedCounter& c) {
     c.SetScreenshot(1, Capture(0x00));
@@ -414,7 +358,7 @@ TEST(ScreenshotOverLine, AllZeroScreenAndLitCorners) {
 }
 
 TEST(ScreenshotOverLine, EmptySlotUnwritableFileAndSilence) {
-  SimulatedLine line("ZQT-400");
+  ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
   line.transport().Inspect([](sim::SimulatedCounter& c) {
     c.SetScreenshot(0, Capture(0));
@@ -472,7 +416,7 @@ NetworkOptions FastNetwork() {
 TEST(NetworkOverLine, WriteThenReadBackByFamily) {
   for (std::string_view model : {"ZQT-400", "RadonMax", "ZQT-120+V5"}) {
     SCOPED_TRACE(std::string(model));
-    SimulatedLine line(model);
+    ToolsLine line(model);
     ASSERT_TRUE(line.ok());
     Program program;
     ASSERT_TRUE(program.Connect(line.path(), sim::FindCounterModel(model)->list_entry));
@@ -504,7 +448,7 @@ TEST(NetworkOverLine, WriteThenReadBackByFamily) {
 }
 
 TEST(NetworkOverLine, NothingIsSentWithoutYesOrWithATooLongValue) {
-  SimulatedLine line("ZQT-120+V5");
+  ToolsLine line("ZQT-120+V5");
   ASSERT_TRUE(line.ok());
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-120+V5"));
@@ -527,7 +471,7 @@ TEST(NetworkOverLine, NothingIsSentWithoutYesOrWithATooLongValue) {
 
 TEST(NetworkOverLine, ModelsWithoutWifiAndSilentCounters) {
   {
-    SimulatedLine line("ZQT-120");  // firmware 4.09, family 4
+    ToolsLine line("ZQT-120");  // firmware 4.09, family 4
     ASSERT_TRUE(line.ok());
     Program program;
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-120"));
@@ -543,7 +487,7 @@ TEST(NetworkOverLine, ModelsWithoutWifiAndSilentCounters) {
   }
   {
     // A counter allowed to write by its firmware, which ignores the commands.
-    SimulatedLine line("ZQT-1010", "ZQT-1010Re 5.10");
+    ToolsLine line("ZQT-1010", "ZQT-1010Re 5.10");
     ASSERT_TRUE(line.ok());
     Program program;
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-1010"));
@@ -562,7 +506,7 @@ TEST(NetworkOverLine, ModelsWithoutWifiAndSilentCounters) {
   {
     sim::Faults deaf;
     deaf.deaf_config = true;
-    SimulatedLine line("ZQT-400", std::nullopt, deaf);
+    ToolsLine line("ZQT-400", std::nullopt, deaf);
     ASSERT_TRUE(line.ok());
     Program program;
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
@@ -594,7 +538,7 @@ CliRun Cli(const testing::TempDir& dir, std::vector<std::string> args) {
 }
 
 TEST(ToolsCommands, ClockScreenshotAndWifiOnTheSimulator) {
-  SimulatedLine line("ZQT-400");
+  ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
   testing::TempDir dir;
 
