@@ -22,6 +22,8 @@ constexpr Command kCommands[] = {
     {"send", "WORD [PARAMS] [--text] [--listen MS]", "send one command frame as the terminal does and show the reply bytes", RunSend},
     {"screenshot", "N [OUT]", "download stored screen N (1-4) of the counter as a .bmp file", RunScreenshot},
     {"wifi", "show [--json] | set [--ssid S] [--password P] [--website W] [--url U] [--user-id I] [--counter-id C] [--period N] --yes", "read or write the WiFi and map settings of a wireless counter", RunWifi},
+    {"monitor", "[--seconds N] [--out DIR] [--autosave S] [--type TYPE] [--submit] [--demo] [--quiet]", "log the counter on --port once a second, with automatic saves and map submissions", RunMonitor},
+    {"map", "verify | submit --cpm N [--acpm X]", "verify the web map IDs of the settings, or post one reading", RunMap},
     {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--pace] [--link PATH] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},
 };
 

@@ -53,5 +53,7 @@ int RunClock(CommandContext& context);
 int RunSend(CommandContext& context);
 int RunScreenshot(CommandContext& context);
 int RunWifi(CommandContext& context);
+int RunMonitor(CommandContext& context);
+int RunMap(CommandContext& context);
 
 }  // namespace norvane::cli

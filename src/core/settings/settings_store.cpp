@@ -93,6 +93,7 @@ Settings SettingsStore::Load() {
   key_.OpenNamed(kSettingsKey);
   s.zqt_map_user_account_id = TextOr(key_, n::kZqtMapUserAccountId, d.zqt_map_user_account_id);
   s.zqt_map_geiger_counter_id = TextOr(key_, n::kZqtMapGeigerCounterId, d.zqt_map_geiger_counter_id);
+  s.zqt_map_server = TextOr(key_, n::kZqtMapServer, d.zqt_map_server);
   s.auto_submit_period = NumberOr(key_, n::kAutoSubmitPeriod, d.auto_submit_period);
   s.auto_submit_enabled = NumberOr(key_, n::kAutoSubmitEnabled, d.auto_submit_enabled);
   s.realtime_mornitoring = NumberOr(key_, n::kRealtimeMornitoring, d.realtime_mornitoring);

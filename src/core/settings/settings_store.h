@@ -42,6 +42,7 @@ inline constexpr const char* kCalibrationUsv[5] = {"uSVCAL0uSv", "uSVCAL1uSv", "
                                                    "uSVCAL3uSv", "uSVCAL4uSv"};
 inline constexpr char kZqtMapUserAccountId[] = "ZQTmapUserAccountID";
 inline constexpr char kZqtMapGeigerCounterId[] = "ZQTmapGeigerCounterID";
+inline constexpr char kZqtMapServer[] = "ZQTmapServer";
 inline constexpr char kAutoSubmitPeriod[] = "AutoSubmitPeriod";
 inline constexpr char kAutoSubmitEnabled[] = "AutoSubmitEnabled";
 inline constexpr char kRealtimeMornitoring[] = "RealtimeMornitoring";
@@ -72,6 +73,7 @@ struct Settings {
   ConversionTable calibration = kDefaultConversionTable;
   std::string zqt_map_user_account_id;
   std::string zqt_map_geiger_counter_id;
+  std::string zqt_map_server = "http://www.zqtmap.com/";  // log2.asp and testlog.asp live here
   uint32_t auto_submit_period = 5;  // minutes
   uint32_t auto_submit_enabled = 0;
   uint32_t realtime_mornitoring = 0;

@@ -1,0 +1,63 @@
+// Recording one polled second into the day of realtime counts, and saving a full day.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/common/clock.h"
+#include "core/common/user_notifier.h"
+#include "core/files/file_saver.h"
+#include "core/history/data_set.h"
+
+namespace norvane {
+
+// What the window shows after a poll: "CPM:%d" and "%.03f uSv/h".
+struct RecordedSecond {
+  bool recorded = false;  // false: the reply was dropped
+  uint32_t count = 0;
+  uint32_t cpm = 0;  // of the 60 seconds before this one
+  std::string cpm_text;
+  std::string dose_text;
+  std::vector<SaveResult> day_saves;  // filled on the second that completed the day
+};
+
+// The patterns a completed day, and a recording cut short, are saved as.
+inline constexpr const char* kDaySavePatterns[] = {"*.rbn", "*.csv", "*.html"};
+
+class RealtimeRecorder {
+ public:
+  RealtimeRecorder(DataSet& data, FileSaver& saver, const Clock& clock, UserNotifier& notifier)
+      : data_(data), saver_(saver), clock_(clock), notifier_(notifier) {}
+
+  // The folder (with its separator) automatic file names start with.
+  void set_name_prefix(std::string prefix) { prefix_ = std::move(prefix); }
+  const std::string& name_prefix() const { return prefix_; }
+
+  // Monitoring starts: slots from 59, nothing counted, start record from the local time now.
+  void StartSession();
+  // Resets the realtime data after an automatic save: start time now, elapsed 0, slots from 59.
+  void ResetData();
+
+  // Records one second's reply (empty when dropped). The CPM is taken before the second is
+  // stored, so the newest second shows one poll later.
+  RecordedSecond Record(std::optional<uint32_t> count);
+
+  // Saves the slots recorded so far under the automatic name; empty when nothing was recorded.
+  std::vector<SaveResult> SaveRecording();
+
+  // Seconds stored since the start or the last day-full save.
+  uint32_t recorded_seconds() const { return data_.realtime.count() - RealtimeSeries::kFirstSlot; }
+
+ private:
+  void FillMinuteWindow();
+
+  DataSet& data_;
+  FileSaver& saver_;
+  const Clock& clock_;
+  UserNotifier& notifier_;
+  std::string prefix_;
+};
+
+}  // namespace norvane
