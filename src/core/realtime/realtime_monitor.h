@@ -56,7 +56,8 @@ class RealtimeMonitor final : public RealtimeControl {
   void Confirm();
   // Unticked: polling off, "Heartbeat stopped..", RealtimeMornitoring 0. The recording stays.
   void Stop();
-  // The reader gave up on a silent port: monitoring off, as the reader already said why.
+  // The reader gave up on a silent port: monitoring off (the reader says "Comport Error!"). Call it
+  // on the thread that polls; the reader thread must hand it over, not call it.
   void OnPortError();
 
   // First half of the poll: counts the second, runs a due clock sync and sends "<GETCPS>>".
