@@ -42,34 +42,18 @@ class RecordingProgress final : public TransferProgress {
   std::vector<std::string> texts, captions;
 };
 
-// The window's objects and the editor's, wired together and connected to the line.
-struct Program {
+// The program's side with the configuration editor on top, connected to the line.
+struct Program : testing::Program {
   explicit Program(SimulatedLine& line, TransferOptions options = {})
-      : link(ports, notifier), reader(link, buffer, notifier),
-        session({link, buffer, reader, notifier, state, nullptr, nullptr}), editor(block, table, notifier),
-        port(session), transfer(port, editor, progress, options) {
+      : editor(block, table, notifier), port(session), transfer(port, editor, progress, options) {
     block.fill(0xFF);
-    const int number = ports.Add(line.path(), "simulated");
-    session.SelectModelFromList(ModelListIndex(line.list_entry()));
-    session.ConnectAndIdentify(number);
+    Connect(line.path(), line.list_entry());
   }
   ~Program() {
     port.Release();
     link.Close();
   }
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    for (const auto& m : notifier.messages()) out.push_back(m.text);
-    return out;
-  }
 
-  PortCatalogue ports;
-  RecordingNotifier notifier;
-  CSerialLink link;
-  ReceiveBuffer buffer;
-  DeviceState state;
-  ReaderThread reader;
-  DeviceSession session;
   ConfigBlock block;
   ConversionTable table = kDefaultConversionTable;
   ConfigEditor editor;
@@ -104,7 +88,7 @@ TEST(ConfigTransfer, Family4ReadStopsAt255AndWriteSends127Frames) {
     EXPECT_EQ(writes[a].arguments[0], a);
   }
   EXPECT_TRUE(line.FramesOf(sim::CommandKind::kUpdateConfig).empty());
-  EXPECT_EQ(program.messages(), std::vector<std::string>{"Write To Device Completed"});
+  EXPECT_EQ(program.Messages(), std::vector<std::string>{"Write To Device Completed"});
   const auto counter = line.config();
   EXPECT_TRUE(std::equal(counter.begin(), counter.begin() + 127, program.block.begin()));
   EXPECT_EQ(counter[8], 0x11);
@@ -132,7 +116,7 @@ TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
   const auto commits = line.FramesOf(sim::CommandKind::kUpdateConfig);
   ASSERT_EQ(commits.size(), 1u);
   EXPECT_GT(commits[0].at, writes.back().at);
-  EXPECT_EQ(program.messages(), std::vector<std::string>{"Write To Device Successful"});
+  EXPECT_EQ(program.Messages(), std::vector<std::string>{"Write To Device Successful"});
   EXPECT_NE(std::find(program.progress.texts.begin(), program.progress.texts.end(), "CFG write completed....100%%"),
             program.progress.texts.end());
   const auto after = line.config();
@@ -152,7 +136,7 @@ TEST(ConfigTransfer, SixWrongAcknowledgementsEndTheWrite) {
   const auto writes = line.FramesOf(sim::CommandKind::kWriteConfig);
   ASSERT_EQ(writes.size(), 16u);  // addresses 0-9, then six tries at 10
   for (size_t i = 10; i < 16; ++i) EXPECT_EQ(writes[i].arguments[0], 10);
-  EXPECT_EQ(program.messages(), std::vector<std::string>{"Write CFG Failed.\r\nPlease Try Again."});
+  EXPECT_EQ(program.Messages(), std::vector<std::string>{"Write CFG Failed.\r\nPlease Try Again."});
 }
 
 TEST(ConfigTransfer, AnErasedBlockIsNeverWritten) {
@@ -165,8 +149,8 @@ TEST(ConfigTransfer, AnErasedBlockIsNeverWritten) {
   EXPECT_TRUE(line.FramesOf(sim::CommandKind::kEraseConfig).empty());
   EXPECT_TRUE(line.FramesOf(sim::CommandKind::kWriteConfig).empty());
   EXPECT_EQ(line.config(), before);
-  ASSERT_EQ(program.messages().size(), 1u);
-  EXPECT_NE(program.messages()[0].find("0xFF"), std::string::npos);
+  ASSERT_EQ(program.Messages().size(), 1u);
+  EXPECT_NE(program.Messages()[0].find("0xFF"), std::string::npos);
 }
 
 TEST(ConfigTransfer, FactoryResetAcknowledgedOnTheSecondTry) {
@@ -186,7 +170,7 @@ TEST(ConfigTransfer, FactoryResetAcknowledgedOnTheSecondTry) {
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_GE(reads[0].at - resets[1].at, 5000ms);
   EXPECT_EQ(program.editor.form()[EditorField::kCpmAlarm], "1000");
-  EXPECT_TRUE(program.messages().empty());
+  EXPECT_TRUE(program.Messages().empty());
   EXPECT_EQ(program.progress.captions, (std::vector<std::string>{"Please Wait...", "*** Factory Reset Device ***"}));
 }
 
@@ -202,7 +186,7 @@ TEST(ConfigTransfer, ReadThatStopsShortIsTriedTwiceThenGivesUp) {
 
   EXPECT_EQ(program.transfer.Read(), TransferOutcome::kEditorClosed);
   EXPECT_EQ(line.FramesOf(sim::CommandKind::kGetConfig).size(), 2u);
-  EXPECT_EQ(program.messages(), std::vector<std::string>{"Comport error! \r\n Please try again!"});
+  EXPECT_EQ(program.Messages(), std::vector<std::string>{"Comport error! \r\n Please try again!"});
   EXPECT_TRUE(std::all_of(program.block.begin(), program.block.end(), [](uint8_t b) { return b == 0xFF; }));
   EXPECT_FALSE(program.notifier.HasStatus("Main calibration 1,2,3 have been updated."));
   EXPECT_EQ(program.table[0].cpm, kDefaultConversionTable[0].cpm);
