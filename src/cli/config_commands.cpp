@@ -153,18 +153,26 @@ ConversionTable StartingTable(const CommandContext& context) {
   return SettingsStore(context.settings_path).Load().calibration;
 }
 
+// An editor over an erased block, for work on configuration files without a counter.
+struct FileEditor {
+  explicit FileEditor(const CommandContext& context)
+      : notifier(context.err), table(StartingTable(context)), editor(block, table, notifier) {
+    block.fill(kErased);
+  }
+  StreamNotifier notifier;
+  ConfigBlock block;
+  ConversionTable table;
+  ConfigEditor editor;
+};
+
 int Decode(CommandContext& context, const Options& o) {
   if (o.positional.size() != 1 || !o.sets.empty()) return context.Usage("config decode needs one FILE");
   int code = 0;
   const std::optional<int> family = ParseFamily(context, o, code);
   if (!family) return code;
-  StreamNotifier notifier(context.err);
-  ConfigBlock block;
-  block.fill(kErased);
-  ConversionTable table = StartingTable(context);
-  ConfigEditor editor(block, table, notifier);
-  if (!editor.LoadFromFile(*family, o.positional[0])) return kExitFailure;
-  PrintFields(context.out, editor, *family, o.json);
+  FileEditor file(context);
+  if (!file.editor.LoadFromFile(*family, o.positional[0])) return kExitFailure;
+  PrintFields(context.out, file.editor, *family, o.json);
   return kExitOk;
 }
 
@@ -173,11 +181,8 @@ int Convert(CommandContext& context, const Options& o) {
   int code = 0;
   const std::optional<int> family = ParseFamily(context, o, code);
   if (!family) return code;
-  StreamNotifier notifier(context.err);
-  ConfigBlock block;
-  block.fill(kErased);
-  ConversionTable table = StartingTable(context);
-  ConfigEditor editor(block, table, notifier);
+  FileEditor file(context);
+  ConfigEditor& editor = file.editor;
   if (!editor.LoadFromFile(*family, o.positional[0])) return kExitFailure;
   if (auto problem = ApplySets(o.sets, *family, false, editor.form())) return context.Fail(*problem);
   const std::string& out = o.positional[1];
