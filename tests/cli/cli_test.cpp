@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "tests/core/history/image_builder.h"
+#include "tests/common/cli_run.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane {
@@ -17,20 +18,11 @@ using testing::Stamp;
 using testing::TempDir;
 using testing::WriteAll;
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
+using Result = testing::CliResult;
 
 class CliTest : public ::testing::Test {
  protected:
-  Result Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--settings", (dir_ / "settings.reg").string()});
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err);
-    return {code, out.str(), err.str()};
-  }
+  Result Run(std::vector<std::string> args) { return testing::RunCli(dir_, std::move(args)); }
   std::string Image(const std::string& name, const std::vector<uint8_t>& bytes) {
     WriteAll(dir_ / name, std::string(bytes.begin(), bytes.end()));
     return (dir_ / name).string();

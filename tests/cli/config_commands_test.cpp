@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "tests/common/cli_run.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane {
@@ -13,19 +14,13 @@ using testing::ReadAll;
 using testing::TempDir;
 using testing::WriteAll;
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
+using Result = testing::CliResult;
 
 class ConfigCommandTest : public ::testing::Test {
  protected:
   Result Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--settings", (dir_ / "settings.reg").string(), "config"});
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err);
-    return {code, out.str(), err.str()};
+    args.insert(args.begin(), "config");
+    return testing::RunCli(dir_, std::move(args));
   }
   // A family-4 file whose point 1 is 60 CPM at 0.39 uSv/h, as a counter would hold it.
   std::string Family4Csv() {

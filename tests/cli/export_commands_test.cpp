@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "tests/common/cli_run.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane {
@@ -16,16 +17,8 @@ std::string Data(std::string_view name) { return (std::filesystem::path(NORVANE_
 
 class ExportCommandsTest : public ::testing::Test {
  protected:
-  struct Result {
-    int code;
-    std::string out, err;
-  };
-  Result Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--settings", (dir_ / "settings.reg").string()});
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err);
-    return {code, out.str(), err.str()};
-  }
+  using Result = testing::CliResult;
+  Result Run(std::vector<std::string> args) { return testing::RunCli(dir_, std::move(args)); }
   TempDir dir_;
 };
 

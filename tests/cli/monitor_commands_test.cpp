@@ -6,24 +6,15 @@
 
 #include "cli/cli.h"
 #include "core/settings/settings_store.h"
+#include "tests/common/cli_run.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/net/one_shot_http_server.h"
 
 namespace norvane {
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const testing::TempDir& dir, std::vector<std::string> args) {
-  args.insert(args.begin(), {"--settings", (dir / "settings.reg").string()});
-  std::ostringstream out, err;
-  const int code = cli::Run(args, out, err);
-  return {code, out.str(), err.str()};
-}
+using testing::RunCli;
+using Result = testing::CliResult;
 
 void StoreMapSettings(const testing::TempDir& dir, const std::string& server) {
   SettingsStore store(dir / "settings.reg");

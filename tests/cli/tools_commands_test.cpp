@@ -4,23 +4,14 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "tests/common/cli_run.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane {
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const testing::TempDir& dir, std::vector<std::string> args) {
-  args.insert(args.begin(), {"--settings", (dir / "settings.reg").string()});
-  std::ostringstream out, err;
-  const int code = cli::Run(args, out, err);
-  return {code, out.str(), err.str()};
-}
+using testing::RunCli;
+using Result = testing::CliResult;
 
 TEST(ToolsCommandLine, RefusedBeforeConnecting) {
   testing::TempDir dir;

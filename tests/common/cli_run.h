@@ -1,0 +1,27 @@
+// Test helper: runs norvane-cli in-process against a scratch settings file and keeps its output.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "tests/common/temp_dir.h"
+
+namespace norvane::testing {
+
+struct CliResult {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+// The settings live in `dir`, so no test reads or writes the user's own.
+inline CliResult RunCli(const TempDir& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--settings", (dir / "settings.reg").string()});
+  std::ostringstream out, err;
+  const int code = cli::Run(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+}  // namespace norvane::testing
