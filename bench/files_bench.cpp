@@ -6,21 +6,10 @@
 #include "core/files/history_csv.h"
 #include "core/files/realtime_binary.h"
 #include "core/files/realtime_exports.h"
-#include "sim/history_generator.h"
+#include "bench/realistic_image.h"
 
 namespace norvane {
 namespace {
-
-const std::vector<uint8_t>& RealisticImage() {
-  static const std::vector<uint8_t> image = [] {
-    sim::HistoryOptions options;
-    options.image_size = 0x200000;
-    options.filled_fraction = 0.9;
-    options.seed = 11;
-    return sim::GenerateHistory(options);
-  }();
-  return image;
-}
 
 // A whole day of background counts, as the daily automatic save writes it.
 const RealtimeSeries& FullDay() {

@@ -4,21 +4,10 @@
 #include <random>
 
 #include "core/history/data_set.h"
-#include "sim/history_generator.h"
+#include "bench/realistic_image.h"
 
 namespace norvane {
 namespace {
-
-const std::vector<uint8_t>& RealisticImage() {
-  static const std::vector<uint8_t> image = [] {
-    sim::HistoryOptions options;
-    options.image_size = 0x200000;
-    options.filled_fraction = 0.9;
-    options.seed = 11;
-    return sim::GenerateHistory(options);
-  }();
-  return image;
-}
 
 struct CountingSink final : HistoryEventSink {
   void OnStamp(size_t, const StampTime&, uint8_t) override { ++stamps; }
