@@ -13,7 +13,7 @@
 namespace norvane {
 namespace {
 
-enum class Writer { kRealtimeBinary, kMinuteLog, kRealtimeCsv, kRealtimeHtml };
+enum class Writer { kRealtimeBinary, kMinuteLog, kRealtimeCsv, kRealtimeHtml, kWindowPicture };
 
 struct SaveKind {
   std::string_view pattern;
@@ -21,12 +21,13 @@ struct SaveKind {
   Writer writer;
 };
 
-// First match wins: "*.html" must come before "*.htm", which it contains. Window pictures
-// ("*.bmp", "*.jpg", "*.jpeg") join the table with the window capture.
+// First match wins: "*.html" must come before "*.htm", which it contains.
 constexpr SaveKind kSaveKinds[] = {
     {"*.bin", ".bin", Writer::kRealtimeBinary}, {"*.rbn", ".rbn", Writer::kRealtimeBinary},
     {"*.R@H", ".R@H", Writer::kMinuteLog},      {"*.csv", ".csv", Writer::kRealtimeCsv},
     {"*.html", ".html", Writer::kRealtimeHtml}, {"*.htm", ".htm", Writer::kRealtimeHtml},
+    {"*.bmp", ".bmp", Writer::kWindowPicture},  {"*.jpg", ".jpg", Writer::kWindowPicture},
+    {"*.jpeg", ".jpeg", Writer::kWindowPicture},
 };
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
@@ -92,6 +93,15 @@ SaveResult FileSaver::SaveByType(std::string_view pattern, std::string_view path
       break;
     case Writer::kRealtimeHtml:
       written = WriteRealtimeHtml(result.path, series, clock_, options_, &result.error);
+      break;
+    case Writer::kWindowPicture:
+      if (!picture_writer_) {
+        result.error = "no window to take a picture of";
+      } else {
+        written = picture_writer_(kind->pattern, result.path, &result.error);
+        // The picture's own line comes before the dispatcher's entry.
+        if (!written) notifier_.Status(dictionary_.GetText(kFileErrorTextEntry) + ":" + result.path);
+      }
       break;
   }
   result.outcome = written ? SaveOutcome::kSaved : SaveOutcome::kFileError;

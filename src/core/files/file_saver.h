@@ -2,6 +2,7 @@
 // dump written after a download. Every save ends with one entry in the status log.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,8 +50,14 @@ class FileSaver {
   void set_options(const WriterOptions& options) { options_ = options; }
   const WriterOptions& options() const { return options_; }
 
+  // Takes the window's picture for "*.bmp", "*.jpg" and "*.jpeg": the pattern, the path with its
+  // extension ensured, and where to say why it failed.
+  using PictureWriter = std::function<bool(std::string_view pattern, const std::string& path, std::string* error)>;
+  void set_picture_writer(PictureWriter writer) { picture_writer_ = std::move(writer); }
+
   // Writes the realtime series by a type pattern ("*.bin", "*.rbn", "*.R@H", "*.csv", "*.html",
-  // "*.htm"). An empty pattern or path means the one used last.
+  // "*.htm"), or the window's picture ("*.bmp", "*.jpg", "*.jpeg"). An empty pattern or path
+  // means the one used last.
   SaveResult SaveByType(std::string_view pattern, std::string_view path);
 
   // The history CSV for "*.csv" or "both", the realtime HTML for "*.htm" or "*.html".
@@ -73,6 +80,7 @@ class FileSaver {
   const Clock& clock_;
   UserNotifier& notifier_;
   WriterOptions options_;
+  PictureWriter picture_writer_;
   std::string path_;
   std::string pattern_;
 };

@@ -108,6 +108,28 @@ TEST_F(FileSaverTest, StatusEntrySaysSavedOrFileErrorAndEmptyArgumentsMeanTheLas
   EXPECT_FALSE(std::filesystem::exists(At("x")));
 }
 
+TEST_F(FileSaverTest, PicturesGoToTheWindowWithTheirExtensionAndAFailureIsLoggedTwice) {
+  std::vector<std::string> taken;
+  bool succeed = true;
+  saver_.set_picture_writer([&](std::string_view pattern, const std::string& path, std::string* error) {
+    taken.push_back(std::string(pattern) + " " + path);
+    if (!succeed) *error = "no screen";
+    return succeed;
+  });
+  EXPECT_TRUE(saver_.SaveByType("*.bmp", At("w")).saved());
+  EXPECT_TRUE(saver_.SaveByType("*.jpeg", At("w")).saved());
+  EXPECT_TRUE(saver_.SaveByType("*.jpg", At("w.jpg")).saved());
+  EXPECT_EQ(taken, (std::vector<std::string>{"*.bmp " + At("w.bmp"), "*.jpeg " + At("w.jpeg"), "*.jpg " + At("w.jpg")}));
+
+  notifier_.status.clear();
+  succeed = false;
+  const SaveResult failed = saver_.SaveByType("*.bmp", At("v"));
+  EXPECT_EQ(failed.outcome, SaveOutcome::kFileError);
+  ASSERT_EQ(notifier_.status.size(), 2u);
+  EXPECT_EQ(notifier_.status[0], "File error:" + At("v.bmp"));
+  EXPECT_EQ(notifier_.status[1], "2024-03-07 09:05:04:\r\nFile error:" + At("v.bmp") + "\r\n");
+}
+
 TEST_F(FileSaverTest, EveryWriterFailsCleanlyInAReadOnlyFolder) {
   const auto locked = ReadOnlyFolder(dir_);
   for (std::string_view pattern : {"*.bin", "*.rbn", "*.R@H", "*.csv", "*.html", "*.htm"}) {
