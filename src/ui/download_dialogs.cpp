@@ -1,0 +1,117 @@
+#include "ui/download_dialogs.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <limits>
+
+namespace norvane {
+namespace {
+
+constexpr int kMaxSpeed = 100;
+constexpr int kShownWhenOutOfRange = 50;
+
+// QProgressBar counts in int; every image fits, but keep an absurd size from wrapping.
+int BarValue(uint32_t value) {
+  return static_cast<int>(std::min<uint32_t>(value, static_cast<uint32_t>(std::numeric_limits<int>::max())));
+}
+
+}  // namespace
+
+DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWidget* parent)
+    : QDialog(parent),
+      end_of_data_button_(new QRadioButton(QStringLiteral("stop downloading when End Of Data is detected"), this)),
+      entire_flash_button_(new QRadioButton(QStringLiteral("download entire flash memory"), this)),
+      speed_slider_(new QSlider(Qt::Horizontal, this)),
+      speed_label_(new QLabel(this)) {
+  setWindowTitle(QStringLiteral("Download Options"));
+  (options.end_mode == 1 ? entire_flash_button_ : end_of_data_button_)->setChecked(true);
+
+  speed_slider_->setRange(0, kMaxSpeed);
+  speed_slider_->setPageStep(10);
+  const int speed = options.speed < 0 || options.speed > kMaxSpeed ? kShownWhenOutOfRange : options.speed;
+  speed_slider_->setValue(speed);
+  ShowSpeed(speed);
+  connect(speed_slider_, &QSlider::valueChanged, this, &DownloadOptionsDialog::ShowSpeed);
+
+  auto* speed_row = new QHBoxLayout;
+  speed_row->addWidget(new QLabel(QStringLiteral("Download Speed"), this));
+  speed_row->addWidget(speed_slider_, 1);
+  speed_row->addWidget(speed_label_);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(end_of_data_button_);
+  layout->addWidget(entire_flash_button_);
+  layout->addLayout(speed_row);
+  layout->addWidget(new QLabel(QStringLiteral("If downloading fails, then try to reduce the download speed."), this));
+  layout->addWidget(buttons);
+}
+
+DownloadOptions DownloadOptionsDialog::options() const {
+  DownloadOptions chosen;
+  chosen.end_mode = entire_flash_button_->isChecked() ? 1 : 0;
+  chosen.speed = speed_slider_->value();
+  return chosen;
+}
+
+void DownloadOptionsDialog::ShowSpeed(int speed) { speed_label_->setText(QString::asprintf("%d%%", speed)); }
+
+DownloadProgressWindow::DownloadProgressWindow(QWidget* parent, SteadyNow now)
+    : QDialog(parent),
+      now_(now ? std::move(now) : SteadyNow([] { return std::chrono::steady_clock::now(); })),
+      bar_(new QProgressBar(this)),
+      cancel_button_(new QPushButton(QStringLiteral("Cancel"), this)) {
+  setModal(false);
+  setWindowTitle(QString::fromUtf8(kDownloadProgressCaption));
+  bar_->setRange(0, 0);
+  bar_->setValue(0);
+  bar_->setMinimumWidth(360);
+  connect(cancel_button_, &QPushButton::clicked, this, &DownloadProgressWindow::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(bar_);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(cancel_button_);
+  layout->addLayout(row);
+}
+
+void DownloadProgressWindow::Start(uint32_t image_size) {
+  last_title_.reset();
+  Progressed(0, image_size);
+}
+
+void DownloadProgressWindow::Progressed(uint32_t address, uint32_t image_size) {
+  if (bar_->maximum() != BarValue(image_size)) bar_->setRange(0, BarValue(image_size));
+  bar_->setValue(BarValue(std::min(address, image_size)));
+  cancel_button_->setEnabled(address < image_size);
+
+  const auto now = now_();
+  if (last_title_ && now - *last_title_ < kTitleInterval) return;
+  last_title_ = now;
+  setWindowTitle(QString::fromStdString(DownloadProgressTitle(kDownloadProgressCaption, address, image_size)));
+}
+
+void DownloadProgressWindow::DownloadProgressed(uint32_t address, uint32_t image_size) {
+  // Posted with this window as context: Qt drops the call if the window is gone by then.
+  QMetaObject::invokeMethod(this, [this, address, image_size] { Progressed(address, image_size); }, Qt::AutoConnection);
+}
+
+void DownloadProgressWindow::reject() {
+  // Once the whole image is in, there is nothing left to cancel; the window only closes.
+  if (cancel_button_->isEnabled()) emit cancelRequested();
+  QDialog::reject();
+}
+
+}  // namespace norvane
