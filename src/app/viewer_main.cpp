@@ -1,7 +1,10 @@
 // Entry point of norvane-viewer.
 #include <QApplication>
 
+#include "ui/viewer_app.h"
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  return 0;
+  QApplication::setApplicationName("Norvane Data Viewer");
+  return norvane::CViewerApp().Run(QApplication::arguments());
 }

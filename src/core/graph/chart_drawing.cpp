@@ -114,7 +114,7 @@ ChartDrawing BuildChart(HistoryWindow& window, const ChartInputs& inputs) {
   const VerticalScale scale(inputs, maximum);
   d.scale = scale.scale();
 
-  // Counts are unsigned: "%u" keeps a 4-byte count from showing as a negative number.
+  // Printed unsigned, so a 4-byte count never shows as a negative number.
   Text(d, 30, 3, "Maximum:" + std::to_string(maximum), 16, kChartMagenta);
   Text(d, 30, 20, "Minimum: " + std::to_string(minimum), 16, kChartMagenta);
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/graph/chart_drawing.h"
 #include "core/history/history_window.h"
 #include "core/history/record_stream.h"
 
@@ -22,7 +23,6 @@ inline constexpr std::array<ZoomEntry, 7> kZoomList = {{
     {"x0.1", 0.1f}, {"x0.5", 0.5f}, {"x1", 1.0f}, {"x2", 2.0f}, {"x5", 5.0f}, {"x10", 10.0f}, {"AUTO", 100.0f},
 }};
 inline constexpr size_t kZoomAutoIndex = 6;
-inline constexpr float kAutomaticZoom = 100.0f;
 
 // The factor of a scale list text, compared exactly; empty for a text not in the list.
 std::optional<float> ZoomFactorFor(std::string_view text);

@@ -1,0 +1,506 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSerialPortInfo>
+#include <QThread>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "core/common/text_format.h"
+#include "core/files/file_filters.h"
+#include "core/net/map_urls.h"
+#include "core/protocol/model_table.h"
+#include "ui/download_dialogs.h"
+#include "ui/graph_canvas.h"
+#include "ui/scroll_bar_ex.h"
+#include "ui/window_capture.h"
+
+namespace norvane {
+namespace {
+
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// The colour references the settings keep are 0x00BBGGRR.
+QColor FromRef(uint32_t ref) { return QColor(ref & 0xFF, (ref >> 8) & 0xFF, (ref >> 16) & 0xFF); }
+
+void Colour(QLabel* label, const QColor& colour) {
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  label->setPalette(palette);
+}
+
+// The submission indicator's two pictures: at rest, and while a submission is on its way.
+QIcon IndicatorIcon(bool sending) {
+  QPixmap picture(48, 48);
+  picture.fill(Qt::white);
+  QPainter p(&picture);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(0x30, 0x60, 0xA0), 2));
+  p.setBrush(sending ? QColor(0x70, 0xC0, 0x70) : QColor(0xE8, 0xF0, 0xF8));
+  p.drawEllipse(6, 6, 36, 36);
+  p.drawLine(6, 24, 42, 24);
+  p.drawEllipse(16, 6, 16, 36);
+  if (sending) {
+    p.setPen(QPen(Qt::darkGreen, 3));
+    p.drawLine(30, 14, 42, 4);
+    p.drawLine(42, 4, 34, 4);
+    p.drawLine(42, 4, 42, 12);
+  }
+  return QIcon(picture);
+}
+
+}  // namespace
+
+// Carries the save dispatcher's status lines onto the log 100 ms later, so a picture taken for
+// the same save shows the window as it was before the line arrived.
+class CMainViewerDlg::DeferredStatus final : public UserNotifier {
+ public:
+  explicit DeferredStatus(CMainViewerDlg& window) : window_(window) {}
+  void Message(std::string_view text, std::string_view caption) override { window_.notifier().Message(text, caption); }
+  bool Ask(std::string_view question, std::string_view caption) override {
+    return window_.notifier().Ask(question, caption);
+  }
+  void Status(std::string_view line) override {
+    const QString text = Q(line);
+    QPointer<CMainViewerDlg> window(&window_);
+    QMetaObject::invokeMethod(&window_, [window, text] {
+      QTimer::singleShot(100, window, [window, text] { window->AddStatus(text); });
+    }, Qt::QueuedConnection);
+  }
+
+ private:
+  CMainViewerDlg& window_;
+};
+
+// The download thread's progress, handed to the window at most every 50 ms and always at the end.
+class CMainViewerDlg::ProgressRelay final : public DownloadProgress {
+ public:
+  explicit ProgressRelay(CMainViewerDlg& window) : window_(window) {}
+  void DownloadProgressed(uint32_t address, uint32_t image_size) override {
+    const auto now = std::chrono::steady_clock::now();
+    if (address != 0 && address < image_size && now - last_ < std::chrono::milliseconds(50)) return;
+    last_ = now;
+    QPointer<CMainViewerDlg> window(&window_);
+    QMetaObject::invokeMethod(&window_, [window, address, image_size] {
+      if (!window) return;
+      if (window->progress_) window->progress_->Progressed(address, image_size);
+      if (address > 0) window->scroll_->SetRange(0, address);
+    }, Qt::QueuedConnection);
+  }
+
+ private:
+  CMainViewerDlg& window_;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
+    : QDialog(parent), options_(std::move(options)), started_at_(std::chrono::steady_clock::now()) {
+  setWindowTitle("Norvane Data Viewer");
+  setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
+  client_ = new QWidget(this);
+  client_->setFixedSize(644, 700);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(client_);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  // The link, the texts and the history buffer come first; the widgets then show their state.
+  notifier_ = std::make_unique<QtNotifier>(this, [this](const QString& line) { AddStatus(line); });
+  save_status_ = std::make_unique<DeferredStatus>(*this);
+  progress_relay_ = std::make_unique<ProgressRelay>(*this);
+  AppHooks hooks;
+  hooks.port_error = [this] { QMetaObject::invokeMethod(this, [this] { OnPortError(); }, Qt::QueuedConnection); };
+  hooks.periodic_clock_sync = [this] { clock_sync_due_ = true; };
+  hooks.download_progress = progress_relay_.get();
+  hooks.save_notifier = save_status_.get();
+  hooks.housekeeping.save = [this](std::string_view pattern, const std::string& name) { SavePicture(pattern, name); };
+  hooks.housekeeping.reset_realtime = [this] {
+    ctx_->recorder.ResetData();
+    saved_seconds_ = 0;
+  };
+  hooks.housekeeping.submit = [this](const std::string& url) {
+    submit_indicator_->setIcon(submit_icon_busy_);
+    ctx_->submitter.Submit(url);
+  };
+  ctx_ = std::make_unique<AppContext>(*notifier_, options_.settings_path, options_.extra_ports, std::move(hooks));
+  ctx_->dictionary.LoadAtStartUp(ReadLanguageFileSetting(ctx_->store.Key()), *notifier_);
+  ctx_->saver.set_picture_writer([this](std::string_view pattern, const std::string& path, std::string* error) {
+    return SaveWindowPicture(this, pattern, path, error);
+  });
+  worker_ = std::make_unique<DeviceWorker>(this);
+  connect(worker_.get(), &DeviceWorker::busyChanged, this, [this] { UpdateDeviceControls(); });
+
+  BuildWidgets();
+  BuildMenus();
+
+  housekeeping_timer_.setInterval(1000);
+  poll_timer_.setInterval(1000);
+  confirm_timer_.setSingleShot(true);
+  confirm_timer_.setInterval(static_cast<int>(RealtimeMonitor::kConfirmDelay.count()));
+  scan_timer_.setSingleShot(true);
+  resume_timer_.setSingleShot(true);
+  resume_timer_.setInterval(1000);
+  connect(&housekeeping_timer_, &QTimer::timeout, this, [this] { HousekeepingTick(); });
+  connect(&poll_timer_, &QTimer::timeout, this, [this] { PollBegin(); });
+  connect(&play_timer_, &QTimer::timeout, this, [this] { PlaybackTick(); });
+  connect(&confirm_timer_, &QTimer::timeout, this, [this] { ConfirmMonitoring(); });
+  connect(&scan_timer_, &QTimer::timeout, this, [this] { ScanStep(); });
+  connect(&resume_timer_, &QTimer::timeout, this, [this] {
+    SetRealtimeTick(true);
+    StartMonitoring();
+  });
+
+  // The empty chart is drawn before the window is first painted.
+  ShowGraph();
+}
+
+CMainViewerDlg::~CMainViewerDlg() { ShutDown(); }
+
+void CMainViewerDlg::BuildWidgets() {
+  auto place = [this](int id, QWidget* w, int x, int y, int width, int height) {
+    w->setParent(client_);
+    w->setGeometry(x, y, width, height);
+    controls_[id] = w;
+  };
+  title_label_ = new QLabel("Norvane Data Viewer");
+  place(1038, title_label_, 20, 6, 300, 24);
+  Colour(title_label_, QColor(0, 0x80, 0));
+  QFont title_font = title_label_->font();
+  title_font.setBold(true);
+  title_font.setPointSize(13);
+  title_label_->setFont(title_font);
+  version_label_ = new QLabel(Q("V" + FormatFixed(kViewerVersion, 2)));
+  version_label_->setFont(QFont("Arial", 10));
+  place(1034, version_label_, 330, 8, 70, 22);
+  model_label_ = new QLabel;
+  place(1032, model_label_, 400, 8, 224, 22);
+
+  model_list_ = new QComboBox;
+  for (const std::string_view name : kModelList) model_list_->addItem(Q(name));
+  place(1168, model_list_, 20, 36, 180, 26);
+  port_list_ = new QComboBox;
+  place(1169, port_list_, 206, 36, 208, 26);
+  connect_button_ = new QPushButton("Connect");
+  place(1302, connect_button_, 420, 36, 100, 26);
+  download_button_ = new QPushButton("Download");
+  place(1162, download_button_, 526, 36, 98, 26);
+  realtime_box_ = new QCheckBox("Realtime Monitoring");
+  place(1175, realtime_box_, 20, 66, 180, 22);
+  demo_box_ = new QCheckBox("Demo Mode");
+  place(1214, demo_box_, 206, 66, 120, 22);
+
+  // One big face on the four readings, as the window always had (the face falls back when the
+  // machine lacks it).
+  QFont reading_font("Ti4mes New Roman");
+  reading_font.setPixelSize(30);
+  reading_font.setWeight(QFont::Black);
+  time_label_ = new QLabel("No data loaded.");
+  place(1042, time_label_, 20, 90, 340, 36);
+  cpm_label_ = new QLabel("CPM:-");
+  place(1043, cpm_label_, 366, 90, 130, 36);
+  dose_label_ = new QLabel("-");
+  place(1041, dose_label_, 496, 90, 146, 36);
+  info_label_ = new QLabel;
+  place(1040, info_label_, 20, 128, 604, 34);
+  // The face is the window's own; the sizes are kept small enough for a full date to fit.
+  for (QLabel* l : {time_label_, cpm_label_, dose_label_, info_label_}) l->setFont(reading_font);
+  QFont time_font = reading_font;
+  time_font.setPixelSize(26);
+  time_label_->setFont(time_font);
+  QFont smaller = reading_font;
+  smaller.setPixelSize(22);
+  for (QLabel* l : {cpm_label_, dose_label_, info_label_}) l->setFont(smaller);
+  Colour(info_label_, Qt::blue);
+
+  // The picture is 612 pixels wide; the window shows it up to x = 624, as it always has.
+  auto* chart_area = new QWidget(client_);
+  chart_area->setGeometry(20, 165, 604, 182);
+  canvas_ = new GraphCanvas(chart_area);
+  canvas_->move(0, 0);
+  scroll_ = new ScrollBarExWnd;
+  place(2000, scroll_, 20, 350, 604, 20);
+  scroll_->SetRange(0, 65535);
+  scroll_->SetPosition(100);
+
+  play_button_ = new QPushButton("Play");
+  place(1173, play_button_, 20, 378, 70, 26);
+  stop_button_ = new QPushButton("Stop");
+  place(1174, stop_button_, 94, 378, 70, 26);
+  speed_button_ = new QPushButton(" x1");
+  place(1176, speed_button_, 168, 378, 56, 26);
+  peak_button_ = new QRadioButton("Peak");
+  place(1030, peak_button_, 236, 380, 64, 22);
+  total_button_ = new QRadioButton("Total");
+  place(1031, total_button_, 302, 380, 64, 22);
+  peak_button_->setChecked(true);
+  zoom_list_ = new QComboBox;
+  for (const ZoomEntry& entry : kZoomList) zoom_list_->addItem(Q(entry.text));
+  place(1036, zoom_list_, 372, 378, 84, 26);
+  time_index_list_ = new QComboBox;
+  place(1171, time_index_list_, 462, 378, 162, 26);
+  time_index_list_->hide();
+
+  auto* exit_button = new QPushButton("Exit");
+  place(1164, exit_button, 20, 412, 70, 28);
+  auto* about_button = new QPushButton("About");
+  place(1015, about_button, 20, 446, 70, 28);
+  status_log_ = new QPlainTextEdit;
+  status_log_->setReadOnly(true);
+  place(1150, status_log_, 100, 412, 524, 278);
+
+  submit_icon_idle_ = IndicatorIcon(false);
+  submit_icon_busy_ = IndicatorIcon(true);
+  submit_indicator_ = new QToolButton;
+  submit_indicator_->setIcon(submit_icon_idle_);
+  submit_indicator_->setIconSize(QSize(48, 48));
+  submit_indicator_->setAutoRaise(true);
+  submit_indicator_->setToolTip("Web map submission");
+  place(106, submit_indicator_, 20, 700 - 100, 60, 70);
+
+  connect(model_list_, &QComboBox::activated, this, [this](int index) { SelectModel(index); });
+  connect(port_list_, &QComboBox::activated, this, [this] { ConnectSelectedPort(); });
+  connect(connect_button_, &QPushButton::clicked, this, [this] { PressConnect(); });
+  connect(download_button_, &QPushButton::clicked, this, [this] { StartDownload(); });
+  connect(realtime_box_, &QCheckBox::clicked, this, [this] { ToggleRealtime(); });
+  connect(demo_box_, &QCheckBox::clicked, this, [this] { ToggleDemo(); });
+  connect(play_button_, &QPushButton::clicked, this, [this] { Play(); });
+  connect(stop_button_, &QPushButton::clicked, this, [this] { StopPlayback(); });
+  connect(speed_button_, &QPushButton::clicked, this, [this] { NextSpeed(); });
+  connect(peak_button_, &QRadioButton::clicked, this, [this] { SetDisplayMode(ChartMode::kLine); });
+  connect(total_button_, &QRadioButton::clicked, this, [this] { SetDisplayMode(ChartMode::kValue); });
+  connect(zoom_list_, &QComboBox::activated, this, [this](int index) { SelectZoom(index); });
+  connect(scroll_, &ScrollBarExWnd::notified, this, [this] { Refill(); });
+  connect(exit_button, &QPushButton::clicked, this, [this] { close(); });
+  connect(about_button, &QPushButton::clicked, this, [this] { ShowAbout(); });
+
+  progress_ = new DownloadProgressWindow(this);
+  connect(progress_, &DownloadProgressWindow::cancelRequested, this, [this] { ctx_->download.RequestStop(); });
+}
+
+void CMainViewerDlg::BuildMenus() {
+  auto* bar = new QMenuBar(this);
+  layout()->setMenuBar(bar);
+  auto add = [this](QMenu* menu, int id, const QString& text, std::function<void()> run) {
+    QAction* action = menu->addAction(text);
+    connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); });
+    commands_[id] = action;
+    return action;
+  };
+  QMenu* file = bar->addMenu("&File");
+  add(file, 32774, "&Load Data", [this] { LoadData(); });
+  add(file, 32794, "Save History Data As...", [this] { SaveHistoryAs(); });
+  add(file, 32792, "&Save Realtime Data...", [this] { SaveRealtimeAs(); });
+  file->addSeparator();
+  const int screenshot_ids[] = {32801, 32802, 32804, 32806};
+  for (int page = 1; page <= 4; ++page) {
+    add(file, screenshot_ids[page - 1], QString("Download Screenshot %1").arg(page),
+        [this] { NotYetAvailable("Download Screenshot"); });
+  }
+  file->addSeparator();
+  add(file, 32776, "E&xit", [this] { close(); });
+
+  QMenu* setting = bar->addMenu("&Setting");
+  add(setting, 32778, "&Color", [this] { ChooseColors(); });
+  add(setting, 32796, "Auto &Detect", [this] { StartAutoDetect(); });
+  add(setting, 32789, "Serial &Port", [this] { NotYetAvailable("Serial Port"); });
+  add(setting, 32795, "Time,Wifi,Server and &Others", [this] { NotYetAvailable("Time,Wifi,Server and Others"); });
+  add(setting, 32797, "&Terminal", [this] { NotYetAvailable("Terminal"); });
+  add(setting, 32803, "&map setup", [this] { NotYetAvailable("map setup"); });
+  add(setting, 32798, "Con&figuration", [this] { RefuseRadonOrNotYet(); });
+
+  QMenu* help = bar->addMenu("&Help");
+  add(help, 32781, "&About", [this] { ShowAbout(); });
+
+  popup_menu_ = new QMenu(this);
+  add(popup_menu_, 32790, "Exit", [this] { close(); });
+}
+
+void CMainViewerDlg::Initialise() {
+  Settings& s = ctx_->settings;
+  s = ctx_->store.Load();
+  zoom_list_->setCurrentIndex(static_cast<int>(kZoomAutoIndex));
+  chart_.zoom = kAutomaticZoom;
+
+  // The numbered ports: "Select", then every COM number up to 64 or the last device known, each
+  // with the device behind it when there is one.
+  port_list_->clear();
+  port_list_->addItem("Select");
+  std::map<std::string, QString> descriptions;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    QString text = info.description();
+    if (!info.manufacturer().isEmpty()) text += (text.isEmpty() ? "" : ", ") + info.manufacturer();
+    descriptions[info.systemLocation().toStdString()] = text;
+  }
+  int last = 64;
+  for (const PortEntry& entry : ctx_->ports.ports()) last = std::max(last, entry.number);
+  for (int n = 1; n <= last; ++n) {
+    QString text = QString("COM%1").arg(n);
+    if (const std::optional<std::string> path = ctx_->ports.PathOf(n)) {
+      text += "  " + Q(*path);
+      if (auto d = descriptions.find(*path); d != descriptions.end() && !d->second.isEmpty()) text += " (" + d->second + ")";
+    }
+    port_list_->addItem(text);
+  }
+  if (s.com_port < static_cast<uint32_t>(port_list_->count())) port_list_->setCurrentIndex(static_cast<int>(s.com_port));
+  ctx_->state.current_port = static_cast<int>(s.com_port);
+  const uint32_t model = s.last_geiger_counter_selected < kModelList.size() ? s.last_geiger_counter_selected : 0;
+  SelectModel(static_cast<int>(model));
+  ctx_->data.conversion = s.calibration;
+  WriterOptions writer = ctx_->saver.options();
+  writer.conversion = s.calibration;
+  writer.separator = s.CsvSeparator();
+  ctx_->saver.set_options(writer);
+  ApplyColours();
+  std::string prefix = s.file_save_path;
+  ctx_->recorder.set_name_prefix(prefix);
+  ctx_->tick.set_name_prefix(prefix);
+  if (s.ResumeMonitoring()) resume_timer_.start();
+
+  SetPlayControls(false, false);
+  download_button_->setEnabled(true);
+  commands_[32792]->setEnabled(false);
+  commands_[32794]->setEnabled(false);
+  housekeeping_timer_.start();
+
+  if (options_.port) {
+    port_list_->setCurrentIndex(*options_.port < port_list_->count() ? *options_.port : 0);
+    ConnectSelectedPort();
+  } else if (s.auto_detect_when_start_up == 1) {
+    StartAutoDetect();
+  }
+}
+
+QWidget* CMainViewerDlg::Control(int id) const {
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+QAction* CMainViewerDlg::Command(int id) const {
+  auto it = commands_.find(id);
+  return it == commands_.end() ? nullptr : it->second;
+}
+
+QString CMainViewerDlg::StatusLog() const { return status_log_->toPlainText(); }
+
+void CMainViewerDlg::AddStatus(const QString& line) {
+  // The log keeps its "\r\n" line breaks; the control shows each as one break.
+  auto shown = [](const std::string& text) { return Q(text).replace("\r\n", "\n"); };
+  const bool was_empty = log_text_.text().empty();
+  const std::string text = line.toStdString();
+  if (log_text_.Append(text) || was_empty) {
+    status_log_->setPlainText(shown(log_text_.text()).mid(1));
+  } else {
+    status_log_->moveCursor(QTextCursor::End);
+    status_log_->insertPlainText("\n" + shown(text));
+  }
+  status_log_->verticalScrollBar()->setValue(status_log_->verticalScrollBar()->maximum());
+}
+
+void CMainViewerDlg::SetPlayControls(bool play_allowed, bool stop_allowed) {
+  play_button_->setEnabled(play_allowed);
+  stop_button_->setEnabled(stop_allowed);
+  speed_button_->setEnabled(play_allowed || stop_allowed);
+  download_button_->setEnabled(!(stop_allowed && !play_allowed));
+}
+
+void CMainViewerDlg::ApplyColours() {
+  Colour(time_label_, FromRef(ctx_->settings.cpm_color));
+  Colour(cpm_label_, FromRef(ctx_->settings.usv_color));
+  Colour(dose_label_, FromRef(ctx_->settings.usv_color));
+}
+
+void CMainViewerDlg::NotYetAvailable(const QString& what) {
+  notifier_->Message((what + " is not yet available in this version.").toStdString(), "Norvane Data Viewer");
+}
+
+void CMainViewerDlg::ShowAbout() {
+  notifier_->Message("Norvane Data Viewer\nVersion " + std::string("V") + FormatFixed(kViewerVersion, 2) +
+                         "\n\nViewer and logger for ZQT radiation counters and radon monitors.",
+                     "About Norvane Data Viewer");
+}
+
+void CMainViewerDlg::RefuseRadonOrNotYet() {
+  if (ctx_->state.model_text.find("Radon") != std::string::npos) {
+    notifier_->Message("This feature is not available on this model.");
+    return;
+  }
+  NotYetAvailable("Configuration");
+}
+
+void CMainViewerDlg::contextMenuEvent(QContextMenuEvent* event) { popup_menu_->exec(event->globalPos()); }
+
+void CMainViewerDlg::reject() { close(); }
+
+bool CMainViewerDlg::ConfirmClose() {
+  // Seconds recorded since the last file that holds them would be lost with the window.
+  if (ctx_->recorder.recorded_seconds() <= saved_seconds_) return true;
+  const QString text = Q(ctx_->dictionary.GetText(90));
+  CloseAnswer answer = CloseAnswer::kNo;
+  if (ask_close_) {
+    answer = ask_close_(text);
+  } else {
+    const auto button = QMessageBox::question(this, "Norvane Data Viewer", text,
+                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    answer = button == QMessageBox::Yes ? CloseAnswer::kYes : button == QMessageBox::No ? CloseAnswer::kNo : CloseAnswer::kCancel;
+  }
+  if (answer == CloseAnswer::kCancel) return false;
+  if (answer == CloseAnswer::kYes) {
+    const std::vector<SaveResult> saves = ctx_->recorder.SaveRecording();
+    saved_seconds_ = ctx_->recorder.recorded_seconds();
+    for (const SaveResult& r : saves) {
+      if (!r.saved()) {
+        notifier_->Message("The recording could not be saved to " + r.path + ": " + r.error);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+void CMainViewerDlg::closeEvent(QCloseEvent* event) {
+  if (!shut_down_ && !ConfirmClose()) {
+    event->ignore();
+    return;
+  }
+  ShutDown();
+  event->accept();
+  QDialog::done(QDialog::Accepted);
+}
+
+void CMainViewerDlg::ShutDown() {
+  if (shut_down_) return;
+  shut_down_ = true;
+  for (QTimer* t : {&housekeeping_timer_, &poll_timer_, &play_timer_, &confirm_timer_, &scan_timer_, &resume_timer_}) t->stop();
+  ctx_->scan.Cancel();
+  ctx_->reader.RequestStop();
+  ctx_->download.RequestStop();
+  if (ctx_->monitor.state() != MonitorState::kOff) {
+    ctx_->monitor.OnPortError();  // polling off without touching the stored choice to resume it
+    QThread::msleep(200);
+  }
+  worker_->WaitIdle();
+  worker_->Run([this] {
+    ctx_->download.Wait();
+    ctx_->reader.Stop();
+    ctx_->link.Close();
+  });
+  worker_->WaitIdle();
+  ctx_->submitter.WaitAll();
+}
+
+}  // namespace norvane

@@ -1,0 +1,225 @@
+// CMainViewerDlg: the program's one window: status log, readings, chart, navigation, device and
+// file commands, and the timers that drive monitoring, scanning, playback and automatic saves.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/common/status_log.h"
+#include "core/graph/chart_drawing.h"
+#include "core/graph/navigation.h"
+#include "core/history/download.h"
+#include "ui/app_context.h"
+#include "ui/device_worker.h"
+#include "ui/qt_notifier.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+namespace norvane {
+
+class DownloadProgressWindow;
+class GraphCanvas;
+class ScrollBarExWnd;
+
+struct ViewerOptions {
+  std::filesystem::path settings_path;  // the settings file
+  std::vector<std::string> extra_ports; // device paths that join the numbered port list
+  std::optional<int> port;              // a port to connect to once the window is up
+};
+
+// A file dialog's question and the user's answer; tests answer without a modal dialog.
+struct FileRequest {
+  enum class Kind { kOpen, kSave } kind = Kind::kSave;
+  QString caption;
+  QString default_name;  // folder and name the dialog starts with
+  std::string_view filter;  // a "|"-separated type list
+};
+struct FileAnswer {
+  std::string path;
+  std::string type_text;  // the chosen type's description, lower case
+};
+
+enum class CloseAnswer { kYes, kNo, kCancel };
+
+class CMainViewerDlg : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CMainViewerDlg(ViewerOptions options, QWidget* parent = nullptr);
+  ~CMainViewerDlg() override;
+
+  // Runs the start-up that needs the window shown first: settings, lists, resumed monitoring,
+  // the scan. Separate from the constructor so tests can plug their answers in before it.
+  void Initialise();
+
+  // The seams tests use instead of modal dialogs.
+  using FileChooser = std::function<std::optional<FileAnswer>(const FileRequest&)>;
+  using OptionsChooser = std::function<std::optional<DownloadOptions>(const DownloadOptions&)>;
+  using CloseQuestion = std::function<CloseAnswer(const QString& text)>;
+  void SetFileChooser(FileChooser chooser) { choose_file_ = std::move(chooser); }
+  void SetOptionsChooser(OptionsChooser chooser) { choose_options_ = std::move(chooser); }
+  void SetCloseQuestion(CloseQuestion question) { ask_close_ = std::move(question); }
+
+  AppContext& context() { return *ctx_; }
+  QtNotifier& notifier() { return *notifier_; }
+  DeviceWorker& worker() { return *worker_; }
+  GraphCanvas& canvas() { return *canvas_; }
+  ScrollBarExWnd& scroll_bar() { return *scroll_; }
+  QString StatusLog() const;
+  const ChartInputs& chart_inputs() const { return chart_; }
+  bool playing() const { return playing_; }
+  bool polling() const { return poll_timer_.isActive(); }
+  QWidget* client() const { return client_; }
+
+  // The commands, as the menus and buttons run them.
+  void LoadData();
+  void SaveHistoryAs();
+  void SaveRealtimeAs();
+  void ChooseColors();
+  void StartAutoDetect();
+  void PressConnect();
+  void ConnectSelectedPort();
+  void StartDownload();
+  void ToggleRealtime();
+  void ToggleDemo();
+  void Play();
+  void StopPlayback();
+  void NextSpeed();
+  void SetDisplayMode(ChartMode mode);
+  void SelectZoom(int index);
+  void SelectModel(int index);
+  // Refills the chart at the scroll position (the scroll bar's notification).
+  void Refill();
+  // Draws the chart from the window's samples and shows it.
+  void ShowGraph();
+
+  // The control ids of the original window name the widgets, so tests can find them.
+  QWidget* Control(int id) const;
+  QAction* Command(int id) const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  class ProgressRelay;
+  class DeferredStatus;
+
+  void BuildWidgets();
+  void BuildMenus();
+  void AddStatus(const QString& line);
+  void SetPlayControls(bool play_allowed, bool stop_allowed);
+  void ApplyColours();
+  void UpdateReadouts();
+  void UpdateTimeIndexList();
+  void UpdateDeviceControls();
+  void SetRealtimeTick(bool ticked);
+  void NotYetAvailable(const QString& what);
+  void ShowAbout();
+  void RefuseRadonOrNotYet();
+
+  // Device work: one job at a time on the worker; the window freezes its views meanwhile.
+  void RunDevice(std::function<void()> work, std::function<void()> done = {});
+  void AfterIdentify(const IdentifyResult& result);
+  void ScanStep();
+  void StartMonitoring();
+  void StopMonitoring();
+  void MonitoringStarted(bool opened);
+  void ConfirmMonitoring();
+  void SyncMonitoringUi();
+  void PollBegin();
+  void PollFinish();
+  void OnPortError();
+  void DownloadEnded(const DownloadReport& report);
+  void AfterHistoryLoaded();
+
+  void HousekeepingTick();
+  void PlaybackTick();
+  void SavePicture(std::string_view pattern, const std::string& name);
+  std::optional<FileAnswer> ChooseFile(const FileRequest& request);
+  bool ConfirmClose();
+  void ShutDown();
+
+  ViewerOptions options_;
+  QPointer<QWidget> client_;
+  std::unique_ptr<QtNotifier> notifier_;
+  std::unique_ptr<DeferredStatus> save_status_;
+  std::unique_ptr<ProgressRelay> progress_relay_;
+  std::unique_ptr<AppContext> ctx_;
+  std::unique_ptr<DeviceWorker> worker_;
+  StatusLogText log_text_;
+  ChartInputs chart_;
+  PlaySpeedSelector speed_;
+  bool playing_ = false;
+  uint32_t play_position_ = 0;
+  bool views_frozen_ = false;
+  bool clock_sync_due_ = false;
+  bool shut_down_ = false;
+  uint32_t saved_seconds_ = 0;  // recorded seconds already in a file
+  std::chrono::steady_clock::time_point started_at_;
+
+  FileChooser choose_file_;
+  OptionsChooser choose_options_;
+  CloseQuestion ask_close_;
+
+  // Timers by their old ids: 1 housekeeping, 112 poll, 115 playback, 116 confirm, 117 scan,
+  // 120 resume monitoring; the one-shot picture and status timers are single shots.
+  QTimer housekeeping_timer_;
+  QTimer poll_timer_;
+  QTimer play_timer_;
+  QTimer confirm_timer_;
+  QTimer scan_timer_;
+  QTimer resume_timer_;
+
+  GraphCanvas* canvas_ = nullptr;
+  ScrollBarExWnd* scroll_ = nullptr;
+  DownloadProgressWindow* progress_ = nullptr;
+  QPlainTextEdit* status_log_ = nullptr;
+  QPushButton* download_button_ = nullptr;
+  QPushButton* connect_button_ = nullptr;
+  QPushButton* play_button_ = nullptr;
+  QPushButton* stop_button_ = nullptr;
+  QPushButton* speed_button_ = nullptr;
+  QCheckBox* realtime_box_ = nullptr;
+  QCheckBox* demo_box_ = nullptr;
+  QComboBox* model_list_ = nullptr;
+  QComboBox* port_list_ = nullptr;
+  QComboBox* zoom_list_ = nullptr;
+  QComboBox* time_index_list_ = nullptr;
+  QRadioButton* peak_button_ = nullptr;
+  QRadioButton* total_button_ = nullptr;
+  QLabel* time_label_ = nullptr;
+  QLabel* cpm_label_ = nullptr;
+  QLabel* dose_label_ = nullptr;
+  QLabel* info_label_ = nullptr;
+  QLabel* title_label_ = nullptr;
+  QLabel* model_label_ = nullptr;
+  QLabel* version_label_ = nullptr;
+  QToolButton* submit_indicator_ = nullptr;
+  QIcon submit_icon_idle_;
+  QIcon submit_icon_busy_;
+  QMenu* popup_menu_ = nullptr;
+  std::map<int, QWidget*> controls_;
+  std::map<int, QAction*> commands_;
+};
+
+}  // namespace norvane

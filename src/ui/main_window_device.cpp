@@ -1,0 +1,309 @@
+// The window's device side: connecting, the port scan, the history download and realtime
+// monitoring. Blocking exchanges run on the device worker; the window only starts and listens.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "core/files/dump_after_download.h"
+#include "core/files/file_filters.h"
+#include "core/files/file_naming.h"
+#include "core/files/local_time.h"
+#include "ui/download_dialogs.h"
+#include "ui/main_window.h"
+#include "ui/scroll_bar_ex.h"
+
+namespace norvane {
+namespace {
+
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+void CMainViewerDlg::RunDevice(std::function<void()> work, std::function<void()> done) {
+  worker_->Run(std::move(work), std::move(done));
+}
+
+void CMainViewerDlg::UpdateDeviceControls() {
+  // One device operation at a time: what would start a second waits until the first is done.
+  const bool idle = !worker_->busy() && !ctx_->download.running();
+  connect_button_->setEnabled(idle);
+  port_list_->setEnabled(idle);
+  model_list_->setEnabled(idle);
+  commands_[32796]->setEnabled(idle);
+  commands_[32774]->setEnabled(idle && !ctx_->state.realtime_active.load());
+  realtime_box_->setEnabled(idle && !ctx_->state.demo.load());
+  demo_box_->setEnabled(idle);
+  if (!idle) download_button_->setEnabled(false);
+  else if (!playing_ && realtime_box_->isChecked() == false) download_button_->setEnabled(true);
+}
+
+void CMainViewerDlg::SelectModel(int index) {
+  if (index < 0 || index >= static_cast<int>(kModelList.size())) return;
+  model_list_->setCurrentIndex(index);
+  views_frozen_ = true;
+  RunDevice([this, index] { ctx_->session.SelectModelFromList(index); },
+            [this] {
+              views_frozen_ = false;
+              model_label_->setText(Q(ctx_->state.model_text));
+            });
+}
+
+void CMainViewerDlg::AfterIdentify(const IdentifyResult& result) {
+  connect_button_->setText(result.port_open ? "Disconnect" : "Connect");
+  model_list_->setCurrentIndex(ctx_->state.selected_model);
+  model_label_->setText(Q(ctx_->state.model_text));
+  if (ctx_->state.current_port >= 0 && ctx_->state.current_port < port_list_->count())
+    port_list_->setCurrentIndex(ctx_->state.current_port);
+}
+
+void CMainViewerDlg::ConnectSelectedPort() {
+  const int port = port_list_->currentIndex();
+  scan_timer_.stop();
+  ctx_->scan.Cancel();
+  auto result = std::make_shared<IdentifyResult>();
+  RunDevice([this, port, result] { *result = ctx_->session.ConnectAndIdentify(port); },
+            [this, result] { AfterIdentify(*result); });
+}
+
+void CMainViewerDlg::PressConnect() {
+  const std::string caption = connect_button_->text().toStdString();
+  const int model = model_list_->currentIndex();
+  const int port = port_list_->currentIndex();
+  scan_timer_.stop();
+  ctx_->scan.Cancel();
+  auto new_caption = std::make_shared<std::string>();
+  RunDevice(
+      [this, caption, model, port, new_caption] {
+        if (caption.find("Connect") != std::string::npos && caption.find("Disconnect") == std::string::npos) {
+          ctx_->session.SelectModelFromList(model);
+          ctx_->state.current_port = port;
+        }
+        *new_caption = ctx_->session.PressConnectButton(caption);
+      },
+      [this, new_caption] {
+        connect_button_->setText(Q(*new_caption));
+        model_list_->setCurrentIndex(ctx_->state.selected_model);
+        model_label_->setText(Q(ctx_->state.model_text));
+      });
+}
+
+void CMainViewerDlg::StartAutoDetect() {
+  poll_timer_.stop();
+  confirm_timer_.stop();
+  auto first = std::make_shared<std::chrono::milliseconds>();
+  RunDevice([this, first] { *first = ctx_->scan.Start(); },
+            [this, first] {
+              SyncMonitoringUi();
+              scan_timer_.start(static_cast<int>(first->count()));
+            });
+}
+
+void CMainViewerDlg::ScanStep() {
+  if (!ctx_->scan.active()) return;
+  auto step = std::make_shared<AutoScan::Step>();
+  RunDevice([this, step] { *step = ctx_->scan.RunStep(); },
+            [this, step] {
+              if (step->outcome == AutoScan::Outcome::kContinue) {
+                if (ctx_->scan.active()) scan_timer_.start(static_cast<int>(step->next.count()));
+                return;
+              }
+              if (step->outcome == AutoScan::Outcome::kFound) AfterIdentify(ctx_->scan.identified());
+            });
+}
+
+// ---- History download ----
+
+void CMainViewerDlg::StartDownload() {
+  const DownloadOptions current = DownloadOptionsFromSettings(ctx_->settings);
+  std::optional<DownloadOptions> options;
+  if (choose_options_) {
+    options = choose_options_(current);
+  } else {
+    DownloadOptionsDialog dialog(current, this);
+    if (dialog.exec() == QDialog::Accepted) options = dialog.options();
+  }
+  if (!options) return;
+  ctx_->settings.download_speed = static_cast<uint32_t>(options->speed);
+  ctx_->settings.fast_download = static_cast<uint32_t>(options->end_mode);
+
+  FileRequest request;
+  request.kind = FileRequest::Kind::kSave;
+  request.caption = "Save As";
+  request.default_name = Q(DefaultFileName(ctx_->settings.file_download_path, ctx_->clock.LocalNow()));
+  request.filter = kDownloadFilter;
+  const std::optional<FileAnswer> file = ChooseFile(request);
+  if (!file) return;
+  if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileDownloadPath, file->path))
+    ctx_->settings.file_download_path = *folder;
+
+  // The download takes the port: realtime monitoring ends here, and playback with it.
+  if (playing_) StopPlayback();
+  if (ctx_->monitor.IsMonitoring()) StopMonitoring();
+  SetRealtimeTick(false);
+
+  DownloadRequest download{*options, file->path, file->type_text};
+  auto started = std::make_shared<bool>(false);
+  views_frozen_ = true;
+  download_button_->setEnabled(false);
+  RunDevice(
+      [this, download, started] {
+        *started = ctx_->download.StartDownload(download, [this](const DownloadReport& report) {
+          QMetaObject::invokeMethod(this, [this, report] { DownloadEnded(report); }, Qt::QueuedConnection);
+        });
+      },
+      [this, started] {
+        if (!*started) {
+          views_frozen_ = false;
+          UpdateDeviceControls();
+          return;
+        }
+        progress_->Start(ctx_->state.memory_size);
+        progress_->show();
+        scroll_->SetRange(0, ctx_->state.memory_size);
+        UpdateDeviceControls();
+      });
+}
+
+void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
+  progress_->hide();
+  const DownloadRequest request = ctx_->download.request();
+  RunDevice(
+      [this, report, request] {
+        ctx_->download.Wait();
+        if (!report.complete()) return;
+        // Heartbeat off, the configuration read and the dump: seconds of waiting on the counter.
+        SaveDumpAfterDownload(ctx_->link, ctx_->state, ctx_->saver, ctx_->data, request.type_text, request.path);
+      },
+      [this, report] {
+        views_frozen_ = false;
+        if (report.complete()) {
+          scroll_->SetRange(0, report.bytes);
+          AfterHistoryLoaded();
+        }
+        UpdateDeviceControls();
+      });
+}
+
+// ---- Realtime monitoring ----
+
+void CMainViewerDlg::SetRealtimeTick(bool ticked) { realtime_box_->setChecked(ticked); }
+
+void CMainViewerDlg::ToggleRealtime() {
+  // The box has already changed its tick; the monitoring follows it.
+  if (playing_) StopPlayback();
+  SetPlayControls(false, false);
+  download_button_->setEnabled(true);
+  commands_[32792]->setEnabled(false);
+  commands_[32774]->setEnabled(false);
+  if (realtime_box_->isChecked()) {
+    commands_[32792]->setEnabled(true);
+    commands_[32794]->setEnabled(false);
+    download_button_->setEnabled(false);
+    StartMonitoring();
+  } else {
+    StopMonitoring();
+  }
+}
+
+void CMainViewerDlg::ToggleDemo() {
+  const bool demo = !ctx_->state.demo.load();
+  ctx_->state.demo = demo;
+  demo_box_->setChecked(demo);
+  SetRealtimeTick(demo);
+  realtime_box_->setEnabled(!demo);
+  ToggleRealtime();
+}
+
+void CMainViewerDlg::StartMonitoring() {
+  auto opened = std::make_shared<bool>(false);
+  poll_timer_.stop();
+  RunDevice([this, opened] { *opened = ctx_->monitor.Start(); }, [this, opened] { MonitoringStarted(*opened); });
+}
+
+void CMainViewerDlg::MonitoringStarted(bool opened) {
+  saved_seconds_ = 0;
+  if (!opened) {
+    SetRealtimeTick(false);
+    commands_[32792]->setEnabled(false);
+    commands_[32774]->setEnabled(true);
+    download_button_->setEnabled(true);
+    play_button_->setEnabled(true);
+    return;
+  }
+  // Until the counter confirms, the box shows unticked: polling is not on yet.
+  SetRealtimeTick(false);
+  confirm_timer_.start();
+}
+
+void CMainViewerDlg::ConfirmMonitoring() {
+  RunDevice([this] { ctx_->monitor.Confirm(); }, [this] { SyncMonitoringUi(); });
+}
+
+void CMainViewerDlg::StopMonitoring() {
+  poll_timer_.stop();
+  confirm_timer_.stop();
+  ctx_->monitor.Stop();
+  SetRealtimeTick(false);
+  commands_[32792]->setEnabled(false);
+  commands_[32774]->setEnabled(true);
+  download_button_->setEnabled(true);
+}
+
+// After device work that may have stopped or restarted monitoring behind the window's back (a
+// scan, a clock sync), the box and the timers follow the monitor's state.
+void CMainViewerDlg::SyncMonitoringUi() {
+  switch (ctx_->monitor.state()) {
+    case MonitorState::kOff:
+      poll_timer_.stop();
+      confirm_timer_.stop();
+      SetRealtimeTick(false);
+      break;
+    case MonitorState::kStarting:
+      poll_timer_.stop();
+      SetRealtimeTick(false);
+      if (!confirm_timer_.isActive()) confirm_timer_.start();
+      break;
+    case MonitorState::kPolling:
+      SetRealtimeTick(true);
+      if (!poll_timer_.isActive()) poll_timer_.start();
+      break;
+  }
+  UpdateDeviceControls();
+}
+
+void CMainViewerDlg::PollBegin() {
+  // A device job holds the port this second; the poll waits for the next one.
+  if (worker_->busy()) return;
+  if (!ctx_->monitor.BeginPoll()) {
+    if (ctx_->monitor.state() == MonitorState::kOff) SyncMonitoringUi();
+    return;
+  }
+  QTimer::singleShot(RealtimeMonitor::kPollSettle, this, [this] { PollFinish(); });
+}
+
+void CMainViewerDlg::PollFinish() {
+  if (ctx_->monitor.state() != MonitorState::kPolling) return;
+  const PollOutcome poll = ctx_->monitor.FinishPoll();
+  time_label_->setText(Q(poll.elapsed_text));
+  if (poll.second.recorded) {
+    cpm_label_->setText(Q(poll.second.cpm_text));
+    dose_label_->setText(Q(poll.second.dose_text));
+    ShowGraph();
+  }
+  if (!poll.second.day_saves.empty()) saved_seconds_ = ctx_->recorder.recorded_seconds();
+  if (clock_sync_due_) {
+    clock_sync_due_ = false;
+    RunDevice([this] { ctx_->clock_sync.SetClock(ClockTrigger::kPeriodic); }, [this] { SyncMonitoringUi(); });
+  }
+}
+
+void CMainViewerDlg::OnPortError() {
+  // The reader gave up on a silent port ("Comport Error!" is its own message).
+  ctx_->monitor.OnPortError();
+  SyncMonitoringUi();
+  commands_[32792]->setEnabled(false);
+  download_button_->setEnabled(true);
+}
+
+}  // namespace norvane

@@ -1,0 +1,245 @@
+// The window's history side: the chart and its navigation, playback, loading and saving files,
+// the colour dialog and the housekeeping tick.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+
+#include "core/files/dump_file.h"
+#include "core/files/file_filters.h"
+#include "core/files/file_naming.h"
+#include "core/tasks/auto_save.h"
+#include "ui/color_dialog.h"
+#include "ui/graph_canvas.h"
+#include "ui/main_window.h"
+#include "ui/scroll_bar_ex.h"
+
+namespace norvane {
+namespace {
+
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// Qt reads a filter's patterns from its last parentheses, so a description whose parentheses
+// hold words ("Both Files (BIN and CSV)") gets the pattern appended.
+QString QtFilterItem(const FileTypeItem& item) {
+  const std::string suffix = "(" + item.pattern + ")";
+  if (item.description.ends_with(suffix)) return Q(item.description);
+  return Q(item.description + " " + suffix);
+}
+
+}  // namespace
+
+// ---- Chart and navigation ----
+
+void CMainViewerDlg::ShowGraph() {
+  chart_.realtime = realtime_box_ && realtime_box_->isChecked();
+  canvas_->Draw(BuildChart(ctx_->data.window, chart_));
+}
+
+void CMainViewerDlg::UpdateReadouts() {
+  const WindowReadout& r = ctx_->data.readout;
+  time_label_->setText(Q(r.time));
+  cpm_label_->setText(Q(r.rate));
+  dose_label_->setText(Q(r.dose));
+  info_label_->setText(Q(r.note));
+}
+
+void CMainViewerDlg::Refill() {
+  // While the download or the dump save owns the image, the chart stays as it is.
+  if (views_frozen_) return;
+  const double position = scroll_->Position();
+  ctx_->data.Refill(WindowOffset(position), playing_);
+  const uint32_t step = ctx_->data.window.first_step;
+  scroll_->SetFirstStep(step);
+  scroll_->SetPosition(position + step);
+  ShowGraph();
+  UpdateReadouts();
+}
+
+void CMainViewerDlg::SelectZoom(int index) {
+  if (index < 0 || index >= zoom_list_->count()) return;
+  zoom_list_->setCurrentIndex(index);
+  if (const std::optional<float> factor = ZoomFactorFor(zoom_list_->itemText(index).toStdString())) chart_.zoom = *factor;
+  Refill();
+}
+
+void CMainViewerDlg::SetDisplayMode(ChartMode mode) {
+  chart_.mode = mode;
+  (mode == ChartMode::kLine ? peak_button_ : total_button_)->setChecked(true);
+  zoom_list_->setEnabled(mode == ChartMode::kLine);
+  ShowGraph();
+}
+
+void CMainViewerDlg::UpdateTimeIndexList() {
+  time_index_list_->clear();
+  for (const TimeIndexEntry& entry : ctx_->data.time_index.entries) time_index_list_->addItem(Q(entry.text));
+}
+
+void CMainViewerDlg::AfterHistoryLoaded() {
+  ShowGraph();
+  UpdateReadouts();
+  UpdateTimeIndexList();
+  commands_[32792]->setEnabled(false);
+  commands_[32794]->setEnabled(true);
+  SetPlayControls(true, false);
+}
+
+// ---- Playback ----
+
+void CMainViewerDlg::Play() {
+  play_timer_.start(speed_.speed().period_ms);
+  playing_ = true;
+  SetPlayControls(false, true);
+  AddStatus("Playing....");
+}
+
+void CMainViewerDlg::NextSpeed() {
+  speed_.Next();
+  speed_button_->setText(Q(speed_.speed().caption));
+  if (playing_) play_timer_.start(speed_.speed().period_ms);
+}
+
+void CMainViewerDlg::StopPlayback() {
+  play_timer_.stop();
+  scan_timer_.stop();
+  ctx_->scan.Cancel();
+  play_position_ = 0;
+  playing_ = false;
+  SetPlayControls(true, false);
+  AddStatus("Play ended!");
+}
+
+void CMainViewerDlg::PlaybackTick() {
+  if (!playing_ || views_frozen_) return;
+  const PlayTickPlan plan = PlanPlayTick(ctx_->data.window, ctx_->settings.fast_download == 0, scroll_->Position(),
+                                         ctx_->data.dump.image_size());
+  if (plan.stop) StopPlayback();
+  ++play_position_;
+  scroll_->SetPosition(plan.position);
+  Refill();
+  if (!plan.advance) return;
+  RealtimeSeries& series = ctx_->data.realtime;
+  series.set_elapsed(series.elapsed() + 1);
+  StampTime& clock = ctx_->data.readout.shown;
+  AdvancePlaybackClock(clock, ctx_->data.window.types[0]);
+  time_label_->setText(Q(FormatShownTime(clock)));
+}
+
+// ---- Files ----
+
+std::optional<FileAnswer> CMainViewerDlg::ChooseFile(const FileRequest& request) {
+  if (choose_file_) return choose_file_(request);
+  const std::vector<FileTypeItem> items = ParseFileFilter(request.filter);
+  QStringList filters;
+  for (const FileTypeItem& item : items) filters << QtFilterItem(item);
+  QFileDialog dialog(this, request.caption, request.default_name);
+  dialog.setNameFilters(filters);
+  if (request.kind == FileRequest::Kind::kOpen) {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  } else {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  FileAnswer answer;
+  answer.path = dialog.selectedFiles().first().toStdString();
+  const int chosen = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
+  answer.type_text = LowerAscii(chosen >= 0 ? items[static_cast<size_t>(chosen)].description
+                                            : items.empty() ? std::string() : items.front().description);
+  return answer;
+}
+
+void CMainViewerDlg::LoadData() {
+  FileRequest request;
+  request.kind = FileRequest::Kind::kOpen;
+  request.caption = "Load Data";
+  request.default_name = Q(ctx_->settings.file_load_path);
+  request.filter = kLoadFilter;
+  const std::optional<FileAnswer> file = ChooseFile(request);
+  if (!file) return;
+  if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileLoadPath, file->path))
+    ctx_->settings.file_load_path = *folder;
+  const std::optional<size_t> bytes = LoadDumpFile(file->path, ctx_->data.dump, *notifier_);
+  if (!bytes) return;
+  if (playing_) StopPlayback();
+  scroll_->SetRange(0, static_cast<double>(*bytes));
+  scroll_->SetPosition(0);
+  AddStatus(Q(file->path));
+  AddStatus("Data loaded!");
+  if (ctx_->monitor.IsMonitoring()) StopMonitoring();
+  ctx_->data.RefillFromStart();
+  AfterHistoryLoaded();
+}
+
+void CMainViewerDlg::SaveHistoryAs() {
+  FileRequest request;
+  request.caption = "Save History Data As";
+  request.default_name = Q(DefaultFileName(ctx_->settings.file_save_path, ctx_->clock.LocalNow()));
+  request.filter = kHistoryCsvFilter;
+  const std::optional<FileAnswer> file = ChooseFile(request);
+  if (!file) return;
+  if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileSavePath, file->path)) {
+    ctx_->settings.file_save_path = *folder;
+    ctx_->recorder.set_name_prefix(*folder);
+    ctx_->tick.set_name_prefix(*folder);
+  }
+  ctx_->saver.ExportHistoryCsv("*.csv", file->path);
+}
+
+void CMainViewerDlg::SaveRealtimeAs() {
+  FileRequest request;
+  request.caption = "Save Realtime Data";
+  request.default_name = Q(DefaultFileName(ctx_->settings.file_save_path, ctx_->clock.LocalNow()));
+  request.filter = kRealtimeSaveFilter;
+  const std::optional<FileAnswer> file = ChooseFile(request);
+  if (!file) return;
+  const uint32_t recorded = ctx_->recorder.recorded_seconds();
+  const std::vector<SaveResult> saves = ctx_->saver.SaveRealtimeAs(file->type_text, file->path);
+  if (std::any_of(saves.begin(), saves.end(), [](const SaveResult& r) { return r.saved(); })) saved_seconds_ = recorded;
+  // "Reset and Restart?" answered yes empties the data; playback has nothing left to show.
+  if (ctx_->data.realtime.elapsed() == 0 && playing_) StopPlayback();
+  if (ctx_->recorder.recorded_seconds() < saved_seconds_) saved_seconds_ = 0;
+}
+
+void CMainViewerDlg::ChooseColors() {
+  Settings& s = ctx_->settings;
+  ColorDialog dialog(s.cpm_color, s.usv_color, s.csv_save_use_semicolon == 1, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  s.cpm_color = dialog.date_colour();
+  s.usv_color = dialog.reading_colour();
+  s.csv_save_use_semicolon = dialog.semicolon() ? 1 : 0;
+  ctx_->store.StoreNumber(setting_names::kCpmColor, s.cpm_color);
+  ctx_->store.StoreNumber(setting_names::kUsvColor, s.usv_color);
+  ctx_->store.StoreNumber(setting_names::kCsvSaveUseSemicolon, s.csv_save_use_semicolon);
+  WriterOptions writer = ctx_->saver.options();
+  writer.separator = s.CsvSeparator();
+  ctx_->saver.set_options(writer);
+  ApplyColours();
+  update();
+}
+
+// ---- Timers ----
+
+void CMainViewerDlg::HousekeepingTick() {
+  const TickReport report = ctx_->tick.Run(ctx_->state.realtime_active.load(), ctx_->monitor.cpm());
+  if (report.saved) saved_seconds_ = ctx_->recorder.recorded_seconds();
+  // The indicator shows the sending picture while any submission is on its way.
+  submit_indicator_->setIcon(ctx_->submitter.running() ? submit_icon_busy_ : submit_icon_idle_);
+}
+
+void CMainViewerDlg::SavePicture(std::string_view pattern, const std::string& name) {
+  if (!IsPicturePattern(pattern)) {
+    ctx_->saver.SaveByType(pattern, name);
+    return;
+  }
+  // Pictures wait 100 ms, so the window has repainted before it is taken.
+  const std::string kept_pattern(pattern);
+  QTimer::singleShot(100, this, [this, kept_pattern, name] { ctx_->saver.SaveByType(kept_pattern, name); });
+}
+
+}  // namespace norvane

@@ -1,0 +1,64 @@
+#include "ui/viewer_app.h"
+
+#include <cstdio>
+
+#include "core/platform/settings_location.h"
+#include "core/serial/port_catalogue.h"
+
+namespace norvane {
+
+ViewerArguments ParseViewerArguments(const QStringList& arguments) {
+  ViewerArguments parsed;
+  parsed.options.settings_path = DefaultSettingsPath();
+  std::optional<std::string> port;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& a = arguments[i];
+    if (a == "--help" || a == "-h") {
+      parsed.help = true;
+    } else if ((a == "--port" || a == "--settings") && i + 1 < arguments.size()) {
+      const std::string value = arguments[++i].toStdString();
+      if (a == "--port") port = value;
+      else parsed.options.settings_path = value;
+    } else {
+      parsed.error = "unknown or incomplete argument '" + a.toStdString() + "'";
+      return parsed;
+    }
+  }
+  if (port) {
+    if (port->find('/') != std::string::npos) {
+      parsed.options.extra_ports.push_back(*port);
+      PortCatalogue catalogue = PortCatalogue::DiscoverMachine(parsed.options.extra_ports);
+      parsed.options.port = catalogue.NumberOf(*port);
+    } else {
+      bool ok = false;
+      const int number = QString::fromStdString(*port).toInt(&ok);
+      if (!ok || number < 1) {
+        parsed.error = "--port needs a port number or a device path, not '" + *port + "'";
+        return parsed;
+      }
+      parsed.options.port = number;
+    }
+  }
+  return parsed;
+}
+
+int CViewerApp::Run(const QStringList& arguments) {
+  const ViewerArguments parsed = ParseViewerArguments(arguments);
+  if (parsed.help || parsed.error) {
+    if (parsed.error) std::fprintf(stderr, "norvane-viewer: %s\n", parsed.error->c_str());
+    std::fprintf(parsed.error ? stderr : stdout,
+                 "usage: norvane-viewer [--port DEV] [--settings FILE]\n"
+                 "  --port DEV       connect to this port at start (a number, or a device path such as\n"
+                 "                   /dev/ttyUSB0 or a simulator's pseudo-terminal)\n"
+                 "  --settings FILE  settings file (default: $NORVANE_SETTINGS, else\n"
+                 "                   ~/.config/norvane-data-viewer/settings.reg)\n");
+    return parsed.error ? 2 : 0;
+  }
+  CMainViewerDlg window(parsed.options);
+  window.show();
+  window.Initialise();
+  window.exec();
+  return 0;
+}
+
+}  // namespace norvane

@@ -1,0 +1,27 @@
+// CViewerApp: reads the command line, runs the main window, and ends the program when it closes.
+#pragma once
+
+#include <QStringList>
+#include <optional>
+#include <string>
+
+#include "ui/main_window.h"
+
+namespace norvane {
+
+struct ViewerArguments {
+  ViewerOptions options;
+  std::optional<std::string> error;  // a usage problem to report instead of starting
+  bool help = false;
+};
+
+// "norvane-viewer [--port DEV] [--settings FILE]": DEV is a port number or a device path.
+ViewerArguments ParseViewerArguments(const QStringList& arguments);
+
+class CViewerApp {
+ public:
+  // Runs the window until it closes; the process exit code.
+  int Run(const QStringList& arguments);
+};
+
+}  // namespace norvane

@@ -1,0 +1,229 @@
+// The main window offscreen: start-up, the chart and its navigation, playback, and device work
+// against the simulated counter on a pseudo-terminal.
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/common/temp_dir.h"
+#include "tests/integration/simulated_line.h"
+#include "ui/graph_canvas.h"
+#include "ui/scroll_bar_ex.h"
+
+namespace norvane {
+namespace {
+
+using testing::SimulatedLine;
+using testing::TempDir;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  // A window on its own settings file; `settings` lines go into it first.
+  std::unique_ptr<CMainViewerDlg> Open(const std::vector<std::string>& settings = {}, ViewerOptions options = {}) {
+    const std::filesystem::path file = dir_ / "settings.reg";
+    std::ofstream out(file);
+    out << "Windows Registry Editor Version 5.00\r\n\r\n"
+        << "[HKEY_CURRENT_USER\\Software\\Norvane Data Viewer\\Settings]\r\n";
+    out << "\"FileSavePath\"=\"" << (dir_.path().string() + "/") << "\"\r\n";
+    for (const std::string& line : settings) out << line << "\r\n";
+    out.close();
+    options.settings_path = file;
+    auto window = std::make_unique<CMainViewerDlg>(std::move(options));
+    window->notifier().SetMessageHandler([this](const QString& text, const QString&) { messages_ << text; });
+    window->notifier().SetAskHandler([](const QString&, const QString&) { return false; });
+    window->show();
+    window->Initialise();
+    window->worker().WaitIdle();
+    return window;
+  }
+
+  static QString Text(const CMainViewerDlg& w, int id) {
+    QWidget* c = w.Control(id);
+    if (auto* label = qobject_cast<QLabel*>(c)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(c)) return button->text();
+    if (auto* list = qobject_cast<QComboBox*>(c)) return list->currentText();
+    return {};
+  }
+  static bool WaitFor(const std::function<bool()>& done, int ms) {
+    return QTest::qWaitFor(done, ms);
+  }
+
+  TempDir dir_;
+  QStringList messages_;
+};
+
+TEST_F(MainWindowTest, StartsWithItsDefaults) {
+  auto w = Open();
+  EXPECT_EQ(Text(*w, 1034), "V2.75");
+  EXPECT_EQ(Text(*w, 1036), "AUTO");
+  EXPECT_EQ(Text(*w, 1042), "No data loaded.");
+  EXPECT_EQ(Text(*w, 1043), "CPM:-");
+  EXPECT_FALSE(w->Control(1173)->isEnabled());  // Play
+  EXPECT_FALSE(w->Control(1174)->isEnabled());  // Stop
+  EXPECT_FALSE(w->Control(1176)->isEnabled());  // speed
+  EXPECT_TRUE(w->Control(1162)->isEnabled());   // Download
+  EXPECT_FALSE(w->Command(32792)->isEnabled());
+  EXPECT_FALSE(w->Command(32794)->isEnabled());
+  EXPECT_EQ(w->chart_inputs().zoom, 100.0f);
+  auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
+  EXPECT_EQ(ports->itemText(0), "Select");
+  EXPECT_TRUE(ports->itemText(64).startsWith("COM64"));
+  // The empty chart: a flat blue line along y = 163.
+  const QImage& picture = w->canvas().picture();
+  EXPECT_EQ(picture.pixelColor(300, 163), QColor(0, 0, 255));
+  EXPECT_EQ(picture.pixelColor(305, 100), QColor(255, 255, 255));
+}
+
+TEST_F(MainWindowTest, TheStatusLogStartsOverOnceItHasGrownPastHalfItsLimit) {
+  auto w = Open();
+  const std::string line(1000, 'x');
+  for (int i = 0; i < 17; ++i) w->notifier().Status(line);
+  EXPECT_GT(w->StatusLog().size(), 16000);
+  w->notifier().Status("newest");
+  EXPECT_EQ(w->StatusLog().trimmed(), "newest");
+}
+
+// A history image of `bytes` bytes: per-second counts, all of value `count`.
+std::filesystem::path WriteImage(const TempDir& dir, const std::string& name, size_t bytes, uint8_t count) {
+  const std::filesystem::path file = dir / name;
+  std::ofstream(file, std::ios::binary) << std::string(bytes, static_cast<char>(count));
+  return file;
+}
+
+TEST_F(MainWindowTest, LoadedDataScrollsAndTheFirstThirtyPositionsShowTheStart) {
+  auto w = Open({"\"nLastGeigerCounterSelected\"=dword:00000004"});  // ZQT-100, 64 KiB
+  const auto file = WriteImage(dir_, "h.bin", 65536, 7);
+  w->SetFileChooser([&](const FileRequest& r) {
+    EXPECT_EQ(r.kind, FileRequest::Kind::kOpen);
+    return FileAnswer{file.string(), "binary files (*.bin)"};
+  });
+  w->LoadData();
+  EXPECT_TRUE(w->StatusLog().contains("Data loaded!"));
+  EXPECT_TRUE(w->Control(1173)->isEnabled());
+  EXPECT_TRUE(w->Command(32794)->isEnabled());
+  for (double p : {0.0, 15.0, 29.0}) {
+    w->scroll_bar().SetPosition(p);
+    w->Refill();
+    EXPECT_EQ(w->context().data.window.position, 0u) << p;
+  }
+  w->scroll_bar().SetPosition(500);
+  w->Refill();
+  EXPECT_EQ(w->context().data.window.position, 500u);
+  // Automatic scale: the largest value sits 91 pixels above the base line.
+  EXPECT_EQ(w->canvas().picture().pixelColor(305, 72), QColor(0, 0, 255));
+}
+
+TEST_F(MainWindowTest, SevenPressesOfTheSpeedButtonReturnToOneTimes) {
+  auto w = Open();
+  auto* speed = qobject_cast<QPushButton*>(w->Control(1176));
+  QStringList captions;
+  for (int i = 0; i < 7; ++i) {
+    w->NextSpeed();
+    captions << speed->text();
+  }
+  EXPECT_EQ(captions, (QStringList{"x2", "x4", "x8", "x16", "x32", "x64", "x1"}));
+}
+
+TEST_F(MainWindowTest, PlaybackOfZerosEndsOnlyInEndOfDataMode) {
+  for (const bool end_of_data : {true, false}) {
+    auto w = Open({"\"nLastGeigerCounterSelected\"=dword:00000004",
+                   std::string("\"Fast Download\"=dword:0000000") + (end_of_data ? "0" : "1")});
+    const auto file = WriteImage(dir_, "zeros.bin", 65536, 0);
+    w->SetFileChooser([&](const FileRequest&) { return FileAnswer{file.string(), "binary files (*.bin)"}; });
+    w->LoadData();
+    for (int i = 0; i < 6; ++i) w->NextSpeed();  // x64
+    w->Play();
+    EXPECT_TRUE(w->StatusLog().contains("Playing...."));
+    QTest::qWait(200);
+    EXPECT_EQ(w->playing(), !end_of_data) << end_of_data;
+    EXPECT_EQ(w->StatusLog().contains("Play ended!"), end_of_data);
+    if (!end_of_data) {
+      EXPECT_GT(w->scroll_bar().Position(), 5.0);
+      w->StopPlayback();
+      EXPECT_TRUE(w->Control(1173)->isEnabled());
+    }
+  }
+}
+
+TEST_F(MainWindowTest, ConnectingToTheSimulatorIdentifiesIt) {
+  SimulatedLine line("ZQT-120");
+  ASSERT_TRUE(line.ok());
+  ViewerOptions options;
+  options.extra_ports = {line.path()};
+  auto w = Open({}, options);
+  auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
+  const int number = ports->findText(QString::fromStdString(line.path()), Qt::MatchContains);
+  ASSERT_GT(number, 0);
+  ports->setCurrentIndex(number);
+  w->ConnectSelectedPort();
+  ASSERT_TRUE(WaitFor([&] { return !w->worker().busy(); }, 10000));
+  EXPECT_TRUE(w->StatusLog().contains(QString("ZQT-120Re 4.09 detected on comport %1.").arg(number)));
+  EXPECT_EQ(Text(*w, 1302), "Disconnect");
+  EXPECT_EQ(Text(*w, 1168), "ZQT-120");
+  EXPECT_EQ(w->context().state.family.load(), 4);
+}
+
+TEST_F(MainWindowTest, ADownloadThroughTheWindowShowsTheChartAndTheTimeLabel) {
+  SimulatedLine line("ZQT-100");
+  ASSERT_TRUE(line.ok());
+  ViewerOptions options;
+  options.extra_ports = {line.path()};
+  auto w = Open({"\"nLastGeigerCounterSelected\"=dword:00000004"}, options);
+  auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
+  ports->setCurrentIndex(ports->findText(QString::fromStdString(line.path()), Qt::MatchContains));
+  w->ConnectSelectedPort();
+  ASSERT_TRUE(WaitFor([&] { return !w->worker().busy(); }, 10000));
+
+  w->SetOptionsChooser([](const DownloadOptions&) { return DownloadOptions{1, 100}; });
+  const std::string target = (dir_ / "download").string();
+  w->SetFileChooser([&](const FileRequest& r) {
+    EXPECT_EQ(r.filter.substr(0, 24), "Both Files (BIN and CSV)");
+    return FileAnswer{target, "binary files (*.bin)"};
+  });
+  w->StartDownload();
+  ASSERT_TRUE(WaitFor([&] { return w->StatusLog().contains("Data saved into:") && !w->worker().busy(); }, 60000))
+      << w->StatusLog().toStdString();
+  EXPECT_EQ(std::filesystem::file_size(target + ".bin"), 65536u + 256u);
+  EXPECT_NE(Text(*w, 1042), "No data loaded.");
+  EXPECT_TRUE(QRegularExpression(R"(^\d\d-\d\d-20\d\d \d\d:\d\d:\d\d$)").match(Text(*w, 1042)).hasMatch())
+      << Text(*w, 1042).toStdString();
+  EXPECT_TRUE(w->Control(1173)->isEnabled());
+  // The chart shows the downloaded samples, not the flat empty line.
+  EXPECT_GT(w->context().data.window.sum, 0u);
+}
+
+TEST_F(MainWindowTest, DemoModeShowsCountsAndClosingAsksAboutUnsavedSeconds) {
+  auto w = Open();
+  w->ToggleDemo();
+  EXPECT_TRUE(qobject_cast<QCheckBox*>(w->Control(1214))->isChecked());
+  ASSERT_TRUE(WaitFor([&] { return QRegularExpression(R"(^CPM:\d+$)").match(Text(*w, 1043)).hasMatch(); }, 8000));
+  EXPECT_TRUE(w->polling());
+  EXPECT_TRUE(WaitFor([&] { return w->context().recorder.recorded_seconds() >= 1; }, 4000));
+
+  QStringList questions;
+  w->SetCloseQuestion([&](const QString& text) {
+    questions << text;
+    return questions.size() == 1 ? CloseAnswer::kCancel : CloseAnswer::kYes;
+  });
+  w->close();
+  EXPECT_TRUE(w->isVisible());
+  ASSERT_EQ(questions.size(), 1);
+  EXPECT_EQ(questions[0], "Data file not saved yet.");
+  w->close();
+  EXPECT_FALSE(w->isVisible());
+  int saved = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) saved += entry.path().extension() == ".rbn";
+  EXPECT_EQ(saved, 1);
+}
+
+}  // namespace
+}  // namespace norvane
