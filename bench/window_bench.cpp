@@ -22,6 +22,7 @@
 #include "sim/pty_transport.h"
 #include "sim/simulated_counter.h"
 #include "ui/main_window.h"
+#include "ui/scroll_bar_ex.h"
 
 namespace {
 

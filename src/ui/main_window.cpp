@@ -112,7 +112,7 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   setWindowTitle("Norvane Data Viewer");
   setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
   client_ = new QWidget(this);
-  client_->setFixedSize(644, 700);
+  client_->setFixedSize(644, 724);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -270,7 +270,11 @@ void CMainViewerDlg::BuildWidgets() {
   submit_indicator_->setIconSize(QSize(48, 48));
   submit_indicator_->setAutoRaise(true);
   submit_indicator_->setToolTip("Web map submission");
-  place(106, submit_indicator_, 20, 700 - 100, 60, 70);
+  place(106, submit_indicator_, 20, 724 - 100, 60, 70);
+  banner_label_ = new QLabel("Norvane Geiger Muller Counter Data Logger");
+  banner_label_->setAlignment(Qt::AlignCenter);
+  place(1039, banner_label_, 100, 698, 524, 22);
+  Colour(banner_label_, Qt::blue);
 
   connect(model_list_, &QComboBox::activated, this, [this](int index) { SelectModel(index); });
   connect(port_list_, &QComboBox::activated, this, [this] { ConnectSelectedPort(); });
@@ -294,6 +298,7 @@ void CMainViewerDlg::BuildWidgets() {
 
 void CMainViewerDlg::BuildMenus() {
   auto* bar = new QMenuBar(this);
+  menu_bar_ = bar;
   layout()->setMenuBar(bar);
   auto add = [this](QMenu* menu, int id, const QString& text, std::function<void()> run) {
     QAction* action = menu->addAction(text);
@@ -306,10 +311,10 @@ void CMainViewerDlg::BuildMenus() {
   add(file, 32794, "Save History Data As...", [this] { SaveHistoryAs(); });
   add(file, 32792, "&Save Realtime Data...", [this] { SaveRealtimeAs(); });
   file->addSeparator();
+  QMenu* screenshots = file->addMenu("Download Screenshot");
   const int screenshot_ids[] = {32801, 32802, 32804, 32806};
-  for (int page = 1; page <= 4; ++page) {
-    add(file, screenshot_ids[page - 1], QString("Download Screenshot %1").arg(page),
-        [this] { NotYetAvailable("Download Screenshot"); });
+  for (int screen = 1; screen <= 4; ++screen) {
+    add(screenshots, screenshot_ids[screen - 1], QString::number(screen), [this, screen] { DownloadScreenshot(screen); });
   }
   file->addSeparator();
   add(file, 32776, "E&xit", [this] { close(); });
@@ -317,11 +322,14 @@ void CMainViewerDlg::BuildMenus() {
   QMenu* setting = bar->addMenu("&Setting");
   add(setting, 32778, "&Color", [this] { ChooseColors(); });
   add(setting, 32796, "Auto &Detect", [this] { StartAutoDetect(); });
-  add(setting, 32789, "Serial &Port", [this] { NotYetAvailable("Serial Port"); });
-  add(setting, 32795, "Time,Wifi,Server and &Others", [this] { NotYetAvailable("Time,Wifi,Server and Others"); });
-  add(setting, 32797, "&Terminal", [this] { NotYetAvailable("Terminal"); });
-  add(setting, 32803, "&map setup", [this] { NotYetAvailable("map setup"); });
-  add(setting, 32798, "Con&figuration", [this] { RefuseRadonOrNotYet(); });
+  add(setting, 32789, "Serial &Port", [this] { OpenPortSettings(); });
+  add(setting, 32795, "Time,Wifi,Server and &Others", [this] { OpenSettingsDialog(); });
+  add(setting, 32797, "&Terminal", [this] { OpenTerminal(); });
+  add(setting, 32803, "&map setup", [this] { OpenMapSetup(); });
+  add(setting, 32798, "Con&figuration", [this] { OpenConfiguration(); });
+  setting->addSeparator();
+  // Not one of the original commands: the language file used to be set only by editing settings.
+  add(setting, kLanguageCommand, "&Language...", [this] { ChooseLanguage(); });
 
   QMenu* help = bar->addMenu("&Help");
   add(help, 32781, "&About", [this] { ShowAbout(); });
@@ -361,16 +369,14 @@ void CMainViewerDlg::Initialise() {
   const uint32_t model = s.last_geiger_counter_selected < kModelList.size() ? s.last_geiger_counter_selected : 0;
   SelectModel(static_cast<int>(model));
   ctx_->data.conversion = s.calibration;
-  WriterOptions writer = ctx_->saver.options();
-  writer.conversion = s.calibration;
-  writer.separator = s.CsvSeparator();
-  ctx_->saver.set_options(writer);
+  RefreshWriterOptions();
   ApplyColours();
   std::string prefix = s.file_save_path;
   ctx_->recorder.set_name_prefix(prefix);
   ctx_->tick.set_name_prefix(prefix);
   if (s.ResumeMonitoring()) resume_timer_.start();
 
+  ApplyTexts();
   SetPlayControls(false, false);
   download_button_->setEnabled(true);
   commands_[32792]->setEnabled(false);
@@ -424,22 +430,10 @@ void CMainViewerDlg::ApplyColours() {
   Colour(dose_label_, FromRef(ctx_->settings.usv_color));
 }
 
-void CMainViewerDlg::NotYetAvailable(const QString& what) {
-  notifier_->Message((what + " is not yet available in this version.").toStdString(), "Norvane Data Viewer");
-}
-
 void CMainViewerDlg::ShowAbout() {
   notifier_->Message("Norvane Data Viewer\nVersion " + std::string("V") + FormatFixed(kViewerVersion, 2) +
                          "\n\nViewer and logger for ZQT radiation counters and radon monitors.",
                      "About Norvane Data Viewer");
-}
-
-void CMainViewerDlg::RefuseRadonOrNotYet() {
-  if (ctx_->state.model_text.find("Radon") != std::string::npos) {
-    notifier_->Message("This feature is not available on this model.");
-    return;
-  }
-  NotYetAvailable("Configuration");
 }
 
 void CMainViewerDlg::contextMenuEvent(QContextMenuEvent* event) { popup_menu_->exec(event->globalPos()); }

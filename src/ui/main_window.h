@@ -29,6 +29,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -63,6 +64,9 @@ enum class CloseAnswer { kYes, kNo, kCancel };
 class CMainViewerDlg : public QDialog {
   Q_OBJECT
  public:
+  // The "Language..." command has no id of its own among the window's old commands.
+  static constexpr int kLanguageCommand = 32900;
+
   explicit CMainViewerDlg(ViewerOptions options, QWidget* parent = nullptr);
   ~CMainViewerDlg() override;
 
@@ -133,9 +137,19 @@ class CMainViewerDlg : public QDialog {
   void UpdateTimeIndexList();
   void UpdateDeviceControls();
   void SetRealtimeTick(bool ticked);
-  void NotYetAvailable(const QString& what);
   void ShowAbout();
-  void RefuseRadonOrNotYet();
+  void ApplyTexts();
+  void RefreshWriterOptions();
+
+  // Device tools: each borrows the port after the counter is identified on it.
+  void RunDeviceTool(std::function<void()> tool);
+  void OpenSettingsDialog();
+  void OpenConfiguration();
+  void OpenTerminal();
+  void OpenMapSetup();
+  void OpenPortSettings();
+  void DownloadScreenshot(int screen);
+  void ChooseLanguage();
 
   // Device work: one job at a time on the worker; the window freezes its views meanwhile.
   void RunDevice(std::function<void()> work, std::function<void()> done = {});
@@ -218,6 +232,8 @@ class CMainViewerDlg : public QDialog {
   QIcon submit_icon_idle_;
   QIcon submit_icon_busy_;
   QMenu* popup_menu_ = nullptr;
+  QMenuBar* menu_bar_ = nullptr;
+  QLabel* banner_label_ = nullptr;
   std::map<int, QWidget*> controls_;
   std::map<int, QAction*> commands_;
 };

@@ -216,9 +216,7 @@ void CMainViewerDlg::ChooseColors() {
   ctx_->store.StoreNumber(setting_names::kCpmColor, s.cpm_color);
   ctx_->store.StoreNumber(setting_names::kUsvColor, s.usv_color);
   ctx_->store.StoreNumber(setting_names::kCsvSaveUseSemicolon, s.csv_save_use_semicolon);
-  WriterOptions writer = ctx_->saver.options();
-  writer.separator = s.CsvSeparator();
-  ctx_->saver.set_options(writer);
+  RefreshWriterOptions();
   ApplyColours();
   update();
 }

@@ -1,0 +1,60 @@
+// The main window tests' fixture: a window on its own settings file, answering its own questions.
+#pragma once
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/common/temp_dir.h"
+#include "ui/main_window.h"
+
+namespace norvane {
+
+using testing::TempDir;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  // A window on its own settings file; `settings` lines go into it first.
+  std::unique_ptr<CMainViewerDlg> Open(const std::vector<std::string>& settings = {}, ViewerOptions options = {}) {
+    const std::filesystem::path file = dir_ / "settings.reg";
+    std::ofstream out(file);
+    out << "Windows Registry Editor Version 5.00\r\n\r\n"
+        << "[HKEY_CURRENT_USER\\Software\\Norvane Data Viewer\\Settings]\r\n";
+    out << "\"FileSavePath\"=\"" << (dir_.path().string() + "/") << "\"\r\n";
+    for (const std::string& line : settings) out << line << "\r\n";
+    out.close();
+    options.settings_path = file;
+    auto window = std::make_unique<CMainViewerDlg>(std::move(options));
+    window->notifier().SetMessageHandler([this](const QString& text, const QString&) { messages_ << text; });
+    window->notifier().SetAskHandler([](const QString&, const QString&) { return false; });
+    window->show();
+    window->Initialise();
+    window->worker().WaitIdle();
+    return window;
+  }
+
+  static QString Text(const CMainViewerDlg& w, int id) {
+    QWidget* c = w.Control(id);
+    if (auto* label = qobject_cast<QLabel*>(c)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(c)) return button->text();
+    if (auto* list = qobject_cast<QComboBox*>(c)) return list->currentText();
+    return {};
+  }
+  static bool WaitFor(const std::function<bool()>& done, int ms) {
+    return QTest::qWaitFor(done, ms);
+  }
+
+  TempDir dir_;
+  QStringList messages_;
+};
+
+}  // namespace norvane
