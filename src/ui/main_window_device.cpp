@@ -127,12 +127,8 @@ void CMainViewerDlg::StartDownload() {
   ctx_->settings.download_speed = static_cast<uint32_t>(options->speed);
   ctx_->settings.fast_download = static_cast<uint32_t>(options->end_mode);
 
-  FileRequest request;
-  request.kind = FileRequest::Kind::kSave;
-  request.caption = "Save As";
-  request.default_name = Q(DefaultFileName(ctx_->settings.file_download_path, ctx_->clock.LocalNow()));
-  request.filter = kDownloadFilter;
-  const std::optional<FileAnswer> file = ChooseFile(request);
+  const std::optional<FileAnswer> file =
+      ChooseFile(SaveRequest("Save As", kDownloadFilter, ctx_->settings.file_download_path));
   if (!file) return;
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileDownloadPath, file->path))
     ctx_->settings.file_download_path = *folder;

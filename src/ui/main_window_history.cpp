@@ -176,12 +176,18 @@ void CMainViewerDlg::LoadData() {
   AfterHistoryLoaded();
 }
 
-void CMainViewerDlg::SaveHistoryAs() {
+FileRequest CMainViewerDlg::SaveRequest(const QString& caption, std::string_view filter, const std::string& folder) const {
   FileRequest request;
-  request.caption = "Save History Data As";
-  request.default_name = Q(DefaultFileName(ctx_->settings.file_save_path, ctx_->clock.LocalNow()));
-  request.filter = kHistoryCsvFilter;
-  const std::optional<FileAnswer> file = ChooseFile(request);
+  request.kind = FileRequest::Kind::kSave;
+  request.caption = caption;
+  request.default_name = Q(DefaultFileName(folder, ctx_->clock.LocalNow()));
+  request.filter = filter;
+  return request;
+}
+
+void CMainViewerDlg::SaveHistoryAs() {
+  const std::optional<FileAnswer> file =
+      ChooseFile(SaveRequest("Save History Data As", kHistoryCsvFilter, ctx_->settings.file_save_path));
   if (!file) return;
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileSavePath, file->path)) {
     ctx_->settings.file_save_path = *folder;
@@ -192,11 +198,8 @@ void CMainViewerDlg::SaveHistoryAs() {
 }
 
 void CMainViewerDlg::SaveRealtimeAs() {
-  FileRequest request;
-  request.caption = "Save Realtime Data";
-  request.default_name = Q(DefaultFileName(ctx_->settings.file_save_path, ctx_->clock.LocalNow()));
-  request.filter = kRealtimeSaveFilter;
-  const std::optional<FileAnswer> file = ChooseFile(request);
+  const std::optional<FileAnswer> file =
+      ChooseFile(SaveRequest("Save Realtime Data", kRealtimeSaveFilter, ctx_->settings.file_save_path));
   if (!file) return;
   const uint32_t recorded = ctx_->recorder.recorded_seconds();
   const std::vector<SaveResult> saves = ctx_->saver.SaveRealtimeAs(file->type_text, file->path);
