@@ -49,11 +49,13 @@ void CMainViewerDlg::RunDeviceTool(std::function<void()> tool) {
       },
       [this, result, tool = std::move(tool)] {
         AfterIdentify(*result);
-        if (ctx_->state.port_open) tool();
-        if (realtime_box_->isChecked() || ctx_->monitor.IsMonitoring()) {
+        // The tool (often a modal dialog) runs once this job has left the worker's books, so
+        // the window sees the worker idle while the dialog sits open.
+        QTimer::singleShot(0, this, [this, tool] {
+          if (ctx_->state.port_open) tool();
           if (realtime_box_->isChecked()) StartMonitoring();
-          else StopMonitoring();
-        }
+          else if (ctx_->monitor.IsMonitoring()) StopMonitoring();
+        });
       });
 }
 
