@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -108,7 +107,7 @@ class CMainViewerDlg::ProgressRelay final : public DownloadProgress {
 };
 
 CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
-    : QDialog(parent), options_(std::move(options)), started_at_(std::chrono::steady_clock::now()) {
+    : QDialog(parent), options_(std::move(options)) {
   setWindowTitle("Norvane Data Viewer");
   setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
   client_ = new QWidget(this);

@@ -186,12 +186,10 @@ class CMainViewerDlg : public QDialog {
   ChartInputs chart_;
   PlaySpeedSelector speed_;
   bool playing_ = false;
-  uint32_t play_position_ = 0;
   bool views_frozen_ = false;
   bool clock_sync_due_ = false;
   bool shut_down_ = false;
   uint32_t saved_seconds_ = 0;  // recorded seconds already in a file
-  std::chrono::steady_clock::time_point started_at_;
 
   FileChooser choose_file_;
   OptionsChooser choose_options_;

@@ -107,7 +107,6 @@ void CMainViewerDlg::StopPlayback() {
   play_timer_.stop();
   scan_timer_.stop();
   ctx_->scan.Cancel();
-  play_position_ = 0;
   playing_ = false;
   SetPlayControls(true, false);
   AddStatus("Play ended!");
@@ -118,7 +117,6 @@ void CMainViewerDlg::PlaybackTick() {
   const PlayTickPlan plan = PlanPlayTick(ctx_->data.window, ctx_->settings.fast_download == 0, scroll_->Position(),
                                          ctx_->data.dump.image_size());
   if (plan.stop) StopPlayback();
-  ++play_position_;
   scroll_->SetPosition(plan.position);
   Refill();
   if (!plan.advance) return;
