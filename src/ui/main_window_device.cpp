@@ -34,8 +34,8 @@ void CMainViewerDlg::UpdateDeviceControls() {
   commands_[32774]->setEnabled(idle && !ctx_->state.realtime_active.load());
   realtime_box_->setEnabled(idle && !ctx_->state.demo.load());
   demo_box_->setEnabled(idle);
-  if (!idle) download_button_->setEnabled(false);
-  else if (!playing_ && realtime_box_->isChecked() == false) download_button_->setEnabled(true);
+  // The download takes the port from monitoring and the image from playback.
+  download_button_->setEnabled(idle && !playing_ && ctx_->monitor.state() == MonitorState::kOff);
 }
 
 void CMainViewerDlg::SelectModel(int index) {

@@ -169,6 +169,7 @@ TEST_F(MainWindowTest, DemoModeShowsCountsAndClosingAsksAboutUnsavedSeconds) {
   EXPECT_TRUE(qobject_cast<QCheckBox*>(w->Control(1214))->isChecked());
   ASSERT_TRUE(WaitFor([&] { return QRegularExpression(R"(^CPM:\d+$)").match(Text(*w, 1043)).hasMatch(); }, 8000));
   EXPECT_TRUE(w->polling());
+  EXPECT_FALSE(w->Control(1162)->isEnabled());  // no download while monitoring holds the port
   EXPECT_TRUE(WaitFor([&] { return w->context().recorder.recorded_seconds() >= 1; }, 4000));
 
   QStringList questions;
