@@ -20,6 +20,7 @@
 #include "ui/app_context.h"
 #include "ui/device_worker.h"
 #include "ui/qt_notifier.h"
+#include "ui/qt_text.h"
 
 namespace norvane {
 namespace {
@@ -30,7 +31,6 @@ constexpr std::string_view kSaveFilter = "CSV Files (*.csv)|*.csv|Binary Files (
 constexpr std::string_view kLoadCfgFilter = "CSV (*.csv)|*.csv|Binary Files (*.bin)|*.bin|";
 constexpr auto kResetCaption = "*** Factory Reset Device ***";
 
-QString FromStd(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // Texts in the block are raw bytes: Latin-1 gives each byte one character and back, so an
 // untouched field is written back exactly as it was read.
@@ -56,7 +56,7 @@ class LogBoxNotifier final : public UserNotifier {
   }
   bool Ask(std::string_view question, std::string_view caption) override { return user_.Ask(question, caption); }
   void Status(std::string_view line) override {
-    QMetaObject::invokeMethod(context_, [log = log_, l = FromStd(line)] { log(l); }, Qt::AutoConnection);
+    QMetaObject::invokeMethod(context_, [log = log_, l = ToQString(line)] { log(l); }, Qt::AutoConnection);
   }
 
  private:
@@ -74,12 +74,12 @@ class QueuedProgress final : public TransferProgress {
   QueuedProgress(QObject* context, Show show, std::function<void()> hide, Caption caption)
       : context_(context), show_(std::move(show)), hide_(std::move(hide)), caption_(std::move(caption)) {}
   void Progress(int position, int range, std::string_view text) override {
-    QMetaObject::invokeMethod(context_, [show = show_, position, range, t = FromStd(text)] { show(position, range, t); },
+    QMetaObject::invokeMethod(context_, [show = show_, position, range, t = ToQString(text)] { show(position, range, t); },
                               Qt::AutoConnection);
   }
   void Hide() override { QMetaObject::invokeMethod(context_, hide_, Qt::AutoConnection); }
   void ResetCaption(std::string_view caption) override {
-    QMetaObject::invokeMethod(context_, [c = caption_, t = FromStd(caption)] { c(t); }, Qt::AutoConnection);
+    QMetaObject::invokeMethod(context_, [c = caption_, t = ToQString(caption)] { c(t); }, Qt::AutoConnection);
   }
 
  private:

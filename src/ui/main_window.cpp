@@ -23,18 +23,16 @@
 #include "core/files/file_filters.h"
 #include "core/net/map_urls.h"
 #include "core/protocol/model_table.h"
+#include "ui/colour_ref.h"
 #include "ui/download_dialogs.h"
 #include "ui/graph_canvas.h"
+#include "ui/qt_text.h"
 #include "ui/scroll_bar_ex.h"
 #include "ui/window_capture.h"
 
 namespace norvane {
 namespace {
 
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-// The colour references the settings keep are 0x00BBGGRR.
-QColor FromRef(uint32_t ref) { return QColor(ref & 0xFF, (ref >> 8) & 0xFF, (ref >> 16) & 0xFF); }
 
 void Colour(QLabel* label, const QColor& colour) {
   QPalette palette = label->palette();
@@ -74,7 +72,7 @@ class CMainViewerDlg::DeferredStatus final : public UserNotifier {
     return window_.notifier().Ask(question, caption);
   }
   void Status(std::string_view line) override {
-    const QString text = Q(line);
+    const QString text = ToQString(line);
     QPointer<CMainViewerDlg> window(&window_);
     QMetaObject::invokeMethod(&window_, [window, text] {
       QTimer::singleShot(100, window, [window, text] { window->AddStatus(text); });
@@ -183,14 +181,14 @@ void CMainViewerDlg::BuildWidgets() {
   title_font.setBold(true);
   title_font.setPointSize(13);
   title_label_->setFont(title_font);
-  version_label_ = new QLabel(Q("V" + FormatFixed(kViewerVersion, 2)));
+  version_label_ = new QLabel(ToQString("V" + FormatFixed(kViewerVersion, 2)));
   version_label_->setFont(QFont("Arial", 10));
   place(1034, version_label_, 330, 8, 70, 22);
   model_label_ = new QLabel;
   place(1032, model_label_, 400, 8, 224, 22);
 
   model_list_ = new QComboBox;
-  for (const std::string_view name : kModelList) model_list_->addItem(Q(name));
+  for (const std::string_view name : kModelList) model_list_->addItem(ToQString(name));
   place(1168, model_list_, 20, 36, 180, 26);
   port_list_ = new QComboBox;
   place(1169, port_list_, 206, 36, 208, 26);
@@ -248,7 +246,7 @@ void CMainViewerDlg::BuildWidgets() {
   place(1031, total_button_, 302, 380, 64, 22);
   peak_button_->setChecked(true);
   zoom_list_ = new QComboBox;
-  for (const ZoomEntry& entry : kZoomList) zoom_list_->addItem(Q(entry.text));
+  for (const ZoomEntry& entry : kZoomList) zoom_list_->addItem(ToQString(entry.text));
   place(1036, zoom_list_, 372, 378, 84, 26);
   time_index_list_ = new QComboBox;
   place(1171, time_index_list_, 462, 378, 162, 26);
@@ -358,7 +356,7 @@ void CMainViewerDlg::Initialise() {
   for (int n = 1; n <= last; ++n) {
     QString text = QString("COM%1").arg(n);
     if (const std::optional<std::string> path = ctx_->ports.PathOf(n)) {
-      text += "  " + Q(*path);
+      text += "  " + ToQString(*path);
       if (auto d = descriptions.find(*path); d != descriptions.end() && !d->second.isEmpty()) text += " (" + d->second + ")";
     }
     port_list_->addItem(text);
@@ -404,7 +402,7 @@ QString CMainViewerDlg::StatusLog() const { return status_log_->toPlainText(); }
 
 void CMainViewerDlg::AddStatus(const QString& line) {
   // The log keeps its "\r\n" line breaks; the control shows each as one break.
-  auto shown = [](const std::string& text) { return Q(text).replace("\r\n", "\n"); };
+  auto shown = [](const std::string& text) { return ToQString(text).replace("\r\n", "\n"); };
   const bool was_empty = log_text_.text().empty();
   const std::string text = line.toStdString();
   if (log_text_.Append(text) || was_empty) {
@@ -424,9 +422,9 @@ void CMainViewerDlg::SetPlayControls(bool play_allowed, bool stop_allowed) {
 }
 
 void CMainViewerDlg::ApplyColours() {
-  Colour(time_label_, FromRef(ctx_->settings.cpm_color));
-  Colour(cpm_label_, FromRef(ctx_->settings.usv_color));
-  Colour(dose_label_, FromRef(ctx_->settings.usv_color));
+  Colour(time_label_, FromColourRef(ctx_->settings.cpm_color));
+  Colour(cpm_label_, FromColourRef(ctx_->settings.usv_color));
+  Colour(dose_label_, FromColourRef(ctx_->settings.usv_color));
 }
 
 void CMainViewerDlg::ShowAbout() {
@@ -442,7 +440,7 @@ void CMainViewerDlg::reject() { close(); }
 bool CMainViewerDlg::ConfirmClose() {
   // Seconds recorded since the last file that holds them would be lost with the window.
   if (ctx_->recorder.recorded_seconds() <= saved_seconds_) return true;
-  const QString text = Q(ctx_->dictionary.GetText(90));
+  const QString text = ToQString(ctx_->dictionary.GetText(90));
   CloseAnswer answer = CloseAnswer::kNo;
   if (ask_close_) {
     answer = ask_close_(text);

@@ -11,15 +11,10 @@
 #include "core/files/local_time.h"
 #include "ui/download_dialogs.h"
 #include "ui/main_window.h"
+#include "ui/qt_text.h"
 #include "ui/scroll_bar_ex.h"
 
 namespace norvane {
-namespace {
-
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-}  // namespace
-
 void CMainViewerDlg::RunDevice(std::function<void()> work, std::function<void()> done) {
   worker_->Run(std::move(work), std::move(done));
 }
@@ -45,14 +40,14 @@ void CMainViewerDlg::SelectModel(int index) {
   RunDevice([this, index] { ctx_->session.SelectModelFromList(index); },
             [this] {
               views_frozen_ = false;
-              model_label_->setText(Q(ctx_->state.model_text));
+              model_label_->setText(ToQString(ctx_->state.model_text));
             });
 }
 
 void CMainViewerDlg::AfterIdentify(const IdentifyResult& result) {
   connect_button_->setText(result.port_open ? "Disconnect" : "Connect");
   model_list_->setCurrentIndex(ctx_->state.selected_model);
-  model_label_->setText(Q(ctx_->state.model_text));
+  model_label_->setText(ToQString(ctx_->state.model_text));
   if (ctx_->state.current_port >= 0 && ctx_->state.current_port < port_list_->count())
     port_list_->setCurrentIndex(ctx_->state.current_port);
 }
@@ -82,9 +77,9 @@ void CMainViewerDlg::PressConnect() {
         *new_caption = ctx_->session.PressConnectButton(caption);
       },
       [this, new_caption] {
-        connect_button_->setText(Q(*new_caption));
+        connect_button_->setText(ToQString(*new_caption));
         model_list_->setCurrentIndex(ctx_->state.selected_model);
-        model_label_->setText(Q(ctx_->state.model_text));
+        model_label_->setText(ToQString(ctx_->state.model_text));
       });
 }
 
@@ -281,10 +276,10 @@ void CMainViewerDlg::PollBegin() {
 void CMainViewerDlg::PollFinish() {
   if (ctx_->monitor.state() != MonitorState::kPolling) return;
   const PollOutcome poll = ctx_->monitor.FinishPoll();
-  time_label_->setText(Q(poll.elapsed_text));
+  time_label_->setText(ToQString(poll.elapsed_text));
   if (poll.second.recorded) {
-    cpm_label_->setText(Q(poll.second.cpm_text));
-    dose_label_->setText(Q(poll.second.dose_text));
+    cpm_label_->setText(ToQString(poll.second.cpm_text));
+    dose_label_->setText(ToQString(poll.second.dose_text));
     ShowGraph();
   }
   if (!poll.second.day_saves.empty()) saved_seconds_ = ctx_->recorder.recorded_seconds();

@@ -16,19 +16,19 @@
 #include "ui/color_dialog.h"
 #include "ui/graph_canvas.h"
 #include "ui/main_window.h"
+#include "ui/qt_text.h"
 #include "ui/scroll_bar_ex.h"
 
 namespace norvane {
 namespace {
 
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // Qt reads a filter's patterns from its last parentheses, so a description whose parentheses
 // hold words ("Both Files (BIN and CSV)") gets the pattern appended.
 QString QtFilterItem(const FileTypeItem& item) {
   const std::string suffix = "(" + item.pattern + ")";
-  if (item.description.ends_with(suffix)) return Q(item.description);
-  return Q(item.description + " " + suffix);
+  if (item.description.ends_with(suffix)) return ToQString(item.description);
+  return ToQString(item.description + " " + suffix);
 }
 
 }  // namespace
@@ -42,10 +42,10 @@ void CMainViewerDlg::ShowGraph() {
 
 void CMainViewerDlg::UpdateReadouts() {
   const WindowReadout& r = ctx_->data.readout;
-  time_label_->setText(Q(r.time));
-  cpm_label_->setText(Q(r.rate));
-  dose_label_->setText(Q(r.dose));
-  info_label_->setText(Q(r.note));
+  time_label_->setText(ToQString(r.time));
+  cpm_label_->setText(ToQString(r.rate));
+  dose_label_->setText(ToQString(r.dose));
+  info_label_->setText(ToQString(r.note));
 }
 
 void CMainViewerDlg::Refill() {
@@ -76,7 +76,7 @@ void CMainViewerDlg::SetDisplayMode(ChartMode mode) {
 
 void CMainViewerDlg::UpdateTimeIndexList() {
   time_index_list_->clear();
-  for (const TimeIndexEntry& entry : ctx_->data.time_index.entries) time_index_list_->addItem(Q(entry.text));
+  for (const TimeIndexEntry& entry : ctx_->data.time_index.entries) time_index_list_->addItem(ToQString(entry.text));
 }
 
 void CMainViewerDlg::AfterHistoryLoaded() {
@@ -99,7 +99,7 @@ void CMainViewerDlg::Play() {
 
 void CMainViewerDlg::NextSpeed() {
   speed_.Next();
-  speed_button_->setText(Q(speed_.speed().caption));
+  speed_button_->setText(ToQString(speed_.speed().caption));
   if (playing_) play_timer_.start(speed_.speed().period_ms);
 }
 
@@ -124,7 +124,7 @@ void CMainViewerDlg::PlaybackTick() {
   series.set_elapsed(series.elapsed() + 1);
   StampTime& clock = ctx_->data.readout.shown;
   AdvancePlaybackClock(clock, ctx_->data.window.types[0]);
-  time_label_->setText(Q(FormatShownTime(clock)));
+  time_label_->setText(ToQString(FormatShownTime(clock)));
 }
 
 // ---- Files ----
@@ -156,7 +156,7 @@ void CMainViewerDlg::LoadData() {
   FileRequest request;
   request.kind = FileRequest::Kind::kOpen;
   request.caption = "Load Data";
-  request.default_name = Q(ctx_->settings.file_load_path);
+  request.default_name = ToQString(ctx_->settings.file_load_path);
   request.filter = kLoadFilter;
   const std::optional<FileAnswer> file = ChooseFile(request);
   if (!file) return;
@@ -167,7 +167,7 @@ void CMainViewerDlg::LoadData() {
   if (playing_) StopPlayback();
   scroll_->SetRange(0, static_cast<double>(*bytes));
   scroll_->SetPosition(0);
-  AddStatus(Q(file->path));
+  AddStatus(ToQString(file->path));
   AddStatus("Data loaded!");
   if (ctx_->monitor.IsMonitoring()) StopMonitoring();
   ctx_->data.RefillFromStart();
@@ -178,7 +178,7 @@ FileRequest CMainViewerDlg::SaveRequest(const QString& caption, std::string_view
   FileRequest request;
   request.kind = FileRequest::Kind::kSave;
   request.caption = caption;
-  request.default_name = Q(DefaultFileName(folder, ctx_->clock.LocalNow()));
+  request.default_name = ToQString(DefaultFileName(folder, ctx_->clock.LocalNow()));
   request.filter = filter;
   return request;
 }

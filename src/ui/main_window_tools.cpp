@@ -16,6 +16,7 @@
 #include "core/tools/screenshot_download.h"
 #include "ui/config_editor_dialog.h"
 #include "ui/main_window.h"
+#include "ui/qt_text.h"
 #include "ui/map_setup_dialog.h"
 #include "ui/port_settings_dialog.h"
 #include "ui/settings_dialog.h"
@@ -24,7 +25,6 @@
 namespace norvane {
 namespace {
 
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 inline constexpr std::string_view kScreenshotFilter = "BMP Files (*.bmp)|*.bmp||All Files (*.*)|*.*||";
 inline constexpr std::string_view kLanguageFilter = "Language Files (*.dic.txt)|*.dic.txt|All Files (*.*)|*.*||";
@@ -111,7 +111,7 @@ void CMainViewerDlg::DownloadScreenshot(int screen) {
       QMetaObject::invokeMethod(this, [&] {
         FileRequest request;
         request.caption = "Save Screenshot";
-        request.default_name = Q(ctx_->settings.file_save_path + default_name);
+        request.default_name = ToQString(ctx_->settings.file_save_path + default_name);
         request.filter = kScreenshotFilter;
         if (std::optional<FileAnswer> file = ChooseFile(request)) chosen = file->path;
       }, Qt::BlockingQueuedConnection);
@@ -124,7 +124,7 @@ void CMainViewerDlg::DownloadScreenshot(int screen) {
 void CMainViewerDlg::ChooseLanguage() {
   FileRequest request;
   request.kind = FileRequest::Kind::kOpen;
-  request.caption = Q(ctx_->dictionary.GetText(37));
+  request.caption = ToQString(ctx_->dictionary.GetText(37));
   request.filter = kLanguageFilter;
   const std::optional<FileAnswer> file = ChooseFile(request);
   if (!file) return;
@@ -139,7 +139,7 @@ void CMainViewerDlg::ChooseLanguage() {
 
 void CMainViewerDlg::ApplyTexts() {
   const LanguageDictionary& d = ctx_->dictionary;
-  auto text = [&](int entry) { return Q(d.GetText(entry)); };
+  auto text = [&](int entry) { return ToQString(d.GetText(entry)); };
   auto set_if = [&](auto* target, int entry) {
     const QString t = text(entry);
     if (!t.isEmpty()) target->setText(t);

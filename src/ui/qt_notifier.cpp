@@ -4,13 +4,9 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include "ui/qt_text.h"
+
 namespace norvane {
-namespace {
-
-QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-}  // namespace
-
 QtNotifier::QtNotifier(QWidget* owner, StatusSink status) : owner_(owner), status_(std::move(status)) {
   moveToThread(owner->thread());
   message_ = [this](const QString& text, const QString& caption) {
