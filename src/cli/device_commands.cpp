@@ -14,6 +14,7 @@
 #include "core/protocol/device_session.h"
 #include "core/protocol/model_table.h"
 #include "core/serial/link_trace.h"
+#include "core/serial/port_access.h"
 #include "core/serial/port_catalogue.h"
 #include "core/settings/settings_store.h"
 
@@ -35,17 +36,30 @@ int RunPorts(CommandContext& context) {
   bool json = false;
   if (!OnlyJsonFlag(context, json)) return context.Usage("unexpected argument '" + context.args.front() + "'");
   PortCatalogue ports = PortCatalogue::DiscoverMachine(ExtraPaths(context));
+  std::vector<CheckedPort> checked;
+  for (const PortEntry& p : ports.ports()) checked.push_back({p.path, CheckPortAccess(p.path)});
   if (json) {
     context.out << "[";
-    for (const PortEntry& p : ports.ports())
+    for (const PortEntry& p : ports.ports()) {
+      const PortAccess& access = checked[static_cast<size_t>(p.number - 1)].access;
       context.out << (p.number > 1 ? "," : "") << "{\"number\":" << p.number << ",\"path\":" << JsonString(p.path)
-                  << ",\"description\":" << JsonString(p.description) << "}";
+                  << ",\"description\":" << JsonString(p.description)
+                  << ",\"access\":" << JsonString(std::string(PortAccessKeyword(access.state)));
+      if (access.state != PortAccessState::kOpenable)
+        context.out << ",\"problem\":" << JsonString(DescribePortAccess(access));
+      context.out << "}";
+    }
     context.out << "]\n";
-    return kExitOk;
+  } else {
+    if (ports.ports().empty()) context.out << "no serial ports found\n";
+    for (const PortEntry& p : ports.ports()) {
+      const PortAccess& access = checked[static_cast<size_t>(p.number - 1)].access;
+      context.out << Format("%3d  %-20s  ", p.number, p.path.c_str()) << p.description;
+      if (access.state != PortAccessState::kOpenable) context.out << "  [cannot open: " << DescribePortAccess(access) << "]";
+      context.out << "\n";
+    }
   }
-  if (ports.ports().empty()) context.out << "no serial ports found\n";
-  for (const PortEntry& p : ports.ports())
-    context.out << Format("%3d  %-20s  ", p.number, p.path.c_str()) << p.description << "\n";
+  if (auto advice = PortAccessAdvice(checked, InspectSerialSystem())) context.err << *advice << "\n";
   return kExitOk;
 }
 
