@@ -1,11 +1,32 @@
 #include "ui/viewer_app.h"
 
+#include <QGuiApplication>
+#include <QMessageBox>
 #include <cstdio>
 
 #include "core/platform/settings_location.h"
+#include "core/serial/port_access.h"
 #include "core/serial/port_catalogue.h"
+#include "ui/qt_text.h"
 
 namespace norvane {
+namespace {
+
+// A refused port otherwise shows only as a failed connect, so the fix is offered once at start.
+// Offscreen runs are tests and benchmarks, which must not stop at a dialog unless they ask
+// (NORVANE_PORT_ADVICE=1).
+void OfferPortAccessAdvice(QWidget& window, const std::vector<std::string>& extra_ports) {
+  if (QGuiApplication::platformName() == QLatin1String("offscreen") && qEnvironmentVariableIsEmpty("NORVANE_PORT_ADVICE"))
+    return;
+  const std::optional<std::string> advice = MachinePortAccessAdvice(extra_ports);
+  if (!advice) return;
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Serial port access"), ToQString(*advice),
+                              QMessageBox::Ok, &window);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+}  // namespace
 
 ViewerArguments ParseViewerArguments(const QStringList& arguments) {
   ViewerArguments parsed;
@@ -42,7 +63,7 @@ ViewerArguments ParseViewerArguments(const QStringList& arguments) {
   return parsed;
 }
 
-int CViewerApp::Run(const QStringList& arguments) {
+std::optional<int> AnswerWithoutWindow(const QStringList& arguments) {
   const ViewerArguments parsed = ParseViewerArguments(arguments);
   if (parsed.help || parsed.error) {
     if (parsed.error) std::fprintf(stderr, "norvane-viewer: %s\n", parsed.error->c_str());
@@ -54,9 +75,16 @@ int CViewerApp::Run(const QStringList& arguments) {
                  "                   ~/.config/norvane-data-viewer/settings.reg)\n");
     return parsed.error ? 2 : 0;
   }
+  return std::nullopt;
+}
+
+int CViewerApp::Run(const QStringList& arguments) {
+  if (const std::optional<int> answered = AnswerWithoutWindow(arguments)) return *answered;
+  const ViewerArguments parsed = ParseViewerArguments(arguments);
   CMainViewerDlg window(parsed.options);
   window.show();
   window.Initialise();
+  OfferPortAccessAdvice(window, parsed.options.extra_ports);
   window.exec();
   return 0;
 }

@@ -18,6 +18,10 @@ struct ViewerArguments {
 // "norvane-viewer [--port DEV] [--settings FILE]": DEV is a port number or a device path.
 ViewerArguments ParseViewerArguments(const QStringList& arguments);
 
+// Prints the usage for --help or a usage error and returns the exit code; empty when the window
+// should start. Needs no QApplication, so it works without a display.
+std::optional<int> AnswerWithoutWindow(const QStringList& arguments);
+
 class CViewerApp {
  public:
   // Runs the window until it closes; the process exit code.
