@@ -1,0 +1,108 @@
+# bash completion for norvane-cli
+_norvane_cli() {
+  local cur prev words cword
+  _init_completion || return
+
+  local commands="walk window export realtime-export ports identify scan download config clock send
+    screenshot wifi monitor record map simulate"
+  local global="--settings --model --port --trace --help"
+  local models="ZQT-400 ZQT-200 ZQT-120+V5 ZQT-120 ZQT-100 ZQT-LT ZQT-600 ZQT-1010 ZQT-3010 ZQT-3020
+    ZQT-3030 RadonTrak RadonMax"
+
+  case $prev in
+    --settings | --trace | --history | --config | --store | --link)
+      _filedir
+      return
+      ;;
+    --out)
+      _filedir -d
+      return
+      ;;
+    --model)
+      COMPREPLY=($(compgen -W "$models" -- "$cur"))
+      return
+      ;;
+    --port)
+      COMPREPLY=($(compgen -W "$(compgen -G '/dev/tty[UA][SC][BM]*') $(compgen -G '/dev/norvane-*') \
+        $(compgen -G '/dev/serial/by-id/*')" -- "$cur"))
+      return
+      ;;
+    --type)
+      COMPREPLY=($(compgen -W "ALL csv htm html rbn r@h" -- "$cur"))
+      return
+      ;;
+    --fault)
+      COMPREPLY=($(compgen -W "silent silent-after= stall stall= question wrong-ack= short-counts
+        marked-counts marked-counts= strict-baud deaf-config reset-nak= short-config=" -- "$cur"))
+      [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
+      return
+      ;;
+    --family)
+      COMPREPLY=($(compgen -W "0 1 4 5 6 7 8" -- "$cur"))
+      return
+      ;;
+    --seconds | --autosave | --speed | --pos | --listen | --cpm | --acpm | --seed | --version | \
+      --ssid | --password | --website | --url | --user-id | --counter-id | --period | --set)
+      return
+      ;;
+  esac
+
+  # The command is the first word that is neither an option nor an option's value.
+  local i command="" sub=""
+  for ((i = 1; i < cword; i++)); do
+    case ${words[i]} in
+      --settings | --model | --port | --trace) ((i++)) ;;
+      -*) ;;
+      *)
+        if [[ -z $command ]]; then command=${words[i]}; elif [[ -z $sub ]]; then sub=${words[i]}; fi
+        ;;
+    esac
+  done
+
+  local options=""
+  case $command in
+    "") options=$global ;;
+    window) options="--pos --json" ;;
+    export | realtime-export) options="--semicolon" ;;
+    ports | identify) options="--json" ;;
+    download) options="--all --speed --csv" ;;
+    config)
+      if [[ -z $sub ]]; then
+        COMPREPLY=($(compgen -W "decode convert read write set factory-reset" -- "$cur"))
+        return
+      fi
+      options="--family --json --set --yes"
+      ;;
+    clock)
+      [[ -z $sub ]] && COMPREPLY=($(compgen -W "get sync" -- "$cur"))
+      return
+      ;;
+    send) options="--text --listen" ;;
+    wifi)
+      if [[ -z $sub ]]; then
+        COMPREPLY=($(compgen -W "show set" -- "$cur"))
+        return
+      fi
+      options="--json --ssid --password --website --url --user-id --counter-id --period --yes"
+      ;;
+    monitor) options="--seconds --out --autosave --type --submit --demo --quiet" ;;
+    record) options="--store --submit" ;;
+    map)
+      if [[ -z $sub ]]; then
+        COMPREPLY=($(compgen -W "verify submit" -- "$cur"))
+        return
+      fi
+      options="--cpm --acpm"
+      ;;
+    simulate) options="--version --history --config --cpm --seed --pace --link --fault" ;;
+  esac
+
+  if [[ -z $command && $cur != -* ]]; then
+    COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+  elif [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$options $global" -- "$cur"))
+  else
+    _filedir
+  fi
+} &&
+  complete -F _norvane_cli norvane-cli
