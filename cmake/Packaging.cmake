@@ -6,7 +6,7 @@ set(NORVANE_HOMEPAGE "https://github.com/norvane/norvane-data-viewer" CACHE STRI
 set(NORVANE_SCREENSHOTS "https://raw.githubusercontent.com/norvane/norvane-data-viewer/v${PROJECT_VERSION}/docs/screenshots"
     CACHE STRING "Where software centres fetch the screenshots of docs/screenshots from")
 set(NORVANE_MAINTAINER "Norvane Data Viewer developers <norvane@users.noreply.github.com>" CACHE STRING "Package maintainer")
-# Honours SOURCE_DATE_EPOCH, so a rebuild of the same commit gives the same files.
+# The day of configuring, or of SOURCE_DATE_EPOCH when set, so that a rebuild can give the same files.
 string(TIMESTAMP NORVANE_RELEASE_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP NORVANE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 
