@@ -15,7 +15,7 @@ namespace {
 const RealtimeSeries& FullDay() {
   static const RealtimeSeries series = [] {
     RealtimeSeries s(1706745600);
-    s.StartSession(StampTime{24, 2, 1, 0, 0, 0});
+    s.StartSession(1706745600, StampTime{24, 2, 1, 0, 0, 0});
     std::mt19937 random(5);
     std::poisson_distribution<uint32_t> counts(0.5);
     while (!s.full()) s.Append(counts(random));

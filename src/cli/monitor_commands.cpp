@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/command.h"
 #include "cli/device_rig.h"
@@ -18,6 +19,7 @@
 #include "core/files/writer_options.h"
 #include "core/net/map_submission.h"
 #include "core/net/map_urls.h"
+#include "core/platform/folder_check.h"
 #include "core/platform/interrupt_watch.h"
 #include "core/realtime/realtime_monitor.h"
 #include "core/settings/settings_store.h"
@@ -106,6 +108,36 @@ std::string SecondLine(const PollOutcome& poll) {
   return poll.elapsed_text + "  " + count + "  " + poll.second.cpm_text + "  " + poll.second.dose_text;
 }
 
+// The files written, and a line on stderr for each one that was not. True when all were.
+bool ReportSaves(const std::vector<SaveResult>& results, std::string& where, CommandContext& context) {
+  for (const SaveResult& r : results) {
+    if (r.saved()) where += (where.empty() ? "" : ", ") + r.path;
+    else context.err << "norvane-cli: could not save " << r.path << ": " << r.error << "\n";
+  }
+  return AllSaved(results);
+}
+
+// Saves what is still unsaved into the chosen folder; when that fails, into the temporary folder
+// so that the run is not lost. True only when the chosen folder took every file.
+bool SaveAtTheEnd(RealtimeRecorder& recorder, CommandContext& context) {
+  const uint32_t unsaved = recorder.recorded_seconds();
+  if (unsaved == 0) return true;
+  std::string where;
+  const bool saved_all = ReportSaves(recorder.SaveRecording(), where, context);
+  if (!where.empty()) context.err << "saved " << unsaved << " recorded seconds to " << where << "\n";
+  if (saved_all) return true;
+
+  std::error_code ec;
+  std::string fallback = std::filesystem::temp_directory_path(ec).string();
+  if (ec || fallback.empty()) fallback = "/tmp";
+  if (fallback.back() != '/') fallback += '/';
+  std::string kept;
+  ReportSaves(recorder.SaveRecording(fallback), kept, context);
+  if (!kept.empty()) context.err << "norvane-cli: the " << unsaved << " recorded seconds are kept in " << kept << "\n";
+  else context.err << "norvane-cli: the recording could not be saved in " << fallback << " either\n";
+  return false;
+}
+
 }  // namespace
 
 int RunMonitor(CommandContext& context) {
@@ -127,8 +159,10 @@ int RunMonitor(CommandContext& context) {
     std::error_code ec;
     std::filesystem::create_directories(prefix, ec);
     if (!std::filesystem::is_directory(prefix, ec)) return context.Fail("cannot use '" + prefix + "' as the folder for saved files");
-    if (prefix.back() != '/') prefix += '/';
   }
+  // A whole run recorded into a folder that takes no files would be lost at its end.
+  if (auto problem = CheckFolderWritable(prefix.empty() ? "." : prefix)) return context.Fail(*problem);
+  if (!prefix.empty() && prefix.back() != '/') prefix += '/';
 
   StreamNotifier notifier(context.err);
   const std::optional<int> model = ChosenModel(context);
@@ -173,9 +207,9 @@ int RunMonitor(CommandContext& context) {
   actions.save = [&](std::string_view pattern, const std::string& name) {
     if (IsPicturePattern(pattern)) {
       notifier.Status("No chart to picture without the window: " + std::string(pattern) + " skipped.");
-      return;
+      return true;
     }
-    saver.SaveByType(pattern, name);
+    return saver.SaveByType(pattern, name).saved();
   };
   actions.reset_realtime = [&] { recorder.ResetData(); };
   actions.submit = [&](const std::string& url) { submitter.Submit(url); };
@@ -208,17 +242,7 @@ int RunMonitor(CommandContext& context) {
   if (monitor.state() != MonitorState::kOff) monitor.Stop();
 
   // Nothing recorded is thrown away by stopping.
-  const uint32_t unsaved = recorder.recorded_seconds();
-  bool saved_all = true;
-  if (unsaved > 0) {
-    std::string where;
-    for (const SaveResult& r : recorder.SaveRecording()) {
-      saved_all = saved_all && r.saved();
-      if (r.saved()) where += (where.empty() ? "" : ", ") + r.path;
-      else context.err << "norvane-cli: could not save " << r.path << ": " << r.error << "\n";
-    }
-    if (!where.empty()) context.err << "saved " << unsaved << " recorded seconds to " << where << "\n";
-  }
+  const bool saved_all = SaveAtTheEnd(recorder, context);
   submitter.WaitAll();
   if (port_error) return context.Fail("the counter stopped answering (Comport Error!)");
   return saved_all ? kExitOk : kExitFailure;

@@ -125,7 +125,9 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   hooks.periodic_clock_sync = [this] { clock_sync_due_ = true; };
   hooks.download_progress = progress_relay_.get();
   hooks.save_notifier = save_status_.get();
-  hooks.housekeeping.save = [this](std::string_view pattern, const std::string& name) { SavePicture(pattern, name); };
+  hooks.housekeeping.save = [this](std::string_view pattern, const std::string& name) {
+    return SavePicture(pattern, name);
+  };
   hooks.housekeeping.reset_realtime = [this] {
     ctx_->recorder.ResetData();
     saved_seconds_ = 0;

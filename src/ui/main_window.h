@@ -168,7 +168,7 @@ class CMainViewerDlg : public QDialog {
 
   void HousekeepingTick();
   void PlaybackTick();
-  void SavePicture(std::string_view pattern, const std::string& name);
+  bool SavePicture(std::string_view pattern, const std::string& name);
   std::optional<FileAnswer> ChooseFile(const FileRequest& request);
   // A save dialog that starts in `folder` with the time-stamped default name.
   FileRequest SaveRequest(const QString& caption, std::string_view filter, const std::string& folder) const;

@@ -282,7 +282,7 @@ void CMainViewerDlg::PollFinish() {
     dose_label_->setText(ToQString(poll.second.dose_text));
     ShowGraph();
   }
-  if (!poll.second.day_saves.empty()) saved_seconds_ = ctx_->recorder.recorded_seconds();
+  if (poll.second.day_restarted) saved_seconds_ = ctx_->recorder.recorded_seconds();
   if (clock_sync_due_) {
     clock_sync_due_ = false;
     RunDevice([this] { ctx_->clock_sync.SetClock(ClockTrigger::kPeriodic); }, [this] { SyncMonitoringUi(); });

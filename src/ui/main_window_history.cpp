@@ -231,14 +231,13 @@ void CMainViewerDlg::HousekeepingTick() {
   submit_indicator_->setIcon(ctx_->submitter.running() ? submit_icon_busy_ : submit_icon_idle_);
 }
 
-void CMainViewerDlg::SavePicture(std::string_view pattern, const std::string& name) {
-  if (!IsPicturePattern(pattern)) {
-    ctx_->saver.SaveByType(pattern, name);
-    return;
-  }
-  // Pictures wait 100 ms, so the window has repainted before it is taken.
+bool CMainViewerDlg::SavePicture(std::string_view pattern, const std::string& name) {
+  if (!IsPicturePattern(pattern)) return ctx_->saver.SaveByType(pattern, name).saved();
+  // Pictures wait 100 ms, so the window has repainted before it is taken. A picture holds none
+  // of the recording, so its outcome never keeps the recording from restarting.
   const std::string kept_pattern(pattern);
   QTimer::singleShot(100, this, [this, kept_pattern, name] { ctx_->saver.SaveByType(kept_pattern, name); });
+  return true;
 }
 
 }  // namespace norvane

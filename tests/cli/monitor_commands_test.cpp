@@ -35,6 +35,16 @@ TEST(MonitorCommand, RefusesBadArguments) {
   EXPECT_EQ(RunCli(dir, {"monitor", "--demo", "--seconds", "1", "--out", (dir / "file").string()}).code, 1);
 }
 
+TEST(MonitorCommand, AFolderThatTakesNoFilesIsRefusedBeforeAnySecondIsRecorded) {
+  testing::TempDir dir;
+  // /proc exists and takes no files, for root too.
+  const Result r = RunCli(dir, {"monitor", "--demo", "--seconds", "2", "--out", "/proc"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("cannot create files in /proc"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("DEMO Mode!!!"), std::string::npos) << r.err;
+}
+
 TEST(MonitorCommand, DemoRunPrintsEachSecondAndSavesTheRecordingAtTheEnd) {
   testing::TempDir dir;
   const std::filesystem::path out = dir / "out";

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/common/text_format.h"
 #include "core/files/file_saver.h"
+#include "core/files/local_time.h"
 #include "core/realtime/realtime_monitor.h"
 #include "core/tools/clock_sync.h"
 #include "tests/common/temp_dir.h"
@@ -167,60 +169,205 @@ TEST(Monitor, DemoModeNeedsNoPort) {
 }
 
 #ifdef NORVANE_CLI_PATH
-// norvane-cli monitor as its own process against the simulator: 20 seconds, then Ctrl+C.
-TEST(MonitorCommand, TwentySecondsAreSavedOnInterrupt) {
+// norvane-cli as its own process, its output read as it comes.
+class CliProcess {
+ public:
+  CliProcess(std::vector<std::string> args, const std::vector<std::string>& extra_environment = {}) {
+    args.insert(args.begin(), NORVANE_CLI_PATH);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment(extra_environment);
+    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    if (posix_spawn(&pid_, NORVANE_CLI_PATH, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~CliProcess() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+    if (err_ >= 0) close(err_);
+  }
+
+  bool started() const { return pid_ > 0; }
+  // Reads standard output until `count` lines have come (or 10 s pass without a byte).
+  int ReadLines(int count) {
+    int lines = 0;
+    char ch;
+    pollfd p{out_, POLLIN, 0};
+    while (lines < count && poll(&p, 1, 10000) > 0 && read(out_, &ch, 1) == 1) {
+      printed += ch;
+      lines += ch == '\n';
+    }
+    return lines;
+  }
+  void Interrupt() { kill(pid_, SIGINT); }
+  // Waits for the end; the exit code, or -1 when it did not exit by itself.
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    ended_ = true;
+    char ch;
+    while (read(err_, &ch, 1) == 1) said += ch;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string printed;
+  std::string said;
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  bool ended_ = false;
+};
+
+std::vector<std::string> MonitorArgs(const SimulatedLine& line, const testing::TempDir& dir) {
+  return {"--settings", (dir / "settings.reg").string(), "--model", "ZQT-400", "--port", line.path(), "monitor"};
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + separator.size())
+    parts.push_back(text.substr(from, at - from));
+  parts.push_back(text.substr(from));
+  return parts;
+}
+
+// What the three files of one saved recording hold, read back independently of the writers.
+struct SavedRecording {
+  StampTime start;
+  std::vector<uint32_t> rbn;          // one byte a second (the simulator's counts stay below 255)
+  std::vector<std::string> csv_rows;  // "time,uSv/h,CPM,counts...," per row
+  std::vector<uint32_t> csv_seconds;
+  std::vector<uint32_t> html_seconds;
+};
+
+SavedRecording ReadRecording(const std::filesystem::path& base) {
+  SavedRecording r;
+  const std::string rbn = testing::ReadAll(base.string() + ".rbn");
+  if (rbn.size() < 12) return r;
+  r.start = {static_cast<uint8_t>(rbn[3]), static_cast<uint8_t>(rbn[4]), static_cast<uint8_t>(rbn[5]),
+             static_cast<uint8_t>(rbn[6]), static_cast<uint8_t>(rbn[7]), static_cast<uint8_t>(rbn[8])};
+  for (size_t i = 12; i < rbn.size(); ++i) r.rbn.push_back(static_cast<uint8_t>(rbn[i]));
+  const std::vector<std::string> lines = Split(testing::ReadAll(base.string() + ".csv"), "\r\n");
+  for (size_t i = 2; i < lines.size(); ++i) {
+    if (lines[i].empty()) continue;
+    r.csv_rows.push_back(lines[i]);
+    const std::vector<std::string> cells = Split(lines[i], ",");
+    for (size_t c = 3; c + 1 < cells.size(); ++c) r.csv_seconds.push_back(static_cast<uint32_t>(std::stoul(cells[c])));
+  }
+  const std::vector<std::string> html_rows = Split(testing::ReadAll(base.string() + ".html"), "<TR><TD>");
+  for (size_t row = 1; row < html_rows.size(); ++row) {  // the first piece is the page head
+    const std::vector<std::string> cells = Split(html_rows[row], "<TD>");
+    // Row time, CPM, then the seconds.
+    for (size_t c = 2; c < cells.size(); ++c) r.html_seconds.push_back(static_cast<uint32_t>(std::stoul(cells[c])));
+  }
+  return r;
+}
+
+std::filesystem::path OnlyRecording(const std::filesystem::path& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().extension() == ".rbn") return entry.path().parent_path() / entry.path().stem();
+  return {};
+}
+
+// norvane-cli monitor against the simulator: 20 seconds, then Ctrl+C.
+TEST(MonitorCommand, TwentySecondsAreSavedOnInterruptAndEveryFileHoldsThemAll) {
   SimulatedLine line(MonitorRig::Options("ZQT-400", {}));
   ASSERT_TRUE(line.ok());
   testing::TempDir dir;
-  std::vector<std::string> args = {NORVANE_CLI_PATH, "--settings", (dir / "settings.reg").string(), "--model",
-                                   "ZQT-400", "--port", line.path(), "monitor", "--out", (dir / "out").string()};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2], err[2];
-  ASSERT_EQ(pipe(out), 0);
-  ASSERT_EQ(pipe(err), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addclose(&actions, err[0]);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, NORVANE_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
+  std::vector<std::string> args = MonitorArgs(line, dir);
+  args.insert(args.end(), {"--out", (dir / "out").string()});
+  SystemClock clock;
+  const std::time_t began = clock.Now();
+  CliProcess cli(args);
+  ASSERT_TRUE(cli.started());
+  EXPECT_EQ(cli.ReadLines(20), 20) << cli.printed;
+  cli.Interrupt();
+  EXPECT_EQ(cli.Wait(), 0) << cli.said;
+  EXPECT_NE(cli.said.find("saved 20 recorded seconds to "), std::string::npos) << cli.said;
+  EXPECT_EQ(testing::EntryCount(dir / "out"), 3u);
 
-  std::string printed;
-  int lines = 0;
-  char ch;
-  pollfd p{out[0], POLLIN, 0};
-  while (lines < 20 && poll(&p, 1, 10000) > 0 && read(out[0], &ch, 1) == 1) {
-    printed += ch;
-    lines += ch == '\n';
-  }
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  std::string said;
-  while (read(err[0], &ch, 1) == 1) said += ch;
-  close(out[0]);
-  close(err[0]);
+  const SavedRecording saved = ReadRecording(OnlyRecording(dir / "out"));
+  // The measured seconds only, stamped with the first of them, and all of them in every file.
+  ASSERT_EQ(saved.rbn.size(), 20u);
+  EXPECT_EQ(saved.csv_seconds, saved.rbn);
+  EXPECT_EQ(saved.html_seconds, saved.rbn);
+  ASSERT_EQ(saved.csv_rows.size(), 1u);
+  const std::time_t start = TimeFromLocal(clock, LocalFromStamp(saved.start));
+  EXPECT_GE(start, began);
+  EXPECT_LE(start, began + 10);
+  EXPECT_TRUE(saved.csv_rows[0].starts_with(Format("20%02d-%02d-%02d %02d:%02d,", saved.start.year, saved.start.month,
+                                                   saved.start.day, saved.start.hour, saved.start.minute)))
+      << saved.csv_rows[0];
+}
 
-  EXPECT_EQ(lines, 20) << printed;
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << said;
-  EXPECT_NE(said.find("saved 20 recorded seconds to "), std::string::npos) << said;
-  int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir / "out")) {
-    ++files;
-    // The start record, the 59 leading empty slots and the 20 seconds.
-    if (entry.path().extension() == ".rbn") {
-      EXPECT_EQ(std::filesystem::file_size(entry.path()), 12u + 59u + 20u);
-    }
-  }
-  EXPECT_EQ(files, 3);
+TEST(MonitorCommand, EightSecondsGiveEightSecondsInEveryFile) {
+  SimulatedLine line(MonitorRig::Options("ZQT-400", {}));
+  ASSERT_TRUE(line.ok());
+  testing::TempDir dir;
+  std::vector<std::string> args = MonitorArgs(line, dir);
+  args.insert(args.end(), {"--seconds", "8", "--quiet", "--out", (dir / "out").string()});
+  CliProcess cli(args);
+  ASSERT_TRUE(cli.started());
+  ASSERT_EQ(cli.Wait(), 0) << cli.said;
+  const SavedRecording saved = ReadRecording(OnlyRecording(dir / "out"));
+  ASSERT_EQ(saved.rbn.size(), 8u);
+  EXPECT_EQ(saved.csv_seconds, saved.rbn);
+  EXPECT_EQ(saved.html_seconds, saved.rbn);
+  uint32_t sum = 0;
+  for (uint32_t v : saved.rbn) sum += v;
+  EXPECT_GT(sum, 0u);  // 1200 CPM: 20 counts a second on average
+  ASSERT_EQ(saved.csv_rows.size(), 1u);
+  EXPECT_EQ(Split(saved.csv_rows[0], ",").at(2), std::to_string(sum));
+}
+
+TEST(MonitorCommand, AFolderLostMidRunKeepsTheWholeRecordingInTheTemporaryFolder) {
+  SimulatedLine line(MonitorRig::Options("ZQT-400", {}));
+  ASSERT_TRUE(line.ok());
+  testing::TempDir dir;
+  std::filesystem::create_directory(dir / "tmp");
+  std::vector<std::string> args = MonitorArgs(line, dir);
+  // Automatic saves every third second, each restarting the recording when it succeeds.
+  args.insert(args.end(), {"--autosave", "2", "--type", "rbn", "--out", (dir / "out").string()});
+  CliProcess cli(args, {"TMPDIR=" + (dir / "tmp").string()});
+  ASSERT_TRUE(cli.started());
+  ASSERT_EQ(cli.ReadLines(1), 1);
+  std::filesystem::remove_all(dir / "out");  // the stick is pulled before the first save
+  EXPECT_EQ(cli.ReadLines(7), 7) << cli.printed;
+  cli.Interrupt();
+  EXPECT_EQ(cli.Wait(), 1) << cli.said;
+
+  // Every automatic save failed, none threw the seconds away, and the end kept them all.
+  EXPECT_NE(cli.said.find("File error:"), std::string::npos) << cli.said;
+  const size_t kept = cli.said.find(" recorded seconds are kept in " + (dir / "tmp").string() + "/");
+  ASSERT_NE(kept, std::string::npos) << cli.said;
+  const size_t number = cli.said.rfind("the ", kept) + 4;
+  const uint32_t seconds = static_cast<uint32_t>(std::stoul(cli.said.substr(number, kept - number)));
+  EXPECT_GE(seconds, 8u);
+  const SavedRecording saved = ReadRecording(OnlyRecording(dir / "tmp"));
+  EXPECT_EQ(saved.rbn.size(), seconds);
+  EXPECT_EQ(saved.csv_seconds, saved.rbn);
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 #endif
 

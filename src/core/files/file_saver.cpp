@@ -40,6 +40,10 @@ std::string SaveStatusEntry(const LocalTime& now, std::string_view word, std::st
          std::string(word) + ":" + std::string(path) + "\r\n";
 }
 
+bool AllSaved(std::span<const SaveResult> results) {
+  return std::all_of(results.begin(), results.end(), [](const SaveResult& r) { return r.saved(); });
+}
+
 std::vector<std::string_view> RealtimePatternsFor(std::string_view type_text) {
   const std::string text = LowerAscii(type_text);
   if (Contains(text, "both")) return {"*.bin", "*.csv"};

@@ -30,6 +30,9 @@ struct SaveResult {
   bool saved() const { return outcome == SaveOutcome::kSaved; }
 };
 
+// True when every one of the saves wrote its file.
+bool AllSaved(std::span<const SaveResult> results);
+
 struct DumpSaveResult {
   SaveResult dump;
   std::optional<SaveResult> csv;  // for the "both" type

@@ -113,9 +113,9 @@ bool HistoryCsvBuilder::FollowedByStamp(size_t offset) const {
   return IsMarker(image_, at + length, kCodeStamp);
 }
 
-void HistoryCsvBuilder::WriteClosedSecondRow() {
+void HistoryCsvBuilder::WriteClosedSecondRow(bool advance) {
   row_counter_ = 0;
-  AdvanceStamp(stamp_, StampUnit::kMinute);
+  if (advance) AdvanceStamp(stamp_, StampUnit::kMinute);
   out_ += head_;
   AppendDose(row_sum_);
   AppendNumber(out_, row_sum_);
@@ -125,11 +125,11 @@ void HistoryCsvBuilder::WriteClosedSecondRow() {
   StartRow(true);
 }
 
-void HistoryCsvBuilder::ClosePending() {
+void HistoryCsvBuilder::ClosePending(bool advance) {
   // Only the per-second types hold samples back; a row cut short is still data.
   if (!pending_ || counts_.empty()) return;
   if (type_ == kEverySecond) {
-    WriteClosedSecondRow();
+    WriteClosedSecondRow(advance);
   } else if (type_ == kThresholdSecond) {
     out_ += head_;
     out_ += sep_;
@@ -142,7 +142,8 @@ void HistoryCsvBuilder::ClosePending() {
 }
 
 void HistoryCsvBuilder::OnStamp(size_t, const StampTime& stamp, uint8_t save_type) {
-  ClosePending();
+  // During a walk the stamp record has already set the time the next rows start at.
+  ClosePending(false);
   if (!SaveTypeName(save_type).empty()) type_ = save_type;
   stamp_ = stamp;
   row_counter_ = 0;
@@ -151,7 +152,7 @@ void HistoryCsvBuilder::OnStamp(size_t, const StampTime& stamp, uint8_t save_typ
 }
 
 void HistoryCsvBuilder::OnNote(size_t, std::string_view text) {
-  ClosePending();
+  ClosePending(true);
   pending_ = false;
   head_.clear();
   counts_.clear();
@@ -174,11 +175,11 @@ void HistoryCsvBuilder::OnSample(size_t offset, uint32_t value) {
   switch (type_) {
     case kEverySecond:
       if (!FollowedByStamp(offset) && ++row_counter_ < kSecondsPerRow) return;
-      WriteClosedSecondRow();
+      WriteClosedSecondRow(true);
       return;
     case kThresholdSecond:
       if (++row_counter_ < kSecondsPerRow) return;
-      ClosePending();
+      ClosePending(true);
       return;
     case kThresholdMinute:
       out_ += head_;
@@ -202,7 +203,7 @@ void HistoryCsvBuilder::OnSample(size_t offset, uint32_t value) {
   }
 }
 
-void HistoryCsvBuilder::Finish() { ClosePending(); }
+void HistoryCsvBuilder::Finish() { ClosePending(true); }
 
 std::string BuildHistoryCsv(ImageView image, const WriterOptions& options) {
   const char sep = options.separator;
@@ -213,7 +214,7 @@ std::string BuildHistoryCsv(ImageView image, const WriterOptions& options) {
   // Rows of per-second data are about four bytes per image byte; reserve for the common case.
   out.reserve(out.size() + image.size() * 2);
   HistoryCsvBuilder builder(image, options, out);
-  HistoryWalk(image.data(), image.size(), builder);
+  HistoryWalk(image.data(), image.size(), builder, builder.current_time());
   builder.Finish();
   return out;
 }

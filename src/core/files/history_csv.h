@@ -25,10 +25,15 @@ class HistoryCsvBuilder {
   void OnSample(size_t offset, uint32_t value);
   void Finish();
 
+  // The time the rows have reached: the walk's current stamp, which a damaged stamp only
+  // partly replaces.
+  StampTime& current_time() { return stamp_; }
+
  private:
   void StartRow(bool check_plausible);
-  void ClosePending();  // writes a row cut short, if one is pending
-  void WriteClosedSecondRow();
+  // Writes a row cut short, if one is pending; `advance` moves the time on to the next row.
+  void ClosePending(bool advance);
+  void WriteClosedSecondRow(bool advance);
   void AppendDose(uint64_t sum);
   bool FollowedByStamp(size_t offset) const;
 

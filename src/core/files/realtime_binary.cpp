@@ -36,7 +36,7 @@ void Fail(std::string* error, std::string text) {
 
 std::string BuildRealtimeBinary(const RealtimeSeries& series, const Clock& clock) {
   std::string out;
-  out.reserve(kStampLength + series.count());
+  out.reserve(kStampLength + series.measured_count());
   const auto& stamp = series.start_stamp();
   if (stamp[0] == kMarker0 && stamp[1] == kMarker1 && stamp[2] == kCodeStamp) {
     out.append(reinterpret_cast<const char*>(stamp.data()), stamp.size());
@@ -48,10 +48,10 @@ std::string BuildRealtimeBinary(const RealtimeSeries& series, const Clock& clock
                                         t.second, kMarker0, kMarker1, kEverySecond};
     out.append(reinterpret_cast<const char*>(made), sizeof made);
   }
-  const uint32_t count = series.count();
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t value = series.at(i);
-    const bool starts_marker = value == kMarker0 && i + 1 < count && series.at(i + 1) == kMarker1;
+  const std::span<const uint32_t> seconds = series.measured();
+  for (size_t i = 0; i < seconds.size(); ++i) {
+    const uint32_t value = seconds[i];
+    const bool starts_marker = value == kMarker0 && i + 1 < seconds.size() && seconds[i + 1] == kMarker1;
     if (value <= kLargestSingleByte && !starts_marker) out += static_cast<char>(value);
     else AppendRecord(out, value);
   }

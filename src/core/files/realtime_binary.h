@@ -1,4 +1,4 @@
-// The realtime binary file: the recording's start stamp, then its seconds in the history format.
+// The realtime binary file: the recording's start stamp, then its measured seconds in the history format.
 #pragma once
 
 #include <cstdint>

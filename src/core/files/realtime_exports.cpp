@@ -1,6 +1,8 @@
 #include "core/files/realtime_exports.h"
 
+#include <algorithm>
 #include <charconv>
+#include <span>
 
 #include "core/common/text_format.h"
 #include "core/files/file_naming.h"
@@ -19,9 +21,19 @@ void AppendNumber(std::string& out, uint64_t value) {
   out.append(digits, end);
 }
 
-uint64_t RowSum(const RealtimeSeries& series, uint32_t row) {
+// Rows of at most a minute of measured seconds; only the last one may be shorter.
+std::span<const uint32_t> Row(std::span<const uint32_t> seconds, uint32_t row) {
+  const size_t first = size_t{row} * kRowSeconds;
+  return seconds.subspan(first, std::min<size_t>(kRowSeconds, seconds.size() - first));
+}
+
+uint32_t RowCount(std::span<const uint32_t> seconds) {
+  return static_cast<uint32_t>((seconds.size() + kRowSeconds - 1) / kRowSeconds);
+}
+
+uint64_t Sum(std::span<const uint32_t> seconds) {
   uint64_t sum = 0;
-  for (uint32_t i = row * kRowSeconds; i < (row + 1) * kRowSeconds; ++i) sum += series.at(i);
+  for (uint32_t v : seconds) sum += v;
   return sum;
 }
 
@@ -48,18 +60,21 @@ std::string BuildRealtimeCsv(const RealtimeSeries& series, const LocalTime& star
   out += "\r\n";
 
   StampTime t = StampFromLocal(start);
-  const uint32_t rows = series.count() / kRowSeconds;
+  const std::span<const uint32_t> seconds = series.measured();
+  const uint32_t rows = RowCount(seconds);
   out.reserve(out.size() + size_t{rows} * 240);
   for (uint32_t r = 0; r < rows; ++r) {
     out += RowTime(t);
     out += sep;
-    const uint64_t sum = RowSum(series, r);
+    // A last, shorter row's CPM is the sum of its seconds, as the live CPM of a short series is.
+    const std::span<const uint32_t> row = Row(seconds, r);
+    const uint64_t sum = Sum(row);
     out += FormatFixed(DoseRateFromCpm(options.conversion, CpmOf(sum)), 4);
     out += sep;
     AppendNumber(out, sum);
     out += sep;
-    for (uint32_t i = r * kRowSeconds; i < (r + 1) * kRowSeconds; ++i) {
-      AppendNumber(out, series.at(i));
+    for (uint32_t v : row) {
+      AppendNumber(out, v);
       out += sep;
     }
     out += "\r\n";
@@ -77,17 +92,19 @@ std::string BuildRealtimeHtml(const RealtimeSeries& series, const LocalTime& sta
   out += "</TR>";
 
   StampTime t = StampFromLocal(start);
-  const uint32_t rows = series.count() / kRowSeconds;
+  const std::span<const uint32_t> seconds = series.measured();
+  const uint32_t rows = RowCount(seconds);
   out.reserve(out.size() + size_t{rows} * 600);
   for (uint32_t r = 0; r < rows; ++r) {
     out += "<TR><TD>";
     out += RowTime(t);
     out += "</TD><TD>";
-    AppendNumber(out, RowSum(series, r));
+    const std::span<const uint32_t> row = Row(seconds, r);
+    AppendNumber(out, Sum(row));
     out += "</TD>";
-    for (uint32_t i = r * kRowSeconds; i < (r + 1) * kRowSeconds; ++i) {
+    for (uint32_t v : row) {
       out += "<TD>";
-      AppendNumber(out, series.at(i));
+      AppendNumber(out, v);
       out += "</TD>";
     }
     out += "</TR>";
@@ -102,11 +119,13 @@ std::string BuildMinuteLog(const RealtimeSeries& series, const LocalTime& start)
   StampTime t = StampFromLocal(start);
   std::string out;
   uint64_t running = 0;
-  const uint32_t rows = series.count() / kRowSeconds;
+  const std::span<const uint32_t> seconds = series.measured();
+  // Whole minutes only: a log of minutes has no room for a part of one.
+  const uint32_t rows = static_cast<uint32_t>(seconds.size() / kRowSeconds);
   for (uint32_t r = 0; r < rows; ++r) {
     out += std::to_string((r + start_days) * 1000);
     out += ',';
-    running += RowSum(series, r);
+    running += Sum(Row(seconds, r));
     AppendNumber(out, running);
     out += ',';
     out += Format("20%02d-%02d-%02d %02d:%02d:%02d,300,%c,672303\r\n", t.year, t.month, t.day, t.hour, t.minute, 0,

@@ -1,4 +1,4 @@
-// Realtime recordings as text: the CSV, the HTML table and the minute log, one row per full minute.
+// Realtime recordings as text: the CSV, the HTML table and the minute log, one row per minute.
 #pragma once
 
 #include <ctime>
@@ -10,10 +10,12 @@
 
 namespace norvane {
 
-// `start` is the series' start time as local time; seconds are dropped from the rows.
+// Only the measured seconds are written, the first row starting at `start` (the series' start
+// time as local time; seconds are dropped from the row times). A last part-minute is a shorter
+// row in the CSV and the HTML table.
 std::string BuildRealtimeCsv(const RealtimeSeries& series, const LocalTime& start, const WriterOptions& options);
 std::string BuildRealtimeHtml(const RealtimeSeries& series, const LocalTime& start, const WriterOptions& options);
-// The first field counts thousands of days since 1970 from the series' start time.
+// Whole minutes only. The first field counts thousands of days since 1970 from the series' start time.
 std::string BuildMinuteLog(const RealtimeSeries& series, const LocalTime& start);
 
 // Each writes its file whole or not at all; false (with the reason in *error) when it could not

@@ -10,25 +10,32 @@ RealtimeSeries::RealtimeSeries(std::time_t now) : samples_(kCapacity, 0) { Reset
 void RealtimeSeries::ClearSamples() {
   std::fill(samples_.begin(), samples_.end(), 0);
   count_ = kFirstSlot;
+  first_measured_ = kFirstSlot;
   total_ = 0;
 }
 
 void RealtimeSeries::Reset(std::time_t now) {
   ClearSamples();
   start_time_ = now;
+  start_stamp_ = {};
   elapsed_ = 0;
 }
 
-void RealtimeSeries::StartSession(const StampTime& t) {
+void RealtimeSeries::StartSession(std::time_t now, const StampTime& local_now) {
   ClearSamples();
+  Stamp(now, local_now);
+}
+
+void RealtimeSeries::Stamp(std::time_t time, const StampTime& t) {
+  start_time_ = time;
   start_stamp_ = {kMarker0, kMarker1, kCodeStamp, t.year, t.month, t.day, t.hour, t.minute, t.second,
                   kMarker0, kMarker1, kEverySecond};
 }
 
 void RealtimeSeries::Restore(std::time_t start_time, const StampTime& start, std::span<const uint32_t> counts) {
-  StartSession(start);
-  start_time_ = start_time;
+  StartSession(start_time, start);
   elapsed_ = 0;
+  first_measured_ = 0;
   count_ = static_cast<uint32_t>(std::min<size_t>(counts.size(), kCapacity));
   std::copy_n(counts.begin(), count_, samples_.begin());
   for (uint32_t i = 0; i < count_; ++i) total_ += samples_[i];

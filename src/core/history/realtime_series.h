@@ -14,19 +14,23 @@ namespace norvane {
 class RealtimeSeries {
  public:
   static constexpr uint32_t kCapacity = 86400;
-  // Slots 0-58 start as zeros so that the first 60-sample view is already full.
+  // Slots 0-58 start as zeros so that the first 60-sample view is already full. They were never
+  // measured: they stay in memory and out of every file.
   static constexpr uint32_t kFirstSlot = 59;
 
   explicit RealtimeSeries(std::time_t now);
 
-  // Empties the series and restarts its clock.
+  // Empties the series and restarts its clock; the start stamp is gone until the next Stamp().
   void Reset(std::time_t now);
-  // A new monitoring session: empties the samples and writes the start stamp from the local
-  // time, but keeps the start time and the elapsed seconds.
-  void StartSession(const StampTime& local_now);
+  // A new monitoring session: empties the samples and stamps the series now, but keeps the
+  // elapsed seconds.
+  void StartSession(std::time_t now, const StampTime& local_now);
+  // Says when the recording starts: the first measured second sets it, so a file's start stamp
+  // is the time of its first second.
+  void Stamp(std::time_t time, const StampTime& local_time);
 
   // Takes a saved recording back: slot i holds counts[i] and the count is their number (at most a
-  // day; the rest is dropped). The padding slots are whatever the recording holds.
+  // day; the rest is dropped). Every one of them counts as measured, so it is saved again as read.
   void Restore(std::time_t start_time, const StampTime& start, std::span<const uint32_t> counts);
 
   // Stores one second's full count. False when the day is full (the caller saves and resets
@@ -37,6 +41,11 @@ class RealtimeSeries {
   double AverageCpm() const;
 
   uint32_t count() const { return count_; }
+  // The seconds really measured, without the padding before them: what files hold.
+  std::span<const uint32_t> measured() const {
+    return std::span<const uint32_t>(samples_).subspan(first_measured_, count_ - first_measured_);
+  }
+  uint32_t measured_count() const { return count_ - first_measured_; }
   bool full() const { return count_ >= kCapacity; }
   uint64_t total() const { return total_; }
   uint32_t elapsed() const { return elapsed_; }
@@ -50,6 +59,7 @@ class RealtimeSeries {
 
   std::vector<uint32_t> samples_;
   uint32_t count_ = kFirstSlot;
+  uint32_t first_measured_ = kFirstSlot;
   uint64_t total_ = 0;
   uint32_t elapsed_ = 0;
   std::time_t start_time_ = 0;

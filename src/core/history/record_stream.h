@@ -139,10 +139,12 @@ inline void TakeStampFields(ImageView image, int64_t pos, StampTime& stamp) {
 // Decodes image bytes [0, length) from the start and reports every stamp, note and sample.
 // Takes any sink with the three On… members, a HistoryEventSink& included. Runs of one-byte
 // counts are found with memchr, so a 2 MiB image decodes in a few milliseconds.
+// `stamp` is the time the walk has reached. A sink that moves the time on between stamps (an
+// export whose rows advance minute by minute) passes its own, so that a stamp with a field out
+// of range keeps the fields of the time reached rather than those of an older stamp.
 template <typename Sink>
-void HistoryWalk(const uint8_t* data, size_t length, Sink& sink) {
+void HistoryWalk(const uint8_t* data, size_t length, Sink& sink, StampTime& stamp) {
   const ImageView image(data, length);
-  StampTime stamp;
   bool stamp_seen = false;  // any time field non-zero
   size_t p = 0;
   while (p < length) {
@@ -216,6 +218,12 @@ void HistoryWalk(const uint8_t* data, size_t length, Sink& sink) {
         break;
     }
   }
+}
+
+template <typename Sink>
+void HistoryWalk(const uint8_t* data, size_t length, Sink& sink) {
+  StampTime stamp;
+  HistoryWalk(data, length, sink, stamp);
 }
 
 }  // namespace norvane

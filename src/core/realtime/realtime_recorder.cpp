@@ -10,34 +10,34 @@
 namespace norvane {
 
 void RealtimeRecorder::StartSession() {
-  data_.realtime.StartSession(StampFromLocal(clock_.LocalNow()));
+  const std::time_t now = clock_.Now();
+  data_.realtime.StartSession(now, StampFromLocal(clock_.ToLocal(now)));
+  seconds_without_room_ = 0;
   FillMinuteWindow();
 }
 
 void RealtimeRecorder::ResetData() {
-  data_.realtime.Reset(clock_.Now());
-  // The start record follows the new start time, so the next file says when its data began.
-  data_.realtime.StartSession(StampFromLocal(clock_.LocalNow()));
+  const std::time_t now = clock_.Now();
+  data_.realtime.Reset(now);
+  data_.realtime.StartSession(now, StampFromLocal(clock_.ToLocal(now)));
+  seconds_without_room_ = 0;
   FillMinuteWindow();
 }
 
 RecordedSecond RealtimeRecorder::Record(std::optional<uint32_t> count) {
   RecordedSecond second;
   RealtimeSeries& series = data_.realtime;
-  if (count) {
+  second.cpm = series.Cpm();
+  if (count && series.full() && ++seconds_without_room_ >= kDaySaveRetrySeconds) SaveFullDay(second);
+  if (count && !series.full()) {
+    if (series.measured_count() == 0) {
+      const std::time_t now = clock_.Now();
+      series.Stamp(now, StampFromLocal(clock_.ToLocal(now)));
+    }
     second.recorded = true;
     second.count = *count;
-    second.cpm = series.Cpm();
     series.Append(*count);
-    if (series.full()) {
-      second.day_saves = SaveRecording();
-      notifier_.Status("24 hours data auto saved.");
-      const uint32_t elapsed = series.elapsed();
-      ResetData();
-      series.set_elapsed(elapsed);
-    }
-  } else {
-    second.cpm = series.Cpm();
+    if (series.full()) SaveFullDay(second);
   }
   second.cpm_text = Format("CPM:%d", static_cast<int>(second.cpm));
   second.dose_text = FormatFixed(DoseRateFromCpm(data_.conversion, second.cpm), 3) + " uSv/h";
@@ -45,10 +45,27 @@ RecordedSecond RealtimeRecorder::Record(std::optional<uint32_t> count) {
   return second;
 }
 
-std::vector<SaveResult> RealtimeRecorder::SaveRecording() {
+void RealtimeRecorder::SaveFullDay(RecordedSecond& second) {
+  RealtimeSeries& series = data_.realtime;
+  seconds_without_room_ = 0;
+  second.day_saves = SaveRecording();
+  // Restarting after a failed save would throw the only copy of the day away.
+  if (!AllSaved(second.day_saves)) {
+    notifier_.Status(Format("24 hours data could not be saved: the day is kept and saved again in %u seconds.",
+                            kDaySaveRetrySeconds));
+    return;
+  }
+  notifier_.Status("24 hours data auto saved.");
+  const uint32_t elapsed = series.elapsed();
+  ResetData();
+  series.set_elapsed(elapsed);
+  second.day_restarted = true;
+}
+
+std::vector<SaveResult> RealtimeRecorder::SaveRecording(const std::string& prefix) {
   std::vector<SaveResult> results;
   if (recorded_seconds() == 0) return results;
-  std::string name = DefaultFileName(prefix_, clock_.LocalNow());
+  std::string name = DefaultFileName(prefix, clock_.LocalNow());
   // An automatic save in the same second would otherwise be overwritten by this one.
   const std::string base = name;
   for (int n = 1; std::filesystem::exists(name + ".rbn") || std::filesystem::exists(name + ".csv"); ++n)

@@ -20,7 +20,8 @@ struct RecordedSecond {
   uint32_t cpm = 0;  // of the 60 seconds before this one
   std::string cpm_text;
   std::string dose_text;
-  std::vector<SaveResult> day_saves;  // filled on the second that completed the day
+  std::vector<SaveResult> day_saves;  // filled on the second that saved the full day
+  bool day_restarted = false;         // every file of the day was written and recording began anew
 };
 
 // The patterns a completed day, and a recording cut short, are saved as.
@@ -35,22 +36,30 @@ class RealtimeRecorder {
   void set_name_prefix(std::string prefix) { prefix_ = std::move(prefix); }
   const std::string& name_prefix() const { return prefix_; }
 
-  // Monitoring starts: slots from 59, nothing counted, start record from the local time now.
+  // A full day whose save failed is saved again after this many seconds that found no room.
+  static constexpr uint32_t kDaySaveRetrySeconds = 60;
+
+  // Monitoring starts: slots from 59, nothing counted, the series stamped now.
   void StartSession();
   // Resets the realtime data after an automatic save: start time now, elapsed 0, slots from 59.
   void ResetData();
 
   // Records one second's reply (empty when dropped). The CPM is taken before the second is
-  // stored, so the newest second shows one poll later.
+  // stored, so the newest second shows one poll later. The first second of a recording stamps
+  // it. A full day is saved and, only when every file was written, recording starts anew; until
+  // then the day is kept whole and the seconds that find no room are dropped.
   RecordedSecond Record(std::optional<uint32_t> count);
 
-  // Saves the slots recorded so far under the automatic name; empty when nothing was recorded.
-  std::vector<SaveResult> SaveRecording();
+  // Saves the seconds recorded so far under the automatic name in the prefix's folder (or the
+  // given one); empty when nothing was recorded.
+  std::vector<SaveResult> SaveRecording() { return SaveRecording(prefix_); }
+  std::vector<SaveResult> SaveRecording(const std::string& prefix);
 
   // Seconds stored since the start or the last day-full save.
-  uint32_t recorded_seconds() const { return data_.realtime.count() - RealtimeSeries::kFirstSlot; }
+  uint32_t recorded_seconds() const { return data_.realtime.measured_count(); }
 
  private:
+  void SaveFullDay(RecordedSecond& second);
   void FillMinuteWindow();
 
   DataSet& data_;
@@ -58,6 +67,7 @@ class RealtimeRecorder {
   const Clock& clock_;
   UserNotifier& notifier_;
   std::string prefix_;
+  uint32_t seconds_without_room_ = 0;
 };
 
 }  // namespace norvane

@@ -16,16 +16,17 @@ namespace norvane {
 
 // What the tick hands on; the window and the CLI supply their own.
 struct HousekeepingActions {
-  // The save dispatcher: a type pattern and the file name without extension.
-  std::function<void(std::string_view pattern, const std::string& name)> save;
-  // Resets the realtime data (AutoSaveRestartCounter).
+  // The save dispatcher: a type pattern and the file name without extension. False when the file
+  // could not be written.
+  std::function<bool(std::string_view pattern, const std::string& name)> save;
+  // Resets the realtime data (AutoSaveRestartCounter), only after a save that wrote every file.
   std::function<void()> reset_realtime;
   // Starts a submission worker with the URL.
   std::function<void(const std::string& url)> submit;
 };
 
 struct TickReport {
-  bool saved = false;
+  bool saved = false;  // an automatic save ran and wrote every file
   std::string save_name;
   bool submitted = false;
   std::string submit_url;

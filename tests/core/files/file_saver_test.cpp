@@ -47,7 +47,7 @@ std::filesystem::path ReadOnlyFolder(const TempDir& dir) {
 class FileSaverTest : public ::testing::Test {
  protected:
   FileSaverTest() : clock_(LocalTime{2024, 3, 7, 9, 5, 4}), data_(clock_.Now()), saver_(data_, dictionary_, clock_, notifier_) {
-    data_.realtime.StartSession(StampFromLocal(clock_.LocalNow()));
+    data_.realtime.StartSession(clock_.Now(), StampFromLocal(clock_.LocalNow()));
     for (int i = 0; i < 61; ++i) data_.realtime.Append(1);
   }
   ~FileSaverTest() override {
@@ -81,7 +81,8 @@ TEST_F(FileSaverTest, PatternsChooseWriterAndExtension) {
   EXPECT_EQ(ReadAll(At("a.bin")), ReadAll(At("b.rbn")));
   EXPECT_EQ(ReadAll(At("a.bin")), BuildRealtimeBinary(data_.realtime, clock_));
   EXPECT_TRUE(ReadAll(At("f.html")).starts_with("<html>"));
-  EXPECT_TRUE(ReadAll(At("c.R@H")).ends_with(",300,n,672303\r\n"));
+  // 61 measured seconds: one whole minute in the log, its start the time monitoring began.
+  EXPECT_EQ(ReadAll(At("c.R@H")).substr(ReadAll(At("c.R@H")).find(',')), ",60,2024-03-07 09:05:00,300,f,672303\r\n");
   EXPECT_TRUE(ReadAll(At("e.txt.csv")).starts_with("Norvane Electronics LLC,"));
 }
 

@@ -113,6 +113,16 @@ TEST(HistoryCsvTest, SamplesBeforeAnyKnownTypeAndDamagedRecordsDoNotStopTheExpor
   EXPECT_EQ(Rows(Csv(image)), "\r\n2024-01-31 12:06,Every Minute,0.020,3,");
 }
 
+TEST(HistoryCsvTest, DamagedStampKeepsTheFieldsOfTheTimeTheRowsHaveReached) {
+  // Two full rows from 20:47 bring the time to 20:49; the next stamp's hour is out of range, so
+  // its hour and minute are those reached, not those of the 20:47 stamp.
+  const auto image = Stamp(24, 1, 31, 20, 47, 0, 1) + Repeat(1, 120) + Stamp(24, 1, 31, 0xFF, 0xFF, 0xFF, 1) +
+                     Repeat(1, 60);
+  EXPECT_EQ(Rows(Csv(image)), "\r\n2024-01-31 20:47,Every Second,0.390,60," + Ones(60) +
+                                  "\r\n2024-01-31 20:48,Every Second,0.390,60," + Ones(60) +
+                                  "\r\n2024-01-31 20:49,Every Second,0.390,60," + Ones(60));
+}
+
 TEST(HistoryCsvTest, ImplausibleRowTimeLeavesTheDateCellEmpty) {
   // The decoder never hands out such a time; a builder fed directly still keeps its columns.
   std::string out;

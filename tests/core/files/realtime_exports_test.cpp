@@ -14,10 +14,10 @@ using testing::TempDir;
 
 constexpr LocalTime kStart{2024, 1, 31, 23, 59, 30};
 
-// A series as monitoring leaves it: 59 padding zeros, then `values`.
+// A series as monitoring leaves it: stamped at the start, 59 padding zeros, then `values`.
 RealtimeSeries Recording(const FixedClock& clock, const std::vector<uint32_t>& values) {
-  RealtimeSeries series(clock.Now());
-  series.StartSession(StampFromLocal(clock.ToLocal(clock.Now())));
+  RealtimeSeries series(clock.Now() - 3600);
+  series.StartSession(clock.Now(), StampFromLocal(clock.ToLocal(clock.Now())));
   for (uint32_t v : values) series.Append(v);
   return series;
 }
@@ -28,22 +28,23 @@ size_t Count(const std::string& text, std::string_view part) {
   return n;
 }
 
-TEST(RealtimeCsvTest, OneRowPerFullMinuteStartingInThePadding) {
+TEST(RealtimeCsvTest, MeasuredSecondsOnlyAndTheLastPartMinuteAsAShorterRow) {
   const FixedClock clock(kStart);
-  const RealtimeSeries series = Recording(clock, std::vector<uint32_t>(61, 1));  // count 120
+  std::vector<uint32_t> values(60, 1);
+  values.insert(values.end(), {2, 0, 3});  // 63 measured seconds
+  const RealtimeSeries series = Recording(clock, values);
   const std::string csv = BuildRealtimeCsv(series, clock.ToLocal(series.start_time()), WriterOptions{});
-  std::string first = "2024-01-31 23:59,0.0065,1,";
-  for (int i = 0; i < 59; ++i) first += "0,";
-  first += "1,\r\n";
-  std::string second = "2024-02-01 00:00,0.3900,60,";
-  for (int i = 0; i < 60; ++i) second += "1,";
-  second += "\r\n";
+  std::string first = "2024-01-31 23:59,0.3900,60,";
+  for (int i = 0; i < 60; ++i) first += "1,";
+  first += "\r\n";
+  // The padding never shows, and the part-minute's CPM is the sum of its seconds.
+  const std::string last = "2024-02-01 00:00,0.0325,5,2,0,3,\r\n";
   EXPECT_TRUE(csv.starts_with("Norvane Electronics LLC, ZQT Data Viewer,Version 2.75\r\nDate Time,uSv/h,CPM,1s,2s,"));
-  EXPECT_TRUE(csv.ends_with("60s,\r\n" + first + second));
+  EXPECT_TRUE(csv.ends_with("60s,\r\n" + first + last)) << csv.substr(csv.size() - 200);
 
-  // A last partial minute is left out: 119 slots give one row.
-  const RealtimeSeries short_series = Recording(clock, std::vector<uint32_t>(60, 1));
-  EXPECT_EQ(Count(BuildRealtimeCsv(short_series, kStart, WriterOptions{}), "\r\n"), 3u);
+  // Shorter than a minute: one short row; nothing measured: the header lines only.
+  EXPECT_TRUE(BuildRealtimeCsv(Recording(clock, {4, 5}), kStart, WriterOptions{}).ends_with("60s,\r\n2024-01-31 23:59,0.0585,9,4,5,\r\n"));
+  EXPECT_EQ(Count(BuildRealtimeCsv(Recording(clock, {}), kStart, WriterOptions{}), "\r\n"), 2u);
 }
 
 TEST(RealtimeCsvTest, LanguageWordsAndSemicolon) {
@@ -73,31 +74,32 @@ TEST(RealtimeHtmlTest, PageLayout) {
 
   series = Recording(clock, std::vector<uint32_t>(61, 1));
   html = BuildRealtimeHtml(series, kStart, WriterOptions{});
-  EXPECT_NE(html.find("</TR><TR><TD>2024-01-31 23:59</TD><TD>1</TD><TD>0</TD>"), std::string::npos);
-  EXPECT_NE(html.find("<TR><TD>2024-02-01 00:00</TD><TD>60</TD><TD>1</TD>"), std::string::npos);
+  std::string ones;
+  for (int i = 0; i < 60; ++i) ones += "<TD>1</TD>";
+  EXPECT_NE(html.find("</TR><TR><TD>2024-01-31 23:59</TD><TD>60</TD>" + ones + "</TR>"), std::string::npos);
+  EXPECT_TRUE(html.ends_with("<TR><TD>2024-02-01 00:00</TD><TD>1</TD><TD>1</TD></TR></TABLE></html>"));
   EXPECT_EQ(Count(html, "<TR>"), 2u);
 }
 
-TEST(MinuteLogTest, RunningTotalsDayFieldAndFirstLineMark) {
+TEST(MinuteLogTest, WholeMinutesOnlyWithRunningTotalsDayFieldAndFirstLineMark) {
   const FixedClock clock(kStart);
   std::vector<uint32_t> values(61 + 60 + 30, 2);
-  const RealtimeSeries series = Recording(clock, values);  // 210 slots: three full minutes
+  const RealtimeSeries series = Recording(clock, values);  // two whole minutes and 31 seconds
   const int64_t days = static_cast<int64_t>(series.start_time()) / 86400;
   EXPECT_EQ(BuildMinuteLog(series, kStart),
-            std::to_string(days * 1000) + ",2,2024-01-31 23:59:00,300,f,672303\r\n" +
-                std::to_string((days + 1) * 1000) + ",122,2024-02-01 00:00:00,300,n,672303\r\n" +
-                std::to_string((days + 2) * 1000) + ",242,2024-02-01 00:01:00,300,n,672303\r\n");
-  EXPECT_EQ(BuildMinuteLog(Recording(clock, {}), kStart), "");
+            std::to_string(days * 1000) + ",120,2024-01-31 23:59:00,300,f,672303\r\n" +
+                std::to_string((days + 1) * 1000) + ",240,2024-02-01 00:00:00,300,n,672303\r\n");
+  EXPECT_EQ(BuildMinuteLog(Recording(clock, std::vector<uint32_t>(59, 2)), kStart), "");
 }
 
 TEST(RealtimeBinaryTest, StampThenOneBytePerSecond) {
   const FixedClock clock(kStart);
   const RealtimeSeries series = Recording(clock, {7, 0, 254});
   const std::string bytes = BuildRealtimeBinary(series, clock);
-  ASSERT_EQ(bytes.size(), 12u + 62u);
+  // The stamp of the first measured second, then those seconds only: no padding.
+  ASSERT_EQ(bytes.size(), 12u + 3u);
   EXPECT_EQ(bytes.substr(0, 12), std::string("\x55\xAA\x00\x18\x01\x1F\x17\x3B\x1E\x55\xAA\x01", 12));
-  EXPECT_EQ(bytes.substr(12, 59), std::string(59, '\0'));
-  EXPECT_EQ(bytes.substr(71), std::string("\x07\x00\xFE", 3));
+  EXPECT_EQ(bytes.substr(12), std::string("\x07\x00\xFE", 3));
 }
 
 TEST(RealtimeBinaryTest, LargeCountsAndMarkerLookalikesBecomeValueRecordsAndReadBack) {
@@ -105,7 +107,7 @@ TEST(RealtimeBinaryTest, LargeCountsAndMarkerLookalikesBecomeValueRecordsAndRead
   const std::vector<uint32_t> values = {255, 300, 0x55AA, 70000, 85, 170, 0, 85, 3};
   const RealtimeSeries series = Recording(clock, values);
   const std::string bytes = BuildRealtimeBinary(series, clock);
-  EXPECT_EQ(bytes.substr(71), std::string("\x55\xAA\x01\x00\xFF"
+  EXPECT_EQ(bytes.substr(12), std::string("\x55\xAA\x01\x00\xFF"
                                           "\x55\xAA\x01\x01\x2C"
                                           "\x55\xAA\x04\x00\x00\x55\xAA"
                                           "\x55\xAA\x04\x00\x01\x11\x70"
@@ -117,8 +119,7 @@ TEST(RealtimeBinaryTest, LargeCountsAndMarkerLookalikesBecomeValueRecordsAndRead
   const auto parsed = ParseRealtimeBinary({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, &error);
   ASSERT_TRUE(parsed) << error;
   EXPECT_EQ(parsed->start, StampFromLocal(kStart));
-  ASSERT_EQ(parsed->counts.size(), 59u + values.size());
-  EXPECT_EQ(std::vector<uint32_t>(parsed->counts.begin() + 59, parsed->counts.end()), values);
+  EXPECT_EQ(parsed->counts, values);
 
   // The history decoder reads the same file: one stamp, then every second as one sample.
   struct Collector {
@@ -130,10 +131,10 @@ TEST(RealtimeBinaryTest, LargeCountsAndMarkerLookalikesBecomeValueRecordsAndRead
   } walk;
   HistoryWalk(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), walk);
   EXPECT_EQ(walk.stamps, 1);
-  ASSERT_EQ(walk.samples.size(), 59u + values.size() - 1);  // a value of 255 is "no data" to it
-  EXPECT_EQ(walk.samples[59], 300u);
-  EXPECT_EQ(walk.samples[62], 85u);
-  EXPECT_EQ(walk.samples[63], 170u);
+  ASSERT_EQ(walk.samples.size(), values.size() - 1);  // a value of 255 is "no data" to it
+  EXPECT_EQ(walk.samples[0], 300u);
+  EXPECT_EQ(walk.samples[3], 85u);
+  EXPECT_EQ(walk.samples[4], 170u);
 }
 
 TEST(RealtimeBinaryTest, ParserRefusesWhatIsNoRecording) {

@@ -184,19 +184,41 @@ TEST(RealtimeSeries, SlotsTotalsAndRates) {
   series.set_elapsed(30);
   EXPECT_DOUBLE_EQ(series.AverageCpm(), 180.0);
 
-  series.StartSession({26, 3, 7, 9, 5, 4});
+  // A session is stamped when it starts, not when the series was made; elapsed time carries on.
+  series.StartSession(1500, {26, 3, 7, 9, 5, 4});
   EXPECT_EQ(series.count(), 59u);
-  EXPECT_EQ(series.start_time(), 1000);
+  EXPECT_EQ(series.measured_count(), 0u);
+  EXPECT_EQ(series.start_time(), 1500);
   EXPECT_EQ(series.elapsed(), 30u);
   const std::array<uint8_t, 12> stamp = {0x55, 0xAA, 0, 26, 3, 7, 9, 5, 4, 0x55, 0xAA, 1};
   EXPECT_EQ(series.start_stamp(), stamp);
 
   series.Reset(2000);
   EXPECT_EQ(series.start_time(), 2000);
+  EXPECT_EQ(series.start_stamp(), (std::array<uint8_t, 12>{}));  // no stale session stamp
   while (series.Append(1)) {
   }
   EXPECT_TRUE(series.full());
   EXPECT_EQ(series.total(), RealtimeSeries::kCapacity - 59);
+}
+
+TEST(RealtimeSeries, MeasuredSecondsLeaveThePaddingOut) {
+  RealtimeSeries series(1000);
+  series.StartSession(1500, {26, 3, 7, 9, 5, 4});
+  EXPECT_TRUE(series.measured().empty());
+  series.Append(4);
+  series.Append(6);
+  EXPECT_EQ(std::vector<uint32_t>(series.measured().begin(), series.measured().end()), (std::vector<uint32_t>{4, 6}));
+  EXPECT_EQ(series.Cpm(), 10u);
+
+  // A recording read back is every bit measured, so it is saved again as it was read.
+  const std::vector<uint32_t> counts = {0, 0, 5, 1};
+  series.Restore(2000, {26, 3, 7, 10, 0, 0}, counts);
+  EXPECT_EQ(std::vector<uint32_t>(series.measured().begin(), series.measured().end()), counts);
+  EXPECT_EQ(series.start_time(), 2000);
+  EXPECT_EQ(series.total(), 6u);
+  series.Append(2);
+  EXPECT_EQ(series.measured_count(), 5u);
 }
 
 TEST(DataSet, ModelSelectionLoadAndClear) {

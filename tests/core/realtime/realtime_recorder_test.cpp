@@ -105,14 +105,75 @@ TEST_F(RecorderTest, FullDayIsSavedAsThreeFilesAndRestartsAtSlot59) {
   EXPECT_TRUE(std::filesystem::exists(base + ".rbn"));
   EXPECT_TRUE(std::filesystem::exists(base + ".csv"));
   EXPECT_TRUE(std::filesystem::exists(base + ".html"));
-  // 12-byte start record and one byte per slot.
-  EXPECT_EQ(std::filesystem::file_size(base + ".rbn"), 12u + RealtimeSeries::kCapacity);
+  // 12-byte start record and one byte per measured second: the padding stays out.
+  EXPECT_EQ(std::filesystem::file_size(base + ".rbn"), 12u + RealtimeSeries::kCapacity - RealtimeSeries::kFirstSlot);
   EXPECT_EQ(data_.realtime.count(), RealtimeSeries::kFirstSlot);
   EXPECT_EQ(data_.realtime.total(), 0u);
   EXPECT_TRUE(notifier_.HasStatus("24 hours data auto saved."));
+  EXPECT_TRUE(last.day_restarted);
   // Recording goes on into the fresh day.
   recorder_.Record(4u);
   EXPECT_EQ(data_.realtime.at(59), 4u);
+}
+
+TEST_F(RecorderTest, AFailedDaySaveKeepsTheDayAndTriesAgainAMinuteLater) {
+  const std::filesystem::path folder = dir_ / "unplugged";
+  recorder_.set_name_prefix(folder.string() + "/");
+  const uint32_t day = RealtimeSeries::kCapacity - RealtimeSeries::kFirstSlot;
+  RecordedSecond last;
+  for (uint32_t i = 0; i < day; ++i) last = recorder_.Record(1u);
+  ASSERT_EQ(last.day_saves.size(), 3u);
+  for (const SaveResult& r : last.day_saves) EXPECT_FALSE(r.saved());
+  EXPECT_FALSE(last.day_restarted);
+  EXPECT_EQ(recorder_.recorded_seconds(), day);
+  EXPECT_FALSE(notifier_.HasStatus("24 hours data auto saved."));
+
+  // The full day has no room: later seconds are dropped, and the save waits a minute.
+  for (uint32_t i = 1; i < RealtimeRecorder::kDaySaveRetrySeconds; ++i) {
+    last = recorder_.Record(9u);
+    ASSERT_FALSE(last.recorded);
+    ASSERT_TRUE(last.day_saves.empty());
+  }
+  EXPECT_EQ(data_.realtime.total(), day);
+
+  std::filesystem::create_directory(folder);
+  last = recorder_.Record(9u);
+  ASSERT_EQ(last.day_saves.size(), 3u);
+  for (const SaveResult& r : last.day_saves) EXPECT_TRUE(r.saved()) << r.path << " " << r.error;
+  EXPECT_TRUE(last.day_restarted);
+  EXPECT_EQ(std::filesystem::file_size(last.day_saves[0].path), 12u + day);
+  // The second that found the day saved starts the next one.
+  EXPECT_TRUE(last.recorded);
+  EXPECT_EQ(recorder_.recorded_seconds(), 1u);
+  EXPECT_EQ(data_.realtime.total(), 9u);
+}
+
+TEST_F(RecorderTest, RecordingStartsAtItsFirstMeasuredSecondNotAtProgramStart) {
+  // The window has been open ten minutes; two polls bring nothing before the first count.
+  clock_.Advance(600);
+  recorder_.StartSession();
+  EXPECT_EQ(data_.realtime.start_time(), clock_.Now());
+  clock_.Advance(1);
+  recorder_.Record(std::nullopt);
+  clock_.Advance(1);
+  recorder_.Record(std::nullopt);
+  clock_.Advance(1);
+  const std::time_t first = clock_.Now();
+  for (uint32_t v : {7u, 0u, 3u}) {
+    recorder_.Record(v);
+    clock_.Advance(1);
+  }
+  EXPECT_EQ(data_.realtime.start_time(), first);
+
+  const std::vector<SaveResult> saves = recorder_.SaveRecording();
+  ASSERT_EQ(saves.size(), 3u);
+  for (const SaveResult& r : saves) ASSERT_TRUE(r.saved()) << r.error;
+  // 09:15:07: stamp, then the three seconds and nothing else.
+  EXPECT_EQ(testing::ReadAll(saves[0].path), std::string("\x55\xAA\x00\x1A\x03\x07\x09\x0F\x07\x55\xAA\x01"
+                                                         "\x07\x00\x03", 15));
+  EXPECT_TRUE(testing::ReadAll(saves[1].path).ends_with("60s,\r\n2026-03-07 09:15,0.0650,10,7,0,3,\r\n"));
+  EXPECT_TRUE(testing::ReadAll(saves[2].path).ends_with("<TR><TD>2026-03-07 09:15</TD><TD>10</TD><TD>7</TD><TD>0</TD>"
+                                                        "<TD>3</TD></TR></TABLE></html>"));
 }
 
 TEST_F(RecorderTest, SaveInTheSameSecondKeepsTheEarlierFiles) {

@@ -105,6 +105,7 @@ struct TickFixture : ::testing::Test {
     HousekeepingActions actions;
     actions.save = [this](std::string_view pattern, const std::string& name) {
       saved.push_back(std::string(pattern) + " " + name);
+      return pattern != failing_pattern;
     };
     actions.reset_realtime = [this] { ++resets; };
     actions.submit = [this](const std::string& url) { urls.push_back(url); };
@@ -116,6 +117,7 @@ struct TickFixture : ::testing::Test {
   Settings settings;
   std::vector<std::string> saved;
   std::vector<std::string> urls;
+  std::string_view failing_pattern;  // the save of this type fails
   int resets = 0;
 };
 
@@ -136,6 +138,22 @@ TEST_F(TickFixture, SaveDispatchesEveryTypeUnderOneNameThenResets) {
   EXPECT_EQ(resets, 1);
   settings.auto_save_enabled = 0;
   for (int t = 0; t < 20; ++t) EXPECT_FALSE(tick.Run(false, 0).saved);
+}
+
+TEST_F(TickFixture, AFailedSaveNeverResetsTheRecordingAndTheNextOneTriesAgain) {
+  settings.auto_save_file_type = "rbn";
+  HousekeepingTick tick = MakeTick();
+  failing_pattern = "*.rbn";
+  for (int t = 0; t < 5; ++t) tick.Run(false, 0);
+  EXPECT_FALSE(tick.Run(false, 0).saved);
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(resets, 0);
+
+  failing_pattern = {};
+  for (int t = 0; t < 5; ++t) tick.Run(false, 0);
+  EXPECT_TRUE(tick.Run(false, 0).saved);
+  EXPECT_EQ(saved.size(), 2u);
+  EXPECT_EQ(resets, 1);
 }
 
 TEST_F(TickFixture, SubmissionCarriesTheReadings) {

@@ -24,11 +24,11 @@ history = (
 )
 open("history_mixed.bin", "wb").write(history)
 
-# A realtime recording as the program writes it: 59 padding zeros, then 2 minutes and 10 s of
-# counts, with a value record for a second of 300 counts.
+# A realtime recording as the program writes it: its measured seconds only, 2 minutes and 10 s
+# of counts, with a value record for a second of 300 counts.
 seconds = [(i * 7) % 13 for i in range(130)]
 seconds[5] = 300
-body = bytes(59)
+body = b""
 for v in seconds:
     body += bytes([0x55, 0xAA, 0x01, v >> 8, v & 0xFF]) if v > 254 else bytes([v])
 open("realtime_recording.rbn", "wb").write(stamp(24, 1, 31, 23, 58, 30, 1) + body)
