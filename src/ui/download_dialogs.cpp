@@ -93,14 +93,19 @@ void DownloadProgressWindow::Start(uint32_t image_size) {
 }
 
 void DownloadProgressWindow::Progressed(uint32_t address, uint32_t image_size) {
-  if (bar_->maximum() != BarValue(image_size)) bar_->setRange(0, BarValue(image_size));
-  bar_->setValue(BarValue(std::min(address, image_size)));
   cancel_button_->setEnabled(address < image_size);
 
+  // The bar and the title move together and show the same percentage: a bar ahead of its
+  // title reads as two different answers. The whole image is shown at once.
   const auto now = now_();
-  if (last_title_ && now - *last_title_ < kTitleInterval) return;
+  if (last_title_ && address < image_size && now - *last_title_ < kTitleInterval) return;
   last_title_ = now;
-  setWindowTitle(QString::fromStdString(DownloadProgressTitle(kDownloadProgressCaption, address, image_size)));
+  if (bar_->maximum() != BarValue(image_size)) bar_->setRange(0, BarValue(image_size));
+  bar_->setValue(BarValue(std::min(address, image_size)));
+  const QString title = QString::fromStdString(DownloadProgressTitle(kDownloadProgressCaption, address, image_size));
+  setWindowTitle(title);
+  const qsizetype open = title.lastIndexOf('(');
+  bar_->setFormat(open < 0 ? QStringLiteral("%p%") : title.mid(open + 1).chopped(1));
 }
 
 void DownloadProgressWindow::DownloadProgressed(uint32_t address, uint32_t image_size) {

@@ -18,6 +18,7 @@
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/common/text_format.h"
 #include "core/files/file_filters.h"
@@ -38,6 +39,19 @@ void Colour(QLabel* label, const QColor& colour) {
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, colour);
   label->setPalette(palette);
+}
+
+// The largest pixel size up to `largest` at which each of the longest texts fits the label.
+void FitFont(QLabel* label, QFont font, int largest, const QStringList& longest) {
+  for (int size = largest; size > 8; --size) {
+    font.setPixelSize(size);
+    const QFontMetrics metrics(font);
+    if (std::all_of(longest.begin(), longest.end(), [&](const QString& text) {
+          return metrics.horizontalAdvance(text) <= label->contentsRect().width();
+        }))
+      break;
+  }
+  label->setFont(font);
 }
 
 // The submission indicator's two pictures: at rest, and while a submission is on its way.
@@ -203,27 +217,24 @@ void CMainViewerDlg::BuildWidgets() {
   demo_box_ = new QCheckBox("Demo Mode");
   place(1214, demo_box_, 206, 66, 120, 22);
 
-  // One big face on the four readings, as the window always had (the face falls back when the
-  // machine lacks it).
-  QFont reading_font("Ti4mes New Roman");
-  reading_font.setPixelSize(30);
+  // One big serif face on the readings. The three share the row with gaps between them, and each
+  // gets the largest size at which its longest text fits, whatever face the desktop substitutes.
+  QFont reading_font;
+  reading_font.setFamilies({"Times New Roman", "Liberation Serif", "DejaVu Serif", "serif"});
   reading_font.setWeight(QFont::Black);
   time_label_ = new QLabel("No data loaded.");
-  place(1042, time_label_, 20, 90, 340, 36);
+  place(1042, time_label_, 20, 90, 292, 36);
   cpm_label_ = new QLabel("CPM:-");
-  place(1043, cpm_label_, 366, 90, 130, 36);
+  place(1043, cpm_label_, 324, 90, 132, 36);
   dose_label_ = new QLabel("-");
-  place(1041, dose_label_, 496, 90, 146, 36);
+  place(1041, dose_label_, 468, 90, 156, 36);
   info_label_ = new QLabel;
   place(1040, info_label_, 20, 128, 604, 34);
-  // The face is the window's own; the sizes are kept small enough for a full date to fit.
-  for (QLabel* l : {time_label_, cpm_label_, dose_label_, info_label_}) l->setFont(reading_font);
-  QFont time_font = reading_font;
-  time_font.setPixelSize(26);
-  time_label_->setFont(time_font);
-  QFont smaller = reading_font;
-  smaller.setPixelSize(22);
-  for (QLabel* l : {cpm_label_, dose_label_, info_label_}) l->setFont(smaller);
+  // Dates, history rates up to six digits (and their doses), live elapsed times, notes.
+  FitFont(time_label_, reading_font, 26, {"12-28-2088 23:58:58", "888 Day 28:58:58"});
+  FitFont(cpm_label_, reading_font, 22, {"ACPM:88888", "CPM:888888"});
+  FitFont(dose_label_, reading_font, 22, {"19998.880 uSv/h"});
+  FitFont(info_label_, reading_font, 22, {QString(16, 'W')});
   Colour(info_label_, Qt::blue);
 
   // The picture is 612 pixels wide; the window shows it up to x = 624, as it always has.

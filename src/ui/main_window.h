@@ -163,6 +163,12 @@ class CMainViewerDlg : public QDialog {
   void PollBegin();
   void PollFinish();
   void OnPortError();
+  // The port went away under a job: the window shows it disconnected and says so.
+  void PortLost();
+  // A download or a worker job holds the port; a command that would talk to the counter now
+  // says so and returns true.
+  bool PortBusy() const;
+  bool RefuseWhilePortBusy();
   void DownloadEnded(const DownloadReport& report);
   void AfterHistoryLoaded();
 
@@ -187,6 +193,7 @@ class CMainViewerDlg : public QDialog {
   PlaySpeedSelector speed_;
   bool playing_ = false;
   bool views_frozen_ = false;
+  double settled_position_ = 0;  // where the last refill left the scroll bar
   bool clock_sync_due_ = false;
   bool shut_down_ = false;
   uint32_t saved_seconds_ = 0;  // recorded seconds already in a file

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "core/common/text_format.h"
 #include "core/files/dump_after_download.h"
 #include "core/files/file_filters.h"
 #include "core/files/file_naming.h"
@@ -19,13 +20,23 @@ void CMainViewerDlg::RunDevice(std::function<void()> work, std::function<void()>
   worker_->Run(std::move(work), std::move(done));
 }
 
+bool CMainViewerDlg::PortBusy() const { return worker_->busy() || ctx_->download.running(); }
+
+bool CMainViewerDlg::RefuseWhilePortBusy() {
+  if (!PortBusy()) return false;
+  notifier_->Message("The counter is busy with another operation. Please try again when it has finished.");
+  return true;
+}
+
 void CMainViewerDlg::UpdateDeviceControls() {
   // One device operation at a time: what would start a second waits until the first is done.
-  const bool idle = !worker_->busy() && !ctx_->download.running();
+  const bool idle = !PortBusy();
   connect_button_->setEnabled(idle);
   port_list_->setEnabled(idle);
   model_list_->setEnabled(idle);
-  commands_[32796]->setEnabled(idle);
+  // Every command that talks to the counter: auto detect, the serial port, the settings,
+  // terminal and configuration dialogs, and the four screenshots.
+  for (int id : {32796, 32789, 32795, 32797, 32798, 32801, 32802, 32804, 32806}) commands_[id]->setEnabled(idle);
   commands_[32774]->setEnabled(idle && !ctx_->state.realtime_active.load());
   realtime_box_->setEnabled(idle && !ctx_->state.demo.load());
   demo_box_->setEnabled(idle);
@@ -35,6 +46,12 @@ void CMainViewerDlg::UpdateDeviceControls() {
 
 void CMainViewerDlg::SelectModel(int index) {
   if (index < 0 || index >= static_cast<int>(kModelList.size())) return;
+  // A new model resizes the image a download is writing into.
+  if (ctx_->download.running()) {
+    RefuseWhilePortBusy();
+    model_list_->setCurrentIndex(ctx_->state.selected_model);
+    return;
+  }
   model_list_->setCurrentIndex(index);
   views_frozen_ = true;
   RunDevice([this, index] { ctx_->session.SelectModelFromList(index); },
@@ -53,6 +70,7 @@ void CMainViewerDlg::AfterIdentify(const IdentifyResult& result) {
 }
 
 void CMainViewerDlg::ConnectSelectedPort() {
+  if (RefuseWhilePortBusy()) return;
   const int port = port_list_->currentIndex();
   scan_timer_.stop();
   ctx_->scan.Cancel();
@@ -62,6 +80,7 @@ void CMainViewerDlg::ConnectSelectedPort() {
 }
 
 void CMainViewerDlg::PressConnect() {
+  if (RefuseWhilePortBusy()) return;
   const std::string caption = connect_button_->text().toStdString();
   const int model = model_list_->currentIndex();
   const int port = port_list_->currentIndex();
@@ -84,6 +103,7 @@ void CMainViewerDlg::PressConnect() {
 }
 
 void CMainViewerDlg::StartAutoDetect() {
+  if (RefuseWhilePortBusy()) return;
   poll_timer_.stop();
   confirm_timer_.stop();
   auto first = std::make_shared<std::chrono::milliseconds>();
@@ -96,6 +116,8 @@ void CMainViewerDlg::StartAutoDetect() {
 
 void CMainViewerDlg::ScanStep() {
   if (!ctx_->scan.active()) return;
+  // The download has the port; the scan has been called off for it.
+  if (ctx_->download.running()) return;
   auto step = std::make_shared<AutoScan::Step>();
   RunDevice([this, step] { *step = ctx_->scan.RunStep(); },
             [this, step] {
@@ -110,6 +132,7 @@ void CMainViewerDlg::ScanStep() {
 // ---- History download ----
 
 void CMainViewerDlg::StartDownload() {
+  if (RefuseWhilePortBusy()) return;
   const DownloadOptions current = DownloadOptionsFromSettings(ctx_->settings);
   std::optional<DownloadOptions> options;
   if (choose_options_) {
@@ -128,7 +151,9 @@ void CMainViewerDlg::StartDownload() {
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileDownloadPath, file->path))
     ctx_->settings.file_download_path = *folder;
 
-  // The download takes the port: realtime monitoring ends here, and playback with it.
+  // The download takes the port: realtime monitoring and a scan end here, and playback with it.
+  scan_timer_.stop();
+  ctx_->scan.Cancel();
   if (playing_) StopPlayback();
   if (ctx_->monitor.IsMonitoring()) StopMonitoring();
   SetRealtimeTick(false);
@@ -140,7 +165,10 @@ void CMainViewerDlg::StartDownload() {
   RunDevice(
       [this, download, started] {
         *started = ctx_->download.StartDownload(download, [this](const DownloadReport& report) {
-          QMetaObject::invokeMethod(this, [this, report] { DownloadEnded(report); }, Qt::QueuedConnection);
+          QMetaObject::invokeMethod(this, [this, report] {
+            DownloadEnded(report);
+            if (report.end == DownloadEnd::kPortLost) PortLost();
+          }, Qt::QueuedConnection);
         });
       },
       [this, started] {
@@ -181,7 +209,12 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
 void CMainViewerDlg::SetRealtimeTick(bool ticked) { realtime_box_->setChecked(ticked); }
 
 void CMainViewerDlg::ToggleRealtime() {
-  // The box has already changed its tick; the monitoring follows it.
+  // The box has already changed its tick; the monitoring follows it, unless the port is taken.
+  if (ctx_->download.running()) {
+    SetRealtimeTick(false);
+    RefuseWhilePortBusy();
+    return;
+  }
   if (playing_) StopPlayback();
   SetPlayControls(false, false);
   download_button_->setEnabled(true);
@@ -198,6 +231,10 @@ void CMainViewerDlg::ToggleRealtime() {
 }
 
 void CMainViewerDlg::ToggleDemo() {
+  if (RefuseWhilePortBusy()) {
+    demo_box_->setChecked(ctx_->state.demo.load());
+    return;
+  }
   const bool demo = !ctx_->state.demo.load();
   ctx_->state.demo = demo;
   demo_box_->setChecked(demo);
@@ -207,6 +244,9 @@ void CMainViewerDlg::ToggleDemo() {
 }
 
 void CMainViewerDlg::StartMonitoring() {
+  // Live counts replace the history on screen, and with it the history's note.
+  ctx_->data.readout.note.clear();
+  info_label_->clear();
   auto opened = std::make_shared<bool>(false);
   poll_timer_.stop();
   RunDevice([this, opened] { *opened = ctx_->monitor.Start(); }, [this, opened] { MonitoringStarted(*opened); });
@@ -295,6 +335,23 @@ void CMainViewerDlg::OnPortError() {
   SyncMonitoringUi();
   commands_[32792]->setEnabled(false);
   download_button_->setEnabled(true);
+  connect_button_->setText("Connect");
+}
+
+void CMainViewerDlg::PortLost() {
+  const int port = ctx_->state.current_port;
+  RunDevice(
+      [this] {
+        ctx_->reader.Stop();
+        ctx_->link.Close();
+        ctx_->state.port_open = false;
+      },
+      [this] {
+        connect_button_->setText("Connect");
+        UpdateDeviceControls();
+      });
+  notifier_->Message(Format("The connection to the counter on COM%d was lost. Check the cable and the "
+                            "counter, then connect again.", port));
 }
 
 }  // namespace norvane

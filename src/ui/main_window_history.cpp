@@ -51,11 +51,15 @@ void CMainViewerDlg::UpdateReadouts() {
 void CMainViewerDlg::Refill() {
   // While the download or the dump save owns the image, the chart stays as it is.
   if (views_frozen_) return;
-  const double position = scroll_->Position();
+  double position = scroll_->Position();
+  const bool back = position < settled_position_;
+  if (back) position = StepBackPosition(ctx_->data.dump.image(), position);
   ctx_->data.Refill(WindowOffset(position), playing_);
   const uint32_t step = ctx_->data.window.first_step;
   scroll_->SetFirstStep(step);
-  scroll_->SetPosition(position + step);
+  if (!back) position += step;
+  scroll_->SetPosition(position);
+  settled_position_ = position;
   ShowGraph();
   UpdateReadouts();
 }
@@ -80,6 +84,10 @@ void CMainViewerDlg::UpdateTimeIndexList() {
 }
 
 void CMainViewerDlg::AfterHistoryLoaded() {
+  settled_position_ = scroll_->Position();
+  scroll_->SetFirstStep(ctx_->data.window.first_step);
+  // The arrow keys scroll the data just loaded, not whichever control had the focus.
+  scroll_->setFocus(Qt::OtherFocusReason);
   ShowGraph();
   UpdateReadouts();
   UpdateTimeIndexList();
@@ -119,12 +127,9 @@ void CMainViewerDlg::PlaybackTick() {
   if (plan.stop) StopPlayback();
   scroll_->SetPosition(plan.position);
   Refill();
-  if (!plan.advance) return;
-  RealtimeSeries& series = ctx_->data.realtime;
-  series.set_elapsed(series.elapsed() + 1);
-  StampTime& clock = ctx_->data.readout.shown;
-  AdvancePlaybackClock(clock, ctx_->data.window.types[0]);
-  time_label_->setText(ToQString(FormatShownTime(clock)));
+  // The realtime elapsed time is monitoring's own; playback leaves it alone.
+  if (plan.advance && AdvanceShownTime(ctx_->data.readout, ctx_->data.window.types[0]))
+    time_label_->setText(ToQString(ctx_->data.readout.time));
 }
 
 // ---- Files ----
@@ -167,8 +172,6 @@ void CMainViewerDlg::LoadData() {
   if (playing_) StopPlayback();
   scroll_->SetRange(0, static_cast<double>(*bytes));
   scroll_->SetPosition(0);
-  AddStatus(ToQString(file->path));
-  AddStatus("Data loaded!");
   if (ctx_->monitor.IsMonitoring()) StopMonitoring();
   ctx_->data.RefillFromStart();
   AfterHistoryLoaded();

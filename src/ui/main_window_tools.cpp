@@ -33,7 +33,8 @@ inline constexpr std::string_view kLanguageFilter = "Language Files (*.dic.txt)|
 
 void CMainViewerDlg::RunDeviceTool(std::function<void()> tool) {
   // The tool borrows the port: polling pauses, the counter is identified on the window's port,
-  // and afterwards monitoring follows its box again.
+  // and afterwards monitoring follows its box again. Never while another job has the port.
+  if (RefuseWhilePortBusy()) return;
   poll_timer_.stop();
   confirm_timer_.stop();
   scan_timer_.stop();
@@ -77,6 +78,7 @@ void CMainViewerDlg::OpenConfiguration() {
 }
 
 void CMainViewerDlg::OpenTerminal() {
+  if (RefuseWhilePortBusy()) return;
   poll_timer_.stop();
   confirm_timer_.stop();
   TerminalDialog dialog(*ctx_, *worker_, *notifier_, this);
@@ -90,6 +92,7 @@ void CMainViewerDlg::OpenMapSetup() {
 }
 
 void CMainViewerDlg::OpenPortSettings() {
+  if (RefuseWhilePortBusy()) return;
   PortSettingsDialog dialog(*ctx_, *worker_, *notifier_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   poll_timer_.stop();

@@ -5,15 +5,17 @@
 #include <QFormLayout>
 #include <QPointer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
+#include "core/serial/port_settings.h"
 #include "ui/app_context.h"
 #include "ui/device_worker.h"
 
 namespace norvane {
 namespace {
 
-constexpr int kPortCount = 64;
 constexpr const char* kRates[] = {"110",   "300",   "1200",  "2400",   "4800",   "9600",   "14400", "19200",
                                   "28800", "38400", "57600", "115200", "230400", "460800", "921600"};
 constexpr const char* kDataBits[] = {"4", "5", "6", "7", "8"};
@@ -36,15 +38,22 @@ PortSettingsDialog::PortSettingsDialog(AppContext& ctx, DeviceWorker& /*worker*/
     : QDialog(parent), port_list_(new QComboBox(this)) {
   setWindowTitle(QStringLiteral("Serial Port"));
   const PortDialogChoice defaults;
-  for (int number = 1; number <= kPortCount; ++number) {
-    QString entry = QStringLiteral("COM%1").arg(number);
-    // On this machine "COM3" means nothing by itself; name the device it stands for.
-    if (const std::optional<std::string> path = ctx.ports.PathOf(number))
-      entry += QStringLiteral(" (%1)").arg(QString::fromStdString(*path));
-    port_list_->addItem(entry);
+  // On this machine "COM3" means nothing by itself; each entry names the device it stands for.
+  for (const PortEntry& entry : ctx.ports.ports()) {
+    port_list_->addItem(QStringLiteral("COM%1 (%2)").arg(entry.number).arg(QString::fromStdString(entry.path)),
+                        entry.number);
   }
-  port_list_->setCurrentIndex(defaults.port);
-  rate_list_ = ListOf(kRates, defaults.rate, this);
+  const int current = ctx.state.current_port > 0 ? ctx.state.current_port : static_cast<int>(ctx.settings.com_port);
+  if (current > 0 && port_list_->findData(current) < 0) {
+    // A port that has gone since it was chosen is still shown, so the dialog says where it was.
+    port_list_->addItem(QStringLiteral("COM%1").arg(current), current);
+  }
+  port_list_->setCurrentIndex(std::max(0, port_list_->findData(current)));
+  const int baud = ctx.state.port_open ? ctx.state.port_settings.baud : BaudForFamily(ctx.state.family.load());
+  int rate = defaults.rate;
+  for (int i = 0; i < static_cast<int>(std::size(kRates)); ++i)
+    if (QString::number(baud) == QLatin1String(kRates[i])) rate = i;
+  rate_list_ = ListOf(kRates, rate, this);
   data_bits_list_ = ListOf(kDataBits, defaults.data_bits, this);
   parity_list_ = ListOf(kParities, defaults.parity, this);
   stop_bits_list_ = ListOf(kStopBits, defaults.stop_bits, this);
@@ -72,7 +81,8 @@ PortDialogChoice PortSettingsDialog::choice() const {
   c.flow_control = flow_control_list_->currentIndex();
   c.data_bits = data_bits_list_->currentIndex();
   c.parity = parity_list_->currentIndex();
-  c.port = port_list_->currentIndex();
+  // The list holds the machine's ports only: the entry's own number says which it is.
+  c.port = port_list_->currentIndex() < 0 ? -1 : port_list_->currentData().toInt() - 1;
   c.rate = rate_list_->currentIndex();
   c.stop_bits = stop_bits_list_->currentIndex();
   return c;

@@ -14,8 +14,9 @@ struct AppContext;
 class DeviceWorker;
 class QtNotifier;
 
-// Opens each time on COM3, 57600, 8 bits, no parity, 1 stop bit, no flow control, whatever was
-// chosen before. Ports the machine has show their device beside the COM number.
+// Opens on the port the window uses (else the one last chosen) at the rate it runs at, 8 bits,
+// no parity, 1 stop bit, no flow control. It lists the ports the machine has, each with its
+// device beside the COM number.
 class PortSettingsDialog : public QDialog {
   Q_OBJECT
  public:

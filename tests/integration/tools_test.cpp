@@ -339,8 +339,9 @@ TEST(ScreenshotOverLine, AllZeroScreenAndLitCorners) {
   EXPECT_EQ(file.find_first_not_of('\x2D', 54), std::string::npos);
   EXPECT_EQ(program.Messages().back(), "Screenshot Saved.");
 
+  // Rows counted from the top of the picture; the file stores the bottom row first.
   const auto pixel = [](const std::string& f, int column, int row) {
-    return static_cast<uint8_t>(f[54 + (static_cast<size_t>(row) * 512 + static_cast<size_t>(column)) * 3]);
+    return static_cast<uint8_t>(f[54 + (static_cast<size_t>(255 - row) * 512 + static_cast<size_t>(column)) * 3]);
   };
   ASSERT_EQ(download.Download(3, [&](const std::string&) { return (dir / "low").string(); }).outcome,
             ScreenshotOutcome::kSaved);

@@ -60,15 +60,16 @@ class DownloadProgressWindowTest : public testing::Test {
   DownloadProgressWindow window_;
 };
 
-TEST_F(DownloadProgressWindowTest, TitleIsRenewedAtMostEvery500Ms) {
+TEST_F(DownloadProgressWindowTest, TitleAndBarAgreeAndAreRenewedAtMostEvery500Ms) {
   EXPECT_FALSE(window_.isModal());
   window_.Start(65536);
   EXPECT_EQ(window_.windowTitle(), Title(0)) << "the first title comes at once";
   EXPECT_EQ(window_.bar()->maximum(), 65536);
+  EXPECT_EQ(window_.bar()->text(), "0%");
 
   now_ += 100ms;
   window_.Progressed(16384, 65536);
-  EXPECT_EQ(window_.bar()->value(), 16384) << "the bar follows every step";
+  EXPECT_EQ(window_.bar()->value(), 0) << "the bar waits with its title";
   EXPECT_EQ(window_.windowTitle(), Title(0));
 
   now_ += 399ms;
@@ -78,10 +79,17 @@ TEST_F(DownloadProgressWindowTest, TitleIsRenewedAtMostEvery500Ms) {
   now_ += 1ms;
   window_.Progressed(21845, 65536);
   EXPECT_EQ(window_.windowTitle(), Title(33));
+  EXPECT_EQ(window_.bar()->value(), 21845);
+  EXPECT_EQ(window_.bar()->text(), "33%");
 
   now_ += 500ms;
   window_.Progressed(65535, 65536);
   EXPECT_EQ(window_.windowTitle(), Title(100)) << "99.998 rounds to 100";
+  EXPECT_EQ(window_.bar()->text(), "100%") << "the bar says what the title says";
+
+  now_ += 10ms;
+  window_.Progressed(65536, 65536);
+  EXPECT_EQ(window_.bar()->value(), 65536) << "the whole image shows at once";
 
   // A new download starts its title afresh.
   now_ += 10ms;
@@ -118,6 +126,7 @@ TEST_F(DownloadProgressWindowTest, CancelAsksOnlyWhileThereIsSomethingLeft) {
 
 TEST_F(DownloadProgressWindowTest, ReportsFromTheDownloadThreadReachTheWindow) {
   window_.Start(8192);
+  now_ += 500ms;
   DownloadProgress& progress = window_;
   std::thread worker([&progress] { progress.DownloadProgressed(4096, 8192); });
   worker.join();

@@ -1,6 +1,7 @@
 // The main window's device tools and texts: screenshots through the File menu, the radon refusal
 // of the configuration editor, and a language file changing the window's captions.
 #include <QAction>
+#include <QImage>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -35,6 +36,21 @@ TEST_F(MainWindowTest, TheScreenshotMenuSavesTheCountersScreenAsABitmap) {
       << messages_.join("|").toStdString();
   EXPECT_TRUE(offered.contains("zqtscreenshot1_")) << offered.toStdString();
   EXPECT_EQ(std::filesystem::file_size(target + ".bmp"), 393270u);
+
+  // Any viewer shows the counter's screen the right way up: each screen pixel is the 4 x 4
+  // block at the same place in the picture, the top row at the top.
+  const QImage picture(QString::fromStdString(target + ".bmp"));
+  ASSERT_EQ(picture.size(), QSize(512, 256));
+  const auto screen = line.transport().Inspect([](sim::SimulatedCounter& c) { return c.screenshots()[0].image; });
+  int lit = 0;
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 128; ++x) {
+      const bool on = (screen[static_cast<size_t>(x + 128 * (y / 8))] >> (y % 8)) & 1;
+      lit += on;
+      ASSERT_EQ(qGray(picture.pixel(4 * x + 1, 4 * y + 2)) > 128, on) << x << "," << y;
+    }
+  }
+  EXPECT_GT(lit, 0);
 }
 
 TEST_F(MainWindowTest, TheConfigurationEditorRefusesARadonMonitor) {

@@ -318,19 +318,34 @@ TEST_F(SettingsDeviceTest, DecliningTheWriteSendsNothing) {
 
 // ---- "Serial Port"
 
-using PortSettingsDialogTest = DialogTest;
+class PortSettingsDeviceTest : public LineHolder, public DialogTest {
+ protected:
+  PortSettingsDeviceTest() : LineHolder(testing::CounterFor("ZQT-400")), DialogTest(Ports()) {}
+};
 
-TEST_F(PortSettingsDialogTest, OpensOnTheDefaultsAndEveryEntryMapsToWhatItShows) {
+TEST_F(PortSettingsDeviceTest, OpensOnTheConnectionInUseAndListsThePortsThatExist) {
+  ASSERT_TRUE(line_.ok());
+  const int number = ctx_.ports.NumberOf(line_.path());
+  // The window is connected to the simulator at the ZQT-400's rate.
+  ctx_.state.current_port = number;
+  ctx_.state.port_open = true;
+  ctx_.state.port_settings.baud = 115200;
   PortSettingsDialog dialog(ctx_, worker_, notifier_, &owner_);
   EXPECT_EQ(dialog.windowTitle(), "Serial Port");
-  EXPECT_EQ(dialog.port_list()->count(), 64);
-  EXPECT_TRUE(dialog.port_list()->currentText().startsWith("COM3"));
-  EXPECT_EQ(dialog.rate_list()->currentText(), "57600");
+  EXPECT_EQ(dialog.port_list()->count(), static_cast<int>(ctx_.ports.ports().size()));
+  for (int i = 0; i < dialog.port_list()->count(); ++i) {
+    const PortEntry& entry = ctx_.ports.ports()[static_cast<size_t>(i)];
+    EXPECT_TRUE(dialog.port_list()->itemText(i).contains(QString::fromStdString(entry.path)))
+        << dialog.port_list()->itemText(i).toStdString();
+  }
+  EXPECT_EQ(dialog.port_list()->currentText(), QString("COM%1 (%2)").arg(number).arg(QString::fromStdString(line_.path())));
+  EXPECT_EQ(dialog.rate_list()->currentText(), "115200");
   EXPECT_EQ(dialog.data_bits_list()->currentText(), "8");
   EXPECT_EQ(dialog.parity_list()->currentText(), "None");
   EXPECT_EQ(dialog.stop_bits_list()->currentText(), "1");
   EXPECT_EQ(dialog.flow_control_list()->currentText(), "None");
   EXPECT_EQ(dialog.flow_control_list()->count(), 3);
+  EXPECT_EQ(MapPortDialogChoice(dialog.choice())->port, number);
 
   // Whatever each list shows is what the port is opened with.
   for (int i = 0; i < dialog.rate_list()->count(); ++i) {
@@ -349,26 +364,28 @@ TEST_F(PortSettingsDialogTest, OpensOnTheDefaultsAndEveryEntryMapsToWhatItShows)
     dialog.parity_list()->setCurrentIndex(i);
     EXPECT_EQ(MapPortDialogChoice(dialog.choice())->parity, parities[i]) << dialog.parity_list()->currentText().toStdString();
   }
-  dialog.port_list()->setCurrentIndex(63);
+  for (int i = 0; i < dialog.port_list()->count(); ++i) {
+    dialog.port_list()->setCurrentIndex(i);
+    EXPECT_TRUE(dialog.port_list()->currentText().startsWith(QString("COM%1 ").arg(MapPortDialogChoice(dialog.choice())->port)));
+  }
   dialog.stop_bits_list()->setCurrentIndex(1);
-  const auto last = MapPortDialogChoice(dialog.choice());
-  EXPECT_TRUE(dialog.port_list()->currentText().startsWith("COM64"));
-  EXPECT_EQ(last->port, 64);
-  EXPECT_EQ(last->stop_bits, 2);
-}
+  EXPECT_EQ(MapPortDialogChoice(dialog.choice())->stop_bits, 2);
 
-class PortSettingsDeviceTest : public LineHolder, public DialogTest {
- protected:
-  PortSettingsDeviceTest() : LineHolder(testing::CounterFor("ZQT-400")), DialogTest(Ports()) {}
-};
+  // Not connected: the port last chosen, at the rate of the model selected.
+  ctx_.state.current_port = -1;
+  ctx_.state.port_open = false;
+  ctx_.state.family.store(1);
+  ctx_.settings.com_port = static_cast<uint32_t>(number);
+  PortSettingsDialog again(ctx_, worker_, notifier_, &owner_);
+  EXPECT_TRUE(again.port_list()->currentText().startsWith(QString("COM%1 ").arg(number)));
+  EXPECT_EQ(again.rate_list()->currentText(), "57600");
+}
 
 TEST_F(PortSettingsDeviceTest, OkOpensTheChosenPortOrSaysItCouldNot) {
   ASSERT_TRUE(line_.ok());
   const int number = ctx_.ports.NumberOf(line_.path());
   PortSettingsDialog dialog(ctx_, worker_, notifier_, &owner_);
-  EXPECT_TRUE(dialog.port_list()->itemText(number - 1).contains(QString::fromStdString(line_.path())));
-
-  dialog.port_list()->setCurrentIndex(number - 1);
+  dialog.port_list()->setCurrentIndex(dialog.port_list()->findText(QString::fromStdString(line_.path()), Qt::MatchContains));
   dialog.rate_list()->setCurrentIndex(11);  // 115200, the ZQT-400's rate
   std::optional<bool> opened;
   ApplyPortSettingsDialog(ctx_, worker_, dialog.choice(), [&](bool ok) { opened = ok; });
@@ -379,12 +396,13 @@ TEST_F(PortSettingsDeviceTest, OkOpensTheChosenPortOrSaysItCouldNot) {
   EXPECT_EQ(ctx_.state.current_port, number);
   EXPECT_FALSE(line_.FramesOf(sim::CommandKind::kGetVersion).empty()) << "the version is asked after opening";
 
-  // A port the machine does not have.
+  // A port the machine does not have (one that went away while the dialog was open).
   const int missing = static_cast<int>(ctx_.ports.ports().size());
   ASSERT_LT(missing, 64);
-  dialog.port_list()->setCurrentIndex(missing);
+  PortDialogChoice choice = dialog.choice();
+  choice.port = missing;
   opened.reset();
-  ApplyPortSettingsDialog(ctx_, worker_, dialog.choice(), [&](bool ok) { opened = ok; });
+  ApplyPortSettingsDialog(ctx_, worker_, choice, [&](bool ok) { opened = ok; });
   WaitIdle();
   ASSERT_TRUE(opened);
   EXPECT_FALSE(*opened);

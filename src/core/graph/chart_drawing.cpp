@@ -123,7 +123,8 @@ ChartDrawing BuildChart(HistoryWindow& window, const ChartInputs& inputs) {
     if (inputs.mode == ChartMode::kLine) {
       if (n > 0) Line(d, d.polyline.back().x, d.polyline.back().y, point.x, point.y, kChartBlue);
       d.polyline.push_back(point);
-    } else if (n > 0) {
+    } else {
+      // Every sample gets its labels, the first too: at the image start it is shown nowhere else.
       Text(d, point.x - 10, 120, std::to_string(window.values[n]), 10, kChartBlue, 900, true);
       Text(d, point.x - 10, 80, std::string(1, SaveTypeLetter(window.types[n], inputs.realtime)), 10, kChartMagenta,
            900, true);

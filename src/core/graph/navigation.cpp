@@ -16,6 +16,16 @@ size_t WindowOffset(double scroll_position) {
   return static_cast<size_t>(scroll_position);
 }
 
+double StepBackPosition(ImageView image, double position) {
+  const size_t offset = WindowOffset(position);
+  if (offset == 0) return position;
+  for (size_t back = 1; back < kStampLength && back <= offset; ++back) {
+    const int64_t at = static_cast<int64_t>(offset - back);
+    if (IsMarker(image, at, kCodeStamp)) return static_cast<double>(at);
+  }
+  return position;
+}
+
 void AdvancePlaybackClock(StampTime& clock, uint8_t save_type) {
   if (save_type == static_cast<uint8_t>(SaveType::kEveryHour)) {
     clock.minute = 59;
@@ -25,6 +35,13 @@ void AdvancePlaybackClock(StampTime& clock, uint8_t save_type) {
   }
   // A clock read from damaged flash may hold a month outside 1-12; AdvanceStamp copes with it.
   AdvanceStamp(clock, StampUnit::kSecond);
+}
+
+bool AdvanceShownTime(WindowReadout& readout, uint8_t save_type) {
+  if (!readout.clock_known) return false;
+  AdvancePlaybackClock(readout.shown, save_type);
+  readout.time = FormatShownTime(readout.shown);
+  return true;
 }
 
 PlayTickPlan PlanPlayTick(const HistoryWindow& window, bool end_of_data_mode, double position, size_t image_size) {

@@ -50,9 +50,18 @@ class PlaySpeedSelector {
 // The image offset a scroll position shows: truncated, and the first 30 bytes all show the start.
 size_t WindowOffset(double scroll_position);
 
+// Where a step back of the scroll bar shows the window from. A refill creeps forward past the
+// first record in its window, which would undo any step back and leave the samples before a
+// stamp out of reach; so a step back does not creep, and one that lands inside a stamp goes to
+// the stamp's first byte, from where the next step reaches the sample before it.
+double StepBackPosition(ImageView image, double position);
+
 // One step of the playback clock for the save type shown: an hourly sample first sets minute and
 // second to 59, a per-minute sample the second, then one second is added with carries.
 void AdvancePlaybackClock(StampTime& clock, uint8_t save_type);
+// The playback clock's step in the window's texts. Data without a time of its own has no clock
+// to run, so nothing changes; returns whether the time text did.
+bool AdvanceShownTime(WindowReadout& readout, uint8_t save_type);
 
 struct PlayTickPlan {
   bool stop = false;        // playback ends on this tick ("Play ended!")

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <tuple>
 
 #include "core/common/text_format.h"
 
@@ -110,16 +112,18 @@ bool ShowableStamp(const StampTime& s) {
          s.second <= 59;
 }
 
-// During playback the clock runs ahead on its own; an older stamp must not pull it back.
+// During playback the clock runs ahead on its own; a stamp it has already passed must not pull
+// it back. The times are compared as times: 01:00 is later than 00:29.
 bool StampBehind(const StampTime& shown, const StampTime& s) {
-  return shown.year >= s.year && shown.month >= s.month && shown.day >= s.day && shown.hour >= s.hour &&
-         shown.minute >= s.minute;
+  auto key = [](const StampTime& t) { return std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second); };
+  return key(shown) >= key(s);
 }
 
 // Searches back from the window position for the stamp (and a note right after it) that the
 // window's samples belong to. Returns whether one was found.
 bool UpdateTimeLabel(ImageView image, size_t pos, bool playing, WindowReadout& readout) {
-  if (pos == 0) return false;
+  // Position 0 searches too: an image that starts with its stamp shows that time at the start,
+  // rather than blanking it at the first step of the scroll bar.
   const size_t lowest = pos >= kSaveTypeLookBack - 1 ? pos - (kSaveTypeLookBack - 1) : 0;
   for (size_t q = pos + 1; q-- > lowest;) {
     const int kind = ClassifyStamp(image, q);
@@ -134,8 +138,9 @@ bool UpdateTimeLabel(ImageView image, size_t pos, bool playing, WindowReadout& r
       readout.note.clear();
     }
     const StampTime stamp = StampAt(image, stamp_at);
-    if (ShowableStamp(stamp) && !(playing && StampBehind(readout.shown, stamp))) {
+    if (ShowableStamp(stamp) && !(playing && readout.clock_known && StampBehind(readout.shown, stamp))) {
       readout.shown = stamp;
+      readout.clock_known = true;
       readout.time = FormatShownTime(stamp);
     }
     return true;
@@ -149,23 +154,27 @@ void WindowRateText(ImageView image, const HistoryWindow& window, const Conversi
                     WindowReadout& readout) {
   const size_t pos = window.position;
   const bool found = UpdateTimeLabel(image, pos, playing, readout);
-  if (image[static_cast<int64_t>(pos)] == 0xFF || (!found && (pos == 0 || window.types[0] == kEverySecond))) {
+  const bool erased = image[static_cast<int64_t>(pos)] == 0xFF;
+  const bool uniform = WindowTypesUniform(window);
+  // Minute and hour logs hold one count rate per sample: the window's rate is their average
+  // (the sum would overstate it sixty-fold), also at the start of the image.
+  const bool averaged = uniform && (window.types[0] == kEveryMinute || window.types[0] == kEveryHour);
+  std::optional<uint32_t> rate;
+  if (erased || (!found && (pos == 0 || window.types[0] == kEverySecond))) {
     readout.time = "-";
-    readout.rate = Format("CPM:%u", window.sum);
-    return;
-  }
-  uint32_t cpm = window.sum;
-  if (!WindowTypesUniform(window)) {
+    rate = !erased && averaged ? window.sum / 60 : window.sum;
+    readout.rate = Format(!erased && averaged ? "ACPM:%u" : "CPM:%u", *rate);
+  } else if (!uniform) {
     readout.rate = "CPM:-";
-  } else if (window.types[0] == kEveryMinute || window.types[0] == kEveryHour) {
-    // Minute and hour logs hold one count rate per sample: the window's rate is their average,
-    // and so is the dose rate (the sum would overstate it sixty-fold).
-    cpm = window.sum / 60;
-    readout.rate = Format("ACPM:%u", cpm);
+  } else if (averaged) {
+    rate = window.sum / 60;
+    readout.rate = Format("ACPM:%u", *rate);
   } else {
-    readout.rate = Format("CPM:%u", window.sum);
+    rate = window.sum;
+    readout.rate = Format("CPM:%u", *rate);
   }
-  readout.dose = FormatFixed(DoseRateFromCpm(table, cpm), 3) + " uSv/h";
+  // Never a dose left over from other data: it is the dose of the rate shown beside it.
+  readout.dose = rate ? FormatFixed(DoseRateFromCpm(table, *rate), 3) + " uSv/h" : "-";
 }
 
 }  // namespace norvane

@@ -37,7 +37,8 @@ bool WindowTypesUniform(const HistoryWindow& window);
 // What the window shows beside the chart; each field keeps its text until a rule replaces it.
 struct WindowReadout {
   std::string time = "No data loaded.";
-  StampTime shown;  // the time fields behind `time`
+  StampTime shown;             // the time fields behind `time`
+  bool clock_known = false;    // `shown` is a time of the data loaded now, so playback may run it on
   std::string note;
   std::string rate = "CPM:-";
   std::string dose = "-";
@@ -46,7 +47,8 @@ struct WindowReadout {
 // "%02d-%02d-20%02d %02d:%02d:%02d", or " %02d:%02d:%02d" when year, month and day are all 0.
 std::string FormatShownTime(const StampTime& time);
 
-// Updates the time label, note, rate and dose-rate texts for a freshly filled window.
+// Updates the time label, note, rate and dose-rate texts for a freshly filled window. The dose
+// rate always belongs to the rate text: "-" when that shows no number.
 // `playing`: history playback runs, so a stamp never moves the shown time backwards.
 void WindowRateText(ImageView image, const HistoryWindow& window, const ConversionTable& table, bool playing,
                     WindowReadout& readout);

@@ -113,9 +113,10 @@ IdentifyResult DeviceSession::ConnectAndIdentify(int port) {
     result.reply = RequestVersion();
     p_.notifier.Status(result.reply);
     p_.notifier.Status(" ");
-    MatchModelInList(result.reply);
     result.family = FamilyFromReply(result.reply);
     if (result.family) {
+      // Only a reply that names a counter chooses the model; garbage must not switch it.
+      MatchModelInList(result.reply);
       p_.state.family.store(*result.family);
       p_.state.model_text = result.reply;
       status = Format("%s detected on comport %d.", result.reply.c_str(), port);

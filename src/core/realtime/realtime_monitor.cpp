@@ -60,8 +60,12 @@ void RealtimeMonitor::StartMonitoring() {
 void RealtimeMonitor::Confirm() {
   if (state_ != MonitorState::kStarting) return;
   p_.buffer.Reset();
-  const std::string reply = p_.session.RequestVersion();
-  p_.notifier.Status(reply + " connected.");
+  // The demonstration has no counter to ask: its "reply" would be whatever the line held.
+  if (p_.session.state().demo.load()) {
+    p_.notifier.Status("DEMO Mode!!!");
+  } else {
+    p_.notifier.Status(p_.session.RequestVersion() + " connected.");
+  }
   SetPolling(true);
 }
 

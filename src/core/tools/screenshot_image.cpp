@@ -42,10 +42,10 @@ std::string ScreenshotBitmap(std::span<const uint8_t, kScreenBytes> screen) {
   Put32(out, 22, kImageHeight);
   Put16(out, 26, 1);
   Put16(out, 28, 24);
-  // Rows of 512 * 3 bytes need no padding. The first row stored is image row 0 (the top of the
-  // counter's screen), the order in which these files have always been written.
+  // Rows of 512 * 3 bytes need no padding. A positive height declares the rows bottom-up, so
+  // the bottom of the counter's screen is stored first; viewers then show it the right way up.
   size_t at = kHeaderSize;
-  for (int row = 0; row < kImageHeight; ++row) {
+  for (int row = kImageHeight - 1; row >= 0; --row) {
     const int y = row / kScreenScale;
     for (int column = 0; column < kImageWidth; ++column) {
       const uint8_t* colour = ScreenPixel(screen, column / kScreenScale, y) ? kLit : kDark;

@@ -17,7 +17,7 @@ inline constexpr size_t kScreenshotFileSize = 54 + 512 * 256 * 3;  // 393270
 // Whether screen pixel (x, y) is lit: byte x + 128 * (y / 8), bit y % 8.
 bool ScreenPixel(std::span<const uint8_t, kScreenBytes> screen, int x, int y);
 
-// The whole file: headers, then rows of increasing y, each screen pixel a 4 x 4 block; lit
+// The whole file: headers, then the rows bottom-up as the header declares them, each screen pixel a 4 x 4 block; lit
 // pixels pale blue-white, dark ones grey.
 std::string ScreenshotBitmap(std::span<const uint8_t, kScreenBytes> screen);
 

@@ -168,7 +168,7 @@ TEST(ChartValues, LongCountsKeepTheirOwnMinimumAndStayDefinedFarOffTheTop) {
   EXPECT_LE(zoomed.polyline[1].y, zoomed.polyline[0].y);
 }
 
-TEST(ChartValueMode, LabelsSamplesOneToFiftyNineAndDrawsNoLine) {
+TEST(ChartValueMode, LabelsEverySampleAndDrawsNoLine) {
   HistoryWindow w;
   for (size_t n = 0; n < 60; ++n) {
     w.values[n] = static_cast<uint32_t>(n * 3);
@@ -183,11 +183,11 @@ TEST(ChartValueMode, LabelsSamplesOneToFiftyNineAndDrawsNoLine) {
     if (t.escapement == 900) values.push_back(t);
   for (const auto& t : TextsIn(d, kChartMagenta))
     if (t.escapement == 900) letters.push_back(t);
-  ASSERT_EQ(values.size(), 59u);
-  ASSERT_EQ(letters.size(), 59u);
+  ASSERT_EQ(values.size(), 60u);
+  ASSERT_EQ(letters.size(), 60u);
   const std::string expected_letters = "SMH---";  // types 1..6 of the pattern above
-  for (size_t i = 0; i < 59; ++i) {
-    const int n = static_cast<int>(i) + 1;
+  for (size_t i = 0; i < 60; ++i) {
+    const int n = static_cast<int>(i);
     EXPECT_EQ(values[i], (ChartText{10 * n, 120, std::to_string(3 * n), 10, kChartBlue, 900, true}));
     EXPECT_EQ(letters[i].x, 10 * n);
     EXPECT_EQ(letters[i].y, 80);
@@ -205,7 +205,7 @@ TEST(ChartValueMode, RealtimeLabelsEverySampleS) {
   w.types[4] = 0;
   const ChartDrawing d = BuildChart(w, ChartInputs{100.0f, ChartMode::kValue, true});
   const auto letters = TextsIn(d, kChartMagenta);
-  EXPECT_EQ(std::count_if(letters.begin(), letters.end(), [](const ChartText& t) { return t.text == "S"; }), 59);
+  EXPECT_EQ(std::count_if(letters.begin(), letters.end(), [](const ChartText& t) { return t.text == "S"; }), 60);
   EXPECT_EQ(SaveTypeLetter(kEveryHour, false), 'H');
   EXPECT_EQ(SaveTypeLetter(kThresholdSecond, false), '-');
   EXPECT_EQ(SaveTypeLetter(kUnknownSaveType, false), '-');

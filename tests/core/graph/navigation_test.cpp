@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/core/history/image_builder.h"
+
 namespace norvane {
 namespace {
 
@@ -32,6 +34,18 @@ TEST(Navigation, SevenPressesOfTheSpeedButtonReturnToOneTimesSpeed) {
   speed.Next();
   EXPECT_EQ(speed.index(), 1);
   EXPECT_EQ(speed.speed().period_ms, 1000);
+}
+
+TEST(Navigation, AStepBackIntoAStampLandsOnItsFirstByte) {
+  // Samples of 5 at 0..99, a stamp at 100..111, samples of 7 from 112.
+  using testing::operator+;
+  const auto image = testing::Repeat(5, 100) + testing::Stamp(24, 6, 1, 9, 0, 0, kEverySecond) + testing::Repeat(7, 100);
+  const ImageView view = testing::View(image);
+  for (double inside : {101.0, 105.5, 111.0}) EXPECT_DOUBLE_EQ(StepBackPosition(view, inside), 100.0) << inside;
+  // Outside a stamp, and at the start, the position stays where the step put it.
+  for (double outside : {112.0, 100.0, 99.0, 20.0}) EXPECT_DOUBLE_EQ(StepBackPosition(view, outside), outside);
+  // From the stamp's first byte the next step reaches the sample before it.
+  EXPECT_EQ(NextSample(view, WindowOffset(StepBackPosition(view, 99.0))).value, 5u);
 }
 
 TEST(PlaybackClock, StepsBySecondMinuteOrHourSample) {

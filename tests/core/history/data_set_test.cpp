@@ -4,6 +4,9 @@
 
 #include <random>
 
+#include "core/common/text_format.h"
+#include "core/graph/navigation.h"
+
 #include "sim/history_generator.h"
 #include "tests/core/history/image_builder.h"
 
@@ -49,14 +52,21 @@ TEST(WindowRateText, MinuteLogsShowTheAverageAndSecondLogsTheSum) {
 
 TEST(WindowRateText, StartOfImageErasedFlashAndNotes) {
   const auto image = Stamp(24, 1, 31, 12, 5, 0, kEveryMinute) + Repeat(10, 100) + Repeat(0xFF, 100);
-  // Positions below 30 show the window from 0, where no stamp search is made.
+  // Positions below 30 show the window from 0, with the time of a stamp at the very start; a
+  // minute log is read as its average there too, and the dose is that average's.
   for (size_t pos : {0u, 1u, 29u}) {
     auto f = FillAt(image, pos);
     EXPECT_EQ(f.window.position, 0u);
-    EXPECT_EQ(f.readout.time, "-");
-    EXPECT_EQ(f.readout.rate, "CPM:600");
-    EXPECT_EQ(f.readout.dose, "-");  // left as it was
+    EXPECT_EQ(f.readout.time, "01-31-2024 12:05:00");
+    EXPECT_EQ(f.readout.rate, "ACPM:10");
+    EXPECT_EQ(f.readout.dose, "0.065 uSv/h");
   }
+  const auto seconds = Stamp(24, 1, 31, 12, 5, 0, kEverySecond) + Repeat(10, 100);
+  EXPECT_EQ(FillAt(seconds, 0).readout.rate, "CPM:600");
+  // Without a stamp at the start there is no time to show.
+  const auto unstamped = FillAt(Repeat(10, 100) + image, 0);
+  EXPECT_EQ(unstamped.readout.time, "-");
+  EXPECT_EQ(unstamped.readout.rate, "CPM:600");
   auto erased = FillAt(image, 150);
   EXPECT_EQ(erased.readout.time, "-");
   EXPECT_EQ(erased.readout.rate, "CPM:0");
@@ -70,13 +80,38 @@ TEST(WindowRateText, StartOfImageErasedFlashAndNotes) {
   EXPECT_EQ(noted.readout.rate, "ACPM:20");
 }
 
+TEST(WindowRateText, TheDoseAlwaysBelongsToTheRateShown) {
+  // A readout that last showed a high rate: whatever comes next brings its own dose or none.
+  WindowReadout busy;
+  busy.rate = "CPM:8722";
+  busy.dose = "174.440 uSv/h";
+  const auto start = FillAt(Repeat(0x20, 100), 0, false, busy);  // no stamp at all
+  EXPECT_EQ(start.readout.rate, "CPM:" + std::to_string(start.window.sum));
+  EXPECT_EQ(start.readout.dose, FormatFixed(DoseRateFromCpm(kDefaultConversionTable, start.window.sum), 3) + " uSv/h");
+  const auto erased = FillAt(Repeat(0xFF, 100), 40, false, busy);
+  EXPECT_EQ(erased.readout.rate, "CPM:0");
+  EXPECT_EQ(erased.readout.dose, "0.000 uSv/h");
+  const auto mixed = FillAt(Repeat(1, 40) + Stamp(24, 1, 31, 12, 5, 0, kEverySecond) + Repeat(10, 30) +
+                                Stamp(24, 1, 31, 12, 6, 0, kEveryMinute) + Repeat(10, 30),
+                            40, false, busy);
+  EXPECT_EQ(mixed.readout.rate, "CPM:-");
+  EXPECT_EQ(mixed.readout.dose, "-");
+}
+
 TEST(WindowRateText, PlaybackNeverMovesTheClockBack) {
   const auto image = Repeat(1, 40) + Stamp(24, 6, 1, 8, 0, 0, kEveryMinute) + Repeat(5, 60);
   WindowReadout ahead;
   ahead.shown = {24, 6, 1, 9, 30, 0};
+  ahead.clock_known = true;
   ahead.time = "playback";
   EXPECT_EQ(FillAt(image, 40, true, ahead).readout.time, "playback");
   EXPECT_EQ(FillAt(image, 40, false, ahead).readout.time, "06-01-2024 08:00:00");
+  // Later by the clock though not field by field: 01:00 has passed a stamp of 00:29.
+  const auto half_past = Repeat(1, 40) + Stamp(24, 6, 1, 0, 29, 0, kEveryMinute) + Repeat(5, 60);
+  ahead.shown = {24, 6, 1, 1, 0, 0};
+  EXPECT_EQ(FillAt(half_past, 40, true, ahead).readout.time, "playback");
+  ahead.shown = {24, 5, 31, 23, 59, 0};
+  EXPECT_EQ(FillAt(half_past, 40, true, ahead).readout.time, "06-01-2024 00:29:00");
   // A stamp with an impossible time is not shown.
   const auto bad = Repeat(1, 40) + Stamp(24, 13, 1, 8, 0, 0, kEveryMinute) + Repeat(5, 60);
   EXPECT_EQ(FillAt(bad, 40, false, ahead).readout.time, "playback");
@@ -239,6 +274,15 @@ TEST(DataSet, ModelSelectionLoadAndClear) {
   EXPECT_EQ(data.time_index.entries.size(), 1u);
   EXPECT_EQ(data.readout.time, data.time_index.entries[0].text);
   EXPECT_GT(data.window.sum, 0u);
+
+  // Data without a stamp shows no date, least of all the one loaded before, and gives
+  // playback no clock to run.
+  data.dump.LoadImage(std::vector<uint8_t>(0x10000, 0x20));
+  data.RefillFromStart();
+  EXPECT_EQ(data.readout.time, "-");
+  EXPECT_FALSE(data.readout.clock_known);
+  EXPECT_FALSE(AdvanceShownTime(data.readout, kEverySecond));
+  EXPECT_EQ(data.readout.time, "-");
 
   data.ClearAll(50);
   EXPECT_EQ(data.dump.buffer()[0], 0);

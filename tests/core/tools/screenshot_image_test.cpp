@@ -17,9 +17,11 @@ uint32_t Le32(const std::string& f, size_t at) {
   return v;
 }
 
-// Blue, green, red of image pixel (column, row-in-file).
+// Blue, green, red of picture pixel (column, row from the top). The header's positive height
+// means the file stores the bottom row first.
 std::array<uint8_t, 3> Pixel(const std::string& f, int column, int row) {
-  const size_t at = 54 + (static_cast<size_t>(row) * 512 + static_cast<size_t>(column)) * 3;
+  const size_t stored = static_cast<size_t>(255 - row);
+  const size_t at = 54 + (stored * 512 + static_cast<size_t>(column)) * 3;
   return {static_cast<uint8_t>(f[at]), static_cast<uint8_t>(f[at + 1]), static_cast<uint8_t>(f[at + 2])};
 }
 
@@ -56,6 +58,16 @@ TEST(ScreenshotBitmap, BitsBecomeFourByFourBlocks) {
   EXPECT_EQ(Pixel(c, 511, 255), kLit);
   EXPECT_EQ(Pixel(c, 507, 252), kDark);
   EXPECT_EQ(Pixel(c, 508, 252), kLit);
+}
+
+TEST(ScreenshotBitmap, TheTopOfTheScreenIsTheLastRowStored) {
+  // Pixel (0, 0), the screen's top-left corner, is the top-left of the picture a viewer shows:
+  // the first pixel of the last row in the file, never of the first.
+  Screen corner{};
+  corner[0] = 0x01;
+  const std::string c = ScreenshotBitmap(corner);
+  EXPECT_EQ(c.substr(54 + 255 * 512 * 3, 3), "\xFD\xC8\xB4");
+  EXPECT_EQ(c.substr(54, 3), "\x2D\x2D\x2D");
 }
 
 TEST(ScreenshotNames, DefaultNameAndExtension) {
