@@ -60,7 +60,7 @@ void BM_ImportYear(benchmark::State& state) {
   state.counters["store_MB_per_counter_year"] = double(size) / 1e6;
   RemoveStore(path);
 }
-BENCHMARK(BM_ImportYear)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ImportYear)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 // One year-long store shared by the query benchmarks.
 class YearStore {
@@ -92,14 +92,14 @@ void BM_QueryYearAt2000Points(benchmark::State& state) {
   auto& year = YearStore::Get();
   for (auto _ : state) benchmark::DoNotOptimize(year.store().Query(year.counter(), kYearStart, kYearStart + kYear, 2000));
 }
-BENCHMARK(BM_QueryYearAt2000Points)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryYearAt2000Points)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_QueryDayAtFullResolution(benchmark::State& state) {
   auto& year = YearStore::Get();
   const int64_t day = kYearStart + 200 * kDay;
   for (auto _ : state) benchmark::DoNotOptimize(year.store().Query(year.counter(), day, day + kDay, kDay));
 }
-BENCHMARK(BM_QueryDayAtFullResolution)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryDayAtFullResolution)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_StatsOverAYear(benchmark::State& state) {
   auto& year = YearStore::Get();
@@ -108,7 +108,7 @@ void BM_StatsOverAYear(benchmark::State& state) {
   for (auto _ : state)
     benchmark::DoNotOptimize(year.store().ComputeStats(year.counter(), from, to, kDefaultConversionTable));
 }
-BENCHMARK(BM_StatsOverAYear)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StatsOverAYear)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace norvane

@@ -1,13 +1,16 @@
 // Importing a history image: its records at the times the history CSV export gives them.
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "core/files/history_csv.h"
 #include "core/files/local_time.h"
 #include "core/store/store.h"
+#include "core/store/store_statements.h"
 
 namespace norvane::store {
 namespace {
@@ -98,6 +101,18 @@ Parsed ParseCsv(std::string_view csv, const Clock& clock) {
 
 }  // namespace
 
+void HistoryAggregate::Merge(const HistoryAggregate& other) {
+  if (other.records == 0) return;
+  if (records == 0) {
+    *this = other;
+    return;
+  }
+  records += other.records;
+  sum += other.sum;
+  min = std::min(min, other.min);
+  max = std::max(max, other.max);
+}
+
 ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Clock& clock) {
   const Parsed parsed = ParseCsv(BuildHistoryCsv(image, WriterOptions{}), clock);
   ImportResult result;
@@ -106,6 +121,8 @@ ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Cloc
   // Records of one type at one time (threshold minutes share their stamp's time) are told apart
   // by their order; an overlapping download gives the same order, so nothing is added twice.
   std::map<std::pair<int64_t, uint8_t>, int64_t> seen;
+  // Summary changes of the records new to the store, written once per hour and day.
+  std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate> changes;
   for (const Row& row : parsed.rows) {
     if (!row.time) {
       ++result.undated_rows;
@@ -118,8 +135,24 @@ ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Cloc
       add.Bind(5, int64_t{row.values[k]});
       add.Run();
       ++result.records;
-      result.added += static_cast<size_t>(db_.Changes());
+      if (db_.Changes() == 0) continue;
+      ++result.added;
+      const HistoryAggregate one{1, row.values[k], row.values[k], row.values[k]};
+      for (int64_t level : {kHour, kDay}) changes[{row.type, level, FloorDiv(time, level) * level}].Merge(one);
     }
+  }
+  Statement summary(db_.handle(), R"(
+INSERT INTO history_summaries(counter, save_type, level, start, records, sum, min_value, max_value)
+VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)
+ON CONFLICT(counter, save_type, level, start) DO UPDATE SET
+  records = records + excluded.records, sum = sum + excluded.sum,
+  min_value = min(min_value, excluded.min_value), max_value = max(max_value, excluded.max_value)
+)");
+  for (const auto& [key, a] : changes) {
+    summary.Bind(1, counter).Bind(2, int64_t{std::get<0>(key)}).Bind(3, std::get<1>(key)).Bind(4, std::get<2>(key));
+    summary.Bind(5, static_cast<int64_t>(a.records)).Bind(6, static_cast<int64_t>(a.sum));
+    summary.Bind(7, int64_t{a.min}).Bind(8, int64_t{a.max});
+    summary.Run();
   }
   Statement note(db_.handle(), "INSERT OR IGNORE INTO notes(counter, time, text) VALUES(?1, ?2, ?3)");
   for (const auto& [index, text] : parsed.notes) {
@@ -145,6 +178,27 @@ std::vector<HistoryRecord> Store::History(CounterId counter, int64_t from, int64
   while (rows.Step())
     out.push_back({rows.Int(0), static_cast<uint8_t>(rows.Int(1)), static_cast<uint32_t>(rows.Int(2))});
   return out;
+}
+
+HistorySeries Store::QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points) {
+  HistorySeries series;
+  if (from >= to || points == 0) return series;
+  series.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(points)));
+  series.source_level = series.step >= kDay ? kDay : series.step >= kHour ? kHour : 1;
+  series.points.resize(static_cast<size_t>(CeilDiv(to - from, series.step)));
+  for (size_t i = 0; i < series.points.size(); ++i) series.points[i].start = from + static_cast<int64_t>(i) * series.step;
+  Statement rows(db_.handle(), series.source_level == 1
+                                   ? "SELECT time, 1, value, value, value FROM history WHERE counter = ?1 AND "
+                                     "save_type = ?2 AND time >= ?4 AND time < ?5 AND ?3 = 1"
+                                   : "SELECT start, records, sum, min_value, max_value FROM history_summaries WHERE "
+                                     "counter = ?1 AND save_type = ?2 AND level = ?3 AND start >= ?4 AND start < ?5");
+  rows.Bind(1, counter).Bind(2, int64_t{save_type}).Bind(3, series.source_level).Bind(4, from).Bind(5, to);
+  while (rows.Step()) {
+    const HistoryAggregate a{static_cast<uint64_t>(rows.Int(1)), static_cast<uint64_t>(rows.Int(2)),
+                             static_cast<uint32_t>(rows.Int(3)), static_cast<uint32_t>(rows.Int(4))};
+    series.points[static_cast<size_t>((rows.Int(0) - from) / series.step)].values.Merge(a);
+  }
+  return series;
 }
 
 }  // namespace norvane::store

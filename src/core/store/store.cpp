@@ -47,7 +47,7 @@ CREATE TABLE summaries(
   max_cpm_at INTEGER NOT NULL,
   PRIMARY KEY(counter, level, start)) WITHOUT ROWID;
 )",
-    // 2: downloaded histories and their notes.
+    // 2: downloaded histories, their notes, and hour and day summaries of their records.
     R"(
 CREATE TABLE history(
   counter INTEGER NOT NULL REFERENCES counters(id),
@@ -61,6 +61,16 @@ CREATE TABLE notes(
   time INTEGER NOT NULL,
   text TEXT NOT NULL,
   PRIMARY KEY(counter, time, text)) WITHOUT ROWID;
+CREATE TABLE history_summaries(
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  save_type INTEGER NOT NULL,
+  level INTEGER NOT NULL,
+  start INTEGER NOT NULL,
+  records INTEGER NOT NULL,
+  sum INTEGER NOT NULL,
+  min_value INTEGER NOT NULL,
+  max_value INTEGER NOT NULL,
+  PRIMARY KEY(counter, save_type, level, start)) WITHOUT ROWID;
 )",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);

@@ -107,6 +107,26 @@ struct HistoryRecord {
   uint32_t value = 0;
 };
 
+// Downloaded records of one save type over a stretch of time: how many, their sum and range.
+struct HistoryAggregate {
+  uint64_t records = 0;
+  uint64_t sum = 0;
+  uint32_t min = 0;
+  uint32_t max = 0;
+  void Merge(const HistoryAggregate& other);
+};
+
+struct HistoryPoint {
+  int64_t start = 0;
+  HistoryAggregate values;  // records == 0: nothing downloaded there
+};
+
+struct HistorySeries {
+  int64_t step = 1;
+  int64_t source_level = 1;  // 1: the records themselves, 3600: hours, 86400: days
+  std::vector<HistoryPoint> points;
+};
+
 struct ImportResult {
   size_t records = 0;        // found in the image
   size_t added = 0;          // new to the store
@@ -161,6 +181,9 @@ class Store {
   // local time as `clock` sees it). Records the store holds already are not added again.
   ImportResult ImportHistory(CounterId counter, ImageView image, const Clock& clock);
   std::vector<HistoryRecord> History(CounterId counter, int64_t from, int64_t to);
+  // Records of one save type in about `points` points over [from, to): from the records while a
+  // point is shorter than an hour, else from the hour or day summaries kept beside them.
+  HistorySeries QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points);
 
   CheckReport Check();
   // Bytes of the database and its journal.

@@ -95,6 +95,22 @@ CheckReport Store::Check() {
     problem(Format("counter %lld: history records at %lld of type %lld are numbered out of order",
                    static_cast<long long>(numbering.Int(0)), static_cast<long long>(numbering.Int(1)),
                    static_cast<long long>(numbering.Int(2))));
+  // The history summaries must equal a fresh grouping of the records.
+  for (int64_t level : {kHour, kDay}) {
+    const std::string l = std::to_string(level);
+    const std::string grouped = "SELECT counter, save_type, " + l + ", time - ((time % " + l + ") + " + l + ") % " + l +
+                                " AS start, count(*), sum(value), min(value), max(value) FROM history "
+                                "GROUP BY counter, save_type, start";
+    const std::string stored =
+        "SELECT counter, save_type, level, start, records, sum, min_value, max_value FROM history_summaries "
+        "WHERE level = " + l;
+    Statement differ(db_.handle(), "SELECT counter, start FROM (" + grouped + " EXCEPT " + stored + ") UNION " +
+                                       "SELECT counter, start FROM (" + stored + " EXCEPT " + grouped + ")");
+    while (differ.Step())
+      problem(Format("counter %lld, %s history summary at %lld differs from the records",
+                     static_cast<long long>(differ.Int(0)), level == kHour ? "hour" : "day",
+                     static_cast<long long>(differ.Int(1))));
+  }
   return report;
 }
 

@@ -102,5 +102,44 @@ TEST_F(HistoryImportTest, OverlappingDownloadsAddEachRecordOnce) {
   EXPECT_TRUE(s.Check().ok());
 }
 
+// The chart reads long spans of downloaded history from the summaries: they must hold what the
+// records hold, however the records arrived, and the check must notice when they do not.
+TEST_F(HistoryImportTest, SummariesOfDownloadedRecordsMatchTheRecords) {
+  const std::vector<uint8_t> full = Image(21);
+  std::vector<uint8_t> earlier(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(DataEnd(full) / 2));
+  earlier.resize(full.size(), 0xFF);
+  const auto path = dir_ / "s.sqlite";
+  {
+    Store s(path);
+    const CounterId c = s.RegisterCounter({"", "", "ZQT-400", "", "shed"}, 0);
+    s.ImportHistory(c, ImageView(earlier.data(), earlier.size()), clock_);
+    s.ImportHistory(c, ImageView(full.data(), full.size()), clock_);
+    const auto records = s.History(c, INT64_MIN / 2, INT64_MAX / 2);
+    ASSERT_FALSE(records.empty());
+    const int64_t from = records.front().time - 7 * 86400, to = records.back().time + 1;
+    for (uint8_t type = kEverySecond; type <= kThresholdMinute; ++type) {
+      HistoryAggregate want;
+      for (const HistoryRecord& r : records)
+        if (r.save_type == type) want.Merge({1, r.value, r.value, r.value});
+      for (size_t points : {size_t{40}, size_t{2000}, size_t{100000000}}) {
+        const HistorySeries series = s.QueryHistory(c, type, from, to, points);
+        HistoryAggregate got;
+        for (const HistoryPoint& p : series.points) got.Merge(p.values);
+        EXPECT_EQ(got.records, want.records) << int{type} << " at level " << series.source_level;
+        EXPECT_EQ(got.sum, want.sum);
+        EXPECT_EQ(got.max, want.max);
+        EXPECT_EQ(got.min, want.min);
+      }
+    }
+    EXPECT_TRUE(s.Check().ok());
+    s.database().Exec("UPDATE history_summaries SET max_value = max_value + 1 WHERE (counter, save_type, level, start) = "
+                      "(SELECT counter, save_type, level, start FROM history_summaries WHERE level = 3600 LIMIT 1)");
+  }
+  Store s(path);
+  const CheckReport report = s.Check();
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_NE(report.problems[0].find("history summary"), std::string::npos) << report.problems[0];
+}
+
 }  // namespace
 }  // namespace norvane::store

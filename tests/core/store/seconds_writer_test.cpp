@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <thread>
@@ -126,6 +129,41 @@ TEST(SecondsWriterTest, ReadOnlyStoreIsReportedOnceThenRecovered) {
   Store s(path);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60).size(), 5u);
   EXPECT_TRUE(s.Check().ok());
+}
+
+// Where no file system can be mounted, a file size limit makes the disk "full" for this process
+// alone; it runs in a child so the limit ends with it.
+TEST(SecondsWriterTest, FileSizeLimitIsReportedOnceThenRecovered) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TempDir dir;
+  const auto path = dir / "s.sqlite";
+  {
+    Store s(path);
+    s.RegisterCounter(kCounter, kT0);
+  }
+  const auto run = [&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit tight{4096, limit.rlim_max};  // less than one commit needs
+    setrlimit(RLIMIT_FSIZE, &tight);
+    RecordingNotifier notifier;
+    uint64_t failures = 0;
+    {
+      SecondsWriter writer(path, notifier, kQuickRetry);
+      const auto handle = writer.AddCounter(kCounter, kT0);
+      for (int i = 0; i < 600; ++i) writer.Append(handle, kT0 + i, 1);
+      if (writer.Flush(500ms)) std::exit(10);  // the limit did not bite
+      failures = writer.health().failures;
+      setrlimit(RLIMIT_FSIZE, &limit);
+      if (!writer.Flush(10s)) std::exit(11);
+    }
+    Store s(path);
+    const bool told_once = notifier.messages().size() == 1 && failures >= 1 &&
+                           notifier.messages()[0].text.find("cannot be written") != std::string::npos;
+    std::exit(!told_once ? 12 : s.ReadSeconds(1, kT0, kT0 + 600).size() != 600 ? 13 : !s.Check().ok() ? 14 : 0);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
