@@ -127,6 +127,10 @@ int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, con
       c["long_gaps"].push_back({{"from", store::FormatTime(gap.from, clock)}, {"to", store::FormatTime(gap.to, clock)},
                                 {"seconds", gap.to - gap.from}});
     c["history_records"] = span.history_records;
+    if (span.history_records) {
+      c["history_first"] = store::FormatTime(span.history_first, clock);
+      c["history_last"] = store::FormatTime(span.history_last, clock);
+    }
     c["notes"] = span.notes;
     if (!args.json) {
       out << "counter " << row.id << ": " << CounterLabel(row) << (row.info.port.empty() ? "" : " on " + row.info.port)
@@ -142,7 +146,11 @@ int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, con
         out << "    gap " << store::FormatTime(gap.from, clock) << " to " << store::FormatTime(gap.to, clock) << " ("
             << gap.to - gap.from << " s)\n";
       if (span.history_records || span.notes)
-        out << "  downloaded history: " << span.history_records << " records, " << span.notes << " notes\n";
+        out << "  downloaded history: " << span.history_records << " records"
+            << (span.history_records ? " from " + store::FormatTime(span.history_first, clock) + " to " +
+                                           store::FormatTime(span.history_last, clock)
+                                     : std::string())
+            << ", " << span.notes << " notes\n";
     }
     json["counters"].push_back(std::move(c));
   }

@@ -174,6 +174,11 @@ TEST_F(StoreCommandsTest, ImportOfTheSameDumpTwiceAddsNothingTheSecondTime) {
   const auto b = nlohmann::json::parse(second.out);
   EXPECT_EQ(b["added"], 0);
   EXPECT_EQ(b["records"], a["records"]);
+  // The history's span is shown in local time, inside the generated sessions' dates.
+  const auto info = nlohmann::json::parse(Run({"store", "info", "--json"}).out);
+  EXPECT_EQ(info["counters"][0]["history_records"], a["records"]);
+  EXPECT_TRUE(info["counters"][0]["history_first"].get<std::string>().starts_with("2026-05-02T08:00:00+02:00"))
+      << info.dump();
   EXPECT_EQ(Run({"store", "import", (dir_ / "d.bin").string()}).code, 2);  // no --model
 }
 

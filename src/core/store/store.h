@@ -97,6 +97,7 @@ struct CounterSpan {
   uint64_t gap_count = 0;       // gaps of any length between first and last
   std::vector<Gap> long_gaps;   // those of a minute or more, oldest first, at most kMaxListedGaps
   uint64_t history_records = 0;
+  int64_t history_first = 0, history_last = 0;  // times of the first and last downloaded record
   uint64_t notes = 0;
 };
 inline constexpr size_t kMaxListedGaps = 100;

@@ -198,9 +198,13 @@ CounterSpan Store::Span(CounterId counter) {
     return true;
   });
   span.last = any ? next - 1 : 0;
-  Statement history(database().handle(), "SELECT count(*) FROM history WHERE counter = ?1");
+  Statement history(database().handle(), "SELECT count(*), min(time), max(time) FROM history WHERE counter = ?1");
   history.Bind(1, counter);
-  if (history.Step()) span.history_records = static_cast<uint64_t>(history.Int(0));
+  if (history.Step()) {
+    span.history_records = static_cast<uint64_t>(history.Int(0));
+    span.history_first = history.Int(1);
+    span.history_last = history.Int(2);
+  }
   Statement notes(database().handle(), "SELECT count(*) FROM notes WHERE counter = ?1");
   notes.Bind(1, counter);
   if (notes.Step()) span.notes = static_cast<uint64_t>(notes.Int(0));

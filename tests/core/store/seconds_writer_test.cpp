@@ -1,6 +1,7 @@
 #include "core/store/seconds_writer.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 
@@ -129,6 +130,32 @@ TEST(SecondsWriterTest, ReadOnlyStoreIsReportedOnceThenRecovered) {
   Store s(path);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60).size(), 5u);
   EXPECT_TRUE(s.Check().ok());
+}
+
+// Another program holding the write lock longer than the busy timeout: told once, then written.
+TEST(SecondsWriterTest, LockedStoreIsReportedOnceThenRecovered) {
+  TempDir dir;
+  const auto path = dir / "s.sqlite";
+  { Store s(path); }
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  RecordingNotifier notifier;
+  {
+    SecondsWriter writer(path, notifier, kQuickRetry);
+    const auto handle = writer.AddCounter(kCounter, kT0);
+    writer.Append(handle, kT0, 4);
+    for (int i = 0; i < 300 && !writer.health().failing; ++i) std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(writer.health().failing);
+    ASSERT_EQ(notifier.messages().size(), 1u);
+    EXPECT_NE(notifier.messages()[0].text.find("locked"), std::string::npos) << notifier.messages()[0].text;
+    writer.Append(handle, kT0 + 1, 5);
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_TRUE(writer.Flush(10s));
+  }
+  sqlite3_close(other);
+  Store s(path);
+  EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), (std::vector<Second>{{kT0, 4}, {kT0 + 1, 5}}));
 }
 
 // Where no file system can be mounted, a file size limit makes the disk "full" for this process
