@@ -8,7 +8,7 @@ Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
   const int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt_,
                                     nullptr);
   if (rc != SQLITE_OK)
-    throw StoreError("cannot prepare '" + std::string(sql) + "': " + sqlite3_errmsg(db), rc);
+    throw StoreError("cannot prepare '" + std::string(sql) + "': " + sqlite3_errmsg(db));
 }
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
@@ -42,9 +42,8 @@ bool Statement::Step() {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  const std::string sql = sqlite3_sql(stmt_) ? sqlite3_sql(stmt_) : "";
   sqlite3_reset(stmt_);
-  throw StoreError(std::string(sqlite3_errmsg(db_)) + " (" + sql.substr(0, 40) + ")", sqlite3_extended_errcode(db_));
+  throw StoreError(sqlite3_errmsg(db_));
 }
 
 void Statement::Run() {
@@ -79,9 +78,8 @@ Database::Database(const std::filesystem::path& path, Mode mode) : path_(path) {
     const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
     db_ = nullptr;
-    throw StoreError("cannot open the store " + path.string() + ": " + reason, rc);
+    throw StoreError("cannot open the store " + path.string() + ": " + reason);
   }
-  sqlite3_extended_result_codes(db_, 1);
 }
 
 Database::~Database() { sqlite3_close_v2(db_); }
@@ -92,7 +90,7 @@ void Database::Exec(std::string_view sql) {
   if (rc != SQLITE_OK) {
     const std::string reason = message ? message : sqlite3_errstr(rc);
     sqlite3_free(message);
-    throw StoreError(reason, sqlite3_extended_errcode(db_));
+    throw StoreError(reason);
   }
 }
 

@@ -16,11 +16,7 @@ namespace norvane::store {
 // Every SQLite failure becomes this, with SQLite's own reason and what was being attempted.
 class StoreError : public std::runtime_error {
  public:
-  StoreError(const std::string& what, int code) : std::runtime_error(what), code_(code) {}
-  int code() const { return code_; }
-
- private:
-  int code_;
+  using std::runtime_error::runtime_error;
 };
 
 class Statement {

@@ -84,7 +84,7 @@ Database OpenDatabase(const std::filesystem::path& path, Store::Access access) {
     std::filesystem::create_directories(path.parent_path(), ignored);
   }
   if (access == Store::Access::kReadOnly && !std::filesystem::exists(path))
-    throw StoreError("there is no store at " + path.string(), 14);
+    throw StoreError("there is no store at " + path.string());
   return Database(path, access == Store::Access::kReadOnly ? Database::Mode::kReadOnly : Database::Mode::kReadWrite);
 }
 
@@ -92,11 +92,10 @@ void Migrate(Database& db, Store::Access access) {
   const int64_t version = db.ScalarInt("PRAGMA user_version");
   if (version > kSchemaVersion)
     throw StoreError(db.path().string() + " was written by a newer version of this program (store version " +
-                         std::to_string(version) + ", this one knows up to " + std::to_string(kSchemaVersion) + ")",
-                     0);
+                         std::to_string(version) + ", this one knows up to " + std::to_string(kSchemaVersion) + ")");
   if (version == kSchemaVersion) return;
   if (access == Store::Access::kReadOnly)
-    throw StoreError(db.path().string() + " needs an update; open it once with write access", 0);
+    throw StoreError(db.path().string() + " needs an update; open it once with write access");
   Transaction tx(db);
   for (int64_t v = version; v < kSchemaVersion; ++v) db.Exec(kMigrations[v]);
   db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
@@ -155,8 +154,7 @@ MinuteBlock ReadBlock(const Statement& row) {
   MinuteBlock block;
   if (!UnpackMinute(static_cast<uint64_t>(row.Int(1)), static_cast<uint32_t>(row.Int(3)), row.Blob(2), block))
     throw StoreError("the stored seconds of minute " + std::to_string(row.Int(0)) +
-                         " are damaged; 'norvane-cli store check' lists what is wrong",
-                     11);
+                         " are damaged; 'norvane-cli store check' lists what is wrong");
   return block;
 }
 
