@@ -4,6 +4,7 @@
 
 #include "cli/command.h"
 #include "core/platform/settings_location.h"
+#include "core/platform/store_location.h"
 
 namespace norvane::cli {
 namespace {
@@ -24,11 +25,12 @@ constexpr Command kCommands[] = {
     {"wifi", "show [--json] | set [--ssid S] [--password P] [--website W] [--url U] [--user-id I] [--counter-id C] [--period N] --yes", "read or write the WiFi and map settings of a wireless counter", RunWifi},
     {"monitor", "[--seconds N] [--out DIR] [--autosave S] [--type TYPE] [--submit] [--demo] [--quiet]", "log the counter on --port once a second, with automatic saves and map submissions", RunMonitor},
     {"map", "verify | submit --cpm N [--acpm X]", "verify the web map IDs of the settings, or post one reading", RunMap},
+    {"store", "info|stats|export|import|check [--from T] [--to T] [--counter C] [--json] ...", "show, export, import and check the long-term store (see the README)", RunStore},
     {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--pace] [--link PATH] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},
 };
 
 void PrintUsage(std::ostream& os) {
-  os << "usage: norvane-cli [--settings FILE] [--model NAME] [--port DEV] [--trace FILE] COMMAND [ARGS]\n\n"
+  os << "usage: norvane-cli [--settings FILE] [--store FILE] [--model NAME] [--port DEV] [--trace FILE] COMMAND [ARGS]\n\n"
         "commands:\n";
   for (const Command& c : kCommands) {
     std::string head = std::string(c.name) + " " + std::string(c.synopsis);
@@ -37,6 +39,8 @@ void PrintUsage(std::ostream& os) {
   os << "\noptions:\n"
         "  --settings FILE                     settings file (default: $NORVANE_SETTINGS, else\n"
         "                                      ~/.config/norvane-data-viewer/settings.reg)\n"
+        "  --store FILE                        long-term store (default: $NORVANE_STORE, else\n"
+        "                                      ~/.local/share/norvane-data-viewer/store.sqlite)\n"
         "  --model NAME                        counter model as the model list names it, e.g. ZQT-400\n"
         "  --port DEV                          serial port: a number from 'ports' or a device path\n"
         "  --trace FILE                        log every byte to and from the counter as hex\n"
@@ -69,6 +73,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   std::optional<std::string> model;
   std::optional<std::string> port;
   std::optional<std::filesystem::path> trace;
+  std::optional<std::filesystem::path> store;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-h" || a == "--help" || a == "help") {
@@ -79,6 +84,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       if (i + 1 >= args.size()) return UsageFailure(err, a + " needs a value");
       if (a == "--settings") settings = args[++i];
       else model = args[++i];
+      continue;
+    }
+    if (a == "--store") {
+      if (i + 1 >= args.size()) return UsageFailure(err, a + " needs a value");
+      store = args[++i];
       continue;
     }
     if (a == "--port" || a == "--trace") {
@@ -95,6 +105,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (rest.front() != command.name) continue;
     CommandContext context{command, {rest.begin() + 1, rest.end()}, settings ? *settings : DefaultSettingsPath(),
                            model, port, trace, out, err};
+    context.store_path = store ? *store : DefaultStorePath();
     return command.run(context);
   }
   return UsageFailure(err, "unknown command '" + rest.front() + "'");

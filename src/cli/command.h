@@ -21,6 +21,7 @@ struct CommandContext {
   std::optional<std::filesystem::path> trace;  // --trace: hex log of the serial link
   std::ostream& out;
   std::ostream& err;
+  std::filesystem::path store_path = {};  // --store, else $NORVANE_STORE, else the XDG data folder
 
   // One clear line on stderr; returns the failure exit code.
   int Fail(std::string_view message) const;
@@ -55,5 +56,6 @@ int RunScreenshot(CommandContext& context);
 int RunWifi(CommandContext& context);
 int RunMonitor(CommandContext& context);
 int RunMap(CommandContext& context);
+int RunStore(CommandContext& context);
 
 }  // namespace norvane::cli

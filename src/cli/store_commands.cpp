@@ -1,0 +1,374 @@
+// store: what the long-term store holds, and getting data in and out of it.
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+
+#include "cli/command.h"
+#include "cli/image_loading.h"
+#include "cli/stream_notifier.h"
+#include "core/common/clock.h"
+#include "core/common/text_format.h"
+#include "core/files/file_naming.h"
+#include "core/files/local_time.h"
+#include "core/files/realtime_binary.h"
+#include "core/files/realtime_exports.h"
+#include "core/files/writer_options.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/platform/atomic_file.h"
+#include "core/settings/settings_store.h"
+#include "core/store/store.h"
+#include "core/store/store_time.h"
+
+namespace norvane::cli {
+namespace {
+
+using store::CounterId;
+using store::Store;
+using Json = nlohmann::ordered_json;
+
+struct StoreArgs {
+  std::vector<std::string> paths;
+  std::optional<std::string> from, to, counter;
+  bool json = false;
+  bool semicolon = false;
+};
+
+std::optional<int> ParseStoreArgs(const CommandContext& context, StoreArgs& args) {
+  for (size_t i = 1; i < context.args.size(); ++i) {
+    const std::string& a = context.args[i];
+    if (a == "--from" || a == "--to" || a == "--counter") {
+      if (i + 1 >= context.args.size()) return context.Usage(a + " needs a value");
+      (a == "--from" ? args.from : a == "--to" ? args.to : args.counter) = context.args[++i];
+    } else if (a == "--json") {
+      args.json = true;
+    } else if (a == "--semicolon") {
+      args.semicolon = true;
+    } else if (a.starts_with("--")) {
+      return context.Usage("unknown option '" + a + "'");
+    } else {
+      args.paths.push_back(a);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string CounterLabel(const store::CounterRow& row) {
+  std::string label = row.info.name.empty() ? row.info.model : row.info.name;
+  if (!row.info.version.empty()) label += (label.empty() ? "" : ", ") + row.info.version;
+  return label;
+}
+
+// --counter, or the store's only counter.
+std::optional<CounterId> ChooseCounter(const CommandContext& context, Store& db, const StoreArgs& args, int& code) {
+  if (args.counter) {
+    if (auto id = db.FindCounter(*args.counter)) return id;
+    code = context.Fail("the store holds no counter '" + *args.counter + "' (see 'store info')");
+    return std::nullopt;
+  }
+  const auto counters = db.Counters();
+  if (counters.size() == 1) return counters.front().id;
+  code = counters.empty() ? context.Fail("the store holds no counter yet")
+                          : context.Usage("the store holds several counters; choose one with --counter (see 'store info')");
+  return std::nullopt;
+}
+
+// --from and --to, each defaulting to the counter's first and last measured second.
+bool ChooseRange(const CommandContext& context, Store& db, CounterId counter, const StoreArgs& args,
+                 const Clock& clock, int64_t& from, int64_t& to, int& code) {
+  std::string error;
+  std::optional<store::CounterSpan> span;
+  const auto bound = [&](const std::optional<std::string>& text, bool end, int64_t& into) {
+    if (text) {
+      const auto t = store::ParseTime(*text, clock, &error);
+      if (!t) return false;
+      into = *t;
+      return true;
+    }
+    if (!span) span = db.Span(counter);
+    into = end ? span->last + 1 : span->first;
+    return true;
+  };
+  if (!bound(args.from, false, from) || !bound(args.to, true, to)) {
+    code = context.Usage(error);
+    return false;
+  }
+  if (from >= to) {
+    code = context.Usage("--from must come before --to");
+    return false;
+  }
+  return true;
+}
+
+std::string Percent(double fraction) { return FormatFixed(100 * fraction, 1) + " %"; }
+
+int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+  Json json;
+  json["store"] = db.path().string();
+  json["size_bytes"] = db.SizeOnDisk();
+  json["schema_version"] = db.SchemaVersion();
+  std::ostream& out = context.out;
+  if (!args.json) out << "store " << db.path().string() << " (" << db.SizeOnDisk() << " bytes)\n";
+  json["counters"] = Json::array();
+  for (const store::CounterRow& row : db.Counters()) {
+    const store::CounterSpan span = db.Span(row.id);
+    Json c{{"id", row.id},           {"name", row.info.name},     {"model", row.info.model},
+           {"family", row.info.family}, {"version", row.info.version}, {"port", row.info.port},
+           {"first_seen", store::FormatTime(row.first_seen, clock)},
+           {"last_seen", store::FormatTime(row.last_seen, clock)}};
+    c["measured_seconds"] = span.measured;
+    if (span.measured) {
+      c["first_second"] = store::FormatTime(span.first, clock);
+      c["last_second"] = store::FormatTime(span.last, clock);
+      c["coverage"] = double(span.measured) / double(span.last - span.first + 1);
+    }
+    c["gaps"] = span.gap_count;
+    c["long_gaps"] = Json::array();
+    for (const store::Gap& gap : span.long_gaps)
+      c["long_gaps"].push_back({{"from", store::FormatTime(gap.from, clock)}, {"to", store::FormatTime(gap.to, clock)},
+                                {"seconds", gap.to - gap.from}});
+    c["history_records"] = span.history_records;
+    if (span.history_records) {
+      c["history_first"] = store::FormatTime(span.history_first, clock);
+      c["history_last"] = store::FormatTime(span.history_last, clock);
+    }
+    c["notes"] = span.notes;
+    if (!args.json) {
+      out << "counter " << row.id << ": " << CounterLabel(row) << (row.info.port.empty() ? "" : " on " + row.info.port)
+          << "\n  seen " << store::FormatTime(row.first_seen, clock) << " to " << store::FormatTime(row.last_seen, clock)
+          << "\n";
+      if (span.measured)
+        out << "  seconds " << store::FormatTime(span.first, clock) << " to " << store::FormatTime(span.last, clock)
+            << ": " << span.measured << " measured ("
+            << Percent(double(span.measured) / double(span.last - span.first + 1)) << "), " << span.gap_count
+            << " gaps\n";
+      else out << "  no measured seconds\n";
+      for (const store::Gap& gap : span.long_gaps)
+        out << "    gap " << store::FormatTime(gap.from, clock) << " to " << store::FormatTime(gap.to, clock) << " ("
+            << gap.to - gap.from << " s)\n";
+      if (span.history_records || span.notes)
+        out << "  downloaded history: " << span.history_records << " records"
+            << (span.history_records ? " from " + store::FormatTime(span.history_first, clock) + " to " +
+                                           store::FormatTime(span.history_last, clock)
+                                     : std::string())
+            << ", " << span.notes << " notes\n";
+    }
+    json["counters"].push_back(std::move(c));
+  }
+  if (args.json) out << json.dump(2) << "\n";
+  return kExitOk;
+}
+
+int RunStats(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+  int code = kExitOk;
+  const auto counter = ChooseCounter(context, db, args, code);
+  if (!counter) return code;
+  int64_t from = 0, to = 0;
+  if (!ChooseRange(context, db, *counter, args, clock, from, to, code)) return code;
+  const Settings settings = SettingsStore(context.settings_path).Load();
+  const store::Stats s = db.ComputeStats(*counter, from, to, settings.calibration);
+  std::ostream& out = context.out;
+  if (args.json) {
+    Json json{{"counter", *counter}, {"from", store::FormatTime(from, clock)}, {"to", store::FormatTime(to, clock)},
+              {"measured_seconds", s.measured_seconds}, {"coverage", s.coverage}, {"counts", s.counts}};
+    if (s.measured_seconds) {
+      json["mean_cpm"] = s.mean_cpm;
+      json["mean_cpm_95"] = {s.cpm_low, s.cpm_high};
+      json["mean_usv_h"] = s.mean_usv_h;
+      json["dose_usv"] = s.dose_usv;
+    }
+    if (s.max_cpm) {
+      json["max_cpm"] = *s.max_cpm;
+      json["max_cpm_at"] = store::FormatTime(s.max_cpm_at, clock);
+      json["max_usv_h"] = *s.max_usv_h;
+    }
+    out << json.dump(2) << "\n";
+    return kExitOk;
+  }
+  out << "range        " << store::FormatTime(from, clock) << " to " << store::FormatTime(to, clock) << "\n"
+      << "measured     " << s.measured_seconds << " s (" << Percent(s.coverage) << ")\n"
+      << "counts       " << s.counts << "\n";
+  if (s.measured_seconds == 0) return kExitOk;
+  out << "mean CPM     " << FormatFixed(s.mean_cpm, 3) << " (95 % interval " << FormatFixed(s.cpm_low, 3) << " to "
+      << FormatFixed(s.cpm_high, 3) << ")\n";
+  if (s.max_cpm) out << "max CPM      " << *s.max_cpm << " in the minute from " << store::FormatTime(s.max_cpm_at, clock) << "\n";
+  out << "mean uSv/h   " << FormatFixed(s.mean_usv_h, 4) << "\n";
+  if (s.max_usv_h) out << "max uSv/h    " << FormatFixed(*s.max_usv_h, 4) << "\n";
+  out << "dose         " << FormatFixed(s.dose_usv, 4) << " uSv over the measured time\n";
+  return kExitOk;
+}
+
+int RunCheck(const CommandContext& context, Store& db, const StoreArgs& args) {
+  const store::CheckReport report = db.Check();
+  if (args.json) {
+    context.out << Json{{"store", db.path().string()}, {"ok", report.ok()}, {"problems", report.problems}}.dump(2)
+                << "\n";
+  } else {
+    for (const std::string& p : report.problems) context.out << p << "\n";
+    if (report.ok()) context.out << db.path().string() << ": no problems found\n";
+  }
+  return report.ok() ? kExitOk : context.Fail(Format("%zu problem(s) in the store", report.problems.size()));
+}
+
+int RunImport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+  if (args.paths.size() != 1) return context.Usage("store import needs one history image or dump");
+  if (!context.model) return context.Usage("store import needs --model, the model the image comes from");
+  DataSet data(clock.Now());
+  if (int code = LoadImage(context, args.paths.front(), data)) return code;
+  // An image carries no version reply; it is filed under the name given, else the model's.
+  store::CounterInfo info;
+  info.model = *context.model;
+  info.name = args.counter ? *args.counter : *context.model;
+  const auto existing = db.FindCounter(info.name);
+  const CounterId counter = existing ? *existing : db.RegisterCounter(info, clock.Now());
+  const store::ImportResult r = db.ImportHistory(counter, data.dump.image(), clock);
+  if (args.json) {
+    context.out << Json{{"counter", counter},     {"records", r.records},         {"added", r.added},
+                        {"notes", r.notes},       {"notes_added", r.notes_added}, {"undated_rows", r.undated_rows}}
+                       .dump(2)
+                << "\n";
+  } else {
+    context.out << "counter " << counter << ": " << r.added << " of " << r.records << " records and " << r.notes_added
+                << " of " << r.notes << " notes added";
+    if (r.undated_rows) context.out << "; " << r.undated_rows << " rows without a readable time left out";
+    context.out << "\n";
+  }
+  return kExitOk;
+}
+
+// A run of whole measured minutes that one writer call can take: no gap, no change of the
+// local clock's offset inside, at most the day a recording holds.
+struct Run {
+  int64_t start = 0;
+  std::vector<uint32_t> counts;
+};
+
+std::vector<Run> MinuteRuns(const std::vector<store::Second>& seconds, const Clock& clock, size_t& partial) {
+  std::vector<Run> runs;
+  for (size_t i = 0; i < seconds.size();) {
+    const int64_t minute = seconds[i].time - (seconds[i].time % 60 + 60) % 60;
+    size_t j = i;
+    while (j < seconds.size() && seconds[j].time < minute + 60) ++j;
+    if (j - i != 60) {
+      ++partial;
+      i = j;
+      continue;
+    }
+    const bool joins = !runs.empty() && runs.back().start + static_cast<int64_t>(runs.back().counts.size()) == minute &&
+                       runs.back().counts.size() + 60 <= RealtimeSeries::kCapacity &&
+                       store::UtcOffset(minute, clock) == store::UtcOffset(runs.back().start, clock);
+    if (!joins) runs.push_back({minute, {}});
+    for (; i < j; ++i) runs.back().counts.push_back(seconds[i].count);
+  }
+  return runs;
+}
+
+// Everything after the first `lines` line ends of a writer's output.
+std::string_view AfterLines(std::string_view text, int lines) {
+  size_t p = 0;
+  for (int i = 0; i < lines && p != std::string_view::npos; ++i) {
+    p = text.find("\r\n", p);
+    if (p != std::string_view::npos) p += 2;
+  }
+  return p == std::string_view::npos ? std::string_view() : text.substr(p);
+}
+
+int RunStoreExport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+  if (args.paths.size() != 1) return context.Usage("store export needs one output file");
+  const std::string& path = args.paths.front();
+  const auto ends = [&](std::string_view e) { return path.size() >= e.size() && path.ends_with(e); };
+  enum class Kind { kCsv, kHtml, kMinuteLog, kBinary };
+  Kind kind;
+  if (ends(".csv")) kind = Kind::kCsv;
+  else if (ends(".html") || ends(".htm")) kind = Kind::kHtml;
+  else if (ends(".R@H") || ends(".r@h")) kind = Kind::kMinuteLog;
+  else if (ends(".rbn")) kind = Kind::kBinary;
+  else return context.Usage("OUT must end in .csv, .html, .htm, .R@H or .rbn");
+
+  int code = kExitOk;
+  const auto counter = ChooseCounter(context, db, args, code);
+  if (!counter) return code;
+  int64_t from = 0, to = 0;
+  if (!ChooseRange(context, db, *counter, args, clock, from, to, code)) return code;
+  const std::vector<store::Second> seconds = db.ReadSeconds(*counter, from, to);
+
+  StreamNotifier notifier(context.err);
+  const Settings settings = SettingsStore(context.settings_path).Load();
+  LanguageDictionary dictionary;
+  SettingsStore settings_store(context.settings_path);
+  dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings_store.Key()), notifier);
+  const WriterOptions options = MakeWriterOptions(settings, settings.calibration, dictionary, args.semicolon);
+
+  std::string text;
+  if (kind == Kind::kBinary) {
+    // A realtime binary holds one unbroken recording of at most a day: it cannot show a gap.
+    for (size_t i = 1; i < seconds.size(); ++i)
+      if (seconds[i].time != seconds[i - 1].time + 1)
+        return context.Fail("a .rbn file holds one unbroken recording, and the range has a gap from " +
+                            store::FormatTime(seconds[i - 1].time + 1, clock) + " to " +
+                            store::FormatTime(seconds[i].time, clock) + "; export it as .csv, or choose a range without gaps");
+    if (seconds.empty()) return context.Fail("no measured seconds in that range");
+    if (seconds.size() > RealtimeSeries::kCapacity) return context.Fail("a .rbn file holds at most a day of seconds");
+    std::vector<uint32_t> counts;
+    for (const store::Second& s : seconds) counts.push_back(s.count);
+    RealtimeSeries series(seconds.front().time);
+    series.Restore(seconds.front().time, StampFromLocal(clock.ToLocal(seconds.front().time)), counts);
+    text = BuildRealtimeBinary(series, clock);
+  } else {
+    size_t partial = 0;
+    const std::vector<Run> runs = MinuteRuns(seconds, clock, partial);
+    // Each run goes through the writer on its own, so a gap between runs is a gap between rows.
+    for (size_t r = 0; r < runs.size() || (r == 0 && kind != Kind::kMinuteLog); ++r) {
+      RealtimeSeries series(runs.empty() ? from : runs[r].start);
+      const LocalTime start = clock.ToLocal(runs.empty() ? from : runs[r].start);
+      if (!runs.empty()) series.Restore(runs[r].start, StampFromLocal(start), runs[r].counts);
+      if (kind == Kind::kCsv) {
+        const std::string part = BuildRealtimeCsv(series, start, options);
+        text += r == 0 ? std::string_view(part) : AfterLines(part, 2);
+      } else if (kind == Kind::kHtml) {
+        std::string part = BuildRealtimeHtml(series, start, options);
+        static constexpr std::string_view kTail = "</TABLE></html>";
+        if (part.ends_with(kTail)) part.resize(part.size() - kTail.size());
+        const size_t rows = part.find("</TR>") + 5;
+        text += r == 0 ? std::string_view(part) : std::string_view(part).substr(rows);
+        if (r + 1 >= runs.size()) text += kTail;
+      } else {
+        text += BuildMinuteLog(series, start);
+      }
+      if (runs.empty()) break;
+    }
+    if (partial)
+      context.err << "norvane-cli: " << partial
+                  << " partly measured minute(s) left out: these files hold whole minutes only\n";
+  }
+  std::string error;
+  const std::string target = kind == Kind::kMinuteLog ? EnsureMinuteLogExtension(path) : path;
+  if (!AtomicWriteFile(target, text, &error)) return context.Fail("cannot write " + target + ": " + error);
+  context.out << "wrote " << target << "\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunStore(CommandContext& context) {
+  if (context.args.empty()) return context.Usage("store needs a subcommand: info, stats, export, import or check");
+  const std::string& sub = context.args.front();
+  StoreArgs args;
+  if (auto code = ParseStoreArgs(context, args)) return *code;
+  SystemClock clock;
+  const bool writes = sub == "import";
+  if (sub != "info" && sub != "stats" && sub != "export" && sub != "import" && sub != "check")
+    return context.Usage("unknown store subcommand '" + sub + "'");
+  if (context.store_path.empty()) return context.Fail("no store path: set --store, NORVANE_STORE or HOME");
+  try {
+    Store db(context.store_path, writes ? Store::Access::kReadWrite : Store::Access::kReadOnly);
+    if (sub == "info") return RunInfo(context, db, args, clock);
+    if (sub == "stats") return RunStats(context, db, args, clock);
+    if (sub == "export") return RunStoreExport(context, db, args, clock);
+    if (sub == "import") return RunImport(context, db, args, clock);
+    return RunCheck(context, db, args);
+  } catch (const store::StoreError& e) {
+    return context.Fail(e.what());
+  }
+}
+
+}  // namespace norvane::cli

@@ -1,0 +1,28 @@
+#include "core/platform/store_location.h"
+
+#include <cstdlib>
+
+namespace norvane {
+
+std::filesystem::path StorePathFrom(const EnvironmentLookup& lookup) {
+  auto value = [&lookup](const char* name) -> std::string {
+    std::optional<std::string> v = lookup(name);
+    return v ? *v : std::string();
+  };
+  const std::filesystem::path relative = std::filesystem::path("norvane-data-viewer") / "store.sqlite";
+  if (std::string explicit_path = value("NORVANE_STORE"); !explicit_path.empty()) return explicit_path;
+  if (std::filesystem::path xdg = value("XDG_DATA_HOME"); xdg.is_absolute()) return xdg / relative;
+  if (std::string home = value("HOME"); !home.empty())
+    return std::filesystem::path(home) / ".local" / "share" / relative;
+  return {};
+}
+
+std::filesystem::path DefaultStorePath() {
+  return StorePathFrom([](const char* name) -> std::optional<std::string> {
+    const char* v = std::getenv(name);
+    if (!v) return std::nullopt;
+    return std::string(v);
+  });
+}
+
+}  // namespace norvane

@@ -1,0 +1,18 @@
+// Where the long-term store lives.
+#pragma once
+
+#include <filesystem>
+
+#include "core/platform/settings_location.h"
+
+namespace norvane {
+
+// $NORVANE_STORE when set and non-empty, else $XDG_DATA_HOME/norvane-data-viewer/store.sqlite
+// (an empty or relative XDG_DATA_HOME is ignored, as the XDG rules ask), else
+// $HOME/.local/share/norvane-data-viewer/store.sqlite. Empty when none of these is known.
+std::filesystem::path StorePathFrom(const EnvironmentLookup& lookup);
+
+// StorePathFrom over the process environment.
+std::filesystem::path DefaultStorePath();
+
+}  // namespace norvane

@@ -1,0 +1,204 @@
+// Importing a history image: its records at the times the history CSV export gives them.
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "core/files/history_csv.h"
+#include "core/files/local_time.h"
+#include "core/store/store.h"
+#include "core/store/store_statements.h"
+
+namespace norvane::store {
+namespace {
+
+// The CSV builder is the one place that turns stamps and samples into row times, so the import
+// reads its rows rather than keeping a second copy of those rules.
+constexpr char kSeparator = ',';
+
+std::vector<std::string_view> SplitFields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = line.find(kSeparator, start);
+    fields.push_back(line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) return fields;
+    start = end + 1;
+  }
+}
+
+std::optional<int> Number(std::string_view text) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// "2026-03-07 09:05" as a row gives it.
+std::optional<LocalTime> RowTime(std::string_view cell) {
+  if (cell.size() != 16 || cell[4] != '-' || cell[7] != '-' || cell[10] != ' ' || cell[13] != ':') return std::nullopt;
+  const auto year = Number(cell.substr(0, 4)), month = Number(cell.substr(5, 2)), day = Number(cell.substr(8, 2)),
+             hour = Number(cell.substr(11, 2)), minute = Number(cell.substr(14, 2));
+  if (!year || !month || !day || !hour || !minute) return std::nullopt;
+  return LocalTime{*year, *month, *day, *hour, *minute, 0};
+}
+
+std::optional<uint8_t> TypeOfName(std::string_view name) {
+  for (uint8_t type = kEverySecond; type <= kThresholdMinute; ++type)
+    if (SaveTypeName(type) == name) return type;
+  return std::nullopt;
+}
+
+struct Row {
+  std::optional<int64_t> time;  // empty: the row's stamp was no real time
+  uint8_t type = 0;
+  std::vector<uint32_t> values;
+};
+
+struct Parsed {
+  std::vector<Row> rows;
+  // A note belongs to the row after it (notes follow the stamp they describe), else to the one
+  // before; the index is into rows.
+  std::vector<std::pair<size_t, std::string>> notes;
+};
+
+Parsed ParseCsv(std::string_view csv, const Clock& clock) {
+  Parsed parsed;
+  size_t pos = 0;
+  int line_number = 0;
+  while (pos < csv.size()) {
+    size_t end = csv.find("\r\n", pos);
+    if (end == std::string_view::npos) end = csv.size();
+    const std::string_view line = csv.substr(pos, end - pos);
+    pos = end + 2;
+    if (++line_number <= 2 || line.empty()) continue;  // the two header lines
+    const std::vector<std::string_view> fields = SplitFields(line);
+    const uint8_t type = fields.size() >= 4 ? TypeOfName(fields[1]).value_or(uint8_t{kSaveNone}) : uint8_t{kSaveNone};
+    const auto local = fields.empty() ? std::nullopt : RowTime(fields[0]);
+    if (type == kSaveNone || (!local && !fields[0].empty())) {
+      // A note row: its text, then three separators.
+      parsed.notes.emplace_back(parsed.rows.size(), std::string(line.substr(0, line.size() - std::min<size_t>(3, line.size()))));
+      continue;
+    }
+    Row row;
+    row.type = type;
+    if (local) row.time = TimeFromLocal(clock, *local);
+    // Per-second rows carry their counts from the fifth cell on; per-minute and per-hour rows
+    // carry their value in the fourth.
+    const bool per_second = type == kEverySecond || type == kThresholdSecond;
+    for (size_t f = per_second ? 4 : 3; f < fields.size(); ++f) {
+      if (fields[f].empty()) continue;
+      if (const auto v = Number(fields[f])) row.values.push_back(static_cast<uint32_t>(*v));
+      if (!per_second) break;
+    }
+    parsed.rows.push_back(std::move(row));
+  }
+  return parsed;
+}
+
+}  // namespace
+
+void HistoryAggregate::Merge(const HistoryAggregate& other) {
+  if (other.records == 0) return;
+  if (records == 0) {
+    *this = other;
+    return;
+  }
+  records += other.records;
+  sum += other.sum;
+  min = std::min(min, other.min);
+  max = std::max(max, other.max);
+}
+
+ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Clock& clock) {
+  const Parsed parsed = ParseCsv(BuildHistoryCsv(image, WriterOptions{}), clock);
+  ImportResult result;
+  Transaction tx(db_);
+  Statement add(db_.handle(), "INSERT OR IGNORE INTO history(counter, time, save_type, seq, value) VALUES(?1, ?2, ?3, ?4, ?5)");
+  // Records of one type at one time (threshold minutes share their stamp's time) are told apart
+  // by their order; an overlapping download gives the same order, so nothing is added twice.
+  std::map<std::pair<int64_t, uint8_t>, int64_t> seen;
+  // Summary changes of the records new to the store, written once per hour and day.
+  std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate> changes;
+  for (const Row& row : parsed.rows) {
+    if (!row.time) {
+      ++result.undated_rows;
+      continue;
+    }
+    const bool per_second = row.type == kEverySecond || row.type == kThresholdSecond;
+    for (size_t k = 0; k < row.values.size(); ++k) {
+      const int64_t time = *row.time + (per_second ? static_cast<int64_t>(k) : 0);
+      add.Bind(1, counter).Bind(2, time).Bind(3, int64_t{row.type}).Bind(4, seen[{time, row.type}]++);
+      add.Bind(5, int64_t{row.values[k]});
+      add.Run();
+      ++result.records;
+      if (db_.Changes() == 0) continue;
+      ++result.added;
+      const HistoryAggregate one{1, row.values[k], row.values[k], row.values[k]};
+      for (int64_t level : {kHour, kDay}) changes[{row.type, level, FloorDiv(time, level) * level}].Merge(one);
+    }
+  }
+  Statement summary(db_.handle(), R"(
+INSERT INTO history_summaries(counter, save_type, level, start, records, sum, min_value, max_value)
+VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)
+ON CONFLICT(counter, save_type, level, start) DO UPDATE SET
+  records = records + excluded.records, sum = sum + excluded.sum,
+  min_value = min(min_value, excluded.min_value), max_value = max(max_value, excluded.max_value)
+)");
+  for (const auto& [key, a] : changes) {
+    summary.Bind(1, counter).Bind(2, int64_t{std::get<0>(key)}).Bind(3, std::get<1>(key)).Bind(4, std::get<2>(key));
+    summary.Bind(5, static_cast<int64_t>(a.records)).Bind(6, static_cast<int64_t>(a.sum));
+    summary.Bind(7, int64_t{a.min}).Bind(8, int64_t{a.max});
+    summary.Run();
+  }
+  Statement note(db_.handle(), "INSERT OR IGNORE INTO notes(counter, time, text) VALUES(?1, ?2, ?3)");
+  for (const auto& [index, text] : parsed.notes) {
+    std::optional<int64_t> time;
+    for (size_t r = index; r < parsed.rows.size() && !time; ++r) time = parsed.rows[r].time;
+    for (size_t r = index; r > 0 && !time; --r) time = parsed.rows[r - 1].time;
+    if (!time) continue;
+    note.Bind(1, counter).Bind(2, *time).Bind(3, text);
+    note.Run();
+    ++result.notes;
+    result.notes_added += static_cast<size_t>(db_.Changes());
+  }
+  tx.Commit();
+  return result;
+}
+
+std::vector<HistoryRecord> Store::History(CounterId counter, int64_t from, int64_t to) {
+  Statement rows(db_.handle(),
+                 "SELECT time, save_type, value FROM history WHERE counter = ?1 AND time >= ?2 AND time < ?3 "
+                 "ORDER BY time, save_type, seq");
+  rows.Bind(1, counter).Bind(2, from).Bind(3, to);
+  std::vector<HistoryRecord> out;
+  while (rows.Step())
+    out.push_back({rows.Int(0), static_cast<uint8_t>(rows.Int(1)), static_cast<uint32_t>(rows.Int(2))});
+  return out;
+}
+
+HistorySeries Store::QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points) {
+  HistorySeries series;
+  if (from >= to || points == 0) return series;
+  series.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(points)));
+  series.source_level = series.step >= kDay ? kDay : series.step >= kHour ? kHour : 1;
+  series.points.resize(static_cast<size_t>(CeilDiv(to - from, series.step)));
+  for (size_t i = 0; i < series.points.size(); ++i) series.points[i].start = from + static_cast<int64_t>(i) * series.step;
+  Statement rows(db_.handle(), series.source_level == 1
+                                   ? "SELECT time, 1, value, value, value FROM history WHERE counter = ?1 AND "
+                                     "save_type = ?2 AND time >= ?4 AND time < ?5 AND ?3 = 1"
+                                   : "SELECT start, records, sum, min_value, max_value FROM history_summaries WHERE "
+                                     "counter = ?1 AND save_type = ?2 AND level = ?3 AND start >= ?4 AND start < ?5");
+  rows.Bind(1, counter).Bind(2, int64_t{save_type}).Bind(3, series.source_level).Bind(4, from).Bind(5, to);
+  while (rows.Step()) {
+    const HistoryAggregate a{static_cast<uint64_t>(rows.Int(1)), static_cast<uint64_t>(rows.Int(2)),
+                             static_cast<uint32_t>(rows.Int(3)), static_cast<uint32_t>(rows.Int(4))};
+    series.points[static_cast<size_t>((rows.Int(0) - from) / series.step)].values.Merge(a);
+  }
+  return series;
+}
+
+}  // namespace norvane::store

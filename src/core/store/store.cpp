@@ -1,0 +1,346 @@
+#include "core/store/store.h"
+
+#include <algorithm>
+#include <map>
+#include <system_error>
+
+#include "core/store/store_statements.h"
+
+namespace norvane::store {
+namespace {
+
+// Each entry brings a store from the version before it to its own; entries are never edited
+// once released, so every older store can be brought forward step by step.
+constexpr const char* kMigrations[] = {
+    // 1: counters, measured seconds one row per counter-minute, hour and day summaries.
+    R"(
+CREATE TABLE counters(
+  id INTEGER PRIMARY KEY,
+  version TEXT NOT NULL,
+  family TEXT NOT NULL DEFAULT '',
+  model TEXT NOT NULL DEFAULT '',
+  port TEXT NOT NULL DEFAULT '',
+  name TEXT UNIQUE,
+  first_seen INTEGER NOT NULL,
+  last_seen INTEGER NOT NULL);
+CREATE INDEX counters_by_version ON counters(version);
+CREATE TABLE seconds(
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  minute INTEGER NOT NULL,
+  gaps INTEGER NOT NULL,
+  counts BLOB NOT NULL,
+  sum INTEGER NOT NULL,
+  measured INTEGER NOT NULL,
+  max INTEGER NOT NULL,
+  PRIMARY KEY(counter, minute)) WITHOUT ROWID;
+CREATE TABLE summaries(
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  level INTEGER NOT NULL,
+  start INTEGER NOT NULL,
+  sum INTEGER NOT NULL,
+  measured INTEGER NOT NULL,
+  min_second INTEGER NOT NULL,
+  max_second INTEGER NOT NULL,
+  full_minutes INTEGER NOT NULL,
+  min_cpm INTEGER NOT NULL,
+  max_cpm INTEGER NOT NULL,
+  max_cpm_at INTEGER NOT NULL,
+  PRIMARY KEY(counter, level, start)) WITHOUT ROWID;
+)",
+    // 2: downloaded histories, their notes, and hour and day summaries of their records.
+    R"(
+CREATE TABLE history(
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  time INTEGER NOT NULL,
+  save_type INTEGER NOT NULL,
+  seq INTEGER NOT NULL,
+  value INTEGER NOT NULL,
+  PRIMARY KEY(counter, time, save_type, seq)) WITHOUT ROWID;
+CREATE TABLE notes(
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  time INTEGER NOT NULL,
+  text TEXT NOT NULL,
+  PRIMARY KEY(counter, time, text)) WITHOUT ROWID;
+CREATE TABLE history_summaries(
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  save_type INTEGER NOT NULL,
+  level INTEGER NOT NULL,
+  start INTEGER NOT NULL,
+  records INTEGER NOT NULL,
+  sum INTEGER NOT NULL,
+  min_value INTEGER NOT NULL,
+  max_value INTEGER NOT NULL,
+  PRIMARY KEY(counter, save_type, level, start)) WITHOUT ROWID;
+)",
+};
+static_assert(std::size(kMigrations) == kSchemaVersion);
+
+// A locked store is waited for this long before a write gives up and is retried later.
+constexpr int kBusyTimeoutMs = 3000;
+
+Database OpenDatabase(const std::filesystem::path& path, Store::Access access) {
+  if (access == Store::Access::kReadWrite && path.has_parent_path()) {
+    std::error_code ignored;  // a folder that cannot be made shows up as the open's own failure
+    std::filesystem::create_directories(path.parent_path(), ignored);
+  }
+  if (access == Store::Access::kReadOnly && !std::filesystem::exists(path))
+    throw StoreError("there is no store at " + path.string());
+  return Database(path, access == Store::Access::kReadOnly ? Database::Mode::kReadOnly : Database::Mode::kReadWrite);
+}
+
+void Migrate(Database& db, Store::Access access) {
+  const int64_t version = db.ScalarInt("PRAGMA user_version");
+  if (version > kSchemaVersion)
+    throw StoreError(db.path().string() + " was written by a newer version of this program (store version " +
+                         std::to_string(version) + ", this one knows up to " + std::to_string(kSchemaVersion) + ")");
+  if (version == kSchemaVersion) return;
+  if (access == Store::Access::kReadOnly)
+    throw StoreError(db.path().string() + " needs an update; open it once with write access");
+  Transaction tx(db);
+  for (int64_t v = version; v < kSchemaVersion; ++v) db.Exec(kMigrations[v]);
+  db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+  tx.Commit();
+}
+
+}  // namespace
+
+void Aggregate::Merge(const Aggregate& other) {
+  if (other.measured == 0) return;
+  if (measured == 0) {
+    *this = other;
+    return;
+  }
+  sum += other.sum;
+  measured += other.measured;
+  min_second = std::min(min_second, other.min_second);
+  max_second = std::max(max_second, other.max_second);
+  if (other.full_minutes) {
+    if (full_minutes == 0) {
+      min_cpm = other.min_cpm;
+      max_cpm = other.max_cpm;
+      max_cpm_at = other.max_cpm_at;
+    } else {
+      min_cpm = std::min(min_cpm, other.min_cpm);
+      // Of equal peaks the earliest is the one reported, whatever order the data came in.
+      if (other.max_cpm > max_cpm || (other.max_cpm == max_cpm && other.max_cpm_at < max_cpm_at)) {
+        max_cpm = other.max_cpm;
+        max_cpm_at = other.max_cpm_at;
+      }
+    }
+    full_minutes += other.full_minutes;
+  }
+}
+
+Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from, int64_t to) {
+  Aggregate a;
+  const int64_t start = minute * 60;
+  for (int s = 0; s < 60; ++s) {
+    if (!block.Has(s) || start + s < from || start + s >= to) continue;
+    const uint32_t v = block.counts[s];
+    a.min_second = a.measured ? std::min(a.min_second, v) : v;
+    a.max_second = std::max(a.max_second, v);
+    a.sum += v;
+    ++a.measured;
+  }
+  if (a.measured == 60) {
+    a.full_minutes = 1;
+    a.min_cpm = a.max_cpm = static_cast<uint32_t>(std::min<uint64_t>(a.sum, UINT32_MAX));
+    a.max_cpm_at = start;
+  }
+  return a;
+}
+
+MinuteBlock ReadBlock(const Statement& row) {
+  MinuteBlock block;
+  if (!UnpackMinute(static_cast<uint64_t>(row.Int(1)), static_cast<uint32_t>(row.Int(3)), row.Blob(2), block))
+    throw StoreError("the stored seconds of minute " + std::to_string(row.Int(0)) +
+                         " are damaged; 'norvane-cli store check' lists what is wrong");
+  return block;
+}
+
+Store::Statements::Statements(sqlite3* db)
+    : read_minute(db, "SELECT minute, gaps, counts, max FROM seconds WHERE counter = ?1 AND minute = ?2"),
+      write_minute(db,
+                   "INSERT OR REPLACE INTO seconds(counter, minute, gaps, counts, sum, measured, max) "
+                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
+      minutes_between(db,
+                      "SELECT minute, gaps, counts, max, sum, measured FROM seconds "
+                      "WHERE counter = ?1 AND minute >= ?2 AND minute < ?3 ORDER BY minute"),
+      add_summary(db, R"(
+INSERT INTO summaries(counter, level, start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm,
+                      max_cpm_at)
+VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)
+ON CONFLICT(counter, level, start) DO UPDATE SET
+  sum = sum + excluded.sum,
+  measured = measured + excluded.measured,
+  min_second = min(min_second, excluded.min_second),
+  max_second = max(max_second, excluded.max_second),
+  min_cpm = CASE WHEN excluded.full_minutes = 0 THEN min_cpm WHEN full_minutes = 0 THEN excluded.min_cpm
+                 ELSE min(min_cpm, excluded.min_cpm) END,
+  max_cpm_at = CASE WHEN excluded.full_minutes > 0 AND (full_minutes = 0 OR excluded.max_cpm > max_cpm OR
+                    (excluded.max_cpm = max_cpm AND excluded.max_cpm_at < max_cpm_at))
+                    THEN excluded.max_cpm_at ELSE max_cpm_at END,
+  max_cpm = CASE WHEN excluded.full_minutes > 0 AND (full_minutes = 0 OR excluded.max_cpm > max_cpm)
+                 THEN excluded.max_cpm ELSE max_cpm END,
+  full_minutes = full_minutes + excluded.full_minutes
+)"),
+      summaries_between(db,
+                        "SELECT start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm, "
+                        "max_cpm_at FROM summaries WHERE counter = ?1 AND level = ?2 AND start >= ?3 AND start < ?4 "
+                        "ORDER BY start") {}
+
+Store::Store(const std::filesystem::path& path, Access access) : db_(OpenDatabase(path, access)) {
+  db_.Exec("PRAGMA busy_timeout = " + std::to_string(kBusyTimeoutMs));
+  db_.Exec("PRAGMA foreign_keys = ON");
+  if (access == Access::kReadWrite) {
+    // WAL with NORMAL: a commit is safe from a crash or kill of this process the moment it
+    // returns; only a power cut or an OS crash can take back the commits since the last
+    // checkpoint (SQLite syncs the log at each checkpoint, about every 1000 pages).
+    db_.Exec("PRAGMA journal_mode = WAL");
+    db_.Exec("PRAGMA synchronous = NORMAL");
+  }
+  Migrate(db_, access);
+  s_ = std::make_unique<Statements>(db_.handle());
+}
+
+Store::~Store() = default;
+
+int Store::SchemaVersion() { return static_cast<int>(db_.ScalarInt("PRAGMA user_version")); }
+
+CounterId Store::RegisterCounter(const CounterInfo& info, int64_t now) {
+  Transaction tx(db_);
+  std::optional<CounterId> found;
+  {
+    Statement find(db_.handle(), info.name.empty()
+                                     ? "SELECT id FROM counters WHERE version = ?1 AND name IS NULL ORDER BY id LIMIT 1"
+                                     : "SELECT id FROM counters WHERE name = ?1");
+    find.Bind(1, info.name.empty() ? std::string_view(info.version) : std::string_view(info.name));
+    if (find.Step()) found = find.Int(0);
+  }
+  if (found) {
+    Statement update(db_.handle(),
+                     "UPDATE counters SET version = ?2, family = ?3, model = ?4, port = ?5, "
+                     "last_seen = max(last_seen, ?6), first_seen = min(first_seen, ?6) WHERE id = ?1");
+    update.Bind(1, *found).Bind(2, info.version).Bind(3, info.family).Bind(4, info.model).Bind(5, info.port).Bind(6, now);
+    update.Run();
+  } else {
+    Statement insert(db_.handle(),
+                     "INSERT INTO counters(version, family, model, port, name, first_seen, last_seen) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?6)");
+    insert.Bind(1, info.version).Bind(2, info.family).Bind(3, info.model).Bind(4, info.port).Bind(6, now);
+    if (info.name.empty()) insert.BindNull(5);
+    else insert.Bind(5, info.name);
+    insert.Run();
+    found = db_.ScalarInt("SELECT last_insert_rowid()");
+  }
+  tx.Commit();
+  return *found;
+}
+
+void Store::NameCounter(CounterId id, std::string_view name) {
+  Statement rename(db_.handle(), "UPDATE counters SET name = ?2 WHERE id = ?1");
+  rename.Bind(1, id).Bind(2, name);
+  rename.Run();
+}
+
+std::vector<CounterRow> Store::Counters() {
+  Statement all(db_.handle(),
+                "SELECT id, version, family, model, port, ifnull(name, ''), first_seen, last_seen FROM counters "
+                "ORDER BY id");
+  std::vector<CounterRow> rows;
+  while (all.Step())
+    rows.push_back({all.Int(0), {all.Text(1), all.Text(2), all.Text(3), all.Text(4), all.Text(5)}, all.Int(6),
+                    all.Int(7)});
+  return rows;
+}
+
+std::optional<CounterId> Store::FindCounter(std::string_view key) {
+  std::optional<CounterId> match;
+  int matches = 0;
+  for (const CounterRow& row : Counters()) {
+    if (std::to_string(row.id) == key || row.info.name == key) return row.id;
+    if (row.info.model == key || row.info.version == key) {
+      match = row.id;
+      ++matches;
+    }
+  }
+  if (matches == 1) return match;
+  return std::nullopt;
+}
+
+AppendResult Store::AppendSeconds(CounterId counter, std::span<const Second> seconds) {
+  AppendResult result;
+  if (seconds.empty()) return result;
+  std::vector<Second> sorted(seconds.begin(), seconds.end());
+  std::stable_sort(sorted.begin(), sorted.end(), [](const Second& a, const Second& b) { return a.time < b.time; });
+
+  // Summary changes of the whole batch, written once per hour and day at the end.
+  std::map<std::pair<int64_t, int64_t>, Aggregate> changes;
+  Transaction tx(db_);
+  Statement& read = s_->read_minute;
+  Statement& write = s_->write_minute;
+  for (size_t i = 0; i < sorted.size();) {
+    const int64_t minute = FloorDiv(sorted[i].time, 60);
+    MinuteBlock block;
+    read.Bind(1, counter).Bind(2, minute);
+    const bool existed = read.Step();
+    if (existed) block = ReadBlock(read);
+    read.Reset();
+    const bool was_full = block.measured == kFullMinute;
+
+    Aggregate added;
+    for (; i < sorted.size() && FloorDiv(sorted[i].time, 60) == minute; ++i) {
+      const int s = static_cast<int>(sorted[i].time - minute * 60);
+      if (block.Has(s)) {
+        ++result.already_stored;
+        continue;
+      }
+      block.measured |= uint64_t{1} << s;
+      block.counts[s] = sorted[i].count;
+      const uint32_t v = sorted[i].count;
+      added.min_second = added.measured ? std::min(added.min_second, v) : v;
+      added.max_second = std::max(added.max_second, v);
+      added.sum += v;
+      ++added.measured;
+    }
+    if (added.measured == 0) continue;
+    result.added += added.measured;
+
+    const uint64_t sum = block.Sum();
+    const uint32_t max = block.Max();
+    const std::vector<uint8_t> packed = PackCounts(block, max);
+    write.Bind(1, counter).Bind(2, minute).Bind(3, static_cast<int64_t>(GapMaskOf(block))).BindBlob(4, packed);
+    write.Bind(5, static_cast<int64_t>(sum)).Bind(6, int64_t{block.MeasuredCount()}).Bind(7, int64_t{max});
+    write.Run();
+
+    if (!was_full && block.measured == kFullMinute) {
+      added.full_minutes = 1;
+      added.min_cpm = added.max_cpm = static_cast<uint32_t>(std::min<uint64_t>(sum, UINT32_MAX));
+      added.max_cpm_at = minute * 60;
+    }
+    for (int64_t level : {kHour, kDay}) changes[{level, FloorDiv(minute * 60, level) * level}].Merge(added);
+  }
+
+  Statement& add = s_->add_summary;
+  for (const auto& [key, a] : changes) {
+    add.Bind(1, counter).Bind(2, key.first).Bind(3, key.second).Bind(4, static_cast<int64_t>(a.sum));
+    add.Bind(5, static_cast<int64_t>(a.measured)).Bind(6, int64_t{a.min_second}).Bind(7, int64_t{a.max_second});
+    add.Bind(8, static_cast<int64_t>(a.full_minutes)).Bind(9, int64_t{a.min_cpm}).Bind(10, int64_t{a.max_cpm});
+    add.Bind(11, a.max_cpm_at);
+    add.Run();
+  }
+  tx.Commit();
+  return result;
+}
+
+uint64_t Store::SizeOnDisk() {
+  uint64_t total = 0;
+  for (const char* suffix : {"", "-wal"}) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path().string() + suffix, ec);
+    if (!ec) total += size;
+  }
+  return total;
+}
+
+}  // namespace norvane::store

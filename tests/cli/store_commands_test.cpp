@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <ctime>
+
+#include "core/files/realtime_binary.h"
+#include "core/store/store.h"
+#include "core/store/store_time.h"
+#include "sim/history_generator.h"
+#include "tests/common/cli_run.h"
+#include "tests/common/temp_dir.h"
+#include "tests/core/store/time_zone.h"
+
+namespace norvane {
+namespace {
+
+using store::Second;
+using testing::ReadAll;
+using testing::TempDir;
+
+class StoreCommandsTest : public ::testing::Test {
+ protected:
+  testing::CliResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--store", store_path().string()});
+    return testing::RunCli(dir_, std::move(args));
+  }
+  std::filesystem::path store_path() const { return dir_ / "store.sqlite"; }
+
+  // Seconds [from, to) of one counter, except those `skip` leaves out.
+  template <typename Skip>
+  void Fill(int64_t from, int64_t to, Skip skip) {
+    store::Store s(store_path());
+    const auto c = s.RegisterCounter({"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", ""}, from);
+    std::vector<Second> seconds;
+    for (int64_t t = from; t < to; ++t)
+      if (!skip(t)) seconds.push_back({t, static_cast<uint32_t>((t * 7) % 5)});
+    s.AppendSeconds(c, seconds);
+  }
+
+  // The local minute text of every row of a realtime CSV export, in file order.
+  static std::vector<std::string> CsvRowTimes(const std::string& csv) {
+    std::vector<std::string> times;
+    size_t pos = 0;
+    for (int header = 0; header < 2; ++header) pos = csv.find("\r\n", pos) + 2;
+    while (pos < csv.size()) {
+      const size_t end = csv.find("\r\n", pos);
+      times.push_back(csv.substr(pos, 16));
+      pos = end + 2;
+    }
+    return times;
+  }
+
+  static std::string LocalMinute(int64_t t) {
+    const std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+    return text;
+  }
+
+  const testing::TimeZone zone_{"Europe/Berlin"};
+  TempDir dir_;
+};
+
+// Both clock changes of a year: every stored whole minute appears once, in the order it was
+// measured, at the local time it had then; gaps and cut minutes leave rows out, never zeros.
+TEST_F(StoreCommandsTest, ExportAcrossDaylightSavingChangesHasEveryMinuteOnceInOrder) {
+  for (const auto& [from_text, to_text, utc_from] :
+       {std::tuple{"2026-03-29T01:00", "2026-03-29T04:00", int64_t{1'774'742'400}},     // 00:00 UTC
+        std::tuple{"2026-10-25T01:30", "2026-10-25T03:30", int64_t{1'792'882'800}}}) {  // 2026-10-24 23:00 UTC
+    std::filesystem::remove(store_path());
+    const int64_t gap_from = utc_from + 3600 + 600;
+    Fill(utc_from, utc_from + 5 * 3600, [&](int64_t t) { return (t >= gap_from && t < gap_from + 300) || t == gap_from + 1000; });
+    const auto out = (dir_ / "range.csv").string();
+    const auto r = Run({"store", "export", "--from", from_text, "--to", to_text, out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("1 partly measured minute"), std::string::npos) << r.err;
+
+    SystemClock clock;
+    const int64_t from = *store::ParseTime(from_text, clock, nullptr), to = *store::ParseTime(to_text, clock, nullptr);
+    std::vector<std::string> expected;
+    for (int64_t m = from; m + 60 <= to; m += 60) {
+      const bool gap = m + 60 > gap_from && m < gap_from + 300;
+      const bool cut = gap_from + 1000 >= m && gap_from + 1000 < m + 60;
+      if (!gap && !cut) expected.push_back(LocalMinute(m));
+    }
+    const std::vector<std::string> rows = CsvRowTimes(ReadAll(out));
+    EXPECT_EQ(rows, expected) << from_text;
+    EXPECT_GT(rows.size(), 100u);
+  }
+}
+
+TEST_F(StoreCommandsTest, HtmlMinuteLogAndBinaryExports) {
+  const int64_t t0 = 1'775'000'040;
+  Fill(t0, t0 + 7200, [&](int64_t t) { return t >= t0 + 3600 && t < t0 + 3720; });
+  SystemClock clock;
+  const std::string from = store::FormatTime(t0, clock), middle = store::FormatTime(t0 + 3600, clock);
+
+  ASSERT_EQ(Run({"store", "export", "--from", from, (dir_ / "all.html").string()}).code, 0);
+  const std::string html = ReadAll(dir_ / "all.html");
+  size_t rows = 0;
+  for (size_t p = 0; (p = html.find("<TR><TD>", p)) != std::string::npos; ++p) ++rows;
+  EXPECT_EQ(rows, 120u - 2u);
+  EXPECT_TRUE(html.ends_with("</TABLE></html>"));
+
+  ASSERT_EQ(Run({"store", "export", (dir_ / "all.R@H").string()}).code, 0);
+  const std::string log = ReadAll(dir_ / "all.R@H");
+  EXPECT_EQ(static_cast<size_t>(std::count(log.begin(), log.end(), '\n')), 118u);
+
+  // A realtime binary cannot hold a gap: the command says where it is.
+  const auto gap = Run({"store", "export", (dir_ / "all.rbn").string()});
+  EXPECT_EQ(gap.code, 1);
+  EXPECT_NE(gap.err.find(middle), std::string::npos) << gap.err;
+  const auto first_hour = Run({"store", "export", "--to", middle, (dir_ / "hour.rbn").string()});
+  ASSERT_EQ(first_hour.code, 0) << first_hour.err;
+  const std::string bytes = ReadAll(dir_ / "hour.rbn");
+  std::string error;
+  const auto recording = ParseRealtimeBinary(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), &error);
+  ASSERT_TRUE(recording) << error;
+  ASSERT_EQ(recording->counts.size(), 3600u);
+  EXPECT_EQ(recording->counts[17], static_cast<uint32_t>(((t0 + 17) * 7) % 5));
+}
+
+TEST_F(StoreCommandsTest, InfoStatsAndCheckInTextAndJson) {
+  const int64_t t0 = 1'775'000'040;
+  Fill(t0, t0 + 600, [&](int64_t t) { return t >= t0 + 200 && t < t0 + 320; });
+
+  const auto info = Run({"store", "info", "--json"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  const auto json = nlohmann::json::parse(info.out);
+  ASSERT_EQ(json["counters"].size(), 1u);
+  const auto& c = json["counters"][0];
+  EXPECT_EQ(c["measured_seconds"], 480);
+  EXPECT_EQ(c["gaps"], 1);
+  ASSERT_EQ(c["long_gaps"].size(), 1u);
+  EXPECT_EQ(c["long_gaps"][0]["seconds"], 120);
+  EXPECT_EQ(c["model"], "ZQT-400");
+  const auto text = Run({"store", "info"});
+  EXPECT_NE(text.out.find("480 measured"), std::string::npos) << text.out;
+
+  SystemClock clock;
+  const auto stats = Run({"store", "stats", "--from", store::FormatTime(t0, clock), "--to",
+                          store::FormatTime(t0 + 600, clock), "--json"});
+  ASSERT_EQ(stats.code, 0) << stats.err;
+  const auto s = nlohmann::json::parse(stats.out);
+  store::Store direct(store_path(), store::Store::Access::kReadOnly);
+  const store::Stats want = direct.ComputeStats(1, t0, t0 + 600, kDefaultConversionTable);
+  EXPECT_EQ(s["counts"], want.counts);
+  EXPECT_DOUBLE_EQ(s["mean_cpm"].get<double>(), want.mean_cpm);
+  EXPECT_DOUBLE_EQ(s["mean_cpm_95"][1].get<double>(), want.cpm_high);
+  EXPECT_EQ(s["max_cpm"], *want.max_cpm);
+
+  EXPECT_EQ(Run({"store", "check"}).code, 0);
+  const auto bad_time = Run({"store", "stats", "--from", "soon"});
+  EXPECT_EQ(bad_time.code, 2);
+  EXPECT_NE(bad_time.err.find("'soon' is not a time"), std::string::npos);
+  const auto no_store = testing::RunCli(dir_, {"--store", (dir_ / "none.sqlite").string(), "store", "info"});
+  EXPECT_EQ(no_store.code, 1);
+  EXPECT_NE(no_store.err.find("no store"), std::string::npos) << no_store.err;
+}
+
+TEST_F(StoreCommandsTest, ImportOfTheSameDumpTwiceAddsNothingTheSecondTime) {
+  sim::HistoryOptions options;
+  options.image_size = 0x10000;
+  options.start = StampTime{26, 5, 2, 8, 0, 0};
+  const auto image = sim::GenerateHistory(options);
+  testing::WriteAll(dir_ / "d.bin", std::string(image.begin(), image.end()));
+  const auto first = Run({"--model", "ZQT-400", "store", "import", (dir_ / "d.bin").string(), "--json"});
+  ASSERT_EQ(first.code, 0) << first.err;
+  const auto a = nlohmann::json::parse(first.out);
+  EXPECT_GT(a["added"].get<int>(), 0);
+  const auto second = Run({"--model", "ZQT-400", "store", "import", (dir_ / "d.bin").string(), "--json"});
+  const auto b = nlohmann::json::parse(second.out);
+  EXPECT_EQ(b["added"], 0);
+  EXPECT_EQ(b["records"], a["records"]);
+  // The history's span is shown in local time, inside the generated sessions' dates.
+  const auto info = nlohmann::json::parse(Run({"store", "info", "--json"}).out);
+  EXPECT_EQ(info["counters"][0]["history_records"], a["records"]);
+  EXPECT_TRUE(info["counters"][0]["history_first"].get<std::string>().starts_with("2026-05-02T08:00:00+02:00"))
+      << info.dump();
+  EXPECT_EQ(Run({"store", "import", (dir_ / "d.bin").string()}).code, 2);  // no --model
+}
+
+}  // namespace
+}  // namespace norvane
