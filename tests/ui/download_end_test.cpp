@@ -18,11 +18,13 @@ using testing::SimulatedLine;
 
 class DownloadEndTest : public MainWindowTest {
  protected:
-  // A window connected to `line`, whose download asks for `options` and the file `target`.
-  std::unique_ptr<CMainViewerDlg> Connected(SimulatedLine& line, DownloadOptions options, const std::string& target) {
+  // A window connected to `line`, whose download asks for `options` and the file `target`;
+  // `settings` lines first (the model list entry the window starts with).
+  std::unique_ptr<CMainViewerDlg> Connected(SimulatedLine& line, DownloadOptions options, const std::string& target,
+                                            const std::vector<std::string>& settings = {}) {
     ViewerOptions viewer;
     viewer.extra_ports = {line.path()};
-    auto w = Open({}, viewer);
+    auto w = Open(settings, viewer);
     auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
     ports->setCurrentIndex(ports->findText(QString::fromStdString(line.path()), Qt::MatchContains));
     w->ConnectSelectedPort();
@@ -52,16 +54,19 @@ TEST_F(DownloadEndTest, ADumpThatCannotBeWrittenStaysShownAndIsKeptInTheTemporar
   const char* saved_tmpdir = std::getenv("TMPDIR");
   const std::string tmpdir_before = saved_tmpdir ? saved_tmpdir : "";
   ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
-  auto w = Connected(line, {1, 100}, (dir_ / "download").string());
+  auto w = Connected(line, {1, 100}, (dir_ / "download").string(), {"\"nLastGeigerCounterSelected\"=dword:00000004"});
   w->StartDownload();
   const bool ended = Ended(*w, "The history data could not be saved");
-  if (saved_tmpdir) ::setenv("TMPDIR", tmpdir_before.c_str(), 1); else ::unsetenv("TMPDIR");
+  if (saved_tmpdir)
+    ::setenv("TMPDIR", tmpdir_before.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
   ASSERT_TRUE(ended) << w->StatusLog().toStdString();
 
   const std::filesystem::path kept = dir_ / "tmp" / "download.unsaved.bin";
   EXPECT_EQ(std::filesystem::file_size(kept), 65536u + 256u);
-  const QString told =
-      MessageStarting("The history data could not be saved into " + QString::fromStdString((dir_ / "download.bin").string()));
+  const QString told = MessageStarting("The history data could not be saved into " +
+                                       QString::fromStdString((dir_ / "download.bin").string()));
   ASSERT_FALSE(told.isEmpty()) << messages_.join("\n").toStdString();
   EXPECT_TRUE(told.contains("kept in " + QString::fromStdString(kept.string()))) << told.toStdString();
   EXPECT_TRUE(told.contains("\"Save History Data As...\""));

@@ -110,8 +110,8 @@ std::string KeptDownloadText(uint32_t bytes, uint32_t image_size, const SaveResu
   std::string text =
       failed ? "The history data could not be saved into " + failed->path +
                    (failed->error.empty() ? "" : " (" + failed->error + ")") + ". It is still shown"
-             : Format("The download ended part-way: %u of %u bytes arrived. They are shown", static_cast<unsigned>(bytes),
-                      static_cast<unsigned>(image_size));
+             : Format("The download ended part-way: %u of %u bytes arrived. They are shown",
+                      static_cast<unsigned>(bytes), static_cast<unsigned>(image_size));
   if (kept.saved())
     text += ", and kept in " + kept.path;
   else if (!kept.error.empty())
