@@ -1,5 +1,4 @@
 // download: the counter's history flash into a dump file, as the window's "Download" button does.
-#include <atomic>
 #include <charconv>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +14,7 @@
 #include "core/files/writer_options.h"
 #include "core/history/download.h"
 #include "core/i18n/language_dictionary.h"
+#include "core/platform/folder_check.h"
 #include "core/platform/interrupt_watch.h"
 #include "core/protocol/model_table.h"
 #include "core/settings/settings_store.h"
@@ -61,15 +61,27 @@ std::optional<int> ParseArgs(const CommandContext& context, DownloadArgs& args) 
   return std::nullopt;
 }
 
-// What a user reads when the download did not give a dump.
+// Why the download did not give a dump, as a user reads it.
 std::string EndText(DownloadEnd end) {
   switch (end) {
-    case DownloadEnd::kStopped: return "download stopped: nothing saved";
-    case DownloadEnd::kTooManyFailures: return "the counter stopped answering: nothing saved";
-    case DownloadEnd::kPortLost: return "the port was lost during the download: nothing saved";
-    case DownloadEnd::kUnsynched: return "the counter is not in download mode: nothing saved";
+    case DownloadEnd::kStopped: return "download stopped";
+    case DownloadEnd::kTooManyFailures: return "the counter stopped answering";
+    case DownloadEnd::kPortLost: return "the port was lost during the download";
+    case DownloadEnd::kUnsynched: return "the counter is not in download mode";
     default: return "the download did not start";
   }
+}
+
+// A download cut short by the line keeps what arrived; a stop asked for, or prompts instead of
+// flash, keep nothing.
+std::string KeepWhatArrived(const DownloadReport& report, const HistoryDump& dump, const std::string& path) {
+  const bool cut_short = report.end == DownloadEnd::kTooManyFailures || report.end == DownloadEnd::kPortLost;
+  if (!cut_short || report.bytes == 0) return EndText(report.end) + ": nothing saved";
+  const SaveResult kept = KeepPartialDownload(dump, report.bytes, path, TemporaryFolder());
+  const std::string arrived = Format(": %u of %u bytes arrived", static_cast<unsigned>(report.bytes),
+                                     static_cast<unsigned>(report.image_size));
+  if (!kept.saved()) return EndText(report.end) + arrived + ", and could not be kept: " + kept.error;
+  return EndText(report.end) + arrived + ", kept in " + kept.path;
 }
 
 }  // namespace
@@ -83,13 +95,18 @@ int RunDownload(CommandContext& context) {
   TraceFile trace;
   if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
 
+  // Absolute, so the folder remembered as FileDownloadPath means the same to the window.
+  std::string path = std::filesystem::absolute(args.out).string();
+  // For both files the CSV goes beside the dump as OUT.csv, not OUT.bin.csv.
+  if (args.csv && path.ends_with(".bin")) path.resize(path.size() - 4);
+  const std::string_view type_text = args.csv ? kBothType : kBinaryType;
+  // Refused before the port is touched: minutes of reading are worth nothing if the file
+  // cannot be written at the end.
+  if (auto problem = CheckFolderWritable(std::filesystem::path(path).parent_path().string()))
+    return context.Fail(*problem + ": nothing downloaded");
+
   // Before any thread starts, so every later thread leaves Ctrl+C to the watch.
-  std::atomic<bool> interrupted{false};
-  std::atomic<HistoryDownload*> active{nullptr};
-  InterruptWatch watch([&] {
-    interrupted.store(true);
-    if (HistoryDownload* d = active.load()) d->RequestStop();
-  });
+  InterruptWatch watch;
 
   const bool terminal = &context.err == &std::cerr && StandardErrorIsTerminal();
   ProgressDisplay display(context.err, terminal);
@@ -113,22 +130,20 @@ int RunDownload(CommandContext& context) {
   // the one the counter gave, which picks the heartbeat and configuration commands.
   if (!context.model && rig.state.selected_model >= 0) session.SelectModelFromList(rig.state.selected_model);
   rig.state.family.store(*identified.family);
-  if (interrupted.load()) return context.Fail(EndText(DownloadEnd::kStopped));
-
-  // Absolute, so the folder remembered as FileDownloadPath means the same to the window.
-  std::string path = std::filesystem::absolute(args.out).string();
-  // For both files the CSV goes beside the dump as OUT.csv, not OUT.bin.csv.
-  if (args.csv && path.ends_with(".bin")) path.resize(path.size() - 4);
-  const std::string_view type_text = args.csv ? kBothType : kBinaryType;
+  if (watch.interrupted()) return context.Fail(EndText(DownloadEnd::kStopped) + ": nothing saved");
 
   HistoryDownload download({rig.link, rig.reader, rig.state, data.dump, display, &settings, &display});
-  active.store(&download);
-  if (interrupted.load()) return context.Fail(EndText(DownloadEnd::kStopped));
-  if (!download.StartDownload({args.options, path, std::string(type_text)})) return context.Fail(EndText(DownloadEnd::kNotStarted));
-  const DownloadReport report = download.Wait();
-  active.store(nullptr);
+  if (!download.StartDownload({args.options, path, std::string(type_text)}))
+    return context.Fail(EndText(DownloadEnd::kNotStarted));
+  DownloadReport report;
+  {
+    // Made after the download and gone before it, so Ctrl+C never reaches a download that is
+    // being destroyed; an interrupt that came before it stops the download at once.
+    const InterruptHook stop(watch, [&download] { download.RequestStop(); });
+    report = download.Wait();
+  }
   display.Finish(report.bytes);
-  if (!report.complete()) return context.Fail(EndText(report.end));
+  if (!report.complete()) return context.Fail(KeepWhatArrived(report, data.dump, path));
 
   LanguageDictionary dictionary;
   dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings.Key()), display);
@@ -138,9 +153,14 @@ int RunDownload(CommandContext& context) {
   if (!saved.config.complete())
     display.Status(Format("The configuration block did not arrive in full (%d of %d bytes); the rest is 0xFF.",
                           saved.config.received, static_cast<int>(saved.config.block.size())));
-  if (!saved.save.dump.saved())
-    return context.Fail("cannot write " + saved.save.dump.path +
-                        (saved.save.dump.error.empty() ? "" : ": " + saved.save.dump.error));
+  if (!saved.save.dump.saved()) {
+    const std::string failed =
+        "cannot write " + saved.save.dump.path + (saved.save.dump.error.empty() ? "" : ": " + saved.save.dump.error);
+    // The flash took minutes to read: it is kept where it can be, and named.
+    const SaveResult kept = KeepUnsavedDownload(data.dump, path, TemporaryFolder());
+    if (!kept.saved()) return context.Fail(failed + "; nor could the download be kept: " + kept.error);
+    return context.Fail(failed + "; the download is kept in " + kept.path);
+  }
   context.out << saved.save.dump.path << "\n";
   if (saved.save.csv) {
     if (!saved.save.csv->saved())

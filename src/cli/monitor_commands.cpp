@@ -127,9 +127,7 @@ bool SaveAtTheEnd(RealtimeRecorder& recorder, CommandContext& context) {
   if (!where.empty()) context.err << "saved " << unsaved << " recorded seconds to " << where << "\n";
   if (saved_all) return true;
 
-  std::error_code ec;
-  std::string fallback = std::filesystem::temp_directory_path(ec).string();
-  if (ec || fallback.empty()) fallback = "/tmp";
+  std::string fallback = TemporaryFolder();
   if (fallback.back() != '/') fallback += '/';
   std::string kept;
   ReportSaves(recorder.SaveRecording(fallback), kept, context);

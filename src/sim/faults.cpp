@@ -57,6 +57,12 @@ bool ParseFault(std::string_view text, Faults& faults, std::string* error) {
     faults.stall_request = static_cast<int>(*n);
     return true;
   }
+  if (name == "question-burst") {
+    const auto n = number(1, 65535);
+    if (!n) return fail("fault 'question-burst' needs how many '?' bytes each SPIR gets, e.g. question-burst=20");
+    faults.question_burst = static_cast<int>(*n);
+    return true;
+  }
   if (name == "wrong-ack") {
     const auto n = number(0, 4095);
     if (!n) return fail("fault 'wrong-ack' needs a configuration address 0-4095, e.g. wrong-ack=10");
@@ -89,6 +95,7 @@ std::string_view FaultHelp() {
          "  silent-after=S    answer for S seconds, then nothing\n"
          "  stall[=N]         stop half-way through the N-th SPIR reply (default the first)\n"
          "  question          ignore the heartbeat-off command; answer SPIR with \"?\" lines\n"
+         "  question-burst=N  answer every SPIR with N '?' bytes and nothing more\n"
          "  wrong-ack=A       answer WCFG at configuration address A with 0x55 instead of 0xAA\n"
          "  short-counts      answer GETCPS with 2 bytes, as older counters do\n"
          "  deaf-config       answer neither GETCFG nor REEPROM\n"

@@ -13,6 +13,7 @@ struct Faults {
   std::optional<std::chrono::seconds> silent_after;  // "silent-after=S": deaf from S seconds on
   std::optional<int> stall_request;               // "stall[=N]": the N-th SPIR reply stops half-way
   bool question = false;        // "question": never enters download mode; SPIR gets "?" lines
+  std::optional<int> question_burst;  // "question-burst=N": SPIR gets N '?' bytes, then nothing
   std::optional<int> wrong_ack_address;  // "wrong-ack=A": WCFG at address A is answered 0x55
   bool short_counts = false;    // "short-counts": 2-byte GETCPS replies, as older counters send
   int marked_counts = 0;        // "marked-counts[=N]": every N-th GETCPS reply holds 0x80

@@ -293,6 +293,8 @@ std::vector<uint8_t> SimulatedCounter::FlashReply(uint32_t address, uint32_t len
     for (uint32_t i = 0; i < length; ++i) reply[i] = kNotReadyLine[i % std::size(kNotReadyLine)];
     return reply;
   }
+  if (const std::optional<int> burst = options_.faults.question_burst)
+    return std::vector<uint8_t>(static_cast<size_t>(*burst), '?');
   if (address < flash_.size()) {
     const size_t n = std::min<size_t>(length, flash_.size() - address);
     std::copy_n(flash_.begin() + address, n, reply.begin());

@@ -10,6 +10,7 @@
 #include "core/files/file_filters.h"
 #include "core/files/file_naming.h"
 #include "core/files/local_time.h"
+#include "core/platform/folder_check.h"
 #include "ui/download_dialogs.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
@@ -187,19 +188,35 @@ void CMainViewerDlg::StartDownload() {
 void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
   progress_->hide();
   const DownloadRequest request = ctx_->download.request();
+  // A download cut short by the line is shown and kept as far as it came, as is a whole one
+  // whose file could not be written: minutes of reading are never thrown away.
+  const bool cut_short =
+      report.bytes > 0 && (report.end == DownloadEnd::kTooManyFailures || report.end == DownloadEnd::kPortLost);
+  auto kept_text = std::make_shared<std::string>();
   RunDevice(
-      [this, report, request] {
+      [this, report, request, cut_short, kept_text] {
         ctx_->download.Wait();
+        if (cut_short) {
+          const SaveResult kept = KeepPartialDownload(ctx_->data.dump, report.bytes, request.path, TemporaryFolder());
+          ctx_->data.RefillFromStart();
+          *kept_text = KeptDownloadText(report.bytes, report.image_size, nullptr, kept);
+        }
         if (!report.complete()) return;
         // Heartbeat off, the configuration read and the dump: seconds of waiting on the counter.
-        SaveDumpAfterDownload(ctx_->link, ctx_->state, ctx_->saver, ctx_->data, request.type_text, request.path);
+        const DumpAfterDownload saved =
+            SaveDumpAfterDownload(ctx_->link, ctx_->state, ctx_->saver, ctx_->data, request.type_text, request.path);
+        if (saved.save.dump.outcome == SaveOutcome::kFileError) {
+          const SaveResult kept = KeepUnsavedDownload(ctx_->data.dump, request.path, TemporaryFolder());
+          *kept_text = KeptDownloadText(report.bytes, report.image_size, &saved.save.dump, kept);
+        }
       },
-      [this, report] {
+      [this, report, cut_short, kept_text] {
         views_frozen_ = false;
-        if (report.complete()) {
+        if (report.complete() || cut_short) {
           scroll_->SetRange(0, report.bytes);
           AfterHistoryLoaded();
         }
+        if (!kept_text->empty()) notifier().Message(*kept_text, "Download");
         UpdateDeviceControls();
       });
 }

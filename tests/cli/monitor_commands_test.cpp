@@ -41,7 +41,7 @@ TEST(MonitorCommand, AFolderThatTakesNoFilesIsRefusedBeforeAnySecondIsRecorded) 
   const Result r = RunCli(dir, {"monitor", "--demo", "--seconds", "2", "--out", "/proc"});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("cannot create files in /proc"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("cannot write into /proc"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("DEMO Mode!!!"), std::string::npos) << r.err;
 }
 

@@ -343,46 +343,268 @@ TEST(Download, MoreThanThirtyStalledRequestsEndWithTheUnsynchedMessages) {
             "There are some unsynched communication. \r\n Check the unit communication baud rate setting. \r\nYou may "
             "need to restart/reconnect the unit and download again.");
 
-  // The failure number runs on: the next stall of this program is #30.
+  // The next download numbers its failures from 0 again.
   program.DownloadAndSave({1, 100}, "noname");
-  EXPECT_TRUE(program.notifier.HasStatus("FAIL #30"));
+  EXPECT_EQ(Count(program.notifier.status(), "FAIL #0"), 2);
+  EXPECT_FALSE(program.notifier.HasStatus("FAIL #30"));
 }
 
-// norvane-cli as a user runs it, so Ctrl+C is a real signal.
+// Waits up to `limit` for the download to end by itself; stops it otherwise, so a download that
+// would never end fails the test instead of hanging it.
+DownloadReport WaitAtMost(Program& program, std::chrono::seconds limit, bool* ended_by_itself) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (program.download.running() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  *ended_by_itself = !program.download.running();
+  program.download.RequestStop();
+  return program.download.Wait();
+}
+
+TEST(Download, APromptBurstAnsweringEveryRequestEndsAtTheFirstFailureAsUnsynched) {
+  sim::Faults faults;
+  faults.question_burst = 20;  // 20 '?' bytes, then nothing, for every request
+  SimulatedLine line("ZQT-400", faults);
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  Program program;
+  ASSERT_TRUE(program.Connect(line, "ZQT-400"));
+
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(program.download.StartDownload({{1, 100}, (dir / "data").string(), "binary files (*.bin)"}));
+  bool ended = false;
+  const DownloadReport report = WaitAtMost(program, 60s, &ended);
+  ASSERT_TRUE(ended) << "still downloading after 60 s; last status "
+                     << (program.notifier.status().empty() ? "" : program.notifier.status().back());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+  EXPECT_EQ(report.end, DownloadEnd::kUnsynched);
+  EXPECT_EQ(report.requests, 1u);
+  EXPECT_EQ(report.bytes, 0u);
+  EXPECT_TRUE(program.notifier.HasStatus("FAIL #0"));
+  EXPECT_FALSE(program.notifier.HasStatus("FAIL #1"));
+  const auto messages = program.notifier.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, kUnsynchedBox);
+  EXPECT_TRUE(program.notifier.HasStatus("Downloading ended with error."));
+  // The prompt bytes are not left in the image as if they were history.
+  EXPECT_TRUE(std::all_of(program.data.dump.buffer().begin(), program.data.dump.buffer().begin() + 1024,
+                          [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST(Download, ShortAnswersThatAreNoPromptCountAsFailuresUntilTheDownloadGivesUp) {
+  sim::Faults faults;
+  faults.question_burst = 10;  // too short to show the prompt pattern: only the failures tell
+  SimulatedLine line("ZQT-100", faults);
+  ASSERT_TRUE(line.ok());
+  DownloadTiming quick;
+  quick.empty_read_wait = 0us;
+  Program program(quick);
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+
+  ASSERT_TRUE(program.download.StartDownload({{1, 100}, "noname", "binary files (*.bin)"}));
+  bool ended = false;
+  const DownloadReport report = WaitAtMost(program, 60s, &ended);
+  ASSERT_TRUE(ended) << "still downloading after 60 s with " << report.failures << " failures";
+  EXPECT_EQ(report.end, DownloadEnd::kTooManyFailures);
+  EXPECT_EQ(report.failures, 31u);
+  EXPECT_EQ(report.bytes, 0u);
+  EXPECT_TRUE(program.notifier.HasStatus("FAIL #29"));
+  EXPECT_FALSE(program.notifier.HasStatus("FAIL #30"));
+  // Every request asked for the first block again: nothing of a failed request is kept.
+  for (const Request& r : Requests(line)) EXPECT_EQ(r.address, 0u);
+}
+
+TEST(Download, AStopEndsADownloadOfShortAnswersAtAnyMoment) {
+  sim::Faults faults;
+  faults.question_burst = 10;
+  SimulatedLine line("ZQT-100", faults);
+  ASSERT_TRUE(line.ok());
+  Program program;
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+
+  // Before the first reply, while empty reads pile up, and while the port is reopened.
+  for (const auto moment : {0ms, 300ms, 1100ms, 2300ms}) {
+    ASSERT_TRUE(program.download.StartDownload({{1, 100}, "noname", "binary files (*.bin)"}));
+    std::this_thread::sleep_for(moment);
+    const auto asked = std::chrono::steady_clock::now();
+    program.download.RequestStop();
+    const DownloadReport report = program.download.Wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 700ms) << "stopped after " << moment.count() << " ms";
+    EXPECT_EQ(report.end, DownloadEnd::kStopped) << "stopped after " << moment.count() << " ms";
+  }
+}
+
+TEST(Download, AFolderThatCannotTakeTheFileIsRefusedBeforeAnyRequest) {
+  SimulatedLine line("ZQT-100");
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  testing::WriteAll(dir / "plain", "a file, not a folder");
+  Program program;
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+  line.Forget();
+
+  for (const std::string& folder : {(dir / "missing").string(), (dir / "plain").string()}) {
+    EXPECT_FALSE(program.download.StartDownload({{1, 100}, folder + "/data", "binary files (*.bin)"}));
+    EXPECT_FALSE(program.download.running());
+  }
+  EXPECT_TRUE(line.Frames().empty());  // refused before the port was touched
+  const auto messages = program.notifier.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, "The download was not started: cannot write into " + (dir / "missing").string() +
+                                  ": No such file or directory. Please choose another folder.");
+  EXPECT_EQ(messages[1].text, "The download was not started: cannot write into " + (dir / "plain").string() +
+                                  ": Not a directory. Please choose another folder.");
+  EXPECT_FALSE(program.notifier.HasStatus("Downloading started.."));
+}
+
+// norvane-cli download as a user runs it, in a process of its own, so Ctrl+C is a real signal.
+class CliDownload {
+ public:
+  // `env` lines ("NAME=value") are added to the test's environment.
+  CliDownload(const TempDir& dir, const std::string& port, std::vector<std::string> args,
+              std::vector<std::string> env = {})
+      : err_((dir / "err.txt").string()) {
+    std::vector<std::string> all = {NORVANE_CLI_PATH, "--settings", (dir / "settings.reg").string(), "--port", port,
+                                    "download"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~CliDownload() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  bool ok() const { return pid_ > 0; }
+  std::string err() const { return testing::ReadAll(err_); }
+  // True once stderr holds `text`, waiting up to `limit`.
+  bool WaitForErr(std::string_view text, std::chrono::milliseconds limit = 10s) const {
+    for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(20ms))
+      if (err().find(text) != std::string::npos) return true;
+    return false;
+  }
+  void Interrupt() const { kill(pid_, SIGINT); }
+  // The exit code, or -1 when a signal ended the process.
+  int Wait() {
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_) return -1;
+    exited_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  std::string err_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
 TEST(DownloadCommand, CtrlCStopsTheDownloadAndSavesNothing) {
   SimulatedLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
   TempDir dir;
-  const std::string out = (dir / "data").string(), err = (dir / "err.txt").string();
-  const std::string settings = (dir / "settings.reg").string();
-  std::vector<std::string> args = {NORVANE_CLI_PATH, "--settings", settings, "--port", line.path(),
-                                   "download",       out,          "--all",  "--speed", "0"};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const std::string out = (dir / "data").string();
+  CliDownload cli(dir, line.path(), {out, "--all", "--speed", "0"});
+  ASSERT_TRUE(cli.ok());
 
   // Until the first request is on its way.
-  for (int i = 0; i < 100 && testing::ReadAll(err).find("Downloading started..") == std::string::npos; ++i)
-    std::this_thread::sleep_for(50ms);
-  kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of stopping";
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(testing::ReadAll(err).find("download stopped: nothing saved"), std::string::npos) << testing::ReadAll(err);
+  cli.WaitForErr("Downloading started..", 5s);
+  cli.Interrupt();
+  ASSERT_EQ(cli.Wait(), 1) << "killed by the signal instead of stopping";
+  EXPECT_NE(cli.err().find("download stopped: nothing saved"), std::string::npos) << cli.err();
   EXPECT_FALSE(std::filesystem::exists(out + ".bin"));
   // The options were stored as the dialog stores them.
-  const std::string stored = testing::ReadAll(settings);
+  const std::string stored = testing::ReadAll(dir / "settings.reg");
   EXPECT_NE(stored.find("\"Fast Download\"=dword:00000001"), std::string::npos);
   EXPECT_NE(stored.find("\"Download Speed\"=dword:00000000"), std::string::npos);
   EXPECT_NE(stored.find("\"FileDownloadPath\"=\"" + dir.path().string() + "/\""), std::string::npos);
+}
+
+TEST(DownloadCommand, AFolderThatCannotTakeTheFileIsRefusedAtOnce) {
+  SimulatedLine line("ZQT-400");
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  CliDownload cli(dir, line.path(), {(dir / "missing" / "data").string()});
+  ASSERT_TRUE(cli.ok());
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(cli.Wait(), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+  EXPECT_NE(cli.err().find("cannot write into " + (dir / "missing").string() +
+                           ": No such file or directory: nothing downloaded"),
+            std::string::npos)
+      << cli.err();
+  EXPECT_TRUE(line.Frames().empty());  // not even identified
+}
+
+TEST(DownloadCommand, ADownloadCutShortByALostPortKeepsWhatArrived) {
+  SimulatedLine line("ZQT-400");
+  ASSERT_TRUE(line.ok());
+  const std::vector<uint8_t> flash = line.flash();
+  TempDir dir;
+  CliDownload cli(dir, line.path(), {(dir / "data").string(), "--all", "--speed", "95"});
+  ASSERT_TRUE(cli.ok());
+  ASSERT_TRUE(cli.WaitForErr("Downloading started..", 10s)) << cli.err();
+  // Some blocks in: 40 ms a request at this speed, 1024 of them in all.
+  std::this_thread::sleep_for(1500ms);
+  line.Unplug();
+  EXPECT_EQ(cli.Wait(), 1);
+
+  const std::string said = cli.err();
+  std::vector<std::filesystem::path> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    if (entry.path().filename().string().starts_with("data.partial-")) kept.push_back(entry.path());
+  ASSERT_EQ(kept.size(), 1u) << said;
+  const std::string name = kept[0].filename().string();
+  const uint32_t bytes = static_cast<uint32_t>(std::stoul(name.substr(13)));
+  EXPECT_EQ(name, "data.partial-" + std::to_string(bytes) + ".bin");
+  EXPECT_GT(bytes, 0u);
+  EXPECT_LT(bytes, 0x100000u);
+  EXPECT_EQ(bytes % 1024, 0u);  // whole requests only
+  const std::string file = testing::ReadAll(kept[0]);
+  ASSERT_EQ(file.size(), bytes);
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), flash.begin(),
+                         [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
+  EXPECT_NE(said.find("the port was lost during the download: " + std::to_string(bytes) +
+                      " of 1048576 bytes arrived, kept in " + kept[0].string()),
+            std::string::npos)
+      << said;
+  EXPECT_FALSE(std::filesystem::exists(dir / "data.bin"));
+}
+
+TEST(DownloadCommand, ADumpThatCannotBeWrittenIsKeptInTheTemporaryFolder) {
+  SimulatedLine line("ZQT-100");
+  ASSERT_TRUE(line.ok());
+  TempDir dir;
+  // The folder takes files, but the dump's own name is taken by a folder.
+  std::filesystem::create_directory(dir / "data.bin");
+  std::filesystem::create_directory(dir / "tmp");
+  CliDownload cli(dir, line.path(), {(dir / "data").string(), "--all", "--speed", "100"},
+                  {"TMPDIR=" + (dir / "tmp").string()});
+  ASSERT_TRUE(cli.ok());
+  EXPECT_EQ(cli.Wait(), 1);
+
+  const std::filesystem::path kept = dir / "tmp" / "data.unsaved.bin";
+  const std::string said = cli.err();
+  EXPECT_NE(said.find("cannot write " + (dir / "data.bin").string()), std::string::npos) << said;
+  EXPECT_NE(said.find("; the download is kept in " + kept.string()), std::string::npos) << said;
+  const std::string file = testing::ReadAll(kept);
+  const std::vector<uint8_t> flash = line.flash();
+  ASSERT_EQ(file.size(), flash.size() + 256);  // the image and the configuration block
+  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), reinterpret_cast<const uint8_t*>(file.data())));
+  const std::vector<uint8_t> config = line.config();
+  const std::vector<uint8_t> block = PrepareConfigBlock(1, std::span(config).first(256));
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), reinterpret_cast<const uint8_t*>(file.data()) + flash.size()));
 }
 
 }  // namespace

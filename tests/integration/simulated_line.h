@@ -78,11 +78,13 @@ class SimulatedLine {
   }
 
  private:
+  // Members go in reverse order: the transport's thread, which feeds the counter and through it
+  // the frame list, must stop before any of them is destroyed.
+  mutable std::mutex mutex_;
+  std::vector<SeenFrame> frames_;
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<sim::SimulatedCounter> counter_;
   std::unique_ptr<sim::PtyTransport> transport_;
-  mutable std::mutex mutex_;
-  std::vector<SeenFrame> frames_;
 };
 
 // The program's side: the objects the window owns, wired together.

@@ -9,13 +9,14 @@ TEST(ParseFault, NamesWithAndWithoutValues) {
   Faults f;
   std::string error;
   for (const char* text : {"silent", "question", "short-counts", "strict-baud", "silent-after=30", "stall",
-                           "wrong-ack=0x1B5", "marked-counts=4"})
+                           "wrong-ack=0x1B5", "marked-counts=4", "question-burst=20"})
     EXPECT_TRUE(ParseFault(text, f, &error)) << text << ": " << error;
   EXPECT_TRUE(f.silent && f.question && f.short_counts && f.strict_baud);
   EXPECT_EQ(f.silent_after, std::chrono::seconds(30));
   EXPECT_EQ(f.stall_request, 1);
   EXPECT_EQ(f.wrong_ack_address, 0x1B5);
   EXPECT_EQ(f.marked_counts, 4);
+  EXPECT_EQ(f.question_burst, 20);
 
   EXPECT_TRUE(ParseFault("stall=3", f, &error));
   EXPECT_EQ(f.stall_request, 3);
@@ -27,7 +28,8 @@ TEST(ParseFault, RefusesWhatItCannotDo) {
   Faults f;
   std::string error;
   for (const char* text : {"noisy", "silent=1", "silent-after", "silent-after=soon", "silent-after=-5",
-                           "wrong-ack=4096", "wrong-ack=10x", "stall=0", "marked-counts=0", ""}) {
+                           "wrong-ack=4096", "wrong-ack=10x", "stall=0", "marked-counts=0", "question-burst",
+                           "question-burst=0", ""}) {
     error.clear();
     EXPECT_FALSE(ParseFault(text, f, &error)) << text;
     EXPECT_FALSE(error.empty()) << text;

@@ -297,6 +297,18 @@ TEST(SimulatedCounterFaults, OutOfDownloadModeFlashReadsShowQuestionMarks) {
   EXPECT_TRUE(normal.counter().download_mode());
 }
 
+TEST(SimulatedCounterFaults, QuestionBurstAnswersEveryFlashReadWithAFewQuestionMarksOnly) {
+  Faults f;
+  f.question_burst = 20;
+  CounterBench bench(WithFaults(f));
+  bench.Ask(c::kHeartbeat0);
+  for (const uint8_t high : {0, 4, 8}) {
+    const auto reply = bench.Ask(c::kSpir, {0, high, 0, 4, 0});
+    EXPECT_EQ(reply, std::vector<uint8_t>(20, '?')) << "request at " << high * 256;
+  }
+  EXPECT_EQ(bench.Ask(c::kGetVer).size(), 20u);
+}
+
 TEST(SimulatedCounterFaults, StrictBaudAnswersOnlyAtTheModelsRate) {
   Faults f;
   f.strict_baud = true;

@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,5 +51,26 @@ struct DumpAfterDownload {
 DumpAfterDownload SaveDumpAfterDownload(CSerialLink& link, const DeviceState& state, FileSaver& saver, DataSet& data,
                                         std::string_view type_text, std::string_view path,
                                         const ConfigReadTiming& timing = {});
+
+// The file a download is kept in when it did not reach the chosen one, in `folder`: NAME is the
+// chosen file's name without ".bin" ("history" when none was chosen), followed by ".partial-N"
+// for a download that ended part-way after N bytes or ".unsaved" for a whole one whose save
+// failed, then ".bin". A number goes before ".bin" rather than replacing a file already there.
+std::string KeptDownloadName(std::string_view path, std::optional<uint32_t> partial_bytes, const std::string& folder);
+
+// A download that ended part-way: its first `bytes` image bytes alone (a dump that loads with the
+// rest erased), beside the chosen file, or in `fallback_folder` when that fails. Nothing is
+// written for none arrived or no file chosen (empty or "noname": the image stays in memory).
+SaveResult KeepPartialDownload(const HistoryDump& dump, uint32_t bytes, std::string_view path,
+                               const std::string& fallback_folder);
+
+// A whole download whose dump could not be written: the image and the configuration block that
+// SaveDumpAfterDownload stored after it, into `fallback_folder`.
+SaveResult KeepUnsavedDownload(const HistoryDump& dump, std::string_view path, const std::string& fallback_folder);
+
+// The window's message after a download whose data did not reach the chosen file: `bytes` of
+// `image_size` arrived, `failed` is the dump save that failed (none for a download that ended
+// part-way), `kept` where the data went instead. It says how to save the data elsewhere.
+std::string KeptDownloadText(uint32_t bytes, uint32_t image_size, const SaveResult* failed, const SaveResult& kept);
 
 }  // namespace norvane

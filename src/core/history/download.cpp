@@ -1,8 +1,10 @@
 #include "core/history/download.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "core/common/text_format.h"
+#include "core/platform/folder_check.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/serial/port_settings.h"
 
@@ -90,6 +92,16 @@ bool HistoryDownload::StartDownload(const DownloadRequest& request, Completion c
     return false;
   }
   if (thread_.joinable()) thread_.join();
+  // Minutes of reading are worth nothing if the file cannot be written at the end.
+  if (!request.path.empty() && request.path != "noname") {
+    if (const auto problem = CheckFolderWritable(std::filesystem::path(request.path).parent_path().string())) {
+      p_.notifier.Message("The download was not started: " + *problem + ". Please choose another folder.",
+                          "Download");
+      last_report_ = DownloadReport{};
+      last_report_.image_size = p_.dump.image_size();
+      return false;
+    }
+  }
 
   DownloadRequest chosen = request;
   chosen.options.speed = std::clamp(chosen.options.speed, 0, kMaxSpeed);
@@ -184,6 +196,9 @@ DownloadReport HistoryDownload::Run() {
     report.end = end;
     report.bytes = address;
     report.fail_counter = fail_counter;
+    // A failed request may have left bytes past the address reached; kept or shown, the image
+    // holds only what arrived.
+    std::fill(image.begin() + address, image.end(), uint8_t{0xFF});
   };
 
   for (;;) {
@@ -218,14 +233,15 @@ DownloadReport HistoryDownload::Run() {
           continue;
         }
         empty_reads = 0;
-        fail_counter = 0;
         address += n;
         if (address >= size) {
+          fail_counter = 0;
           finish(DownloadEnd::kImageEnd);
           break;
         }
         Progress(address);
         if (options.end_mode == 0 && IsEndOfData(image, address)) {
+          fail_counter = 0;
           finish(DownloadEnd::kEndOfData);
           break;
         }
@@ -234,13 +250,20 @@ DownloadReport HistoryDownload::Run() {
     }
 
     if (stalled) {
-      ++report.failures;
+      // What the failed request brought is looked at before it is dropped: a counter outside
+      // download mode may answer each request with a short prompt and then nothing.
+      const bool prompt = LooksUnsynched(image.subspan(restart, address - restart));
       address = restart;
+      ++report.failures;
       if (++fail_counter > kDownloadFailLimit) {
         finish(DownloadEnd::kTooManyFailures);
         break;
       }
-      p_.notifier.Status(Format("FAIL #%d", static_cast<int>(failure_number_++)));
+      p_.notifier.Status(Format("FAIL #%d", static_cast<int>(report.failures - 1)));
+      if (prompt) {
+        finish(DownloadEnd::kUnsynched);
+        break;
+      }
       if (running_.load() && OpenPortForDownload()) continue;
       if (!running_.load()) {
         finish(DownloadEnd::kStopped);
@@ -259,6 +282,8 @@ DownloadReport HistoryDownload::Run() {
       finish(DownloadEnd::kStopped);
       break;
     }
+    // Only a request that brought all it asked for ends a run of failures.
+    fail_counter = 0;
     restart = address;
     // A counter outside download mode answers every request with its prompt: one request shows
     // it, and the rest of the flash would only repeat it.
@@ -274,7 +299,7 @@ DownloadReport HistoryDownload::Run() {
   address_.store(0);
   p_.notifier.Status("Downloading ended.");
   // The prompt check reads the image as it stands, whatever address the download reached.
-  const bool unsynched = LooksUnsynched(image);
+  const bool unsynched = report.end == DownloadEnd::kUnsynched || LooksUnsynched(image);
   if (unsynched && report.complete()) report.end = DownloadEnd::kUnsynched;
   EndMessages(report, unsynched);
   report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - started);

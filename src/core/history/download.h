@@ -25,7 +25,8 @@ namespace norvane {
 inline constexpr uint32_t kDownloadRequestSize = 1024;
 // Above this many consecutive empty reads a request counts as stalled.
 inline constexpr uint32_t kEmptyReadLimit = 5000;
-// Above this many consecutive stalled requests the download gives up.
+// Above this many consecutive failed requests (any that did not bring all it asked for) the
+// download gives up.
 inline constexpr uint32_t kDownloadFailLimit = 30;
 // End of data is only looked for once the address has passed this.
 inline constexpr uint32_t kEndOfDataFloor = 2048;
@@ -73,7 +74,7 @@ enum class DownloadEnd {
   kImageEnd,         // the whole image arrived
   kEndOfData,        // end mode 0 met erased flash
   kStopped,          // a stop request
-  kTooManyFailures,  // more than 30 stalled requests in a row
+  kTooManyFailures,  // more than 30 failed requests in a row
   kPortLost,         // the port could not be reopened after a stall
   kUnsynched,        // the counter answered '?' prompts instead of its flash
   kNotStarted,       // the port could not be opened, or a download was already running
@@ -84,7 +85,7 @@ struct DownloadReport {
   uint32_t bytes = 0;         // the address reached: image bytes filled from the start
   uint32_t image_size = 0;
   uint32_t requests = 0;      // SPIR frames sent, repeats included
-  uint32_t failures = 0;      // stalled requests in this download
+  uint32_t failures = 0;      // failed requests in this download, numbered from 0 in "FAIL #%d"
   uint32_t fail_counter = 0;  // consecutive failures when it ended
   std::chrono::milliseconds elapsed{0};
   // The image holds a download to save: the whole flash, or everything up to the end of data.
@@ -111,9 +112,8 @@ struct DownloadRequest {
   std::string type_text;  // the file dialog's type text, lower case
 };
 
-// Owns the download thread. The failure number shown in "FAIL #%d" runs on for as long as this
-// object lives, as the application-wide counter it stands for. Start, RequestStop and Wait come
-// from the owner's thread; progress and completion are reported from the download thread.
+// Owns the download thread. Start and Wait come from the owner's thread, RequestStop from any
+// thread while the object lives; progress and completion are reported from the download thread.
 class HistoryDownload {
  public:
   struct Parts {
@@ -136,13 +136,14 @@ class HistoryDownload {
   // reader, opens the port if needed, switches realtime monitoring off, sends the heartbeat-off
   // frame and starts the thread. `completed` runs on the download thread when it ends; the
   // window maps it to a queued signal and runs SaveDumpAfterDownload for a complete() report.
-  // False (nothing started) when the port cannot be opened or a download is running.
+  // False (nothing started) when the chosen file's folder cannot take files (the user is told
+  // why), the port cannot be opened or a download is running.
   bool StartDownload(const DownloadRequest& request, Completion completed = {});
 
   // Closes the port and opens the current port again at the family's rate.
   bool OpenPortForDownload();
 
-  // Ends the thread at its next read; nothing is saved.
+  // Ends the thread at its next read. Safe from any thread, but only while this object lives.
   void RequestStop();
   // Waits for the thread to end; the report of the last download.
   DownloadReport Wait();
@@ -169,7 +170,6 @@ class HistoryDownload {
 
   std::atomic<bool> running_{false};
   std::atomic<uint32_t> address_{0};
-  uint32_t failure_number_ = 0;
   std::mutex wake_mutex_;
   std::condition_variable wake_;
   std::thread thread_;

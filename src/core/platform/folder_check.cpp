@@ -1,51 +1,75 @@
 #include "core/platform/folder_check.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 #include <system_error>
-
-#include "core/common/text_format.h"
+#include <vector>
 
 namespace norvane {
 namespace {
 
-std::string Because(const std::string& what, int err) { return what + ": " + std::generic_category().message(err); }
+// Enough to meet a full disk at the write rather than later, at the real file's flush.
+constexpr size_t kProbeBytes = 4096;
 
-// Creates a file and removes it again: permissions, a read-only mount and a missing folder all
-// show here, whoever the user is. An unnamed file leaves nothing behind even if we are killed.
-int ProbeCreate(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    ::close(fd);
-    return 0;
+std::string Reason(const std::string& folder, int err) {
+  return "cannot write into " + folder + ": " + std::generic_category().message(err);
+}
+
+// An unnamed file where the file system has them, so not even a kill leaves it behind; a named
+// one, removed at once, elsewhere.
+int OpenProbe(const std::string& folder, int* err) {
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    *err = errno;
+    return -1;
   }
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-  std::random_device random;
-  const std::filesystem::path probe = folder / Format(".norvane-probe.%08x", static_cast<unsigned>(random()));
-  const int named = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (named < 0) return errno;
-  ::close(named);
-  ::unlink(probe.c_str());
-  return 0;
+  std::string name = folder + "/.norvane-folder-check.XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *err = errno;
+    return -1;
+  }
+  ::unlink(buffer.data());
+  return fd;
 }
 
 }  // namespace
 
-std::optional<std::string> CheckFolderWritable(const std::filesystem::path& folder) {
-  const std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : folder;
+std::optional<std::string> CheckFolderWritable(const std::string& requested) {
+  const std::string folder = requested.empty() ? "." : requested;
   struct stat state {};
-  if (::stat(dir.c_str(), &state) != 0) return Because("cannot use the folder " + dir.string(), errno);
-  if (!S_ISDIR(state.st_mode)) return dir.string() + " is not a folder";
-  if (const int err = ProbeCreate(dir); err != 0) return Because("cannot create files in " + dir.string(), err);
-  struct statvfs space {};
-  if (::statvfs(dir.c_str(), &space) == 0 && space.f_bavail == 0)
-    return Because("cannot save files in " + dir.string(), ENOSPC);
+  if (::stat(folder.c_str(), &state) != 0) return Reason(folder, errno);
+  if (!S_ISDIR(state.st_mode)) return Reason(folder, ENOTDIR);
+
+  int err = 0;
+  const int fd = OpenProbe(folder, &err);
+  if (fd < 0) return Reason(folder, err);
+  const std::vector<char> probe(kProbeBytes, 0);
+  size_t done = 0;
+  while (done < probe.size()) {
+    const ssize_t n = ::write(fd, probe.data() + done, probe.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (err != 0) return Reason(folder, err);
   return std::nullopt;
+}
+
+std::string TemporaryFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir && *tmpdir ? tmpdir : "/tmp";
 }
 
 }  // namespace norvane

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -32,8 +33,27 @@ void InterruptWatch::Watch() {
   while (!stop_.load()) {
     const int signal_number = sigtimedwait(&set_, nullptr, &step);
     if (signal_number < 0) continue;  // time-out or EINTR
-    if (!interrupted_.exchange(true) && on_interrupt_) on_interrupt_();
+    // The flag changes under the lock, so a hook made meanwhile is called either here or by
+    // itself, never both.
+    std::lock_guard lock(hooks_mutex_);
+    if (interrupted_.exchange(true)) continue;
+    if (on_interrupt_) on_interrupt_();
+    for (InterruptHook* hook : hooks_) hook->on_interrupt_();
   }
+}
+
+InterruptHook::InterruptHook(InterruptWatch& watch, std::function<void()> on_interrupt)
+    : watch_(watch), on_interrupt_(std::move(on_interrupt)) {
+  std::lock_guard lock(watch_.hooks_mutex_);
+  if (watch_.interrupted_.load())
+    on_interrupt_();
+  else
+    watch_.hooks_.push_back(this);
+}
+
+InterruptHook::~InterruptHook() {
+  std::lock_guard lock(watch_.hooks_mutex_);
+  std::erase(watch_.hooks_, this);
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -10,6 +10,7 @@
 #include "core/files/dump_after_download.h"
 #include "core/files/dump_file.h"
 #include "tests/common/recording_notifier.h"
+#include "tests/common/temp_dir.h"
 #include "tests/core/serial/pty_pair.h"
 #include "tests/core/serial/scripted_counter.h"
 
@@ -130,6 +131,92 @@ TEST_F(ConfigReadTest, TheFamily0HeartbeatFormGoesFirstAndNonameWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists("noname.bin"));
   // The block still follows the image in memory.
   EXPECT_TRUE(std::equal(config.begin(), config.end(), data.dump.buffer().begin() + 0x10000));
+}
+
+// A download in memory: a ZQT-100 image of a pattern, its configuration block after it.
+HistoryDump Downloaded() {
+  HistoryDump dump;
+  dump.SelectModel("ZQT-100");
+  const std::vector<uint8_t> bytes = Pattern(0x10000 + 256, 11);
+  std::copy(bytes.begin(), bytes.end(), dump.buffer().begin());
+  return dump;
+}
+
+TEST(KeptDownload, NamesMarkWhatIsKeptAndNeverReplaceAFile) {
+  testing::TempDir dir;
+  const std::string folder = dir.path().string();
+  EXPECT_EQ(KeptDownloadName("/home/me/data.bin", 12288u, folder), folder + "/data.partial-12288.bin");
+  EXPECT_EQ(KeptDownloadName("/home/me/data", std::nullopt, folder), folder + "/data.unsaved.bin");
+  EXPECT_EQ(KeptDownloadName("noname", 1024u, folder), folder + "/history.partial-1024.bin");
+  testing::WriteAll(dir / "data.unsaved.bin", "an earlier one");
+  testing::WriteAll(dir / "data.unsaved-2.bin", "and another");
+  EXPECT_EQ(KeptDownloadName("/home/me/data.bin", std::nullopt, folder), folder + "/data.unsaved-3.bin");
+}
+
+TEST(KeptDownload, APartialDownloadKeepsTheBytesThatArrivedBesideTheChosenFile) {
+  testing::TempDir dir, fallback;
+  const HistoryDump dump = Downloaded();
+  const SaveResult kept = KeepPartialDownload(dump, 5120, (dir / "data.bin").string(), fallback.path().string());
+  ASSERT_TRUE(kept.saved()) << kept.error;
+  EXPECT_EQ(kept.path, (dir / "data.partial-5120.bin").string());
+  const std::string file = testing::ReadAll(kept.path);
+  ASSERT_EQ(file.size(), 5120u);
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), dump.buffer().begin(),
+                         [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
+  EXPECT_EQ(testing::EntryCount(fallback.path()), 0u);
+
+  // Nothing arrived, or nothing was to be written: no file.
+  EXPECT_EQ(KeepPartialDownload(dump, 0, (dir / "none").string(), fallback.path().string()).outcome,
+            SaveOutcome::kNothingWritten);
+  EXPECT_EQ(KeepPartialDownload(dump, 2048, "noname", fallback.path().string()).outcome, SaveOutcome::kNothingWritten);
+  EXPECT_EQ(testing::EntryCount(dir.path()), 1u);
+}
+
+TEST(KeptDownload, WhereTheChosenFolderFailsTheFallbackFolderTakesTheData) {
+  testing::TempDir dir, fallback;
+  const HistoryDump dump = Downloaded();
+  const std::string gone = (dir / "gone" / "data").string();
+  const SaveResult kept = KeepPartialDownload(dump, 2048, gone, fallback.path().string());
+  ASSERT_TRUE(kept.saved()) << kept.error;
+  EXPECT_EQ(kept.path, (fallback / "data.partial-2048.bin").string());
+  EXPECT_EQ(std::filesystem::file_size(kept.path), 2048u);
+
+  // Neither: both reasons are given.
+  const SaveResult lost = KeepPartialDownload(dump, 2048, gone, (dir / "also-gone").string());
+  EXPECT_EQ(lost.outcome, SaveOutcome::kFileError);
+  EXPECT_NE(lost.error.find((dir / "gone").string()), std::string::npos) << lost.error;
+  EXPECT_NE(lost.error.find((dir / "also-gone").string()), std::string::npos) << lost.error;
+}
+
+TEST(KeptDownload, AnUnsavedDownloadKeepsTheImageAndItsBlock) {
+  testing::TempDir fallback;
+  const HistoryDump dump = Downloaded();
+  const SaveResult kept = KeepUnsavedDownload(dump, "/media/stick/data.bin", fallback.path().string());
+  ASSERT_TRUE(kept.saved()) << kept.error;
+  EXPECT_EQ(kept.path, (fallback / "data.unsaved.bin").string());
+  const std::string file = testing::ReadAll(kept.path);
+  ASSERT_EQ(file.size(), 0x10000u + 256u);  // family 1 keeps the 256-byte block
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), dump.buffer().begin(),
+                         [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
+}
+
+TEST(KeptDownload, TheMessageSaysWhatArrivedWhereItIsAndHowToSaveIt) {
+  SaveResult kept{SaveOutcome::kSaved, "/tmp/data.partial-5120.bin", ""};
+  EXPECT_EQ(KeptDownloadText(5120, 65536, nullptr, kept),
+            "The download ended part-way: 5120 of 65536 bytes arrived. They are shown, and kept in "
+            "/tmp/data.partial-5120.bin. Use \"Save History Data As...\" to save the data elsewhere.");
+  const SaveResult failed{SaveOutcome::kFileError, "/media/stick/data.bin", "No space left on device"};
+  kept.path = "/tmp/data.unsaved.bin";
+  EXPECT_EQ(KeptDownloadText(65536, 65536, &failed, kept),
+            "The history data could not be saved into /media/stick/data.bin (No space left on device). It is still "
+            "shown, and kept in /tmp/data.unsaved.bin. Use \"Save History Data As...\" to save the data elsewhere.");
+  const SaveResult lost{SaveOutcome::kFileError, "/tmp/data.unsaved.bin", "Read-only file system"};
+  EXPECT_NE(KeptDownloadText(65536, 65536, &failed, lost).find("could not be kept in a file either (Read-only file "
+                                                                "system)"),
+            std::string::npos);
+  EXPECT_EQ(KeptDownloadText(2048, 65536, nullptr, SaveResult{}),
+            "The download ended part-way: 2048 of 65536 bytes arrived. They are shown. Use \"Save History Data "
+            "As...\" to save the data elsewhere.");
 }
 
 }  // namespace
