@@ -36,11 +36,10 @@ int RunPorts(CommandContext& context) {
   if (!OnlyJsonFlag(context, json)) return context.Usage("unexpected argument '" + context.args.front() + "'");
   PortCatalogue ports = PortCatalogue::DiscoverMachine(ExtraPaths(context));
   if (json) {
-    context.out << "[";
+    Json list = Json::array();
     for (const PortEntry& p : ports.ports())
-      context.out << (p.number > 1 ? "," : "") << "{\"number\":" << p.number << ",\"path\":" << JsonString(p.path)
-                  << ",\"description\":" << JsonString(p.description) << "}";
-    context.out << "]\n";
+      list.push_back({{"number", p.number}, {"path", JsonText(p.path)}, {"description", JsonText(p.description)}});
+    PrintJson(context.out, list);
     return kExitOk;
   }
   if (ports.ports().empty()) context.out << "no serial ports found\n";
@@ -73,9 +72,11 @@ int RunIdentify(CommandContext& context) {
   const uint32_t memory = ModelForName(entry).image_size;
   const int version = rig.state.firmware_version.load();
   if (json) {
-    context.out << "{\"reply\":" << JsonString(result.reply) << ",\"family\":" << *result.family
-                << ",\"version\":" << version << ",\"model\":" << JsonString(entry) << ",\"memory_size\":" << memory
-                << "}\n";
+    PrintJson(context.out, {{"reply", JsonText(result.reply)},
+                            {"family", *result.family},
+                            {"version", version},
+                            {"model", JsonText(entry)},
+                            {"memory_size", memory}});
   } else {
     context.out << "reply        " << Printable(result.reply) << "\nfamily       " << *result.family
                 << "\nversion      " << version << "\nmodel        " << entry << "\nmemory_size  " << memory << "\n";
