@@ -137,7 +137,6 @@ IdentifyResult DeviceSession::ConnectAndIdentify(int port) {
     if (!other_rate) MatchModelInList(result.reply);
     if (result.family) {
       if (other_rate) found_at_other_rate = rate;
-      p_.state.model_text = result.reply;
       status = Format("%s detected on comport %d.", result.reply.c_str(), port);
       break;
     }
