@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "core/platform/settings_location.h"
 #include "core/platform/store_location.h"
+#include "core/settings/settings_store.h"
 
 namespace norvane::cli {
 namespace {
@@ -106,6 +107,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     CommandContext context{command, {rest.begin() + 1, rest.end()}, settings ? *settings : DefaultSettingsPath(),
                            model, port, trace, out, err};
     context.store_path = store ? *store : DefaultStorePath();
+    // The commands then run on the defaults; say so once rather than let them differ silently.
+    if (const std::string problem = SettingsStore(context.settings_path).FileProblem(); !problem.empty())
+      err << "norvane-cli: settings file " << context.settings_path.string() << ": " << problem
+          << "; it is left as it is and the defaults apply\n";
     return command.run(context);
   }
   return UsageFailure(err, "unknown command '" + rest.front() + "'");

@@ -37,19 +37,16 @@ void PrintFields(std::ostream& out, const ConfigEditor& editor, int family, bool
   // "swivel" is the box the family shows there: the vibrate switch on family 7.
   auto shown = [&](F f) { return f == F::kSwivel ? *FieldForKey("swivel", family) : f; };
   if (json) {
-    out << "{";
-    for (F f : kFirstFields) out << "\"" << FieldKey(f) << "\":" << JsonString(form[shown(f)]) << ",";
-    out << "\"calibration\":[";
+    Json document = Json::object();
+    for (F f : kFirstFields) document[std::string(FieldKey(f))] = JsonText(form[shown(f)]);
+    Json& calibration = document["calibration"] = Json::array();
     for (int p = 0; p < kCalibrationPoints; ++p)
-      out << (p ? "," : "") << "{\"cpm\":" << JsonString(form[CalibrationCpm(p)])
-          << ",\"usv\":" << JsonString(form[CalibrationUsv(p)]) << "}";
-    out << "],";
-    for (F f : kLaterFields) out << "\"" << FieldKey(f) << "\":" << JsonString(form[f]) << ",";
-    out << "\"conversion_table\":[";
-    for (size_t p = 0; p < editor.conversion().size(); ++p)
-      out << (p ? "," : "") << "{\"cpm\":" << editor.conversion()[p].cpm
-          << ",\"usv\":" << ExactNumber(editor.conversion()[p].usv) << "}";
-    out << "]}\n";
+      calibration.push_back({{"cpm", JsonText(form[CalibrationCpm(p)])}, {"usv", JsonText(form[CalibrationUsv(p)])}});
+    for (F f : kLaterFields) document[std::string(FieldKey(f))] = JsonText(form[f]);
+    // An erased block converts to a table of NaN rates: those become null.
+    Json& table = document["conversion_table"] = Json::array();
+    for (const auto& point : editor.conversion()) table.push_back({{"cpm", point.cpm}, {"usv", point.usv}});
+    PrintJson(out, document);
     return;
   }
   auto line = [&](std::string_view key, std::string_view value) {

@@ -39,17 +39,17 @@ int RunPorts(CommandContext& context) {
   std::vector<CheckedPort> checked;
   for (const PortEntry& p : ports.ports()) checked.push_back({p.path, CheckPortAccess(p.path)});
   if (json) {
-    context.out << "[";
+    Json list = Json::array();
     for (const PortEntry& p : ports.ports()) {
       const PortAccess& access = checked[static_cast<size_t>(p.number - 1)].access;
-      context.out << (p.number > 1 ? "," : "") << "{\"number\":" << p.number << ",\"path\":" << JsonString(p.path)
-                  << ",\"description\":" << JsonString(p.description)
-                  << ",\"access\":" << JsonString(std::string(PortAccessKeyword(access.state)));
-      if (access.state != PortAccessState::kOpenable)
-        context.out << ",\"problem\":" << JsonString(DescribePortAccess(access));
-      context.out << "}";
+      Json entry = {{"number", p.number},
+                    {"path", JsonText(p.path)},
+                    {"description", JsonText(p.description)},
+                    {"access", std::string(PortAccessKeyword(access.state))}};
+      if (access.state != PortAccessState::kOpenable) entry["problem"] = JsonText(DescribePortAccess(access));
+      list.push_back(std::move(entry));
     }
-    context.out << "]\n";
+    PrintJson(context.out, list);
   } else {
     if (ports.ports().empty()) context.out << "no serial ports found\n";
     for (const PortEntry& p : ports.ports()) {
@@ -87,9 +87,11 @@ int RunIdentify(CommandContext& context) {
   const uint32_t memory = ModelForName(entry).image_size;
   const int version = rig.state.firmware_version.load();
   if (json) {
-    context.out << "{\"reply\":" << JsonString(result.reply) << ",\"family\":" << *result.family
-                << ",\"version\":" << version << ",\"model\":" << JsonString(entry) << ",\"memory_size\":" << memory
-                << "}\n";
+    PrintJson(context.out, {{"reply", JsonText(result.reply)},
+                            {"family", *result.family},
+                            {"version", version},
+                            {"model", JsonText(entry)},
+                            {"memory_size", memory}});
   } else {
     context.out << "reply        " << Printable(result.reply) << "\nfamily       " << *result.family
                 << "\nversion      " << version << "\nmodel        " << entry << "\nmemory_size  " << memory << "\n";

@@ -96,10 +96,15 @@ int RunWindow(CommandContext& context) {
   const HistoryWindow& w = data.window;
   const WindowReadout& r = data.readout;
   if (json) {
-    context.out << "{\"position\":" << w.position << ",\"values\":[" << Joined(w.values, ",") << "],\"types\":["
-                << Joined(w.types, ",") << "],\"sum\":" << w.sum << ",\"rate\":" << JsonString(r.rate)
-                << ",\"dose\":" << JsonString(r.dose) << ",\"time\":" << JsonString(r.time)
-                << ",\"note\":" << JsonString(r.note) << ",\"first_step\":" << w.first_step << "}\n";
+    PrintJson(context.out, {{"position", w.position},
+                            {"values", w.values},
+                            {"types", w.types},
+                            {"sum", w.sum},
+                            {"rate", JsonText(r.rate)},
+                            {"dose", JsonText(r.dose)},
+                            {"time", JsonText(r.time)},
+                            {"note", JsonText(r.note)},
+                            {"first_step", w.first_step}});
   } else {
     context.out << "position   " << w.position << "\nvalues     " << Joined(w.values, " ") << "\ntypes      "
                 << Joined(w.types, " ") << "\nsum        " << w.sum << "\nrate       " << r.rate << "\ndose       "

@@ -1,5 +1,7 @@
 #include "cli/text_output.h"
 
+#include <ostream>
+
 #include "core/common/text_format.h"
 
 namespace norvane::cli {
@@ -14,14 +16,19 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
+Json JsonText(std::string_view text) {
+  std::string utf8;
   for (unsigned char c : text) {
-    if (c == '"' || c == '\\') (out += '\\') += static_cast<char>(c);
-    else if (c < 0x20 || c >= 0x7F) out += Format("\\u%04x", c);
-    else out += static_cast<char>(c);
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
   }
-  return out + "\"";
+  return utf8;
 }
+
+void PrintJson(std::ostream& out, const Json& document) { out << document.dump() << "\n"; }
 
 }  // namespace norvane::cli

@@ -242,14 +242,18 @@ constexpr WifiOption kWifiOptions[] = {
 
 void PrintValues(std::ostream& out, const NetworkValues& values, bool json) {
   if (json) {
-    out << "{";
-    for (size_t i = 0; i < std::size(kWifiOptions); ++i) {
-      const WifiOption& o = kWifiOptions[i];
-      out << (i ? "," : "") << "\"" << o.json_key << "\":";
-      if (o.field == NetworkField::kPeriod) out << values[o.field];
-      else out << JsonString(values[o.field]);
+    Json document = Json::object();
+    for (const WifiOption& o : kWifiOptions) {
+      const std::string& text = values[o.field];
+      int period = 0;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), period);
+      // The period is the counter's byte read as a number; the texts stay texts.
+      if (o.field == NetworkField::kPeriod && ec == std::errc{} && end == text.data() + text.size())
+        document[std::string(o.json_key)] = period;
+      else
+        document[std::string(o.json_key)] = JsonText(text);
     }
-    out << "}\n";
+    PrintJson(out, document);
     return;
   }
   for (const WifiOption& o : kWifiOptions) {

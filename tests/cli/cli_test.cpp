@@ -97,6 +97,42 @@ TEST_F(CliTest, CalibrationFromTheSettingsDrivesTheDoseText) {
   EXPECT_NE(r.out.find("\"dose\":\"0.600 uSv/h\""), std::string::npos) << r.out;  // 60 CPM at 1/100 per CPM
 }
 
+TEST_F(CliTest, CommandsThatOnlyReadLeaveTheSettingsFileAlone) {
+  const std::string image = Image("h.bin", Stamp(24, 1, 1, 0, 0, 0, 1) + Repeat(3, 70));
+  const std::string csv = (dir_ / "out.csv").string();
+  const std::vector<std::vector<std::string>> commands = {
+      {"walk", image}, {"window", image, "--json"}, {"export", image, csv}, {"ports"}};
+
+  // None yet: none is made.
+  for (const auto& args : commands) EXPECT_EQ(Run(args).code, 0) << args[0];
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "settings.reg"));
+
+  // Valid settings are used and not rewritten.
+  Settings("\"CsvSaveUseSemicolon\"=dword:00000001\r\n");
+  const std::string valid = testing::ReadAll(dir_ / "settings.reg");
+  for (const auto& args : commands) EXPECT_EQ(Run(args).code, 0) << args[0];
+  EXPECT_EQ(testing::ReadAll(dir_ / "settings.reg"), valid);
+  EXPECT_NE(testing::ReadAll(csv).find(';'), std::string::npos);
+
+  // Binary junk is not a settings file: kept as it is, with a word about it, and the defaults apply.
+  std::string junk;
+  for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 7919) % 251));
+  WriteAll(dir_ / "settings.reg", junk);
+  for (const auto& args : commands) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, 0) << args[0];
+    EXPECT_NE(r.err.find("settings.reg: does not read as a settings file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("it is left as it is and the defaults apply"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(testing::ReadAll(dir_ / "settings.reg"), junk);
+  EXPECT_EQ(testing::ReadAll(csv).find(';'), std::string::npos);
+
+  // An endless file is not read at all (it used to end the program with std::bad_alloc).
+  const Result zero = Run({"--settings", "/dev/zero", "walk", image});
+  EXPECT_EQ(zero.code, 0);
+  EXPECT_NE(zero.err.find("settings file /dev/zero: not a regular file"), std::string::npos) << zero.err;
+}
+
 TEST_F(CliTest, FailuresAndUsageErrors) {
   const std::string image = Image("h.bin", Stamp(24, 1, 1, 0, 0, 0, 1));
   Result r = Run({"walk", (dir_ / "missing.bin").string()});

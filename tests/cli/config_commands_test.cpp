@@ -1,6 +1,7 @@
 // The offline config commands: decoding a file for a family, editing it into another file.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "cli/cli.h"
@@ -43,8 +44,27 @@ TEST_F(ConfigCommandTest, DecodePrintsEveryFieldAsTheEditorShowsIt) {
   EXPECT_NE(r.out.find("\"ssid\":\"\""), std::string::npos);
   // The table takes the single-precision value widened, not 0.39 itself; points 4 and 5 stay.
   EXPECT_NE(r.out.find("\"conversion_table\":[{\"cpm\":60,\"usv\":0.38999998569488525}"), std::string::npos);
-  EXPECT_NE(r.out.find("{\"cpm\":2000,\"usv\":13},{\"cpm\":4000,\"usv\":26}]}"), std::string::npos);
+  const nlohmann::json table = nlohmann::json::parse(r.out)["conversion_table"];
+  EXPECT_EQ(table[3], (nlohmann::json{{"cpm", 2000}, {"usv", 13.0}}));
+  EXPECT_EQ(table[4], (nlohmann::json{{"cpm", 4000}, {"usv", 26.0}}));
   EXPECT_NE(r.err.find("Main calibration 1,2,3 have been updated."), std::string::npos);
+}
+
+TEST_F(ConfigCommandTest, DecodeLogsTheCalibrationOnceAndEndsItsLines) {
+  const std::string in = Family4Csv();
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "json" : "text");
+    std::vector<std::string> args = {"decode", in, "--family", "4"};
+    if (json) args.push_back("--json");
+    const Result r = Run(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "Main calibration 1,2,3 have been updated.\n");
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_EQ(r.out.find("Main calibration"), std::string::npos);  // the log stays off stdout
+  }
+  const Result text = Run({"decode", in, "--family", "4"});
+  EXPECT_TRUE(text.out.ends_with("\nconversion_5     4000 CPM  26 uSv/h\n")) << text.out;
 }
 
 TEST_F(ConfigCommandTest, ConvertEditsAndWritesByTheOutputExtension) {

@@ -98,16 +98,75 @@ TEST(Identification, ASilentCounterIsTriedFourTimes) {
 
   const auto start = std::chrono::steady_clock::now();
   const IdentifyResult result = program.session.ConnectAndIdentify(port);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 4 * 2000ms);  // four 2-second receive time-outs
-  EXPECT_EQ(result.attempts, 4);
+  // Four 2-second receive time-outs at the model's rate, two at the other rate.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 6 * 2000ms);
+  EXPECT_EQ(result.attempts, kIdentifyAttempts + kOtherRateAttempts);
   EXPECT_FALSE(result.family);
   EXPECT_EQ(result.reply, "");
   EXPECT_EQ(program.state.family.load(), 4);  // no family change
   EXPECT_EQ(program.state.firmware_version.load(), 0);
   const auto status = program.notifier.status();
-  EXPECT_EQ(std::count(status.begin(), status.end(), "COM1 opened successfully."), 4);
+  // One open per attempt, and one more to leave the line at the model's rate.
+  EXPECT_EQ(std::count(status.begin(), status.end(), "COM1 opened successfully."), 7);
+  EXPECT_TRUE(program.notifier.HasStatus("No answer at 115200 baud; trying 57600 baud."));
   EXPECT_EQ(status.back(), "Please try again!");
   EXPECT_TRUE(result.port_open);  // the port stays open with the reader on it, as before
+  EXPECT_EQ(program.state.port_settings.baud, 115200);
+}
+
+// A counter deaf at the wrong rate, as a real serial line is, while the other model is selected.
+TEST(Identification, ACounterOfTheOtherRateIsFoundAndItsModelSelected) {
+  sim::Faults strict;
+  strict.strict_baud = true;
+  SimulatedLine line("ZQT-100", strict);  // 57600 baud
+  ASSERT_TRUE(line.ok());
+  Program program;
+  const int port = program.ports.Add(line.path(), "simulated");
+  program.session.SelectModelFromList(ModelListIndex("ZQT-400"));  // 115200 baud
+
+  const IdentifyResult result = program.session.ConnectAndIdentify(port);
+  EXPECT_TRUE(result.port_open);
+  EXPECT_EQ(result.family, 1);
+  EXPECT_EQ(result.attempts, kIdentifyAttempts + 1);
+  EXPECT_EQ(result.reply, line.counter().version());
+  EXPECT_EQ(kModelList[static_cast<size_t>(program.state.selected_model)], "ZQT-100");
+  EXPECT_EQ(program.state.memory_size, 0x10000u);  // applied, not only shown in the list
+  EXPECT_EQ(program.state.family.load(), 1);
+  EXPECT_EQ(program.state.port_settings.baud, 57600);
+  const auto status = program.notifier.status();
+  const auto tried = std::find(status.begin(), status.end(), "No answer at 115200 baud; trying 57600 baud.");
+  ASSERT_NE(tried, status.end());
+  const std::vector<std::string> last(status.end() - 2, status.end());
+  EXPECT_EQ(last, (std::vector<std::string>{line.counter().version() + " detected on comport 1.",
+                                            "Counter found at 57600 baud; model ZQT-100 selected."}));
+
+  // The line is left working: the version request that follows is answered at once.
+  EXPECT_EQ(program.session.RequestVersion(), line.counter().version());
+  const size_t before = program.notifier.status().size();
+  EXPECT_EQ(program.session.ConnectAndIdentify(port).attempts, 1);
+  const auto again = program.notifier.status();
+  EXPECT_TRUE(std::none_of(again.begin() + static_cast<std::ptrdiff_t>(before), again.end(),
+                           [](const std::string& line) { return line.find("baud") != std::string::npos; }));
+}
+
+TEST(Identification, TheScanFindsACounterOfTheOtherRate) {
+  sim::Faults strict;
+  strict.strict_baud = true;
+  SimulatedLine line("ZQT-LT", strict);  // 115200 baud
+  ASSERT_TRUE(line.ok());
+  Program program;
+  program.ports.Add(line.path(), "simulated");
+  program.session.SelectModelFromList(ModelListIndex("ZQT-100"));  // 57600 baud
+  AutoScan scan(program.session);
+  scan.Start();
+  const AutoScan::Step step = scan.RunStep();
+  EXPECT_EQ(step.outcome, AutoScan::Outcome::kFound);
+  EXPECT_EQ(scan.identified().family, 6);
+  EXPECT_EQ(scan.identified().attempts, 1);  // identification went straight to the rate found
+  EXPECT_EQ(kModelList[static_cast<size_t>(program.state.selected_model)], "ZQT-LT");
+  EXPECT_EQ(program.state.port_settings.baud, 115200);
+  EXPECT_TRUE(program.notifier.HasStatus("Counter found at 115200 baud; model ZQT-LT selected."));
+  EXPECT_TRUE(program.notifier.HasStatus(line.counter().version() + " detected on comport 1."));
 }
 
 TEST(Identification, ScanGivesUpAfterPort256) {
@@ -178,6 +237,18 @@ TEST_F(CliDeviceTest, IdentifyFailuresExitWithAReason) {
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("norvane-cli: Please try again!"), std::string::npos) << r.err;
+}
+
+TEST_F(CliDeviceTest, IdentifyNamesTheCounterFoundAtTheOtherRate) {
+  sim::Faults strict;
+  strict.strict_baud = true;
+  SimulatedLine line("ZQT-120", strict);  // 115200 baud
+  ASSERT_TRUE(line.ok());
+  const Result r = Run({"--model", "ZQT-100", "--port", line.path(), "identify"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("model        ZQT-120\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("memory_size  1048576\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("Counter found at 115200 baud; model ZQT-120 selected.\n"), std::string::npos) << r.err;
 }
 
 TEST_F(CliDeviceTest, PortsListsANamedDevice) {

@@ -1,38 +1,116 @@
 #include "core/platform/file_read.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include "core/common/text_format.h"
 
 namespace norvane {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+// Closes the descriptor when the read is done, whichever way it ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
 };
+
+// Opens without blocking (a FIFO with no writer would otherwise hold the open for ever) and
+// takes regular files only: a FIFO or a device never ends, /dev/zero would fill the memory.
+std::optional<uint64_t> OpenRegular(const std::filesystem::path& path, int& fd, std::string& error, int& error_number) {
+  fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error_number = errno;
+    error = std::strerror(errno);
+    return std::nullopt;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    error_number = errno;
+    error = std::strerror(errno);
+    return std::nullopt;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error_number = EISDIR;
+    error = std::strerror(EISDIR);
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error_number = EINVAL;
+    error = "not a regular file";
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(info.st_size);
+}
+
+// Reads exactly `length` bytes from the start, or fails with the reason.
+bool ReadExactly(int fd, char* data, size_t length, std::string& error) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::read(fd, data + done, length - done);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    if (n == 0) {
+      error = "the file became shorter while it was read";
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 }  // namespace
 
 std::optional<FilePrefix> ReadFilePrefix(const std::filesystem::path& path, uint64_t limit, std::string* error) {
-  auto fail = [&](int err) -> std::optional<FilePrefix> {
-    if (error) *error = std::strerror(err);
-    return std::nullopt;
-  };
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return fail(EISDIR);
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return fail(errno);
-  if (std::fseek(file.get(), 0, SEEK_END) != 0) return fail(errno);
-  const long size = std::ftell(file.get());
-  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return fail(errno);
-
+  std::string reason;
+  int error_number = 0;
+  int raw = -1;
+  const std::optional<uint64_t> size = OpenRegular(path, raw, reason, error_number);
+  const Descriptor fd(raw);
   FilePrefix prefix;
-  prefix.file_size = static_cast<uint64_t>(size);
-  prefix.bytes.resize(static_cast<size_t>(std::min<uint64_t>(prefix.file_size, limit)));
-  if (!prefix.bytes.empty() && std::fread(prefix.bytes.data(), 1, prefix.bytes.size(), file.get()) != prefix.bytes.size())
-    return fail(std::ferror(file.get()) ? EIO : ENODATA);
-  return prefix;
+  if (size) {
+    prefix.file_size = *size;
+    prefix.bytes.resize(static_cast<size_t>(std::min<uint64_t>(*size, limit)));
+    if (ReadExactly(fd.get(), reinterpret_cast<char*>(prefix.bytes.data()), prefix.bytes.size(), reason))
+      return prefix;
+  }
+  if (error) *error = reason;
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, uint64_t max_size, std::string* error,
+                                           ReadFailure* failure) {
+  std::string reason;
+  int error_number = 0;
+  int raw = -1;
+  const std::optional<uint64_t> size = OpenRegular(path, raw, reason, error_number);
+  const Descriptor fd(raw);
+  if (size && *size > max_size) reason = Format("larger than %llu bytes", static_cast<unsigned long long>(max_size));
+  if (size && *size <= max_size) {
+    std::string bytes(static_cast<size_t>(*size), '\0');
+    if (ReadExactly(fd.get(), bytes.data(), bytes.size(), reason)) {
+      if (failure) *failure = ReadFailure::kNone;
+      return bytes;
+    }
+  }
+  if (error) *error = reason;
+  if (failure) *failure = error_number == ENOENT ? ReadFailure::kMissing : ReadFailure::kRefused;
+  return std::nullopt;
 }
 
 }  // namespace norvane

@@ -14,8 +14,15 @@ struct FilePrefix {
   uint64_t file_size = 0;
 };
 
-// Reads at most `limit` bytes from the start of a file. Empty with `*error` set when the file
-// cannot be opened or read.
+// Reads at most `limit` bytes from the start of a regular file. Empty with `*error` set when the
+// file cannot be opened or read, or is something else (a folder, a FIFO, a device).
 std::optional<FilePrefix> ReadFilePrefix(const std::filesystem::path& path, uint64_t limit, std::string* error);
+
+enum class ReadFailure { kNone, kMissing, kRefused };
+
+// Reads a whole regular file of at most `max_size` bytes. A FIFO, a device or a larger file is
+// refused without waiting on it or reading it; `*failure` tells a missing file from the rest.
+std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, uint64_t max_size, std::string* error,
+                                           ReadFailure* failure = nullptr);
 
 }  // namespace norvane

@@ -58,19 +58,33 @@ AutoScan::Step AutoScan::RunStep() {
   session_.reader().RequestStop();
   std::this_thread::sleep_for(50ms);
   session_.StopReader();
-  // A fresh open of port n at the current family's rate, quietly: most candidates fail.
+  // A fresh open of port n, quietly: most candidates fail. The current family's rate first,
+  // then the other one, for a counter of another model than the one selected.
   CSerialLink& link = session_.link();
-  link.Close();
+  const int selected_rate = BaudForFamily(state.family.load());
   std::string reply;
-  if (link.Open(n, BaudForFamily(state.family.load()))) {
-    PortSettings record{0, 8, "n", n, BaudForFamily(state.family.load()), 1};
-    if (session_.reader().Start(record, state.family.load(), false)) reply = session_.RequestVersion();
+  bool open = false;
+  int found_at = 0;
+  for (const int rate : {selected_rate, OtherLineRate(selected_rate)}) {
+    session_.StopReader();
+    link.Close();
+    reply.clear();
+    if (link.Open(n, rate)) {
+      PortSettings record{0, 8, "n", n, rate, 1};
+      if (session_.reader().Start(record, state.family.load(), false)) reply = session_.RequestVersion();
+    }
+    open = link.IsOpen();
+    if (!open) break;  // the port itself failed: no other rate will open it
+    if (LooksLikeCounter(reply)) {
+      found_at = rate;
+      break;
+    }
   }
   state.model_text = reply;
-  const bool open = link.IsOpen();
-  if (open && LooksLikeCounter(reply)) {
+  if (found_at) {
     active_ = false;
-    session_.SelectModelFromList(state.selected_model);
+    if (found_at == selected_rate) session_.SelectModelFromList(state.selected_model);
+    else session_.AdoptModelFoundAt(found_at, reply);
     state.current_port = n;
     identified_ = session_.ConnectAndIdentify(n);
     return {Outcome::kFound, 0ms};

@@ -22,6 +22,8 @@ constexpr const char* kParities[] = {"n", "e", "o", "m", "s"};
 
 }  // namespace
 
+int OtherLineRate(int baud) { return baud == 115200 ? 57600 : 115200; }
+
 std::optional<PortSettings> MapPortDialogChoice(const PortDialogChoice& c) {
   if (c.data_bits < 0 || c.data_bits > 4 || c.parity < 0 || c.parity > 4 || c.port < 0 || c.port > 63 ||
       c.rate < 0 || c.rate >= static_cast<int>(std::size(kRates)) || c.stop_bits < 0 || c.stop_bits > 1 ||
@@ -68,12 +70,21 @@ void DeviceSession::SelectModelFromList(int index) {
 
 void DeviceSession::MatchModelInList(std::string_view reply) { p_.state.selected_model = norvane::MatchModelInList(reply); }
 
-bool DeviceSession::OpenPortForReader(int port) {
+void DeviceSession::AdoptModelFoundAt(int baud, std::string_view reply) {
+  const int index = norvane::MatchModelInList(reply);
+  SelectModelFromList(index);
+  p_.notifier.Status(Format("Counter found at %d baud; model %s selected.", baud,
+                            std::string(ModelListEntry(static_cast<uint32_t>(index))).c_str()));
+}
+
+bool DeviceSession::OpenPortForReader(int port) { return OpenPortAtRate(port, BaudForFamily(p_.state.family.load())); }
+
+bool DeviceSession::OpenPortAtRate(int port, int baud) {
   if (port < 1) return false;
   p_.reader.RequestStop();
   Sleep(100ms);
   PortSettings& record = p_.state.port_settings;
-  record = PortSettings{0, 8, "n", port, BaudForFamily(p_.state.family.load()), 1};
+  record = PortSettings{0, 8, "n", port, baud, 1};
   StopReader();
   Sleep(10ms);
   // Closed whenever it is open, not only when the flag says so: an open link ignores Open, and
@@ -101,9 +112,17 @@ IdentifyResult DeviceSession::ConnectAndIdentify(int port) {
   IdentifyResult result;
   std::string status;
   bool opened = true;
-  for (int attempt = 1; attempt <= kIdentifyAttempts; ++attempt) {
+  const int selected_rate = BaudForFamily(p_.state.family.load());
+  // A demo has no line whose rate could be wrong.
+  const int attempts = kIdentifyAttempts + (p_.state.demo.load() ? 0 : kOtherRateAttempts);
+  std::optional<int> found_at_other_rate;
+  for (int attempt = 1; attempt <= attempts; ++attempt) {
+    const bool other_rate = attempt > kIdentifyAttempts;
+    const int rate = other_rate ? OtherLineRate(selected_rate) : selected_rate;
+    if (attempt == kIdentifyAttempts + 1)
+      p_.notifier.Status(Format("No answer at %d baud; trying %d baud.", selected_rate, rate));
     result.attempts = attempt;
-    OpenPortForReader(port);
+    OpenPortAtRate(port, rate);
     if (p_.state.current_port == -1) {
       p_.state.current_port = port;
       opened = false;
@@ -115,16 +134,25 @@ IdentifyResult DeviceSession::ConnectAndIdentify(int port) {
     p_.notifier.Status(" ");
     result.family = FamilyFromReply(result.reply);
     if (result.family) {
-      // Only a reply that names a counter chooses the model; garbage must not switch it.
-      MatchModelInList(result.reply);
-      p_.state.family.store(*result.family);
-      p_.state.model_text = result.reply;
+      // Only a reply that names a counter chooses the model: garbage, or noise heard at a wrong
+      // rate, must not switch it.
+      if (other_rate) found_at_other_rate = rate;
+      else MatchModelInList(result.reply);
       status = Format("%s detected on comport %d.", result.reply.c_str(), port);
       break;
     }
-    if (attempt == kIdentifyAttempts) status = "Please try again!";
+  }
+  if (!result.family && opened) {
+    status = "Please try again!";
+    // Leave the line as the selected model has it, as it was before the other rate was tried.
+    if (result.attempts > kIdentifyAttempts) OpenPortAtRate(port, selected_rate);
   }
   if (opened) p_.notifier.Status(status);
+  if (found_at_other_rate) AdoptModelFoundAt(*found_at_other_rate, result.reply);
+  if (result.family) {
+    p_.state.family.store(*result.family);
+    p_.state.model_text = result.reply;
+  }
 
   if (p_.settings && p_.state.current_port > 0)
     p_.settings->StoreNumber(setting_names::kComPort, static_cast<uint32_t>(p_.state.current_port));

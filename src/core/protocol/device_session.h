@@ -17,8 +17,13 @@
 
 namespace norvane {
 
-// Identification tries this many times before it gives up.
+// Identification tries this many times at the selected model's line rate...
 inline constexpr int kIdentifyAttempts = 4;
+// ...and then this many times at the other rate, for a counter of another model than selected.
+inline constexpr int kOtherRateAttempts = 2;
+
+// The counters' other line rate: 57600 for 115200 and the other way round.
+int OtherLineRate(int baud);
 
 // The six choices of the port settings dialog, as list indices.
 struct PortDialogChoice {
@@ -68,8 +73,13 @@ class DeviceSession {
 
   // Stops the reader, (re)opens port `port` at the family's rate and starts the reader on it.
   bool OpenPortForReader(int port);
-  // Opens `port` and asks for the version up to 4 times until the reply names a family.
+  // Opens `port` and asks for the version up to 4 times until the reply names a family; when
+  // the selected model's rate brings no such reply, twice more at the other rate. A counter
+  // found there has its model selected and applied.
   IdentifyResult ConnectAndIdentify(int port);
+  // A counter answered at `baud`, the other rate than the selected model's: selects and applies
+  // the model its reply names, and says on the log at which rate it was found.
+  void AdoptModelFoundAt(int baud, std::string_view reply);
   // What the "Connect"/"Disconnect" button does with its caption; returns the new caption.
   std::string PressConnectButton(std::string_view caption);
   void Disconnect();
@@ -87,6 +97,7 @@ class DeviceSession {
 
  private:
   void StatusReason();
+  bool OpenPortAtRate(int port, int baud);
 
   Parts p_;
 };

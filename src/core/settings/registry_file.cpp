@@ -14,6 +14,20 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' +
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The key of a name in the indexes: registry names compare without regard to ASCII case.
+std::string Folded(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = Lower(c);
+  return out;
+}
+
+// After an element at `gone` left its vector, the places behind it move up by one.
+void Forget(std::unordered_map<std::string, size_t>& index, const std::string& key, size_t gone) {
+  index.erase(key);
+  for (auto& [name, place] : index)
+    if (place > gone) --place;
+}
+
 std::string_view TrimLeft(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   return s;
@@ -117,6 +131,16 @@ void AppendQuoted(std::string& out, std::string_view text) {
 
 bool HasLineBreak(std::string_view s) { return s.find('\n') != std::string_view::npos; }
 
+// regedit's UTF-16LE as single bytes, a UTF-8 mark dropped; `storage` holds a converted text.
+std::string_view DecodedText(std::string_view bytes, std::string& storage) {
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    storage = Utf16ToSingleByte(bytes.substr(2));
+    return storage;
+  }
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  return bytes;
+}
+
 }  // namespace
 
 bool RegistryNamesEqual(std::string_view a, std::string_view b) {
@@ -129,9 +153,8 @@ bool IsStorableRegistryText(std::string_view text) {
 }
 
 RegistryValue* RegistrySection::Find(std::string_view name) {
-  for (RegistryValue& v : values)
-    if (RegistryNamesEqual(v.name, name)) return &v;
-  return nullptr;
+  const auto it = index_.find(Folded(name));
+  return it == index_.end() ? nullptr : &values[it->second];
 }
 
 const RegistryValue* RegistrySection::Find(std::string_view name) const {
@@ -139,25 +162,27 @@ const RegistryValue* RegistrySection::Find(std::string_view name) const {
 }
 
 void RegistrySection::Set(RegistryValue value) {
-  if (RegistryValue* existing = Find(value.name)) {
-    *existing = std::move(value);
-  } else {
+  const auto [it, added] = index_.try_emplace(Folded(value.name), values.size());
+  if (added) {
     values.push_back(std::move(value));
+  } else {
+    values[it->second] = std::move(value);
   }
 }
 
 bool RegistrySection::Erase(std::string_view name) {
-  auto it = std::find_if(values.begin(), values.end(),
-                         [name](const RegistryValue& v) { return RegistryNamesEqual(v.name, name); });
-  if (it == values.end()) return false;
-  values.erase(it);
+  const std::string key = Folded(name);
+  const auto it = index_.find(key);
+  if (it == index_.end()) return false;
+  const size_t place = it->second;
+  values.erase(values.begin() + static_cast<std::ptrdiff_t>(place));
+  Forget(index_, key, place);
   return true;
 }
 
 RegistrySection* RegistryDocument::Find(std::string_view path) {
-  for (RegistrySection& s : sections)
-    if (RegistryNamesEqual(s.path, path)) return &s;
-  return nullptr;
+  const auto it = index_.find(Folded(path));
+  return it == index_.end() ? nullptr : &sections[it->second];
 }
 
 const RegistrySection* RegistryDocument::Find(std::string_view path) const {
@@ -165,19 +190,40 @@ const RegistrySection* RegistryDocument::Find(std::string_view path) const {
 }
 
 RegistrySection& RegistryDocument::FindOrAdd(std::string_view path) {
-  if (RegistrySection* s = Find(path)) return *s;
-  sections.push_back(RegistrySection{std::string(path), {}});
-  return sections.back();
+  const auto [it, added] = index_.try_emplace(Folded(path), sections.size());
+  if (added) sections.emplace_back(std::string(path));
+  return sections[it->second];
+}
+
+bool RegistryDocument::Erase(std::string_view path) {
+  const std::string key = Folded(path);
+  const auto it = index_.find(key);
+  if (it == index_.end()) return false;
+  const size_t place = it->second;
+  sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(place));
+  Forget(index_, key, place);
+  return true;
+}
+
+bool LooksLikeRegistryFile(std::string_view bytes) {
+  std::string storage;
+  std::string_view text = DecodedText(bytes, storage);
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = TrimRight(TrimLeft(text.substr(0, end)));
+    while (!line.empty() && line.back() == '\r') line = TrimRight(line.substr(0, line.size() - 1));
+    if (!line.empty()) {
+      return RegistryNamesEqual(line, kHeader) || RegistryNamesEqual(line, "REGEDIT4") ||
+             (line.size() >= 2 && line.front() == '[' && line.back() == ']');
+    }
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return true;
 }
 
 RegistryDocument ParseRegistry(std::string_view bytes) {
   std::string decoded;
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    decoded = Utf16ToSingleByte(bytes.substr(2));
-    bytes = decoded;
-  } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-    bytes.remove_prefix(3);
-  }
+  bytes = DecodedText(bytes, decoded);
 
   std::vector<std::string_view> lines;
   while (!bytes.empty()) {

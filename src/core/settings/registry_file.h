@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace norvane {
@@ -22,9 +23,13 @@ struct RegistryValue {
   std::string raw;      // kOther: the line(s) exactly as read, written back unchanged
 };
 
+// Values are found through an index by name: a file may hold many thousands, and a linear
+// search for each of them would make reading it quadratic.
 struct RegistrySection {
+  explicit RegistrySection(std::string section_path = {}) : path(std::move(section_path)) {}
+
   std::string path;  // the text between the brackets, e.g. HKEY_CURRENT_USER\Software\…
-  std::vector<RegistryValue> values;
+  std::vector<RegistryValue> values;  // in file order; changed only through Set and Erase
 
   RegistryValue* Find(std::string_view name);
   const RegistryValue* Find(std::string_view name) const;
@@ -32,14 +37,21 @@ struct RegistrySection {
   // appends it.
   void Set(RegistryValue value);
   bool Erase(std::string_view name);
+
+ private:
+  std::unordered_map<std::string, size_t> index_;  // name in lower case -> place in values
 };
 
 struct RegistryDocument {
-  std::vector<RegistrySection> sections;
+  std::vector<RegistrySection> sections;  // in file order; changed only through FindOrAdd and Erase
 
   RegistrySection* Find(std::string_view path);
   const RegistrySection* Find(std::string_view path) const;
   RegistrySection& FindOrAdd(std::string_view path);
+  bool Erase(std::string_view path);
+
+ private:
+  std::unordered_map<std::string, size_t> index_;  // path in lower case -> place in sections
 };
 
 // Registry names (keys and values) compare without regard to ASCII case.
@@ -48,6 +60,11 @@ bool RegistryNamesEqual(std::string_view a, std::string_view b);
 // What a text value or a name may hold: the file is line based and has no escape for line breaks,
 // and a zero would end the text in the registry.
 bool IsStorableRegistryText(std::string_view text);
+
+// Whether bytes read from a settings file are a registry export at all: blank, or starting with
+// the header or a section line. Anything else (binary junk, some other file) must not be
+// replaced by a rewrite.
+bool LooksLikeRegistryFile(std::string_view bytes);
 
 // Never fails: a missing or garbled header, damaged lines, binary junk and values outside any
 // section are skipped; everything readable is kept. Lines may end in LF or CRLF; a UTF-16LE file

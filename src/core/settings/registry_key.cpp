@@ -1,16 +1,18 @@
 #include "core/settings/registry_key.h"
 
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <utility>
 
 #include "core/platform/atomic_file.h"
+#include "core/platform/file_read.h"
 
 namespace norvane {
 namespace {
 
 constexpr std::string_view kRoot = "HKEY_CURRENT_USER\\";
+
+// Far beyond any settings file the program writes; a larger file is something else.
+constexpr uint64_t kMaxFileSize = 64ull << 20;
 
 std::string FullPath(std::string_view sub_key) { return std::string(kRoot).append(sub_key); }
 
@@ -36,17 +38,24 @@ bool KeyExists(const RegistryDocument& document, std::string_view path) {
 
 RegistryKey::RegistryKey(std::filesystem::path file) : file_(std::move(file)) {}
 
-RegistryKey::FileState RegistryKey::ReadFile(RegistryDocument& document) const {
-  std::error_code ec;
+RegistryKey::FileState RegistryKey::ReadFile(RegistryDocument& document, std::string* problem) const {
   if (file_.empty()) return FileState::kMissing;
-  if (!std::filesystem::exists(file_, ec)) return ec ? FileState::kUnreadable : FileState::kMissing;
-  if (std::filesystem::is_directory(file_, ec)) return FileState::kUnreadable;
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) return FileState::kUnreadable;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return FileState::kUnreadable;
-  document = ParseRegistry(bytes);
+  ReadFailure failure = ReadFailure::kNone;
+  const std::optional<std::string> bytes = ReadRegularFile(file_, kMaxFileSize, problem, &failure);
+  if (!bytes) return failure == ReadFailure::kMissing ? FileState::kMissing : FileState::kUnreadable;
+  if (!LooksLikeRegistryFile(*bytes)) {
+    if (problem) *problem = "does not read as a settings file (a registry export)";
+    return FileState::kForeign;
+  }
+  document = ParseRegistry(*bytes);
   return FileState::kRead;
+}
+
+std::string RegistryKey::FileProblem() const {
+  RegistryDocument document;
+  std::string problem;
+  const FileState state = ReadFile(document, &problem);
+  return state == FileState::kUnreadable || state == FileState::kForeign ? problem : std::string();
 }
 
 bool RegistryKey::WriteFile(const RegistryDocument& document) {
@@ -74,8 +83,8 @@ bool RegistryKey::Create(std::string_view sub_key) {
   Close();
   if (!ValidSubKey(sub_key)) return false;
   RegistryDocument document;
-  FileState state = ReadFile(document);
-  if (state == FileState::kUnreadable) return false;
+  const FileState state = ReadFile(document);
+  if (state != FileState::kRead && state != FileState::kMissing) return false;
   std::string path = FullPath(sub_key);
   if (!document.Find(path)) {
     document.FindOrAdd(path);
@@ -162,13 +171,7 @@ bool RegistryKey::DeleteSubKey(std::string_view sub_key) {
     auto& sections = document.sections;
     for (const RegistrySection& s : sections)
       if (StartsWithKey(s.path, path)) return false;
-    for (auto it = sections.begin(); it != sections.end(); ++it) {
-      if (RegistryNamesEqual(it->path, path)) {
-        sections.erase(it);
-        return true;
-      }
-    }
-    return false;
+    return document.Erase(path);
   });
 }
 

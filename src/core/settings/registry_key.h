@@ -24,12 +24,16 @@ class RegistryKey {
   bool OpenNamed(std::string_view sub_key);
   bool Open(std::string_view sub_key);
   // Opens the key, first adding its section (and the file, and the file's folders) if missing.
-  // Fails, touching nothing, when the file exists but cannot be read.
+  // Fails, touching nothing, when the file exists but cannot be read or is no registry export:
+  // a file that is not ours is never replaced.
   bool Create(std::string_view sub_key);
   void Close();
   bool IsOpen() const { return open_; }
   const std::string& SubKeyName() const { return sub_key_name_; }
   const std::filesystem::path& FilePath() const { return file_; }
+  // Why the file cannot serve as the store ("not a regular file", "does not read as a settings
+  // file", ...); empty when it can or does not exist yet.
+  std::string FileProblem() const;
 
   // Reads succeed only for a value of the matching type; on failure the target is unchanged.
   bool ReadNumber(std::string_view name, uint32_t& value) const;
@@ -43,8 +47,8 @@ class RegistryKey {
   bool DeleteSubKey(std::string_view sub_key);
 
  private:
-  enum class FileState { kRead, kMissing, kUnreadable };
-  FileState ReadFile(RegistryDocument& document) const;
+  enum class FileState { kRead, kMissing, kUnreadable, kForeign };
+  FileState ReadFile(RegistryDocument& document, std::string* problem = nullptr) const;
   bool WriteFile(const RegistryDocument& document);
   const RegistryValue* FindValue(std::string_view name) const;
   // Runs `change` on the open key's section of a freshly read document and writes it back.

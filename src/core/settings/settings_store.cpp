@@ -54,9 +54,6 @@ Settings SettingsStore::Load() {
   const Settings d;
   Settings s;
 
-  if (!key_.OpenNamed(kSettingsKey)) key_.Create(kSettingsKey);
-  key_.Close();
-
   // A failed open leaves every read below failing, so everything keeps its default.
   key_.OpenNamed(kSettingsKey);
   s.auto_save_enabled = NumberOr(key_, n::kAutoSaveEnabled, d.auto_save_enabled);
@@ -102,14 +99,15 @@ Settings SettingsStore::Load() {
   return s;
 }
 
+// The key is made by the first write rather than at start-up, so only a change writes the file.
 void SettingsStore::StoreNumber(std::string_view name, uint32_t value) {
-  key_.OpenNamed(kSettingsKey);
+  if (!key_.OpenNamed(kSettingsKey)) key_.Create(kSettingsKey);
   key_.WriteNumber(name, value);
   key_.Close();
 }
 
 void SettingsStore::StoreText(std::string_view name, std::string_view text) {
-  key_.OpenNamed(kSettingsKey);
+  if (!key_.OpenNamed(kSettingsKey)) key_.Create(kSettingsKey);
   key_.WriteText(name, text);
   key_.Close();
 }

@@ -101,12 +101,17 @@ class SettingsStore {
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
 
-  // The start-up load: creates the key on a first start, then reads the values in the order and
-  // groups the main window has always used. The caller then applies COMPORT and the model index
-  // to its lists and arms the monitoring restart when ResumeMonitoring() says so.
+  // The start-up load: reads the values in the order and groups the main window has always
+  // used. The caller then applies COMPORT and the model index to its lists and arms the
+  // monitoring restart when ResumeMonitoring() says so. Loading never writes: a command that only
+  // reads leaves the file as it was, and a file that is not ours is never replaced.
   Settings Load();
+  // Why the file cannot be used (its values then keep their defaults and nothing is written to
+  // it); empty when it can, or does not exist yet.
+  std::string FileProblem() const { return key_.FileProblem(); }
 
-  // Each writes one value at the moment a feature changes it: open, write, close.
+  // Each writes one value at the moment a feature changes it: open (creating the key on a first
+  // write), write, close.
   void StoreNumber(std::string_view name, uint32_t value);
   void StoreText(std::string_view name, std::string_view text);
   // Stores the folder of a chosen file (FileSavePath, FileLoadPath, FileDownloadPath): the path

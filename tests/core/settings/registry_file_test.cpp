@@ -115,5 +115,46 @@ TEST(RegistryFile, LineBreaksThatCannotBeWrittenAreLeftOut) {
   EXPECT_EQ(back.Find("K")->values.size(), 1u);
 }
 
+TEST(RegistryFile, NamesStayFoundAfterValuesAndSectionsAreErased) {
+  RegistryDocument doc;
+  RegistrySection& s = doc.FindOrAdd("K");
+  for (const char* name : {"A", "B", "C", "D"}) s.Set({name, RegistryValueType::kDword, 1, {}, {}});
+  EXPECT_TRUE(s.Erase("b"));
+  EXPECT_FALSE(s.Erase("B"));
+  s.Set({"d", RegistryValueType::kDword, 4, {}, {}});  // replaced in place, not appended
+  s.Set({"B", RegistryValueType::kDword, 2, {}, {}});  // back at the end
+  std::string order;
+  for (const RegistryValue& v : s.values) order += v.name + std::to_string(v.number);
+  EXPECT_EQ(order, "A1C1d4B2");
+  EXPECT_EQ(s.Find("D")->number, 4u);
+  EXPECT_EQ(s.Find("c")->name, "C");
+  EXPECT_EQ(s.Find("b")->number, 2u);
+
+  doc.FindOrAdd("L").Set({"X", RegistryValueType::kDword, 9, {}, {}});
+  doc.FindOrAdd("M");
+  EXPECT_TRUE(doc.Erase("k"));
+  EXPECT_FALSE(doc.Erase("K"));
+  EXPECT_EQ(Value(doc, "l", "x")->number, 9u);
+  EXPECT_NE(doc.Find("M"), nullptr);
+  EXPECT_EQ(doc.Find("K"), nullptr);
+  EXPECT_EQ(doc.FindOrAdd("K").values.size(), 0u);
+  EXPECT_EQ(doc.sections.size(), 3u);
+}
+
+TEST(RegistryFile, OnlyRegistryExportsCountAsSettingsFiles) {
+  EXPECT_TRUE(LooksLikeRegistryFile(""));
+  EXPECT_TRUE(LooksLikeRegistryFile(" \r\n\n"));
+  EXPECT_TRUE(LooksLikeRegistryFile("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"));
+  EXPECT_TRUE(LooksLikeRegistryFile("\n  REGEDIT4\n"));
+  EXPECT_TRUE(LooksLikeRegistryFile("[HKEY_CURRENT_USER\\Software]\n\"A\"=dword:1\n"));  // header lost
+  std::string wide = "\xFF\xFE";
+  for (char c : std::string("Windows Registry Editor Version 5.00\r\n")) wide += {c, '\0'};
+  EXPECT_TRUE(LooksLikeRegistryFile(wide));
+
+  EXPECT_FALSE(LooksLikeRegistryFile(std::string("\x7F" "ELF\x02\x01\x01\0\0", 9)));
+  EXPECT_FALSE(LooksLikeRegistryFile("\"CPMColor\"=dword:00000001\n"));
+  EXPECT_FALSE(LooksLikeRegistryFile("Windows Registry Editor Version 4\n"));
+}
+
 }  // namespace
 }  // namespace norvane

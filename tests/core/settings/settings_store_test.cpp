@@ -1,13 +1,24 @@
 #include "core/settings/settings_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "core/common/text_format.h"
 #include "core/platform/settings_location.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane {
 namespace {
 
+using testing::EntryCount;
 using testing::ReadAll;
 using testing::TempDir;
 using testing::WriteAll;
@@ -40,13 +51,17 @@ void ExpectDefaults(const Settings& s) {
   EXPECT_FALSE(s.ResumeMonitoring());
 }
 
-TEST(SettingsStore, FirstStartCreatesTheKeyAndGivesEveryDefault) {
+TEST(SettingsStore, FirstStartGivesEveryDefaultAndTheFirstWriteCreatesTheKey) {
   TempDir dir;
   auto file = dir / "config" / "norvane-data-viewer" / "settings.reg";
   SettingsStore store(file);
   ExpectDefaults(store.Load());
-  EXPECT_NE(ReadAll(file).find("[HKEY_CURRENT_USER\\Software\\Norvane Data Viewer\\Settings]"),
+  EXPECT_FALSE(std::filesystem::exists(file));  // loading alone writes nothing
+  EXPECT_EQ(store.FileProblem(), "");
+  store.StoreNumber(n::kComPort, 3);
+  EXPECT_NE(ReadAll(file).find("[HKEY_CURRENT_USER\\Software\\Norvane Data Viewer\\Settings]\n\"COMPORT\"=dword:00000003"),
             std::string::npos);
+  EXPECT_EQ(store.Load().com_port, 3u);
   EXPECT_FALSE(store.Key().IsOpen());  // never left open between uses
 }
 
@@ -156,6 +171,104 @@ TEST(SettingsStore, DamagedOrUnusableFilesGiveDefaults) {
   WriteAll(dir / "headless.reg",
            "[HKEY_CURRENT_USER\\Software\\Norvane Data Viewer\\Settings]\n\"COMPORT\"=dword:00000004\n");
   EXPECT_EQ(SettingsStore(dir / "headless.reg").Load().com_port, 4u);
+}
+
+TEST(SettingsStore, AFileThatIsNotASettingsFileIsNeverWritten) {
+  TempDir dir;
+  std::string junk;
+  for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 7919) % 251));
+  WriteAll(dir / "junk.reg", junk);
+  WriteAll(dir / "notes.txt", "\"COMPORT\"=dword:00000004\nmy own notes\n");
+  for (const char* name : {"junk.reg", "notes.txt"}) {
+    SCOPED_TRACE(name);
+    const std::string before = ReadAll(dir / name);
+    SettingsStore store(dir / name);
+    ExpectDefaults(store.Load());
+    store.StoreNumber(n::kCpmColor, 7);
+    store.StoreText(n::kFileSavePath, "/tmp/");
+    EXPECT_EQ(ReadAll(dir / name), before);  // the user's file survives, whatever it holds
+    EXPECT_NE(store.FileProblem().find("does not read as a settings file"), std::string::npos) << store.FileProblem();
+    EXPECT_EQ(EntryCount(dir.path()), 2u);  // and nothing was left beside it
+  }
+
+  // Valid settings are still rewritten in place; a file with only its header lost is still ours.
+  WriteAll(dir / "headless.reg", "[HKEY_CURRENT_USER\\Software\\Norvane Data Viewer\\Settings]\n");
+  SettingsStore headless(dir / "headless.reg");
+  headless.StoreNumber(n::kCpmColor, 7);
+  EXPECT_EQ(headless.Load().cpm_color, 7u);
+  EXPECT_EQ(headless.FileProblem(), "");
+}
+
+TEST(SettingsStore, OnlyRegularFilesOfASaneSizeAreRead) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo.reg").c_str(), 0600), 0);
+  // Were the store to wait for a writer on the FIFO, this one lets every such wait go after
+  // 20 s: the time check below then fails instead of the test hanging.
+  std::mutex mutex;
+  std::condition_variable done_changed;
+  bool done = false;
+  std::thread release([&] {
+    std::unique_lock lock(mutex);
+    if (done_changed.wait_for(lock, std::chrono::seconds(20), [&] { return done; })) return;
+    while (!done_changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
+      const int fd = open((dir / "fifo.reg").c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  SettingsStore fifo(dir / "fifo.reg");
+  ExpectDefaults(fifo.Load());
+  fifo.StoreNumber(n::kComPort, 2);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  done_changed.notify_all();
+  release.join();
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo.reg"));
+  EXPECT_EQ(fifo.FileProblem(), "not a regular file");
+
+  SettingsStore zero("/dev/zero");  // endless: read whole it would exhaust the memory
+  ExpectDefaults(zero.Load());
+  EXPECT_EQ(zero.FileProblem(), "not a regular file");
+
+  // Far larger than any settings file: not read (sparse, so the test costs no disk).
+  WriteAll(dir / "huge.reg", std::string(kHeader) + "\"COMPORT\"=dword:00000004\r\n");
+  std::filesystem::resize_file(dir / "huge.reg", uint64_t{1} << 30);
+  SettingsStore huge(dir / "huge.reg");
+  ExpectDefaults(huge.Load());
+  EXPECT_NE(huge.FileProblem().find("larger than"), std::string::npos);
+  huge.StoreNumber(n::kComPort, 2);
+  EXPECT_EQ(std::filesystem::file_size(dir / "huge.reg"), uint64_t{1} << 30);
+}
+
+TEST(SettingsStore, AFileOfManyValuesLoadsQuickly) {
+  // Each value used to be looked up among all those before it: 80 000 took minutes.
+  TempDir dir;
+  std::string values;
+  for (int i = 0; i < 80000; ++i) values += "\"Extra" + std::to_string(i) + "\"=dword:" + Format("%08x", i) + "\r\n";
+  values += "\"COMPORT\"=dword:00000009\r\n\"extra79999\"=\"last\"\r\n";
+  WriteAll(dir / "s.reg", kHeader + values);
+  SettingsStore store(dir / "s.reg");
+  // Processor time, which a busy machine does not stretch; a linear load takes a fraction of it.
+  const std::clock_t start = std::clock();
+  const Settings s = store.Load();
+  EXPECT_LT(std::clock() - start, 2 * CLOCKS_PER_SEC);
+  EXPECT_EQ(s.com_port, 9u);
+
+  store.StoreNumber(n::kCpmColor, 5);  // a write reads and rewrites the whole file
+  EXPECT_LT(std::clock() - start, 4 * CLOCKS_PER_SEC);
+  RegistryKey key(dir / "s.reg");
+  ASSERT_TRUE(key.Open(kSettingsKey));
+  uint32_t number = 0;
+  std::string text;
+  EXPECT_TRUE(key.ReadNumber("EXTRA40000", number));
+  EXPECT_EQ(number, 40000u);
+  EXPECT_TRUE(key.ReadText("Extra79999", text));  // the repeat wins, under its new type
+  EXPECT_EQ(text, "last");
+  EXPECT_TRUE(key.ReadNumber("CPMColor", number));
+  EXPECT_EQ(number, 5u);
 }
 
 TEST(SettingsStore, LanguageFileIsReadWithTheDictionarysOwnKey) {
