@@ -24,6 +24,13 @@ ColumnPlan PlanColumns(int64_t from, int64_t to, size_t columns) {
   ColumnPlan plan;
   if (to <= from || columns == 0) return plan;
   plan.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(columns)));
+  // Columns of whole minutes, hours or days take whole summary rows, so an hour is never split
+  // between two columns nor credited wholly to the one its start falls in.
+  for (int64_t level : {int64_t{86400}, int64_t{3600}, int64_t{60}})
+    if (plan.step >= level) {
+      plan.step = CeilDiv(plan.step, level) * level;
+      break;
+    }
   plan.from = FloorDiv(from, plan.step) * plan.step;
   plan.count = static_cast<size_t>(CeilDiv(to - plan.from, plan.step));
   return plan;

@@ -14,8 +14,9 @@ namespace norvane::chart {
 
 enum class Unit { kCpm, kUsvPerHour };
 
-// How a view is cut into columns: equal steps aligned to multiples of the step, so that panning
-// keeps every column's contents and only adds columns at the edges.
+// How a view is cut into columns: equal steps of whole seconds, minutes, hours or days, aligned to
+// multiples of the step, so that panning keeps every column's contents and only adds columns at
+// the edges.
 struct ColumnPlan {
   int64_t step = 1;
   int64_t from = 0;  // the first column's start, at or before the view's start

@@ -17,12 +17,17 @@ constexpr int64_t kDay0 = 1'772'323'200;  // 2026-03-01 00:00:00 UTC
 
 TEST(PlanColumnsTest, StepsAreAlignedSoPanningKeepsColumns) {
   const ColumnPlan a = PlanColumns(kDay0 + 1000, kDay0 + 1000 + 86400, 1000);
-  EXPECT_EQ(a.step, 87);
+  EXPECT_EQ(a.step, 120);  // 87 s rounded up to whole minutes
   EXPECT_EQ(a.from % a.step, 0);
   EXPECT_LE(a.from, kDay0 + 1000);
   EXPECT_GE(a.End(), kDay0 + 1000 + 86400);
-  const ColumnPlan b = PlanColumns(kDay0 + 1000 + 870, kDay0 + 1000 + 870 + 86400, 1000);
-  EXPECT_EQ(b.from - a.from, 870);
+  const ColumnPlan b = PlanColumns(kDay0 + 1000 + 1200, kDay0 + 1000 + 1200 + 86400, 1000);
+  EXPECT_EQ(b.from - a.from, 1200);
+  EXPECT_EQ(b.count, a.count);
+  // A year: whole hours, each column starting on an hour.
+  const ColumnPlan year = PlanColumns(kDay0 + 17, kDay0 + 17 + 365 * 86400, 1000);
+  EXPECT_EQ(year.step, 9 * 3600);
+  EXPECT_EQ(year.from % 3600, 0);
   EXPECT_EQ(PlanColumns(0, 30, 1000).step, 1);
   EXPECT_EQ(PlanColumns(5, 5, 1000).count, 0u);
 }
