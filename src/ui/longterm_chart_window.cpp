@@ -188,6 +188,7 @@ void LongtermChartWindow::BuildWidgets() {
   selection_item_->setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
   selection_item_->setBrush(QColor(0xf0, 0xc0, 0x40, 60));
   selection_item_->setVisible(false);
+  selection_item_->setLayer("grid");  // behind the curves it selects
   band_item_ = new QCPItemRect(plot_);
   band_item_->setPen(QPen(Qt::black, 1, Qt::DotLine));
   band_item_->setBrush(QColor(0x40, 0x80, 0xf0, 40));
@@ -476,19 +477,21 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
     if (!g) {
       g = std::make_unique<CounterGraphs>();
       g->mean = plot_->addGraph();
-      g->mean->setPen(QPen(colour, 1.5));
+      // Thin pens: a wider line is stroked as a polygon, which costs a frame its 16 ms on a jagged
+      // day of seconds.
+      g->mean->setPen(QPen(colour, 1));
       g->band = new QCPErrorBars(plot_->xAxis, plot_->yAxis);
       g->band->setDataPlottable(g->mean);
       g->band->setWhiskerWidth(0);
-      QColor light = colour;
-      light.setAlpha(70);
+      // An opaque tint: blending a thousand translucent bars costs more than drawing them.
+      const QColor light((colour.red() + 3 * 255) / 4, (colour.green() + 3 * 255) / 4, (colour.blue() + 3 * 255) / 4);
       g->band->setPen(QPen(light, 1));
       g->band->removeFromLegend();
       g->moving = plot_->addGraph();
-      g->moving->setPen(QPen(colour.darker(150), 2, Qt::DashLine));
+      g->moving->setPen(QPen(colour.darker(170), 1));
       g->history = plot_->addGraph();
       g->history->setLineStyle(QCPGraph::lsStepLeft);
-      g->history->setPen(QPen(colour.lighter(130), 2, Qt::DotLine));
+      g->history->setPen(QPen(colour.lighter(140), 1, Qt::DashLine));
       g->notes = plot_->addGraph();
       g->notes->setLineStyle(QCPGraph::lsNone);
       g->notes->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssTriangleInverted, colour.darker(130), colour, 9));
