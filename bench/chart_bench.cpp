@@ -75,17 +75,16 @@ int Open(const std::filesystem::path& store_path, const std::filesystem::path& d
   window.resize(1280, 720);
   PaintWatch watch;
   window.plot()->installEventFilter(&watch);
-  bool drawn = false;
-  QObject::connect(&window, &LongtermChartWindow::viewDrawn, [&] { drawn = true; });
+  // The paint count when the year's data is handed to the plot: the next paint shows it.
+  int paints_at_data = -1;
+  QObject::connect(&window, &LongtermChartWindow::viewDrawn, [&] {
+    if (paints_at_data < 0) paints_at_data = watch.paints;
+  });
   QElapsedTimer timer;
   timer.start();
   window.show();
   window.ShowRange(kStart, kStart + kYear);
-  int paints_at_data = -1;
-  WaitFor([&] {
-    if (drawn && paints_at_data < 0) paints_at_data = watch.paints;
-    return paints_at_data >= 0 && watch.paints > paints_at_data;
-  });
+  WaitFor([&] { return paints_at_data >= 0 && watch.paints > paints_at_data; });
   std::printf("open: first paint of a year with its data %lld ms after show (%zu columns)\n",
               static_cast<long long>(timer.elapsed()), window.shown() ? window.shown()->plan.count : 0);
   return 0;
