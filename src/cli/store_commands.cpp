@@ -17,6 +17,7 @@
 #include "core/platform/atomic_file.h"
 #include "core/settings/settings_store.h"
 #include "core/store/store.h"
+#include "core/store/store_export.h"
 #include "core/store/store_time.h"
 
 namespace norvane::cli {
@@ -235,54 +236,11 @@ int RunImport(const CommandContext& context, Store& db, const StoreArgs& args, c
   return kExitOk;
 }
 
-// A run of whole measured minutes that one writer call can take: no gap, no change of the
-// local clock's offset inside, at most the day a recording holds.
-struct Run {
-  int64_t start = 0;
-  std::vector<uint32_t> counts;
-};
-
-std::vector<Run> MinuteRuns(const std::vector<store::Second>& seconds, const Clock& clock, size_t& partial) {
-  std::vector<Run> runs;
-  for (size_t i = 0; i < seconds.size();) {
-    const int64_t minute = seconds[i].time - (seconds[i].time % 60 + 60) % 60;
-    size_t j = i;
-    while (j < seconds.size() && seconds[j].time < minute + 60) ++j;
-    if (j - i != 60) {
-      ++partial;
-      i = j;
-      continue;
-    }
-    const bool joins = !runs.empty() && runs.back().start + static_cast<int64_t>(runs.back().counts.size()) == minute &&
-                       runs.back().counts.size() + 60 <= RealtimeSeries::kCapacity &&
-                       store::UtcOffset(minute, clock) == store::UtcOffset(runs.back().start, clock);
-    if (!joins) runs.push_back({minute, {}});
-    for (; i < j; ++i) runs.back().counts.push_back(seconds[i].count);
-  }
-  return runs;
-}
-
-// Everything after the first `lines` line ends of a writer's output.
-std::string_view AfterLines(std::string_view text, int lines) {
-  size_t p = 0;
-  for (int i = 0; i < lines && p != std::string_view::npos; ++i) {
-    p = text.find("\r\n", p);
-    if (p != std::string_view::npos) p += 2;
-  }
-  return p == std::string_view::npos ? std::string_view() : text.substr(p);
-}
-
 int RunStoreExport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
   if (args.paths.size() != 1) return context.Usage("store export needs one output file");
   const std::string& path = args.paths.front();
-  const auto ends = [&](std::string_view e) { return path.size() >= e.size() && path.ends_with(e); };
-  enum class Kind { kCsv, kHtml, kMinuteLog, kBinary };
-  Kind kind;
-  if (ends(".csv")) kind = Kind::kCsv;
-  else if (ends(".html") || ends(".htm")) kind = Kind::kHtml;
-  else if (ends(".R@H") || ends(".r@h")) kind = Kind::kMinuteLog;
-  else if (ends(".rbn")) kind = Kind::kBinary;
-  else return context.Usage("OUT must end in .csv, .html, .htm, .R@H or .rbn");
+  const auto kind = store::ExportKindOf(path);
+  if (!kind) return context.Usage("OUT must end in .csv, .html, .htm, .R@H or .rbn");
 
   int code = kExitOk;
   const auto counter = ChooseCounter(context, db, args, code);
@@ -298,51 +256,14 @@ int RunStoreExport(const CommandContext& context, Store& db, const StoreArgs& ar
   dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings_store.Key()), notifier);
   const WriterOptions options = MakeWriterOptions(settings, settings.calibration, dictionary, args.semicolon);
 
-  std::string text;
-  if (kind == Kind::kBinary) {
-    // A realtime binary holds one unbroken recording of at most a day: it cannot show a gap.
-    for (size_t i = 1; i < seconds.size(); ++i)
-      if (seconds[i].time != seconds[i - 1].time + 1)
-        return context.Fail("a .rbn file holds one unbroken recording, and the range has a gap from " +
-                            store::FormatTime(seconds[i - 1].time + 1, clock) + " to " +
-                            store::FormatTime(seconds[i].time, clock) + "; export it as .csv, or choose a range without gaps");
-    if (seconds.empty()) return context.Fail("no measured seconds in that range");
-    if (seconds.size() > RealtimeSeries::kCapacity) return context.Fail("a .rbn file holds at most a day of seconds");
-    std::vector<uint32_t> counts;
-    for (const store::Second& s : seconds) counts.push_back(s.count);
-    RealtimeSeries series(seconds.front().time);
-    series.Restore(seconds.front().time, StampFromLocal(clock.ToLocal(seconds.front().time)), counts);
-    text = BuildRealtimeBinary(series, clock);
-  } else {
-    size_t partial = 0;
-    const std::vector<Run> runs = MinuteRuns(seconds, clock, partial);
-    // Each run goes through the writer on its own, so a gap between runs is a gap between rows.
-    for (size_t r = 0; r < runs.size() || (r == 0 && kind != Kind::kMinuteLog); ++r) {
-      RealtimeSeries series(runs.empty() ? from : runs[r].start);
-      const LocalTime start = clock.ToLocal(runs.empty() ? from : runs[r].start);
-      if (!runs.empty()) series.Restore(runs[r].start, StampFromLocal(start), runs[r].counts);
-      if (kind == Kind::kCsv) {
-        const std::string part = BuildRealtimeCsv(series, start, options);
-        text += r == 0 ? std::string_view(part) : AfterLines(part, 2);
-      } else if (kind == Kind::kHtml) {
-        std::string part = BuildRealtimeHtml(series, start, options);
-        static constexpr std::string_view kTail = "</TABLE></html>";
-        if (part.ends_with(kTail)) part.resize(part.size() - kTail.size());
-        const size_t rows = part.find("</TR>") + 5;
-        text += r == 0 ? std::string_view(part) : std::string_view(part).substr(rows);
-        if (r + 1 >= runs.size()) text += kTail;
-      } else {
-        text += BuildMinuteLog(series, start);
-      }
-      if (runs.empty()) break;
-    }
-    if (partial)
-      context.err << "norvane-cli: " << partial
-                  << " partly measured minute(s) left out: these files hold whole minutes only\n";
-  }
+  const store::ExportText built = store::BuildExport(seconds, from, *kind, options, clock);
+  if (!built.error.empty()) return context.Fail(built.error);
+  if (built.partial_minutes)
+    context.err << "norvane-cli: " << built.partial_minutes
+                << " partly measured minute(s) left out: these files hold whole minutes only\n";
   std::string error;
-  const std::string target = kind == Kind::kMinuteLog ? EnsureMinuteLogExtension(path) : path;
-  if (!AtomicWriteFile(target, text, &error)) return context.Fail("cannot write " + target + ": " + error);
+  const std::string target = *kind == store::ExportKind::kMinuteLog ? EnsureMinuteLogExtension(path) : path;
+  if (!AtomicWriteFile(target, built.text, &error)) return context.Fail("cannot write " + target + ": " + error);
   context.out << "wrote " << target << "\n";
   return kExitOk;
 }

@@ -27,6 +27,7 @@
 #include "ui/colour_ref.h"
 #include "ui/download_dialogs.h"
 #include "ui/graph_canvas.h"
+#include "ui/longterm_chart_window.h"
 #include "ui/qt_text.h"
 #include "ui/scroll_bar_ex.h"
 #include "ui/window_capture.h"
@@ -320,6 +321,7 @@ void CMainViewerDlg::BuildMenus() {
   add(file, 32774, "&Load Data", [this] { LoadData(); });
   add(file, 32794, "Save History Data As...", [this] { SaveHistoryAs(); });
   add(file, 32792, "&Save Realtime Data...", [this] { SaveRealtimeAs(); });
+  file->addAction("Long-term &Chart", this, [this] { OpenLongtermChart(this, options_.settings_path); });
   file->addSeparator();
   QMenu* screenshots = file->addMenu("Download Screenshot");
   const int screenshot_ids[] = {32801, 32802, 32804, 32806};

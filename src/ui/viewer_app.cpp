@@ -1,12 +1,15 @@
 #include "ui/viewer_app.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <cstdio>
 
 #include "core/platform/settings_location.h"
+#include "core/platform/store_location.h"
 #include "core/serial/port_access.h"
 #include "core/serial/port_catalogue.h"
+#include "ui/longterm_chart_window.h"
 #include "ui/qt_text.h"
 
 namespace norvane {
@@ -36,6 +39,8 @@ ViewerArguments ParseViewerArguments(const QStringList& arguments) {
     const QString& a = arguments[i];
     if (a == "--help" || a == "-h") {
       parsed.help = true;
+    } else if (a == "--chart") {
+      parsed.chart = true;
     } else if ((a == "--port" || a == "--settings") && i + 1 < arguments.size()) {
       const std::string value = arguments[++i].toStdString();
       if (a == "--port") port = value;
@@ -68,11 +73,13 @@ std::optional<int> AnswerWithoutWindow(const QStringList& arguments) {
   if (parsed.help || parsed.error) {
     if (parsed.error) std::fprintf(stderr, "norvane-viewer: %s\n", parsed.error->c_str());
     std::fprintf(parsed.error ? stderr : stdout,
-                 "usage: norvane-viewer [--port DEV] [--settings FILE]\n"
+                 "usage: norvane-viewer [--port DEV] [--settings FILE] [--chart]\n"
                  "  --port DEV       connect to this port at start (a number, or a device path such as\n"
                  "                   /dev/ttyUSB0 or a simulator's pseudo-terminal)\n"
                  "  --settings FILE  settings file (default: $NORVANE_SETTINGS, else\n"
-                 "                   ~/.config/norvane-data-viewer/settings.reg)\n");
+                 "                   ~/.config/norvane-data-viewer/settings.reg)\n"
+                 "  --chart          open only the long-term chart of the store ($NORVANE_STORE, else\n"
+                 "                   ~/.local/share/norvane-data-viewer/store.sqlite)\n");
     return parsed.error ? 2 : 0;
   }
   return std::nullopt;
@@ -81,6 +88,11 @@ std::optional<int> AnswerWithoutWindow(const QStringList& arguments) {
 int CViewerApp::Run(const QStringList& arguments) {
   if (const std::optional<int> answered = AnswerWithoutWindow(arguments)) return *answered;
   const ViewerArguments parsed = ParseViewerArguments(arguments);
+  if (parsed.chart) {
+    LongtermChartWindow chart(DefaultStorePath(), parsed.options.settings_path);
+    chart.show();
+    return QApplication::exec();
+  }
   CMainViewerDlg window(parsed.options);
   window.show();
   window.Initialise();

@@ -13,9 +13,10 @@ struct ViewerArguments {
   ViewerOptions options;
   std::optional<std::string> error;  // a usage problem to report instead of starting
   bool help = false;
+  bool chart = false;  // the long-term chart alone, without the main window
 };
 
-// "norvane-viewer [--port DEV] [--settings FILE]": DEV is a port number or a device path.
+// "norvane-viewer [--port DEV] [--settings FILE] [--chart]": DEV is a port number or a device path.
 ViewerArguments ParseViewerArguments(const QStringList& arguments);
 
 // Prints the usage for --help or a usage error and returns the exit code; empty when the window

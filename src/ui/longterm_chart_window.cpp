@@ -1,0 +1,840 @@
+#include "ui/longterm_chart_window.h"
+
+#include <qcustomplot.h>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QSvgGenerator>
+#include <QToolButton>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <cmath>
+#include <set>
+
+#include "core/chart/time_ticks.h"
+#include "core/common/text_format.h"
+#include "core/files/writer_options.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/platform/store_location.h"
+#include "core/store/store_time.h"
+#include "ui/qt_notifier.h"
+#include "ui/qt_text.h"
+
+namespace norvane {
+namespace {
+
+// The window's own choices live in a key beside the program's settings.
+constexpr char kChartKey[] = "Software\\Norvane Data Viewer\\Long-term Chart";
+constexpr char kGeometryName[] = "Geometry";
+constexpr char kUnitName[] = "Unit";
+constexpr char kLogScaleName[] = "LogScale";
+constexpr char kAverageName[] = "MovingAverage";
+constexpr char kFollowName[] = "Follow";
+constexpr char kHistoryName[] = "History";
+constexpr char kHiddenName[] = "HiddenCounters";
+constexpr char kViewSpanName[] = "ViewSpan";
+
+constexpr int64_t kAverages[] = {0, 600, 3600, 86400};
+constexpr const char* kAverageNames[] = {"No average", "10 min average", "1 h average", "1 day average"};
+constexpr int64_t kSpans[] = {3600, 86400, 7 * 86400, 30 * 86400, 365 * 86400};
+
+const QColor kPalette[] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xd0, 0x50, 0x10), QColor(0x20, 0x90, 0x40),
+                           QColor(0x90, 0x30, 0xa0), QColor(0x80, 0x60, 0x20), QColor(0x10, 0x90, 0x90)};
+
+// The time axis' ticks come from the core, which places them on local calendar boundaries.
+class LocalTimeTicker final : public QCPAxisTicker {
+ public:
+  explicit LocalTimeTicker(const Clock& clock) : clock_(clock) {}
+  void generate(const QCPRange& range, const QLocale&, QChar, int, QVector<double>& ticks, QVector<double>* sub_ticks,
+                QVector<QString>* labels) override {
+    ticks.clear();
+    if (sub_ticks) sub_ticks->clear();
+    if (labels) labels->clear();
+    const auto from = static_cast<int64_t>(std::ceil(range.lower)), to = static_cast<int64_t>(std::floor(range.upper));
+    for (const chart::Tick& tick : chart::TimeTicks(from, to, tickCount(), clock_)) {
+      ticks.push_back(double(tick.time));
+      if (labels) labels->push_back(ToQString(tick.label));
+    }
+  }
+
+ private:
+  const Clock& clock_;
+};
+
+QString Number(double value, int decimals) { return ToQString(FormatFixed(value, decimals)); }
+
+}  // namespace
+
+struct LongtermChartWindow::CounterGraphs {
+  QCPGraph* mean = nullptr;
+  QCPErrorBars* band = nullptr;
+  QCPGraph* moving = nullptr;
+  QCPGraph* history = nullptr;
+  QCPGraph* notes = nullptr;
+  std::vector<store::StoredNote> note_list;
+};
+
+LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::filesystem::path settings_path,
+                                         QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      settings_path_(std::move(settings_path)),
+      settings_store_(settings_path_),
+      fetcher_(std::make_unique<LongtermFetcher>(std::move(store_path))) {
+  setWindowTitle("Long-term Chart");
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  settings_ = settings_store_.Load();
+  BuildWidgets();
+  connect(fetcher_.get(), &LongtermFetcher::viewReady, this, &LongtermChartWindow::OnView);
+  connect(fetcher_.get(), &LongtermFetcher::overviewReady, this, &LongtermChartWindow::OnOverview);
+  connect(fetcher_.get(), &LongtermFetcher::statsReady, this, &LongtermChartWindow::OnStats);
+  connect(fetcher_.get(), &LongtermFetcher::storeFailed, this, [this](const QString& m) { status_->setText(m); });
+  connect(fetcher_.get(), &LongtermFetcher::exportDone, this, [this](const QString& m, bool) { status_->setText(m); });
+  poll_timer_.setInterval(1000);
+  connect(&poll_timer_, &QTimer::timeout, this, [this] { Poll(); });
+  settle_timer_.setSingleShot(true);
+  settle_timer_.setInterval(600);
+  connect(&settle_timer_, &QTimer::timeout, this, [this] {
+    if (unsettled_from_ && !(*unsettled_from_ == view_)) {
+      history_.Leave(*unsettled_from_);
+      back_button_->setEnabled(history_.CanGoBack());
+      forward_button_->setEnabled(history_.CanGoForward());
+    }
+    unsettled_from_.reset();
+  });
+  LoadChoices();
+  const int64_t now = clock_.Now();
+  view_ = {now - 86400, now};
+  uint32_t span = 0;
+  if (settings_store_.Key().ReadNumber(kViewSpanName, span) && span >= chart::kMinimumSpan) view_ = {now - span, now};
+  settings_store_.Key().Close();
+  overview_pending_ = true;
+  fetcher_->RequestOverview(true);
+  poll_timer_.start();
+  UpdateAxes();
+}
+
+LongtermChartWindow::~LongtermChartWindow() = default;
+
+void LongtermChartWindow::BuildWidgets() {
+  auto* layout = new QVBoxLayout(this);
+  auto* bar = new QHBoxLayout;
+  layout->addLayout(bar);
+  const auto button = [&](const QString& text, const QString& tip, auto run) {
+    auto* b = new QToolButton;
+    b->setText(text);
+    b->setToolTip(tip);
+    connect(b, &QToolButton::clicked, this, run);
+    bar->addWidget(b);
+    return b;
+  };
+  back_button_ = button("<", "Back to the previous view (Alt+Left)", [this] { GoBack(); });
+  forward_button_ = button(">", "Forward again (Alt+Right)", [this] { GoForward(); });
+  back_button_->setEnabled(false);
+  forward_button_->setEnabled(false);
+  const char* spans[] = {"Hour", "Day", "Week", "Month", "Year", "All"};
+  for (int i = 0; i < 6; ++i) button(spans[i], QString("Show the last %1").arg(QString(spans[i]).toLower()), [this, i] {
+    ShowSpan(static_cast<Span>(i));
+  });
+  follow_box_ = new QCheckBox("Follow");
+  follow_box_->setToolTip("Keep the newest seconds in view as they are recorded");
+  connect(follow_box_, &QCheckBox::toggled, this, [this](bool on) { SetFollow(on); });
+  bar->addWidget(follow_box_);
+  unit_box_ = new QComboBox;
+  unit_box_->addItems({"CPM", QString::fromUtf8("µSv/h")});
+  bar->addWidget(unit_box_);
+  log_box_ = new QCheckBox("Log");
+  bar->addWidget(log_box_);
+  average_box_ = new QComboBox;
+  for (const char* name : kAverageNames) average_box_->addItem(name);
+  bar->addWidget(average_box_);
+  history_box_ = new QCheckBox("Downloads");
+  history_box_->setToolTip("Downloaded per-minute and per-hour history, and its notes");
+  history_box_->setChecked(true);
+  bar->addWidget(history_box_);
+  bar->addStretch();
+  button("Export...", "Export the selected range (Shift+drag selects) as CSV, HTML or .rbn", [this] { ChooseExport(); });
+  button("Picture...", "Save the chart as PNG or SVG", [this] { ChoosePicture(); });
+  for (QWidget* w : {static_cast<QWidget*>(unit_box_), static_cast<QWidget*>(average_box_)})
+    connect(static_cast<QComboBox*>(w), &QComboBox::currentIndexChanged, this, [this] {
+      UpdateAxes();
+      RequestView();
+    });
+  for (QCheckBox* box : {log_box_, history_box_})
+    connect(box, &QCheckBox::toggled, this, [this] {
+      UpdateAxes();
+      RequestView();
+    });
+
+  auto* middle = new QHBoxLayout;
+  layout->addLayout(middle, 1);
+  plot_ = new QCustomPlot;
+  plot_->setMinimumSize(480, 280);
+  plot_->setNoAntialiasingOnDrag(true);
+  plot_->setNotAntialiasedElements(QCP::aeAll);
+  plot_->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new LocalTimeTicker(clock_)));
+  plot_->xAxis->ticker()->setTickCount(8);
+  plot_->legend->setVisible(true);
+  plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+  plot_->setMouseTracking(true);
+  plot_->installEventFilter(this);
+  plot_->setFocusPolicy(Qt::StrongFocus);
+  selection_item_ = new QCPItemRect(plot_);
+  selection_item_->setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
+  selection_item_->setBrush(QColor(0xf0, 0xc0, 0x40, 60));
+  selection_item_->setVisible(false);
+  selection_item_->setLayer("grid");  // behind the curves it selects
+  band_item_ = new QCPItemRect(plot_);
+  band_item_->setPen(QPen(Qt::black, 1, Qt::DotLine));
+  band_item_->setBrush(QColor(0x40, 0x80, 0xf0, 40));
+  band_item_->setVisible(false);
+  for (QCPItemRect* item : {selection_item_, band_item_}) {
+    item->topLeft->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    item->bottomRight->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    item->topLeft->setCoords(0, 0);
+    item->bottomRight->setCoords(0, 1);
+  }
+  middle->addWidget(plot_, 1);
+  counter_list_ = new QListWidget;
+  counter_list_->setMaximumWidth(220);
+  counter_list_->setToolTip("The counters in the store; tick those to show");
+  connect(counter_list_, &QListWidget::itemChanged, this, [this] {
+    if (selection_) SelectRange(selection_->from, selection_->to);
+    RequestView();
+  });
+  middle->addWidget(counter_list_);
+
+  readout_ = new QLabel(" ");
+  readout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(readout_);
+  selection_label_ = new QLabel("Shift+drag selects a range for its statistics; Ctrl+drag or right-drag zooms to a range.");
+  selection_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  selection_label_->setWordWrap(true);
+  layout->addWidget(selection_label_);
+  status_ = new QLabel;
+  layout->addWidget(status_);
+}
+
+void LongtermChartWindow::LoadChoices() {
+  RegistryKey& key = settings_store_.Key();
+  if (!key.Open(kChartKey)) {
+    resize(1100, 650);
+    return;
+  }
+  std::string geometry;
+  if (key.ReadText(kGeometryName, geometry)) {
+    int x, y, w, h;
+    if (std::sscanf(geometry.c_str(), "%d,%d,%d,%d", &x, &y, &w, &h) == 4 && w > 100 && h > 100)
+      setGeometry(x, y, w, h);
+  } else {
+    resize(1100, 650);
+  }
+  uint32_t value = 0;
+  if (key.ReadNumber(kUnitName, value)) unit_box_->setCurrentIndex(value == 1 ? 1 : 0);
+  if (key.ReadNumber(kLogScaleName, value)) log_box_->setChecked(value == 1);
+  if (key.ReadNumber(kAverageName, value) && value < std::size(kAverages)) average_box_->setCurrentIndex(int(value));
+  if (key.ReadNumber(kHistoryName, value)) history_box_->setChecked(value == 1);
+  if (key.ReadNumber(kFollowName, value)) follow_box_->setChecked(value == 1);
+  std::string hidden;
+  if (key.ReadText(kHiddenName, hidden)) counter_list_->setProperty("hidden", ToQString(hidden));
+}
+
+void LongtermChartWindow::SaveChoices() {
+  RegistryKey& key = settings_store_.Key();
+  if (!key.Create(kChartKey)) return;
+  const QRect g = geometry();
+  key.WriteText(kGeometryName, Format("%d,%d,%d,%d", g.x(), g.y(), g.width(), g.height()));
+  key.WriteNumber(kUnitName, static_cast<uint32_t>(unit_box_->currentIndex()));
+  key.WriteNumber(kLogScaleName, log_box_->isChecked() ? 1 : 0);
+  key.WriteNumber(kAverageName, static_cast<uint32_t>(average_box_->currentIndex()));
+  key.WriteNumber(kHistoryName, history_box_->isChecked() ? 1 : 0);
+  key.WriteNumber(kFollowName, follow_box_->isChecked() ? 1 : 0);
+  key.WriteNumber(kViewSpanName, static_cast<uint32_t>(std::min<int64_t>(view_.to - view_.from, UINT32_MAX)));
+  QStringList hidden;
+  for (int i = 0; i < counter_list_->count(); ++i)
+    if (counter_list_->item(i)->checkState() != Qt::Checked) hidden << counter_list_->item(i)->data(Qt::UserRole).toString();
+  key.WriteText(kHiddenName, hidden.join(',').toStdString());
+  key.Close();
+}
+
+void LongtermChartWindow::closeEvent(QCloseEvent* event) {
+  SaveChoices();
+  poll_timer_.stop();
+  event->accept();
+}
+
+std::vector<store::CounterId> LongtermChartWindow::ShownCounters() const {
+  std::vector<store::CounterId> ids;
+  for (int i = 0; i < counter_list_->count(); ++i)
+    if (counter_list_->item(i)->checkState() == Qt::Checked)
+      ids.push_back(counter_list_->item(i)->data(Qt::UserRole).toLongLong());
+  return ids;
+}
+
+QString LongtermChartWindow::CounterName(store::CounterId id) const {
+  for (const store::CounterRow& row : overview_.counters)
+    if (row.id == id) {
+      const std::string& name = row.info.name.empty() ? row.info.model : row.info.name;
+      return ToQString(name.empty() ? row.info.version : name);
+    }
+  return QString("counter %1").arg(id);
+}
+
+QColor LongtermChartWindow::CounterColour(store::CounterId id) const {
+  return kPalette[static_cast<size_t>(id - 1) % std::size(kPalette)];
+}
+
+void LongtermChartWindow::ShowSpan(Span span) {
+  SetFollow(false);
+  if (span == Span::kAll) {
+    std::optional<int64_t> first, last;
+    for (size_t i = 0; i < overview_.counters.size(); ++i) {
+      if (overview_.first[i]) first = first ? std::min(*first, *overview_.first[i]) : *overview_.first[i];
+      if (overview_.last[i]) last = last ? std::max(*last, *overview_.last[i]) : *overview_.last[i];
+    }
+    if (!first || !last) {
+      want_all_ = true;
+      overview_pending_ = true;
+      fetcher_->RequestOverview(true);
+      return;
+    }
+    const int64_t margin = std::max<int64_t>(1, (*last + 1 - *first) / 100);
+    ShowRange(*first - margin, *last + 1 + margin);
+    return;
+  }
+  // The last hour, day... of the data: what was measured last, else now.
+  std::optional<int64_t> last;
+  for (const auto& l : overview_.last)
+    if (l) last = last ? std::max(*last, *l) : *l;
+  const int64_t end = last ? *last + 1 : clock_.Now();
+  ShowRange(end - kSpans[static_cast<int>(span)], end);
+}
+
+void LongtermChartWindow::ShowRange(int64_t from, int64_t to) {
+  SetView({from, std::max(to, from + chart::kMinimumSpan)}, true);
+}
+
+void LongtermChartWindow::SetView(const chart::ViewRange& range, bool remember) {
+  if (range == view_) return;
+  if (remember) {
+    history_.Leave(unsettled_from_.value_or(view_));
+    unsettled_from_.reset();
+    settle_timer_.stop();
+  } else if (!unsettled_from_) {
+    unsettled_from_ = view_;
+    settle_timer_.start();
+  } else {
+    settle_timer_.start();
+  }
+  view_ = range;
+  back_button_->setEnabled(history_.CanGoBack() || unsettled_from_);
+  forward_button_->setEnabled(history_.CanGoForward());
+  plot_->xAxis->setRange(double(view_.from), double(view_.to));
+  plot_->replot(QCustomPlot::rpQueuedReplot);
+  RequestView();
+}
+
+void LongtermChartWindow::GoBack() {
+  if (unsettled_from_) {
+    history_.Leave(*unsettled_from_);
+    unsettled_from_.reset();
+  }
+  if (const auto previous = history_.Back(view_)) {
+    view_ = *previous;
+    plot_->xAxis->setRange(double(view_.from), double(view_.to));
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+    RequestView();
+  }
+  back_button_->setEnabled(history_.CanGoBack());
+  forward_button_->setEnabled(history_.CanGoForward());
+}
+
+void LongtermChartWindow::GoForward() {
+  if (const auto next = history_.Forward(view_)) {
+    view_ = *next;
+    plot_->xAxis->setRange(double(view_.from), double(view_.to));
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+    RequestView();
+  }
+  back_button_->setEnabled(history_.CanGoBack());
+  forward_button_->setEnabled(history_.CanGoForward());
+}
+
+void LongtermChartWindow::SetFollow(bool on) {
+  if (follow_box_->isChecked() != on) {
+    follow_box_->setChecked(on);  // comes back here through toggled
+    return;
+  }
+  if (on) Poll();
+}
+
+void LongtermChartWindow::RequestView() {
+  ViewRequest request;
+  request.generation = ++generation_;
+  request.counters = ShownCounters();
+  request.from = view_.from;
+  request.to = view_.to;
+  request.columns = static_cast<size_t>(std::max(16, plot_->axisRect()->width()));
+  request.average = kAverages[std::max(0, average_box_->currentIndex())];
+  request.unit = unit_box_->currentIndex() == 1 ? chart::Unit::kUsvPerHour : chart::Unit::kCpm;
+  request.conversion = settings_.calibration;
+  request.history = history_box_->isChecked();
+  fetcher_->RequestView(std::move(request));
+}
+
+bool LongtermChartWindow::Settled() const {
+  return drawn_generation_ == generation_ && !overview_pending_ && !stats_pending_;
+}
+
+void LongtermChartWindow::UpdateAxes() {
+  const bool usv = unit_box_->currentIndex() == 1;
+  plot_->yAxis->setLabel(usv ? QString::fromUtf8("µSv/h") : "CPM");
+  if (log_box_->isChecked()) {
+    plot_->yAxis->setScaleType(QCPAxis::stLogarithmic);
+    plot_->yAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+  } else {
+    plot_->yAxis->setScaleType(QCPAxis::stLinear);
+    plot_->yAxis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+  }
+  plot_->xAxis->setRange(double(view_.from), double(view_.to));
+  plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LongtermChartWindow::OnOverview(std::shared_ptr<const StoreOverview> overview) {
+  overview_pending_ = false;
+  // Keep the first seconds already known: polls ask only for the newest.
+  std::vector<std::optional<int64_t>> first = overview->first;
+  for (size_t i = 0; i < overview->counters.size(); ++i) {
+    if (first[i]) continue;
+    for (size_t j = 0; j < overview_.counters.size(); ++j)
+      if (overview_.counters[j].id == overview->counters[i].id) first[i] = overview_.first[j];
+  }
+  const bool new_counters = overview->counters.size() != overview_.counters.size();
+  overview_ = *overview;
+  overview_.first = std::move(first);
+  if (new_counters) {
+    const QStringList hidden = counter_list_->property("hidden").toString().split(',', Qt::SkipEmptyParts);
+    QSignalBlocker block(counter_list_);
+    for (size_t i = static_cast<size_t>(counter_list_->count()); i < overview_.counters.size(); ++i) {
+      const store::CounterRow& row = overview_.counters[i];
+      auto* item = new QListWidgetItem(CounterName(row.id), counter_list_);
+      item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(row.id));
+      item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+      item->setCheckState(hidden.contains(QString::number(row.id)) ? Qt::Unchecked : Qt::Checked);
+      item->setForeground(CounterColour(row.id));
+      item->setToolTip(ToQString(row.info.version + (row.info.port.empty() ? "" : " on " + row.info.port)));
+    }
+  }
+  if (overview_.counters.empty()) status_->setText("The store holds no counter yet; the chart fills as monitoring records.");
+  else if (status_->text().startsWith("The store holds no counter")) status_->clear();
+  if (want_all_) {
+    want_all_ = false;
+    bool known = false;
+    for (const auto& f : overview_.first) known = known || f.has_value();
+    if (known) {
+      ShowSpan(Span::kAll);
+      return;
+    }
+  }
+  if (follow_box_->isChecked()) {
+    std::optional<int64_t> last;
+    for (const auto& l : overview_.last)
+      if (l) last = last ? std::max(*last, *l) : *l;
+    if (last && *last + 1 > view_.to - 1) {
+      // The newest second sits at the right edge; the span stays as it was.
+      const int64_t span = view_.to - view_.from;
+      const int64_t end = *last + 1 + std::max<int64_t>(1, span / 50);
+      view_ = {end - span, end};
+      plot_->xAxis->setRange(double(view_.from), double(view_.to));
+      RequestView();
+      return;
+    }
+  }
+  if (new_counters || drawn_generation_ == 0 || follow_box_->isChecked()) RequestView();
+}
+
+void LongtermChartWindow::Poll() {
+  if (overview_pending_) return;
+  overview_pending_ = true;
+  fetcher_->RequestOverview(false);
+}
+
+void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
+  if (data->generation < drawn_generation_) return;
+  drawn_generation_ = data->generation;
+  shown_ = data;
+  const bool log = log_box_->isChecked();
+  std::set<store::CounterId> present;
+  for (const CounterView& view : data->counters) {
+    present.insert(view.counter);
+    auto& g = graphs_[view.counter];
+    const QColor colour = CounterColour(view.counter);
+    if (!g) {
+      g = std::make_unique<CounterGraphs>();
+      g->mean = plot_->addGraph();
+      // Thin pens: a wider line is stroked as a polygon, which costs a frame its 16 ms on a jagged
+      // day of seconds.
+      g->mean->setPen(QPen(colour, 1));
+      g->band = new QCPErrorBars(plot_->xAxis, plot_->yAxis);
+      g->band->setDataPlottable(g->mean);
+      g->band->setWhiskerWidth(0);
+      // An opaque tint: blending a thousand translucent bars costs more than drawing them.
+      const QColor light((colour.red() + 3 * 255) / 4, (colour.green() + 3 * 255) / 4, (colour.blue() + 3 * 255) / 4);
+      g->band->setPen(QPen(light, 1));
+      g->band->removeFromLegend();
+      g->moving = plot_->addGraph();
+      g->moving->setPen(QPen(colour.darker(170), 1));
+      g->history = plot_->addGraph();
+      g->history->setLineStyle(QCPGraph::lsStepLeft);
+      g->history->setPen(QPen(colour.lighter(140), 1, Qt::DashLine));
+      g->notes = plot_->addGraph();
+      g->notes->setLineStyle(QCPGraph::lsNone);
+      g->notes->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssTriangleInverted, colour.darker(130), colour, 9));
+    }
+    const QString name = CounterName(view.counter);
+    g->mean->setName(name);
+    g->moving->setName(name + " (" + average_box_->currentText() + ")");
+    g->history->setName(name + " (downloaded)");
+    g->notes->setName(name + " (notes)");
+    const chart::PlotColumns& c = view.columns;
+    const qsizetype n = static_cast<qsizetype>(c.time.size());
+    QVector<double> x(n), mean(n), neg(n), pos(n);
+    for (qsizetype i = 0; i < n; ++i) {
+      x[i] = c.time[size_t(i)];
+      double m = c.mean[size_t(i)];
+      if (log && !(m > 0)) m = qQNaN();  // a log axis has no zero
+      mean[i] = m;
+      neg[i] = std::isnan(m) ? 0 : m - (log ? std::max(c.low[size_t(i)], m / 100) : c.low[size_t(i)]);
+      pos[i] = std::isnan(m) ? 0 : c.high[size_t(i)] - m;
+    }
+    g->mean->setData(x, mean, true);
+    g->band->setData(neg, pos);
+    g->band->setVisible(!c.raw);
+    if (!c.moving.empty()) {
+      g->moving->setData(x, QVector<double>(c.moving.begin(), c.moving.end()), true);
+      g->moving->setVisible(true);
+      g->moving->addToLegend();
+    } else {
+      g->moving->data()->clear();
+      g->moving->setVisible(false);
+      g->moving->removeFromLegend();
+    }
+    g->history->setData(QVector<double>(view.history.time.begin(), view.history.time.end()),
+                        QVector<double>(view.history.value.begin(), view.history.value.end()), true);
+    const bool has_history = !view.history.time.empty();
+    g->history->setVisible(has_history);
+    has_history ? (void)g->history->addToLegend() : (void)g->history->removeFromLegend();
+    // Notes sit on the curve at their time, or on the axis where nothing was measured.
+    QVector<double> note_x, note_y;
+    for (const store::StoredNote& note : view.notes) {
+      const double t = double(note.time);
+      double y = 0;
+      if (data->plan.count && !c.time.empty()) {
+        const auto i = static_cast<size_t>(std::clamp<int64_t>((note.time - data->plan.from) / data->plan.step, 0,
+                                                                int64_t(c.time.size()) - 1));
+        y = std::isnan(c.mean[i]) ? 0 : c.mean[i];
+      }
+      note_x << t;
+      note_y << y;
+    }
+    g->notes->setData(note_x, note_y, true);
+    g->note_list = view.notes;
+    g->notes->setVisible(!view.notes.empty());
+    view.notes.empty() ? (void)g->notes->removeFromLegend() : (void)g->notes->addToLegend();
+    g->mean->setVisible(true);
+  }
+  for (auto& [id, g] : graphs_) {
+    if (present.count(id)) continue;
+    for (QCPGraph* graph : {g->mean, g->moving, g->history, g->notes}) {
+      graph->setVisible(false);
+      graph->removeFromLegend();
+    }
+    g->band->setVisible(false);
+  }
+  // The value axis fits what is shown, band included.
+  bool found = false;
+  QCPRange range;
+  for (auto& [id, g] : graphs_) {
+    if (!present.count(id)) continue;
+    for (QCPAbstractPlottable* p : {static_cast<QCPAbstractPlottable*>(g->band), static_cast<QCPAbstractPlottable*>(g->history)}) {
+      if (!p->visible()) continue;
+      bool ok = false;
+      const QCPRange r = p->getValueRange(ok, QCP::sdBoth, plot_->xAxis->range());
+      if (ok) range = found ? QCPRange(std::min(range.lower, r.lower), std::max(range.upper, r.upper)) : r, found = true;
+    }
+    bool ok = false;
+    const QCPRange r = g->mean->getValueRange(ok, QCP::sdBoth, plot_->xAxis->range());
+    if (ok) range = found ? QCPRange(std::min(range.lower, r.lower), std::max(range.upper, r.upper)) : r, found = true;
+  }
+  if (found) {
+    if (log) plot_->yAxis->setRange(std::max(range.lower * 0.8, 1e-3), std::max(range.upper * 1.25, 1e-2));
+    else plot_->yAxis->setRange(std::min(0.0, range.lower), range.upper * 1.08 + (range.upper <= 0 ? 1 : 0));
+  }
+  plot_->replot(QCustomPlot::rpQueuedReplot);
+  emit viewDrawn();
+}
+
+int64_t LongtermChartWindow::TimeAtPixel(double x) const {
+  return static_cast<int64_t>(std::floor(plot_->xAxis->pixelToCoord(x)));
+}
+
+double LongtermChartWindow::PixelOfTime(int64_t time) const { return plot_->xAxis->coordToPixel(double(time)); }
+
+QString LongtermChartWindow::ReadoutAt(int64_t time) const {
+  QString text = ToQString(chart::LocalText(time, clock_));
+  if (!shown_ || !shown_->plan.count) return text;
+  const chart::ColumnPlan& plan = shown_->plan;
+  if (time < plan.from || time >= plan.End()) return text;
+  const auto i = static_cast<size_t>((time - plan.from) / plan.step);
+  const bool usv = shown_->unit == chart::Unit::kUsvPerHour;
+  for (const CounterView& view : shown_->counters) {
+    const chart::PlotColumns& c = view.columns;
+    if (i >= c.mean.size()) continue;
+    text += "    " + CounterName(view.counter) + ": ";
+    const double m = c.mean[i];
+    if (std::isnan(m)) {
+      text += "not measured";
+    } else if (c.raw) {
+      // A single second: its count as stored, and the rate it stands for.
+      const double cpm = usv ? 0 : m;
+      text += usv ? QString("%1 µSv/h").arg(Number(m, 4))
+                  : QString("%1 counts (%2 CPM)").arg(qRound64(cpm / 60.0)).arg(qRound64(cpm));
+    } else {
+      const int decimals = usv ? 4 : 1;
+      text += QString("mean %1, %2 to %3 %4")
+                  .arg(Number(m, decimals), Number(c.low[i], decimals), Number(c.high[i], decimals),
+                       usv ? QString::fromUtf8("µSv/h") : "CPM");
+    }
+  }
+  return text;
+}
+
+void LongtermChartWindow::ShowReadout(double x) { readout_->setText(ReadoutAt(TimeAtPixel(x))); }
+
+void LongtermChartWindow::ShowNoteTip(const QPoint& pos) {
+  for (const auto& [id, g] : graphs_) {
+    if (!g->notes->visible()) continue;
+    for (const store::StoredNote& note : g->note_list) {
+      if (std::abs(PixelOfTime(note.time) - pos.x()) > 5) continue;
+      QToolTip::showText(plot_->mapToGlobal(pos),
+                         CounterName(id) + ", " + ToQString(chart::LocalText(note.time, clock_)) + ": " + ToQString(note.text),
+                         plot_);
+      return;
+    }
+  }
+  QToolTip::hideText();
+}
+
+void LongtermChartWindow::SelectRange(int64_t from, int64_t to) {
+  if (to <= from) return;
+  selection_ = chart::ViewRange{from, to};
+  selection_stats_.reset();
+  UpdateSelectionItem();
+  const auto counters = ShownCounters();
+  if (counters.empty()) {
+    selection_label_->setText("Tick a counter to see the statistics of the selected range.");
+    return;
+  }
+  stats_pending_ = true;
+  fetcher_->RequestStats(++stats_generation_, counters.front(), from, to, settings_.calibration);
+}
+
+void LongtermChartWindow::OnStats(uint64_t generation, store::CounterId counter, store::Stats s) {
+  if (generation != stats_generation_ || !selection_) return;
+  stats_pending_ = false;
+  selection_stats_ = s;
+  QString text = QString("%1, %2 to %3: ")
+                     .arg(CounterName(counter), ToQString(store::FormatTime(selection_->from, clock_)),
+                          ToQString(store::FormatTime(selection_->to, clock_)));
+  text += QString("measured %1 s (%2 %)").arg(s.measured_seconds).arg(Number(100 * s.coverage, 1));
+  if (s.measured_seconds) {
+    text += QString("; mean %1 CPM (95 % interval %2 to %3)")
+                .arg(Number(s.mean_cpm, 3), Number(s.cpm_low, 3), Number(s.cpm_high, 3));
+    if (s.max_cpm)
+      text += QString("; max %1 CPM in the minute from %2").arg(*s.max_cpm).arg(ToQString(store::FormatTime(s.max_cpm_at, clock_)));
+    text += QString::fromUtf8("; mean %1 µSv/h").arg(Number(s.mean_usv_h, 4));
+    if (s.max_usv_h) text += QString::fromUtf8(", max %1 µSv/h").arg(Number(*s.max_usv_h, 4));
+    text += QString::fromUtf8("; dose %1 µSv").arg(Number(s.dose_usv, 4));
+  }
+  selection_label_->setText(text);
+}
+
+QString LongtermChartWindow::selection_text() const { return selection_label_->text(); }
+QString LongtermChartWindow::status_text() const { return status_->text(); }
+
+void LongtermChartWindow::UpdateSelectionItem() {
+  selection_item_->setVisible(selection_.has_value());
+  if (selection_) {
+    selection_item_->topLeft->setCoords(double(selection_->from), 0);
+    selection_item_->bottomRight->setCoords(double(selection_->to), 1);
+  }
+  plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+bool LongtermChartWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == plot_) {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress: MousePress(static_cast<QMouseEvent*>(event)); return true;
+      case QEvent::MouseMove: MouseMove(static_cast<QMouseEvent*>(event)); return true;
+      case QEvent::MouseButtonRelease: MouseRelease(static_cast<QMouseEvent*>(event)); return true;
+      case QEvent::Wheel: Wheel(static_cast<QWheelEvent*>(event)); return true;
+      case QEvent::KeyPress: keyPressEvent(static_cast<QKeyEvent*>(event)); return true;
+      default: break;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void LongtermChartWindow::MousePress(QMouseEvent* event) {
+  drag_start_ = event->pos();
+  drag_view_ = view_;
+  const bool zoom = event->button() == Qt::RightButton || event->modifiers() & Qt::ControlModifier;
+  drag_ = zoom ? Drag::kZoom : event->modifiers() & Qt::ShiftModifier ? Drag::kSelect : Drag::kPan;
+  if (drag_ == Drag::kPan) SetFollow(false);
+}
+
+void LongtermChartWindow::MouseMove(QMouseEvent* event) {
+  ShowReadout(event->pos().x());
+  if (drag_ == Drag::kNone) {
+    ShowNoteTip(event->pos());
+    return;
+  }
+  if (drag_ == Drag::kPan) {
+    const double width = std::max(1, plot_->axisRect()->width());
+    SetView(chart::Pan(drag_view_, -(event->pos().x() - drag_start_.x()) / width), false);
+    return;
+  }
+  band_item_->topLeft->setCoords(double(TimeAtPixel(std::min(drag_start_.x(), event->pos().x()))), 0);
+  band_item_->bottomRight->setCoords(double(TimeAtPixel(std::max(drag_start_.x(), event->pos().x()))), 1);
+  band_item_->setVisible(true);
+  plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LongtermChartWindow::MouseRelease(QMouseEvent* event) {
+  const Drag drag = drag_;
+  drag_ = Drag::kNone;
+  band_item_->setVisible(false);
+  const int64_t a = TimeAtPixel(std::min(drag_start_.x(), event->pos().x()));
+  const int64_t b = TimeAtPixel(std::max(drag_start_.x(), event->pos().x())) + 1;
+  const bool moved = std::abs(event->pos().x() - drag_start_.x()) > 3;
+  if (drag == Drag::kZoom && moved) {
+    SetFollow(false);
+    ShowRange(a, b);
+  } else if (drag == Drag::kSelect && moved) {
+    SelectRange(a, b);
+  } else if (drag == Drag::kSelect || (drag == Drag::kPan && !moved && selection_)) {
+    selection_.reset();
+    selection_stats_.reset();
+    UpdateSelectionItem();
+  }
+  plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LongtermChartWindow::Wheel(QWheelEvent* event) {
+  const double notches = event->angleDelta().y() / 120.0;
+  if (notches == 0) return;
+  const int64_t anchor = TimeAtPixel(event->position().x());
+  if (notches > 0) SetFollow(false);
+  SetView(chart::ZoomAbout(view_, anchor, std::pow(0.8, notches)), false);
+}
+
+void LongtermChartWindow::keyPressEvent(QKeyEvent* event) {
+  const bool alt = event->modifiers() & Qt::AltModifier;
+  const int64_t center = (view_.from + view_.to) / 2;
+  switch (event->key()) {
+    case Qt::Key_Left:
+      if (alt) GoBack();
+      else SetFollow(false), SetView(chart::Pan(view_, -0.1), false);
+      break;
+    case Qt::Key_Right:
+      if (alt) GoForward();
+      else SetView(chart::Pan(view_, 0.1), false);
+      break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: SetFollow(false), SetView(chart::ZoomAbout(view_, center, 0.5), false); break;
+    case Qt::Key_Minus: SetView(chart::ZoomAbout(view_, center, 2.0), false); break;
+    case Qt::Key_Home: {
+      std::optional<int64_t> first;
+      for (const auto& f : overview_.first)
+        if (f) first = first ? std::min(*first, *f) : *f;
+      if (first) SetFollow(false), ShowRange(*first, *first + (view_.to - view_.from));
+      break;
+    }
+    case Qt::Key_End: {
+      std::optional<int64_t> last;
+      for (const auto& l : overview_.last)
+        if (l) last = last ? std::max(*last, *l) : *l;
+      if (last) ShowRange(*last + 1 - (view_.to - view_.from), *last + 1);
+      break;
+    }
+    case Qt::Key_Backspace: GoBack(); break;
+    default: QWidget::keyPressEvent(event); return;
+  }
+  event->accept();
+}
+
+void LongtermChartWindow::ExportSelection(const std::filesystem::path& file) {
+  const auto counters = ShownCounters();
+  if (!selection_ || counters.empty()) {
+    status_->setText("Select a range first (Shift+drag), with a counter ticked.");
+    return;
+  }
+  LanguageDictionary dictionary;
+  QtNotifier notifier(this, [this](const QString& line) { status_->setText(line); });
+  dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings_store_.Key()), notifier);
+  const WriterOptions options = MakeWriterOptions(settings_, settings_.calibration, dictionary);
+  status_->setText("Exporting...");
+  fetcher_->RequestExport(counters.front(), selection_->from, selection_->to, file.string(), options);
+}
+
+bool LongtermChartWindow::SavePicture(const QString& file) {
+  const int w = plot_->width(), h = plot_->height();
+  bool ok = false;
+  if (file.endsWith(".svg", Qt::CaseInsensitive)) {
+    QSvgGenerator svg;
+    svg.setFileName(file);
+    svg.setSize(QSize(w, h));
+    svg.setViewBox(QRect(0, 0, w, h));
+    svg.setTitle("Long-term Chart");
+    QCPPainter painter;
+    ok = painter.begin(&svg);
+    if (ok) {
+      plot_->toPainter(&painter, w, h);
+      ok = painter.end();
+    }
+  } else {
+    ok = plot_->savePng(file, w, h);
+  }
+  status_->setText(ok ? "Saved " + file : "Cannot write " + file);
+  return ok;
+}
+
+void LongtermChartWindow::ChooseExport() {
+  const QString file = QFileDialog::getSaveFileName(this, "Export the selected range", QString(),
+                                                    "CSV (*.csv);;HTML (*.html *.htm);;Realtime binary (*.rbn)");
+  if (!file.isEmpty()) ExportSelection(file.toStdString());
+}
+
+void LongtermChartWindow::ChoosePicture() {
+  const QString file = QFileDialog::getSaveFileName(this, "Save the chart", QString(), "PNG (*.png);;SVG (*.svg)");
+  if (!file.isEmpty()) SavePicture(file);
+}
+
+LongtermChartWindow* OpenLongtermChart(QWidget* parent, const std::filesystem::path& settings_path) {
+  if (auto* open = parent->findChild<LongtermChartWindow*>()) {
+    open->show();
+    open->raise();
+    open->activateWindow();
+    return open;
+  }
+  auto* window = new LongtermChartWindow(DefaultStorePath(), settings_path, parent);
+  window->show();
+  return window;
+}
+
+}  // namespace norvane

@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QTest>
+#include <qcustomplot.h>
+#include <cmath>
+#include <random>
+
+#include "core/settings/settings_store.h"
+#include "core/store/poisson_interval.h"
+#include "core/store/store.h"
+#include "tests/common/temp_dir.h"
+#include "ui/longterm_chart_window.h"
+
+namespace norvane {
+namespace {
+
+using store::Second;
+
+constexpr int64_t kStart = 1'767'225'600;            // 2026-01-01 00:00:00 UTC
+constexpr int64_t kYear = 365 * 86400;
+constexpr int64_t kGapFrom = kStart + 100 * 86400;    // ten days without a second
+constexpr int64_t kGapTo = kGapFrom + 10 * 86400;
+constexpr int64_t kRiseFrom = kStart + 200 * 86400 + 12 * 3600;  // one hour at ten times the rate
+constexpr int64_t kRiseTo = kRiseFrom + 3600;
+
+template <typename Condition>
+bool WaitFor(Condition condition, int ms = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+// A year for two counters: a measured minute at the start of every hour (the rise hour whole),
+// nothing in the gap, Poisson counts of about 0.3 a second, 10 a second in the rise.
+class LongtermChartTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new testing::TempDir;
+    store::Store db(*dir_ / "store.sqlite");
+    const store::CounterId a = db.RegisterCounter({"GC-A 1.0", "GC", "GC-A", "/dev/ttyUSB0", ""}, kStart);
+    const store::CounterId b = db.RegisterCounter({"GC-B 2.0", "GC", "GC-B", "/dev/ttyUSB1", ""}, kStart);
+    std::mt19937 rng(17);
+    std::poisson_distribution<uint32_t> background(0.3), high(10.0);
+    for (store::CounterId id : {a, b}) {
+      std::vector<Second> seconds;
+      for (int64_t hour = kStart; hour < kStart + kYear; hour += 3600) {
+        if (id == a && hour >= kGapFrom && hour < kGapTo) continue;
+        const bool rise = hour == kRiseFrom;
+        for (int64_t t = hour; t < hour + (rise ? 3600 : 60); ++t)
+          seconds.push_back({t, rise && id == a ? high(rng) : background(rng)});
+        if (seconds.size() > 200000) db.AppendSeconds(id, seconds), seconds.clear();
+      }
+      db.AppendSeconds(id, seconds);
+    }
+  }
+  static void TearDownTestSuite() { delete dir_; }
+
+  void SetUp() override {
+    window_ = std::make_unique<LongtermChartWindow>(*dir_ / "store.sqlite", settings_.path() / "settings.reg");
+    window_->resize(1200, 600);
+    window_->show();
+    ASSERT_TRUE(WaitFor([&] { return window_->Settled() && window_->shown(); }));
+  }
+
+  void Show(int64_t from, int64_t to) {
+    window_->ShowRange(from, to);
+    ASSERT_TRUE(WaitFor([&] { return window_->Settled() && window_->shown()->from == from; }));
+  }
+
+  const CounterView& CounterA() const { return window_->shown()->counters.front(); }
+
+  static testing::TempDir* dir_;
+  testing::TempDir settings_;
+  std::unique_ptr<LongtermChartWindow> window_;
+};
+testing::TempDir* LongtermChartTest::dir_ = nullptr;
+
+size_t ColumnOf(const ViewData& data, int64_t t) { return static_cast<size_t>((t - data.plan.from) / data.plan.step); }
+
+TEST_F(LongtermChartTest, AllShowsTheYearWithGapsAsGapsAndTheRise) {
+  window_->ShowSpan(LongtermChartWindow::Span::kAll);
+  ASSERT_TRUE(WaitFor([&] { return window_->Settled() && window_->view().to - window_->view().from > kYear; }));
+  const ViewData& data = *window_->shown();
+  ASSERT_EQ(data.counters.size(), 2u);
+  const chart::PlotColumns& a = CounterA().columns;
+  EXPECT_GT(data.plan.step, 3600);
+  // Every column inside the gap is a gap, the counter beside it is not.
+  for (int64_t t = kGapFrom + data.plan.step; t < kGapTo - data.plan.step; t += data.plan.step) {
+    EXPECT_TRUE(std::isnan(a.mean[ColumnOf(data, t)])) << t;
+    EXPECT_FALSE(std::isnan(data.counters[1].columns.mean[ColumnOf(data, t)])) << t;
+  }
+  // The rise's column stands above all others, and its band reaches the busy minutes.
+  const size_t rise = ColumnOf(data, kRiseFrom + 1800);
+  double highest_other = 0;
+  for (size_t i = 0; i < a.mean.size(); ++i)
+    if (i != rise && !std::isnan(a.mean[i])) highest_other = std::max(highest_other, a.mean[i]);
+  EXPECT_GT(a.mean[rise], 3 * highest_other);
+  EXPECT_GT(a.high[rise], 150.0);
+  // What is drawn is that data: the plot's mean graph has the NaN in the gap too.
+  QCPGraph* mean = window_->plot()->graph(0);
+  const auto it = mean->data()->findBegin(double(kGapFrom + 86400));
+  ASSERT_NE(it, mean->data()->constEnd());
+  EXPECT_TRUE(std::isnan(it->value));
+}
+
+TEST_F(LongtermChartTest, RubberBandToTheRiseThenSecondsShowTheStoredCounts) {
+  Show(kRiseFrom - 6 * 3600, kRiseTo + 6 * 3600);
+  // A right-button drag over the rise zooms to it.
+  QCustomPlot* plot = window_->plot();
+  const int y = plot->axisRect()->center().y();
+  const QPoint a(int(window_->PixelOfTime(kRiseFrom)) + 1, y), b(int(window_->PixelOfTime(kRiseTo)), y);
+  QTest::mousePress(plot, Qt::RightButton, {}, a);
+  QMouseEvent move(QEvent::MouseMove, b, plot->mapToGlobal(b), Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+  QApplication::sendEvent(plot, &move);
+  QTest::mouseRelease(plot, Qt::RightButton, {}, b);
+  ASSERT_TRUE(WaitFor([&] { return window_->Settled() && window_->shown()->from != kRiseFrom - 6 * 3600; }));
+  const chart::ViewRange zoomed = window_->view();
+  EXPECT_NEAR(double(zoomed.from), double(kRiseFrom), 60.0);
+  EXPECT_NEAR(double(zoomed.to), double(kRiseTo), 60.0);
+  // Back returns to the wider view, forward to the zoom.
+  window_->GoBack();
+  EXPECT_EQ(window_->view().from, kRiseFrom - 6 * 3600);
+  window_->GoForward();
+  EXPECT_EQ(window_->view(), zoomed);
+
+  // Single seconds: every column is one stored second, the read-out gives its count.
+  const int64_t from = kRiseFrom + 600;
+  Show(from, from + 60);
+  const ViewData& data = *window_->shown();
+  EXPECT_EQ(data.plan.step, 1);
+  store::Store db(*dir_ / "store.sqlite", store::Store::Access::kReadOnly);
+  const auto seconds = db.ReadSeconds(1, from, from + 60);
+  ASSERT_EQ(seconds.size(), 60u);
+  for (const Second& s : seconds) {
+    const size_t i = ColumnOf(data, s.time);
+    EXPECT_DOUBLE_EQ(CounterA().columns.mean[i], 60.0 * s.count);
+  }
+  const Second chosen = seconds[17];
+  EXPECT_TRUE(window_->ReadoutAt(chosen.time).contains(QString("GC-A: %1 counts").arg(chosen.count)))
+      << window_->ReadoutAt(chosen.time).toStdString();
+  // An unmeasured second says so.
+  Show(kRiseTo + 100, kRiseTo + 160);
+  EXPECT_TRUE(window_->ReadoutAt(kRiseTo + 130).contains("GC-A: not measured"));
+}
+
+TEST_F(LongtermChartTest, SelectionStatisticsEqualTheStoreAndAHandComputation) {
+  Show(kRiseFrom - 3600, kRiseTo + 3600);
+  store::Store db(*dir_ / "store.sqlite", store::Store::Access::kReadOnly);
+  const Settings settings = SettingsStore(settings_.path() / "settings.reg").Load();
+  // A range across the rise's end and some background hours.
+  window_->SelectRange(kRiseFrom + 1234, kRiseTo + 2 * 3600 + 17);
+  ASSERT_TRUE(WaitFor([&] { return window_->selection_stats().has_value(); }));
+  const store::Stats expected = db.ComputeStats(1, kRiseFrom + 1234, kRiseTo + 2 * 3600 + 17, settings.calibration);
+  const store::Stats shown = *window_->selection_stats();
+  EXPECT_EQ(shown.measured_seconds, expected.measured_seconds);
+  EXPECT_EQ(shown.counts, expected.counts);
+  EXPECT_DOUBLE_EQ(shown.mean_cpm, expected.mean_cpm);
+  EXPECT_DOUBLE_EQ(shown.cpm_low, expected.cpm_low);
+  EXPECT_EQ(shown.max_cpm, expected.max_cpm);
+  EXPECT_EQ(shown.max_cpm_at, expected.max_cpm_at);
+  EXPECT_DOUBLE_EQ(shown.dose_usv, expected.dose_usv);
+  EXPECT_TRUE(window_->selection_text().contains(QString("measured %1 s").arg(expected.measured_seconds)));
+
+  // Two minutes of the rise by hand: the mean rate and the normal interval of a large count.
+  const int64_t a = kRiseFrom + 300, b = a + 120;
+  window_->SelectRange(a, b);
+  ASSERT_TRUE(WaitFor([&] { return window_->Settled() && window_->selection_stats(); }));
+  uint64_t sum = 0;
+  for (const Second& s : db.ReadSeconds(1, a, b)) sum += s.count;
+  ASSERT_GT(sum, 1000u);  // where the interval is n ± 1.96 √n
+  const store::Stats small = *window_->selection_stats();
+  EXPECT_EQ(small.measured_seconds, 120u);
+  EXPECT_DOUBLE_EQ(small.coverage, 1.0);
+  EXPECT_NEAR(small.mean_cpm, double(sum) / 2.0, 1e-9);
+  EXPECT_NEAR(small.cpm_low, (double(sum) - 1.96 * std::sqrt(double(sum))) / 2.0, 0.01 * double(sum) / 2.0 * 0.01);
+  EXPECT_NEAR(small.cpm_high, (double(sum) + 1.96 * std::sqrt(double(sum))) / 2.0, 0.01 * double(sum) / 2.0 * 0.01);
+}
+
+TEST_F(LongtermChartTest, ExportOfTheSelectionAndPicturesOfTheChart) {
+  Show(kRiseFrom, kRiseTo);
+  window_->SelectRange(kRiseFrom, kRiseFrom + 180);
+  ASSERT_TRUE(WaitFor([&] { return window_->Settled(); }));
+  testing::TempDir out;
+  window_->ExportSelection(out / "rise.csv");
+  ASSERT_TRUE(WaitFor([&] { return window_->status_text().startsWith("Wrote"); })) << window_->status_text().toStdString();
+  const std::string csv = testing::ReadAll(out / "rise.csv");
+  size_t rows = 0;
+  for (size_t p = 0; (p = csv.find("\r\n", p)) != std::string::npos; p += 2) ++rows;
+  EXPECT_GE(rows, 3u + 2u);  // two header lines and a row for each of the three minutes
+  // A range with gaps cannot be a realtime binary: the message says why, and nothing is written.
+  window_->SelectRange(kRiseTo - 60, kRiseTo + 3630);
+  ASSERT_TRUE(WaitFor([&] { return window_->Settled(); }));
+  window_->ExportSelection(out / "gappy.rbn");
+  ASSERT_TRUE(WaitFor([&] { return window_->status_text().contains("has a gap"); })) << window_->status_text().toStdString();
+  EXPECT_FALSE(std::filesystem::exists(out / "gappy.rbn"));
+
+  ASSERT_TRUE(window_->SavePicture(QString::fromStdString((out / "chart.png").string())));
+  ASSERT_TRUE(window_->SavePicture(QString::fromStdString((out / "chart.svg").string())));
+  EXPECT_EQ(testing::ReadAll(out / "chart.png").substr(1, 3), "PNG");
+  EXPECT_NE(testing::ReadAll(out / "chart.svg").find("<svg"), std::string::npos);
+}
+
+TEST(LongtermFollowTest, ASecondFromAnotherWriterAppearsWithinTwoSeconds) {
+  testing::TempDir dir;
+  store::Store writer(dir / "store.sqlite");
+  const store::CounterId id = writer.RegisterCounter({"GC-F 1.0", "GC", "GC-F", "", ""}, 0);
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  std::vector<Second> minute;
+  for (int64_t t = now - 60; t < now; ++t) minute.push_back({t, 1});
+  writer.AppendSeconds(id, minute);
+  LongtermChartWindow window(dir / "store.sqlite", dir / "settings.reg");
+  window.show();
+  window.ShowRange(now - 120, now);
+  window.SetFollow(true);
+  ASSERT_TRUE(WaitFor([&] { return window.Settled() && window.shown() && !window.shown()->counters.empty(); }));
+  // The monitor records a second well past the view's end.
+  const int64_t later = now + 300;
+  writer.AppendSeconds(id, std::vector<Second>{{later, 42}});
+  QElapsedTimer timer;
+  timer.start();
+  const auto drawn = [&] {
+    const ViewData* data = window.shown();
+    if (!data || data->counters.empty() || later < data->plan.from || later >= data->plan.End()) return false;
+    const chart::PlotColumns& c = data->counters.front().columns;
+    return c.mean[static_cast<size_t>((later - data->plan.from) / data->plan.step)] > 0;
+  };
+  ASSERT_TRUE(WaitFor(drawn, 2000));
+  EXPECT_LE(timer.elapsed(), 2000);
+  EXPECT_EQ(window.view().to - window.view().from, 120);
+  EXPECT_TRUE(window.ReadoutAt(later).contains("42 counts"));
+}
+
+TEST(LongtermChoicesTest, SizeUnitScaleAndAverageAreRememberedAndAMissingStoreIsSaid) {
+  testing::TempDir dir;
+  const auto settings = dir / "settings.reg";
+  {
+    LongtermChartWindow window(dir / "none.sqlite", settings);
+    window.show();
+    ASSERT_TRUE(WaitFor([&] { return window.Settled(); }));
+    EXPECT_TRUE(window.status_text().contains("no counter yet")) << window.status_text().toStdString();
+    window.setGeometry(40, 50, 1000, 600);
+    window.findChildren<QComboBox*>()[0]->setCurrentIndex(1);  // µSv/h
+    window.findChildren<QComboBox*>()[1]->setCurrentIndex(2);  // 1 h average
+    for (QCheckBox* box : window.findChildren<QCheckBox*>())
+      if (box->text() == "Log") box->setChecked(true);
+    window.ShowRange(0, 7 * 86400);
+    window.close();
+  }
+  LongtermChartWindow again(dir / "none.sqlite", settings);
+  EXPECT_EQ(again.size(), QSize(1000, 600));
+  EXPECT_EQ(again.findChildren<QComboBox*>()[0]->currentIndex(), 1);
+  EXPECT_EQ(again.findChildren<QComboBox*>()[1]->currentIndex(), 2);
+  EXPECT_EQ(again.view().to - again.view().from, 7 * 86400);
+  EXPECT_EQ(again.plot()->yAxis->scaleType(), QCPAxis::stLogarithmic);
+  // The program's own settings are left as they were.
+  EXPECT_EQ(SettingsStore(settings).Load().cpm_color, Settings{}.cpm_color);
+}
+
+}  // namespace
+}  // namespace norvane
