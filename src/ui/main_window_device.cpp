@@ -192,7 +192,9 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
         ctx_->download.Wait();
         if (!report.complete()) return;
         // Heartbeat off, the configuration read and the dump: seconds of waiting on the counter.
-        SaveDumpAfterDownload(ctx_->link, ctx_->state, ctx_->saver, ctx_->data, request.type_text, request.path);
+        const DumpAfterDownload saved =
+            SaveDumpAfterDownload(ctx_->link, ctx_->state, ctx_->saver, ctx_->data, request.type_text, request.path);
+        if (saved.save.dump.saved()) ctx_->ImportDownload();
       },
       [this, report] {
         views_frozen_ = false;
@@ -306,6 +308,7 @@ void CMainViewerDlg::SyncMonitoringUi() {
 void CMainViewerDlg::PollBegin() {
   // A device job holds the port this second; the poll waits for the next one.
   if (worker_->busy()) return;
+  poll_sent_ = ctx_->clock.Now();
   if (!ctx_->monitor.BeginPoll()) {
     if (ctx_->monitor.state() == MonitorState::kOff) SyncMonitoringUi();
     return;
@@ -316,6 +319,7 @@ void CMainViewerDlg::PollBegin() {
 void CMainViewerDlg::PollFinish() {
   if (ctx_->monitor.state() != MonitorState::kPolling) return;
   const PollOutcome poll = ctx_->monitor.FinishPoll();
+  ctx_->StoreSecond(poll_sent_, poll.second);
   time_label_->setText(ToQString(poll.elapsed_text));
   if (poll.second.recorded) {
     cpm_label_->setText(ToQString(poll.second.cpm_text));

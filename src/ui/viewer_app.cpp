@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/platform/settings_location.h"
+#include "core/platform/store_location.h"
 #include "core/serial/port_access.h"
 #include "core/serial/port_catalogue.h"
 #include "ui/qt_text.h"
@@ -31,6 +32,7 @@ void OfferPortAccessAdvice(QWidget& window, const std::vector<std::string>& extr
 ViewerArguments ParseViewerArguments(const QStringList& arguments) {
   ViewerArguments parsed;
   parsed.options.settings_path = DefaultSettingsPath();
+  parsed.options.store_path = DefaultStorePath();
   std::optional<std::string> port;
   for (qsizetype i = 1; i < arguments.size(); ++i) {
     const QString& a = arguments[i];
