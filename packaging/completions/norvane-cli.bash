@@ -4,13 +4,13 @@ _norvane_cli() {
   _init_completion || return
 
   local commands="walk window export realtime-export ports identify scan download config clock send
-    screenshot wifi monitor record map simulate"
-  local global="--settings --model --port --trace --help"
+    screenshot wifi monitor record map store simulate"
+  local global="--settings --store --no-store --model --port --trace --help"
   local models="ZQT-400 ZQT-200 ZQT-120+V5 ZQT-120 ZQT-100 ZQT-LT ZQT-600 ZQT-1010 ZQT-3010 ZQT-3020
     ZQT-3030 RadonTrak RadonMax"
 
   case $prev in
-    --settings | --trace | --history | --config | --store | --link)
+    --settings | --trace | --history | --config | --store | --link | --log)
       _filedir
       return
       ;;
@@ -86,7 +86,7 @@ _norvane_cli() {
       options="--json --ssid --password --website --url --user-id --counter-id --period --yes"
       ;;
     monitor) options="--seconds --out --autosave --type --submit --demo --quiet" ;;
-    record) options="--store --submit" ;;
+    record) options="--log --submit --echo --seconds" ;;
     map)
       if [[ -z $sub ]]; then
         COMPREPLY=($(compgen -W "verify submit" -- "$cur"))

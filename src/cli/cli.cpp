@@ -25,13 +25,14 @@ constexpr Command kCommands[] = {
     {"screenshot", "N [OUT]", "download stored screen N (1-4) of the counter as a .bmp file", RunScreenshot},
     {"wifi", "show [--json] | set [--ssid S] [--password P] [--website W] [--url U] [--user-id I] [--counter-id C] [--period N] --yes", "read or write the WiFi and map settings of a wireless counter", RunWifi},
     {"monitor", "[--seconds N] [--out DIR] [--autosave S] [--type TYPE] [--submit] [--demo] [--quiet]", "log the counter on --port once a second, with automatic saves and map submissions", RunMonitor},
+    {"record", "[--log FILE] [--submit] [--echo] [--seconds N]", "log the counter into the long-term store for as long as it runs, finding it again after an unplug", RunRecord},
     {"map", "verify | submit --cpm N [--acpm X]", "verify the web map IDs of the settings, or post one reading", RunMap},
     {"store", "info|stats|export|import|check [--from T] [--to T] [--counter C] [--json] ...", "show, export, import and check the long-term store (see the README)", RunStore},
     {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--pace] [--link PATH] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},
 };
 
 void PrintUsage(std::ostream& os) {
-  os << "usage: norvane-cli [--settings FILE] [--store FILE] [--model NAME] [--port DEV] [--trace FILE] COMMAND [ARGS]\n\n"
+  os << "usage: norvane-cli [--settings FILE] [--store FILE] [--no-store] [--model NAME] [--port DEV] [--trace FILE] COMMAND [ARGS]\n\n"
         "commands:\n";
   for (const Command& c : kCommands) {
     std::string head = std::string(c.name) + " " + std::string(c.synopsis);
@@ -42,6 +43,7 @@ void PrintUsage(std::ostream& os) {
         "                                      ~/.config/norvane-data-viewer/settings.reg)\n"
         "  --store FILE                        long-term store (default: $NORVANE_STORE, else\n"
         "                                      ~/.local/share/norvane-data-viewer/store.sqlite)\n"
+        "  --no-store                          monitor, record and download leave the store alone\n"
         "  --model NAME                        counter model as the model list names it, e.g. ZQT-400\n"
         "  --port DEV                          serial port: a number from 'ports' or a device path\n"
         "  --trace FILE                        log every byte to and from the counter as hex\n"
@@ -75,6 +77,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   std::optional<std::string> port;
   std::optional<std::filesystem::path> trace;
   std::optional<std::filesystem::path> store;
+  bool no_store = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-h" || a == "--help" || a == "help") {
@@ -92,6 +95,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       store = args[++i];
       continue;
     }
+    if (a == "--no-store") {
+      no_store = true;
+      continue;
+    }
     if (a == "--port" || a == "--trace") {
       if (i + 1 >= args.size()) return UsageFailure(err, a + " needs a value");
       if (a == "--port") port = args[++i];
@@ -106,7 +113,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (rest.front() != command.name) continue;
     CommandContext context{command, {rest.begin() + 1, rest.end()}, settings ? *settings : DefaultSettingsPath(),
                            model, port, trace, out, err};
-    context.store_path = store ? *store : DefaultStorePath();
+    // No path: the store is off.
+    if (!no_store) context.store_path = store ? *store : DefaultStorePath();
     // The commands then run on the defaults; say so once rather than let them differ silently.
     if (const std::string problem = SettingsStore(context.settings_path).FileProblem(); !problem.empty())
       err << "norvane-cli: settings file " << context.settings_path.string() << ": " << problem

@@ -55,6 +55,7 @@ int RunSend(CommandContext& context);
 int RunScreenshot(CommandContext& context);
 int RunWifi(CommandContext& context);
 int RunMonitor(CommandContext& context);
+int RunRecord(CommandContext& context);
 int RunMap(CommandContext& context);
 int RunStore(CommandContext& context);
 

@@ -43,4 +43,13 @@ std::optional<int> ChosenModel(const CommandContext& context) {
   return index < kModelList.size() ? static_cast<int>(index) : 0;
 }
 
+store::CounterInfo IdentifiedCounter(const DeviceRig& rig, int port) {
+  store::CounterInfo info;
+  info.version = rig.state.model_text;
+  info.family = Format("%d", rig.state.family.load());
+  info.model = std::string(ModelListEntry(static_cast<uint32_t>(rig.state.selected_model)));
+  info.port = rig.ports.PathOf(port).value_or(Format("COM%d", port));
+  return info;
+}
+
 }  // namespace norvane::cli

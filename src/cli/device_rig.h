@@ -12,6 +12,7 @@
 #include "core/protocol/device_session.h"
 #include "core/serial/link_trace.h"
 #include "core/serial/port_catalogue.h"
+#include "core/store/store.h"
 
 namespace norvane::cli {
 
@@ -48,5 +49,8 @@ std::vector<std::string> ExtraPaths(const CommandContext& context);
 // The model list entry to apply before connecting, as the Connect button does: --model, else
 // the one the settings remember. Empty for an unknown --model.
 std::optional<int> ChosenModel(const CommandContext& context);
+
+// The counter the rig identified on `port`, as the long-term store knows it.
+store::CounterInfo IdentifiedCounter(const DeviceRig& rig, int port);
 
 }  // namespace norvane::cli

@@ -18,6 +18,7 @@
 #include "core/platform/interrupt_watch.h"
 #include "core/protocol/model_table.h"
 #include "core/settings/settings_store.h"
+#include "core/store/store.h"
 
 namespace norvane::cli {
 namespace {
@@ -167,6 +168,19 @@ int RunDownload(CommandContext& context) {
       return context.Fail("the dump was written, the CSV was not: " + saved.save.csv->path +
                           (saved.save.csv->error.empty() ? "" : ": " + saved.save.csv->error));
     context.out << saved.save.csv->path << "\n";
+  }
+  // The dump is safe on disk; the store is a second home for the history, so trouble there is
+  // reported but does not fail the download.
+  if (!context.store_path.empty()) {
+    try {
+      store::Store db(context.store_path);
+      const store::CounterId counter = db.RegisterCounter(IdentifiedCounter(rig, *port), clock.Now());
+      const store::ImportResult r = db.ImportHistory(counter, data.dump.image(), clock);
+      display.Status(Format("%zu of %zu history records were new to the store %s.", r.added, r.records,
+                            context.store_path.string().c_str()));
+    } catch (const std::exception& e) {
+      display.Status("The history could not be imported into the store " + context.store_path.string() + ": " + e.what());
+    }
   }
   return kExitOk;
 }

@@ -23,6 +23,7 @@
 #include "core/platform/interrupt_watch.h"
 #include "core/realtime/realtime_monitor.h"
 #include "core/settings/settings_store.h"
+#include "core/store/seconds_writer.h"
 #include "core/tasks/housekeeping_tick.h"
 #include "core/tasks/submit_schedule.h"
 #include "core/tools/clock_sync.h"
@@ -32,6 +33,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Steady = std::chrono::steady_clock;
+
+// How long the end of a run waits for the store to take the last seconds.
+constexpr std::chrono::seconds kStoreFlushLimit{10};
 
 std::optional<uint32_t> ParseCount(std::string_view text) {
   uint32_t value = 0;
@@ -216,6 +220,14 @@ int RunMonitor(CommandContext& context) {
 
   StopFlag stop;
   InterruptWatch watch([&] { stop.Raise(); });
+  // Every measured second also goes into the long-term store; a demonstration measures nothing.
+  // The writer's thread starts after the watch, so Ctrl+C never lands on it.
+  std::unique_ptr<store::SecondsWriter> writer;
+  store::SecondsWriter::Handle counter = 0;
+  if (!args.demo && !context.store_path.empty()) {
+    writer = std::make_unique<store::SecondsWriter>(context.store_path, notifier);
+    counter = writer->AddCounter(IdentifiedCounter(rig, rig.state.current_port), clock.Now());
+  }
   if (!monitor.Start()) return context.Fail("realtime monitoring could not start: the port did not open");
 
   bool port_error = false;
@@ -226,10 +238,14 @@ int RunMonitor(CommandContext& context) {
     const Steady::time_point second_start = Steady::now();
     tick.Run(monitor.state() == MonitorState::kPolling, monitor.cpm());
     if (monitor.state() == MonitorState::kStarting) monitor.Confirm();  // after a clock sync
+    // The second is stamped when its poll goes out: the count is of the second before it.
+    const int64_t utc = clock.Now();
     if (monitor.BeginPoll()) {
       stop.WaitUntil(Steady::now() + RealtimeMonitor::kPollSettle);
       const PollOutcome poll = monitor.FinishPoll();
       ++seconds;
+      // Into the store before the line, so a second shown is a second handed to the writer.
+      if (writer && poll.second.recorded) writer->Append(counter, utc, poll.second.count);
       if (!args.quiet) context.out << SecondLine(poll) << std::endl;
     } else if (monitor.state() == MonitorState::kOff) {
       port_error = true;
@@ -241,9 +257,15 @@ int RunMonitor(CommandContext& context) {
 
   // Nothing recorded is thrown away by stopping.
   const bool saved_all = SaveAtTheEnd(recorder, context);
+  bool stored_all = true;
+  if (writer && !writer->Flush(kStoreFlushLimit)) {
+    stored_all = false;
+    context.err << "norvane-cli: " << writer->health().queued << " seconds could not be written to the store "
+                << context.store_path.string() << "\n";
+  }
   submitter.WaitAll();
   if (port_error) return context.Fail("the counter stopped answering (Comport Error!)");
-  return saved_all ? kExitOk : kExitFailure;
+  return saved_all && stored_all ? kExitOk : kExitFailure;
 }
 
 int RunMap(CommandContext& context) {

@@ -1,5 +1,8 @@
 #include "ui/app_context.h"
 
+#include "core/common/text_format.h"
+#include "core/protocol/model_table.h"
+
 namespace norvane {
 namespace {
 
@@ -8,6 +11,17 @@ ReaderOptions ReaderOptionsFor(DeviceState& state, std::function<void()> port_er
   options.realtime_active = &state.realtime_active;
   options.port_error_reaction = std::move(port_error);
   return options;
+}
+
+// The store's path unless the settings turned the store off.
+std::filesystem::path ChosenStore(SettingsStore& settings, const std::filesystem::path& path) {
+  if (path.empty()) return path;
+  uint32_t on = 1;
+  RegistryKey& key = settings.Key();
+  key.OpenNamed(kSettingsKey);
+  key.ReadNumber(kLongTermStoreSetting, on);
+  key.Close();
+  return on ? path : std::filesystem::path();
 }
 
 }  // namespace
@@ -29,13 +43,53 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
       download({link, reader, state, data.dump, notifier, &store, hooks.download_progress}),
       scan(session, [this] { monitor.Stop(); }),
       submitter(clock, notifier),
-      tick(settings, data, clock, std::move(hooks.housekeeping)) {}
+      tick(settings, data, clock, std::move(hooks.housekeeping)),
+      store_path_(ChosenStore(store, hooks.store_path)),
+      store_notifier_(hooks.store_notifier ? *hooks.store_notifier : notifier) {
+  // The writer opens the store with the first second, so a window that never monitors never
+  // touches it.
+  if (store_on()) seconds_writer_ = std::make_unique<store::SecondsWriter>(store_path_, store_notifier_);
+}
 
 AppContext::~AppContext() {
   download.RequestStop();
   download.Wait();
   reader.Stop();
   link.Close();
+}
+
+store::CounterInfo AppContext::IdentifiedCounter() const {
+  store::CounterInfo info;
+  info.version = state.model_text;
+  info.family = Format("%d", state.family.load());
+  info.model = std::string(ModelListEntry(static_cast<uint32_t>(state.selected_model)));
+  info.port = ports.PathOf(state.current_port).value_or(Format("COM%d", state.current_port));
+  return info;
+}
+
+void AppContext::StoreSecond(int64_t utc, const RecordedSecond& second) {
+  // A demonstration measures nothing.
+  if (!seconds_writer_ || !second.recorded || state.demo.load()) return;
+  const store::CounterInfo info = IdentifiedCounter();
+  if (!store_counter_ || info.port != stored_port_) {
+    store_counter_ = seconds_writer_->AddCounter(info, clock.Now());
+    stored_port_ = info.port;
+  }
+  seconds_writer_->Append(*store_counter_, utc, second.count);
+}
+
+void AppContext::ImportDownload() {
+  if (!store_on()) return;
+  try {
+    store::Store db(store_path_);
+    const store::CounterId counter = db.RegisterCounter(IdentifiedCounter(), clock.Now());
+    const store::ImportResult r = db.ImportHistory(counter, data.dump.image(), clock);
+    notifier.Status(Format("%zu of %zu history records were new to the long-term store.", r.added, r.records));
+  } catch (const std::exception& e) {
+    store_notifier_.Message("The history could not be imported into the long-term store " + store_path_.string() +
+                                ": " + e.what() + "\nThe dump is saved.",
+                            "Long-term store");
+  }
 }
 
 }  // namespace norvane

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "core/realtime/realtime_recorder.h"
 #include "core/serial/port_catalogue.h"
 #include "core/settings/settings_store.h"
+#include "core/store/seconds_writer.h"
 #include "core/tasks/housekeeping_tick.h"
 #include "core/tools/clock_sync.h"
 
@@ -33,7 +36,14 @@ struct AppHooks {
   DownloadProgress* download_progress = nullptr;
   HousekeepingActions housekeeping;
   UserNotifier* save_notifier = nullptr;       // the saver's status lines (deferred by the window)
+  // The long-term store (empty: off) and who hears of its trouble: the writer reports from its
+  // own thread, so this notifier must not wait for the window.
+  std::filesystem::path store_path;
+  UserNotifier* store_notifier = nullptr;
 };
+
+// The settings value that turns the long-term store off for the window (0), on by default.
+inline constexpr char kLongTermStoreSetting[] = "LongTermStore";
 
 struct AppContext {
   AppContext(UserNotifier& notifier, const std::filesystem::path& settings_path,
@@ -63,6 +73,23 @@ struct AppContext {
   AutoScan scan;
   MapSubmitter submitter;
   HousekeepingTick tick;
+
+  // Hands a measured second to the store's writer, which only queues it: `utc` is when its poll
+  // went out. The counter is registered first, again when it moved to another port.
+  void StoreSecond(int64_t utc, const RecordedSecond& second);
+  // After a download's dump was saved: its records into the store. Runs on a worker thread.
+  void ImportDownload();
+  bool store_on() const { return !store_path_.empty(); }
+
+ private:
+  store::CounterInfo IdentifiedCounter() const;
+
+  std::filesystem::path store_path_;
+  UserNotifier& store_notifier_;
+  std::optional<store::SecondsWriter::Handle> store_counter_;
+  std::string stored_port_;
+  // Last, so it stops (committing what is queued) before anything it reports to goes.
+  std::unique_ptr<store::SecondsWriter> seconds_writer_;
 };
 
 }  // namespace norvane

@@ -98,6 +98,25 @@ class CMainViewerDlg::DeferredStatus final : public UserNotifier {
   CMainViewerDlg& window_;
 };
 
+// The store's writer reports from its own thread. Its message must not wait for the window, which
+// may be joining that thread while it closes.
+class CMainViewerDlg::StoreNotice final : public UserNotifier {
+ public:
+  explicit StoreNotice(CMainViewerDlg& window) : window_(window) {}
+  void Message(std::string_view text, std::string_view caption) override {
+    const std::string t(text), c(caption);
+    QPointer<CMainViewerDlg> window(&window_);
+    QMetaObject::invokeMethod(&window_, [window, t, c] {
+      if (window) window->notifier().Message(t, c);
+    }, Qt::QueuedConnection);
+  }
+  void Status(std::string_view line) override { window_.notifier().Status(line); }
+  bool Ask(std::string_view, std::string_view) override { return false; }
+
+ private:
+  CMainViewerDlg& window_;
+};
+
 // The download thread's progress, handed to the window at most every 50 ms and always at the end.
 class CMainViewerDlg::ProgressRelay final : public DownloadProgress {
  public:
@@ -134,12 +153,15 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   // The link, the texts and the history buffer come first; the widgets then show their state.
   notifier_ = std::make_unique<QtNotifier>(this, [this](const QString& line) { AddStatus(line); });
   save_status_ = std::make_unique<DeferredStatus>(*this);
+  store_notice_ = std::make_unique<StoreNotice>(*this);
   progress_relay_ = std::make_unique<ProgressRelay>(*this);
   AppHooks hooks;
   hooks.port_error = [this] { QMetaObject::invokeMethod(this, [this] { OnPortError(); }, Qt::QueuedConnection); };
   hooks.periodic_clock_sync = [this] { clock_sync_due_ = true; };
   hooks.download_progress = progress_relay_.get();
   hooks.save_notifier = save_status_.get();
+  hooks.store_path = options_.store_path;
+  hooks.store_notifier = store_notice_.get();
   hooks.housekeeping.save = [this](std::string_view pattern, const std::string& name) {
     return SavePicture(pattern, name);
   };

@@ -45,6 +45,7 @@ struct ViewerOptions {
   std::filesystem::path settings_path;  // the settings file
   std::vector<std::string> extra_ports; // device paths that join the numbered port list
   std::optional<int> port;              // a port to connect to once the window is up
+  std::filesystem::path store_path = {};  // the long-term store; empty: off
 };
 
 // A file dialog's question and the user's answer; tests answer without a modal dialog.
@@ -127,6 +128,7 @@ class CMainViewerDlg : public QDialog {
  private:
   class ProgressRelay;
   class DeferredStatus;
+  class StoreNotice;
 
   void BuildWidgets();
   void BuildMenus();
@@ -185,6 +187,7 @@ class CMainViewerDlg : public QDialog {
   QPointer<QWidget> client_;
   std::unique_ptr<QtNotifier> notifier_;
   std::unique_ptr<DeferredStatus> save_status_;
+  std::unique_ptr<StoreNotice> store_notice_;
   std::unique_ptr<ProgressRelay> progress_relay_;
   std::unique_ptr<AppContext> ctx_;
   std::unique_ptr<DeviceWorker> worker_;
@@ -195,6 +198,7 @@ class CMainViewerDlg : public QDialog {
   bool views_frozen_ = false;
   double settled_position_ = 0;  // where the last refill left the scroll bar
   bool clock_sync_due_ = false;
+  std::time_t poll_sent_ = 0;  // when the running poll asked for its second
   bool shut_down_ = false;
   uint32_t saved_seconds_ = 0;  // recorded seconds already in a file
 

@@ -205,7 +205,9 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
         // Heartbeat off, the configuration read and the dump: seconds of waiting on the counter.
         const DumpAfterDownload saved =
             SaveDumpAfterDownload(ctx_->link, ctx_->state, ctx_->saver, ctx_->data, request.type_text, request.path);
-        if (saved.save.dump.outcome == SaveOutcome::kFileError) {
+        if (saved.save.dump.saved()) {
+          ctx_->ImportDownload();
+        } else if (saved.save.dump.outcome == SaveOutcome::kFileError) {
           const SaveResult kept = KeepUnsavedDownload(ctx_->data.dump, request.path, TemporaryFolder());
           *kept_text = KeptDownloadText(report.bytes, report.image_size, &saved.save.dump, kept);
         }
@@ -323,6 +325,7 @@ void CMainViewerDlg::SyncMonitoringUi() {
 void CMainViewerDlg::PollBegin() {
   // A device job holds the port this second; the poll waits for the next one.
   if (worker_->busy()) return;
+  poll_sent_ = ctx_->clock.Now();
   if (!ctx_->monitor.BeginPoll()) {
     if (ctx_->monitor.state() == MonitorState::kOff) SyncMonitoringUi();
     return;
@@ -333,6 +336,7 @@ void CMainViewerDlg::PollBegin() {
 void CMainViewerDlg::PollFinish() {
   if (ctx_->monitor.state() != MonitorState::kPolling) return;
   const PollOutcome poll = ctx_->monitor.FinishPoll();
+  ctx_->StoreSecond(poll_sent_, poll.second);
   time_label_->setText(ToQString(poll.elapsed_text));
   if (poll.second.recorded) {
     cpm_label_->setText(ToQString(poll.second.cpm_text));

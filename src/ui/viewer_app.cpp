@@ -34,6 +34,7 @@ void OfferPortAccessAdvice(QWidget& window, const std::vector<std::string>& extr
 ViewerArguments ParseViewerArguments(const QStringList& arguments) {
   ViewerArguments parsed;
   parsed.options.settings_path = DefaultSettingsPath();
+  parsed.options.store_path = DefaultStorePath();
   std::optional<std::string> port;
   for (qsizetype i = 1; i < arguments.size(); ++i) {
     const QString& a = arguments[i];

@@ -1,0 +1,173 @@
+// norvane-cli record as a service would run it: against simulators that are unplugged, come back
+// under the same or another name, fall silent or mark their replies.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "core/common/clock.h"
+#include "core/store/store.h"
+#include "core/store/store_time.h"
+#include "tests/common/temp_dir.h"
+#include "tests/integration/child_process.h"
+
+namespace norvane {
+namespace {
+
+#ifdef NORVANE_CLI_PATH
+using namespace std::chrono_literals;
+using testing::ChildCli;
+
+// A paced simulated counter as its own process, on a pseudo-terminal reached through `link`.
+struct Simulator {
+  Simulator(const std::filesystem::path& link, int seed, std::string fault = {})
+      : process(Arguments(link, seed, std::move(fault))) {
+    device = process.ReadLine(5s);
+  }
+  static std::vector<std::string> Arguments(const std::filesystem::path& link, int seed, std::string fault) {
+    std::vector<std::string> a{"--model", "ZQT-400", "simulate", "--pace", "--seed", std::to_string(seed),
+                               "--link", link.string()};
+    if (!fault.empty()) a.insert(a.end(), {"--fault", std::move(fault)});
+    return a;
+  }
+  ChildCli process;
+  std::string device;
+};
+
+// The seconds `record --echo` reported, by UTC time.
+std::map<int64_t, uint32_t> Echoed(const std::vector<std::string>& lines) {
+  SystemClock clock;
+  std::map<int64_t, uint32_t> seconds;
+  for (const std::string& line : lines) {
+    const size_t space = line.find(' ');
+    std::string error;
+    const std::optional<int64_t> t = store::ParseTime(line.substr(0, space), clock, &error);
+    EXPECT_TRUE(t) << line << ": " << error;
+    if (!t || space == std::string::npos) continue;
+    EXPECT_TRUE(seconds.emplace(*t, static_cast<uint32_t>(std::stoul(line.substr(space + 1)))).second)
+        << "second reported twice: " << line;
+  }
+  return seconds;
+}
+
+std::map<int64_t, uint32_t> Stored(const std::filesystem::path& path, size_t* counters = nullptr) {
+  store::Store db(path);
+  const auto rows = db.Counters();
+  if (counters) *counters = rows.size();
+  std::map<int64_t, uint32_t> seconds;
+  for (const auto& row : rows)
+    for (const store::Second& s : db.ReadSeconds(row.id, 0, INT64_MAX)) seconds[s.time] += s.count;
+  return seconds;
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Reads `count` more echoed seconds; false when they do not come within a generous time.
+bool ReadSeconds(ChildCli& record, int count) {
+  for (int i = 0; i < count; ++i)
+    if (record.ReadLine(30s).empty()) return false;
+  return true;
+}
+
+// Runs record through three connections to simulators that come up one after another at `links`
+// (a link path may repeat), each killed after a few seconds, then checks what the store holds.
+void RecordThroughUnplugs(const std::vector<std::filesystem::path>& links, std::vector<std::string> where,
+                          const std::vector<std::string>& environment) {
+  testing::TempDir dir;
+  const std::filesystem::path store = dir / "store.sqlite";
+  std::vector<std::string> args{"--settings", (dir / "settings.reg").string(), "--model", "ZQT-400",
+                                "--store", store.string()};
+  args.insert(args.end(), where.begin(), where.end());
+  args.insert(args.end(), {"record", "--echo", "--log", (dir / "record.log").string()});
+
+  auto simulator = std::make_unique<Simulator>(links[0], 11);
+  ASSERT_FALSE(simulator->device.empty());
+  ChildCli record(args, environment);
+  ASSERT_TRUE(record.started());
+  std::vector<size_t> segment_ends;
+  for (size_t i = 0; i < links.size(); ++i) {
+    ASSERT_TRUE(ReadSeconds(record, 4)) << testing::ReadAll(dir / "record.log");
+    segment_ends.push_back(record.printed.size());
+    // Unplugged: the first time politely (the link goes), then as a crash would (it stays, dangling).
+    simulator->process.Signal(i % 2 == 0 ? SIGTERM : SIGKILL);
+    simulator->process.Wait();
+    simulator.reset();
+    if (i + 1 == links.size()) break;
+    std::this_thread::sleep_for(2500ms);
+    simulator = std::make_unique<Simulator>(links[i + 1], 12 + static_cast<int>(i));
+    ASSERT_FALSE(simulator->device.empty());
+  }
+  record.Signal(SIGTERM);
+  EXPECT_EQ(record.Wait(), 0) << record.said;
+  const std::string log = testing::ReadAll(dir / "record.log");
+  EXPECT_EQ(Occurrences(log, "Counter connected"), links.size()) << log;
+  EXPECT_GE(Occurrences(log, "Counter lost"), links.size() - 1) << log;
+  for (const auto& link : links) EXPECT_NE(log.find("on " + link.string()), std::string::npos) << log;
+
+  const std::map<int64_t, uint32_t> echoed = Echoed(record.printed);
+  size_t counters = 0;
+  const std::map<int64_t, uint32_t> stored = Stored(store, &counters);
+  // One counter throughout, every reported second stored once with its count, nothing else.
+  EXPECT_EQ(counters, 1u);
+  EXPECT_EQ(stored, echoed);
+  // The time the counter was away is a gap: no second was made up for it.
+  std::vector<int64_t> times;
+  for (const auto& [t, count] : echoed) times.push_back(t);
+  for (size_t i = 0; i + 1 < segment_ends.size(); ++i) {
+    const size_t last = segment_ends[i] - 1;
+    ASSERT_LT(last + 1, times.size());
+    EXPECT_GE(times[last + 1] - times[last], 3) << "no gap after connection " << i + 1;
+  }
+}
+
+TEST(RecordCommand, FindsTheCounterAgainUnderTheSameNameAndKeepsTheGapsAsGaps) {
+  testing::TempDir links;
+  const std::filesystem::path link = links / "counter";
+  RecordThroughUnplugs({link, link, link}, {"--port", link.string()}, {});
+}
+
+TEST(RecordCommand, FindsTheCounterAgainUnderAnotherNameByScanning) {
+  testing::TempDir links;
+  const std::filesystem::path a = links / "counter-a", b = links / "counter-b";
+  RecordThroughUnplugs({a, b, a}, {}, {"NORVANE_PORTS=" + a.string() + ":" + b.string()});
+}
+
+TEST(RecordCommand, MarkedRepliesAreGapsAndASilentCounterIsReportedWhileTheServiceRunsOn) {
+  testing::TempDir dir;
+  Simulator simulator(dir / "counter", 4, "marked-counts=3");
+  Simulator silent(dir / "quiet", 5, "silent-after=3");
+  ASSERT_FALSE(simulator.device.empty());
+  ASSERT_FALSE(silent.device.empty());
+  const auto run = [&](const std::string& name, const std::filesystem::path& port) {
+    return std::vector<std::string>{"--settings", (dir / "settings.reg").string(), "--model", "ZQT-400",
+                                    "--store", (dir / (name + ".sqlite")).string(), "--port", port.string(),
+                                    "record", "--echo", "--seconds", "12", "--log", (dir / (name + ".log")).string()};
+  };
+  ChildCli marked(run("marked", dir / "counter"));
+  ChildCli quiet(run("quiet", dir / "quiet"));
+  EXPECT_EQ(marked.Wait(), 0) << marked.said;
+  EXPECT_EQ(quiet.Wait(), 0) << quiet.said;
+
+  // Every third reply marked: those seconds are missing, never stored as zeros.
+  const std::map<int64_t, uint32_t> echoed = Echoed(marked.printed);
+  EXPECT_GE(echoed.size(), 6u);
+  EXPECT_LE(echoed.size(), 9u);
+  EXPECT_EQ(Stored(dir / "marked.sqlite"), echoed);
+  EXPECT_NE(testing::ReadAll(dir / "marked.log").find("replies are dropped"), std::string::npos);
+
+  // Three seconds, then silence: reported once, and the service neither stops nor stores more.
+  const std::string log = testing::ReadAll(dir / "quiet.log");
+  EXPECT_EQ(Occurrences(log, "Counter not answering"), 1u) << log;
+  EXPECT_LE(Echoed(quiet.printed).size(), 4u);
+  EXPECT_EQ(Stored(dir / "quiet.sqlite"), Echoed(quiet.printed));
+  EXPECT_NE(log.find("Stopped after"), std::string::npos) << log;
+}
+#endif
+
+}  // namespace
+}  // namespace norvane
