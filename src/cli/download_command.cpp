@@ -166,7 +166,7 @@ int RunDownload(CommandContext& context) {
   rig.state.family.store(*identified.family);
   if (watch.interrupted()) return context.Fail(EndText(DownloadEnd::kStopped) + ": nothing saved");
 
-  DownloadRequest request{args.options, path, std::string(type_text), {}};
+  DownloadRequest request{args.options, path, std::string(type_text)};
   if (args.options.only_new) request.previous = LastDownloadOf(context, identified.reply, data.dump.image_size(), display);
   HistoryDownload download({rig.link, rig.reader, rig.state, data.dump, display, &settings, &display});
   DownloadReport report;

@@ -118,7 +118,7 @@ struct DownloadRequest {
   // A continued download: the last download of this counter up to its end of data. Its blocks
   // before the one holding that end are taken as they are; that block is read again and must
   // match. Empty: everything is read.
-  std::vector<uint8_t> previous;
+  std::vector<uint8_t> previous = {};
 };
 
 // Owns the download thread. Start and Wait come from the owner's thread, RequestStop from any
