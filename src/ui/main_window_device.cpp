@@ -10,13 +10,35 @@
 #include "core/files/file_filters.h"
 #include "core/files/file_naming.h"
 #include "core/files/local_time.h"
+#include "core/history/download_new.h"
 #include "core/platform/folder_check.h"
+#include "core/platform/store_location.h"
+#include "core/store/last_download.h"
 #include "ui/download_dialogs.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
 #include "ui/scroll_bar_ex.h"
 
 namespace norvane {
+namespace {
+
+std::span<const uint8_t> ImageBytes(const HistoryDump& dump) {
+  const ImageView image = dump.image();
+  return {image.data(), image.size()};
+}
+
+// The counter's last download, if the store keeps one; a store that cannot be read has none.
+std::vector<uint8_t> KeptLastDownload(const std::string& version, uint32_t image_size) {
+  try {
+    store::Store db(DefaultStorePath());
+    if (auto last = store::FindLastDownload(db, version, image_size)) return std::move(last->data);
+  } catch (const store::StoreError&) {
+  }
+  return {};
+}
+
+}  // namespace
+
 void CMainViewerDlg::RunDevice(std::function<void()> work, std::function<void()> done) {
   worker_->Run(std::move(work), std::move(done));
 }
@@ -134,12 +156,15 @@ void CMainViewerDlg::ScanStep() {
 
 void CMainViewerDlg::StartDownload() {
   if (RefuseWhilePortBusy()) return;
-  const DownloadOptions current = DownloadOptionsFromSettings(ctx_->settings);
+  DownloadOptions current = DownloadOptionsFromSettings(ctx_->settings);
+  // A small table's one row: quick enough to look up before the dialog shows.
+  std::vector<uint8_t> previous = KeptLastDownload(ctx_->state.model_text, ctx_->data.dump.image_size());
+  current.only_new = !previous.empty();
   std::optional<DownloadOptions> options;
   if (choose_options_) {
     options = choose_options_(current);
   } else {
-    DownloadOptionsDialog dialog(current, this);
+    DownloadOptionsDialog dialog(current, this, current.only_new);
     if (dialog.exec() == QDialog::Accepted) options = dialog.options();
   }
   if (!options) return;
@@ -152,6 +177,11 @@ void CMainViewerDlg::StartDownload() {
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileDownloadPath, file->path))
     ctx_->settings.file_download_path = *folder;
 
+  if (!options->only_new) previous.clear();
+  BeginDownload({*options, file->path, file->type_text, std::move(previous)});
+}
+
+void CMainViewerDlg::BeginDownload(DownloadRequest download) {
   // The download takes the port: realtime monitoring and a scan end here, and playback with it.
   scan_timer_.stop();
   ctx_->scan.Cancel();
@@ -159,7 +189,6 @@ void CMainViewerDlg::StartDownload() {
   if (ctx_->monitor.IsMonitoring()) StopMonitoring();
   SetRealtimeTick(false);
 
-  DownloadRequest download{*options, file->path, file->type_text};
   auto started = std::make_shared<bool>(false);
   views_frozen_ = true;
   download_button_->setEnabled(false);
@@ -187,15 +216,26 @@ void CMainViewerDlg::StartDownload() {
 
 void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
   progress_->hide();
-  const DownloadRequest request = ctx_->download.request();
+  DownloadRequest request = ctx_->download.request();
+  // Never spliced: a cleared counter, or another one on this port, is read from its start.
+  if (report.end == DownloadEnd::kHistoryDiffers && !request.previous.empty()) {
+    views_frozen_ = false;
+    notifier().Message(kHistoryDiffersText, "Download");
+    request.previous.clear();
+    RunDevice([this] { ctx_->download.Wait(); }, [this, request] { BeginDownload(request); });
+    return;
+  }
+  const bool nothing_new = report.complete() && !request.previous.empty() &&
+                           ImageDataEnd(ImageBytes(ctx_->data.dump)) == request.previous.size();
   // A download cut short by the line is shown and kept as far as it came, as is a whole one
   // whose file could not be written: minutes of reading are never thrown away.
   const bool cut_short =
       report.bytes > 0 && (report.end == DownloadEnd::kTooManyFailures || report.end == DownloadEnd::kPortLost);
   auto kept_text = std::make_shared<std::string>();
   RunDevice(
-      [this, report, request, cut_short, kept_text] {
+      [this, report, request, cut_short, kept_text, nothing_new] {
         ctx_->download.Wait();
+        if (nothing_new) return;
         if (cut_short) {
           const SaveResult kept = KeepPartialDownload(ctx_->data.dump, report.bytes, request.path, TemporaryFolder());
           ctx_->data.RefillFromStart();
@@ -208,10 +248,24 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
         if (saved.save.dump.outcome == SaveOutcome::kFileError) {
           const SaveResult kept = KeepUnsavedDownload(ctx_->data.dump, request.path, TemporaryFolder());
           *kept_text = KeptDownloadText(report.bytes, report.image_size, &saved.save.dump, kept);
+          return;
+        }
+        if (!saved.save.dump.saved()) return;
+        // Kept for the next "Download New"; the store failing costs that, not this download.
+        try {
+          store::Store db(DefaultStorePath());
+          const int64_t now = ctx_->clock.Now();
+          const store::CounterInfo counter{ctx_->state.model_text, Format("%d", ctx_->state.family.load()),
+                                           std::string(ModelListEntry(static_cast<uint32_t>(ctx_->state.selected_model))),
+                                           Format("COM%d", ctx_->state.current_port), {}};
+          store::KeepLastDownload(db, db.RegisterCounter(counter, now), ImageBytes(ctx_->data.dump), now);
+        } catch (const store::StoreError& e) {
+          ctx_->notifier.Status(std::string("The store could not keep this download: ") + e.what());
         }
       },
-      [this, report, cut_short, kept_text] {
+      [this, report, cut_short, kept_text, nothing_new] {
         views_frozen_ = false;
+        if (nothing_new) *kept_text = kNoNewDataText;
         if (report.complete() || cut_short) {
           scroll_->SetRange(0, report.bytes);
           AfterHistoryLoaded();
