@@ -65,7 +65,7 @@ _norvane_cli() {
     window) options="--pos --json" ;;
     export | realtime-export) options="--semicolon" ;;
     ports | identify) options="--json" ;;
-    download) options="--all --speed --csv" ;;
+    download) options="--all --new --speed --csv" ;;
     config)
       if [[ -z $sub ]]; then
         COMPREPLY=($(compgen -W "decode convert read write set factory-reset" -- "$cur"))
@@ -94,7 +94,7 @@ _norvane_cli() {
       fi
       options="--cpm --acpm"
       ;;
-    simulate) options="--version --history --config --cpm --seed --pace --link --fault" ;;
+    simulate) options="--version --history --config --cpm --seed --grow --pace --link --fault" ;;
   esac
 
   if [[ -z $command && $cur != -* ]]; then

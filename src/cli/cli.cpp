@@ -18,7 +18,7 @@ constexpr Command kCommands[] = {
     {"ports", "[--json]", "list the numbered serial ports", RunPorts},
     {"identify", "[--json]", "connect to --port and identify the counter", RunIdentify},
     {"scan", "", "try the numbered ports one by one until a counter answers", RunScan},
-    {"download", "OUT [--all] [--speed N] [--csv]", "download the history of the counter on --port into the dump OUT", RunDownload},
+    {"download", "OUT [--all] [--new] [--speed N] [--csv]", "download the history of the counter on --port into the dump OUT (--new: only what the counter logged since its last download)", RunDownload},
     {"config", "decode|convert|read|write|set|factory-reset ...", "decode, edit and transfer the counter's configuration (see the README)", RunConfig},
     {"clock", "get|sync", "read the clock of the counter on --port, or set it to this computer's time", RunClock},
     {"send", "WORD [PARAMS] [--text] [--listen MS]", "send one command frame as the terminal does and show the reply bytes", RunSend},
@@ -28,7 +28,7 @@ constexpr Command kCommands[] = {
     {"record", "[--log FILE] [--submit] [--echo] [--seconds N]", "log the counter into the long-term store for as long as it runs, finding it again after an unplug", RunRecord},
     {"map", "verify | submit --cpm N [--acpm X]", "verify the web map IDs of the settings, or post one reading", RunMap},
     {"store", "info|stats|export|import|check [--from T] [--to T] [--counter C] [--json] ...", "show, export, import and check the long-term store (see the README)", RunStore},
-    {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--pace] [--link PATH] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},
+    {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--grow MS] [--pace] [--link PATH] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},
 };
 
 void PrintUsage(std::ostream& os) {

@@ -13,11 +13,13 @@
 #include "core/files/file_saver.h"
 #include "core/files/writer_options.h"
 #include "core/history/download.h"
+#include "core/history/download_new.h"
 #include "core/i18n/language_dictionary.h"
 #include "core/platform/folder_check.h"
 #include "core/platform/interrupt_watch.h"
 #include "core/protocol/model_table.h"
 #include "core/settings/settings_store.h"
+#include "core/store/last_download.h"
 #include "core/store/store.h"
 
 namespace norvane::cli {
@@ -41,6 +43,8 @@ std::optional<int> ParseArgs(const CommandContext& context, DownloadArgs& args) 
   for (size_t i = 0; i < a.size(); ++i) {
     if (a[i] == "--all") {
       args.options.end_mode = 1;
+    } else if (a[i] == "--new") {
+      args.options.only_new = true;
     } else if (a[i] == "--csv") {
       args.csv = true;
     } else if (a[i] == "--speed") {
@@ -69,6 +73,7 @@ std::string EndText(DownloadEnd end) {
     case DownloadEnd::kTooManyFailures: return "the counter stopped answering";
     case DownloadEnd::kPortLost: return "the port was lost during the download";
     case DownloadEnd::kUnsynched: return "the counter is not in download mode";
+    case DownloadEnd::kHistoryDiffers: return "the counter's history changed during the download";
     default: return "the download did not start";
   }
 }
@@ -83,6 +88,35 @@ std::string KeepWhatArrived(const DownloadReport& report, const HistoryDump& dum
                                      static_cast<unsigned>(report.image_size));
   if (!kept.saved()) return EndText(report.end) + arrived + ", and could not be kept: " + kept.error;
   return EndText(report.end) + arrived + ", kept in " + kept.path;
+}
+
+std::span<const uint8_t> ImageBytes(const HistoryDump& dump) {
+  const ImageView image = dump.image();
+  return {image.data(), image.size()};
+}
+
+// The counter's last download, for --new; nothing (and why, on the display) when there is none.
+std::vector<uint8_t> LastDownloadOf(const CommandContext& context, const std::string& version, uint32_t image_size,
+                                    UserNotifier& display) {
+  try {
+    store::Store db(context.store_path);
+    if (auto last = store::FindLastDownload(db, version, image_size)) return std::move(last->data);
+    display.Status("No earlier download of this counter is kept: downloading all of it.");
+  } catch (const store::StoreError& e) {
+    display.Status(std::string("The store cannot be read (") + e.what() + "): downloading all of it.");
+  }
+  return {};
+}
+
+// Kept after every saved download, so the next --new reads on from it.
+void KeepForNextTime(const CommandContext& context, const store::CounterInfo& info, const HistoryDump& dump,
+                     int64_t now, UserNotifier& display) {
+  try {
+    store::Store db(context.store_path);
+    store::KeepLastDownload(db, db.RegisterCounter(info, now), ImageBytes(dump), now);
+  } catch (const store::StoreError& e) {
+    display.Status(std::string("The store could not keep this download for the next --new: ") + e.what());
+  }
 }
 
 }  // namespace
@@ -133,18 +167,29 @@ int RunDownload(CommandContext& context) {
   rig.state.family.store(*identified.family);
   if (watch.interrupted()) return context.Fail(EndText(DownloadEnd::kStopped) + ": nothing saved");
 
+  DownloadRequest request{args.options, path, std::string(type_text)};
+  if (args.options.only_new) request.previous = LastDownloadOf(context, identified.reply, data.dump.image_size(), display);
   HistoryDownload download({rig.link, rig.reader, rig.state, data.dump, display, &settings, &display});
-  if (!download.StartDownload({args.options, path, std::string(type_text)}))
-    return context.Fail(EndText(DownloadEnd::kNotStarted));
   DownloadReport report;
-  {
-    // Made after the download and gone before it, so Ctrl+C never reaches a download that is
-    // being destroyed; an interrupt that came before it stops the download at once.
-    const InterruptHook stop(watch, [&download] { download.RequestStop(); });
-    report = download.Wait();
+  for (;;) {
+    if (!download.StartDownload(request)) return context.Fail(EndText(DownloadEnd::kNotStarted));
+    {
+      // Made after the download and gone before it, so Ctrl+C never reaches a download that is
+      // being destroyed; an interrupt that came before it stops the download at once.
+      const InterruptHook stop(watch, [&download] { download.RequestStop(); });
+      report = download.Wait();
+    }
+    display.Finish(report.bytes - report.start);
+    // Never spliced: another history on this port, or a cleared one, is read from its start.
+    if (report.end != DownloadEnd::kHistoryDiffers || request.previous.empty()) break;
+    display.Status(kHistoryDiffersText);
+    request.previous.clear();
   }
-  display.Finish(report.bytes);
   if (!report.complete()) return context.Fail(KeepWhatArrived(report, data.dump, path));
+  if (!request.previous.empty() && ImageDataEnd(ImageBytes(data.dump)) == request.previous.size()) {
+    context.out << kNoNewDataText << "\n";
+    return kExitOk;
+  }
 
   LanguageDictionary dictionary;
   dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings.Key()), display);
@@ -162,6 +207,10 @@ int RunDownload(CommandContext& context) {
     if (!kept.saved()) return context.Fail(failed + "; nor could the download be kept: " + kept.error);
     return context.Fail(failed + "; the download is kept in " + kept.path);
   }
+  const store::CounterInfo counter{identified.reply, Format("%d", *identified.family),
+                                  std::string(ModelListEntry(static_cast<uint32_t>(rig.state.selected_model))),
+                                  *context.port, {}};
+  KeepForNextTime(context, counter, data.dump, clock.Now(), display);
   context.out << saved.save.dump.path << "\n";
   if (saved.save.csv) {
     if (!saved.save.csv->saved())

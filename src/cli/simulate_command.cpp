@@ -65,6 +65,7 @@ int RunSimulate(CommandContext& context) {
   std::optional<std::string> version, history_path, config_path, link;
   double cpm = 24;
   uint32_t seed = 1;
+  uint32_t grow_ms = 0;
   bool pace = false;
   sim::Faults faults;
 
@@ -76,7 +77,7 @@ int RunSimulate(CommandContext& context) {
       continue;
     }
     if (a != "--version" && a != "--history" && a != "--config" && a != "--cpm" && a != "--seed" &&
-        a != "--link" && a != "--fault")
+        a != "--link" && a != "--fault" && a != "--grow")
       return context.Usage("unknown argument '" + a + "'");
     if (i + 1 >= args.size()) return context.Usage(a + " needs a value");
     const std::string& value = args[++i];
@@ -94,6 +95,11 @@ int RunSimulate(CommandContext& context) {
       const auto [p, ec] = std::from_chars(value.data(), end, cpm);
       if (ec != std::errc{} || p != end || !(cpm >= 0 && cpm <= 1e6))
         return context.Usage("--cpm takes a number of counts per minute from 0 to 1000000");
+    } else if (a == "--grow") {
+      const char* end = value.data() + value.size();
+      const auto [p, ec] = std::from_chars(value.data(), end, grow_ms);
+      if (ec != std::errc{} || p != end || grow_ms == 0)
+        return context.Usage("--grow takes a whole number of milliseconds from 1 to 4294967295");
     } else if (a == "--seed") {
       const char* end = value.data() + value.size();
       const auto [p, ec] = std::from_chars(value.data(), end, seed);
@@ -116,6 +122,7 @@ int RunSimulate(CommandContext& context) {
   options.pace = pace;
   options.restart_time = kRestartTime;
   options.faults = faults;
+  options.grow_every = std::chrono::milliseconds(grow_ms);
 
   const uint32_t flash_size = ModelForName(model->list_entry).image_size;
   std::string error;

@@ -11,7 +11,9 @@ namespace {
 
 class HistoryWriter {
  public:
-  HistoryWriter(std::vector<uint8_t>& image, size_t limit) : image_(image), limit_(limit) {}
+  HistoryWriter(std::vector<uint8_t>& image, size_t limit, size_t start = 0)
+      : image_(image), limit_(limit), pos_(start) {}
+  size_t position() const { return pos_; }
 
   bool Room(size_t bytes) const { return pos_ + bytes <= limit_; }
 
@@ -43,7 +45,7 @@ class HistoryWriter {
 
   std::vector<uint8_t>& image_;
   size_t limit_;
-  size_t pos_ = 0;
+  size_t pos_;
 };
 
 }  // namespace
@@ -91,6 +93,14 @@ std::vector<uint8_t> GenerateHistory(const HistoryOptions& options) {
     elapsed += 60 * static_cast<uint64_t>(gap);
   }
   return image;
+}
+
+bool AppendSample(std::vector<uint8_t>& flash, uint32_t& end, uint32_t value) {
+  HistoryWriter out(flash, flash.size(), end);
+  if (!out.Room(6)) return false;
+  out.Value(value);
+  end = static_cast<uint32_t>(out.position());
+  return true;
 }
 
 }  // namespace norvane::sim

@@ -22,4 +22,8 @@ struct HistoryOptions {
 // or a threshold mark, with occasional bursts that need two-byte values, then erased flash.
 std::vector<uint8_t> GenerateHistory(const HistoryOptions& options);
 
+// Logs one more value at `end` (moved past it), as the counter does while it records: a byte,
+// or a wider record above 254. False, and nothing written, when the flash has no room left.
+bool AppendSample(std::vector<uint8_t>& flash, uint32_t& end, uint32_t value);
+
 }  // namespace norvane::sim

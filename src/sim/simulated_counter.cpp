@@ -94,6 +94,8 @@ SimulatedCounter::SimulatedCounter(CounterOptions options, const Clock& clock)
   }
   const auto last_data = std::find_if(flash_.rbegin(), flash_.rend(), [](uint8_t b) { return b != 0xFF; });
   const auto history_end = static_cast<uint32_t>(flash_.rend() - last_data);
+  history_end_ = history_end;
+  grow_rng_.seed(options_.seed * 2246822519u + 3);
 
   factory_config_ = DefaultConfigArea(family_, history_end);
   config_ = factory_config_;
@@ -127,8 +129,18 @@ bool SimulatedCounter::Deaf(SimTime now, int line_baud) const {
   return f.strict_baud && line_baud != 0 && line_baud != baud();
 }
 
+void SimulatedCounter::Grow(SimTime now) {
+  if (options_.grow_every <= SimTime::zero()) return;
+  const int64_t due = now / options_.grow_every;
+  std::poisson_distribution<uint32_t> counts(options_.cpm / 60);
+  for (; grown_ < due; ++grown_)
+    if (!AppendSample(flash_, history_end_, counts(grow_rng_))) grown_ = due;
+}
+
 void SimulatedCounter::Receive(std::span<const uint8_t> bytes, SimTime now, int line_baud) {
   if (bytes.empty()) return;
+  // Before the frame is answered, so a request sees every sample logged until it came.
+  Grow(now);
   if (Deaf(now, line_baud)) {
     parser_.Reset();
     return;

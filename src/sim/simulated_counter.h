@@ -34,6 +34,7 @@ struct CounterOptions {
   SimTime reply_latency{0};             // from the end of a frame to the first reply byte
   SimTime restart_time{0};              // deaf after a factory reset
   Faults faults;
+  SimTime grow_every{0};                // logs one more sample into the flash each period; 0: never
 };
 
 struct Screenshot {
@@ -82,6 +83,8 @@ class SimulatedCounter {
   // Count of whole second `second` since switch-on; asked in rising order, as polls come.
   uint32_t CountForSecond(int64_t second);
   std::vector<uint8_t> FlashReply(uint32_t address, uint32_t length);
+  // The samples logged since switch-on up to `now`, appended to the history.
+  void Grow(SimTime now);
 
   CounterOptions options_;
   const Clock& clock_;
@@ -91,6 +94,9 @@ class SimulatedCounter {
   std::function<void(const Frame&)> observer_;
 
   std::vector<uint8_t> flash_;
+  uint32_t history_end_ = 0;
+  int64_t grown_ = 0;  // samples logged since switch-on
+  std::mt19937 grow_rng_;
   std::vector<uint8_t> config_;
   std::vector<uint8_t> staged_;
   std::vector<uint8_t> factory_config_;

@@ -2,6 +2,7 @@
 
 #include "core/common/text_format.h"
 #include "core/protocol/model_table.h"
+#include "core/store/last_download.h"
 
 namespace norvane {
 namespace {
@@ -78,12 +79,27 @@ void AppContext::StoreSecond(int64_t utc, const RecordedSecond& second) {
   seconds_writer_->Append(*store_counter_, utc, second.count);
 }
 
+std::vector<uint8_t> AppContext::LastDownload() {
+  if (!store_on()) return {};
+  try {
+    store::Store db(store_path_);
+    if (auto last = store::FindLastDownload(db, state.model_text, data.dump.image_size())) return std::move(last->data);
+  } catch (const store::StoreError&) {
+    // A store that cannot be read keeps no download: the whole flash is read, as without one.
+  }
+  return {};
+}
+
 void AppContext::ImportDownload() {
   if (!store_on()) return;
   try {
     store::Store db(store_path_);
-    const store::CounterId counter = db.RegisterCounter(IdentifiedCounter(), clock.Now());
+    const int64_t now = clock.Now();
+    const store::CounterId counter = db.RegisterCounter(IdentifiedCounter(), now);
     const store::ImportResult r = db.ImportHistory(counter, data.dump.image(), clock);
+    // Kept for the next "Download New".
+    const ImageView image = data.dump.image();
+    store::KeepLastDownload(db, counter, {image.data(), image.size()}, now);
     notifier.Status(Format("%zu of %zu history records were new to the long-term store.", r.added, r.records));
   } catch (const std::exception& e) {
     store_notifier_.Message("The history could not be imported into the long-term store " + store_path_.string() +

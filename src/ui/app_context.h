@@ -77,7 +77,11 @@ struct AppContext {
   // Hands a measured second to the store's writer, which only queues it: `utc` is when its poll
   // went out. The counter is registered first, again when it moved to another port.
   void StoreSecond(int64_t utc, const RecordedSecond& second);
-  // After a download's dump was saved: its records into the store. Runs on a worker thread.
+  // The image this counter's last download kept in the store, for "Download New"; empty when
+  // there is none or the store is off.
+  std::vector<uint8_t> LastDownload();
+  // After a download's dump was saved: its records into the store, and the image kept for the
+  // next "Download New". Runs on a worker thread.
   void ImportDownload();
   bool store_on() const { return !store_path_.empty(); }
 

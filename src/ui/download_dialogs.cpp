@@ -1,5 +1,6 @@
 #include "ui/download_dialogs.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,14 +26,18 @@ int BarValue(uint32_t value) {
 
 }  // namespace
 
-DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWidget* parent)
+DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWidget* parent, bool last_download_kept)
     : QDialog(parent),
       end_of_data_button_(new QRadioButton(QStringLiteral("stop downloading when End Of Data is detected"), this)),
       entire_flash_button_(new QRadioButton(QStringLiteral("download entire flash memory"), this)),
+      only_new_box_(new QCheckBox(QStringLiteral("Download New: only what was recorded since the last download"), this)),
       speed_slider_(new QSlider(Qt::Horizontal, this)),
       speed_label_(new QLabel(this)) {
   setWindowTitle(QStringLiteral("Download Options"));
   (options.end_mode == 1 ? entire_flash_button_ : end_of_data_button_)->setChecked(true);
+  // A daily refresh takes seconds this way; without a kept download there is nothing to go on.
+  only_new_box_->setEnabled(last_download_kept);
+  only_new_box_->setChecked(last_download_kept);
 
   speed_slider_->setRange(0, kMaxSpeed);
   speed_slider_->setPageStep(10);
@@ -53,6 +58,7 @@ DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWi
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(end_of_data_button_);
   layout->addWidget(entire_flash_button_);
+  layout->addWidget(only_new_box_);
   layout->addLayout(speed_row);
   layout->addWidget(new QLabel(QStringLiteral("If downloading fails, then try to reduce the download speed."), this));
   layout->addWidget(buttons);
@@ -62,6 +68,7 @@ DownloadOptions DownloadOptionsDialog::options() const {
   DownloadOptions chosen;
   chosen.end_mode = entire_flash_button_->isChecked() ? 1 : 0;
   chosen.speed = speed_slider_->value();
+  chosen.only_new = only_new_box_->isEnabled() && only_new_box_->isChecked();
   return chosen;
 }
 

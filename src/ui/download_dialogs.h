@@ -9,6 +9,7 @@
 
 #include "core/history/download.h"
 
+class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -17,17 +18,20 @@ class QSlider;
 
 namespace norvane {
 
-// End mode and speed before a download. A speed outside 0-100 is shown as 50.
+// End mode and speed before a download. A speed outside 0-100 is shown as 50. "Download New" is
+// offered, and chosen at first, when the counter's last download is kept.
 class DownloadOptionsDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit DownloadOptionsDialog(const DownloadOptions& options, QWidget* parent = nullptr);
+  explicit DownloadOptionsDialog(const DownloadOptions& options, QWidget* parent = nullptr,
+                                 bool last_download_kept = false);
 
   // What the dialog shows; the caller takes it after exec() returns Accepted.
   DownloadOptions options() const;
 
   QRadioButton* end_of_data_button() const { return end_of_data_button_; }
   QRadioButton* entire_flash_button() const { return entire_flash_button_; }
+  QCheckBox* only_new_box() const { return only_new_box_; }
   QSlider* speed_slider() const { return speed_slider_; }
   QLabel* speed_label() const { return speed_label_; }
 
@@ -36,6 +40,7 @@ class DownloadOptionsDialog : public QDialog {
 
   QRadioButton* end_of_data_button_;
   QRadioButton* entire_flash_button_;
+  QCheckBox* only_new_box_;
   QSlider* speed_slider_;
   QLabel* speed_label_;
 };

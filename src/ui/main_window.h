@@ -171,6 +171,9 @@ class CMainViewerDlg : public QDialog {
   // says so and returns true.
   bool PortBusy() const;
   bool RefuseWhilePortBusy();
+  // Takes the port and runs `download`; StartDownload after its dialogs, DownloadEnded again
+  // when a continued download found another history.
+  void BeginDownload(DownloadRequest download);
   void DownloadEnded(const DownloadReport& report);
   void AfterHistoryLoaded();
 

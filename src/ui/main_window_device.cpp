@@ -10,6 +10,7 @@
 #include "core/files/file_filters.h"
 #include "core/files/file_naming.h"
 #include "core/files/local_time.h"
+#include "core/history/download_new.h"
 #include "core/platform/folder_check.h"
 #include "ui/download_dialogs.h"
 #include "ui/main_window.h"
@@ -17,6 +18,7 @@
 #include "ui/scroll_bar_ex.h"
 
 namespace norvane {
+
 void CMainViewerDlg::RunDevice(std::function<void()> work, std::function<void()> done) {
   worker_->Run(std::move(work), std::move(done));
 }
@@ -134,12 +136,15 @@ void CMainViewerDlg::ScanStep() {
 
 void CMainViewerDlg::StartDownload() {
   if (RefuseWhilePortBusy()) return;
-  const DownloadOptions current = DownloadOptionsFromSettings(ctx_->settings);
+  DownloadOptions current = DownloadOptionsFromSettings(ctx_->settings);
+  // A small table's one row: quick enough to look up before the dialog shows.
+  std::vector<uint8_t> previous = ctx_->LastDownload();
+  current.only_new = !previous.empty();
   std::optional<DownloadOptions> options;
   if (choose_options_) {
     options = choose_options_(current);
   } else {
-    DownloadOptionsDialog dialog(current, this);
+    DownloadOptionsDialog dialog(current, this, current.only_new);
     if (dialog.exec() == QDialog::Accepted) options = dialog.options();
   }
   if (!options) return;
@@ -152,6 +157,11 @@ void CMainViewerDlg::StartDownload() {
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileDownloadPath, file->path))
     ctx_->settings.file_download_path = *folder;
 
+  if (!options->only_new) previous.clear();
+  BeginDownload({*options, file->path, file->type_text, std::move(previous)});
+}
+
+void CMainViewerDlg::BeginDownload(DownloadRequest download) {
   // The download takes the port: realtime monitoring and a scan end here, and playback with it.
   scan_timer_.stop();
   ctx_->scan.Cancel();
@@ -159,7 +169,6 @@ void CMainViewerDlg::StartDownload() {
   if (ctx_->monitor.IsMonitoring()) StopMonitoring();
   SetRealtimeTick(false);
 
-  DownloadRequest download{*options, file->path, file->type_text};
   auto started = std::make_shared<bool>(false);
   views_frozen_ = true;
   download_button_->setEnabled(false);
@@ -187,15 +196,26 @@ void CMainViewerDlg::StartDownload() {
 
 void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
   progress_->hide();
-  const DownloadRequest request = ctx_->download.request();
+  DownloadRequest request = ctx_->download.request();
+  // Never spliced: a cleared counter, or another one on this port, is read from its start.
+  if (report.end == DownloadEnd::kHistoryDiffers && !request.previous.empty()) {
+    views_frozen_ = false;
+    notifier().Message(kHistoryDiffersText, "Download");
+    request.previous.clear();
+    RunDevice([this] { ctx_->download.Wait(); }, [this, request] { BeginDownload(request); });
+    return;
+  }
+  const bool nothing_new = report.complete() && !request.previous.empty() &&
+                           ImageDataEnd(ImageBytes(ctx_->data.dump)) == request.previous.size();
   // A download cut short by the line is shown and kept as far as it came, as is a whole one
   // whose file could not be written: minutes of reading are never thrown away.
   const bool cut_short =
       report.bytes > 0 && (report.end == DownloadEnd::kTooManyFailures || report.end == DownloadEnd::kPortLost);
   auto kept_text = std::make_shared<std::string>();
   RunDevice(
-      [this, report, request, cut_short, kept_text] {
+      [this, report, request, cut_short, kept_text, nothing_new] {
         ctx_->download.Wait();
+        if (nothing_new) return;
         if (cut_short) {
           const SaveResult kept = KeepPartialDownload(ctx_->data.dump, report.bytes, request.path, TemporaryFolder());
           ctx_->data.RefillFromStart();
@@ -205,15 +225,15 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
         // Heartbeat off, the configuration read and the dump: seconds of waiting on the counter.
         const DumpAfterDownload saved =
             SaveDumpAfterDownload(ctx_->link, ctx_->state, ctx_->saver, ctx_->data, request.type_text, request.path);
-        if (saved.save.dump.saved()) {
-          ctx_->ImportDownload();
-        } else if (saved.save.dump.outcome == SaveOutcome::kFileError) {
+        if (saved.save.dump.outcome == SaveOutcome::kFileError) {
           const SaveResult kept = KeepUnsavedDownload(ctx_->data.dump, request.path, TemporaryFolder());
           *kept_text = KeptDownloadText(report.bytes, report.image_size, &saved.save.dump, kept);
         }
+        if (saved.save.dump.saved()) ctx_->ImportDownload();
       },
-      [this, report, cut_short, kept_text] {
+      [this, report, cut_short, kept_text, nothing_new] {
         views_frozen_ = false;
+        if (nothing_new) *kept_text = kNoNewDataText;
         if (report.complete() || cut_short) {
           scroll_->SetRange(0, report.bytes);
           AfterHistoryLoaded();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,12 +14,77 @@
 #include <chrono>
 #include <thread>
 
+#include "core/history/download_new.h"
+#include "tests/integration/simulated_line.h"
+#include "tests/ui/main_window_fixture.h"
+
 namespace norvane {
 namespace {
 
 using namespace std::chrono_literals;
 
 QString Title(int percent) { return QString("%1 (%2%)").arg(kDownloadProgressCaption).arg(percent); }
+
+TEST(DownloadOptionsDialogTest, DownloadNewIsChosenAtFirstOnlyWhenTheLastDownloadIsKept) {
+  DownloadOptions asked{0, 100};
+  asked.only_new = true;
+  DownloadOptionsDialog kept(asked, nullptr, true);
+  EXPECT_TRUE(kept.only_new_box()->isEnabled());
+  EXPECT_TRUE(kept.only_new_box()->isChecked());
+  EXPECT_TRUE(kept.options().only_new);
+  kept.only_new_box()->click();
+  EXPECT_FALSE(kept.options().only_new) << "the user's choice of a full download was not taken";
+
+  // With nothing kept there is nothing to continue, whatever the options said.
+  DownloadOptionsDialog none(asked);
+  EXPECT_FALSE(none.only_new_box()->isEnabled());
+  EXPECT_FALSE(none.only_new_box()->isChecked());
+  EXPECT_FALSE(none.options().only_new);
+}
+
+using DownloadNewWindowTest = MainWindowTest;
+
+TEST_F(DownloadNewWindowTest, AfterADownloadTheWindowOffersDownloadNewAndReadsFromTheOldEnd) {
+  testing::SimulatedLine line("ZQT-100");
+  ASSERT_TRUE(line.ok());
+  ViewerOptions viewer;
+  viewer.extra_ports = {line.path()};
+  viewer.store_path = dir_ / "store.sqlite";
+  auto w = Open({}, viewer);
+  auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
+  ports->setCurrentIndex(ports->findText(QString::fromStdString(line.path()), Qt::MatchContains));
+  w->ConnectSelectedPort();
+  ASSERT_TRUE(WaitFor([&] { return !w->worker().busy(); }, 20000));
+
+  std::vector<bool> offered;
+  w->SetOptionsChooser([&offered](const DownloadOptions& shown) {
+    offered.push_back(shown.only_new);
+    DownloadOptions chosen = shown;
+    chosen.speed = 100;
+    return chosen;
+  });
+  const std::string target = (dir_ / "download").string();
+  w->SetFileChooser([target](const FileRequest&) { return FileAnswer{target, "binary files (*.bin)"}; });
+  // Until the window has done with what the download brought.
+  const auto download = [&](const std::function<bool()>& ended) {
+    w->StartDownload();
+    return WaitFor([&] { return ended() && !w->context().download.running() && !w->worker().busy(); }, 60000);
+  };
+  ASSERT_TRUE(download([&] { return std::filesystem::exists(target + ".bin"); })) << messages_.join("|").toStdString();
+  const auto saved_at = std::filesystem::last_write_time(target + ".bin");
+
+  line.Forget();
+  ASSERT_TRUE(download([&] { return !messages_.isEmpty(); }));
+  EXPECT_EQ(offered, (std::vector<bool>{false, true}));
+  const auto requests = line.FramesOf(sim::CommandKind::kReadFlash);
+  ASSERT_FALSE(requests.empty());
+  const std::vector<uint8_t> flash = line.flash();
+  const uint32_t first = (uint32_t{requests.front().arguments[0]} << 16) |
+                         (uint32_t{requests.front().arguments[1]} << 8) | requests.front().arguments[2];
+  EXPECT_EQ(first, ResumeAddress(ImageDataEnd(flash)));
+  EXPECT_TRUE(messages_.contains(QString::fromUtf8(kNoNewDataText))) << messages_.join("|").toStdString();
+  EXPECT_EQ(std::filesystem::last_write_time(target + ".bin"), saved_at);
+}
 
 TEST(DownloadOptionsDialogTest, ShowsTheOptionsAndGivesBackTheChoice) {
   DownloadOptionsDialog dialog(DownloadOptions{1, 30});
@@ -52,7 +118,7 @@ TEST(DownloadOptionsDialogTest, OutOfRangeValuesAreShownSoundly) {
   EXPECT_EQ(DownloadOptionsDialog(DownloadOptions{7, 100}).options().end_mode, 0) << "only 1 takes the whole flash";
 }
 
-class DownloadProgressWindowTest : public testing::Test {
+class DownloadProgressWindowTest : public ::testing::Test {
  protected:
   DownloadProgressWindowTest() : window_(nullptr, [this] { return now_; }) {}
 

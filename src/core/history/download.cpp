@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "core/common/text_format.h"
+#include "core/history/download_new.h"
 #include "core/platform/folder_check.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/serial/port_settings.h"
@@ -104,6 +105,8 @@ bool HistoryDownload::StartDownload(const DownloadRequest& request, Completion c
   }
 
   DownloadRequest chosen = request;
+  // A baseline longer than this model's flash belongs to another model: read everything.
+  if (chosen.previous.size() > p_.dump.image_size()) chosen.previous.clear();
   chosen.options.speed = std::clamp(chosen.options.speed, 0, kMaxSpeed);
   chosen.options.end_mode = chosen.options.end_mode == 1 ? 1 : 0;
   if (p_.settings) {
@@ -173,7 +176,9 @@ void HistoryDownload::Drain() {
 
 void HistoryDownload::Progress(uint32_t address) {
   address_.store(address);
-  if (p_.progress) p_.progress->DownloadProgressed(address, p_.dump.image_size());
+  if (!p_.progress) return;
+  if (address == 0) p_.progress->DownloadProgressed(0, p_.dump.image_size() - start_);
+  else p_.progress->DownloadProgressed(address - start_, p_.dump.image_size() - start_);
 }
 
 DownloadReport HistoryDownload::Run() {
@@ -182,17 +187,26 @@ DownloadReport HistoryDownload::Run() {
   const uint32_t size = dump.image_size();
   const std::span<uint8_t> image = dump.buffer().first(size);
   std::fill(dump.buffer().begin(), dump.buffer().end(), uint8_t{0xFF});
+  // A continued download takes the earlier blocks as they were and reads on from the block that
+  // holds the earlier end of data, which must arrive as it was before anything after it counts.
+  const std::span<const uint8_t> previous = request_.previous;
+  const uint32_t previous_end = static_cast<uint32_t>(previous.size());
+  start_ = ResumeAddress(previous_end);
+  std::copy_n(previous.begin(), start_, image.begin());
   std::this_thread::sleep_for(timing_.start_wait);
 
   DownloadReport report;
   report.image_size = size;
+  report.start = start_;
   const DownloadOptions options = request_.options;
   const auto speed_wait = std::chrono::milliseconds(SpeedWaitMs(options.speed));
-  uint32_t address = 0;
-  uint32_t restart = 0;
+  uint32_t address = start_;
+  uint32_t restart = start_;
   uint32_t fail_counter = 0;
+  bool ended = false;
 
   const auto finish = [&](DownloadEnd end) {
+    ended = true;
     report.end = end;
     report.bytes = address;
     report.fail_counter = fail_counter;
@@ -234,6 +248,13 @@ DownloadReport HistoryDownload::Run() {
         }
         empty_reads = 0;
         address += n;
+        // Checked as soon as the earlier end is passed, so a cleared counter's erased flash can
+        // never end the download as if it were the end of the old history.
+        if (address >= previous_end && address - n < previous_end &&
+            !std::equal(image.begin() + start_, image.begin() + previous_end, previous.begin() + start_)) {
+          finish(DownloadEnd::kHistoryDiffers);
+          break;
+        }
         if (address >= size) {
           fail_counter = 0;
           finish(DownloadEnd::kImageEnd);
@@ -246,7 +267,7 @@ DownloadReport HistoryDownload::Run() {
           break;
         }
       }
-      if (report.complete()) break;
+      if (ended) break;
     }
 
     if (stalled) {

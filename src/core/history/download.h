@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "core/common/user_notifier.h"
 #include "core/history/history_dump.h"
@@ -35,6 +36,7 @@ inline constexpr char kDownloadProgressCaption[] = "Downloading history data fro
 struct DownloadOptions {
   int end_mode = 0;  // "Fast Download": 0 stops at the end of data, 1 takes the whole flash
   int speed = 50;    // "Download Speed", 0-100
+  bool only_new = false;  // "Download New": continue the counter's last download
 };
 
 // The options as the dialog shows them: a stored speed above 100 is shown as 50.
@@ -63,7 +65,8 @@ bool LooksUnsynched(std::span<const uint8_t> image);
 std::string DownloadProgressTitle(std::string_view caption, uint32_t address, uint32_t image_size);
 
 // The progress window's side: called from the download thread after every read with data, and
-// with address 0 when the download ends.
+// with address 0 when the download ends. A download that continues an earlier one counts only
+// what it reads: `address` and `image_size` are then measured from where it started.
 class DownloadProgress {
  public:
   virtual ~DownloadProgress() = default;
@@ -78,12 +81,14 @@ enum class DownloadEnd {
   kPortLost,         // the port could not be reopened after a stall
   kUnsynched,        // the counter answered '?' prompts instead of its flash
   kNotStarted,       // the port could not be opened, or a download was already running
+  kHistoryDiffers,   // the counter no longer holds the history a continued download builds on
 };
 
 struct DownloadReport {
   DownloadEnd end = DownloadEnd::kNotStarted;
   uint32_t bytes = 0;         // the address reached: image bytes filled from the start
   uint32_t image_size = 0;
+  uint32_t start = 0;         // where reading began: 0, or where a continued download took up
   uint32_t requests = 0;      // SPIR frames sent, repeats included
   uint32_t failures = 0;      // failed requests in this download, numbered from 0 in "FAIL #%d"
   uint32_t fail_counter = 0;  // consecutive failures when it ended
@@ -110,6 +115,10 @@ struct DownloadRequest {
   DownloadOptions options;
   std::string path;       // the chosen file; empty or "noname" keeps the download in memory only
   std::string type_text;  // the file dialog's type text, lower case
+  // A continued download: the last download of this counter up to its end of data. Its blocks
+  // before the one holding that end are taken as they are; that block is read again and must
+  // match. Empty: everything is read.
+  std::vector<uint8_t> previous = {};
 };
 
 // Owns the download thread. Start and Wait come from the owner's thread, RequestStop from any
@@ -170,6 +179,7 @@ class HistoryDownload {
 
   std::atomic<bool> running_{false};
   std::atomic<uint32_t> address_{0};
+  uint32_t start_ = 0;
   std::mutex wake_mutex_;
   std::condition_variable wake_;
   std::thread thread_;

@@ -72,6 +72,14 @@ CREATE TABLE history_summaries(
   max_value INTEGER NOT NULL,
   PRIMARY KEY(counter, save_type, level, start)) WITHOUT ROWID;
 )",
+    // 3: each counter's last downloaded image up to its end of data, for downloading what is new.
+    R"(
+CREATE TABLE last_downloads(
+  counter INTEGER PRIMARY KEY REFERENCES counters(id),
+  time INTEGER NOT NULL,
+  image_size INTEGER NOT NULL,
+  data BLOB NOT NULL);
+)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 

@@ -140,7 +140,7 @@ struct CheckReport {
   bool ok() const { return problems.empty(); }
 };
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 class Store {
  public:

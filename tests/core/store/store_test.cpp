@@ -59,7 +59,9 @@ TEST_F(StoreTest, OlderStoreIsBroughtForwardKeepingItsData) {
     s.AppendSeconds(c, seconds);
   }
   // A store as the first release left it: no history tables, version 1.
-  RawExec(Path(), "DROP TABLE history; DROP TABLE notes; DROP TABLE history_summaries; PRAGMA user_version = 1;");
+  RawExec(Path(),
+          "DROP TABLE history; DROP TABLE notes; DROP TABLE history_summaries; DROP TABLE last_downloads; "
+          "PRAGMA user_version = 1;");
   Store s(Path());
   EXPECT_EQ(s.SchemaVersion(), kSchemaVersion);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), (std::vector<Second>{{kT0, 4}, {kT0 + 1, 5}}));
