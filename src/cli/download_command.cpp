@@ -90,11 +90,6 @@ std::string KeepWhatArrived(const DownloadReport& report, const HistoryDump& dum
   return EndText(report.end) + arrived + ", kept in " + kept.path;
 }
 
-std::span<const uint8_t> ImageBytes(const HistoryDump& dump) {
-  const ImageView image = dump.image();
-  return {image.data(), image.size()};
-}
-
 // The counter's last download, for --new; nothing (and why, on the display) when there is none.
 std::vector<uint8_t> LastDownloadOf(const CommandContext& context, const std::string& version, uint32_t image_size,
                                     UserNotifier& display) {
@@ -113,7 +108,8 @@ void KeepForNextTime(const CommandContext& context, const store::CounterInfo& in
                      int64_t now, UserNotifier& display) {
   try {
     store::Store db(context.store_path);
-    store::KeepLastDownload(db, db.RegisterCounter(info, now), ImageBytes(dump), now);
+    const ImageView image = dump.image();
+    store::KeepLastDownload(db, db.RegisterCounter(info, now), {image.data(), image.size()}, now);
   } catch (const store::StoreError& e) {
     display.Status(std::string("The store could not keep this download for the next --new: ") + e.what());
   }
@@ -186,7 +182,8 @@ int RunDownload(CommandContext& context) {
     request.previous.clear();
   }
   if (!report.complete()) return context.Fail(KeepWhatArrived(report, data.dump, path));
-  if (!request.previous.empty() && ImageDataEnd(ImageBytes(data.dump)) == request.previous.size()) {
+  const ImageView image = data.dump.image();
+  if (!request.previous.empty() && ImageDataEnd({image.data(), image.size()}) == request.previous.size()) {
     context.out << kNoNewDataText << "\n";
     return kExitOk;
   }

@@ -205,8 +205,9 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
     RunDevice([this] { ctx_->download.Wait(); }, [this, request] { BeginDownload(request); });
     return;
   }
+  const ImageView image = ctx_->data.dump.image();
   const bool nothing_new = report.complete() && !request.previous.empty() &&
-                           ImageDataEnd(ImageBytes(ctx_->data.dump)) == request.previous.size();
+                           ImageDataEnd({image.data(), image.size()}) == request.previous.size();
   // A download cut short by the line is shown and kept as far as it came, as is a whole one
   // whose file could not be written: minutes of reading are never thrown away.
   const bool cut_short =
