@@ -1,6 +1,7 @@
 #include "core/publish/metrics_server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <charconv>
 
@@ -37,6 +38,12 @@ MetricsServer::MetricsServer(ListenAddress address, MetricsRegistry& registry, U
     : server_(std::make_unique<httplib::Server>()) {
   // One worker is plenty for a scrape every few seconds and keeps the service's footprint small.
   server_->new_task_queue = [] { return new httplib::ThreadPool(1); };
+  // The library would also share the port with another program (SO_REUSEPORT); a second service
+  // on the same port must be told instead, so only a quick restart's rebind is allowed.
+  server_->set_socket_options([](socket_t socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server_->Get("/metrics", [&registry](const httplib::Request&, httplib::Response& response) {
     response.set_content(registry.Render(), "text/plain; version=0.0.4; charset=utf-8");
   });
