@@ -59,14 +59,21 @@ MetricsServer::MetricsServer(ListenAddress address, MetricsRegistry& registry, U
     return;
   }
   port_ = static_cast<uint16_t>(bound);
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  thread_ = std::thread([this] {
+    server_->listen_after_bind();
+    finished_ = true;
+  });
 }
 
 MetricsServer::~MetricsServer() {
-  if (thread_.joinable()) {
+  if (!thread_.joinable()) return;
+  // A stop that comes before the thread has begun listening is not seen by the library, so it
+  // is repeated until the thread has ended.
+  while (!finished_) {
     server_->stop();
-    thread_.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  thread_.join();
 }
 
 }  // namespace norvane::publish

@@ -1,6 +1,7 @@
 // The embedded HTTP server that answers Prometheus' scrapes of /metrics.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -40,6 +41,7 @@ class MetricsServer {
  private:
   std::unique_ptr<httplib::Server> server_;
   uint16_t port_ = 0;
+  std::atomic<bool> finished_{false};
   std::thread thread_;
 };
 
