@@ -65,6 +65,8 @@ class MosquittoBroker {
     std::ofstream config(dir_ / "mosquitto.conf");
     config << "listener " << port_ << " 127.0.0.1\n"
            << "persistence true\npersistence_location " << dir_.string() << "/\n"
+           // A consumer away while the gap is sent would otherwise lose all but the first 1000.
+           << "max_queued_messages 1000000\n"
            << "log_dest file " << (dir_ / "broker.log").string() << "\n"
            // As root the broker would switch to its own user and lose access to this folder.
            << "user " << (geteuid() == 0 ? "root" : "mosquitto") << "\n";
