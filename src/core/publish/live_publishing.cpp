@@ -28,11 +28,7 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
   }
 }
 
-// The server goes before the registry it reads.
-LivePublishing::~LivePublishing() {
-  server_.reset();
-  mqtt_.reset();
-}
+LivePublishing::~LivePublishing() = default;
 
 void LivePublishing::OnCounter(const LiveCounter& counter) {
   if (mqtt_) mqtt_->AddCounter(counter);

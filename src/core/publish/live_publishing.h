@@ -42,7 +42,7 @@ class LivePublishing {
  private:
   std::unique_ptr<MqttPublisher> mqtt_;
   std::unique_ptr<MetricsRegistry> registry_;
-  std::unique_ptr<MetricsServer> server_;
+  std::unique_ptr<MetricsServer> server_;  // declared after the registry it reads, so it stops first
 };
 
 }  // namespace norvane::publish
