@@ -1,0 +1,52 @@
+#include "core/publish/live_publishing.h"
+
+namespace norvane::publish {
+
+LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& notifier) {
+  if (!options.mqtt_url.empty()) {
+    std::string error;
+    if (const auto target = ParseMqttUrl(options.mqtt_url, &error)) {
+      MqttOptions mqtt;
+      mqtt.target = *target;
+      mqtt.ca_file = options.mqtt_ca_file;
+      mqtt.discovery_prefix = options.discovery_prefix;
+      mqtt.every = std::max<int64_t>(1, options.mqtt_every);
+      mqtt.store = options.store;
+      mqtt_ = std::make_unique<MqttPublisher>(std::move(mqtt), notifier);
+    } else {
+      notifier.Message(error + " Logging goes on without MQTT.", "MQTT");
+    }
+  }
+  if (!options.metrics_address.empty()) {
+    std::string error;
+    if (const auto address = ParseListenAddress(options.metrics_address, &error)) {
+      registry_ = std::make_unique<MetricsRegistry>(options.store);
+      server_ = std::make_unique<MetricsServer>(*address, *registry_, notifier);
+    } else {
+      notifier.Message(error + " Logging goes on without metrics.", "Metrics");
+    }
+  }
+}
+
+LivePublishing::~LivePublishing() = default;
+
+void LivePublishing::OnCounter(const LiveCounter& counter) {
+  if (mqtt_) mqtt_->AddCounter(counter);
+  if (registry_) registry_->AddCounter(counter);
+}
+
+void LivePublishing::OnSecond(const LiveReading& reading) {
+  if (mqtt_) mqtt_->Publish(reading);
+  if (registry_) registry_->Reading(reading);
+}
+
+void LivePublishing::OnConnection(store::CounterId counter, ConnectionState state) {
+  if (mqtt_) mqtt_->SetConnection(counter, state);
+  if (registry_) registry_->Connection(counter, state);
+}
+
+void LivePublishing::OnStoreWriteErrors(store::CounterId counter, uint64_t total) {
+  if (registry_) registry_->StoreWriteErrors(counter, total);
+}
+
+}  // namespace norvane::publish

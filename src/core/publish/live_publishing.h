@@ -1,0 +1,48 @@
+// Attaches the MQTT and Prometheus publishers to a live monitoring run, from its options.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/common/user_notifier.h"
+#include "core/publish/metrics_server.h"
+#include "core/publish/mqtt_publisher.h"
+
+namespace norvane::publish {
+
+struct PublishingOptions {
+  std::string mqtt_url;          // empty: no MQTT
+  std::string mqtt_ca_file;
+  std::string discovery_prefix = kDefaultDiscoveryPrefix;
+  int64_t mqtt_every = 1;        // seconds between state messages
+  std::string metrics_address;   // empty: no /metrics
+  std::filesystem::path store;   // where the run's seconds are written
+};
+
+// The logging service hands every event to one of these from its polling thread; each call only
+// queues or updates numbers. An option that cannot be used is told once and left off, so logging
+// goes on with what works.
+class LivePublishing {
+ public:
+  LivePublishing(const PublishingOptions& options, UserNotifier& notifier);
+  ~LivePublishing();
+
+  bool mqtt() const { return mqtt_ != nullptr; }
+  bool metrics() const { return server_ && server_->listening(); }
+  uint16_t metrics_port() const { return server_ ? server_->port() : 0; }
+
+  void OnCounter(const LiveCounter& counter);
+  void OnSecond(const LiveReading& reading);
+  void OnConnection(store::CounterId counter, ConnectionState state);
+  // The store writer's failed commits so far.
+  void OnStoreWriteErrors(store::CounterId counter, uint64_t total);
+
+ private:
+  std::unique_ptr<MqttPublisher> mqtt_;
+  std::unique_ptr<MetricsRegistry> registry_;
+  std::unique_ptr<MetricsServer> server_;  // declared after the registry it reads, so it stops first
+};
+
+}  // namespace norvane::publish

@@ -1,0 +1,56 @@
+// The numbers behind /metrics: per counter totals and gauges, rendered in Prometheus' text format.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "core/publish/live_reading.h"
+
+namespace norvane::publish {
+
+// Fed by the polling thread, read by the HTTP server's thread; both only hold a mutex briefly.
+// norvane_counts_total equals the sum of the store's seconds for the counter: the seconds the
+// store held before this run (read on the first scrape, on the scraping thread) plus the seconds
+// handed in since.
+class MetricsRegistry {
+ public:
+  // `store`: where earlier runs' seconds are; empty: counts start at zero.
+  explicit MetricsRegistry(std::filesystem::path store);
+  ~MetricsRegistry();
+
+  void AddCounter(const LiveCounter& counter);
+  void Reading(const LiveReading& reading);
+  void Connection(store::CounterId counter, ConnectionState state);
+  // Failed store commits so far, as the store writer counts them.
+  void StoreWriteErrors(store::CounterId counter, uint64_t total);
+
+  std::string Render();
+
+ private:
+  struct Entry {
+    LiveCounter info;
+    std::optional<int64_t> first_utc;      // the first second handed in
+    std::optional<uint64_t> stored_before;  // store's sum before first_utc
+    uint64_t counts = 0;                   // handed in since
+    std::optional<LiveReading> last;
+    bool up = false;
+    uint64_t reconnects = 0;
+    uint64_t store_errors = 0;
+  };
+  Entry& Find(store::CounterId id);
+  // The store's sum of seconds before `before` (all of them when nothing was handed in yet).
+  std::optional<uint64_t> StoredSum(store::CounterId id, std::optional<int64_t> before);
+
+  const std::filesystem::path store_path_;
+  std::mutex mutex_;
+  std::map<store::CounterId, Entry> entries_;
+  std::mutex store_mutex_;  // the scraping thread's store
+  std::unique_ptr<store::Store> store_;
+};
+
+}  // namespace norvane::publish

@@ -1,0 +1,113 @@
+#include "core/publish/mqtt_messages.h"
+
+#include <cmath>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
+namespace norvane::publish {
+namespace {
+
+// Home Assistant ids and topic levels allow letters, digits, _ and -.
+std::string IdPart(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    if (keep) out += c;
+    else if (c >= 'A' && c <= 'Z') out += static_cast<char>(c - 'A' + 'a');
+    else if (out.empty() || out.back() != '_') out += '_';
+  }
+  return out.empty() ? "counter" : out;
+}
+
+// Two decimals for rates, as the counter's own display resolves them; more is noise.
+double Rounded(double value, double scale) { return std::round(value * scale) / scale; }
+
+}  // namespace
+
+std::string IsoUtc(int64_t utc) {
+  const std::time_t t = static_cast<std::time_t>(utc);
+  std::tm parts{};
+  gmtime_r(&t, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+MqttTopics::MqttTopics(std::string prefix, std::string discovery_prefix)
+    : prefix_(std::move(prefix)), discovery_prefix_(std::move(discovery_prefix)), node_(IdPart(prefix_)) {}
+
+std::string MqttTopics::CounterKey(const LiveCounter& counter) {
+  return IdPart(counter.model) + "_" + std::to_string(counter.store_id);
+}
+
+std::string MqttTopics::State(const LiveCounter& counter) const {
+  return prefix_ + "/" + CounterKey(counter) + "/state";
+}
+
+std::string MqttTopics::Connected(const LiveCounter& counter) const {
+  return prefix_ + "/" + CounterKey(counter) + "/connected";
+}
+
+std::vector<MqttMessage> MqttTopics::Discovery(const LiveCounter& counter) const {
+  const std::string object = node_ + "_" + CounterKey(counter);
+  const nlohmann::json device = {
+      {"identifiers", {"norvane_" + object}},
+      {"name", counter.model + " (" + std::to_string(counter.store_id) + ")"},
+      {"model", counter.model},
+      {"sw_version", counter.version},
+  };
+  const nlohmann::json availability = {{{"topic", Availability()}}};
+  const auto config = [&](const std::string& component, const std::string& id, nlohmann::json body) {
+    body["unique_id"] = "norvane_" + object + "_" + id;
+    body["object_id"] = "norvane_" + CounterKey(counter) + "_" + id;
+    body["device"] = device;
+    body["availability"] = availability;
+    return MqttMessage{discovery_prefix_ + "/" + component + "/norvane_" + object + "/" + id + "/config", body.dump(),
+                       true};
+  };
+  return {
+      config("sensor", "cpm",
+             {{"name", "CPM"},
+              {"state_topic", State(counter)},
+              {"value_template", "{{ value_json.cpm }}"},
+              {"unit_of_measurement", "CPM"},
+              {"state_class", "measurement"},
+              {"icon", "mdi:radioactive"}}),
+      // Home Assistant has no device class for a dose rate, so none is claimed.
+      config("sensor", "dose_rate",
+             {{"name", "Dose rate"},
+              {"state_topic", State(counter)},
+              {"value_template", "{{ value_json.usv_h }}"},
+              {"unit_of_measurement", "µSv/h"},
+              {"state_class", "measurement"},
+              {"suggested_display_precision", 2},
+              {"icon", "mdi:radioactive"}}),
+      config("binary_sensor", "connected",
+             {{"name", "Connected"},
+              {"state_topic", Connected(counter)},
+              {"payload_on", "ON"},
+              {"payload_off", "OFF"},
+              {"device_class", "connectivity"},
+              {"entity_category", "diagnostic"}}),
+  };
+}
+
+MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReading& reading) const {
+  const nlohmann::json body = {
+      {"time", IsoUtc(reading.utc)},
+      {"cpm", Rounded(reading.cpm, 100)},
+      {"usv_h", Rounded(reading.usv_h, 1000)},
+      {"counts", reading.count},
+      {"acpm", Rounded(reading.acpm, 100)},
+      {"model", counter.model},
+      {"version", counter.version},
+  };
+  return {State(counter), body.dump(), false};
+}
+
+MqttMessage MqttTopics::ConnectedMessage(const LiveCounter& counter, ConnectionState state) const {
+  return {Connected(counter), state == ConnectionState::kConnected ? "ON" : "OFF", true};
+}
+
+}  // namespace norvane::publish

@@ -1,0 +1,47 @@
+// The topics and JSON payloads this program publishes: state per second and Home Assistant discovery.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/publish/live_reading.h"
+
+namespace norvane::publish {
+
+struct MqttMessage {
+  std::string topic;
+  std::string payload;
+  bool retain = false;
+};
+
+inline constexpr const char* kDefaultDiscoveryPrefix = "homeassistant";
+
+// Where one publishing program's topics live. The prefix also goes into Home Assistant's unique
+// ids, so two machines whose store numbers their counters alike stay apart by their prefixes.
+class MqttTopics {
+ public:
+  MqttTopics(std::string prefix, std::string discovery_prefix);
+
+  // "online" / "offline" (the last will), retained: one for the whole program.
+  std::string Availability() const { return prefix_ + "/status"; }
+  std::string State(const LiveCounter& counter) const;
+  std::string Connected(const LiveCounter& counter) const;
+  // The counter's part of topics and ids: its model and its number in the store.
+  static std::string CounterKey(const LiveCounter& counter);
+
+  // Retained discovery configs: CPM and µSv/h sensors and a counter-connected binary sensor,
+  // one Home Assistant device per counter.
+  std::vector<MqttMessage> Discovery(const LiveCounter& counter) const;
+  MqttMessage StateMessage(const LiveCounter& counter, const LiveReading& reading) const;
+  MqttMessage ConnectedMessage(const LiveCounter& counter, ConnectionState state) const;
+
+ private:
+  std::string prefix_;
+  std::string discovery_prefix_;
+  std::string node_;  // the prefix as an id part
+};
+
+// "2026-03-07T09:05:04Z"
+std::string IsoUtc(int64_t utc);
+
+}  // namespace norvane::publish

@@ -1,0 +1,382 @@
+#include "core/publish/mqtt_publisher.h"
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace norvane::publish {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kQos = 1;
+constexpr int kKeepAliveSeconds = 30;
+// Messages waiting for the broker's acknowledgement before the publisher holds back: enough to
+// keep the link busy while catching up, little enough that the library's own queue stays small.
+constexpr size_t kMaxInFlight = 200;
+constexpr size_t kGapBatch = 600;
+// After a reconnect the library resends what it had in flight; the publisher waits for those
+// acknowledgements before reading the gap, so nothing is sent twice.
+constexpr auto kDrainWait = 5s;
+constexpr auto kUnreachableAfter = 10s;
+
+}  // namespace
+
+MqttPublisher::MqttPublisher(MqttOptions options, UserNotifier& notifier)
+    : options_(std::move(options)),
+      notifier_(notifier),
+      topics_(options_.target.prefix, options_.discovery_prefix) {
+  mosquitto_lib_init();
+  client_ = mosquitto_new(nullptr, true, this);
+  if (!client_) {
+    Problem("Publishing over MQTT is off: the MQTT client could not be created.");
+    return;
+  }
+  mosquitto_connect_callback_set(client_, &MqttPublisher::OnConnect);
+  mosquitto_disconnect_callback_set(client_, &MqttPublisher::OnDisconnect);
+  mosquitto_publish_callback_set(client_, &MqttPublisher::OnPublish);
+  mosquitto_reconnect_delay_set(client_, static_cast<unsigned>(options_.reconnect_first.count()),
+                                static_cast<unsigned>(options_.reconnect_longest.count()), true);
+  const MqttTarget& target = options_.target;
+  if (!target.user.empty())
+    mosquitto_username_pw_set(client_, target.user.c_str(), target.password.empty() ? nullptr : target.password.c_str());
+  if (target.tls) {
+    const int rc = options_.ca_file.empty()
+                       ? mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                       : mosquitto_tls_set(client_, options_.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      Problem("Publishing over MQTT is off: the CA file \"" + options_.ca_file +
+              "\" cannot be used (" + mosquitto_strerror(rc) + ").");
+      return;
+    }
+  }
+  const std::string offline = "offline";
+  const std::string availability = topics_.Availability();
+  mosquitto_will_set(client_, availability.c_str(), static_cast<int>(offline.size()), offline.data(), kQos, true);
+
+  const int rc = mosquitto_connect_async(client_, target.host.c_str(), target.port, kKeepAliveSeconds);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    const std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+    Problem("Cannot reach the MQTT broker at " + target.Where() + " (" + reason +
+            "). Logging goes on; publishing will keep trying.");
+  }
+  // The loop thread retries a failed first connection with the same pauses as a lost one.
+  away_since_ = std::chrono::steady_clock::now();
+  loop_running_ = mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
+  thread_ = std::thread([this] { Run(); });
+}
+
+MqttPublisher::~MqttPublisher() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  if (client_) {
+    bool connected;
+    {
+      std::lock_guard lock(mutex_);
+      connected = connected_;
+    }
+    // A clean disconnect sends no last will, so the program says it is going itself.
+    if (connected) {
+      int mid = 0;
+      const std::string offline = "offline";
+      const std::string availability = topics_.Availability();
+      if (mosquitto_publish(client_, &mid, availability.c_str(), static_cast<int>(offline.size()), offline.data(), kQos,
+                            true) == MOSQ_ERR_SUCCESS) {
+        std::unique_lock lock(mutex_);
+        in_flight_[mid] = {};
+        wake_.wait_for(lock, 2s, [&] { return !in_flight_.contains(mid) || early_acks_.contains(mid) || !connected_; });
+      }
+    }
+    mosquitto_disconnect(client_);
+    if (loop_running_) mosquitto_loop_stop(client_, false);
+    mosquitto_destroy(client_);
+  }
+  mosquitto_lib_cleanup();
+}
+
+void MqttPublisher::AddCounter(const LiveCounter& counter) {
+  {
+    std::lock_guard lock(mutex_);
+    CounterState& state = counters_[counter.store_id];
+    state.info = counter;
+    state.announced = false;
+  }
+  wake_.notify_all();
+}
+
+void MqttPublisher::Publish(const LiveReading& reading) {
+  {
+    std::lock_guard lock(mutex_);
+    CounterState& state = counters_[reading.store_id];
+    if (state.info.store_id == 0 && state.info.model.empty())
+      state.info = {reading.store_id, reading.model, reading.version, reading.port};
+    state.queue.push_back(reading);
+    // What falls out here is in the store, and the gap is read from there once the broker is back.
+    if (state.queue.size() > kMaxQueued) state.queue.pop_front();
+  }
+  wake_.notify_all();
+}
+
+void MqttPublisher::SetConnection(store::CounterId counter, ConnectionState link) {
+  {
+    std::lock_guard lock(mutex_);
+    CounterState& state = counters_[counter];
+    state.link = link;
+    state.link_sent = false;
+  }
+  wake_.notify_all();
+}
+
+MqttPublisher::Health MqttPublisher::health() const {
+  std::lock_guard lock(mutex_);
+  Health health = health_;
+  health.connected = connected_;
+  return health;
+}
+
+bool MqttPublisher::WaitDelivered(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return wake_.wait_for(lock, timeout, [&] {
+    if (!connected_ || !in_flight_.empty()) return false;
+    return std::all_of(counters_.begin(), counters_.end(), [](const auto& entry) { return entry.second.queue.empty(); });
+  });
+}
+
+void MqttPublisher::Run() {
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    if (!connected_ || !client_) {
+      // A connection that fails at once was told by the constructor; one that never answers is
+      // told here.
+      if (last_problem_.empty() && std::chrono::steady_clock::now() - away_since_ > kUnreachableAfter) {
+        lock.unlock();
+        Problem("Cannot reach the MQTT broker at " + options_.target.Where() +
+                ". Logging goes on; publishing will keep trying.");
+        lock.lock();
+      }
+      wake_.wait_for(lock, 1s);
+      continue;
+    }
+    if (announced_generation_ != generation_) {
+      announced_generation_ = generation_;
+      drain_until_ = std::chrono::steady_clock::now() + kDrainWait;
+      for (auto& [id, counter] : counters_) {
+        counter.announced = false;
+        counter.link_sent = !counter.link;
+      }
+      Send({topics_.Availability(), "online", true}, lock);
+      Announce(lock);
+      continue;
+    }
+    // State messages the library resends after a reconnect settle first; if they do not, the
+    // store sends them again from the oldest one unacknowledged.
+    const bool resending =
+        std::any_of(in_flight_.begin(), in_flight_.end(), [](const auto& f) { return f.second.utc != 0; });
+    if (resending && std::chrono::steady_clock::now() < drain_until_) {
+      wake_.wait_for(lock, 50ms);
+      continue;
+    }
+    if (drain_until_ != std::chrono::steady_clock::time_point()) {
+      for (const auto& [mid, flight] : in_flight_) {
+        if (flight.utc == 0) continue;
+        CounterState& counter = counters_[flight.counter];
+        if (counter.last_sent && *counter.last_sent >= flight.utc) {
+          counter.last_sent = flight.utc - 1;
+          counter.gap_filled_before = 0;
+        }
+      }
+      std::erase_if(in_flight_, [](const auto& f) { return f.second.utc != 0; });
+      drain_until_ = {};
+    }
+    Announce(lock);
+    bool worked = false;
+    for (auto& [id, counter] : counters_) {
+      if (stop_ || !connected_) break;
+      if (in_flight_.size() >= kMaxInFlight) break;
+      worked |= StepCounter(counter, lock);
+    }
+    if (!worked) wake_.wait_for(lock, 1s);
+  }
+}
+
+void MqttPublisher::Announce(std::unique_lock<std::mutex>& lock) {
+  for (auto& [id, counter] : counters_) {
+    if (!counter.announced && !counter.info.model.empty()) {
+      counter.announced = true;
+      for (const MqttMessage& message : topics_.Discovery(counter.info)) Send(message, lock);
+      if (!counter.link) {
+        counter.link = ConnectionState::kConnected;
+        counter.link_sent = false;
+      }
+    }
+    if (!counter.link_sent && counter.link) {
+      counter.link_sent = true;
+      Send(topics_.ConnectedMessage(counter.info, *counter.link), lock);
+    }
+  }
+}
+
+bool MqttPublisher::Due(const CounterState& counter, int64_t utc) const {
+  if (options_.every <= 1 || !counter.last_sent) return true;
+  return utc % options_.every == 0;
+}
+
+bool MqttPublisher::StepCounter(CounterState& counter, std::unique_lock<std::mutex>& lock) {
+  if (counter.queue.empty()) return false;
+  const LiveReading next = counter.queue.front();
+  if (counter.last_sent && next.utc <= *counter.last_sent) {
+    counter.queue.pop_front();
+    return true;
+  }
+  if (counter.last_sent && next.utc > *counter.last_sent + 1 && counter.gap_filled_before != next.utc)
+    return FillGap(counter, next.utc, next.acpm, lock);
+  if (!Due(counter, next.utc)) {
+    counter.queue.pop_front();
+    counter.last_sent = next.utc;
+    return true;
+  }
+  if (!Send(topics_.StateMessage(counter.info, next), lock, InFlight{counter.info.store_id, next.utc})) return false;
+  if (!counter.queue.empty() && counter.queue.front().utc == next.utc) counter.queue.pop_front();
+  counter.last_sent = std::max(counter.last_sent.value_or(next.utc), next.utc);
+  return true;
+}
+
+// Seconds between the last one sent and `before` come from the store, in batches, oldest first.
+// Their CPM is summed from the store's seconds; their ACPM is the one of the reading that follows
+// the gap, which is what the monitor knew when it resumed.
+bool MqttPublisher::FillGap(CounterState& counter, int64_t before, double acpm, std::unique_lock<std::mutex>& lock) {
+  const store::CounterId id = counter.info.store_id;
+  const int64_t after = std::max(*counter.last_sent, before - options_.longest_catch_up - 1);
+  std::vector<store::Second> gap, context;
+  if (!options_.store.empty() && !store_failed_) {
+    lock.unlock();
+    std::string failure;
+    try {
+      if (!store_) store_ = std::make_unique<store::Store>(options_.store, store::Store::Access::kReadOnly);
+      gap = store_->SecondsAfter(id, after, kGapBatch);
+      std::erase_if(gap, [&](const store::Second& s) { return s.time >= before; });
+      if (!gap.empty()) context = store_->ReadSeconds(id, gap.front().time - 59, gap.front().time);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    lock.lock();
+    if (!failure.empty()) {
+      store_failed_ = true;
+      store_.reset();
+      Problem("Seconds missed while the MQTT broker was away cannot be read from the store (" + failure +
+              "); they stay in the store only.");
+    }
+  }
+  if (gap.empty()) {
+    counter.gap_filled_before = before;
+    return true;
+  }
+  std::deque<store::Second> window(context.begin(), context.end());
+  uint64_t window_sum = 0;
+  for (const store::Second& s : window) window_sum += s.count;
+  size_t sent = 0;
+  for (const store::Second& second : gap) {
+    window.push_back(second);
+    window_sum += second.count;
+    while (window.front().time <= second.time - 60) {
+      window_sum -= window.front().count;
+      window.pop_front();
+    }
+    if (!connected_ || stop_) break;
+    if (counter.last_sent && second.time <= *counter.last_sent) continue;
+    if (Due(counter, second.time)) {
+      LiveReading reading{id, counter.info.model, counter.info.version, counter.info.port, second.time, second.count,
+                          static_cast<double>(window_sum),
+                          DoseRateFromCpm(options_.conversion, static_cast<uint32_t>(window_sum)), acpm};
+      if (!Send(topics_.StateMessage(counter.info, reading), lock, InFlight{id, second.time})) break;
+      ++health_.from_store;
+    }
+    counter.last_sent = second.time;
+    ++sent;
+  }
+  if (sent == gap.size() && gap.size() < kGapBatch) counter.gap_filled_before = before;
+  return true;
+}
+
+bool MqttPublisher::Send(const MqttMessage& message, std::unique_lock<std::mutex>& lock, std::optional<InFlight> state) {
+  lock.unlock();
+  int mid = 0;
+  const int rc = mosquitto_publish(client_, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),
+                                   message.payload.data(), kQos, message.retain);
+  lock.lock();
+  if (rc != MOSQ_ERR_SUCCESS) return false;
+  const InFlight flight = state.value_or(InFlight{});
+  if (state) ++health_.sent;
+  if (!early_acks_.erase(mid)) {
+    in_flight_[mid] = flight;
+  } else if (state) {
+    ++health_.acknowledged;
+  }
+  return true;
+}
+
+void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
+  auto* publisher = static_cast<MqttPublisher*>(self);
+  if (rc != 0) {
+    publisher->Problem("The MQTT broker at " + publisher->options_.target.Where() + " refused the connection (" +
+                       mosquitto_connack_string(rc) + "). Logging goes on; publishing will keep trying.");
+    return;
+  }
+  {
+    std::lock_guard lock(publisher->mutex_);
+    publisher->connected_ = true;
+    ++publisher->generation_;
+    ++publisher->health_.connects;
+    publisher->last_problem_.clear();
+  }
+  publisher->notifier_.Status("Publishing to the MQTT broker at " + publisher->options_.target.Where() + ".");
+  publisher->wake_.notify_all();
+}
+
+void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
+  auto* publisher = static_cast<MqttPublisher*>(self);
+  bool was_connected;
+  {
+    std::lock_guard lock(publisher->mutex_);
+    was_connected = publisher->connected_;
+    publisher->connected_ = false;
+    if (was_connected) publisher->away_since_ = std::chrono::steady_clock::now();
+  }
+  publisher->wake_.notify_all();
+  if (rc != 0 && was_connected)
+    publisher->notifier_.Status("Lost the MQTT broker at " + publisher->options_.target.Where() +
+                                "; the readings wait in the store until it is back.");
+}
+
+void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {
+  auto* publisher = static_cast<MqttPublisher*>(self);
+  {
+    std::lock_guard lock(publisher->mutex_);
+    const auto found = publisher->in_flight_.find(mid);
+    if (found != publisher->in_flight_.end()) {
+      if (found->second.utc != 0) ++publisher->health_.acknowledged;
+      publisher->in_flight_.erase(found);
+    } else {
+      publisher->early_acks_.insert(mid);
+    }
+  }
+  publisher->wake_.notify_all();
+}
+
+// The same trouble again (a broker refusing every retry) is told once.
+void MqttPublisher::Problem(const std::string& text) {
+  {
+    std::lock_guard lock(mutex_);
+    if (text == last_problem_) return;
+    last_problem_ = text;
+  }
+  notifier_.Message(text, "MQTT");
+}
+
+}  // namespace norvane::publish

@@ -1,0 +1,126 @@
+// Publishes live readings to an MQTT broker, with Home Assistant discovery and catch-up from the store.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "core/common/user_notifier.h"
+#include "core/history/dose_conversion.h"
+#include "core/publish/live_reading.h"
+#include "core/publish/mqtt_messages.h"
+#include "core/publish/mqtt_url.h"
+
+struct mosquitto;
+
+namespace norvane::publish {
+
+struct MqttOptions {
+  MqttTarget target;
+  std::string ca_file;  // mqtts: the CA that signed the broker's certificate; empty: the system's
+  std::string discovery_prefix = kDefaultDiscoveryPrefix;
+  int64_t every = 1;    // seconds between state messages
+  // The store the seconds are written to: a gap in publishing is filled from it. Empty: no catch-up.
+  std::filesystem::path store;
+  ConversionTable conversion = kDefaultConversionTable;
+  int64_t longest_catch_up = 86400;  // seconds; older ones of a long outage stay in the store only
+  std::chrono::seconds reconnect_first{1};
+  std::chrono::seconds reconnect_longest{60};
+};
+
+// Nothing here blocks the caller: readings are queued and a thread of the publisher's own sends
+// them, while libmosquitto's loop thread keeps the connection and reconnects with growing pauses.
+// A state message counts as delivered when the broker acknowledges it (QoS 1). Whatever was not
+// delivered (the broker away, the queue overflowing) is sent later, oldest first and once, from
+// the store. Problems reach the user once each through the notifier, from either thread.
+class MqttPublisher {
+ public:
+  struct Health {
+    bool connected = false;
+    uint64_t sent = 0;          // state messages handed to the broker
+    uint64_t acknowledged = 0;  // of those, acknowledged
+    uint64_t from_store = 0;    // state messages rebuilt from the store after a gap
+    uint64_t connects = 0;
+  };
+  // Readings kept per counter while the broker is away; older ones come from the store later.
+  static constexpr size_t kMaxQueued = 3600;
+
+  MqttPublisher(MqttOptions options, UserNotifier& notifier);
+  // Marks the program offline, then disconnects.
+  ~MqttPublisher();
+  MqttPublisher(const MqttPublisher&) = delete;
+  MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+  void AddCounter(const LiveCounter& counter);
+  void Publish(const LiveReading& reading);
+  void SetConnection(store::CounterId counter, ConnectionState state);
+
+  Health health() const;
+  // Waits until every reading handed in is acknowledged by the broker; false on timeout.
+  bool WaitDelivered(std::chrono::milliseconds timeout);
+
+ private:
+  struct CounterState {
+    LiveCounter info;
+    bool announced = false;
+    std::optional<ConnectionState> link;
+    bool link_sent = true;
+    std::optional<int64_t> last_sent;  // newest second handed to the broker
+    int64_t gap_filled_before = 0;     // the store was read for the gap before this second
+    std::deque<LiveReading> queue;
+  };
+  struct InFlight {
+    store::CounterId counter = 0;
+    int64_t utc = 0;
+  };
+
+  void Run();
+  bool StepCounter(CounterState& counter, std::unique_lock<std::mutex>& lock);
+  bool FillGap(CounterState& counter, int64_t before, double acpm, std::unique_lock<std::mutex>& lock);
+  void Announce(std::unique_lock<std::mutex>& lock);
+  // Publishes with the lock released; the message id of a state message is remembered.
+  bool Send(const MqttMessage& message, std::unique_lock<std::mutex>& lock, std::optional<InFlight> state = {});
+  bool Due(const CounterState& counter, int64_t utc) const;
+
+  static void OnConnect(mosquitto*, void* self, int rc);
+  static void OnDisconnect(mosquitto*, void* self, int rc);
+  static void OnPublish(mosquitto*, void* self, int mid);
+  void Problem(const std::string& text);
+
+  const MqttOptions options_;
+  UserNotifier& notifier_;
+  const MqttTopics topics_;
+  mosquitto* client_ = nullptr;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::map<store::CounterId, CounterState> counters_;
+  std::map<int, InFlight> in_flight_;
+  std::set<int> early_acks_;  // acknowledged before Send had noted the id
+  bool connected_ = false;
+  std::chrono::steady_clock::time_point away_since_;
+  bool loop_running_ = false;
+  uint64_t generation_ = 0;  // successful connections so far
+  bool stop_ = false;
+  Health health_;
+  std::string last_problem_;
+
+  // The sending thread's own.
+  uint64_t announced_generation_ = 0;
+  std::chrono::steady_clock::time_point drain_until_;
+  std::unique_ptr<store::Store> store_;
+  bool store_failed_ = false;
+
+  std::thread thread_;
+};
+
+}  // namespace norvane::publish
