@@ -18,6 +18,7 @@
 
 #include "cli/command.h"
 #include "cli/device_rig.h"
+#include "cli/record_publishing.h"
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
 #include "core/net/map_submission.h"
@@ -59,24 +60,32 @@ struct RecordArgs {
   std::optional<uint32_t> seconds;
   bool submit = false;
   bool echo = false;
+  publish::PublishingOptions publishing;
 };
 
 std::optional<int> ParseRecordArgs(const CommandContext& context, RecordArgs& r) {
   const std::vector<std::string>& a = context.args;
   for (size_t i = 0; i < a.size(); ++i) {
     const std::string& o = a[i];
-    if (o == "--log" || o == "--seconds") {
+    if (o == "--log" || o == "--seconds" || o == "--mqtt" || o == "--mqtt-ca" || o == "--mqtt-every" ||
+        o == "--discovery-prefix" || o == "--metrics") {
       if (i + 1 >= a.size()) return context.Usage(o + " needs a value");
       const std::string& value = a[++i];
       if (o == "--log") {
         r.log = value;
         continue;
       }
+      if (o == "--mqtt") r.publishing.mqtt_url = value;
+      if (o == "--mqtt-ca") r.publishing.mqtt_ca_file = value;
+      if (o == "--discovery-prefix") r.publishing.discovery_prefix = value;
+      if (o == "--metrics") r.publishing.metrics_address = value;
+      if (o != "--seconds" && o != "--mqtt-every") continue;
       uint32_t n = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
       if (ec != std::errc{} || end != value.data() + value.size() || n == 0)
-        return context.Usage("--seconds takes a whole number of seconds above 0, not '" + value + "'");
-      r.seconds = n;
+        return context.Usage(o + " takes a whole number of seconds above 0, not '" + value + "'");
+      if (o == "--seconds") r.seconds = n;
+      else r.publishing.mqtt_every = n;
     } else if (o == "--submit") {
       r.submit = true;
     } else if (o == "--echo") {
@@ -475,8 +484,16 @@ int RunRecord(CommandContext& context) {
   }
   SystemClock clock;
   MapSubmitter submitter(clock, notifier);
-  // Publishers of live readings attach here.
+  // Publishers of live readings attach here. An option they cannot use is logged and left off.
   std::vector<LiveSink*> sinks;
+  args.publishing.store = context.store_path;
+  std::optional<publish::LivePublishing> publishing;
+  std::optional<PublishingSink> publishing_sink;
+  if (!args.publishing.mqtt_url.empty() || !args.publishing.metrics_address.empty()) {
+    publishing.emplace(args.publishing, notifier);
+    publishing_sink.emplace(*publishing, context.store_path, notifier);
+    sinks.push_back(&*publishing_sink);
+  }
   RecordService service({context, args, settings, log, stop, writer.get(), sinks, submitter, trace.trace.get()}, *model);
   service.Run();
 

@@ -58,8 +58,9 @@ TEST_F(CliTest, WindowAsTextAndJson) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("position   0\n"), std::string::npos);
   EXPECT_NE(r.out.find("sum        600\n"), std::string::npos);
-  EXPECT_NE(r.out.find("rate       CPM:600\n"), std::string::npos);  // no stamp search at position 0
-  EXPECT_NE(r.out.find("dose       -\n"), std::string::npos);
+  // Per-minute data reads as ACPM at position 0 too, with the dose of that rate.
+  EXPECT_NE(r.out.find("rate       ACPM:10\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("dose       0.065 uSv/h\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("time       01-31-2024 12:05:00\n"), std::string::npos);
   EXPECT_NE(r.out.find("first_step 13\n"), std::string::npos);
 

@@ -256,7 +256,7 @@ TEST_F(CliDeviceTest, PortsListsANamedDevice) {
   ASSERT_TRUE(line.ok());
   const Result r = Run({"--port", line.path(), "ports", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("\"path\":\"" + line.path() + "\",\"description\":\"named on the command line\"}"),
+  EXPECT_NE(r.out.find("\"path\":\"" + line.path() + "\",\"description\":\"named on the command line\""),
             std::string::npos)
       << r.out;
 }

@@ -1,0 +1,43 @@
+#include "cli/record_publishing.h"
+
+#include <ctime>
+
+#include "core/store/store.h"
+
+namespace norvane::cli {
+
+PublishingSink::Known* PublishingSink::Find(const store::CounterInfo& counter, int64_t now) {
+  if (auto it = known_.find(counter.version); it != known_.end()) return &it->second;
+  if (store_.empty()) return nullptr;
+  try {
+    store::Store db(store_);
+    const store::CounterId id = db.RegisterCounter(counter, now);
+    Known& known = known_[counter.version];
+    known.id = id;
+    publishing_.OnCounter({id, counter.model, counter.version, counter.port});
+    return &known;
+  } catch (const store::StoreError& e) {
+    // Retried with the next second: a store that is briefly locked must not end publishing.
+    notifier_.Status(std::string("Publishing waits for the long-term store: ") + e.what());
+    return nullptr;
+  }
+}
+
+void PublishingSink::OnSecond(const store::CounterInfo& counter, const LiveSecond& second) {
+  Known* known = Find(counter, second.utc);
+  if (!known) return;
+  known->counts += second.count;
+  ++known->seconds;
+  const double acpm = 60.0 * static_cast<double>(known->counts) / static_cast<double>(known->seconds);
+  publishing_.OnSecond({known->id, counter.model, counter.version, counter.port, second.utc, second.count,
+                        static_cast<double>(second.cpm), second.usv_h, acpm});
+}
+
+void PublishingSink::OnLinkState(const store::CounterInfo& counter, LinkState state) {
+  Known* known = Find(counter, static_cast<int64_t>(std::time(nullptr)));
+  if (!known) return;
+  publishing_.OnConnection(known->id, state == LinkState::kConnected ? publish::ConnectionState::kConnected
+                                                                     : publish::ConnectionState::kLost);
+}
+
+}  // namespace norvane::cli

@@ -1,0 +1,39 @@
+// Connects the logging service's live readings to the MQTT and Prometheus publishers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "core/publish/live_publishing.h"
+#include "core/realtime/live_sink.h"
+
+namespace norvane::cli {
+
+// The publishers name a counter by its number in the long-term store, so that topics and metric
+// labels stay the same when it comes back on another port; the number is looked up (or the counter
+// added) once, when the counter is first seen. ACPM runs over the seconds handed in since start.
+class PublishingSink final : public LiveSink {
+ public:
+  PublishingSink(publish::LivePublishing& publishing, std::filesystem::path store, UserNotifier& notifier)
+      : publishing_(publishing), store_(std::move(store)), notifier_(notifier) {}
+
+  void OnSecond(const store::CounterInfo& counter, const LiveSecond& second) override;
+  void OnLinkState(const store::CounterInfo& counter, LinkState state) override;
+
+ private:
+  struct Known {
+    store::CounterId id = 0;
+    uint64_t counts = 0;
+    uint64_t seconds = 0;
+  };
+  Known* Find(const store::CounterInfo& counter, int64_t now);
+
+  publish::LivePublishing& publishing_;
+  const std::filesystem::path store_;
+  UserNotifier& notifier_;
+  std::map<std::string, Known> known_;  // by version reply
+};
+
+}  // namespace norvane::cli

@@ -1,0 +1,114 @@
+// norvane-cli record publishing what it measures: to a real Mosquitto broker and on /metrics.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <map>
+
+#include "core/common/clock.h"
+#include "core/store/store.h"
+#include "core/store/store_time.h"
+#include "tests/common/temp_dir.h"
+#include "tests/core/publish/mosquitto_broker.h"
+#include "tests/integration/child_process.h"
+
+namespace norvane {
+namespace {
+
+#ifdef NORVANE_CLI_PATH
+using namespace std::chrono_literals;
+using testing::ChildCli;
+
+std::vector<std::string> RecordArguments(const testing::TempDir& dir, const std::string& device,
+                                         std::vector<std::string> publishing) {
+  std::vector<std::string> a{"--settings", (dir / "settings.reg").string(), "--store", (dir / "store.sqlite").string(),
+                             "--model",    "ZQT-400",                       "--port",  device,
+                             "record",     "--echo",                        "--seconds", "6"};
+  a.insert(a.end(), publishing.begin(), publishing.end());
+  return a;
+}
+
+TEST(RecordPublishing, EverySecondReachesTheBrokerAndTheMetricsAddUpToTheStore) {
+  testing::TempDir dir;
+  testing::MosquittoBroker broker(dir / "broker");
+  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
+  ASSERT_TRUE(broker.Start());
+  testing::Subscriber subscriber(broker.port());
+  ASSERT_TRUE(subscriber.WaitSubscribed(10s));
+
+  ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace", "--cpm", "600"});
+  const std::string device = simulator.ReadLine(5s);
+  ASSERT_FALSE(device.empty());
+  const uint16_t metrics_port = testing::FreePort();
+  ChildCli record(RecordArguments(dir, device,
+                                  {"--mqtt", broker.url(), "--metrics", "127.0.0.1:" + std::to_string(metrics_port)}),
+                  {"NORVANE_PORTS=" + device});
+
+  SystemClock clock;
+  std::map<int64_t, uint32_t> echoed;
+  for (std::string line = record.ReadLine(30s); !line.empty(); line = record.ReadLine(30s)) {
+    const size_t space = line.find(' ');
+    std::string error;
+    const std::optional<int64_t> t = store::ParseTime(line.substr(0, space), clock, &error);
+    ASSERT_TRUE(t) << line << ": " << error;
+    echoed[*t] = static_cast<uint32_t>(std::stoul(line.substr(space + 1)));
+  }
+  EXPECT_EQ(record.Wait(), 0);
+  ASSERT_GE(echoed.size(), 5u);
+
+  // Each measured second once, as a state message carrying its count.
+  std::map<int64_t, uint32_t> published;
+  ASSERT_TRUE(subscriber.WaitFor(10s, [&](const auto& received) {
+    published.clear();
+    for (const auto& m : received) {
+      if (!m.topic.ends_with("/state")) continue;
+      const nlohmann::json state = nlohmann::json::parse(m.payload);
+      std::string error;
+      const std::optional<int64_t> t = store::ParseTime(state.at("time").get<std::string>(), clock, &error);
+      if (t) published[*t] = state.at("counts").get<uint32_t>();
+    }
+    return published.size() >= echoed.size();
+  }));
+  EXPECT_EQ(published, echoed);
+
+  // Discovery configs are retained: a consumer that comes later still finds them.
+  testing::Subscriber later(broker.port(), "norvane-later-subscriber");
+  ASSERT_TRUE(later.WaitFor(10s, [](const auto& received) {
+    size_t configs = 0;
+    for (const auto& m : received) configs += m.topic.starts_with("homeassistant/") ? 1 : 0;
+    return configs == 3;
+  }));
+  for (const auto& m : later.received()) {
+    if (!m.topic.starts_with("homeassistant/")) continue;
+    EXPECT_TRUE(m.retained) << m.topic;
+    EXPECT_TRUE(nlohmann::json::accept(m.payload)) << m.payload;
+  }
+
+  store::Store db(dir / "store.sqlite", store::Store::Access::kReadOnly);
+  ASSERT_EQ(db.Counters().size(), 1u);
+  uint64_t stored = 0;
+  for (const store::Second& s : db.ReadSeconds(db.Counters()[0].id, 0, INT64_MAX)) stored += s.count;
+  uint64_t sent = 0;
+  for (const auto& [t, count] : echoed) sent += count;
+  EXPECT_EQ(stored, sent);
+}
+
+TEST(RecordPublishing, ABrokerThatIsNotThereIsToldAndLoggingGoesOn) {
+  testing::TempDir dir;
+  ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace"});
+  const std::string device = simulator.ReadLine(5s);
+  ASSERT_FALSE(device.empty());
+  const std::string closed = "mqtt://127.0.0.1:" + std::to_string(testing::FreePort()) + "/station";
+  ChildCli record(RecordArguments(dir, device, {"--mqtt", closed, "--metrics", "not-an-address:x"}),
+                  {"NORVANE_PORTS=" + device});
+  int seconds = 0;
+  while (!record.ReadLine(30s).empty()) ++seconds;
+  EXPECT_EQ(record.Wait(), 0);
+  EXPECT_GE(seconds, 5);
+  const std::string& log = record.said;
+  EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
+  EXPECT_NE(log.find("not-an-address:x"), std::string::npos) << log;
+}
+#endif
+
+}  // namespace
+}  // namespace norvane
