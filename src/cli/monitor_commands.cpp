@@ -13,6 +13,7 @@
 
 #include "cli/command.h"
 #include "cli/device_rig.h"
+#include "cli/stop_flag.h"
 #include "cli/stream_notifier.h"
 #include "core/common/text_format.h"
 #include "core/files/file_saver.h"
@@ -80,32 +81,6 @@ std::optional<int> ParseMonitorArgs(const CommandContext& context, MonitorArgs& 
   if (!m.demo && !context.port) return context.Usage("monitor needs --port DEV, or --demo");
   return std::nullopt;
 }
-
-// Waits that a stop request ends early.
-class StopFlag {
- public:
-  void Raise() {
-    {
-      std::lock_guard lock(mutex_);
-      raised_ = true;
-    }
-    wake_.notify_all();
-  }
-  bool raised() {
-    std::lock_guard lock(mutex_);
-    return raised_;
-  }
-  // False when the stop came first.
-  bool WaitUntil(Steady::time_point at) {
-    std::unique_lock lock(mutex_);
-    return !wake_.wait_until(lock, at, [this] { return raised_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool raised_ = false;
-};
 
 std::string SecondLine(const PollOutcome& poll) {
   const std::string count = poll.second.recorded ? Format("%u", static_cast<unsigned>(poll.second.count)) : "-";

@@ -19,6 +19,7 @@
 #include "cli/command.h"
 #include "cli/device_rig.h"
 #include "cli/record_publishing.h"
+#include "cli/stop_flag.h"
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
 #include "core/net/map_submission.h"
@@ -177,32 +178,6 @@ class QuietNotifier final : public UserNotifier {
  private:
   std::mutex mutex_;
   std::string last_;
-};
-
-// Waits that a stop request ends early.
-class StopFlag {
- public:
-  void Raise() {
-    {
-      std::lock_guard lock(mutex_);
-      raised_ = true;
-    }
-    wake_.notify_all();
-  }
-  bool raised() {
-    std::lock_guard lock(mutex_);
-    return raised_;
-  }
-  // False when the stop came first.
-  bool WaitUntil(Steady::time_point at) {
-    std::unique_lock lock(mutex_);
-    return !wake_.wait_until(lock, at, [this] { return raised_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool raised_ = false;
 };
 
 // The CPM of the last 60 seconds, from the measured ones among them: a gap does not pull it down.

@@ -1,11 +1,7 @@
 // Realtime monitoring over a pseudo-terminal against the simulated counter.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -17,6 +13,7 @@
 #include "core/realtime/realtime_monitor.h"
 #include "core/tools/clock_sync.h"
 #include "tests/common/temp_dir.h"
+#include "tests/integration/child_process.h"
 #include "tests/integration/simulated_line.h"
 
 namespace norvane {
@@ -169,75 +166,20 @@ TEST(Monitor, DemoModeNeedsNoPort) {
 }
 
 #ifdef NORVANE_CLI_PATH
-// norvane-cli as its own process, its output read as it comes.
-class CliProcess {
- public:
-  CliProcess(std::vector<std::string> args, const std::vector<std::string>& extra_environment = {}) {
-    args.insert(args.begin(), NORVANE_CLI_PATH);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment(extra_environment);
-    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    if (posix_spawn(&pid_, NORVANE_CLI_PATH, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-  ~CliProcess() {
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-    if (err_ >= 0) close(err_);
-  }
+using testing::ChildCli;
 
-  bool started() const { return pid_ > 0; }
-  // Reads standard output until `count` lines have come (or 10 s pass without a byte).
-  int ReadLines(int count) {
-    int lines = 0;
-    char ch;
-    pollfd p{out_, POLLIN, 0};
-    while (lines < count && poll(&p, 1, 10000) > 0 && read(out_, &ch, 1) == 1) {
-      printed += ch;
-      lines += ch == '\n';
-    }
-    return lines;
-  }
-  void Interrupt() { kill(pid_, SIGINT); }
-  // Waits for the end; the exit code, or -1 when it did not exit by itself.
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    ended_ = true;
-    char ch;
-    while (read(err_, &ch, 1) == 1) said += ch;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+// Reads `count` lines of standard output, each within 10 s; how many came.
+int ReadLines(ChildCli& cli, int count) {
+  int lines = 0;
+  while (lines < count && !cli.ReadLine(std::chrono::seconds(10)).empty()) ++lines;
+  return lines;
+}
 
-  std::string printed;
-  std::string said;
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  bool ended_ = false;
-};
+std::string Printed(const ChildCli& cli) {
+  std::string all;
+  for (const std::string& line : cli.printed) all += line + "\n";
+  return all;
+}
 
 std::vector<std::string> MonitorArgs(const SimulatedLine& line, const testing::TempDir& dir) {
   return {"--settings", (dir / "settings.reg").string(), "--model", "ZQT-400", "--port", line.path(), "monitor"};
@@ -299,10 +241,10 @@ TEST(MonitorCommand, TwentySecondsAreSavedOnInterruptAndEveryFileHoldsThemAll) {
   args.insert(args.end(), {"--out", (dir / "out").string()});
   SystemClock clock;
   const std::time_t began = clock.Now();
-  CliProcess cli(args);
+  ChildCli cli(args);
   ASSERT_TRUE(cli.started());
-  EXPECT_EQ(cli.ReadLines(20), 20) << cli.printed;
-  cli.Interrupt();
+  EXPECT_EQ(ReadLines(cli, 20), 20) << Printed(cli);
+  cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(), 0) << cli.said;
   EXPECT_NE(cli.said.find("saved 20 recorded seconds to "), std::string::npos) << cli.said;
   EXPECT_EQ(testing::EntryCount(dir / "out"), 3u);
@@ -327,7 +269,7 @@ TEST(MonitorCommand, EightSecondsGiveEightSecondsInEveryFile) {
   testing::TempDir dir;
   std::vector<std::string> args = MonitorArgs(line, dir);
   args.insert(args.end(), {"--seconds", "8", "--quiet", "--out", (dir / "out").string()});
-  CliProcess cli(args);
+  ChildCli cli(args);
   ASSERT_TRUE(cli.started());
   ASSERT_EQ(cli.Wait(), 0) << cli.said;
   const SavedRecording saved = ReadRecording(OnlyRecording(dir / "out"));
@@ -349,12 +291,12 @@ TEST(MonitorCommand, AFolderLostMidRunKeepsTheWholeRecordingInTheTemporaryFolder
   std::vector<std::string> args = MonitorArgs(line, dir);
   // Automatic saves every third second, each restarting the recording when it succeeds.
   args.insert(args.end(), {"--autosave", "2", "--type", "rbn", "--out", (dir / "out").string()});
-  CliProcess cli(args, {"TMPDIR=" + (dir / "tmp").string()});
+  ChildCli cli(args, {"TMPDIR=" + (dir / "tmp").string()});
   ASSERT_TRUE(cli.started());
-  ASSERT_EQ(cli.ReadLines(1), 1);
+  ASSERT_EQ(ReadLines(cli, 1), 1);
   std::filesystem::remove_all(dir / "out");  // the stick is pulled before the first save
-  EXPECT_EQ(cli.ReadLines(7), 7) << cli.printed;
-  cli.Interrupt();
+  EXPECT_EQ(ReadLines(cli, 7), 7) << Printed(cli);
+  cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(), 1) << cli.said;
 
   // Every automatic save failed, none threw the seconds away, and the end kept them all.
