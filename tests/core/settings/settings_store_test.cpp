@@ -251,14 +251,15 @@ TEST(SettingsStore, AFileOfManyValuesLoadsQuickly) {
   values += "\"COMPORT\"=dword:00000009\r\n\"extra79999\"=\"last\"\r\n";
   WriteAll(dir / "s.reg", kHeader + values);
   SettingsStore store(dir / "s.reg");
-  // Processor time, which a busy machine does not stretch; a linear load takes a fraction of it.
+  // Processor time, which a busy machine does not stretch. A linear load takes well under a
+  // second optimised and about two under the sanitizers; the quadratic one took minutes.
   const std::clock_t start = std::clock();
   const Settings s = store.Load();
-  EXPECT_LT(std::clock() - start, 2 * CLOCKS_PER_SEC);
+  EXPECT_LT(std::clock() - start, 20 * CLOCKS_PER_SEC);
   EXPECT_EQ(s.com_port, 9u);
 
   store.StoreNumber(n::kCpmColor, 5);  // a write reads and rewrites the whole file
-  EXPECT_LT(std::clock() - start, 4 * CLOCKS_PER_SEC);
+  EXPECT_LT(std::clock() - start, 40 * CLOCKS_PER_SEC);
   RegistryKey key(dir / "s.reg");
   ASSERT_TRUE(key.Open(kSettingsKey));
   uint32_t number = 0;
