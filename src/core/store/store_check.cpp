@@ -63,15 +63,7 @@ CheckReport Store::Check() {
                       "SELECT start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm, "
                       "max_cpm_at, counter, level FROM summaries");
   while (summaries.Step()) {
-    Aggregate stored;
-    stored.sum = static_cast<uint64_t>(summaries.Int(1));
-    stored.measured = static_cast<uint64_t>(summaries.Int(2));
-    stored.min_second = static_cast<uint32_t>(summaries.Int(3));
-    stored.max_second = static_cast<uint32_t>(summaries.Int(4));
-    stored.full_minutes = static_cast<uint64_t>(summaries.Int(5));
-    stored.min_cpm = static_cast<uint32_t>(summaries.Int(6));
-    stored.max_cpm = static_cast<uint32_t>(summaries.Int(7));
-    stored.max_cpm_at = summaries.Int(8);
+    const Aggregate stored = SummaryAggregate(summaries);
     const Key key{summaries.Int(9), summaries.Int(10), summaries.Int(0)};
     const auto found = expected.find(key);
     const Aggregate want = found == expected.end() ? Aggregate{} : found->second;

@@ -11,19 +11,6 @@ namespace {
 
 constexpr int64_t kFarFuture = std::numeric_limits<int64_t>::max() / 4;
 
-Aggregate SummaryAggregate(const Statement& row) {
-  Aggregate a;
-  a.sum = static_cast<uint64_t>(row.Int(1));
-  a.measured = static_cast<uint64_t>(row.Int(2));
-  a.min_second = static_cast<uint32_t>(row.Int(3));
-  a.max_second = static_cast<uint32_t>(row.Int(4));
-  a.full_minutes = static_cast<uint64_t>(row.Int(5));
-  a.min_cpm = static_cast<uint32_t>(row.Int(6));
-  a.max_cpm = static_cast<uint32_t>(row.Int(7));
-  a.max_cpm_at = row.Int(8);
-  return a;
-}
-
 // Calls visit(minute, block) for each stored minute that overlaps [from, to), oldest first;
 // visit returns false to stop.
 template <typename Visit>
@@ -47,6 +34,19 @@ void ForEachSummary(Statement& rows, CounterId counter, int64_t level, int64_t f
 }
 
 }  // namespace
+
+Aggregate SummaryAggregate(const Statement& row) {
+  Aggregate a;
+  a.sum = static_cast<uint64_t>(row.Int(1));
+  a.measured = static_cast<uint64_t>(row.Int(2));
+  a.min_second = static_cast<uint32_t>(row.Int(3));
+  a.max_second = static_cast<uint32_t>(row.Int(4));
+  a.full_minutes = static_cast<uint64_t>(row.Int(5));
+  a.min_cpm = static_cast<uint32_t>(row.Int(6));
+  a.max_cpm = static_cast<uint32_t>(row.Int(7));
+  a.max_cpm_at = row.Int(8);
+  return a;
+}
 
 std::vector<Second> Store::ReadSeconds(CounterId counter, int64_t from, int64_t to, size_t limit) {
   std::vector<Second> out;

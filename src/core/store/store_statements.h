@@ -28,4 +28,8 @@ Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from
 // Reads the minute row the statement stands on (minute, gaps, counts, max as columns 0-3).
 MinuteBlock ReadBlock(const Statement& row);
 
+// Reads the summary row the statement stands on (start, then sum, measured, min and max second,
+// whole minutes, min and max CPM and when, as columns 0-8).
+Aggregate SummaryAggregate(const Statement& row);
+
 }  // namespace norvane::store
