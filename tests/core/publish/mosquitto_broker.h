@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/core/net/one_shot_http_server.h"
+
 extern char** environ;
 
 namespace norvane::testing {
@@ -32,17 +34,8 @@ inline std::filesystem::path FindProgram(const std::string& name) {
   return {};
 }
 
-inline uint16_t FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  close(s);
-  return ntohs(address.sin_port);
-}
+// A port on 127.0.0.1 that nobody listens on yet.
+inline uint16_t FreePort() { return static_cast<uint16_t>(RefusingPort()); }
 
 inline bool Accepts(uint16_t port) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
