@@ -1,30 +1,62 @@
 #!/usr/bin/env bash
 # Runs `norvane-cli record` against the paced simulator and reports its CPU share of one core and
-# its peak resident memory.
-#   bench/record_bench.sh [SECONDS] [NORVANE_CLI]     (default 600 s, build/default/src/app/norvane-cli)
+# its peak resident memory. With --publish it also publishes over MQTT to a Mosquitto broker on
+# this machine and serves /metrics (scraped every 15 s, as Prometheus would), and reports the
+# delay from the simulated counter's reply to the state message reaching a subscriber.
+#   bench/record_bench.sh [--publish] [SECONDS] [NORVANE_CLI]
+#   (default 600 s, build/default/src/app/norvane-cli)
 set -euo pipefail
 
+publish=
+if [[ ${1:-} == --publish ]]; then publish=1; shift; fi
 seconds=${1:-600}
 cli=${2:-build/default/src/app/norvane-cli}
 work=$(mktemp -d)
-trap 'kill $sim $rec 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+sim= rec= broker= sub=
+trap 'kill $sim $rec $sub $broker 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 
-"$cli" --model ZQT-400 simulate --pace --seed 7 --link "$work/counter" >"$work/sim.out" 2>&1 &
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+"$cli" --model ZQT-400 simulate --pace --seed 7 --link "$work/counter" --reply-log "$work/replies" \
+  >"$work/sim.out" 2>&1 &
 sim=$!
 for _ in $(seq 50); do [ -e "$work/counter" ] && break; sleep 0.1; done
 
+publishing=()
+if [[ -n $publish ]]; then
+  mqtt_port=$(free_port)
+  metrics_port=$(free_port)
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\nuser %s\n' "$mqtt_port" "$(id -un)" >"$work/mosquitto.conf"
+  /usr/sbin/mosquitto -c "$work/mosquitto.conf" 2>"$work/broker.log" &
+  broker=$!
+  sleep 0.5
+  mosquitto_sub -p "$mqtt_port" -t 'norvane/+/state' -q 1 -F '%U %p' >"$work/states" &
+  sub=$!
+  publishing=(--mqtt "mqtt://127.0.0.1:$mqtt_port/norvane" --metrics "127.0.0.1:$metrics_port")
+fi
+
 "$cli" --settings "$work/settings.reg" --store "$work/store.sqlite" --port "$work/counter" record \
-  --log "$work/record.log" &
+  --log "$work/record.log" "${publishing[@]}" &
 rec=$!
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$rec/stat"; }
 
-# Start-up (opening the store, identifying the counter) is left out of the steady figure.
+# Start-up (opening the store, identifying the counter, connecting) is left out of the steady figure.
 sleep 5
 start_ticks=$(cpu_ticks)
 start_ns=$(date +%s%N)
 rss_first=$(awk '/^VmRSS/ {print $2}' "/proc/$rec/status")
-sleep "$seconds"
+if [[ -n $publish ]]; then
+  scrapes=0
+  end=$((SECONDS + seconds))
+  while ((SECONDS < end)); do
+    sleep $((end - SECONDS < 15 ? end - SECONDS : 15))
+    python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$metrics_port/metrics', timeout=5).read()" &&
+      scrapes=$((scrapes + 1))
+  done
+else
+  sleep "$seconds"
+fi
 end_ticks=$(cpu_ticks)
 end_ns=$(date +%s%N)
 rss_last=$(awk '/^VmRSS/ {print $2}' "/proc/$rec/status")
@@ -35,9 +67,43 @@ rec=
 
 measured=$("$cli" --store "$work/store.sqlite" store stats --json 2>/dev/null | grep -o '"measured_seconds": *[0-9]*' | grep -o '[0-9]*$' || echo "?")
 awk -v t=$((end_ticks - start_ticks)) -v hz="$ticks" -v ns=$((end_ns - start_ns)) \
-    -v hwm="$hwm" -v r0="$rss_first" -v r1="$rss_last" -v m="$measured" 'BEGIN {
+    -v hwm="$hwm" -v r0="$rss_first" -v r1="$rss_last" -v m="$measured" -v p="${publish:+ with MQTT and /metrics}" 'BEGIN {
   wall = ns / 1e9
-  printf "record over %.0f s of the paced simulator (%s seconds in the store)\n", wall, m
+  printf "record%s over %.0f s of the paced simulator (%s seconds in the store)\n", p, wall, m
   printf "CPU: %.3f s = %.3f %% of one core\n", t / hz, 100 * t / hz / wall
   printf "resident memory: %d kB after start-up, %d kB at the end, peak (VmHWM) %d kB\n", r0, r1, hwm
 }'
+
+if [[ -n $publish ]]; then
+  sleep 1
+  echo "/metrics scraped $scrapes times"
+  # Each state message is matched with the first reply sent in its second: record stamps a
+  # second with the time its poll went out, and the reply follows within the same second.
+  python3 - "$work/replies" "$work/states" <<'EOF'
+import bisect, datetime, json, sys
+replies = []
+for line in open(sys.argv[1]):
+    t, count = line.split()
+    replies.append((float(t), int(count)))
+replies.sort()
+times = [t for t, _ in replies]
+delays, mismatched = [], 0
+for line in open(sys.argv[2]):
+    received, payload = line.split(" ", 1)
+    state = json.loads(payload)
+    second = datetime.datetime.fromisoformat(state["time"].replace("Z", "+00:00")).timestamp()
+    i = bisect.bisect_left(times, second)
+    if i == len(replies) or replies[i][0] >= second + 1.5:
+        mismatched += 1
+        continue
+    if replies[i][1] != state["counts"]:
+        mismatched += 1
+    delays.append((float(received) - replies[i][0]) * 1000)
+delays.sort()
+if not delays:
+    sys.exit("no state message matched a reply")
+pick = lambda q: delays[min(len(delays) - 1, int(q * len(delays)))]
+print(f"counter's reply to MQTT state message: {len(delays)} messages, median {pick(0.5):.1f} ms, "
+      f"99th percentile {pick(0.99):.1f} ms, max {delays[-1]:.1f} ms; {mismatched} without their reply")
+EOF
+fi

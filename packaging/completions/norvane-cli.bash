@@ -10,7 +10,7 @@ _norvane_cli() {
     ZQT-3030 RadonTrak RadonMax"
 
   case $prev in
-    --settings | --trace | --history | --config | --store | --link | --log)
+    --settings | --trace | --history | --config | --store | --link | --log | --reply-log)
       _filedir
       return
       ;;
@@ -94,7 +94,7 @@ _norvane_cli() {
       fi
       options="--cpm --acpm"
       ;;
-    simulate) options="--version --history --config --cpm --seed --grow --pace --link --fault" ;;
+    simulate) options="--version --history --config --cpm --seed --grow --pace --link --reply-log --fault" ;;
   esac
 
   if [[ -z $command && $cur != -* ]]; then

@@ -50,8 +50,10 @@ constexpr std::chrono::seconds kFirstRetry{1};
 constexpr std::chrono::seconds kLongestRetry{60};
 // How long a clean stop waits for the store to take the last seconds.
 constexpr std::chrono::seconds kFlushLimit{10};
-// Where the counter's reply waits after "<GETCPS>>", as in the window's poll.
+// The longest wait for the counter's reply after "<GETCPS>>", as in the window's poll, and how
+// often the reply is looked at meanwhile (the reader takes a byte a pass of 10 ms).
 constexpr std::chrono::milliseconds kPollSettle{200};
+constexpr std::chrono::milliseconds kReplyCheck{10};
 
 // Priorities as syslog numbers them; journald reads them from a "<N>" line start.
 enum Priority { kError = 3, kWarning = 4, kNotice = 5, kInfo = 6 };
@@ -343,7 +345,7 @@ class RecordService {
     rig_.buffer.Reset(10);
     const std::vector<uint8_t> frame = BuildFrame(commands::kGetCps);
     const int sent = rig_.link.SendData(frame, commands::kGetCps.delay_ms, rig_.state.family.load());
-    if (!p_.stop.WaitUntil(Steady::now() + kPollSettle)) return;
+    if (!WaitForReply()) return;
     ++polled_;
     const int held = rig_.buffer.position();
     const std::optional<uint32_t> count = TakePollReply(rig_.buffer);
@@ -367,6 +369,22 @@ class RecordService {
     } else if (silent_ == kSilentSeconds) {
       SetState(LinkState::kNotAnswering, Format("no reply for %d s", silent_));
     }
+  }
+
+  // A 4-byte reply is taken once a check finds nothing more behind it, so the second reaches the
+  // store and the publishers tens of milliseconds after the counter sent it. Anything else waits
+  // the whole settle time: an older counter's 2-byte reply cannot be told from a cut one sooner.
+  // False when a stop came first.
+  bool WaitForReply() {
+    const Steady::time_point deadline = Steady::now() + kPollSettle;
+    int held_before = -1;
+    while (Steady::now() < deadline) {
+      if (!p_.stop.WaitUntil(std::min(deadline, Steady::now() + kReplyCheck))) return false;
+      const int held = rig_.buffer.position();
+      if (held == 4 && held_before == 4) break;
+      held_before = held;
+    }
+    return true;
   }
 
   void Measured(int64_t utc, uint32_t count) {

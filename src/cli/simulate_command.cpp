@@ -1,11 +1,15 @@
 // simulate: a counter on a pseudo-terminal, for trying the program and its tests without hardware.
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <ostream>
 
 #include "cli/command.h"
 #include "core/common/clock.h"
+#include "core/common/text_format.h"
 #include "core/platform/file_read.h"
 #include "core/protocol/model_table.h"
 #include "sim/config_area.h"
@@ -62,7 +66,7 @@ std::string KnownModels() {
 }  // namespace
 
 int RunSimulate(CommandContext& context) {
-  std::optional<std::string> version, history_path, config_path, link;
+  std::optional<std::string> version, history_path, config_path, link, reply_log;
   double cpm = 24;
   uint32_t seed = 1;
   uint32_t grow_ms = 0;
@@ -77,7 +81,7 @@ int RunSimulate(CommandContext& context) {
       continue;
     }
     if (a != "--version" && a != "--history" && a != "--config" && a != "--cpm" && a != "--seed" &&
-        a != "--link" && a != "--fault" && a != "--grow")
+        a != "--link" && a != "--fault" && a != "--grow" && a != "--reply-log")
       return context.Usage("unknown argument '" + a + "'");
     if (i + 1 >= args.size()) return context.Usage(a + " needs a value");
     const std::string& value = args[++i];
@@ -90,6 +94,8 @@ int RunSimulate(CommandContext& context) {
       config_path = value;
     } else if (a == "--link") {
       link = value;
+    } else if (a == "--reply-log") {
+      reply_log = value;
     } else if (a == "--cpm") {
       const char* end = value.data() + value.size();
       const auto [p, ec] = std::from_chars(value.data(), end, cpm);
@@ -149,6 +155,20 @@ int RunSimulate(CommandContext& context) {
     std::vector<uint8_t> config = ConfigFromFile(*config_path, file->bytes);
     if (config.empty()) return context.Fail(*config_path + " holds no configuration bytes");
     options.config = std::move(config);
+  }
+
+  std::ofstream replies;
+  if (reply_log) {
+    replies.open(*reply_log, std::ios::app);
+    if (!replies) return context.Fail("cannot write " + *reply_log + ": " + std::strerror(errno));
+    // The wall clock, so the times compare with those of other programs on this machine.
+    options.counts_sent = [&replies](uint32_t count) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch()).count();
+      replies << Format("%lld.%09lld %u", static_cast<long long>(ns / 1'000'000'000),
+                        static_cast<long long>(ns % 1'000'000'000), count)
+              << std::endl;
+    };
   }
 
   // Before the link is made and the serving thread starts: a Ctrl+C from here on is taken by the

@@ -167,9 +167,13 @@ void SimulatedCounter::Handle(const Frame& frame, SimTime now) {
       Reply(std::move(reply), now);
       break;
     }
-    case CommandKind::kGetCounts:
-      Reply(CountsReply(now), now);
+    case CommandKind::kGetCounts: {
+      const int64_t second = std::chrono::duration_cast<std::chrono::seconds>(now).count();
+      const uint32_t count = CountForSecond(std::max<int64_t>(second - 1, 0));
+      Reply(CountsReply(count), now);
+      output_.back().counts = count;
       break;
+    }
     case CommandKind::kHeartbeatOff:
       if (!options_.faults.question) download_mode_ = true;
       break;
@@ -277,9 +281,7 @@ void SimulatedCounter::Handle(const Frame& frame, SimTime now) {
   }
 }
 
-std::vector<uint8_t> SimulatedCounter::CountsReply(SimTime now) {
-  const int64_t second = std::chrono::duration_cast<std::chrono::seconds>(now).count();
-  const uint32_t count = CountForSecond(std::max<int64_t>(second - 1, 0));
+std::vector<uint8_t> SimulatedCounter::CountsReply(uint32_t count) {
   ++count_replies_;
   const Faults& f = options_.faults;
   if (f.short_counts)
@@ -335,7 +337,7 @@ void SimulatedCounter::SetDeviceTime(const LocalTime& t) {
 void SimulatedCounter::Reply(std::vector<uint8_t> bytes, SimTime now) {
   if (bytes.empty()) return;
   const SimTime start = std::max(now + options_.reply_latency, line_free_);
-  output_.push_back({start, std::move(bytes)});
+  output_.push_back({start, std::move(bytes), 0, std::nullopt});
   line_free_ = options_.pace ? DueTime(output_.back(), output_.back().bytes.size()) : start;
 }
 
@@ -351,6 +353,7 @@ std::vector<uint8_t> SimulatedCounter::TakeDue(SimTime now) {
     Chunk& chunk = output_.front();
     while (chunk.sent < chunk.bytes.size() && DueTime(chunk, chunk.sent) <= now) due.push_back(chunk.bytes[chunk.sent++]);
     if (chunk.sent < chunk.bytes.size()) break;
+    if (chunk.counts && options_.counts_sent) options_.counts_sent(*chunk.counts);
     output_.pop_front();
   }
   return due;

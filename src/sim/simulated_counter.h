@@ -35,6 +35,9 @@ struct CounterOptions {
   SimTime restart_time{0};              // deaf after a factory reset
   Faults faults;
   SimTime grow_every{0};                // logs one more sample into the flash each period; 0: never
+  // Told the count of each "<GETCPS>>" reply once its last byte is on the line, for measuring
+  // how long the program takes from the reply to what it does with it.
+  std::function<void(uint32_t count)> counts_sent;
 };
 
 struct Screenshot {
@@ -79,7 +82,7 @@ class SimulatedCounter {
   bool Deaf(SimTime now, int line_baud) const;
   void SetDeviceTime(const LocalTime& t);
   void StoreNetworkValue(int index, std::span<const uint8_t> value);
-  std::vector<uint8_t> CountsReply(SimTime now);
+  std::vector<uint8_t> CountsReply(uint32_t count);
   // Count of whole second `second` since switch-on; asked in rising order, as polls come.
   uint32_t CountForSecond(int64_t second);
   std::vector<uint8_t> FlashReply(uint32_t address, uint32_t length);
@@ -117,6 +120,7 @@ class SimulatedCounter {
     SimTime start;
     std::vector<uint8_t> bytes;
     size_t sent = 0;
+    std::optional<uint32_t> counts;  // a "<GETCPS>>" reply carrying this count
   };
   SimTime DueTime(const Chunk& chunk, size_t index) const;
   std::deque<Chunk> output_;

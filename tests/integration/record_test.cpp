@@ -2,7 +2,9 @@
 // under the same or another name, fall silent or mark their replies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -21,14 +23,16 @@ using testing::ChildCli;
 
 // A paced simulated counter as its own process, on a pseudo-terminal reached through `link`.
 struct Simulator {
-  Simulator(const std::filesystem::path& link, int seed, std::string fault = {})
-      : process(Arguments(link, seed, std::move(fault))) {
+  Simulator(const std::filesystem::path& link, int seed, std::string fault = {}, std::vector<std::string> more = {})
+      : process(Arguments(link, seed, std::move(fault), std::move(more))) {
     device = process.ReadLine(5s);
   }
-  static std::vector<std::string> Arguments(const std::filesystem::path& link, int seed, std::string fault) {
+  static std::vector<std::string> Arguments(const std::filesystem::path& link, int seed, std::string fault,
+                                            std::vector<std::string> more) {
     std::vector<std::string> a{"--model", "ZQT-400", "simulate", "--pace", "--seed", std::to_string(seed),
                                "--link", link.string()};
     if (!fault.empty()) a.insert(a.end(), {"--fault", std::move(fault)});
+    a.insert(a.end(), more.begin(), more.end());
     return a;
   }
   ChildCli process;
@@ -166,6 +170,49 @@ TEST(RecordCommand, MarkedRepliesAreGapsAndASilentCounterIsReportedWhileTheServi
   EXPECT_LE(Echoed(quiet.printed).size(), 4u);
   EXPECT_EQ(Stored(dir / "quiet.sqlite"), Echoed(quiet.printed));
   EXPECT_NE(log.find("Stopped after"), std::string::npos) << log;
+}
+// The simulator logs when each reply was on the line; record reports each second as it takes it.
+TEST(RecordCommand, TakesAWholeReplyAtOnceAndWaitsOutTheShortReplyOfOlderCounters) {
+  for (const std::string fault : {"", "short-counts"}) {
+    SCOPED_TRACE(fault.empty() ? "4-byte replies" : "2-byte replies");
+    testing::TempDir dir;
+    Simulator simulator(dir / "counter", 21, fault, {"--reply-log", (dir / "replies").string()});
+    ASSERT_FALSE(simulator.device.empty());
+    ChildCli record({"--settings", (dir / "settings.reg").string(), "--model", "ZQT-400", "--store",
+                     (dir / "store.sqlite").string(), "--port", (dir / "counter").string(), "record", "--echo",
+                     "--seconds", "8"});
+    std::vector<double> taken;  // wall time of each echoed line
+    for (std::string line = record.ReadLine(30s); !line.empty(); line = record.ReadLine(30s))
+      taken.push_back(std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+    EXPECT_EQ(record.Wait(), 0) << record.said;
+
+    // Every poll was answered, so the n-th reply is the n-th second; the stop may leave one last
+    // reply untaken.
+    std::vector<std::pair<double, uint32_t>> replies;
+    std::ifstream log(dir / "replies");
+    for (double t; log >> t;) {
+      uint32_t count = 0;
+      log >> count;
+      replies.emplace_back(t, count);
+    }
+    const std::map<int64_t, uint32_t> echoed = Echoed(record.printed);
+    ASSERT_GE(echoed.size(), 6u);
+    ASSERT_GE(replies.size(), echoed.size());
+    ASSERT_LE(replies.size(), echoed.size() + 1);
+    std::vector<double> delays;
+    size_t i = 0;
+    for (const auto& [second, count] : echoed) {
+      EXPECT_EQ(count, replies[i].second) << "second " << i;
+      delays.push_back(taken[i] - replies[i].first);
+      ++i;
+    }
+    std::sort(delays.begin(), delays.end());
+    const double median = delays[delays.size() / 2];
+    // A 4-byte reply is read byte by byte in 10 ms passes; a 2-byte one waits the 200 ms settle,
+    // as it cannot be told from a reply cut short sooner.
+    if (fault.empty()) EXPECT_LT(median, 0.12);
+    else EXPECT_GT(median, 0.15);
+  }
 }
 #endif
 
