@@ -4,13 +4,18 @@
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QTest>
+#include <QToolTip>
 #include <qcustomplot.h>
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
 
 #include "core/settings/settings_store.h"
 #include "core/store/poisson_interval.h"
 #include "core/store/store.h"
+#include "core/store/store_chart_queries.h"
+#include "sim/history_generator.h"
 #include "tests/common/temp_dir.h"
 #include "ui/longterm_chart_window.h"
 
@@ -235,6 +240,91 @@ TEST(LongtermFollowTest, ASecondFromAnotherWriterAppearsWithinTwoSeconds) {
   EXPECT_LE(timer.elapsed(), 2000);
   EXPECT_EQ(window.view().to - window.view().from, 120);
   EXPECT_TRUE(window.ReadoutAt(later).contains("42 counts"));
+}
+
+// A counter's download beside its realtime seconds: the records are drawn at their own times with
+// their own values, each note is a marker whose text shows on hover, and "Downloads" hides both.
+TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
+  testing::TempDir dir;
+  store::Store db(dir / "store.sqlite");
+  const store::CounterId id = db.RegisterCounter({"ZQT-400 9.9", "4", "ZQT-400", "/dev/ttyUSB0", ""}, 0);
+  sim::HistoryOptions options;
+  options.image_size = 0x10000;
+  options.seed = 3;
+  options.start = StampTime{26, 3, 20, 9, 15, 0};
+  const std::vector<uint8_t> image = sim::GenerateHistory(options);
+  SystemClock clock;
+  ASSERT_GT(db.ImportHistory(id, ImageView(image.data(), image.size()), clock).notes, 0u);
+  const std::vector<store::HistoryRecord> records = db.History(id, 0, INT64_MAX);
+  const std::vector<store::StoredNote> notes = store::NotesBetween(db, id, 0, INT64_MAX);
+  ASSERT_FALSE(notes.empty());
+  // An hour that starts at a per-minute record, with realtime seconds in its first ten minutes.
+  const auto minute = std::find_if(records.begin(), records.end(), [](const auto& r) { return r.save_type == kEveryMinute; });
+  ASSERT_NE(minute, records.end());
+  const int64_t from = minute->time, to = from + 3600;
+  std::vector<Second> seconds;
+  for (int64_t t = from; t < from + 600; ++t) seconds.push_back({t, 1});
+  db.AppendSeconds(id, seconds);
+
+  LongtermChartWindow window(dir / "store.sqlite", dir / "settings.reg");
+  window.resize(1200, 600);
+  window.show();
+  const auto show = [&](int64_t a, int64_t b) {
+    window.ShowRange(a, b);
+    return WaitFor([&] { return window.Settled() && window.shown() && window.shown()->from == a; });
+  };
+  const auto graph = [&](const QString& ending) -> QCPGraph* {
+    for (int i = 0; i < window.plot()->graphCount(); ++i)
+      if (window.plot()->graph(i)->name().endsWith(ending)) return window.plot()->graph(i);
+    return nullptr;
+  };
+  const auto points = [](QCPGraph* g) {
+    std::map<int64_t, double> at;
+    for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
+      if (!std::isnan(it->value)) at.emplace(static_cast<int64_t>(it->key), it->value);
+    return at;
+  };
+  ASSERT_TRUE(show(from, to));
+  QCPGraph* downloaded = graph("(downloaded)");
+  ASSERT_TRUE(downloaded);
+  EXPECT_TRUE(downloaded->visible());
+  // The realtime seconds are drawn too, where they were measured: 1 count a second.
+  EXPECT_TRUE(window.ReadoutAt(from + 10).contains("mean 60.0")) << window.ReadoutAt(from + 10).toStdString();
+
+  // Records with a time of their own (threshold records share their stamp's) sit at that time
+  // with their CPM.
+  std::map<int64_t, int> at_time;
+  for (const store::HistoryRecord& r : records) ++at_time[r.time];
+  const int64_t step = window.shown()->plan.step;
+  const std::map<int64_t, double> drawn = points(downloaded);
+  size_t checked = 0;
+  for (const store::HistoryRecord& r : records) {
+    const int64_t length = chart::RecordLength(r.save_type);
+    if (r.time < from || r.time >= to || at_time[r.time] > 1 || length < step) continue;
+    ASSERT_TRUE(drawn.count(r.time)) << "record at " << r.time - from << " s";
+    EXPECT_EQ(drawn.at(r.time), length == 1 ? 60.0 * r.value : double(r.value)) << r.time - from;
+    ++checked;
+  }
+  EXPECT_GE(checked, 10u);
+
+  // A note: its marker at its time, its text on hover.
+  const store::StoredNote note = notes.front();
+  ASSERT_FALSE(note.text.empty());
+  ASSERT_TRUE(show(note.time - 1800, note.time + 1800));
+  QCPGraph* markers = graph("(notes)");
+  ASSERT_TRUE(markers);
+  EXPECT_TRUE(markers->visible());
+  EXPECT_TRUE(points(markers).count(note.time));
+  const QPoint at(static_cast<int>(std::lround(window.PixelOfTime(note.time))), window.plot()->axisRect()->center().y());
+  QMouseEvent move(QEvent::MouseMove, QPointF(at), window.plot()->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(window.plot(), &move);
+  EXPECT_TRUE(QToolTip::text().contains(QString::fromStdString(note.text))) << QToolTip::text().toStdString();
+
+  for (QCheckBox* box : window.findChildren<QCheckBox*>())
+    if (box->text() == "Downloads") box->setChecked(false);
+  ASSERT_TRUE(WaitFor([&] { return window.Settled() && !graph("(downloaded)")->visible(); }));
+  EXPECT_FALSE(graph("(notes)")->visible());
 }
 
 TEST(LongtermChoicesTest, SizeUnitScaleAndAverageAreRememberedAndAMissingStoreIsSaid) {
