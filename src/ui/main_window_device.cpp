@@ -302,6 +302,7 @@ void CMainViewerDlg::MonitoringStarted(bool opened) {
     play_button_->setEnabled(true);
     return;
   }
+  ctx_->PublishLink(LinkState::kConnected);
   // Until the counter confirms, the box shows unticked: polling is not on yet.
   SetRealtimeTick(false);
   confirm_timer_.start();
@@ -315,6 +316,7 @@ void CMainViewerDlg::StopMonitoring() {
   poll_timer_.stop();
   confirm_timer_.stop();
   ctx_->monitor.Stop();
+  ctx_->PublishLink(LinkState::kStopped);
   SetRealtimeTick(false);
   commands_[32792]->setEnabled(false);
   commands_[32774]->setEnabled(true);
@@ -329,6 +331,7 @@ void CMainViewerDlg::SyncMonitoringUi() {
       poll_timer_.stop();
       confirm_timer_.stop();
       SetRealtimeTick(false);
+      ctx_->PublishLink(LinkState::kStopped);
       break;
     case MonitorState::kStarting:
       poll_timer_.stop();
@@ -357,7 +360,7 @@ void CMainViewerDlg::PollBegin() {
 void CMainViewerDlg::PollFinish() {
   if (ctx_->monitor.state() != MonitorState::kPolling) return;
   const PollOutcome poll = ctx_->monitor.FinishPoll();
-  ctx_->StoreSecond(poll_sent_, poll.second);
+  ctx_->KeepSecond(poll_sent_, poll.second);
   time_label_->setText(ToQString(poll.elapsed_text));
   if (poll.second.recorded) {
     cpm_label_->setText(ToQString(poll.second.cpm_text));
@@ -374,6 +377,7 @@ void CMainViewerDlg::PollFinish() {
 void CMainViewerDlg::OnPortError() {
   // The reader gave up on a silent port ("Comport Error!" is its own message).
   ctx_->monitor.OnPortError();
+  ctx_->PublishLink(LinkState::kLost);
   SyncMonitoringUi();
   commands_[32792]->setEnabled(false);
   download_button_->setEnabled(true);
@@ -382,6 +386,7 @@ void CMainViewerDlg::OnPortError() {
 
 void CMainViewerDlg::PortLost() {
   const int port = ctx_->state.current_port;
+  ctx_->PublishLink(LinkState::kLost);
   RunDevice(
       [this] {
         ctx_->reader.Stop();

@@ -36,6 +36,8 @@ void PublishingSink::OnSecond(const store::CounterInfo& counter, const LiveSecon
 void PublishingSink::OnLinkState(const store::CounterInfo& counter, LinkState state) {
   Known* known = Find(counter, static_cast<int64_t>(std::time(nullptr)));
   if (!known) return;
+  // Monitoring that starts again is a new run, with an ACPM of its own.
+  if (state == LinkState::kStopped) *known = {known->id, 0, 0};
   publishing_.OnConnection(known->id,
                            state == LinkState::kConnected ? ConnectionState::kConnected : ConnectionState::kLost);
 }

@@ -13,7 +13,8 @@ namespace norvane::publish {
 
 // The publishers name a counter by its number in the long-term store, so that topics and metric
 // labels stay the same when it comes back on another port; the number is looked up (or the counter
-// added) once, when the counter is first seen. ACPM runs over the seconds handed in since start.
+// added) once, when the counter is first seen. ACPM runs over the seconds handed in since the
+// counter was first seen or last stopped.
 class PublishingSink final : public LiveSink {
  public:
   PublishingSink(LivePublishing& publishing, std::filesystem::path store, UserNotifier& notifier)
