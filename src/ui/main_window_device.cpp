@@ -349,7 +349,11 @@ void CMainViewerDlg::SyncMonitoringUi() {
 void CMainViewerDlg::PollBegin() {
   // A device job holds the port this second; the poll waits for the next one.
   if (worker_->busy()) return;
-  poll_sent_ = ctx_->clock.Now();
+  // The timer's ticks wander a little, so two polls can fall into one clock second when the ticks
+  // sit at a second's edge; the later one then takes the next second, so that neither overwrites
+  // the other in the store nor is dropped by the publishers.
+  const std::time_t now = ctx_->clock.Now();
+  poll_sent_ = now == poll_sent_ ? now + 1 : now;
   if (!ctx_->monitor.BeginPoll()) {
     if (ctx_->monitor.state() == MonitorState::kOff) SyncMonitoringUi();
     return;
