@@ -18,7 +18,6 @@
 
 #include "cli/command.h"
 #include "cli/device_rig.h"
-#include "cli/record_publishing.h"
 #include "cli/stop_flag.h"
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
@@ -28,6 +27,7 @@
 #include "core/platform/interrupt_watch.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/protocol/model_identification.h"
+#include "core/publish/publishing_sink.h"
 #include "core/realtime/live_sink.h"
 #include "core/realtime/poll_reply.h"
 #include "core/settings/settings_store.h"
@@ -481,7 +481,7 @@ int RunRecord(CommandContext& context) {
   std::vector<LiveSink*> sinks;
   args.publishing.store = context.store_path;
   std::optional<publish::LivePublishing> publishing;
-  std::optional<PublishingSink> publishing_sink;
+  std::optional<publish::PublishingSink> publishing_sink;
   if (!args.publishing.mqtt_url.empty() || !args.publishing.metrics_address.empty()) {
     publishing.emplace(args.publishing, notifier);
     publishing_sink.emplace(*publishing, context.store_path, notifier);

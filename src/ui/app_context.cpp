@@ -1,6 +1,7 @@
 #include "ui/app_context.h"
 
 #include "core/common/text_format.h"
+#include "core/history/dose_conversion.h"
 #include "core/protocol/model_table.h"
 #include "core/store/last_download.h"
 
@@ -25,6 +26,23 @@ std::filesystem::path ChosenStore(SettingsStore& settings, const std::filesystem
   return on ? path : std::filesystem::path();
 }
 
+// What the settings ask to publish; both addresses empty: nothing.
+publish::PublishingOptions ChosenPublishing(SettingsStore& settings) {
+  publish::PublishingOptions options;
+  uint32_t every = 1;
+  RegistryKey& key = settings.Key();
+  key.OpenNamed(kSettingsKey);
+  key.ReadText(kMqttUrlSetting, options.mqtt_url);
+  key.ReadText(kMqttCaFileSetting, options.mqtt_ca_file);
+  key.ReadText(kMqttDiscoveryPrefixSetting, options.discovery_prefix);
+  key.ReadNumber(kMqttEverySetting, every);
+  key.ReadText(kMetricsAddressSetting, options.metrics_address);
+  key.Close();
+  if (options.discovery_prefix.empty()) options.discovery_prefix = publish::kDefaultDiscoveryPrefix;
+  options.mqtt_every = every;
+  return options;
+}
+
 }  // namespace
 
 AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings_path,
@@ -46,10 +64,21 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
       submitter(clock, notifier),
       tick(settings, data, clock, std::move(hooks.housekeeping)),
       store_path_(ChosenStore(store, hooks.store_path)),
-      store_notifier_(hooks.store_notifier ? *hooks.store_notifier : notifier) {
+      background_notifier_(hooks.background_notifier ? *hooks.background_notifier : notifier) {
   // The writer opens the store with the first second, so a window that never monitors never
   // touches it.
-  if (store_on()) seconds_writer_ = std::make_unique<store::SecondsWriter>(store_path_, store_notifier_);
+  if (store_on()) seconds_writer_ = std::make_unique<store::SecondsWriter>(store_path_, background_notifier_);
+  publish::PublishingOptions publishing = ChosenPublishing(store);
+  if (publishing.mqtt_url.empty() && publishing.metrics_address.empty()) return;
+  if (!store_on()) {
+    background_notifier_.Message(
+        "Monitoring is not published over MQTT or on /metrics: publishing needs the long-term store, which "
+        "is turned off (\"LongTermStore\" in the settings).",
+        "Publishing");
+    return;
+  }
+  publishing.store = store_path_;
+  publishing_ = std::make_unique<publish::PublishingThread>(std::move(publishing), background_notifier_);
 }
 
 AppContext::~AppContext() {
@@ -68,7 +97,7 @@ store::CounterInfo AppContext::IdentifiedCounter() const {
   return info;
 }
 
-void AppContext::StoreSecond(int64_t utc, const RecordedSecond& second) {
+void AppContext::KeepSecond(int64_t utc, const RecordedSecond& second) {
   // A demonstration measures nothing.
   if (!seconds_writer_ || !second.recorded || state.demo.load()) return;
   const store::CounterInfo info = IdentifiedCounter();
@@ -76,7 +105,19 @@ void AppContext::StoreSecond(int64_t utc, const RecordedSecond& second) {
     store_counter_ = seconds_writer_->AddCounter(info, clock.Now());
     stored_port_ = info.port;
   }
+  // The store first: a gap in publishing is filled from there.
   seconds_writer_->Append(*store_counter_, utc, second.count);
+  if (!publishing_) return;
+  PublishLink(LinkState::kConnected);
+  publishing_->OnSecond(info, {utc, second.count, second.cpm, DoseRateFromCpm(data.conversion, second.cpm)});
+}
+
+void AppContext::PublishLink(LinkState link) {
+  if (!publishing_ || link == link_) return;
+  // A demonstration has no counter to publish; a link never connected, or stopped, has nothing to lose.
+  if (link == LinkState::kConnected ? state.demo.load() : link_ == LinkState::kStopped) return;
+  link_ = link;
+  publishing_->OnLinkState(IdentifiedCounter(), link);
 }
 
 std::vector<uint8_t> AppContext::LastDownload() {
@@ -102,9 +143,9 @@ void AppContext::ImportDownload() {
     store::KeepLastDownload(db, counter, {image.data(), image.size()}, now);
     notifier.Status(Format("%zu of %zu history records were new to the long-term store.", r.added, r.records));
   } catch (const std::exception& e) {
-    store_notifier_.Message("The history could not be imported into the long-term store " + store_path_.string() +
-                                ": " + e.what() + "\nThe dump is saved.",
-                            "Long-term store");
+    background_notifier_.Message("The history could not be imported into the long-term store " +
+                                     store_path_.string() + ": " + e.what() + "\nThe dump is saved.",
+                                 "Long-term store");
   }
 }
 

@@ -18,6 +18,8 @@
 #include "core/net/map_submission.h"
 #include "core/protocol/auto_scan.h"
 #include "core/protocol/device_session.h"
+#include "core/publish/publishing_thread.h"
+#include "core/realtime/live_sink.h"
 #include "core/realtime/realtime_monitor.h"
 #include "core/realtime/realtime_recorder.h"
 #include "core/serial/port_catalogue.h"
@@ -36,14 +38,20 @@ struct AppHooks {
   DownloadProgress* download_progress = nullptr;
   HousekeepingActions housekeeping;
   UserNotifier* save_notifier = nullptr;       // the saver's status lines (deferred by the window)
-  // The long-term store (empty: off) and who hears of its trouble: the writer reports from its
-  // own thread, so this notifier must not wait for the window.
+  // The long-term store (empty: off), and who hears of the trouble of the store and the
+  // publishers: they report from threads of their own, so this notifier must not wait for the window.
   std::filesystem::path store_path;
-  UserNotifier* store_notifier = nullptr;
+  UserNotifier* background_notifier = nullptr;
 };
 
 // The settings value that turns the long-term store off for the window (0), on by default.
 inline constexpr char kLongTermStoreSetting[] = "LongTermStore";
+// The settings values that publish the window's monitoring as `record` does; empty or absent: off.
+inline constexpr char kMqttUrlSetting[] = "MqttUrl";
+inline constexpr char kMqttCaFileSetting[] = "MqttCaFile";
+inline constexpr char kMqttEverySetting[] = "MqttEvery";
+inline constexpr char kMqttDiscoveryPrefixSetting[] = "MqttDiscoveryPrefix";
+inline constexpr char kMetricsAddressSetting[] = "MetricsAddress";
 
 struct AppContext {
   AppContext(UserNotifier& notifier, const std::filesystem::path& settings_path,
@@ -74,9 +82,14 @@ struct AppContext {
   MapSubmitter submitter;
   HousekeepingTick tick;
 
-  // Hands a measured second to the store's writer, which only queues it: `utc` is when its poll
-  // went out. The counter is registered first, again when it moved to another port.
-  void StoreSecond(int64_t utc, const RecordedSecond& second);
+  // Hands a measured second to the store's writer and then to the publishers, which only queue
+  // it: `utc` is when its poll went out. The counter is registered first, again when it moved to
+  // another port.
+  void KeepSecond(int64_t utc, const RecordedSecond& second);
+  // Tells the publishers how the monitored counter's link stands: connected when monitoring
+  // starts or a second is measured, lost on a port error, stopped when monitoring ends. Nothing
+  // is told before the first connection, nor the same state twice.
+  void PublishLink(LinkState link);
   // The image this counter's last download kept in the store, for "Download New"; empty when
   // there is none or the store is off.
   std::vector<uint8_t> LastDownload();
@@ -89,9 +102,12 @@ struct AppContext {
   store::CounterInfo IdentifiedCounter() const;
 
   std::filesystem::path store_path_;
-  UserNotifier& store_notifier_;
+  UserNotifier& background_notifier_;
   std::optional<store::SecondsWriter::Handle> store_counter_;
   std::string stored_port_;
+  // Off without the store: the publishers name a counter by its number there.
+  std::unique_ptr<publish::PublishingThread> publishing_;
+  LinkState link_ = LinkState::kStopped;
   // Last, so it stops (committing what is queued) before anything it reports to goes.
   std::unique_ptr<store::SecondsWriter> seconds_writer_;
 };

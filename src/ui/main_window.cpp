@@ -98,11 +98,11 @@ class CMainViewerDlg::DeferredStatus final : public UserNotifier {
   CMainViewerDlg& window_;
 };
 
-// The store's writer reports from its own thread. Its message must not wait for the window, which
-// may be joining that thread while it closes.
-class CMainViewerDlg::StoreNotice final : public UserNotifier {
+// The store's writer and the publishers report from threads of their own. Their messages must not
+// wait for the window, which may be joining those threads while it closes.
+class CMainViewerDlg::BackgroundNotice final : public UserNotifier {
  public:
-  explicit StoreNotice(CMainViewerDlg& window) : window_(window) {}
+  explicit BackgroundNotice(CMainViewerDlg& window) : window_(window) {}
   void Message(std::string_view text, std::string_view caption) override {
     const std::string t(text), c(caption);
     QPointer<CMainViewerDlg> window(&window_);
@@ -153,7 +153,7 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   // The link, the texts and the history buffer come first; the widgets then show their state.
   notifier_ = std::make_unique<QtNotifier>(this, [this](const QString& line) { AddStatus(line); });
   save_status_ = std::make_unique<DeferredStatus>(*this);
-  store_notice_ = std::make_unique<StoreNotice>(*this);
+  background_notice_ = std::make_unique<BackgroundNotice>(*this);
   progress_relay_ = std::make_unique<ProgressRelay>(*this);
   AppHooks hooks;
   hooks.port_error = [this] { QMetaObject::invokeMethod(this, [this] { OnPortError(); }, Qt::QueuedConnection); };
@@ -161,7 +161,7 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   hooks.download_progress = progress_relay_.get();
   hooks.save_notifier = save_status_.get();
   hooks.store_path = options_.store_path;
-  hooks.store_notifier = store_notice_.get();
+  hooks.background_notifier = background_notice_.get();
   hooks.housekeeping.save = [this](std::string_view pattern, const std::string& name) {
     return SavePicture(pattern, name);
   };
@@ -521,6 +521,7 @@ void CMainViewerDlg::ShutDown() {
     ctx_->monitor.OnPortError();  // polling off without touching the stored choice to resume it
     QThread::msleep(200);
   }
+  ctx_->PublishLink(LinkState::kStopped);
   worker_->WaitIdle();
   worker_->Run([this] {
     ctx_->download.Wait();

@@ -128,7 +128,7 @@ class CMainViewerDlg : public QDialog {
  private:
   class ProgressRelay;
   class DeferredStatus;
-  class StoreNotice;
+  class BackgroundNotice;
 
   void BuildWidgets();
   void BuildMenus();
@@ -190,7 +190,7 @@ class CMainViewerDlg : public QDialog {
   QPointer<QWidget> client_;
   std::unique_ptr<QtNotifier> notifier_;
   std::unique_ptr<DeferredStatus> save_status_;
-  std::unique_ptr<StoreNotice> store_notice_;
+  std::unique_ptr<BackgroundNotice> background_notice_;
   std::unique_ptr<ProgressRelay> progress_relay_;
   std::unique_ptr<AppContext> ctx_;
   std::unique_ptr<DeviceWorker> worker_;

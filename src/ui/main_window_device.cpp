@@ -302,6 +302,7 @@ void CMainViewerDlg::MonitoringStarted(bool opened) {
     play_button_->setEnabled(true);
     return;
   }
+  ctx_->PublishLink(LinkState::kConnected);
   // Until the counter confirms, the box shows unticked: polling is not on yet.
   SetRealtimeTick(false);
   confirm_timer_.start();
@@ -315,6 +316,7 @@ void CMainViewerDlg::StopMonitoring() {
   poll_timer_.stop();
   confirm_timer_.stop();
   ctx_->monitor.Stop();
+  ctx_->PublishLink(LinkState::kStopped);
   SetRealtimeTick(false);
   commands_[32792]->setEnabled(false);
   commands_[32774]->setEnabled(true);
@@ -329,6 +331,7 @@ void CMainViewerDlg::SyncMonitoringUi() {
       poll_timer_.stop();
       confirm_timer_.stop();
       SetRealtimeTick(false);
+      ctx_->PublishLink(LinkState::kStopped);
       break;
     case MonitorState::kStarting:
       poll_timer_.stop();
@@ -346,7 +349,11 @@ void CMainViewerDlg::SyncMonitoringUi() {
 void CMainViewerDlg::PollBegin() {
   // A device job holds the port this second; the poll waits for the next one.
   if (worker_->busy()) return;
-  poll_sent_ = ctx_->clock.Now();
+  // The timer's ticks wander a little, so two polls can fall into one clock second when the ticks
+  // sit at a second's edge; the later one then takes the next second, so that neither overwrites
+  // the other in the store nor is dropped by the publishers.
+  const std::time_t now = ctx_->clock.Now();
+  poll_sent_ = now == poll_sent_ ? now + 1 : now;
   if (!ctx_->monitor.BeginPoll()) {
     if (ctx_->monitor.state() == MonitorState::kOff) SyncMonitoringUi();
     return;
@@ -357,7 +364,7 @@ void CMainViewerDlg::PollBegin() {
 void CMainViewerDlg::PollFinish() {
   if (ctx_->monitor.state() != MonitorState::kPolling) return;
   const PollOutcome poll = ctx_->monitor.FinishPoll();
-  ctx_->StoreSecond(poll_sent_, poll.second);
+  ctx_->KeepSecond(poll_sent_, poll.second);
   time_label_->setText(ToQString(poll.elapsed_text));
   if (poll.second.recorded) {
     cpm_label_->setText(ToQString(poll.second.cpm_text));
@@ -374,6 +381,7 @@ void CMainViewerDlg::PollFinish() {
 void CMainViewerDlg::OnPortError() {
   // The reader gave up on a silent port ("Comport Error!" is its own message).
   ctx_->monitor.OnPortError();
+  ctx_->PublishLink(LinkState::kLost);
   SyncMonitoringUi();
   commands_[32792]->setEnabled(false);
   download_button_->setEnabled(true);
@@ -382,6 +390,7 @@ void CMainViewerDlg::OnPortError() {
 
 void CMainViewerDlg::PortLost() {
   const int port = ctx_->state.current_port;
+  ctx_->PublishLink(LinkState::kLost);
   RunDevice(
       [this] {
         ctx_->reader.Stop();

@@ -21,17 +21,6 @@ sim::CounterOptions Paced(std::string_view model) {
 
 class MainWindowDeviceTest : public MainWindowTest {
  protected:
-  // A window connected to the counter on `line`.
-  std::unique_ptr<CMainViewerDlg> Connected(SimulatedLine& line, const std::vector<std::string>& settings = {}) {
-    ViewerOptions options;
-    options.extra_ports = {line.path()};
-    auto w = Open(settings, options);
-    auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
-    ports->setCurrentIndex(ports->findText(QString::fromStdString(line.path()), Qt::MatchContains));
-    w->ConnectSelectedPort();
-    EXPECT_TRUE(WaitFor([&] { return !w->worker().busy(); }, 20000));
-    return w;
-  }
   // Starts downloading the whole flash and waits until it runs.
   bool StartWholeDownload(CMainViewerDlg& w) {
     w.SetOptionsChooser([](const DownloadOptions&) { return DownloadOptions{1, 100}; });
@@ -45,7 +34,7 @@ class MainWindowDeviceTest : public MainWindowTest {
 TEST_F(MainWindowDeviceTest, NothingElseTalksToTheCounterWhileADownloadHasThePort) {
   SimulatedLine line(Paced("ZQT-400"));
   ASSERT_TRUE(line.ok());
-  auto w = Connected(line);
+  auto w = Connected(line.path());
   ASSERT_EQ(Text(*w, 1302), "Disconnect");
   ASSERT_TRUE(StartWholeDownload(*w));
 
@@ -73,7 +62,7 @@ TEST_F(MainWindowDeviceTest, AReplyThatNamesNoCounterLeavesTheModelAlone) {
   faults.silent = true;
   SimulatedLine line(testing::CounterFor("ZQT-100", faults));
   ASSERT_TRUE(line.ok());
-  auto w = Connected(line, {"\"nLastGeigerCounterSelected\"=dword:00000004"});
+  auto w = Connected(line.path(), {"\"nLastGeigerCounterSelected\"=dword:00000004"});
   EXPECT_TRUE(w->StatusLog().contains("Please try again!")) << w->StatusLog().toStdString();
   EXPECT_EQ(Text(*w, 1168), "ZQT-100");
   EXPECT_EQ(w->context().state.selected_model, 4);
@@ -82,7 +71,7 @@ TEST_F(MainWindowDeviceTest, AReplyThatNamesNoCounterLeavesTheModelAlone) {
 TEST_F(MainWindowDeviceTest, ACounterLostDuringADownloadLeavesTheWindowDisconnected) {
   SimulatedLine line(Paced("ZQT-400"));
   ASSERT_TRUE(line.ok());
-  auto w = Connected(line);
+  auto w = Connected(line.path());
   ASSERT_EQ(Text(*w, 1302), "Disconnect");
   ASSERT_TRUE(StartWholeDownload(*w));
   line.Unplug();

@@ -41,6 +41,17 @@ class MainWindowTest : public ::testing::Test {
     window->worker().WaitIdle();
     return window;
   }
+  // A window with `device` in its port list, connected to the counter there.
+  std::unique_ptr<CMainViewerDlg> Connected(const std::string& device, const std::vector<std::string>& settings = {},
+                                            ViewerOptions options = {}) {
+    options.extra_ports = {device};
+    auto w = Open(settings, std::move(options));
+    auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
+    ports->setCurrentIndex(ports->findText(QString::fromStdString(device), Qt::MatchContains));
+    w->ConnectSelectedPort();
+    EXPECT_TRUE(WaitFor([&] { return !w->worker().busy(); }, 20000));
+    return w;
+  }
 
   static QString Text(const CMainViewerDlg& w, int id) {
     QWidget* c = w.Control(id);

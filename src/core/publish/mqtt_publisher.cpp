@@ -21,6 +21,8 @@ constexpr size_t kGapBatch = 600;
 // acknowledgements before reading the gap, so nothing is sent twice.
 constexpr auto kDrainWait = 5s;
 constexpr auto kUnreachableAfter = 10s;
+// How long stopping waits for what was handed in last to reach a broker that is there.
+constexpr auto kLastDelivery = 2s;
 
 }  // namespace
 
@@ -70,7 +72,10 @@ MqttPublisher::MqttPublisher(MqttOptions options, UserNotifier& notifier)
 
 MqttPublisher::~MqttPublisher() {
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    // The last seconds and the counter's last link state (stopped) came moments ago; they go out
+    // before the end, or a consumer would see the counter connected for good.
+    wake_.wait_for(lock, kLastDelivery, [&] { return !connected_ || Settled(); });
     stop_ = true;
   }
   wake_.notify_all();
@@ -146,6 +151,13 @@ bool MqttPublisher::WaitDelivered(std::chrono::milliseconds timeout) {
     if (!connected_ || !in_flight_.empty()) return false;
     return std::all_of(counters_.begin(), counters_.end(), [](const auto& entry) { return entry.second.queue.empty(); });
   });
+}
+
+bool MqttPublisher::Settled() const {
+  return in_flight_.empty() && std::all_of(counters_.begin(), counters_.end(), [](const auto& entry) {
+           const CounterState& counter = entry.second;
+           return counter.queue.empty() && counter.link_sent && (counter.announced || counter.info.model.empty());
+         });
 }
 
 void MqttPublisher::Run() {

@@ -55,7 +55,8 @@ class MqttPublisher {
   static constexpr size_t kMaxQueued = 3600;
 
   MqttPublisher(MqttOptions options, UserNotifier& notifier);
-  // Marks the program offline, then disconnects.
+  // Sends what is still waiting while the broker is there (a moment at most), marks the program
+  // offline, then disconnects.
   ~MqttPublisher();
   MqttPublisher(const MqttPublisher&) = delete;
   MqttPublisher& operator=(const MqttPublisher&) = delete;
@@ -90,6 +91,8 @@ class MqttPublisher {
   // Publishes with the lock released; the message id of a state message is remembered.
   bool Send(const MqttMessage& message, std::unique_lock<std::mutex>& lock, std::optional<InFlight> state = {});
   bool Due(const CounterState& counter, int64_t utc) const;
+  // Everything handed in was sent and acknowledged; under the lock.
+  bool Settled() const;
 
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);

@@ -1,10 +1,6 @@
 #include "core/publish/metrics_server.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -12,34 +8,19 @@
 #include "core/store/seconds_writer.h"
 #include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
+#include "tests/core/publish/http_get.h"
 
 namespace norvane::publish {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::HttpGet;
 using testing::RecordingNotifier;
 using testing::TempDir;
 
 constexpr int64_t kT0 = 1'780'000'000;
 const store::CounterInfo kInfo{"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", ""};
 const store::CounterInfo kOther{"ZQT-700 V1.0", "2", "ZQT-700", "/dev/ttyUSB1", ""};
-
-std::string Get(uint16_t port, const std::string& path) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  std::string answer;
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    write(s, request.data(), request.size());
-    char chunk[4096];
-    for (ssize_t n; (n = read(s, chunk, sizeof chunk)) > 0;) answer.append(chunk, static_cast<size_t>(n));
-  }
-  close(s);
-  return answer;
-}
 
 // Parses an exposition with the Prometheus Python client's parser, which rejects what Prometheus
 // would; gives {"name{label=value,...}": value} for every sample, plus "#type name" entries.
@@ -104,7 +85,7 @@ TEST(MetricsServerTest, ScrapesParseAndCountsTotalIsTheStoresSumWhileRecording) 
   registry.AddCounter(counter);
 
   const auto scrape_and_check = [&](int64_t last) {
-    const std::string response = Get(server.port(), "/metrics");
+    const std::string response = HttpGet(server.port(), "/metrics");
     ASSERT_NE(response.find("HTTP/1.1 200"), std::string::npos) << response;
     ASSERT_NE(response.find("text/plain; version=0.0.4"), std::string::npos);
     const auto parsed = ParseWithPrometheus(dir, response.substr(response.find("\r\n\r\n") + 4));
@@ -132,13 +113,13 @@ TEST(MetricsServerTest, ScrapesParseAndCountsTotalIsTheStoresSumWhileRecording) 
 
   // A counter lost and found again: down, then up with one reconnect.
   registry.Connection(id, ConnectionState::kLost);
-  const std::string response = Get(server.port(), "/metrics");
+  const std::string response = HttpGet(server.port(), "/metrics");
   auto parsed = ParseWithPrometheus(dir, response.substr(response.find("\r\n\r\n") + 4));
   ASSERT_TRUE(parsed);
   EXPECT_EQ((*parsed)["norvane_counter_up" + Labels(id, kInfo)].get<double>(), 0.0);
   registry.Connection(id, ConnectionState::kConnected);
   registry.StoreWriteErrors(id, 2);
-  const std::string again = Get(server.port(), "/metrics");
+  const std::string again = HttpGet(server.port(), "/metrics");
   parsed = ParseWithPrometheus(dir, again.substr(again.find("\r\n\r\n") + 4));
   ASSERT_TRUE(parsed);
   EXPECT_EQ((*parsed)["norvane_counter_up" + Labels(id, kInfo)].get<double>(), 1.0);
@@ -167,7 +148,7 @@ TEST(MetricsServerTest, AnAddressInUseIsToldAndNothingStops) {
   EXPECT_FALSE(second.listening());
   ASSERT_EQ(notifier.messages().size(), 1u);
   EXPECT_NE(notifier.messages()[0].text.find("127.0.0.1:" + std::to_string(first.port())), std::string::npos);
-  EXPECT_NE(Get(first.port(), "/metrics").find("200"), std::string::npos);
+  EXPECT_NE(HttpGet(first.port(), "/metrics").find("200"), std::string::npos);
 }
 
 TEST(MetricsServerTest, ListenAddressesDefaultToThisMachineOnly) {

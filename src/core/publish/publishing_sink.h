@@ -1,4 +1,4 @@
-// Connects the logging service's live readings to the MQTT and Prometheus publishers.
+// Connects live readings, the logging service's or the window's, to the MQTT and Prometheus publishers.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +9,15 @@
 #include "core/publish/live_publishing.h"
 #include "core/realtime/live_sink.h"
 
-namespace norvane::cli {
+namespace norvane::publish {
 
 // The publishers name a counter by its number in the long-term store, so that topics and metric
 // labels stay the same when it comes back on another port; the number is looked up (or the counter
-// added) once, when the counter is first seen. ACPM runs over the seconds handed in since start.
+// added) once, when the counter is first seen. ACPM runs over the seconds handed in since the
+// counter was first seen or last stopped.
 class PublishingSink final : public LiveSink {
  public:
-  PublishingSink(publish::LivePublishing& publishing, std::filesystem::path store, UserNotifier& notifier)
+  PublishingSink(LivePublishing& publishing, std::filesystem::path store, UserNotifier& notifier)
       : publishing_(publishing), store_(std::move(store)), notifier_(notifier) {}
 
   void OnSecond(const store::CounterInfo& counter, const LiveSecond& second) override;
@@ -30,10 +31,10 @@ class PublishingSink final : public LiveSink {
   };
   Known* Find(const store::CounterInfo& counter, int64_t now);
 
-  publish::LivePublishing& publishing_;
+  LivePublishing& publishing_;
   const std::filesystem::path store_;
   UserNotifier& notifier_;
   std::map<std::string, Known> known_;  // by version reply
 };
 
-}  // namespace norvane::cli
+}  // namespace norvane::publish

@@ -1,10 +1,10 @@
-#include "cli/record_publishing.h"
+#include "core/publish/publishing_sink.h"
 
 #include <ctime>
 
 #include "core/store/store.h"
 
-namespace norvane::cli {
+namespace norvane::publish {
 
 PublishingSink::Known* PublishingSink::Find(const store::CounterInfo& counter, int64_t now) {
   if (auto it = known_.find(counter.version); it != known_.end()) return &it->second;
@@ -36,8 +36,10 @@ void PublishingSink::OnSecond(const store::CounterInfo& counter, const LiveSecon
 void PublishingSink::OnLinkState(const store::CounterInfo& counter, LinkState state) {
   Known* known = Find(counter, static_cast<int64_t>(std::time(nullptr)));
   if (!known) return;
-  publishing_.OnConnection(known->id, state == LinkState::kConnected ? publish::ConnectionState::kConnected
-                                                                     : publish::ConnectionState::kLost);
+  // Monitoring that starts again is a new run, with an ACPM of its own.
+  if (state == LinkState::kStopped) *known = {known->id, 0, 0};
+  publishing_.OnConnection(known->id,
+                           state == LinkState::kConnected ? ConnectionState::kConnected : ConnectionState::kLost);
 }
 
-}  // namespace norvane::cli
+}  // namespace norvane::publish
