@@ -398,7 +398,8 @@ class RecordService {
     // The store first: a second echoed is a second handed to the writer.
     if (p_.writer && handle_) p_.writer->Append(*handle_, utc, count);
     const uint32_t cpm = window_.Add(utc, count);
-    const LiveSecond second{utc, count, cpm, DoseRateFromCpm(p_.settings.calibration, cpm)};
+    const LiveSecond second{utc, count, cpm, DoseRateFromCpm(p_.settings.calibration, cpm),
+                            p_.writer ? p_.writer->health().failures : 0};
     for (LiveSink* sink : p_.sinks) sink->OnSecond(counter_, second);
     if (p_.args.echo) p_.context.out << store::FormatTime(utc, clock_) << " " << count << std::endl;
     Submit(cpm);
@@ -480,6 +481,7 @@ int RunRecord(CommandContext& context) {
   // Publishers of live readings attach here. An option they cannot use is logged and left off.
   std::vector<LiveSink*> sinks;
   args.publishing.store = context.store_path;
+  args.publishing.conversion = settings.calibration;
   std::optional<publish::LivePublishing> publishing;
   std::optional<publish::PublishingSink> publishing_sink;
   if (!args.publishing.mqtt_url.empty() || !args.publishing.metrics_address.empty()) {

@@ -39,6 +39,9 @@ publish::PublishingOptions ChosenPublishing(SettingsStore& settings) {
   key.ReadText(kMetricsAddressSetting, options.metrics_address);
   key.Close();
   if (options.discovery_prefix.empty()) options.discovery_prefix = publish::kDefaultDiscoveryPrefix;
+  // Seconds resent after a broker outage get their dose rate from the calibration the window
+  // starts with.
+  options.conversion = settings.Load().calibration;
   options.mqtt_every = every;
   return options;
 }
@@ -109,7 +112,8 @@ void AppContext::KeepSecond(int64_t utc, const RecordedSecond& second) {
   seconds_writer_->Append(*store_counter_, utc, second.count);
   if (!publishing_) return;
   PublishLink(LinkState::kConnected);
-  publishing_->OnSecond(info, {utc, second.count, second.cpm, DoseRateFromCpm(data.conversion, second.cpm)});
+  publishing_->OnSecond(info, {utc, second.count, second.cpm, DoseRateFromCpm(data.conversion, second.cpm),
+                               seconds_writer_->health().failures});
 }
 
 void AppContext::PublishLink(LinkState link) {

@@ -5,10 +5,16 @@
 #include <algorithm>
 #include <map>
 
+#include <sqlite3.h>
+
 #include "core/common/clock.h"
+#include "core/common/text_format.h"
+#include "core/history/dose_conversion.h"
+#include "core/settings/settings_store.h"
 #include "core/store/store.h"
 #include "core/store/store_time.h"
 #include "tests/common/temp_dir.h"
+#include "tests/core/publish/http_get.h"
 #include "tests/core/publish/mosquitto_broker.h"
 #include "tests/integration/child_process.h"
 
@@ -106,6 +112,18 @@ std::vector<int64_t> StateSeconds(const std::vector<testing::Subscriber::Receive
   return seconds;
 }
 
+// A calibration twice the default's slope, written where the window's settings dialog puts it.
+ConversionTable DoubleCalibration(const std::filesystem::path& settings) {
+  ConversionTable table = kDefaultConversionTable;
+  SettingsStore store(settings);
+  for (size_t i = 0; i < table.size(); ++i) {
+    table[i].usv *= 2;
+    store.StoreNumber(setting_names::kCalibrationCpm[i], table[i].cpm);
+    store.StoreText(setting_names::kCalibrationUsv[i], Format("%.2f", table[i].usv));
+  }
+  return table;
+}
+
 std::optional<int64_t> EchoedSecond(const std::string& line) {
   SystemClock clock;
   std::string error;
@@ -113,7 +131,8 @@ std::optional<int64_t> EchoedSecond(const std::string& line) {
 }
 
 // The broker is stopped while record runs and started again: every second record measured
-// reaches the consumer, the gap's afterwards, in order, once. 30 s with NORVANE_LONG_TESTS=1.
+// reaches the consumer, the gap's afterwards, in order, once, with the dose rate of the settings'
+// calibration. 30 s with NORVANE_LONG_TESTS=1.
 TEST(RecordPublishing, ABrokerAwayForAWhileLosesNoSecond) {
   const auto outage = std::chrono::seconds(std::getenv("NORVANE_LONG_TESTS") ? 30 : 5);
   testing::TempDir dir;
@@ -122,6 +141,7 @@ TEST(RecordPublishing, ABrokerAwayForAWhileLosesNoSecond) {
   ASSERT_TRUE(broker.Start());
   testing::Subscriber subscriber(broker.port());
   ASSERT_TRUE(subscriber.WaitSubscribed(10s));
+  const ConversionTable calibration = DoubleCalibration(dir / "settings.reg");
 
   ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace", "--cpm", "300"});
   const std::string device = simulator.ReadLine(5s);
@@ -156,6 +176,50 @@ TEST(RecordPublishing, ABrokerAwayForAWhileLosesNoSecond) {
   const std::vector<int64_t> published = StateSeconds(subscriber.received());
   echoed.erase(std::upper_bound(echoed.begin(), echoed.end(), published.back()), echoed.end());
   EXPECT_EQ(published, echoed);
+  for (const auto& m : subscriber.received()) {
+    if (!m.topic.ends_with("/state")) continue;
+    const nlohmann::json state = nlohmann::json::parse(m.payload);
+    const double cpm = state.at("cpm").get<double>();
+    EXPECT_NEAR(state.at("usv_h").get<double>(), DoseRateFromCpm(calibration, static_cast<uint32_t>(cpm)), 0.0011)
+        << m.payload;
+  }
+}
+
+// A store that another program holds locked fails record's commits; /metrics counts them.
+TEST(RecordPublishing, FailedStoreWritesShowOnTheMetrics) {
+  testing::TempDir dir;
+  ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace"});
+  const std::string device = simulator.ReadLine(5s);
+  ASSERT_FALSE(device.empty());
+  const uint16_t port = testing::FreePort();
+  ChildCli record({"--settings", (dir / "settings.reg").string(), "--store", (dir / "store.sqlite").string(),
+                   "--model", "ZQT-400", "--port", device, "record", "--echo", "--metrics",
+                   "127.0.0.1:" + std::to_string(port)});
+  for (int i = 0; i < 3; ++i) ASSERT_FALSE(record.ReadLine(30s).empty()) << record.said;
+  const auto errors = [&]() -> std::optional<double> {
+    const std::string page = testing::HttpGet(port, "/metrics");
+    const size_t at = page.find("\nnorvane_store_write_errors_total{");
+    if (at == std::string::npos) return std::nullopt;
+    const size_t end = page.find('\n', at + 1);
+    return std::stod(page.substr(page.rfind(' ', end) + 1, end - page.rfind(' ', end) - 1));
+  };
+  ASSERT_EQ(errors(), 0.0);
+  {
+    store::Store locker(dir / "store.sqlite");
+    ASSERT_EQ(sqlite3_exec(locker.database().handle(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    // Past the writer's 3 s wait for the lock, and a second try.
+    for (int i = 0; i < 8; ++i) ASSERT_FALSE(record.ReadLine(30s).empty());
+    sqlite3_exec(locker.database().handle(), "COMMIT", nullptr, nullptr, nullptr);
+  }
+  for (int i = 0; i < 3; ++i) ASSERT_FALSE(record.ReadLine(30s).empty());
+  const std::optional<double> failed = errors();
+  record.Signal(SIGTERM);
+  EXPECT_EQ(record.Wait(), 0) << record.said;
+  ASSERT_TRUE(failed);
+  EXPECT_GE(*failed, 1.0);
+  // Nothing was lost for it: the seconds waited and went in once the lock was gone.
+  store::Store db(dir / "store.sqlite", store::Store::Access::kReadOnly);
+  EXPECT_EQ(db.ReadSeconds(db.Counters()[0].id, 0, INT64_MAX).size(), record.printed.size());
 }
 
 TEST(RecordPublishing, ABrokerThatIsNotThereIsToldAndLoggingGoesOn) {

@@ -12,6 +12,7 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
       mqtt.discovery_prefix = options.discovery_prefix;
       mqtt.every = std::max<int64_t>(1, options.mqtt_every);
       mqtt.store = options.store;
+      mqtt.conversion = options.conversion;
       mqtt_ = std::make_unique<MqttPublisher>(std::move(mqtt), notifier);
     } else {
       notifier.Message(error + " Logging goes on without MQTT.", "MQTT");

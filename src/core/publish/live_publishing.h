@@ -19,6 +19,7 @@ struct PublishingOptions {
   int64_t mqtt_every = 1;        // seconds between state messages
   std::string metrics_address;   // empty: no /metrics
   std::filesystem::path store;   // where the run's seconds are written
+  ConversionTable conversion = kDefaultConversionTable;  // for the µSv/h of seconds resent from the store
 };
 
 // The logging service hands every event to one of these from its polling thread; each call only

@@ -31,6 +31,7 @@ void PublishingSink::OnSecond(const store::CounterInfo& counter, const LiveSecon
   const double acpm = 60.0 * static_cast<double>(known->counts) / static_cast<double>(known->seconds);
   publishing_.OnSecond({known->id, counter.model, counter.version, counter.port, second.utc, second.count,
                         static_cast<double>(second.cpm), second.usv_h, acpm});
+  publishing_.OnStoreWriteErrors(known->id, second.store_write_errors);
 }
 
 void PublishingSink::OnLinkState(const store::CounterInfo& counter, LinkState state) {

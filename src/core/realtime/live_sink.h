@@ -32,6 +32,7 @@ struct LiveSecond {
   uint32_t count = 0;  // counts in that second
   uint32_t cpm = 0;    // counts of the last 60 seconds, over the measured ones among them
   double usv_h = 0;    // dose rate for that CPM by the settings' conversion
+  uint64_t store_write_errors = 0;  // the store writer's failed commits so far, for the health metric
 };
 
 // Called on the service's polling thread, once a second: an implementation must not block for

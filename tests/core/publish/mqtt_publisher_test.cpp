@@ -172,6 +172,8 @@ TEST_F(MqttPublisherTest, ABrokerThatComesBackGetsEverySecondOfTheGapInOrderOnce
   MqttOptions options = Options(broker_.url(), dir_ / "store.sqlite");
   options.reconnect_first = 1s;
   options.reconnect_longest = 2s;
+  // The settings' calibration, not the default, gives the rebuilt seconds their dose rate.
+  for (CalibrationPoint& point : options.conversion) point.usv *= 3;
   MqttPublisher publisher(options, notifier_);
   publisher.AddCounter(station.counter());
 
@@ -222,6 +224,7 @@ TEST_F(MqttPublisherTest, ABrokerThatComesBackGetsEverySecondOfTheGapInOrderOnce
     double cpm = 0;
     for (int64_t w = s - 59; w <= s; ++w) cpm += CountAt(w);
     EXPECT_EQ(bodies[s]["cpm"].get<double>(), cpm) << s;
+    EXPECT_NEAR(bodies[s]["usv_h"].get<double>(), DoseRateFromCpm(options.conversion, static_cast<uint32_t>(cpm)), 0.0011);
   }
   EXPECT_TRUE(notifier_.HasStatusContaining("Lost the MQTT broker at 127.0.0.1:"));
 }
