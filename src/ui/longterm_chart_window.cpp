@@ -93,7 +93,13 @@ LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::
   connect(fetcher_.get(), &LongtermFetcher::viewReady, this, &LongtermChartWindow::OnView);
   connect(fetcher_.get(), &LongtermFetcher::overviewReady, this, &LongtermChartWindow::OnOverview);
   connect(fetcher_.get(), &LongtermFetcher::statsReady, this, &LongtermChartWindow::OnStats);
-  connect(fetcher_.get(), &LongtermFetcher::storeFailed, this, [this](const QString& m) { status_->setText(m); });
+  connect(fetcher_.get(), &LongtermFetcher::storeFailed, this, [this](const QString& m) {
+    // The request that failed gets no answer: nothing may wait for it, or the polls would stop.
+    overview_pending_ = false;
+    stats_pending_ = false;
+    store_failed_ = true;
+    status_->setText(m);
+  });
   connect(fetcher_.get(), &LongtermFetcher::exportDone, this, [this](const QString& m, bool) { status_->setText(m); });
   poll_timer_.setInterval(1000);
   connect(&poll_timer_, &QTimer::timeout, this, [this] { Poll(); });
@@ -407,6 +413,10 @@ void LongtermChartWindow::UpdateAxes() {
 
 void LongtermChartWindow::OnOverview(std::shared_ptr<const StoreOverview> overview) {
   overview_pending_ = false;
+  if (store_failed_) {
+    store_failed_ = false;
+    status_->clear();
+  }
   // Keep the first seconds already known: polls ask only for the newest.
   std::vector<std::optional<int64_t>> first = overview->first;
   for (size_t i = 0; i < overview->counters.size(); ++i) {

@@ -118,6 +118,7 @@ class LongtermChartWindow : public QWidget {
 
   StoreOverview overview_;
   bool overview_pending_ = false;
+  bool store_failed_ = false;  // the status tells of a failed request until the store answers again
   bool want_all_ = false;  // "all" waits for the overview's first seconds
   chart::ViewRange view_;
   chart::ViewHistory history_;

@@ -32,11 +32,10 @@ void LongtermFetcher::Post(Work work) {
     try {
       work();
     } catch (const store::StoreError& e) {
-      // A store in trouble is reported once per reason, and opened afresh next time.
+      // Every failed request is reported, so the window never waits for its answer; the store is
+      // opened afresh next time.
       store_.reset();
-      const QString message = ToQString(e.what());
-      if (message != last_failure_) emit storeFailed(message);
-      last_failure_ = message;
+      emit storeFailed(ToQString(e.what()));
     }
   }, Qt::QueuedConnection);
 }
@@ -45,7 +44,6 @@ store::Store* LongtermFetcher::Open() {
   if (!store_) {
     if (!std::filesystem::exists(path_)) return nullptr;
     store_ = std::make_unique<store::Store>(path_, store::Store::Access::kReadOnly);
-    last_failure_.clear();
   }
   return store_.get();
 }

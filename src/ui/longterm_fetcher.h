@@ -84,7 +84,6 @@ class LongtermFetcher : public QObject {
   QObject* context_ = nullptr;  // lives on thread_
   std::unique_ptr<store::Store> store_;
   std::atomic<uint64_t> newest_view_{0};
-  QString last_failure_;
 };
 
 }  // namespace norvane

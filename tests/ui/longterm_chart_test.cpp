@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 #include <qcustomplot.h>
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <map>
 #include <random>
 
@@ -15,8 +17,10 @@
 #include "core/store/poisson_interval.h"
 #include "core/store/store.h"
 #include "core/store/store_chart_queries.h"
+#include "core/store/store_time.h"
 #include "sim/history_generator.h"
 #include "tests/common/temp_dir.h"
+#include "tests/integration/child_process.h"
 #include "ui/longterm_chart_window.h"
 
 namespace norvane {
@@ -326,6 +330,73 @@ TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
   ASSERT_TRUE(WaitFor([&] { return window.Settled() && !graph("(downloaded)")->visible(); }));
   EXPECT_FALSE(graph("(notes)")->visible());
 }
+
+// Opened while monitoring makes the store: the chart says the store holds nothing yet, then shows
+// the counter as soon as the store is made, and the status no longer tells of the failure.
+TEST(LongtermFollowTest, AStoreBeingMadeIsWaitedForAndThenShown) {
+  testing::TempDir dir;
+  const auto path = dir / "store.sqlite";
+  sqlite3* half_made = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &half_made), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(half_made, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(half_made);
+
+  LongtermChartWindow window(path, dir / "settings.reg");
+  window.show();
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  window.ShowRange(now - 120, now);
+  window.SetFollow(true);
+  ASSERT_TRUE(WaitFor([&] { return window.status_text().contains("holds nothing yet"); }, 3000))
+      << window.status_text().toStdString();
+
+  store::Store writer(path);
+  const store::CounterId id = writer.RegisterCounter({"GC-M 1.0", "GC", "GC-M", "", ""}, now);
+  std::vector<Second> seconds;
+  for (int64_t t = now - 30; t < now; ++t) seconds.push_back({t, 7});
+  writer.AppendSeconds(id, seconds);
+  ASSERT_TRUE(WaitFor([&] { return window.ReadoutAt(now - 5).contains("7 counts"); }, 3000))
+      << window.ReadoutAt(now - 5).toStdString() << " / " << window.status_text().toStdString();
+  EXPECT_TRUE(window.status_text().isEmpty()) << window.status_text().toStdString();
+}
+
+#ifdef NORVANE_CLI_PATH
+// The logging service as its own process, on the paced simulator: each second it reports is on
+// the chart within 2 s of the report, with the count it reported.
+TEST(LongtermFollowTest, SecondsOfARunningRecordAppearWithinTwoSeconds) {
+  using namespace std::chrono_literals;
+  testing::TempDir dir;
+  testing::ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace", "--cpm", "3000"});
+  const std::string device = simulator.ReadLine(5s);
+  ASSERT_FALSE(device.empty());
+  const auto store_path = dir / "store.sqlite";
+  testing::ChildCli record({"--settings", (dir / "settings.reg").string(), "--store", store_path.string(), "--model",
+                            "ZQT-400", "--port", device, "record", "--echo"});
+  ASSERT_FALSE(record.ReadLine(30s).empty()) << "record reported no second";
+
+  LongtermChartWindow window(store_path, dir / "chart.reg");
+  window.resize(1200, 600);
+  window.show();
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  window.ShowRange(now - 60, now + 60);
+  window.SetFollow(true);
+  SystemClock clock;
+  for (int i = 0; i < 4; ++i) {
+    const std::string line = record.ReadLine(30s);
+    ASSERT_FALSE(line.empty());
+    QElapsedTimer timer;
+    timer.start();
+    std::string error;
+    const std::optional<int64_t> t = store::ParseTime(line.substr(0, line.find(' ')), clock, &error);
+    ASSERT_TRUE(t) << error;
+    const QString count = QString::fromStdString(line.substr(line.find(' ') + 1)) + " counts";
+    ASSERT_TRUE(WaitFor([&] { return window.ReadoutAt(*t).contains(count); }, 2000))
+        << line << ": " << window.ReadoutAt(*t).toStdString() << " / " << window.status_text().toStdString();
+    EXPECT_LE(timer.elapsed(), 2000);
+  }
+  record.Signal(SIGTERM);
+  EXPECT_EQ(record.Wait(), 0);
+}
+#endif
 
 TEST(LongtermChoicesTest, SizeUnitScaleAndAverageAreRememberedAndAMissingStoreIsSaid) {
   testing::TempDir dir;

@@ -102,8 +102,13 @@ void Migrate(Database& db, Store::Access access) {
     throw StoreError(db.path().string() + " was written by a newer version of this program (store version " +
                          std::to_string(version) + ", this one knows up to " + std::to_string(kSchemaVersion) + ")");
   if (version == kSchemaVersion) return;
-  if (access == Store::Access::kReadOnly)
+  if (access == Store::Access::kReadOnly) {
+    // A store is made in one transaction: a reader can find the file before it commits, and a
+    // writer killed before its first commit leaves it so.
+    if (version == 0 && db.ScalarInt("SELECT count(*) FROM sqlite_master") == 0)
+      throw StoreError(db.path().string() + " holds nothing yet: it is being made, or its making was cut short");
     throw StoreError(db.path().string() + " needs an update; open it once with write access");
+  }
   Transaction tx(db);
   for (int64_t v = version; v < kSchemaVersion; ++v) db.Exec(kMigrations[v]);
   db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
