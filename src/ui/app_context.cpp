@@ -39,9 +39,6 @@ publish::PublishingOptions ChosenPublishing(SettingsStore& settings) {
   key.ReadText(kMetricsAddressSetting, options.metrics_address);
   key.Close();
   if (options.discovery_prefix.empty()) options.discovery_prefix = publish::kDefaultDiscoveryPrefix;
-  // Seconds resent after a broker outage get their dose rate from the calibration the window
-  // starts with.
-  options.conversion = settings.Load().calibration;
   options.mqtt_every = every;
   return options;
 }
@@ -81,6 +78,9 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
     return;
   }
   publishing.store = store_path_;
+  // Seconds resent after a broker outage get their dose rate from the calibration the window
+  // starts with.
+  publishing.conversion = store.Load().calibration;
   publishing_ = std::make_unique<publish::PublishingThread>(std::move(publishing), background_notifier_);
 }
 

@@ -27,14 +27,6 @@ sim::CounterOptions Busy() {
 std::string Setting(const std::string& name, const std::string& text) { return "\"" + name + "\"=\"" + text + "\""; }
 
 // norvane_counts_total's value in a scrape, when it is there.
-std::optional<uint64_t> CountsTotal(const std::string& scrape) {
-  const size_t at = scrape.find("\nnorvane_counts_total{");
-  if (at == std::string::npos) return std::nullopt;
-  const size_t value = scrape.find("} ", at);
-  if (value == std::string::npos) return std::nullopt;
-  return static_cast<uint64_t>(std::stod(scrape.substr(value + 2, scrape.find('\n', value) - value - 2)));
-}
-
 class MainWindowPublishingTest : public MainWindowTest {
  protected:
   void SetUp() override { options_.store_path = dir_ / "store.sqlite"; }
@@ -80,7 +72,8 @@ TEST_F(MainWindowPublishingTest, MonitoredSecondsReachTheBrokerAndTheMetrics) {
     return published;
   };
   EXPECT_TRUE(subscriber.WaitFor(10s, [&](const auto& received) { return states(received).size() >= 3; }));
-  const std::optional<uint64_t> live = CountsTotal(testing::HttpGet(metrics_port, "/metrics"));
+  const std::optional<double> live =
+      testing::FirstSample(testing::HttpGet(metrics_port, "/metrics"), "norvane_counts_total");
   ASSERT_TRUE(live);
   EXPECT_GT(*live, 0u);
   StopMonitoring(*w);
@@ -114,23 +107,18 @@ TEST_F(MainWindowPublishingTest, MonitoredSecondsReachTheBrokerAndTheMetrics) {
   }, 10000));
 
   // /metrics counts what the window measured, and counted up while it ran.
-  std::optional<uint64_t> scraped;
-  EXPECT_TRUE(WaitFor([&] { return (scraped = CountsTotal(testing::HttpGet(metrics_port, "/metrics"))) == total; },
-                      10000))
+  const auto counts_total = [&] {
+    return testing::FirstSample(testing::HttpGet(metrics_port, "/metrics"), "norvane_counts_total");
+  };
+  std::optional<double> scraped;
+  EXPECT_TRUE(WaitFor([&] { return (scraped = counts_total()) == total; }, 10000))
       << (scraped ? *scraped : 0) << " scraped, " << total << " measured";
   EXPECT_LE(*live, total);
 
   // Discovery configs are retained: Home Assistant, started later, still finds the counter.
-  testing::Subscriber later(broker.port(), "norvane-later-subscriber");
-  ASSERT_TRUE(later.WaitFor(10s, [](const auto& received) {
-    size_t configs = 0;
-    for (const auto& m : received) configs += m.topic.starts_with("homeassistant/") ? 1 : 0;
-    return configs == 3;
-  }));
-  for (const auto& m : later.received()) {
-    if (!m.topic.starts_with("homeassistant/")) continue;
-    EXPECT_TRUE(m.retained) << m.topic;
-  }
+  const auto configs = testing::LaterDiscovery(broker.port(), 3);
+  ASSERT_EQ(configs.size(), 3u);
+  for (const auto& m : configs) EXPECT_TRUE(m.retained) << m.topic;
 
   // The broker got the same seconds the store did.
   w.reset();

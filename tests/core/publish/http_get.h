@@ -1,4 +1,4 @@
-// A plain HTTP GET on 127.0.0.1 for tests that scrape /metrics: the whole response, head and body.
+// A plain HTTP GET on 127.0.0.1 for tests that scrape /metrics, and the value of a metric in a scrape.
 #pragma once
 
 #include <arpa/inet.h>
@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace norvane::testing {
@@ -28,6 +29,15 @@ inline std::string HttpGet(uint16_t port, const std::string& path) {
   }
   close(s);
   return answer;
+}
+
+// The value of the first sample of a labelled metric (`name{...} value`); empty when there is none.
+inline std::optional<double> FirstSample(const std::string& scrape, const std::string& name) {
+  const size_t at = scrape.find("\n" + name + "{");
+  if (at == std::string::npos) return std::nullopt;
+  const size_t value = scrape.find("} ", at);
+  if (value == std::string::npos) return std::nullopt;
+  return std::stod(scrape.substr(value + 2, scrape.find('\n', value) - value - 2));
 }
 
 }  // namespace norvane::testing

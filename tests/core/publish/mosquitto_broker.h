@@ -179,4 +179,20 @@ class Subscriber {
   std::vector<Received> received_;
 };
 
+// What a consumer that comes later finds under the discovery prefix, once `configs` messages are
+// there; empty when they do not come within 10 s.
+inline std::vector<Subscriber::Received> LaterDiscovery(uint16_t port, size_t configs,
+                                                        const std::string& prefix = "homeassistant/") {
+  Subscriber later(port, "norvane-later-subscriber");
+  const auto under = [&](const std::vector<Subscriber::Received>& received) {
+    std::vector<Subscriber::Received> found;
+    for (const auto& m : received)
+      if (m.topic.starts_with(prefix)) found.push_back(m);
+    return found;
+  };
+  if (!later.WaitFor(std::chrono::seconds(10), [&](const auto& received) { return under(received).size() == configs; }))
+    return {};
+  return under(later.received());
+}
+
 }  // namespace norvane::testing
