@@ -8,7 +8,7 @@ using namespace commands;
 
 std::span<const CommandSpec> CommandCatalogue() {
   static constexpr std::array kAll = {
-      kGetVer,     kGetCps,    kHeartbeat0, kHeartbeatFamily0, kSpir,       kGetCfg,          kReadEeprom,
+      kGetVer,     kGetCps,    kGetSerial,    kHeartbeat0, kHeartbeatFamily0, kSpir,       kGetCfg,          kReadEeprom,
       kEraseCfg,   kWriteCfgShort, kCfgUpdate, kFactoryReset, kGetDateTime, kSetDateTime,  kSetDateYY,
       kSetDateMM,  kSetDateDD, kSetTimeHH,  kSetTimeMM,        kSetTimeSS,  kKey0,            kGetScreenshotInfo,
       kGetScreenshot, kSetSsid, kSetWifiPassword, kSetWebsite, kSetUrl,     kSetUserId,       kSetCounterId,

@@ -43,6 +43,8 @@ class LiveSink {
   virtual ~LiveSink() = default;
   virtual void OnSecond(const store::CounterInfo& counter, const LiveSecond& second) = 0;
   virtual void OnLinkState(const store::CounterInfo& counter, LinkState state) = 0;
+  // A second polled whose reply could not be taken (missing, cut, marked): it stays a gap.
+  virtual void OnGap(const store::CounterInfo& /*counter*/, int64_t /*utc*/) {}
 };
 
 }  // namespace norvane

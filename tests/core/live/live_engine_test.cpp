@@ -1,0 +1,224 @@
+// The live engine in virtual time against simulated counters: replies cut by the line, a program
+// that oversleeps, unplugs, another program on the port, older counters' short replies, a lent port.
+#include "core/live/live_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <random>
+
+#include "sim/virtual_line.h"
+
+namespace norvane::live {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int64_t kStartMs = 1'796'644'800'000;  // 2026-12-07 12:00:00 UTC
+
+size_t Count(const std::vector<std::string>& lines, std::string_view what) {
+  size_t n = 0;
+  for (const std::string& line : lines) n += line.find(what) != std::string::npos;
+  return n;
+}
+
+// Everything the engine tells and hands on, and what the counters really sent.
+struct Rig final : EngineLog, LiveSink {
+  VirtualLiveClock clock{kStartMs};
+  sim::VirtualLine line{clock};
+  std::mutex mutex;
+  std::vector<std::string> log;
+  std::map<int64_t, uint32_t> seconds;      // stamped seconds handed to the sinks
+  std::map<uint64_t, uint32_t> by_poll;     // the same, by the poll that brought them
+  std::vector<uint32_t> sent;               // counts the counters put on the line, in order
+  std::vector<LinkState> states;
+  uint32_t first_cpm = 0;
+  std::unique_ptr<LiveEngine> engine;
+  // Things to do once virtual time passes a point (checked at every wait of the engine).
+  std::vector<std::pair<Steady::time_point, std::function<void()>>> at;
+
+  Rig() {
+    clock.SetOversleep([this](Steady::time_point now) {
+      for (auto& [when, what] : at) {
+        if (what && now >= when) std::exchange(what, nullptr)();
+      }
+      return oversleep ? oversleep() : 0ns;
+    });
+  }
+  std::function<std::chrono::nanoseconds()> oversleep;
+
+  sim::CounterOptions Counter(std::string fault = {}, uint8_t serial = 1) {
+    sim::CounterOptions options;
+    // About 50 a second: a made-up value cannot pass for a sent one, and no count reaches the
+    // 128 whose 0x80 byte would mark its reply.
+    options.cpm = 3000;
+    options.seed = serial;
+    if (!fault.empty()) {
+      EXPECT_TRUE(sim::ParseFault(fault, options.faults, nullptr));
+    }
+    options.counts_sent = [this](uint32_t count) { sent.push_back(count); };
+    return options;
+  }
+  void Make(EngineOptions options) {
+    engine = std::make_unique<LiveEngine>(LiveEngine::Parts{line, clock, *this, nullptr, {this}, {}}, options);
+  }
+  void After(std::chrono::seconds t, std::function<void()> what) { at.emplace_back(Steady::time_point{} + t, what); }
+
+  void Write(Priority, std::string_view text) override {
+    std::lock_guard lock(mutex);
+    log.emplace_back(text);
+  }
+  void OnSecond(const store::CounterInfo&, const LiveSecond& second) override {
+    std::lock_guard lock(mutex);
+    if (seconds.empty()) first_cpm = second.cpm;
+    EXPECT_TRUE(seconds.emplace(second.utc, second.count).second) << "second stamped twice: " << second.utc;
+    by_poll[engine->tally().polled] = second.count;
+  }
+  void OnLinkState(const store::CounterInfo&, LinkState state) override { states.push_back(state); }
+
+  // Every second handed on is the count the counter sent for that very poll.
+  void ExpectOnlySentCounts() {
+    for (const auto& [poll, count] : by_poll) {
+      ASSERT_LE(poll, sent.size());
+      EXPECT_EQ(count, sent[poll - 1]) << "poll " << poll;
+    }
+  }
+};
+
+TEST(LiveEngine, RepliesCutByTheLineAreTakenWholeOrKeptAsGapsNeverAsOtherValues) {
+  for (const auto rest : {300ms, 1200ms}) {
+    SCOPED_TRACE(rest.count());
+    Rig rig;
+    rig.line.Plug("/dev/ttyUSB0", rig.Counter());
+    int n = 0;
+    rig.line.SplitReplies([&n] { return ++n % 4 == 0; }, rest, 7);
+    rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 200});
+    rig.engine->Run();
+    rig.ExpectOnlySentCounts();
+    const EngineTally tally = rig.engine->tally();
+    EXPECT_EQ(tally.polled, 200u);
+    if (rest < LiveEngine::kReplyWindow) {
+      // The rest came within the reply's second: every reply stored, none a gap.
+      EXPECT_EQ(tally.measured, 200u);
+    } else {
+      // A rest that comes after the next request: that second and the one it spoils are gaps,
+      // told once, and the seconds between them all stored.
+      EXPECT_GE(tally.measured, 200u * 2 / 4 - 2);
+      EXPECT_EQ(Count(rig.log, "such seconds stay gaps"), 1u);
+    }
+  }
+}
+
+TEST(LiveEngine, AProgramThatOversleepsLosesNoAnsweredSecondAndStampsEachOnce) {
+  Rig rig;
+  rig.line.Plug("/dev/ttyUSB0", rig.Counter());
+  std::mt19937 random(3);
+  // A loaded machine: a fifth of the waits end up to 2 s late.
+  rig.oversleep = [&random]() -> std::chrono::nanoseconds {
+    if (random() % 5) return 0ns;
+    return std::chrono::milliseconds(random() % 2000);
+  };
+  rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 600});
+  rig.engine->Run();
+  rig.ExpectOnlySentCounts();
+  EXPECT_EQ(rig.engine->tally().measured, 600u) << ::testing::PrintToString(rig.log);
+  EXPECT_EQ(rig.seconds.size(), 600u);
+  // Seconds are the wall clock's: never in the future of the last poll.
+  EXPECT_LE(rig.seconds.rbegin()->first, rig.clock.WallMs() / 1000);
+  // A counter just found is not a ramp from 0: its first CPM is its first second's rate.
+  EXPECT_EQ(rig.first_cpm, rig.seconds.begin()->second * 60);
+}
+
+TEST(LiveEngine, AnUnplugIsNoticedAtOnceAndTheCounterFoundAgainHereOrElsewhere) {
+  Rig rig;
+  rig.line.Plug("/dev/ttyUSB0", rig.Counter({}, 5));
+  Steady::time_point lost_at{};
+  rig.After(20s, [&] { rig.line.Unplug("/dev/ttyUSB0"); });
+  rig.After(30s, [&] { rig.line.Plug("/dev/ttyUSB0", rig.Counter({}, 5)); });
+  rig.After(50s, [&] { rig.line.Unplug("/dev/ttyUSB0"); });
+  rig.After(60s, [&] { rig.line.Plug("/dev/ttyACM3", rig.Counter({}, 5)); });
+  struct LostWatch final : EngineLog {
+    Rig& rig;
+    Steady::time_point& lost_at;
+    LostWatch(Rig& r, Steady::time_point& l) : rig(r), lost_at(l) {}
+    void Write(Priority p, std::string_view text) override {
+      if (text.find("Counter lost") != std::string_view::npos && lost_at == Steady::time_point{})
+        lost_at = rig.clock.Now();
+      rig.Write(p, text);
+    }
+  } watch(rig, lost_at);
+  rig.engine = std::make_unique<LiveEngine>(LiveEngine::Parts{rig.line, rig.clock, watch, nullptr, {&rig}, {}},
+                                           EngineOptions{.port = {}, .family = 8, .polls = 70});
+  rig.engine->Run();
+  EXPECT_LE(lost_at - (Steady::time_point{} + 20s), 3s);
+  EXPECT_EQ(Count(rig.log, "Counter connected: "), 3u);
+  EXPECT_EQ(Count(rig.log, "on /dev/ttyACM3"), 1u);
+  EXPECT_EQ(rig.engine->counter()->path, "/dev/ttyACM3");
+  // Each absence is a gap of its own length, not a made-up run of seconds.
+  int64_t longest = 0;
+  for (auto it = std::next(rig.seconds.begin()); it != rig.seconds.end(); ++it)
+    longest = std::max(longest, it->first - std::prev(it)->first);
+  EXPECT_GE(longest, 9);
+  rig.ExpectOnlySentCounts();
+}
+
+TEST(LiveEngine, APortHeldByAnotherProgramIsToldOnceAndTakenWhenFree) {
+  Rig rig;
+  rig.line.Plug("/dev/ttyUSB0", rig.Counter());
+  const std::string busy = "The port /dev/ttyUSB0 is in use by process 4242 (norvane-cli record).";
+  rig.line.Hold("/dev/ttyUSB0", busy);
+  rig.After(100s, [&] { rig.line.Hold("/dev/ttyUSB0", ""); });
+  rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 5});
+  rig.engine->Run();
+  EXPECT_EQ(Count(rig.log, busy), 1u);
+  EXPECT_EQ(rig.engine->tally().measured, 5u);
+  // The searches back off: a minute apart at most, not a tight loop on a busy port.
+  EXPECT_LE(rig.line.opens("/dev/ttyUSB0"), 9);
+}
+
+TEST(LiveEngine, MarkedRepliesAreGapsToldOnceAndShortRepliesOfOlderCountersAreLearned) {
+  {
+    Rig rig;
+    rig.line.Plug("/dev/ttyUSB0", rig.Counter("marked-counts=3"));
+    rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 90});
+    rig.engine->Run();
+    EXPECT_EQ(rig.engine->tally().measured, 60u);
+    EXPECT_EQ(Count(rig.log, "marked as invalid"), 1u);
+    rig.ExpectOnlySentCounts();
+  }
+  {
+    Rig rig;
+    rig.line.Plug("/dev/ttyUSB0", rig.Counter("short-counts"));
+    rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 30});
+    rig.engine->Run();
+    // The first reply waited for the second to tell its length; none was lost to it.
+    EXPECT_EQ(rig.engine->tally().measured, 30u);
+    std::vector<uint32_t> stored;
+    for (const auto& [t, count] : rig.seconds) stored.push_back(count);
+    EXPECT_EQ(stored, std::vector<uint32_t>(rig.sent.begin(), rig.sent.begin() + 30));
+  }
+}
+
+TEST(LiveEngine, ALentPortIsGivenUpAndTakenBackWithTheAbsenceAsAGap) {
+  Rig rig;
+  rig.line.Plug("/dev/ttyUSB0", rig.Counter());
+  rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 40});
+  rig.After(10s, [&] { rig.engine->RequestBorrow(); });
+  rig.After(25s, [&] {
+    // Lent: the port is closed, so a dialog of the program can open it.
+    EXPECT_FALSE(rig.line.Present());
+    rig.engine->GiveBack();
+  });
+  rig.engine->Run();
+  // Once the engine is done, a borrower gets the port at once.
+  EXPECT_TRUE(rig.engine->Borrow(0ms));
+  EXPECT_EQ(rig.engine->tally().measured, 40u);
+  EXPECT_EQ(rig.line.opens("/dev/ttyUSB0"), 2);
+  EXPECT_EQ(Count(rig.log, "Monitoring paused"), 1u);
+  EXPECT_EQ(Count(rig.log, "Monitoring resumes"), 1u);
+  rig.ExpectOnlySentCounts();
+}
+
+}  // namespace
+}  // namespace norvane::live
