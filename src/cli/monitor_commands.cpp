@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/command.h"
@@ -22,7 +23,12 @@
 #include "core/net/map_urls.h"
 #include "core/platform/folder_check.h"
 #include "core/platform/interrupt_watch.h"
+#include "core/live/live_engine.h"
+#include "core/live/serial_live_link.h"
+#include "core/protocol/model_identification.h"
 #include "core/realtime/realtime_monitor.h"
+#include "core/tasks/elapsed_text.h"
+#include "core/tools/clock_rules.h"
 #include "core/settings/settings_store.h"
 #include "core/store/seconds_writer.h"
 #include "core/tasks/housekeeping_tick.h"
@@ -82,10 +88,95 @@ std::optional<int> ParseMonitorArgs(const CommandContext& context, MonitorArgs& 
   return std::nullopt;
 }
 
-std::string SecondLine(const PollOutcome& poll) {
-  const std::string count = poll.second.recorded ? Format("%u", static_cast<unsigned>(poll.second.count)) : "-";
-  return poll.elapsed_text + "  " + count + "  " + poll.second.cpm_text + "  " + poll.second.dose_text;
+// What a run records into: the day of seconds, its files, the web map and the housekeeping tick.
+struct Recording {
+  Recording(const Settings& settings, const std::string& prefix, UserNotifier& notifier)
+      : data(clock.Now()), saver(data, dictionary, clock, notifier), recorder(data, saver, clock, notifier),
+        submitter(clock, notifier), tick(settings, data, clock, Actions(notifier)) {
+    data.conversion = settings.calibration;
+    saver.set_options(MakeWriterOptions(settings, data.conversion, dictionary));
+    recorder.set_name_prefix(prefix);
+    tick.set_name_prefix(prefix);
+  }
+  HousekeepingActions Actions(UserNotifier& notifier) {
+    HousekeepingActions actions;
+    actions.save = [this, &notifier](std::string_view pattern, const std::string& name) {
+      if (IsPicturePattern(pattern)) {
+        notifier.Status("No chart to picture without the window: " + std::string(pattern) + " skipped.");
+        return true;
+      }
+      return saver.SaveByType(pattern, name).saved();
+    };
+    actions.reset_realtime = [this] { recorder.ResetData(); };
+    actions.submit = [this](const std::string& url) { submitter.Submit(url); };
+    return actions;
+  }
+
+  SystemClock clock;
+  LanguageDictionary dictionary;
+  DataSet data;
+  FileSaver saver;
+  RealtimeRecorder recorder;
+  MapSubmitter submitter;
+  HousekeepingTick tick;
+};
+
+// The engine's news on stderr, as the rest of the command's.
+class StderrLog final : public live::EngineLog {
+ public:
+  explicit StderrLog(std::ostream& err) : err_(err) {}
+  void Write(live::Priority, std::string_view text) override { err_ << text << "\n" << std::flush; }
+
+ private:
+  std::ostream& err_;
+};
+
+// One line a polled second: elapsed time, its count ("-" when it stays a gap), CPM and dose rate.
+std::string SecondLine(const std::string& elapsed, std::optional<uint32_t> count, uint32_t cpm, double usv_h) {
+  return elapsed + "  " + (count ? Format("%u", static_cast<unsigned>(*count)) : "-") + "  " +
+         Format("CPM:%u", static_cast<unsigned>(cpm)) + "  " + FormatFixed(usv_h, 3) + " uSv/h";
 }
+
+// The engine's seconds into the day's recording, with a line for each; on the engine's thread,
+// beside the housekeeping on the main thread, hence the lock.
+class MonitorSink final : public LiveSink {
+ public:
+  MonitorSink(std::mutex& mutex, RealtimeRecorder& recorder, DataSet& data, const LanguageDictionary& dictionary,
+              std::ostream* out, UserNotifier& notifier)
+      : mutex_(mutex), recorder_(recorder), data_(data), dictionary_(dictionary), out_(out), notifier_(notifier) {}
+
+  void OnSecond(const store::CounterInfo&, const LiveSecond& second) override {
+    Polled(second.count, second.cpm, second.usv_h);
+  }
+  void OnGap(const store::CounterInfo&, int64_t) override { Polled(std::nullopt, cpm_, usv_h_); }
+  void OnLinkState(const store::CounterInfo& counter, LinkState state) override {
+    if (state != LinkState::kConnected || started_) return;
+    started_ = true;
+    notifier_.Status("Heartbeat started..");
+    notifier_.Status(counter.version + " connected.");
+  }
+  uint32_t cpm() const { return cpm_; }
+
+ private:
+  void Polled(std::optional<uint32_t> count, uint32_t cpm, double usv_h) {
+    std::lock_guard lock(mutex_);
+    cpm_ = cpm;
+    usv_h_ = usv_h;
+    data_.realtime.set_elapsed(data_.realtime.elapsed() + 1);
+    recorder_.Record(count);
+    if (out_) *out_ << SecondLine(ElapsedText(data_.realtime.elapsed(), dictionary_), count, cpm, usv_h) << std::endl;
+  }
+
+  std::mutex& mutex_;
+  RealtimeRecorder& recorder_;
+  DataSet& data_;
+  const LanguageDictionary& dictionary_;
+  std::ostream* out_;
+  UserNotifier& notifier_;
+  std::atomic<uint32_t> cpm_{0};
+  double usv_h_ = 0;
+  bool started_ = false;
+};
 
 // The files written, and a line on stderr for each one that was not. True when all were.
 bool ReportSaves(const std::vector<SaveResult>& results, std::string& where, CommandContext& context) {
@@ -113,6 +204,37 @@ bool SaveAtTheEnd(RealtimeRecorder& recorder, CommandContext& context) {
   if (!kept.empty()) context.err << "norvane-cli: the " << unsaved << " recorded seconds are kept in " << kept << "\n";
   else context.err << "norvane-cli: the recording could not be saved in " << fallback << " either\n";
   return false;
+}
+
+// --demo: made-up counts of 0 to 2 a second, with no port and no store, as the window's demo mode.
+int RunDemoMonitor(CommandContext& context, const MonitorArgs& args, const Settings& settings,
+                   const std::string& prefix, int model, UserNotifier& notifier) {
+  DeviceRig rig(PortCatalogue::DiscoverMachine({}), notifier);
+  rig.session.SelectModelFromList(model);
+  rig.state.demo = true;
+  Recording r(settings, prefix, notifier);
+  std::atomic<bool> sync_retry{false};
+  RealtimeMonitor monitor({rig.session, rig.buffer, r.recorder, r.data, settings, r.dictionary, notifier, nullptr,
+                           {}, &sync_retry});
+  StopFlag stop;
+  InterruptWatch watch([&] { stop.Raise(); });
+  if (!monitor.Start()) return context.Fail("realtime monitoring could not start");
+  if (stop.WaitUntil(Steady::now() + RealtimeMonitor::kConfirmDelay)) monitor.Confirm();
+  for (uint32_t seconds = 0; !stop.raised() && (!args.seconds || seconds < *args.seconds); ++seconds) {
+    const Steady::time_point second_start = Steady::now();
+    r.tick.Run(monitor.state() == MonitorState::kPolling, monitor.cpm());
+    if (!monitor.BeginPoll()) break;
+    stop.WaitUntil(Steady::now() + RealtimeMonitor::kPollSettle);
+    const PollOutcome poll = monitor.FinishPoll();
+    if (!args.quiet)
+      context.out << poll.elapsed_text << "  " << (poll.second.recorded ? Format("%u", poll.second.count) : "-")
+                  << "  " << poll.second.cpm_text << "  " << poll.second.dose_text << std::endl;
+    stop.WaitUntil(second_start + 1s);
+  }
+  monitor.Stop();
+  const bool saved_all = SaveAtTheEnd(r.recorder, context);
+  r.submitter.WaitAll();
+  return saved_all ? kExitOk : kExitFailure;
 }
 
 }  // namespace
@@ -144,102 +266,85 @@ int RunMonitor(CommandContext& context) {
   StreamNotifier notifier(context.err);
   const std::optional<int> model = ChosenModel(context);
   if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");
+  if (args.demo) return RunDemoMonitor(context, args, settings, prefix, *model, notifier);
   TraceFile trace;
   if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
   DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), notifier);
   rig.link.SetTrace(trace.trace.get());
   rig.session.SelectModelFromList(*model);
-  if (args.demo) {
-    rig.state.demo = true;
-  } else {
-    const std::optional<int> port = rig.ports.Resolve(*context.port);
-    if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
-    const IdentifyResult identified = rig.session.ConnectAndIdentify(*port);
-    if (!identified.port_open) return context.Fail(Format("COM%d could not be opened", *port));
-    if (!identified.family) return context.Fail("Please try again!");
-  }
+  const std::optional<int> port = rig.ports.Resolve(*context.port);
+  if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
 
-  SystemClock clock;
-  LanguageDictionary dictionary;
-  DataSet data(clock.Now());
-  data.conversion = settings.calibration;
-  FileSaver saver(data, dictionary, clock, notifier);
-  saver.set_options(MakeWriterOptions(settings, data.conversion, dictionary));
-  RealtimeRecorder recorder(data, saver, clock, notifier);
-  recorder.set_name_prefix(prefix);
-  MapSubmitter submitter(clock, notifier);
-
-  std::atomic<bool> sync_retry{false};
-  RealtimeMonitor* monitor_ptr = nullptr;
-  // The command leaves the user's RealtimeMornitoring alone: it is the window's start-up choice.
-  RealtimeMonitor monitor({rig.session, rig.buffer, recorder, data, settings, dictionary, notifier, nullptr,
-                           [&] {
-                             ClockSync(rig.session, rig.buffer, clock, sync_retry, monitor_ptr)
-                                 .SetClock(ClockTrigger::kPeriodic);
-                           },
-                           &sync_retry});
-  monitor_ptr = &monitor;
-
-  HousekeepingActions actions;
-  actions.save = [&](std::string_view pattern, const std::string& name) {
-    if (IsPicturePattern(pattern)) {
-      notifier.Status("No chart to picture without the window: " + std::string(pattern) + " skipped.");
-      return true;
-    }
-    return saver.SaveByType(pattern, name).saved();
-  };
-  actions.reset_realtime = [&] { recorder.ResetData(); };
-  actions.submit = [&](const std::string& url) { submitter.Submit(url); };
-  HousekeepingTick tick(settings, data, clock, std::move(actions));
-  tick.set_name_prefix(prefix);
+  Recording r(settings, prefix, notifier);
+  r.recorder.StartSession();
+  std::mutex mutex;
 
   StopFlag stop;
-  InterruptWatch watch([&] { stop.Raise(); });
-  // Every measured second also goes into the long-term store; a demonstration measures nothing.
-  // The writer's thread starts after the watch, so Ctrl+C never lands on it.
+  std::atomic<live::LiveEngine*> running{nullptr};
+  InterruptWatch watch([&] {
+    stop.Raise();
+    if (live::LiveEngine* engine = running.load()) engine->Stop();
+  });
+  // Every measured second also goes into the long-term store. The writer's thread starts after
+  // the watch, so Ctrl+C never lands on it.
   std::unique_ptr<store::SecondsWriter> writer;
-  store::SecondsWriter::Handle counter = 0;
-  if (!args.demo && !context.store_path.empty()) {
-    writer = std::make_unique<store::SecondsWriter>(context.store_path, notifier);
-    counter = writer->AddCounter(IdentifiedCounter(rig, rig.state.current_port), clock.Now());
-  }
-  if (!monitor.Start()) return context.Fail("realtime monitoring could not start: the port did not open");
+  if (!context.store_path.empty()) writer = std::make_unique<store::SecondsWriter>(context.store_path, notifier);
 
-  bool port_error = false;
-  uint32_t seconds = 0;
-  Steady::time_point next = Steady::now() + RealtimeMonitor::kConfirmDelay;
-  if (stop.WaitUntil(next)) monitor.Confirm();
-  while (!stop.raised() && (!args.seconds || seconds < *args.seconds)) {
-    const Steady::time_point second_start = Steady::now();
-    tick.Run(monitor.state() == MonitorState::kPolling, monitor.cpm());
-    if (monitor.state() == MonitorState::kStarting) monitor.Confirm();  // after a clock sync
-    // The second is stamped when its poll goes out: the count is of the second before it.
-    const int64_t utc = clock.Now();
-    if (monitor.BeginPoll()) {
-      stop.WaitUntil(Steady::now() + RealtimeMonitor::kPollSettle);
-      const PollOutcome poll = monitor.FinishPoll();
-      ++seconds;
-      // Into the store before the line, so a second shown is a second handed to the writer.
-      if (writer && poll.second.recorded) writer->Append(counter, utc, poll.second.count);
-      if (!args.quiet) context.out << SecondLine(poll) << std::endl;
-    } else if (monitor.state() == MonitorState::kOff) {
-      port_error = true;
-      break;
+  MonitorSink sink(mutex, r.recorder, r.data, r.dictionary, args.quiet ? nullptr : &context.out, notifier);
+  live::SerialLiveLink link(ExtraPaths(context));
+  link.SetTrace(trace.trace.get());
+  live::SystemLiveClock engine_clock;
+  StderrLog log(context.err);
+  live::EngineOptions options;
+  options.port = rig.ports.PathOf(*port).value_or(*context.port);
+  options.family = rig.state.family.load();
+  options.polls = args.seconds;
+  options.end_when_lost = true;
+  live::LiveEngine engine({link, engine_clock, log, writer.get(), {&sink}, settings.calibration}, options);
+  running.store(&engine);
+  std::thread engine_thread([&] {
+    if (!stop.raised()) engine.Run();
+    stop.Raise();
+  });
+
+  // The housekeeping once a second beside the polls: automatic saves, the web map, the clock.
+  std::atomic<bool> sync_retry{false};
+  for (Steady::time_point next = Steady::now() + 1s; stop.WaitUntil(next); next += 1s) {
+    std::lock_guard lock(mutex);
+    r.tick.Run(true, sink.cpm());
+    const std::optional<live::CounterIdentity> counter = engine.counter();
+    if (counter && PeriodicClockSyncDue(counter->family, FirmwareVersionNumber(counter->version),
+                                        settings.auto_time_sync_period, sync_retry.load(), r.data.realtime.elapsed())) {
+      // The clock is set over the port the engine lends for it; the pause is a gap.
+      if (engine.Borrow(5s) && rig.session.OpenPortForReader(rig.ports.NumberOf(counter->path))) {
+        rig.state.family.store(counter->family);
+        rig.state.firmware_version.store(FirmwareVersionNumber(counter->version));
+        ClockSync(rig.session, rig.buffer, r.clock, sync_retry, nullptr).SetClock(ClockTrigger::kPeriodic);
+        rig.reader.Stop();
+        rig.link.Close();
+      }
+      engine.GiveBack();
     }
-    stop.WaitUntil(second_start + 1s);
   }
-  if (monitor.state() != MonitorState::kOff) monitor.Stop();
+  engine.Stop();
+  engine_thread.join();
+  running.store(nullptr);
+  const bool lost = engine.gave_up();
+  if (lost && engine.tally().polled == 0) {
+    r.submitter.WaitAll();
+    return context.Fail(engine.last_problem());
+  }
 
   // Nothing recorded is thrown away by stopping.
-  const bool saved_all = SaveAtTheEnd(recorder, context);
+  const bool saved_all = SaveAtTheEnd(r.recorder, context);
   bool stored_all = true;
   if (writer && !writer->Flush(kStoreFlushLimit)) {
     stored_all = false;
     context.err << "norvane-cli: " << writer->health().queued << " seconds could not be written to the store "
                 << context.store_path.string() << "\n";
   }
-  submitter.WaitAll();
-  if (port_error) return context.Fail("the counter stopped answering (Comport Error!)");
+  r.submitter.WaitAll();
+  if (lost) return context.Fail("the counter stopped answering (Comport Error!): " + engine.last_problem());
   return saved_all && stored_all ? kExitOk : kExitFailure;
 }
 

@@ -1,6 +1,6 @@
 // norvane-cli record: the unattended logging service that polls the counter into the long-term store.
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -25,11 +25,11 @@
 #include "core/net/map_urls.h"
 #include "core/platform/hangup_watch.h"
 #include "core/platform/interrupt_watch.h"
-#include "core/protocol/command_catalogue.h"
-#include "core/protocol/model_identification.h"
+#include "core/live/live_engine.h"
+#include "core/live/serial_live_link.h"
+#include "core/protocol/model_table.h"
 #include "core/publish/publishing_sink.h"
 #include "core/realtime/live_sink.h"
-#include "core/realtime/poll_reply.h"
 #include "core/settings/settings_store.h"
 #include "core/store/seconds_writer.h"
 #include "core/store/store_time.h"
@@ -41,22 +41,13 @@ namespace {
 using namespace std::chrono_literals;
 using Steady = std::chrono::steady_clock;
 
-// Seconds without a byte from the counter before it counts as not answering, and before the
-// service drops the connection and looks for the counter afresh.
-constexpr int kSilentSeconds = 5;
-constexpr int kReconnectSeconds = 20;
-// The wait between two searches for a lost counter doubles from the first to the longest.
-constexpr std::chrono::seconds kFirstRetry{1};
-constexpr std::chrono::seconds kLongestRetry{60};
 // How long a clean stop waits for the store to take the last seconds.
 constexpr std::chrono::seconds kFlushLimit{10};
-// The longest wait for the counter's reply after "<GETCPS>>", as in the window's poll, and how
-// often the reply is looked at meanwhile (the reader takes a byte a pass of 10 ms).
-constexpr std::chrono::milliseconds kPollSettle{200};
-constexpr std::chrono::milliseconds kReplyCheck{10};
 
-// Priorities as syslog numbers them; journald reads them from a "<N>" line start.
-enum Priority { kError = 3, kWarning = 4, kNotice = 5, kInfo = 6 };
+using live::Priority;
+constexpr Priority kError = Priority::kError;
+constexpr Priority kNotice = Priority::kNotice;
+constexpr Priority kInfo = Priority::kInfo;
 
 struct RecordArgs {
   std::optional<std::filesystem::path> log;
@@ -162,286 +153,51 @@ class LogNotifier final : public UserNotifier {
   ServiceLog& log_;
 };
 
-// The link's own chatter while connecting, kept quiet: a search every minute for a day would
-// fill the log. The last message is kept, as the reason a search failed.
-class QuietNotifier final : public UserNotifier {
+// What the engine tells goes to the service's log.
+class EngineToLog final : public live::EngineLog {
  public:
-  void Message(std::string_view text, std::string_view) override {
-    std::lock_guard lock(mutex_);
-    last_ = text;
-  }
-  void Status(std::string_view) override {}
-  bool Ask(std::string_view, std::string_view) override { return false; }
-  std::string TakeLast() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(last_, {});
-  }
+  explicit EngineToLog(ServiceLog& log) : log_(log) {}
+  void Write(live::Priority priority, std::string_view text) override { log_.Write(priority, text); }
 
  private:
-  std::mutex mutex_;
-  std::string last_;
+  ServiceLog& log_;
 };
 
-// The CPM of the last 60 seconds, from the measured ones among them: a gap does not pull it down.
-class MinuteWindow {
+// --echo: each second handed to the store, as a line a script can read.
+class EchoSink final : public LiveSink {
  public:
-  uint32_t Add(int64_t utc, uint32_t count) {
-    slots_[static_cast<size_t>(((utc % 60) + 60) % 60)] = {utc, count};
-    uint64_t sum = 0, measured = 0;
-    for (const Slot& s : slots_) {
-      if (s.time <= utc - 60 || s.time > utc) continue;
-      sum += s.count;
-      ++measured;
-    }
-    return measured ? static_cast<uint32_t>(sum * 60 / measured) : 0;
+  explicit EchoSink(std::ostream& out) : out_(out) {}
+  void OnSecond(const store::CounterInfo&, const LiveSecond& second) override {
+    out_ << store::FormatTime(second.utc, clock_) << " " << second.count << std::endl;
   }
+  void OnLinkState(const store::CounterInfo&, LinkState) override {}
 
  private:
-  struct Slot {
-    int64_t time = INT64_MIN;
-    uint32_t count = 0;
-  };
-  std::array<Slot, 60> slots_{};
-};
-
-class RecordService {
- public:
-  struct Parts {
-    CommandContext& context;
-    const RecordArgs& args;
-    const Settings& settings;
-    ServiceLog& log;
-    StopFlag& stop;
-    store::SecondsWriter* writer;  // null: the store is off
-    std::vector<LiveSink*> sinks;
-    MapSubmitter& submitter;
-    LinkTrace* trace;  // --trace, or null
-  };
-
-  RecordService(Parts parts, int model)
-      : p_(std::move(parts)), rig_(PortCatalogue::DiscoverMachine(ExtraPaths(p_.context)), quiet_) {
-    rig_.session.SelectModelFromList(model);
-  }
-
-  void Run() {
-    rig_.link.SetTrace(p_.trace);
-    std::chrono::seconds retry = kFirstRetry;
-    Steady::time_point next = Steady::now();
-    while (!p_.stop.raised() && !(p_.args.seconds && polled_ >= *p_.args.seconds)) {
-      if (!connected_) {
-        if (Find()) {
-          retry = kFirstRetry;
-          next = Steady::now();
-          continue;
-        }
-        if (retry < kLongestRetry || !waiting_logged_)
-          p_.log.Write(kInfo, Format("Looking for the counter again in %d s.", static_cast<int>(retry.count())));
-        waiting_logged_ = retry >= kLongestRetry;
-        p_.stop.WaitUntil(Steady::now() + retry);
-        retry = std::min(kLongestRetry, retry * 2);
-        continue;
-      }
-      Poll();
-      next += 1s;
-      // A poll that ran late (a slow search, a suspended machine) starts the beat afresh.
-      if (next < Steady::now()) next = Steady::now() + 1s;
-      p_.stop.WaitUntil(next);
-    }
-    Disconnect();
-    SetState(LinkState::kStopped, "");
-  }
-
-  uint64_t polled() const { return polled_; }
-  uint64_t measured() const { return measured_; }
-
- private:
-  // One search: the port given (or the one last used), then, unless the service is bound to a
-  // port it never saw the counter on, every other port for a counter with the same version reply.
-  bool Find() {
-    Disconnect();
-    rig_.ports = PortCatalogue::DiscoverMachine(ExtraPaths(p_.context));
-    std::vector<int> candidates;
-    const auto add = [&](int n) {
-      if (n > 0 && std::find(candidates.begin(), candidates.end(), n) == candidates.end()) candidates.push_back(n);
-    };
-    if (p_.context.port) add(rig_.ports.Resolve(*p_.context.port).value_or(0));
-    if (!path_.empty()) add(rig_.ports.NumberOf(path_));
-    const size_t home = candidates.size();  // the ports the counter is expected on
-    if (!p_.context.port || !version_.empty())
-      for (const PortEntry& e : rig_.ports.ports()) add(e.number);
-
-    std::string reason = "no counter answered";
-    for (size_t i = 0; i < candidates.size(); ++i) {
-      const int n = candidates[i];
-      if (p_.stop.raised()) return false;
-      const std::optional<std::string> path = rig_.ports.PathOf(n);
-      std::error_code ec;
-      if (!path || !std::filesystem::exists(*path, ec)) {
-        if (candidates.size() == 1) reason = (path ? *path : Format("COM%d", n)) + " does not exist";
-        continue;
-      }
-      // Another port is only asked once for its version: a silent port would otherwise hold
-      // the search for several seconds while the counter may be back where it was.
-      if (i >= home && !Answers(n)) {
-        quiet_.TakeLast();
-        continue;
-      }
-      const IdentifyResult found = rig_.session.ConnectAndIdentify(n);
-      const std::string message = quiet_.TakeLast();
-      if (!found.port_open) {
-        const std::string& why = rig_.link.last_failure().reason;
-        if (candidates.size() == 1 || n == candidates.front()) reason = why.empty() ? message : why;
-        continue;
-      }
-      if (!found.family || (!version_.empty() && found.reply != version_)) {
-        if (n == candidates.front()) reason = *path + " gave no counter's version reply";
-        rig_.reader.Stop();
-        rig_.link.Close();
-        continue;
-      }
-      Connected(n, *path);
-      return true;
-    }
-    if (state_ != LinkState::kLost || !lost_logged_) {
-      SetState(LinkState::kLost, reason);
-      lost_logged_ = true;
-    }
-    return false;
-  }
-
-  // One version request on port n: true when the reply is this counter's (or any counter's
-  // when none was seen yet).
-  bool Answers(int n) {
-    if (!rig_.session.OpenPortForReader(n)) return false;
-    std::this_thread::sleep_for(50ms);
-    const std::string reply = rig_.session.RequestVersion();
-    rig_.reader.Stop();
-    rig_.link.Close();
-    return version_.empty() ? FamilyFromReply(reply).has_value() : reply == version_;
-  }
-
-  void Connected(int port, const std::string& path) {
-    const bool moved = path != path_;
-    version_ = rig_.state.model_text;
-    path_ = path;
-    counter_ = IdentifiedCounter(rig_, port);
-    if (p_.writer && (!handle_ || moved)) handle_ = p_.writer->AddCounter(counter_, clock_.Now());
-    rig_.buffer.Reset();
-    connected_ = true;
-    silent_ = 0;
-    lost_logged_ = false;
-    waiting_logged_ = false;
-    SetState(LinkState::kConnected, counter_.version + " (" + counter_.model + ") on " + path);
-  }
-
-  void Disconnect() {
-    rig_.reader.Stop();
-    rig_.link.Close();
-    connected_ = false;
-  }
-
-  void Poll() {
-    const int64_t utc = clock_.Now();
-    rig_.buffer.Reset(10);
-    const std::vector<uint8_t> frame = BuildFrame(commands::kGetCps);
-    const int sent = rig_.link.SendData(frame, commands::kGetCps.delay_ms, rig_.state.family.load());
-    if (!WaitForReply()) return;
-    ++polled_;
-    const int held = rig_.buffer.position();
-    const std::optional<uint32_t> count = TakePollReply(rig_.buffer);
-    silent_ = held == 0 ? silent_ + 1 : 0;
-    if (count) {
-      Measured(utc, *count);
-    } else if (held > 0 && !dropping_) {
-      dropping_ = true;
-      p_.log.Write(kWarning, Format("The counter's replies are dropped (marked or %d bytes long); the seconds stay gaps.", held));
-    }
-
-    std::error_code ec;
-    std::string lost;
-    if (sent <= 0 || !std::filesystem::exists(path_, ec)) lost = path_ + " is gone (unplugged?)";
-    else if (rig_.reader.stopped()) lost = "the port stopped answering";
-    else if (silent_ >= kReconnectSeconds) lost = Format("no reply for %d s", silent_);
-    if (!lost.empty()) {
-      Disconnect();
-      SetState(LinkState::kLost, lost);
-      lost_logged_ = true;
-    } else if (silent_ == kSilentSeconds) {
-      SetState(LinkState::kNotAnswering, Format("no reply for %d s", silent_));
-    }
-  }
-
-  // A 4-byte reply is taken once a check finds nothing more behind it, so the second reaches the
-  // store and the publishers tens of milliseconds after the counter sent it. Anything else waits
-  // the whole settle time: an older counter's 2-byte reply cannot be told from a cut one sooner.
-  // False when a stop came first.
-  bool WaitForReply() {
-    const Steady::time_point deadline = Steady::now() + kPollSettle;
-    int held_before = -1;
-    while (Steady::now() < deadline) {
-      if (!p_.stop.WaitUntil(std::min(deadline, Steady::now() + kReplyCheck))) return false;
-      const int held = rig_.buffer.position();
-      if (held == 4 && held_before == 4) break;
-      held_before = held;
-    }
-    return true;
-  }
-
-  void Measured(int64_t utc, uint32_t count) {
-    ++measured_;
-    total_ += count;
-    if (dropping_) {
-      dropping_ = false;
-      p_.log.Write(kInfo, "The counter's replies are read again.");
-    }
-    if (state_ != LinkState::kConnected) SetState(LinkState::kConnected, "answering again");
-    // The store first: a second echoed is a second handed to the writer.
-    if (p_.writer && handle_) p_.writer->Append(*handle_, utc, count);
-    const uint32_t cpm = window_.Add(utc, count);
-    const LiveSecond second{utc, count, cpm, DoseRateFromCpm(p_.settings.calibration, cpm),
-                            p_.writer ? p_.writer->health().failures : 0};
-    for (LiveSink* sink : p_.sinks) sink->OnSecond(counter_, second);
-    if (p_.args.echo) p_.context.out << store::FormatTime(utc, clock_) << " " << count << std::endl;
-    Submit(cpm);
-  }
-
-  void Submit(uint32_t cpm) {
-    if (!submit_.Tick(true, p_.settings.AutoSubmitOn(), p_.settings.auto_submit_period, cpm)) return;
-    // Each submission runs on a worker; those that finished are joined so none pile up over weeks.
-    if (!p_.submitter.running()) p_.submitter.WaitAll();
-    const uint32_t seconds = static_cast<uint32_t>(std::min<uint64_t>(measured_, UINT32_MAX));
-    const float acpm = AverageCpmForMap(total_, seconds, cpm);
-    p_.submitter.Submit(SubmissionUrl(p_.settings.zqt_map_server, p_.settings.zqt_map_user_account_id,
-                                      p_.settings.zqt_map_geiger_counter_id, cpm, acpm,
-                                      DoseRateFromCpm(p_.settings.calibration, cpm)));
-  }
-
-  void SetState(LinkState state, const std::string& detail) {
-    if (state == state_ && state != LinkState::kLost) return;
-    state_ = state;
-    const Priority priority = state == LinkState::kConnected || state == LinkState::kStopped ? kNotice : kWarning;
-    p_.log.Write(priority, "Counter " + std::string(LinkStateName(state)) + (detail.empty() ? "" : ": " + detail) + ".");
-    for (LiveSink* sink : p_.sinks) sink->OnLinkState(counter_, state);
-  }
-
-  Parts p_;
-  QuietNotifier quiet_;
-  DeviceRig rig_;
+  std::ostream& out_;
   SystemClock clock_;
-  MinuteWindow window_;
-  SubmitSchedule submit_;
+};
 
-  bool connected_ = false;
-  LinkState state_ = LinkState::kStopped;
-  bool lost_logged_ = false;
-  bool waiting_logged_ = false;
-  bool dropping_ = false;
-  int silent_ = 0;
-  std::string version_;  // the counter's version reply: a search accepts only the same counter
-  std::string path_;
-  store::CounterInfo counter_;
-  std::optional<store::SecondsWriter::Handle> handle_;
-  uint64_t polled_ = 0;
+// The web map, on the schedule the settings give.
+class MapSink final : public LiveSink {
+ public:
+  MapSink(const Settings& settings, MapSubmitter& submitter) : settings_(settings), submitter_(submitter) {}
+  void OnSecond(const store::CounterInfo&, const LiveSecond& second) override {
+    ++measured_;
+    total_ += second.count;
+    if (!schedule_.Tick(true, settings_.AutoSubmitOn(), settings_.auto_submit_period, second.cpm)) return;
+    // Each submission runs on a worker; those that finished are joined so none pile up over weeks.
+    if (!submitter_.running()) submitter_.WaitAll();
+    const uint32_t seconds = static_cast<uint32_t>(std::min<uint64_t>(measured_, UINT32_MAX));
+    submitter_.Submit(SubmissionUrl(settings_.zqt_map_server, settings_.zqt_map_user_account_id,
+                                    settings_.zqt_map_geiger_counter_id, second.cpm,
+                                    AverageCpmForMap(total_, seconds, second.cpm), second.usv_h));
+  }
+  void OnLinkState(const store::CounterInfo&, LinkState) override {}
+
+ private:
+  const Settings& settings_;
+  MapSubmitter& submitter_;
+  SubmitSchedule schedule_;
   uint64_t measured_ = 0;
   uint64_t total_ = 0;
 };
@@ -455,6 +211,14 @@ int RunRecord(CommandContext& context) {
   if (args.submit) settings.auto_submit_enabled = 1;
   const std::optional<int> model = ChosenModel(context);
   if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");
+  // A port that names nothing is the user's slip, not a counter to wait for.
+  std::string port_path;
+  if (context.port) {
+    PortCatalogue ports = PortCatalogue::DiscoverMachine(ExtraPaths(context));
+    const std::optional<int> number = ports.Resolve(*context.port);
+    if (!number) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
+    port_path = ports.PathOf(*number).value_or(*context.port);
+  }
   TraceFile trace;
   if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
 
@@ -466,7 +230,11 @@ int RunRecord(CommandContext& context) {
     log.Write(kInfo, "Log reopened.");
   });
   StopFlag stop;
-  InterruptWatch interrupt([&stop] { stop.Raise(); });
+  std::atomic<live::LiveEngine*> running{nullptr};
+  InterruptWatch interrupt([&stop, &running] {
+    stop.Raise();
+    if (live::LiveEngine* engine = running.load()) engine->Stop();
+  });
 
   LogNotifier notifier(log);
   std::unique_ptr<store::SecondsWriter> writer;
@@ -489,8 +257,23 @@ int RunRecord(CommandContext& context) {
     publishing_sink.emplace(*publishing, context.store_path, notifier);
     sinks.push_back(&*publishing_sink);
   }
-  RecordService service({context, args, settings, log, stop, writer.get(), sinks, submitter, trace.trace.get()}, *model);
-  service.Run();
+  EchoSink echo(context.out);
+  if (args.echo) sinks.push_back(&echo);
+  MapSink map(settings, submitter);
+  sinks.push_back(&map);
+
+  live::SerialLiveLink link(ExtraPaths(context));
+  link.SetTrace(trace.trace.get());
+  live::SystemLiveClock engine_clock;
+  EngineToLog engine_log(log);
+  live::EngineOptions options;
+  options.port = port_path;
+  options.family = ModelForName(ModelListEntry(static_cast<uint32_t>(*model))).family;
+  if (args.seconds) options.polls = *args.seconds;
+  live::LiveEngine engine({link, engine_clock, engine_log, writer.get(), sinks, settings.calibration}, options);
+  running.store(&engine);
+  if (!stop.raised()) engine.Run();
+  running.store(nullptr);
 
   bool flushed = true;
   if (writer) {
@@ -501,7 +284,7 @@ int RunRecord(CommandContext& context) {
                                static_cast<unsigned long long>(health.queued)));
   }
   submitter.WaitAll();
-  log.Write(kNotice, Format("Stopped after %llu measured seconds.", static_cast<unsigned long long>(service.measured())));
+  log.Write(kNotice, Format("Stopped after %llu measured seconds.", static_cast<unsigned long long>(engine.tally().measured)));
   return flushed ? kExitOk : kExitFailure;
 }
 

@@ -89,6 +89,16 @@ std::optional<CounterIdentity> LiveEngine::counter() const {
   return identity_;
 }
 
+std::string LiveEngine::last_problem() const {
+  std::lock_guard lock(mutex_);
+  return last_problem_;
+}
+
+bool LiveEngine::gave_up() const {
+  std::lock_guard lock(mutex_);
+  return gave_up_;
+}
+
 LinkState LiveEngine::state() const {
   std::lock_guard lock(mutex_);
   return state_;
@@ -104,12 +114,17 @@ void LiveEngine::Run() {
     }
     if (options_.polls && tally().polled >= *options_.polls) break;
     if (!connected_) {
+      if (options_.end_when_lost && state_ == LinkState::kLost) {
+        std::lock_guard lock(mutex_);
+        gave_up_ = true;
+        break;
+      }
       if (Find()) {
         retry = options_.first_retry;
         waiting_told = false;
         continue;
       }
-      if (Stopping() || BorrowWanted()) continue;
+      if (Stopping() || BorrowWanted() || options_.end_when_lost) continue;
       // Once the longest wait is reached it is told once, not every minute for days.
       if (retry < options_.longest_retry || !waiting_told)
         p_.log.Write(Priority::kInfo, Format("Looking for the counter again in %d s.", static_cast<int>(retry.count())));
@@ -314,10 +329,14 @@ void LiveEngine::Poll() {
     Lost(Format("no reply for %d s", silent_));
     return;
   }
-  if (silent_ == options_.silent_seconds) SetState(LinkState::kNotAnswering, Format("no reply for %d s", silent_));
-  // The next poll goes out in the middle of the next wall-clock second.
+  if (silent_ == options_.silent_seconds) {
+    SetState(LinkState::kNotAnswering, Format("no reply for %d s", silent_));
+    if (options_.end_when_lost) Lost(Format("no reply for %d s", silent_));
+  }
+  // The next poll goes out in the middle of the second after the last one stamped, or at once
+  // when that is past already.
   const int64_t wall = p_.clock.WallMs();
-  const int64_t target = (std::max(last_stamp_, FloorDiv(wall, 1000)) + 1) * 1000 + kPollPhaseMs;
+  const int64_t target = (last_stamp_ + 1) * 1000 + kPollPhaseMs;
   next_poll_ = p_.clock.Now() + std::chrono::milliseconds(std::clamp<int64_t>(target - wall, 0, 1500));
 }
 
@@ -370,6 +389,7 @@ void LiveEngine::SetState(LinkState state, const std::string& detail) {
   {
     std::lock_guard lock(mutex_);
     state_ = state;
+    if (state == LinkState::kLost || state == LinkState::kNotAnswering) last_problem_ = detail;
   }
   const Priority priority =
       state == LinkState::kConnected || state == LinkState::kStopped ? Priority::kNotice : Priority::kWarning;

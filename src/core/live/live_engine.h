@@ -38,6 +38,9 @@ struct EngineOptions {
   std::string port;  // the device asked for; empty: whichever port has a counter
   int family = 1;    // the selected model's family: its line rate is tried first
   std::optional<uint64_t> polls;  // stop after this many polls
+  // Return instead of searching again when the counter cannot be found or stops answering: a
+  // run watched by a person ends with the reason.
+  bool end_when_lost = false;
   // Seconds without a byte before the counter counts as not answering, and before the engine
   // lets the port go and looks for the counter afresh.
   int silent_seconds = 5;
@@ -95,6 +98,10 @@ class LiveEngine {
   EngineTally tally() const;
   std::optional<CounterIdentity> counter() const;
   LinkState state() const;
+  // Why the counter was last not found or lost; empty when it never was.
+  std::string last_problem() const;
+  // Run ended because the counter was lost (with end_when_lost).
+  bool gave_up() const;
 
  private:
   bool Find();
@@ -123,6 +130,7 @@ class LiveEngine {
   bool borrow_ = false;
   bool released_ = false;
   bool finished_ = false;
+  bool gave_up_ = false;
 
   bool open_ = false;
   bool connected_ = false;
@@ -132,6 +140,7 @@ class LiveEngine {
   std::optional<CounterIdentity> identity_;
   std::optional<CounterIdentity> found_;  // set by Identify
   std::string search_reason_;
+  std::string last_problem_;
   std::optional<store::SecondsWriter::Handle> handle_;
   CountReplyJudge judge_;
   MinuteRate rate_;

@@ -99,8 +99,10 @@ TEST(LiveEngine, RepliesCutByTheLineAreTakenWholeOrKeptAsGapsNeverAsOtherValues)
     const EngineTally tally = rig.engine->tally();
     EXPECT_EQ(tally.polled, 200u);
     if (rest < LiveEngine::kReplyWindow) {
-      // The rest came within the reply's second: every reply stored, none a gap.
+      // The rest came within the reply's second: every reply stored, none a gap, and the
+      // seconds one after the other.
       EXPECT_EQ(tally.measured, 200u);
+      EXPECT_EQ(rig.seconds.rbegin()->first - rig.seconds.begin()->first, 199);
     } else {
       // A rest that comes after the next request: that second and the one it spoils are gaps,
       // told once, and the seconds between them all stored.
@@ -177,7 +179,7 @@ TEST(LiveEngine, APortHeldByAnotherProgramIsToldOnceAndTakenWhenFree) {
   EXPECT_LE(rig.line.opens("/dev/ttyUSB0"), 9);
 }
 
-TEST(LiveEngine, MarkedRepliesAreGapsToldOnceAndShortRepliesOfOlderCountersAreLearned) {
+TEST(LiveEngine, MarkedRepliesAndSilenceAreToldOnceAndShortRepliesOfOlderCountersAreLearned) {
   {
     Rig rig;
     rig.line.Plug("/dev/ttyUSB0", rig.Counter("marked-counts=3"));
@@ -186,6 +188,16 @@ TEST(LiveEngine, MarkedRepliesAreGapsToldOnceAndShortRepliesOfOlderCountersAreLe
     EXPECT_EQ(rig.engine->tally().measured, 60u);
     EXPECT_EQ(Count(rig.log, "marked as invalid"), 1u);
     rig.ExpectOnlySentCounts();
+  }
+  {
+    // Three seconds, then silence: told once, and the engine neither stops nor makes up seconds.
+    Rig rig;
+    rig.line.Plug("/dev/ttyUSB0", rig.Counter("silent-after=3"));
+    rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 15});
+    rig.engine->Run();
+    EXPECT_EQ(Count(rig.log, "Counter not answering"), 1u);
+    EXPECT_LE(rig.engine->tally().measured, 3u);
+    EXPECT_EQ(rig.engine->tally().polled, 15u);
   }
   {
     Rig rig;
