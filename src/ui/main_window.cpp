@@ -408,7 +408,10 @@ void CMainViewerDlg::Initialise() {
   std::string prefix = s.file_save_path;
   ctx_->recorder.set_name_prefix(prefix);
   ctx_->tick.set_name_prefix(prefix);
-  if (s.ResumeMonitoring()) resume_timer_.start();
+  // Monitoring resumes on a counter that answered, so its seconds are filed under it; without a
+  // port to connect to, the version asked when monitoring starts identifies it.
+  const bool resume = s.ResumeMonitoring();
+  if (resume && !options_.port) resume_timer_.start();
 
   ApplyTexts();
   SetPlayControls(false, false);
@@ -419,9 +422,13 @@ void CMainViewerDlg::Initialise() {
 
   if (options_.port) {
     port_list_->setCurrentIndex(*options_.port < port_list_->count() ? *options_.port : 0);
-    ConnectSelectedPort();
+    ConnectSelectedPort(true, [this, resume](const IdentifyResult& result) {
+      if (!resume || !result.family) return;
+      SetRealtimeTick(true);
+      StartMonitoring();
+    });
   } else if (s.auto_detect_when_start_up == 1) {
-    StartAutoDetect();
+    StartAutoDetect(true);
   }
 }
 

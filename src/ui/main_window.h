@@ -99,9 +99,12 @@ class CMainViewerDlg : public QDialog {
   void SaveHistoryAs();
   void SaveRealtimeAs();
   void ChooseColors();
-  void StartAutoDetect();
+  // `queued`: behind the device work start-up queued itself (the model selection), so not
+  // refused as a second operation.
+  void StartAutoDetect(bool queued = false);
   void PressConnect();
-  void ConnectSelectedPort();
+  // `then` runs once the counter answered (or not), on the window's thread.
+  void ConnectSelectedPort(bool queued = false, std::function<void(const IdentifyResult&)> then = {});
   void StartDownload();
   void ToggleRealtime();
   void ToggleDemo();

@@ -72,14 +72,17 @@ void CMainViewerDlg::AfterIdentify(const IdentifyResult& result) {
     port_list_->setCurrentIndex(ctx_->state.current_port);
 }
 
-void CMainViewerDlg::ConnectSelectedPort() {
-  if (RefuseWhilePortBusy()) return;
+void CMainViewerDlg::ConnectSelectedPort(bool queued, std::function<void(const IdentifyResult&)> then) {
+  if (!queued && RefuseWhilePortBusy()) return;
   const int port = port_list_->currentIndex();
   scan_timer_.stop();
   ctx_->scan.Cancel();
   auto result = std::make_shared<IdentifyResult>();
   RunDevice([this, port, result] { *result = ctx_->session.ConnectAndIdentify(port); },
-            [this, result] { AfterIdentify(*result); });
+            [this, result, then] {
+              AfterIdentify(*result);
+              if (then) then(*result);
+            });
 }
 
 void CMainViewerDlg::PressConnect() {
@@ -105,8 +108,8 @@ void CMainViewerDlg::PressConnect() {
       });
 }
 
-void CMainViewerDlg::StartAutoDetect() {
-  if (RefuseWhilePortBusy()) return;
+void CMainViewerDlg::StartAutoDetect(bool queued) {
+  if (!queued && RefuseWhilePortBusy()) return;
   poll_timer_.stop();
   confirm_timer_.stop();
   auto first = std::make_shared<std::chrono::milliseconds>();

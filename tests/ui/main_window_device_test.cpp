@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+#include "core/serial/port_catalogue.h"
+#include "core/store/store.h"
 #include "tests/integration/simulated_line.h"
 #include "tests/ui/main_window_fixture.h"
 
@@ -55,6 +57,28 @@ TEST_F(MainWindowDeviceTest, NothingElseTalksToTheCounterWhileADownloadHasThePor
                       20000));
   for (int id : counter_commands) EXPECT_TRUE(w->Command(id)->isEnabled()) << id;
   EXPECT_TRUE(w->Control(1302)->isEnabled());
+}
+
+// The viewer started on a port, as scripts/run starts it, with monitoring to resume: no "busy" box,
+// and the seconds are filed under the counter that answered, never under the model's name.
+TEST_F(MainWindowDeviceTest, StartingOnAPortConnectsAndResumesMonitoringOnTheCounterThatAnswered) {
+  SimulatedLine line(Paced("ZQT-400"));
+  ASSERT_TRUE(line.ok());
+  ViewerOptions options;
+  options.extra_ports = {line.path()};
+  options.port = PortCatalogue::DiscoverMachine(options.extra_ports).NumberOf(line.path());
+  options.store_path = dir_ / "store.sqlite";
+  auto w = Open({"\"RealtimeMornitoring\"=dword:00000001", "\"LastGeigerCounterSelected\"=dword:00000000"},
+                options);
+  ASSERT_TRUE(WaitFor([&] { return w->context().data.realtime.measured_count() >= 3; }, 20000))
+      << w->StatusLog().toStdString();
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  EXPECT_EQ(Text(*w, 1302), "Disconnect");
+  w.reset();
+  store::Store store(dir_ / "store.sqlite");
+  const std::vector<store::CounterRow> counters = store.Counters();
+  ASSERT_EQ(counters.size(), 1u);
+  EXPECT_EQ(counters[0].info.version, line.counter().version());
 }
 
 TEST_F(MainWindowDeviceTest, AReplyThatNamesNoCounterLeavesTheModelAlone) {

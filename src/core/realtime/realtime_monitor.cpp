@@ -1,5 +1,7 @@
 #include "core/realtime/realtime_monitor.h"
 
+#include "core/protocol/model_identification.h"
+
 #include <thread>
 
 #include "core/protocol/command_catalogue.h"
@@ -64,7 +66,11 @@ void RealtimeMonitor::Confirm() {
   if (p_.session.state().demo.load()) {
     p_.notifier.Status("DEMO Mode!!!");
   } else {
-    p_.notifier.Status(p_.session.RequestVersion() + " connected.");
+    const std::string version = p_.session.RequestVersion();
+    // Monitoring resumed at start-up has not identified the counter: its answer here does, so
+    // its seconds are not filed under the model's name as if it were another counter.
+    if (FamilyFromReply(version)) p_.session.state().model_text = version;
+    p_.notifier.Status(version + " connected.");
   }
   SetPolling(true);
 }
