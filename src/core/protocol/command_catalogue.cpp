@@ -12,7 +12,7 @@ std::span<const CommandSpec> CommandCatalogue() {
       kEraseCfg,   kWriteCfgShort, kCfgUpdate, kFactoryReset, kGetDateTime, kSetDateTime,  kSetDateYY,
       kSetDateMM,  kSetDateDD, kSetTimeHH,  kSetTimeMM,        kSetTimeSS,  kKey0,            kGetScreenshotInfo,
       kGetScreenshot, kSetSsid, kSetWifiPassword, kSetWebsite, kSetUrl,     kSetUserId,       kSetCounterId,
-      kSetPeriod};
+      kSetPeriod,  kGetSerial};
   return kAll;
 }
 

@@ -29,6 +29,7 @@ struct CommandSpec {
 namespace commands {
 inline constexpr CommandSpec kGetVer{"GETVER", 0, 9, 20, 20};
 inline constexpr CommandSpec kGetCps{"GETCPS", 0, 0, 200, 4};
+inline constexpr CommandSpec kGetSerial{"GETSERIAL", 0, 0, 200, 8};  // raw bytes; counters without one stay silent
 inline constexpr CommandSpec kHeartbeat0{"HEARTBEAT0", 0, 0, 0, kNoReply};
 inline constexpr CommandSpec kHeartbeatFamily0{"Heartbeat ", 1, 0, 0, kNoReply};  // "<Heartbeat " 00 ">"
 inline constexpr CommandSpec kSpir{"SPIR", 5, 0, 0, kVariesReply};               // address 3, length 2
