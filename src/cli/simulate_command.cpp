@@ -201,7 +201,8 @@ int RunSimulate(CommandContext& context) {
   std::string serial_text;
   for (uint8_t b : counter.serial()) serial_text += Format("%02X", b);
   context.err << "simulating " << model->name << " (\"" << counter.version() << "\", serial " << serial_text
-              << ", family " << counter.family() << ", " << counter.baud() << " baud" << (pace ? ", paced" : "") << ") on "
+              << ", family " << counter.family() << ", " << counter.baud() << " baud" << (pace ? ", paced" : "")
+              << ") on "
               << transport->device_path() << (link ? " (" + *link + ")" : "") << "; Ctrl+C stops" << std::endl;
   signals.Wait();
   transport->Stop();

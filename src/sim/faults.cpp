@@ -51,7 +51,8 @@ bool ParseFault(std::string_view text, Faults& faults, std::string* error) {
     if (value) {
       const size_t slash = value->find('/');
       const auto delay = ParseNumber(value->substr(0, slash));
-      const auto every = slash == std::string_view::npos ? std::optional<long>(1) : ParseNumber(value->substr(slash + 1));
+      const auto every =
+          slash == std::string_view::npos ? std::optional<long>(1) : ParseNumber(value->substr(slash + 1));
       if (!delay || *delay < 1 || *delay > 60'000 || !every || *every < 1 || *every > 1'000'000)
         return fail("fault 'split-counts' takes the delay of the rest in ms (1-60000) and, after a '/', how often, "
                     "e.g. split-counts=1200/4");

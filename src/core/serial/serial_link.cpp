@@ -257,7 +257,8 @@ CSerialLink::InputWait CSerialLink::AwaitInput(std::chrono::microseconds limit) 
   if (gone_.load()) return InputWait::kGone;
   for (;;) {
     const auto left = std::max(std::chrono::nanoseconds(0), deadline - std::chrono::steady_clock::now());
-    const timespec wait{static_cast<time_t>(left.count() / 1'000'000'000), static_cast<long>(left.count() % 1'000'000'000)};
+    const timespec wait{static_cast<time_t>(left.count() / 1'000'000'000),
+                        static_cast<long>(left.count() % 1'000'000'000)};
     pollfd p{fd, POLLIN, 0};
     // No lock: a Close meanwhile shows up as POLLNVAL.
     const int ready = ::ppoll(&p, 1, &wait, nullptr);
@@ -272,11 +273,9 @@ CSerialLink::InputWait CSerialLink::AwaitInput(std::chrono::microseconds limit) 
   }
 }
 
-bool CSerialLink::NoteFailure(int error_number) {
-  if (!MeansGone(error_number)) return false;
-  if (!gone_.exchange(true))
-    if (LinkTrace* trace = trace_.load()) trace->Event("the device is gone: " + SystemText(error_number));
-  return true;
+void CSerialLink::NoteFailure(int error_number) {
+  if (!MeansGone(error_number) || gone_.exchange(true)) return;
+  if (LinkTrace* trace = trace_.load()) trace->Event("the device is gone: " + SystemText(error_number));
 }
 
 int CSerialLink::ReadAvailable(std::span<uint8_t> destination, int limit) {

@@ -82,8 +82,8 @@ class CSerialLink {
  private:
   void WriteByte(uint8_t byte);
   bool Fail(int error_number, std::string reason);
-  // Notes an error of the descriptor; true when it means the device is gone.
-  bool NoteFailure(int error_number);
+  // Marks the link gone when a descriptor error says the device went away.
+  void NoteFailure(int error_number);
 
   const PortCatalogue& ports_;
   UserNotifier& notifier_;
