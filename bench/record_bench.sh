@@ -2,15 +2,20 @@
 # Runs `norvane-cli record` against the paced simulator and reports its CPU share of one core and
 # its peak resident memory. With --publish it also publishes over MQTT to a Mosquitto broker on
 # this machine and serves /metrics (scraped every 15 s, as Prometheus would), and reports the
-# delay from the simulated counter's reply to the state message reaching a subscriber.
+# delay from the simulated counter's reply to the state message reaching a subscriber. It also
+# reports what record wrote to the disk (write_bytes in /proc/PID/io), scaled to a day.
 #   bench/record_bench.sh [--publish] [SECONDS] [NORVANE_CLI]
-#   (default 600 s, build/default/src/app/norvane-cli)
+#   (default 600 s; the bench build's norvane-cli when there is one, else the default build's)
 set -euo pipefail
 
 publish=
 if [[ ${1:-} == --publish ]]; then publish=1; shift; fi
 seconds=${1:-600}
-cli=${2:-build/default/src/app/norvane-cli}
+cli=${2:-}
+if [[ -z $cli ]]; then
+  cli=build/bench/src/app/norvane-cli
+  [[ -x $cli ]] || cli=build/default/src/app/norvane-cli
+fi
 work=$(mktemp -d)
 sim= rec= broker= sub=
 trap 'kill $sim $rec $sub $broker 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -44,6 +49,8 @@ cpu_ticks() { awk '{print $14 + $15}' "/proc/$rec/stat"; }
 # Start-up (opening the store, identifying the counter, connecting) is left out of the steady figure.
 sleep 5
 start_ticks=$(cpu_ticks)
+write_bytes() { awk '/^write_bytes/ {print $2}' "/proc/$rec/io"; }
+start_written=$(write_bytes)
 start_ns=$(date +%s%N)
 rss_first=$(awk '/^VmRSS/ {print $2}' "/proc/$rec/status")
 if [[ -n $publish ]]; then
@@ -58,6 +65,7 @@ else
   sleep "$seconds"
 fi
 end_ticks=$(cpu_ticks)
+end_written=$(write_bytes)
 end_ns=$(date +%s%N)
 rss_last=$(awk '/^VmRSS/ {print $2}' "/proc/$rec/status")
 hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$rec/status")
@@ -67,10 +75,12 @@ rec=
 
 measured=$("$cli" --store "$work/store.sqlite" store stats --json 2>/dev/null | grep -o '"measured_seconds": *[0-9]*' | grep -o '[0-9]*$' || echo "?")
 awk -v t=$((end_ticks - start_ticks)) -v hz="$ticks" -v ns=$((end_ns - start_ns)) \
+ -v w=$((end_written - start_written)) \
     -v hwm="$hwm" -v r0="$rss_first" -v r1="$rss_last" -v m="$measured" -v p="${publish:+ with MQTT and /metrics}" 'BEGIN {
   wall = ns / 1e9
   printf "record%s over %.0f s of the paced simulator (%s seconds in the store)\n", p, wall, m
   printf "CPU: %.3f s = %.3f %% of one core\n", t / hz, 100 * t / hz / wall
+  printf "disk writes: %d bytes = %.1f MB a day (write_bytes)\n", w, w / wall * 86400 / 1e6
   printf "resident memory: %d kB after start-up, %d kB at the end, peak (VmHWM) %d kB\n", r0, r1, hwm
 }'
 

@@ -47,6 +47,10 @@ int RunPorts(CommandContext& context) {
                     {"description", JsonText(p.description)},
                     {"access", std::string(PortAccessKeyword(access.state))}};
       if (access.state != PortAccessState::kOpenable) entry["problem"] = JsonText(DescribePortAccess(access));
+      if (access.holder.pid > 0) {
+        entry["holder_pid"] = access.holder.pid;
+        entry["holder_command"] = JsonText(access.holder.command);
+      }
       list.push_back(std::move(entry));
     }
     PrintJson(context.out, list);
@@ -55,7 +59,9 @@ int RunPorts(CommandContext& context) {
     for (const PortEntry& p : ports.ports()) {
       const PortAccess& access = checked[static_cast<size_t>(p.number - 1)].access;
       context.out << Format("%3d  %-20s  ", p.number, p.path.c_str()) << p.description;
-      if (access.state != PortAccessState::kOpenable) context.out << "  [cannot open: " << DescribePortAccess(access) << "]";
+      if (access.state == PortAccessState::kBusy) context.out << "  [" << DescribePortAccess(access) << "]";
+      else if (access.state != PortAccessState::kOpenable)
+        context.out << "  [cannot open: " << DescribePortAccess(access) << "]";
       context.out << "\n";
     }
   }

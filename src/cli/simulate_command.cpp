@@ -57,6 +57,17 @@ const sim::CounterModel* ChooseModel(const CommandContext& context, const std::o
   return sim::FindCounterModel(kDefaultModel);
 }
 
+// Sixteen hexadecimal digits, the eight bytes of a serial number in the order they are sent.
+std::optional<sim::SerialNumber> SerialFromHex(std::string_view text) {
+  sim::SerialNumber serial;
+  if (text.size() != 2 * serial.size()) return std::nullopt;
+  for (size_t i = 0; i < serial.size(); ++i) {
+    const auto [end, ec] = std::from_chars(text.data() + 2 * i, text.data() + 2 * i + 2, serial[i], 16);
+    if (ec != std::errc{} || end != text.data() + 2 * i + 2) return std::nullopt;
+  }
+  return serial;
+}
+
 std::string KnownModels() {
   std::string names;
   for (const sim::CounterModel& m : sim::CounterModels()) names += (names.empty() ? "" : ", ") + std::string(m.name);
@@ -71,6 +82,7 @@ int RunSimulate(CommandContext& context) {
   uint32_t seed = 1;
   uint32_t grow_ms = 0;
   bool pace = false;
+  std::optional<sim::SerialNumber> serial;
   sim::Faults faults;
 
   const std::vector<std::string>& args = context.args;
@@ -81,7 +93,7 @@ int RunSimulate(CommandContext& context) {
       continue;
     }
     if (a != "--version" && a != "--history" && a != "--config" && a != "--cpm" && a != "--seed" &&
-        a != "--link" && a != "--fault" && a != "--grow" && a != "--reply-log")
+        a != "--link" && a != "--fault" && a != "--grow" && a != "--reply-log" && a != "--serial")
       return context.Usage("unknown argument '" + a + "'");
     if (i + 1 >= args.size()) return context.Usage(a + " needs a value");
     const std::string& value = args[++i];
@@ -92,6 +104,9 @@ int RunSimulate(CommandContext& context) {
       history_path = value;
     } else if (a == "--config") {
       config_path = value;
+    } else if (a == "--serial") {
+      serial = SerialFromHex(value);
+      if (!serial) return context.Usage("--serial takes 16 hexadecimal digits, the 8 bytes of the serial number");
     } else if (a == "--link") {
       link = value;
     } else if (a == "--reply-log") {
@@ -128,6 +143,7 @@ int RunSimulate(CommandContext& context) {
   options.pace = pace;
   options.restart_time = kRestartTime;
   options.faults = faults;
+  options.serial = serial;
   options.grow_every = std::chrono::milliseconds(grow_ms);
 
   const uint32_t flash_size = ModelForName(model->list_entry).image_size;
@@ -182,8 +198,11 @@ int RunSimulate(CommandContext& context) {
   if (!transport->Start(&error)) return context.Fail(error);
 
   context.out << transport->device_path() << std::endl;
-  context.err << "simulating " << model->name << " (\"" << counter.version() << "\", family " << counter.family()
-              << ", " << counter.baud() << " baud" << (pace ? ", paced" : "") << ") on "
+  std::string serial_text;
+  for (uint8_t b : counter.serial()) serial_text += Format("%02X", b);
+  context.err << "simulating " << model->name << " (\"" << counter.version() << "\", serial " << serial_text
+              << ", family " << counter.family() << ", " << counter.baud() << " baud" << (pace ? ", paced" : "")
+              << ") on "
               << transport->device_path() << (link ? " (" + *link + ")" : "") << "; Ctrl+C stops" << std::endl;
   signals.Wait();
   transport->Stop();

@@ -45,6 +45,23 @@ bool ParseFault(std::string_view text, Faults& faults, std::string* error) {
   if (name == "short-counts") return flag(faults.short_counts);
   if (name == "strict-baud") return flag(faults.strict_baud);
   if (name == "deaf-config") return flag(faults.deaf_config);
+  if (name == "no-serial") return flag(faults.no_serial);
+  if (name == "split-counts") {
+    SplitReplies split;
+    if (value) {
+      const size_t slash = value->find('/');
+      const auto delay = ParseNumber(value->substr(0, slash));
+      const auto every =
+          slash == std::string_view::npos ? std::optional<long>(1) : ParseNumber(value->substr(slash + 1));
+      if (!delay || *delay < 1 || *delay > 60'000 || !every || *every < 1 || *every > 1'000'000)
+        return fail("fault 'split-counts' takes the delay of the rest in ms (1-60000) and, after a '/', how often, "
+                    "e.g. split-counts=1200/4");
+      split.delay = std::chrono::milliseconds(*delay);
+      split.every = static_cast<int>(*every);
+    }
+    faults.split_counts = split;
+    return true;
+  }
   if (name == "silent-after") {
     const auto n = number(0, 10'000'000);
     if (!n) return fail("fault 'silent-after' needs a number of seconds, e.g. silent-after=30");
@@ -102,7 +119,10 @@ std::string_view FaultHelp() {
          "  marked-counts[=N] mark every N-th GETCPS reply with 0x80 (default every one)\n"
          "  strict-baud       answer only while the line is set to the model's baud rate\n"
          "  reset-nak=N       answer the first N FACTORYRESET requests with 0x55\n"
-         "  short-config=N    send only the first N bytes of the configuration on GETCFG\n";
+         "  short-config=N    send only the first N bytes of the configuration on GETCFG\n"
+         "  no-serial         answer no GETSERIAL, as counters without a serial number\n"
+         "  split-counts[=MS[/N]]  send every N-th GETCPS reply (default each) in two parts split at a\n"
+         "                    random byte, the rest MS ms later (default 300)\n";
 }
 
 }  // namespace norvane::sim

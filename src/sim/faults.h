@@ -8,6 +8,12 @@
 
 namespace norvane::sim {
 
+// Replies sent in two parts, the rest `delay` after the first.
+struct SplitReplies {
+  std::chrono::milliseconds delay{300};
+  int every = 1;  // only every N-th reply
+};
+
 struct Faults {
   bool silent = false;                            // "silent": answers nothing
   std::optional<std::chrono::seconds> silent_after;  // "silent-after=S": deaf from S seconds on
@@ -21,6 +27,10 @@ struct Faults {
   int refused_resets = 0;       // "reset-nak=N": the first N FACTORYRESET frames are answered 0x55
   std::optional<int> short_config;  // "short-config=N": GETCFG sends only its first N bytes
   bool deaf_config = false;     // "deaf-config": GETCFG and REEPROM get no answer
+  bool no_serial = false;       // "no-serial": GETSERIAL gets no answer, as from counters without one
+  // "split-counts[=MS[/N]]": every N-th GETCPS reply (default each) is split at a random byte,
+  // the rest MS ms (default 300) later
+  std::optional<SplitReplies> split_counts;
 };
 
 // Applies one "NAME[=VALUE]". False with `*error` set when the name or value is not understood.

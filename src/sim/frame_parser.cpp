@@ -20,6 +20,7 @@ struct Word {
 constexpr std::array kWords = {
     Word{kGetVer.word, kGetVer.argument_bytes, CommandKind::kGetVersion},
     Word{kGetCps.word, kGetCps.argument_bytes, CommandKind::kGetCounts},
+    Word{kGetSerial.word, kGetSerial.argument_bytes, CommandKind::kGetSerial},
     Word{kHeartbeat0.word, kHeartbeat0.argument_bytes, CommandKind::kHeartbeatOff},
     Word{kHeartbeatFamily0.word, kHeartbeatFamily0.argument_bytes, CommandKind::kHeartbeatOff, 1},
     Word{kSpir.word, kSpir.argument_bytes, CommandKind::kReadFlash},

@@ -11,6 +11,7 @@ enum class CommandKind {
   kUnknown,  // a word outside the catalogue, skipped up to ">>"
   kGetVersion,
   kGetCounts,
+  kGetSerial,
   kHeartbeatOff,  // both forms
   kReadFlash,
   kGetConfig,

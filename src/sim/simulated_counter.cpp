@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/common/text_format.h"
+#include "core/protocol/command_catalogue.h"
 #include "core/protocol/model_table.h"
 #include "sim/config_area.h"
 #include "sim/history_generator.h"
@@ -64,6 +65,13 @@ CounterOptions WithModel(CounterOptions options) {
   return options;
 }
 
+SerialNumber RandomSerial() {
+  std::random_device entropy;
+  SerialNumber serial;
+  for (uint8_t& b : serial) b = static_cast<uint8_t>(entropy());
+  return serial;
+}
+
 }  // namespace
 
 SimulatedCounter::SimulatedCounter(CounterOptions options, const Clock& clock)
@@ -71,8 +79,11 @@ SimulatedCounter::SimulatedCounter(CounterOptions options, const Clock& clock)
       clock_(clock),
       family_(options_.model->family),
       version_(options_.version.value_or(std::string(options_.model->version))),
+      serial_(options_.serial ? *options_.serial : RandomSerial()),
       parser_(0),
-      count_rng_(options_.seed * 2654435761u + 1) {
+      count_rng_(options_.seed * 2654435761u + 1),
+      split_rng_(options_.seed * 3266489917u + 5) {
+  static_assert(std::tuple_size_v<SerialNumber> == commands::kGetSerial.reply_bytes);
   // The program identifies a counter by its reply, so the reply decides how it behaves.
   if (const int family = FamilyForVersionText(version_); family >= 0) family_ = family;
   parser_ = FrameParser(family_);
@@ -172,8 +183,12 @@ void SimulatedCounter::Handle(const Frame& frame, SimTime now) {
       const uint32_t count = CountForSecond(std::max<int64_t>(second - 1, 0));
       Reply(CountsReply(count), now);
       output_.back().counts = count;
+      SplitLastReply();
       break;
     }
+    case CommandKind::kGetSerial:
+      if (!options_.faults.no_serial) Reply({serial_.begin(), serial_.end()}, now);
+      break;
     case CommandKind::kHeartbeatOff:
       if (!options_.faults.question) download_mode_ = true;
       break;
@@ -290,6 +305,20 @@ std::vector<uint8_t> SimulatedCounter::CountsReply(uint32_t count) {
     return {0x80, 0x00, static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)};
   return {static_cast<uint8_t>(count >> 24), static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 8),
           static_cast<uint8_t>(count)};
+}
+
+void SimulatedCounter::SplitLastReply() {
+  const std::optional<SplitReplies>& split = options_.faults.split_counts;
+  if (!split || count_replies_ % split->every != 0) return;
+  Chunk& first = output_.back();
+  std::uniform_int_distribution<size_t> cut(1, first.bytes.size() - 1);
+  const size_t at = cut(split_rng_);
+  Chunk rest{std::max(first.start + split->delay, DueTime(first, at)),
+             {first.bytes.begin() + static_cast<std::ptrdiff_t>(at), first.bytes.end()}, 0, first.counts};
+  first.bytes.resize(at);
+  first.counts.reset();
+  output_.push_back(std::move(rest));
+  line_free_ = options_.pace ? DueTime(output_.back(), output_.back().bytes.size()) : output_.back().start;
 }
 
 uint32_t SimulatedCounter::CountForSecond(int64_t second) {

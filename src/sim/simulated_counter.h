@@ -23,6 +23,9 @@ namespace norvane::sim {
 // Time since the counter was switched on; the transport supplies it, tests make it up.
 using SimTime = std::chrono::nanoseconds;
 
+// The raw reply to "<GETSERIAL>>".
+using SerialNumber = std::array<uint8_t, 8>;
+
 struct CounterOptions {
   const CounterModel* model = nullptr;  // a ZQT-400 when not given
   std::optional<std::string> version;   // overrides the model's version reply
@@ -35,6 +38,9 @@ struct CounterOptions {
   SimTime restart_time{0};              // deaf after a factory reset
   Faults faults;
   SimTime grow_every{0};                // logs one more sample into the flash each period; 0: never
+  // The counter's serial number; drawn from the system's entropy when not given, so that two
+  // simulators are two counters whatever their seeds.
+  std::optional<SerialNumber> serial;
   // Told the count of each "<GETCPS>>" reply once its last byte is on the line, for measuring
   // how long the program takes from the reply to what it does with it.
   std::function<void(uint32_t count)> counts_sent;
@@ -65,6 +71,7 @@ class SimulatedCounter {
   int family() const { return family_; }
   int baud() const { return LineBaud(family_); }
   const std::string& version() const { return version_; }
+  const SerialNumber& serial() const { return serial_; }
   const std::vector<uint8_t>& flash() const { return flash_; }
   const std::vector<uint8_t>& config() const { return config_; }
   // Families 7 and above write into a staged copy that "<CFGUPDATE>>" applies.
@@ -83,6 +90,8 @@ class SimulatedCounter {
   void SetDeviceTime(const LocalTime& t);
   void StoreNetworkValue(int index, std::span<const uint8_t> value);
   std::vector<uint8_t> CountsReply(uint32_t count);
+  // Holds back the rest of the reply just queued, as the split-counts fault asks.
+  void SplitLastReply();
   // Count of whole second `second` since switch-on; asked in rising order, as polls come.
   uint32_t CountForSecond(int64_t second);
   std::vector<uint8_t> FlashReply(uint32_t address, uint32_t length);
@@ -93,6 +102,7 @@ class SimulatedCounter {
   const Clock& clock_;
   int family_;
   std::string version_;
+  SerialNumber serial_;
   FrameParser parser_;
   std::function<void(const Frame&)> observer_;
 
@@ -113,6 +123,7 @@ class SimulatedCounter {
   SimTime deaf_until_{0};
 
   std::mt19937 count_rng_;
+  std::mt19937 split_rng_;
   int64_t counted_up_to_ = -1;  // the last second whose count is drawn
   uint32_t last_count_ = 0;
 

@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <thread>
+
+#include "core/serial/serial_link.h"
 #include "tests/common/cli_run.h"
+#include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/serial/pty_pair.h"
 
@@ -47,6 +52,39 @@ TEST(PortsCommandTest, MarksPortsThatCannotBeOpenedAndWhy) {
       << r.out;
   EXPECT_NE(r.out.find("\"access\":\"missing\",\"problem\":\"missing (unplugged?)\"}"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"access\":\"error\",\"problem\":"), std::string::npos) << r.out;
+}
+
+TEST(PortsCommandTest, MarksAPortInUseWithItsHolderAndLeavesItsLineAlone) {
+  TempDir dir;
+  testing::PtyPair line;
+  ASSERT_TRUE(line.ok());
+  PortCatalogue catalogue;
+  testing::RecordingNotifier notifier;
+  CSerialLink holder(catalogue, notifier);
+  ASSERT_TRUE(holder.OpenPath(line.path(), 57600)) << holder.last_failure().reason;
+  line.Write({0x12, 0x34});  // a reply the holder has yet to read
+
+  const std::string pid = std::to_string(::getpid());
+  const std::string program = program_invocation_short_name;
+  auto r = testing::RunCli(dir, {"--port", line.path(), "ports"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("named on the command line  [in use by process " + pid + " (" + program + ")]\n"),
+            std::string::npos)
+      << r.out;
+  r = testing::RunCli(dir, {"--port", line.path(), "ports", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"access\":\"busy\",\"problem\":\"in use by process " + pid + " (" + program +
+                       ")\",\"holder_pid\":" + pid + ",\"holder_command\":\"" + program + "\"}"),
+            std::string::npos)
+      << r.out;
+
+  // Neither look purged the holder's input nor changed its line.
+  const termios tio = line.LineSettings();
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
+  ASSERT_TRUE(holder.WaitForInput(std::chrono::seconds(5)));
+  uint8_t got[2] = {};
+  EXPECT_EQ(holder.ReadAvailable(got), 2);
+  EXPECT_EQ(got[0], 0x12);
 }
 
 }  // namespace

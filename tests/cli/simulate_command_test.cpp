@@ -34,6 +34,8 @@ TEST(SimulateCommand, RefusesBadArgumentsClearly) {
   EXPECT_EQ(Simulate({"--seed", "12x"}).code, 2);
   EXPECT_EQ(Simulate({"--version", std::string(21, 'Z')}).code, 2);
   EXPECT_EQ(Simulate({"--link"}).code, 2);
+  EXPECT_EQ(Simulate({"--serial", "00112233445566"}).code, 2);  // seven bytes
+  EXPECT_EQ(Simulate({"--serial", "001122334455667g"}).code, 2);
   EXPECT_EQ(Simulate({"--speed", "3"}).code, 2);
 }
 

@@ -15,8 +15,12 @@
 
 #include "core/common/clock.h"
 #include "core/protocol/command_catalogue.h"
+#include "core/serial/port_access.h"
+#include "core/serial/serial_link.h"
 #include "sim/pty_transport.h"
+#include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
+#include "tests/integration/child_process.h"
 
 extern char** environ;
 
@@ -164,6 +168,27 @@ TEST_F(SimPty, SilentCounterSaysNothing) {
   EXPECT_TRUE(line.Read(1, 300ms).empty());
 }
 
+TEST_F(SimPty, SplitRepliesSendTheirRestLaterThanTheNextPollMayCome) {
+  CounterOptions options;
+  options.faults.split_counts = SplitReplies{1200ms, 2};
+  Start(options);
+  Line line(transport_->device_path(), B115200);
+  // The first reply is whole, the second comes in two parts.
+  auto asked = Steady::now();
+  line.Send(Frame(c::kGetCps));
+  EXPECT_EQ(line.Read(4, 1000ms).size(), 4u);
+  EXPECT_LT(Steady::now() - asked, 1200ms);
+
+  asked = Steady::now();
+  line.Send(Frame(c::kGetCps));
+  const auto first = line.Read(4, 600ms);
+  EXPECT_GE(first.size(), 1u);
+  EXPECT_LE(first.size(), 3u);
+  const auto rest = line.Read(4 - first.size(), 3000ms);
+  EXPECT_EQ(first.size() + rest.size(), 4u);
+  EXPECT_GE(Steady::now() - asked, 1200ms);
+}
+
 TEST(SimPtyLink, MadeReplacedAndRemoved) {
   testing::TempDir dir;
   FixedClock clock(LocalTime{2026, 3, 7, 9, 5, 4});
@@ -235,7 +260,8 @@ class SimulateProcess {
 TEST(SimulateCommand, ServesUntilTerminatedThenRemovesItsLink) {
   testing::TempDir dir;
   const std::string link = (dir / "counter").string();
-  SimulateProcess simulator({"--model", "ZQT-120", "simulate", "--link", link, "--seed", "3"});
+  SimulateProcess simulator(
+      {"--model", "ZQT-120", "simulate", "--link", link, "--seed", "3", "--serial", "00ff1022a0b1c2d3"});
   EXPECT_EQ(simulator.device().rfind("/dev/pts/", 0), 0u) << simulator.device();
   EXPECT_EQ(std::filesystem::read_symlink(link).string(), simulator.device());
   {
@@ -243,6 +269,8 @@ TEST(SimulateCommand, ServesUntilTerminatedThenRemovesItsLink) {
     line.Send(Frame(c::kGetVer));
     const auto version = line.Read(20);
     EXPECT_EQ(std::string(version.begin(), version.end()).c_str(), std::string("ZQT-120Re 4.09"));
+    line.Send(Frame(c::kGetSerial));
+    EXPECT_EQ(line.Read(8), (std::vector<uint8_t>{0x00, 0xFF, 0x10, 0x22, 0xA0, 0xB1, 0xC2, 0xD3}));
   }
   EXPECT_EQ(simulator.Stop(), 0);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
@@ -271,6 +299,32 @@ TEST(SimulateCommand, ReplaysADumpAndAConfigurationFile) {
   const auto block = line.Read(512);
   ASSERT_EQ(block.size(), 512u);
   EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + 5), (std::vector<uint8_t>{0, 1, 0xFF, 60, 30}));
+}
+TEST_F(SimPty, APortInUseNamesItsHolderAndIsLeftAlone) {
+  Start({});
+  const std::string port = transport_->device_path();
+  testing::TempDir dir;
+  testing::ChildCli record({"--settings", (dir / "settings.reg").string(), "--model", "ZQT-400", "--store",
+                            (dir / "store.sqlite").string(), "--port", port, "record", "--echo"});
+  ASSERT_TRUE(record.started());
+  ASSERT_FALSE(record.ReadLine(30s).empty()) << "record never took a second";
+
+  PortCatalogue ports;
+  testing::RecordingNotifier notifier;
+  CSerialLink link(ports, notifier);
+  EXPECT_FALSE(link.OpenPath(port, 115200));
+  EXPECT_EQ(link.last_failure().reason,
+            "The port " + port + " is in use by process " + std::to_string(record.pid()) + " (norvane-cli record).");
+  EXPECT_EQ(link.last_failure().error_number, EBUSY);
+  const PortAccess access = CheckPortAccess(port);
+  EXPECT_EQ(access.state, PortAccessState::kBusy);
+  EXPECT_EQ(access.holder.pid, record.pid());
+  // The holder reads on as before.
+  EXPECT_FALSE(record.ReadLine(30s).empty());
+
+  record.Signal(SIGTERM);
+  record.Wait();
+  EXPECT_TRUE(link.OpenPath(port, 115200)) << link.last_failure().reason;
 }
 #endif
 

@@ -50,6 +50,25 @@ TEST(SimulatedCounterIdentity, VersionTextDecidesHowTheCounterSpeaks) {
   EXPECT_EQ(long_text.Ask(c::kGetVer), std::vector<uint8_t>(20, 'x'));
 }
 
+TEST(SimulatedCounterIdentity, EachCounterHasASerialNumberOfItsOwnUnlessTold) {
+  // Alike in everything else, two counters still answer with different numbers.
+  CounterBench a, b;
+  const auto first = a.Ask(c::kGetSerial);
+  ASSERT_EQ(first.size(), 8u);
+  EXPECT_NE(first, b.Ask(c::kGetSerial));
+  EXPECT_EQ(a.Ask(c::kGetSerial), first);
+
+  CounterOptions given;
+  given.serial = SerialNumber{0x3E, 0x3E, 0x3C, 0xAA, 0x00, 0xFF, 0x80, 0x01};
+  CounterBench told(given);
+  EXPECT_EQ(told.Ask(c::kGetSerial), std::vector<uint8_t>(given.serial->begin(), given.serial->end()));
+
+  given.faults.no_serial = true;
+  CounterBench without(given);
+  EXPECT_TRUE(without.Ask(c::kGetSerial).empty());
+  EXPECT_EQ(without.Ask(c::kGetVer).size(), 20u);
+}
+
 TEST(SimulatedCounterHistory, FlashReadsAreExactlyTheRequestedBytes) {
   std::vector<uint8_t> history(0x4000);
   std::iota(history.begin(), history.end(), uint8_t{0});

@@ -29,8 +29,9 @@ struct CommandSpec {
 namespace commands {
 inline constexpr CommandSpec kGetVer{"GETVER", 0, 9, 20, 20};
 inline constexpr CommandSpec kGetCps{"GETCPS", 0, 0, 200, 4};
-// The reply's length varies by counter, and older ones give none: it is read until the line is quiet.
-inline constexpr CommandSpec kGetSerial{"GETSERIAL", 0, 0, 100, kVariesReply};
+// Raw bytes that tell two counters of one kind apart; counters without one stay silent. The live
+// engine reads the reply until the line is quiet, as its length may differ between counters.
+inline constexpr CommandSpec kGetSerial{"GETSERIAL", 0, 0, 200, 8};
 inline constexpr CommandSpec kHeartbeat0{"HEARTBEAT0", 0, 0, 0, kNoReply};
 inline constexpr CommandSpec kHeartbeatFamily0{"Heartbeat ", 1, 0, 0, kNoReply};  // "<Heartbeat " 00 ">"
 inline constexpr CommandSpec kSpir{"SPIR", 5, 0, 0, kVariesReply};               // address 3, length 2

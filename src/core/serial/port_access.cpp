@@ -179,6 +179,12 @@ std::string BrailleAdvice(const SerialSystemFacts& facts) {
 
 PortAccess CheckPortAccess(const std::string& path) {
   PortAccess access;
+  if (std::optional<PortHolder> holder = FindPortHolder(path)) {
+    access.state = PortAccessState::kBusy;
+    access.error_number = EBUSY;
+    access.holder = std::move(*holder);
+    return access;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {
     ::close(fd);
@@ -198,7 +204,11 @@ PortAccess CheckPortAccess(const std::string& path) {
       }
       break;
     }
-    case EBUSY: access.state = PortAccessState::kBusy; break;
+    case EBUSY:
+      access.state = PortAccessState::kBusy;
+      // Locked between the look above and the open, or held with TIOCEXCL alone.
+      access.holder = FindPortHolder(path).value_or(PortHolder{});
+      break;
     case ENOENT:
     case ENODEV:
     case ENXIO: access.state = PortAccessState::kMissing; break;
@@ -219,11 +229,18 @@ std::string DescribePortAccess(const PortAccess& access) {
       else text += ", you are not in it";
       return text + ")";
     }
-    case PortAccessState::kBusy: return "busy (another program has it open)";
+    case PortAccessState::kBusy: return InUsePhrase(access.holder);
     case PortAccessState::kMissing: return "missing (unplugged?)";
     case PortAccessState::kOtherError: break;
   }
   return std::generic_category().message(access.error_number);
+}
+
+std::string InUsePhrase(const PortHolder& holder) {
+  if (holder.pid <= 0) return "in use by another program";
+  std::string text = "in use by process " + std::to_string(holder.pid);
+  if (!holder.command.empty()) text += " (" + holder.command + ")";
+  return text;
 }
 
 std::string_view PortAccessKeyword(PortAccessState state) {

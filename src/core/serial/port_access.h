@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/platform/serial_device.h"
+
 namespace norvane {
 
 enum class PortAccessState { kOpenable, kNoPermission, kBusy, kMissing, kOtherError };
@@ -20,11 +22,17 @@ struct PortAccess {
   bool group_grants_access = false;  // that group may read and write the device
   bool in_group_now = false;         // this process holds the group
   bool member_of_group = false;      // the group database lists the user (perhaps since the last login)
+  PortHolder holder;                 // who has a busy port, when that can be seen
 };
 
-// Opens `path` read/write for an instant (non-blocking, not as controlling terminal), as the link
-// would, and closes it again.
+// A port locked by another program (the serial link's lock) is busy, found without opening it so
+// the holder's line is left alone. Otherwise opens `path` read/write for an instant
+// (non-blocking, not as controlling terminal), as the link would, and closes it again.
 PortAccess CheckPortAccess(const std::string& path);
+
+// "in use by process 4711 (norvane-cli record)", or "in use by another program" when the holder
+// cannot be seen.
+std::string InUsePhrase(const PortHolder& holder);
 
 // One short phrase for a listing: "permission denied (group 'dialout', you are not in it)".
 std::string DescribePortAccess(const PortAccess& access);

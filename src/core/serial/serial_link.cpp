@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -15,6 +16,8 @@
 #include <thread>
 
 #include "core/common/text_format.h"
+#include "core/platform/serial_device.h"
+#include "core/serial/port_access.h"
 
 namespace norvane {
 namespace {
@@ -50,6 +53,13 @@ std::optional<speed_t> SpeedOf(int baud) {
 }
 
 std::string SystemText(int error_number) { return std::generic_category().message(error_number); }
+
+std::string InUseReason(const std::string& path) {
+  const std::optional<PortHolder> holder = FindPortHolder(path);
+  return "The port " + path + " is " + InUsePhrase(holder.value_or(PortHolder{})) + ".";
+}
+
+bool MeansGone(int error_number) { return error_number == EIO || error_number == ENXIO || error_number == ENODEV; }
 
 }  // namespace
 
@@ -105,8 +115,18 @@ bool CSerialLink::OpenPath(const std::string& path, int baud) {
   {
     std::scoped_lock lock(read_mutex_, write_mutex_);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Fail(errno, DescribeOpenError(path, errno));
-    ::ioctl(fd, TIOCEXCL);  // not shared, as long as we hold it
+    if (fd < 0) {
+      const int error = errno;
+      // TIOCEXCL of a holder turns away all but root.
+      return Fail(error, error == EBUSY ? InUseReason(path) : DescribeOpenError(path, error));
+    }
+    // The lock before anything else, so a second opener leaves the holder's line as it is. It
+    // belongs to this open file description: another one, even in this process, is refused.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      ::close(fd);
+      return Fail(EBUSY, InUseReason(path));
+    }
+    ::ioctl(fd, TIOCEXCL);  // keeps out programs that take no lock, unless they run as root
 
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
@@ -133,6 +153,7 @@ bool CSerialLink::OpenPath(const std::string& path, int baud) {
     fd_.store(fd);
     path_ = path;
     last_failure_ = {};
+    gone_.store(false);
     open_.store(true);
   }
   if (LinkTrace* trace = trace_.load()) trace->Event(Format("opened %s at %d baud, 8-N-1", path.c_str(), baud));
@@ -214,6 +235,7 @@ void CSerialLink::WriteByte(uint8_t byte) {
       pollfd p{fd, POLLOUT, 0};
       if (::poll(&p, 1, kWriteWaitMs) > 0) continue;
     }
+    if (n < 0) NoteFailure(errno);
     break;
   }
   // Write failures stay silent: a counter that got nothing simply does not answer.
@@ -222,18 +244,38 @@ void CSerialLink::WriteByte(uint8_t byte) {
 
 bool CSerialLink::WaitForInput(std::chrono::microseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  const int fd = fd_.load();
-  if (fd >= 0 && open_.load()) {
-    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
-    const timespec wait{static_cast<time_t>(nanoseconds / 1'000'000'000), static_cast<long>(nanoseconds % 1'000'000'000)};
-    pollfd p{fd, POLLIN, 0};
-    // No lock: a Close meanwhile shows up as POLLNVAL, which is waited out like a hang-up.
-    const int ready = ::ppoll(&p, 1, &wait, nullptr);
-    if (ready > 0 && (p.revents & POLLIN) && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return true;
-    if (ready == 0) return false;
-  }
-  std::this_thread::sleep_until(deadline);
+  const InputWait result = AwaitInput(limit);
+  if (result == InputWait::kReady) return true;
+  if (result != InputWait::kTimedOut) std::this_thread::sleep_until(deadline);
   return false;
+}
+
+CSerialLink::InputWait CSerialLink::AwaitInput(std::chrono::microseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const int fd = fd_.load();
+  if (fd < 0 || !open_.load()) return InputWait::kClosed;
+  if (gone_.load()) return InputWait::kGone;
+  for (;;) {
+    const auto left = std::max(std::chrono::nanoseconds(0), deadline - std::chrono::steady_clock::now());
+    const timespec wait{static_cast<time_t>(left.count() / 1'000'000'000),
+                        static_cast<long>(left.count() % 1'000'000'000)};
+    pollfd p{fd, POLLIN, 0};
+    // No lock: a Close meanwhile shows up as POLLNVAL.
+    const int ready = ::ppoll(&p, 1, &wait, nullptr);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) return InputWait::kTimedOut;
+    if (ready < 0 || (p.revents & POLLNVAL)) return InputWait::kClosed;
+    if (p.revents & (POLLHUP | POLLERR)) {
+      NoteFailure(EIO);
+      return InputWait::kGone;
+    }
+    return InputWait::kReady;
+  }
+}
+
+void CSerialLink::NoteFailure(int error_number) {
+  if (!MeansGone(error_number) || gone_.exchange(true)) return;
+  if (LinkTrace* trace = trace_.load()) trace->Event("the device is gone: " + SystemText(error_number));
 }
 
 int CSerialLink::ReadAvailable(std::span<uint8_t> destination, int limit) {
@@ -246,8 +288,13 @@ int CSerialLink::ReadAvailable(std::span<uint8_t> destination, int limit) {
     const int fd = fd_.load();
     if (fd < 0) return 0;
     int queued = 0;
-    if (::ioctl(fd, FIONREAD, &queued) != 0 || queued <= 0) return 0;
+    if (::ioctl(fd, FIONREAD, &queued) != 0) {
+      NoteFailure(errno);
+      return 0;
+    }
+    if (queued <= 0) return 0;
     got = ::read(fd, destination.data(), std::min(static_cast<size_t>(queued), wanted));
+    if (got < 0) NoteFailure(errno);
     if (got <= 0) return 0;
   }
   if (LinkTrace* trace = trace_.load())

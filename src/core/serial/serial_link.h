@@ -41,7 +41,10 @@ class CSerialLink {
   CSerialLink& operator=(const CSerialLink&) = delete;
 
   // Parity, data and stop bits are taken for the callers' sake and ignored: the counter only
-  // speaks 8-N-1. An open link returns true unchanged, whatever the arguments.
+  // speaks 8-N-1. An open link returns true unchanged, whatever the arguments. The port is taken
+  // exclusively (an advisory lock, which binds root too, and TIOCEXCL) until Close: another
+  // opener, in this process or another, fails at once with error_number EBUSY and a reason
+  // naming the holder, "The port /dev/ttyUSB0 is in use by process 4711 (norvane-cli record).".
   bool Open(int port_number, int baud, std::string_view parity = "n", int data_bits = 8, int stop_bits = 1);
   bool OpenPath(const std::string& path, int baud);
   bool Close();
@@ -63,6 +66,14 @@ class CSerialLink {
   // pace instead of spinning on a vanished device.
   bool WaitForInput(std::chrono::microseconds limit);
 
+  enum class InputWait { kReady, kTimedOut, kGone, kClosed };
+  // Blocks on the descriptor until input is queued, `limit` passes, or the device goes away, and
+  // says which at once: for a caller that reacts to an unplug rather than counting empty reads.
+  InputWait AwaitInput(std::chrono::microseconds limit);
+  // The device vanished under the open link (unplugged, or its simulator ended): the line hung
+  // up or failed with EIO/ENXIO. Stays so until the link is closed and opened again.
+  bool Gone() const { return gone_.load(); }
+
   const OpenFailure& last_failure() const { return last_failure_; }
   const std::string& path() const { return path_; }
   // The trace must outlive the link, or be detached first.
@@ -71,6 +82,8 @@ class CSerialLink {
  private:
   void WriteByte(uint8_t byte);
   bool Fail(int error_number, std::string reason);
+  // Marks the link gone when a descriptor error says the device went away.
+  void NoteFailure(int error_number);
 
   const PortCatalogue& ports_;
   UserNotifier& notifier_;
@@ -78,6 +91,7 @@ class CSerialLink {
   std::mutex write_mutex_;  // one write at a time
   std::atomic<int> fd_{-1};
   std::atomic<bool> open_{false};
+  std::atomic<bool> gone_{false};
   std::string path_;
   OpenFailure last_failure_;
   std::atomic<LinkTrace*> trace_{nullptr};

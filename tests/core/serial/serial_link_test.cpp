@@ -90,6 +90,41 @@ TEST_F(SerialLinkTest, AlwaysEightNoneOneRawAndASecondOpenChangesNothing) {
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
 }
 
+TEST_F(SerialLinkTest, AnotherLinkIsTurnedAwayUntilTheHolderCloses) {
+  CSerialLink holder(ports_, notifier_);
+  CSerialLink other(ports_, notifier_);
+  ASSERT_TRUE(holder.Open(port_, 57600));
+  // Root passes TIOCEXCL; the lock stops it all the same, also within one process.
+  EXPECT_FALSE(other.OpenPath(pty_.path(), 115200));
+  EXPECT_EQ(other.last_failure().error_number, EBUSY);
+  EXPECT_EQ(other.last_failure().reason.rfind("The port " + pty_.path() + " is in use by process " +
+                                                  std::to_string(::getpid()) + " (",
+                                              0),
+            0u)
+      << other.last_failure().reason;
+  const termios tio = pty_.LineSettings();
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));  // the holder's line is left as it was
+  ASSERT_TRUE(holder.Close());
+  EXPECT_TRUE(other.OpenPath(pty_.path(), 115200)) << other.last_failure().reason;
+  EXPECT_FALSE(holder.Open(port_, 57600));
+}
+
+TEST(SerialLinkGone, AVanishedDeviceIsReportedAtOnce) {
+  auto pty = std::make_unique<PtyPair>();
+  ASSERT_TRUE(pty->ok());
+  PortCatalogue ports;
+  RecordingNotifier notifier;
+  CSerialLink link(ports, notifier);
+  ASSERT_TRUE(link.OpenPath(pty->path(), 115200));
+  EXPECT_EQ(link.AwaitInput(10ms), CSerialLink::InputWait::kTimedOut);
+  EXPECT_FALSE(link.Gone());
+  pty.reset();  // the other end closes, as when a USB bridge is pulled
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.AwaitInput(10s), CSerialLink::InputWait::kGone);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_TRUE(link.Gone());
+}
+
 TEST_F(SerialLinkTest, FrameLimitsFollowTheFamily) {
   CSerialLink link(ports_, notifier_);
   ASSERT_TRUE(link.Open(port_, 115200));
