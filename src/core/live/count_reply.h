@@ -35,7 +35,7 @@ class CountReplyJudge {
   // The bytes that end the wait early: the reply's length once known, else 4.
   size_t WholeLength() const { return length_ ? *length_ : 4; }
   // Whether the engine must read to the end of the second before judging.
-  bool ReadsToDeadline() const { return resync_ || !length_; }
+  bool ReadsToDeadline() const { return resync_; }
   // `bytes` as they stood when the wait ended (at WholeLength or at the second's end).
   JudgedReply Judge(std::span<const uint8_t> bytes);
   // A new connection: the counter may be another one.

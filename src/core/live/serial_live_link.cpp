@@ -3,6 +3,8 @@
 #include <array>
 #include <filesystem>
 
+#include "core/platform/serial_device.h"
+
 namespace norvane::live {
 
 SerialLiveLink::SerialLiveLink(std::vector<std::string> extra_paths)
@@ -50,7 +52,7 @@ bool SerialLiveLink::Send(std::span<const uint8_t> frame, int delay_ms) {
 
 size_t SerialLiveLink::Read(std::vector<uint8_t>& into, Steady::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Steady::now());
-  if (left.count() > 0 && !link_.WaitForInput(left)) return 0;
+  if (left.count() > 0 && link_.AwaitInput(left) != CSerialLink::InputWait::kReady) return 0;
   std::array<uint8_t, 256> bytes{};
   const int got = link_.ReadAvailable(bytes);
   if (got <= 0) return 0;
@@ -60,9 +62,12 @@ size_t SerialLiveLink::Read(std::vector<uint8_t>& into, Steady::time_point deadl
 
 bool SerialLiveLink::Present() {
   std::error_code ec;
-  return link_.IsOpen() && std::filesystem::exists(path_, ec);
+  return link_.IsOpen() && !link_.Gone() && std::filesystem::exists(path_, ec);
 }
 
-std::string SerialLiveLink::StablePath(const std::string& path) { return path; }
+std::string SerialLiveLink::StablePath(const std::string& path) {
+  const std::string stable = StableDevicePath(path);
+  return stable.empty() ? path : stable;
+}
 
 }  // namespace norvane::live
