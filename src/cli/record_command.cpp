@@ -27,6 +27,7 @@
 #include "core/platform/interrupt_watch.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/protocol/model_identification.h"
+#include "core/publish/mqtt_password.h"
 #include "core/publish/publishing_sink.h"
 #include "core/realtime/live_sink.h"
 #include "core/realtime/poll_reply.h"
@@ -71,7 +72,7 @@ std::optional<int> ParseRecordArgs(const CommandContext& context, RecordArgs& r)
   for (size_t i = 0; i < a.size(); ++i) {
     const std::string& o = a[i];
     if (o == "--log" || o == "--seconds" || o == "--mqtt" || o == "--mqtt-ca" || o == "--mqtt-every" ||
-        o == "--discovery-prefix" || o == "--metrics") {
+        o == "--discovery-prefix" || o == "--metrics" || o == "--mqtt-password-file") {
       if (i + 1 >= a.size()) return context.Usage(o + " needs a value");
       const std::string& value = a[++i];
       if (o == "--log") {
@@ -80,6 +81,7 @@ std::optional<int> ParseRecordArgs(const CommandContext& context, RecordArgs& r)
       }
       if (o == "--mqtt") r.publishing.mqtt_url = value;
       if (o == "--mqtt-ca") r.publishing.mqtt_ca_file = value;
+      if (o == "--mqtt-password-file") r.publishing.mqtt_password_file = value;
       if (o == "--discovery-prefix") r.publishing.discovery_prefix = value;
       if (o == "--metrics") r.publishing.metrics_address = value;
       if (o != "--seconds" && o != "--mqtt-every") continue;
@@ -451,6 +453,8 @@ class RecordService {
 int RunRecord(CommandContext& context) {
   RecordArgs args;
   if (auto code = ParseRecordArgs(context, args)) return *code;
+  // The MQTT password from --mqtt-password-file, $NORVANE_MQTT_PASSWORD or the systemd credential.
+  if (auto problem = publish::ResolveMqttPassword(args.publishing)) return context.Fail(*problem);
   Settings settings = SettingsStore(context.settings_path).Load();
   if (args.submit) settings.auto_submit_enabled = 1;
   const std::optional<int> model = ChosenModel(context);

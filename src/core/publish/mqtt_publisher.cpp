@@ -39,6 +39,7 @@ MqttPublisher::MqttPublisher(MqttOptions options, UserNotifier& notifier)
   mosquitto_connect_callback_set(client_, &MqttPublisher::OnConnect);
   mosquitto_disconnect_callback_set(client_, &MqttPublisher::OnDisconnect);
   mosquitto_publish_callback_set(client_, &MqttPublisher::OnPublish);
+  mosquitto_log_callback_set(client_, &MqttPublisher::OnLog);
   mosquitto_reconnect_delay_set(client_, static_cast<unsigned>(options_.reconnect_first.count()),
                                 static_cast<unsigned>(options_.reconnect_longest.count()), true);
   const MqttTarget& target = options_.target;
@@ -364,6 +365,21 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
   if (rc != 0 && was_connected)
     publisher->notifier_.Status("Lost the MQTT broker at " + publisher->options_.target.Where() +
                                 "; the readings wait in the store until it is back.");
+}
+
+// A connection that fails on the way (a TLS handshake, a certificate) never reaches the
+// callbacks: the library only logs why, and retries. Those words are told at once; without them
+// only the broker's silence would be, seconds later.
+void MqttPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
+  if (level != MOSQ_LOG_ERR || !text) return;
+  auto* publisher = static_cast<MqttPublisher*>(self);
+  {
+    std::lock_guard lock(publisher->mutex_);
+    if (publisher->connected_) return;
+  }
+  publisher->Problem("Cannot reach the MQTT broker at " + publisher->options_.target.Where() + " (" +
+                     (publisher->options_.target.tls ? "the TLS handshake failed: " : "") + text +
+                     "). Logging goes on; publishing will keep trying.");
 }
 
 void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {

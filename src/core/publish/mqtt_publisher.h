@@ -97,6 +97,7 @@ class MqttPublisher {
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnLog(mosquitto*, void* self, int level, const char* text);
   void Problem(const std::string& text);
 
   const MqttOptions options_;

@@ -252,6 +252,18 @@ TEST_F(MqttPublisherTest, WrongCredentialsAreToldOnceAndTheRightOnesWork) {
   EXPECT_TRUE(publisher.WaitDelivered(10s));
 }
 
+TEST_F(MqttPublisherTest, ATlsConnectionToAPlainPortIsToldWithTheLibrarysReason) {
+  MqttPublisher publisher(Options("mqtts://127.0.0.1:" + std::to_string(broker_.port()), {}), notifier_);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (notifier_.messages().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  ASSERT_FALSE(notifier_.messages().empty()) << "the failure is told within 5 s";
+  const std::string text = notifier_.messages()[0].text;
+  EXPECT_NE(text.find("Cannot reach the MQTT broker at 127.0.0.1:" + std::to_string(broker_.port()) +
+                      " (the TLS handshake failed: OpenSSL"),
+            std::string::npos)
+      << text;
+}
+
 TEST(MqttPublisherUnreachableTest, ARefusedBrokerIsToldAndReadingsStillGoIn) {
   RecordingNotifier notifier;
   const uint16_t nobody = testing::FreePort();
