@@ -79,8 +79,8 @@ TEST(RecordPublishing, EverySecondReachesTheBrokerAndTheMetricsAddUpToTheStore) 
   EXPECT_EQ(published, echoed);
 
   // Discovery configs are retained: a consumer that comes later still finds them.
-  const auto configs = testing::LaterDiscovery(broker.port(), 3);
-  ASSERT_EQ(configs.size(), 3u);
+  const auto configs = testing::LaterDiscovery(broker.port(), 4);
+  ASSERT_EQ(configs.size(), 4u);
   for (const auto& m : configs) {
     EXPECT_TRUE(m.retained) << m.topic;
     EXPECT_TRUE(nlohmann::json::accept(m.payload)) << m.payload;

@@ -151,6 +151,11 @@ class Subscriber {
     mosquitto_lib_cleanup();
   }
 
+  // As another program would, such as Home Assistant announcing its start.
+  bool Publish(const std::string& topic, const std::string& payload) {
+    return mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1,
+                             false) == MOSQ_ERR_SUCCESS;
+  }
   bool WaitSubscribed(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return subscribed_; });
