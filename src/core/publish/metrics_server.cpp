@@ -52,6 +52,7 @@ MHD_Result Reply(MHD_Connection* connection, unsigned status, const std::string&
                                                            MHD_RESPMEM_MUST_COPY);
   if (!response) return MHD_NO;
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+  if (status == MHD_HTTP_METHOD_NOT_ALLOWED) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
   MHD_add_response_header(response, MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT);
   const MHD_Result queued = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
@@ -59,7 +60,17 @@ MHD_Result Reply(MHD_Connection* connection, unsigned status, const std::string&
 }
 
 MHD_Result Answer(void* self, MHD_Connection* connection, const char* url, const char* method, const char*,
-                  const char*, size_t*, void**) {
+                  const char*, size_t* upload_size, void** request) {
+  // The library calls once with the headers and again once the body (if any) has been read; an
+  // answer given at the first call would close the connection instead of keeping it alive.
+  if (!*request) {
+    *request = self;  // any mark will do
+    return MHD_YES;
+  }
+  if (*upload_size != 0) {
+    *upload_size = 0;  // a body is read and dropped: nothing here takes one
+    return MHD_YES;
+  }
   auto& registry = *static_cast<MetricsRegistry*>(self);
   const std::string_view path(url);
   if (std::string_view(method) != MHD_HTTP_METHOD_GET && std::string_view(method) != MHD_HTTP_METHOD_HEAD)

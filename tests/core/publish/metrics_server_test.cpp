@@ -190,11 +190,12 @@ TEST(MetricsServerTest, SlowAndIdleClientsHoldUpNeitherScrapesNorTheStop) {
   EXPECT_LT(scrape(), 1s);
   for (const int s : slow) ASSERT_EQ(write(s, "r", 1), 1);  // still sending
   EXPECT_LT(scrape(), 1s);
+  char byte;
+  for (const int s : idle) EXPECT_EQ(recv(s, &byte, 1, MSG_DONTWAIT), -1) << "a kept-alive connection stays open";
 
   const auto before = std::chrono::steady_clock::now();
   server.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
-  char byte;
   for (const int s : slow) {
     EXPECT_EQ(read(s, &byte, 1), 0) << "the stop closes a half-sent request's connection";
     close(s);
