@@ -72,6 +72,7 @@ install(FILES ${packaging}/completions/_norvane-cli DESTINATION ${CMAKE_INSTALL_
 # package's prefix /usr puts them where systemd and udev read them.
 install(FILES ${packaging}/systemd/norvane-record@.service DESTINATION lib/systemd/system)
 install(FILES ${packaging}/udev/60-norvane-serial.rules DESTINATION lib/udev/rules.d)
+install(FILES ${packaging}/modules-load/norvane-serial.conf DESTINATION lib/modules-load.d)
 install(FILES ${packaging}/copyright ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/norvane-data-viewer)
 
 # scripts/package builds just what the package holds, so packaging a tree does not first build

@@ -28,6 +28,7 @@
 #include "core/live/live_engine.h"
 #include "core/live/serial_live_link.h"
 #include "core/protocol/model_table.h"
+#include "core/publish/mqtt_password.h"
 #include "core/publish/publishing_sink.h"
 #include "core/realtime/live_sink.h"
 #include "core/settings/settings_store.h"
@@ -62,7 +63,7 @@ std::optional<int> ParseRecordArgs(const CommandContext& context, RecordArgs& r)
   for (size_t i = 0; i < a.size(); ++i) {
     const std::string& o = a[i];
     if (o == "--log" || o == "--seconds" || o == "--mqtt" || o == "--mqtt-ca" || o == "--mqtt-every" ||
-        o == "--discovery-prefix" || o == "--metrics") {
+        o == "--discovery-prefix" || o == "--metrics" || o == "--mqtt-password-file") {
       if (i + 1 >= a.size()) return context.Usage(o + " needs a value");
       const std::string& value = a[++i];
       if (o == "--log") {
@@ -71,6 +72,7 @@ std::optional<int> ParseRecordArgs(const CommandContext& context, RecordArgs& r)
       }
       if (o == "--mqtt") r.publishing.mqtt_url = value;
       if (o == "--mqtt-ca") r.publishing.mqtt_ca_file = value;
+      if (o == "--mqtt-password-file") r.publishing.mqtt_password_file = value;
       if (o == "--discovery-prefix") r.publishing.discovery_prefix = value;
       if (o == "--metrics") r.publishing.metrics_address = value;
       if (o != "--seconds" && o != "--mqtt-every") continue;
@@ -207,6 +209,8 @@ class MapSink final : public LiveSink {
 int RunRecord(CommandContext& context) {
   RecordArgs args;
   if (auto code = ParseRecordArgs(context, args)) return *code;
+  // The MQTT password from --mqtt-password-file, $NORVANE_MQTT_PASSWORD or the systemd credential.
+  if (auto problem = publish::ResolveMqttPassword(args.publishing)) return context.Fail(*problem);
   Settings settings = SettingsStore(context.settings_path).Load();
   if (args.submit) settings.auto_submit_enabled = 1;
   const std::optional<int> model = ChosenModel(context);

@@ -3,6 +3,7 @@
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
 #include "core/protocol/model_table.h"
+#include "core/publish/mqtt_password.h"
 #include "core/store/last_download.h"
 
 namespace norvane {
@@ -33,6 +34,9 @@ publish::PublishingOptions ChosenPublishing(SettingsStore& settings) {
   RegistryKey& key = settings.Key();
   key.OpenNamed(kSettingsKey);
   key.ReadText(kMqttUrlSetting, options.mqtt_url);
+  std::string password_file;
+  key.ReadText(kMqttPasswordFileSetting, password_file);
+  options.mqtt_password_file = password_file;
   key.ReadText(kMqttCaFileSetting, options.mqtt_ca_file);
   key.ReadText(kMqttDiscoveryPrefixSetting, options.discovery_prefix);
   key.ReadNumber(kMqttEverySetting, every);
@@ -69,6 +73,10 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
   // touches it.
   if (store_on()) seconds_writer_ = std::make_unique<store::SecondsWriter>(store_path_, background_notifier_);
   publish::PublishingOptions publishing = ChosenPublishing(store);
+  if (auto problem = publish::ResolveMqttPassword(publishing)) {
+    background_notifier_.Message(*problem + " Monitoring is not published over MQTT.", "Publishing");
+    publishing.mqtt_url.clear();
+  }
   if (publishing.mqtt_url.empty() && publishing.metrics_address.empty()) return;
   if (!store_on()) {
     background_notifier_.Message(

@@ -48,6 +48,8 @@ struct AppHooks {
 inline constexpr char kLongTermStoreSetting[] = "LongTermStore";
 // The settings values that publish the window's monitoring as `record` does; empty or absent: off.
 inline constexpr char kMqttUrlSetting[] = "MqttUrl";
+// The broker's password kept out of the settings, as record's --mqtt-password-file.
+inline constexpr char kMqttPasswordFileSetting[] = "MqttPasswordFile";
 inline constexpr char kMqttCaFileSetting[] = "MqttCaFile";
 inline constexpr char kMqttEverySetting[] = "MqttEvery";
 inline constexpr char kMqttDiscoveryPrefixSetting[] = "MqttDiscoveryPrefix";

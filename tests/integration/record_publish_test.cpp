@@ -35,12 +35,16 @@ std::vector<std::string> RecordArguments(const testing::TempDir& dir, const std:
   return a;
 }
 
+// The broker asks for a password, which record takes from a systemd credential, as the service
+// does, while the command line names only the user.
 TEST(RecordPublishing, EverySecondReachesTheBrokerAndTheMetricsAddUpToTheStore) {
   testing::TempDir dir;
-  testing::MosquittoBroker broker(dir / "broker");
+  testing::MosquittoBroker broker(dir / "broker", {"station:s3cret"});
   if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
   ASSERT_TRUE(broker.Start());
-  testing::Subscriber subscriber(broker.port());
+  std::filesystem::create_directories(dir / "credentials");
+  testing::WriteAll(dir / "credentials" / "mqtt-password", "s3cret\n");
+  testing::Subscriber subscriber(broker.port(), "norvane-test-subscriber", "station", "s3cret");
   ASSERT_TRUE(subscriber.WaitSubscribed(10s));
 
   ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace", "--cpm", "600"});
@@ -48,8 +52,8 @@ TEST(RecordPublishing, EverySecondReachesTheBrokerAndTheMetricsAddUpToTheStore) 
   ASSERT_FALSE(device.empty());
   const uint16_t metrics_port = testing::FreePort();
   ChildCli record(RecordArguments(dir, device,
-                                  {"--mqtt", broker.url(), "--metrics", "127.0.0.1:" + std::to_string(metrics_port)}),
-                  {"NORVANE_PORTS=" + device});
+                                  {"--mqtt", broker.url("station"), "--metrics", "127.0.0.1:" + std::to_string(metrics_port)}),
+                  {"NORVANE_PORTS=" + device, "CREDENTIALS_DIRECTORY=" + (dir / "credentials").string()});
 
   SystemClock clock;
   std::map<int64_t, uint32_t> echoed;
@@ -79,8 +83,8 @@ TEST(RecordPublishing, EverySecondReachesTheBrokerAndTheMetricsAddUpToTheStore) 
   EXPECT_EQ(published, echoed);
 
   // Discovery configs are retained: a consumer that comes later still finds them.
-  const auto configs = testing::LaterDiscovery(broker.port(), 3);
-  ASSERT_EQ(configs.size(), 3u);
+  const auto configs = testing::LaterDiscovery(broker.port(), 4, "homeassistant/", "station", "s3cret");
+  ASSERT_EQ(configs.size(), 4u);
   for (const auto& m : configs) {
     EXPECT_TRUE(m.retained) << m.topic;
     EXPECT_TRUE(nlohmann::json::accept(m.payload)) << m.payload;

@@ -116,8 +116,8 @@ TEST_F(MainWindowPublishingTest, MonitoredSecondsReachTheBrokerAndTheMetrics) {
   EXPECT_LE(*live, total);
 
   // Discovery configs are retained: Home Assistant, started later, still finds the counter.
-  const auto configs = testing::LaterDiscovery(broker.port(), 3);
-  ASSERT_EQ(configs.size(), 3u);
+  const auto configs = testing::LaterDiscovery(broker.port(), 4);
+  ASSERT_EQ(configs.size(), 4u);
   for (const auto& m : configs) EXPECT_TRUE(m.retained) << m.topic;
 
   // The broker got the same seconds the store did.

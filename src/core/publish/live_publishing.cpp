@@ -8,6 +8,7 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
     if (const auto target = ParseMqttUrl(options.mqtt_url, &error)) {
       MqttOptions mqtt;
       mqtt.target = *target;
+      if (mqtt.target.password.empty()) mqtt.target.password = options.mqtt_password;
       mqtt.ca_file = options.mqtt_ca_file;
       mqtt.discovery_prefix = options.discovery_prefix;
       mqtt.every = std::max<int64_t>(1, options.mqtt_every);

@@ -20,6 +20,10 @@ struct PublishingOptions {
   std::string metrics_address;   // empty: no /metrics
   std::filesystem::path store;   // where the run's seconds are written
   ConversionTable conversion = kDefaultConversionTable;  // for the µSv/h of seconds resent from the store
+  // Kept off the command line; ResolveMqttPassword (mqtt_password.h) reads the file into
+  // mqtt_password, which stands in for a password missing from the address.
+  std::filesystem::path mqtt_password_file{};
+  std::string mqtt_password{};
 };
 
 // The logging service hands every event to one of these from its polling thread; each call only

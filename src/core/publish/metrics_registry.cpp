@@ -25,20 +25,24 @@ std::string Number(double value) {
 }
 
 struct Family {
-  const char* name;
+  const char* name;  // a counter's ends in _total, which OpenMetrics leaves off its family name
   const char* type;
+  const char* unit;  // the name's unit suffix, told to OpenMetrics; empty: none
   const char* help;
 };
 
-// Prometheus wants base units: the dose rate is given in sieverts per hour (not µSv/h), the hour
-// being the unit dose rates are quoted in everywhere; Grafana scales it back for display.
-constexpr Family kCounts{"norvane_counts_total", "counter", "Counts measured, the sum of the stored seconds."};
-constexpr Family kCpm{"norvane_cpm", "gauge", "Counts over the last 60 seconds."};
-constexpr Family kDose{"norvane_dose_rate_sieverts_per_hour", "gauge", "Dose rate from the CPM, in Sv/h."};
-constexpr Family kLast{"norvane_last_second_timestamp_seconds", "gauge", "UTC time of the last measured second."};
-constexpr Family kUp{"norvane_counter_up", "gauge", "1 while the counter answers, 0 while it is lost."};
-constexpr Family kStoreErrors{"norvane_store_write_errors_total", "counter", "Failed writes to the long-term store."};
-constexpr Family kReconnects{"norvane_reconnects_total", "counter", "Times the counter was found again after being lost."};
+// Names follow Prometheus' guide: the program's prefix, _total on counters, base units. The dose
+// rate is the one exception: it is given in sieverts (not µSv) per hour, the hour being the unit
+// every dose rate limit and counter display is quoted in, so the number reads the same in a
+// dashboard; norvane_cpm is the counter's own reading, counts in the last 60 seconds.
+constexpr Family kCounts{"norvane_counts_total", "counter", "", "Counts measured, the sum of the stored seconds."};
+constexpr Family kCpm{"norvane_cpm", "gauge", "", "Counts over the last 60 seconds."};
+constexpr Family kDose{"norvane_dose_rate_sieverts_per_hour", "gauge", "sieverts_per_hour",
+                       "Dose rate from the CPM, in Sv/h."};
+constexpr Family kLast{"norvane_last_second_timestamp_seconds", "gauge", "seconds", "UTC time of the last measured second."};
+constexpr Family kUp{"norvane_counter_up", "gauge", "", "1 while the counter answers, 0 while it is lost."};
+constexpr Family kStoreErrors{"norvane_store_write_errors_total", "counter", "", "Failed writes to the long-term store."};
+constexpr Family kReconnects{"norvane_reconnects_total", "counter", "", "Times the counter was found again after being lost."};
 
 }  // namespace
 
@@ -91,7 +95,7 @@ std::optional<uint64_t> MetricsRegistry::StoredSum(store::CounterId id, std::opt
   }
 }
 
-std::string MetricsRegistry::Render() {
+std::string MetricsRegistry::Render(Format format) {
   // The store is read without the registry's lock, so the polling thread never waits on it.
   std::vector<std::pair<store::CounterId, std::optional<int64_t>>> unresolved;
   {
@@ -115,8 +119,12 @@ std::string MetricsRegistry::Render() {
       entry.stored_before = sum->second.sum;
   }
   std::string out;
+  const bool open_metrics = format == Format::kOpenMetrics;
   const auto family = [&](const Family& f, auto value_of) {
-    out += std::string("# HELP ") + f.name + " " + f.help + "\n# TYPE " + f.name + " " + f.type + "\n";
+    std::string name = f.name;
+    if (open_metrics && std::string_view(f.type) == "counter") name.erase(name.size() - 6);
+    out += "# HELP " + name + " " + f.help + "\n# TYPE " + name + " " + f.type + "\n";
+    if (open_metrics && *f.unit) out += "# UNIT " + name + " " + f.unit + "\n";
     for (const auto& [id, entry] : entries_) {
       const std::optional<double> value = value_of(id, entry);
       if (!value) continue;
@@ -149,6 +157,7 @@ std::string MetricsRegistry::Render() {
   family(kReconnects, [](store::CounterId, const Entry& e) -> std::optional<double> {
     return static_cast<double>(e.reconnects);
   });
+  if (open_metrics) out += "# EOF\n";
   return out;
 }
 

@@ -1,4 +1,4 @@
-// The numbers behind /metrics: per counter totals and gauges, rendered in Prometheus' text format.
+// The numbers behind /metrics: per counter totals and gauges, in Prometheus' text format or OpenMetrics.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +29,8 @@ class MetricsRegistry {
   // Failed store commits so far, as the store writer counts them.
   void StoreWriteErrors(store::CounterId counter, uint64_t total);
 
-  std::string Render();
+  enum class Format { kText, kOpenMetrics };
+  std::string Render(Format format = Format::kText);
 
  private:
   struct Entry {

@@ -1,6 +1,7 @@
 #include "core/publish/metrics_server.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
+#include <netdb.h>
 #include <sys/socket.h>
 
 #include <charconv>
@@ -34,46 +35,94 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::stri
   return address;
 }
 
+namespace {
+
+// Two threads: a scrape that reads the store for the first time never stalls the other.
+constexpr unsigned kThreads = 2;
+// A burst of scrapers (or a reconnecting crowd) queues in the kernel instead of being refused.
+constexpr unsigned kBacklog = 1024;
+
+bool WantsOpenMetrics(MHD_Connection* connection) {
+  const char* accept = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT);
+  return accept && std::string_view(accept).find("application/openmetrics-text") != std::string_view::npos;
+}
+
+MHD_Result Reply(MHD_Connection* connection, unsigned status, const std::string& body, const char* type) {
+  MHD_Response* response = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+                                                           MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+  if (status == MHD_HTTP_METHOD_NOT_ALLOWED) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+  MHD_add_response_header(response, MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT);
+  const MHD_Result queued = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+MHD_Result Answer(void* self, MHD_Connection* connection, const char* url, const char* method, const char*,
+                  const char*, size_t* upload_size, void** request) {
+  // The library calls once with the headers and again once the body (if any) has been read; an
+  // answer given at the first call would close the connection instead of keeping it alive.
+  if (!*request) {
+    *request = self;  // any mark will do
+    return MHD_YES;
+  }
+  if (*upload_size != 0) {
+    *upload_size = 0;  // a body is read and dropped: nothing here takes one
+    return MHD_YES;
+  }
+  auto& registry = *static_cast<MetricsRegistry*>(self);
+  const std::string_view path(url);
+  if (std::string_view(method) != MHD_HTTP_METHOD_GET && std::string_view(method) != MHD_HTTP_METHOD_HEAD)
+    return Reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET is answered here.\n", "text/plain; charset=utf-8");
+  if (path == "/metrics") {
+    if (WantsOpenMetrics(connection))
+      return Reply(connection, MHD_HTTP_OK, registry.Render(MetricsRegistry::Format::kOpenMetrics),
+                   "application/openmetrics-text; version=1.0.0; charset=utf-8");
+    return Reply(connection, MHD_HTTP_OK, registry.Render(MetricsRegistry::Format::kText),
+                 "text/plain; version=0.0.4; charset=utf-8");
+  }
+  if (path == "/")
+    return Reply(connection, MHD_HTTP_OK, "Norvane Data Viewer: the metrics are at /metrics\n",
+                 "text/plain; charset=utf-8");
+  return Reply(connection, MHD_HTTP_NOT_FOUND, "Not found: the metrics are at /metrics\n", "text/plain; charset=utf-8");
+}
+
+}  // namespace
+
 MetricsServer::MetricsServer(ListenAddress address, MetricsRegistry& registry, UserNotifier& notifier)
-    : server_(std::make_unique<httplib::Server>()) {
-  // One worker is plenty for a scrape every few seconds and keeps the service's footprint small.
-  server_->new_task_queue = [] { return new httplib::ThreadPool(1); };
-  // The library would also share the port with another program (SO_REUSEPORT); a second service
-  // on the same port must be told instead, so only a quick restart's rebind is allowed.
-  server_->set_socket_options([](socket_t socket) {
-    const int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  server_->Get("/metrics", [&registry](const httplib::Request&, httplib::Response& response) {
-    response.set_content(registry.Render(), "text/plain; version=0.0.4; charset=utf-8");
-  });
-  server_->Get("/", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("Norvane Data Viewer: the metrics are at /metrics\n", "text/plain; charset=utf-8");
-  });
-  const int bound = address.port == 0 ? server_->bind_to_any_port(address.host)
-                                      : (server_->bind_to_port(address.host, address.port) ? address.port : -1);
-  if (bound <= 0) {
-    notifier.Message("The metrics endpoint cannot listen on " + address.host + ":" + std::to_string(address.port) +
-                         " (the port is taken or the address is not this machine's). Logging goes on without it.",
-                     "Metrics");
+    : registry_(registry) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(address.port);
+  if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) == 0 && found) {
+    // The library sets SO_REUSEADDR, so a quick restart rebinds, but never SO_REUSEPORT unless
+    // asked: a second service on the same port is told instead of sharing it.
+    daemon_ = MHD_start_daemon(
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | (found->ai_family == AF_INET6 ? MHD_USE_IPv6 : 0), 0,
+        nullptr, nullptr, &Answer, &registry_,
+        MHD_OPTION_SOCK_ADDR, found->ai_addr,
+        MHD_OPTION_THREAD_POOL_SIZE, kThreads,
+        MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
+        MHD_OPTION_LISTEN_BACKLOG_SIZE, kBacklog,
+        MHD_OPTION_END);
+    freeaddrinfo(found);
+  }
+  if (daemon_) {
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+    port_ = info ? info->port : address.port;
     return;
   }
-  port_ = static_cast<uint16_t>(bound);
-  thread_ = std::thread([this] {
-    server_->listen_after_bind();
-    finished_ = true;
-  });
+  notifier.Message("The metrics endpoint cannot listen on " + address.host + ":" + std::to_string(address.port) +
+                       " (the port is taken or the address is not this machine's). Logging goes on without it.",
+                   "Metrics");
 }
 
 MetricsServer::~MetricsServer() {
-  if (!thread_.joinable()) return;
-  // A stop that comes before the thread has begun listening is not seen by the library, so it
-  // is repeated until the thread has ended.
-  while (!finished_) {
-    server_->stop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  thread_.join();
+  if (daemon_) MHD_stop_daemon(daemon_);
 }
 
 }  // namespace norvane::publish

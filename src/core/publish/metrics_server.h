@@ -1,20 +1,15 @@
 // The embedded HTTP server that answers Prometheus' scrapes of /metrics.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "core/common/user_notifier.h"
 #include "core/publish/metrics_registry.h"
 
-namespace httplib {
-class Server;
-}
+struct MHD_Daemon;
 
 namespace norvane::publish {
 
@@ -26,23 +21,27 @@ struct ListenAddress {
 // "ADDR:PORT", "[v6]:PORT", or a bare "PORT" on 127.0.0.1, so nothing is exposed unless asked.
 std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::string* error);
 
-// Serves on a thread of its own; a scrape reads the registry and never waits for the polling.
+// Serves on a few threads of its own, each waiting on many connections at once, so a client that
+// sends or reads slowly, or keeps an idle connection open, never holds up another's scrape; a
+// connection idle for kIdleTimeoutSeconds is closed. A scrape reads the registry and never waits for the
+// polling. Stopping closes every connection at once, whatever the clients are doing.
 class MetricsServer {
  public:
+  static constexpr unsigned kIdleTimeoutSeconds = 5;
+
   // Tells the user through the notifier when the address cannot be bound; logging goes on.
   MetricsServer(ListenAddress address, MetricsRegistry& registry, UserNotifier& notifier);
   ~MetricsServer();
   MetricsServer(const MetricsServer&) = delete;
   MetricsServer& operator=(const MetricsServer&) = delete;
 
-  bool listening() const { return port_ != 0; }
+  bool listening() const { return daemon_ != nullptr; }
   uint16_t port() const { return port_; }
 
  private:
-  std::unique_ptr<httplib::Server> server_;
+  MetricsRegistry& registry_;
+  MHD_Daemon* daemon_ = nullptr;
   uint16_t port_ = 0;
-  std::atomic<bool> finished_{false};
-  std::thread thread_;
 };
 
 }  // namespace norvane::publish

@@ -83,6 +83,14 @@ std::vector<MqttMessage> MqttTopics::Discovery(const LiveCounter& counter) const
               {"state_class", "measurement"},
               {"suggested_display_precision", 2},
               {"icon", "mdi:radioactive"}}),
+      // Counts since the program started: Home Assistant takes the drop to zero after a restart
+      // as a new cycle of the same meter, so its long-term sums stay right.
+      config("sensor", "counts",
+             {{"name", "Counts"},
+              {"state_topic", State(counter)},
+              {"value_template", "{{ value_json.total }}"},
+              {"state_class", "total_increasing"},
+              {"icon", "mdi:counter"}}),
       config("binary_sensor", "connected",
              {{"name", "Connected"},
               {"state_topic", Connected(counter)},
@@ -93,12 +101,13 @@ std::vector<MqttMessage> MqttTopics::Discovery(const LiveCounter& counter) const
   };
 }
 
-MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReading& reading) const {
+MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReading& reading, uint64_t total) const {
   const nlohmann::json body = {
       {"time", IsoUtc(reading.utc)},
       {"cpm", Rounded(reading.cpm, 100)},
       {"usv_h", Rounded(reading.usv_h, 1000)},
       {"counts", reading.count},
+      {"total", total},
       {"acpm", Rounded(reading.acpm, 100)},
       {"model", counter.model},
       {"version", counter.version},

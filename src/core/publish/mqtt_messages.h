@@ -24,15 +24,18 @@ class MqttTopics {
 
   // "online" / "offline" (the last will), retained: one for the whole program.
   std::string Availability() const { return prefix_ + "/status"; }
+  // Where Home Assistant says "online" when it starts, and wants the discovery configs again.
+  std::string HomeAssistantStatus() const { return discovery_prefix_ + "/status"; }
   std::string State(const LiveCounter& counter) const;
   std::string Connected(const LiveCounter& counter) const;
   // The counter's part of topics and ids: its model and its number in the store.
   static std::string CounterKey(const LiveCounter& counter);
 
-  // Retained discovery configs: CPM and µSv/h sensors and a counter-connected binary sensor,
-  // one Home Assistant device per counter.
+  // Retained discovery configs: CPM, µSv/h and total counts sensors and a counter-connected
+  // binary sensor, one Home Assistant device per counter.
   std::vector<MqttMessage> Discovery(const LiveCounter& counter) const;
-  MqttMessage StateMessage(const LiveCounter& counter, const LiveReading& reading) const;
+  // `total`: the counts of every second published since the program started, this one included.
+  MqttMessage StateMessage(const LiveCounter& counter, const LiveReading& reading, uint64_t total) const;
   MqttMessage ConnectedMessage(const LiveCounter& counter, ConnectionState state) const;
 
  private:

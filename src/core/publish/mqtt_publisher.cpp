@@ -39,6 +39,8 @@ MqttPublisher::MqttPublisher(MqttOptions options, UserNotifier& notifier)
   mosquitto_connect_callback_set(client_, &MqttPublisher::OnConnect);
   mosquitto_disconnect_callback_set(client_, &MqttPublisher::OnDisconnect);
   mosquitto_publish_callback_set(client_, &MqttPublisher::OnPublish);
+  mosquitto_log_callback_set(client_, &MqttPublisher::OnLog);
+  mosquitto_message_callback_set(client_, &MqttPublisher::OnMessage);
   mosquitto_reconnect_delay_set(client_, static_cast<unsigned>(options_.reconnect_first.count()),
                                 static_cast<unsigned>(options_.reconnect_longest.count()), true);
   const MqttTarget& target = options_.target;
@@ -239,6 +241,14 @@ bool MqttPublisher::Due(const CounterState& counter, int64_t utc) const {
   return utc % options_.every == 0;
 }
 
+uint64_t MqttPublisher::Tally(CounterState& counter, int64_t utc, uint32_t count) {
+  if (!counter.total_through || utc > *counter.total_through) {
+    counter.total += count;
+    counter.total_through = utc;
+  }
+  return counter.total;
+}
+
 bool MqttPublisher::StepCounter(CounterState& counter, std::unique_lock<std::mutex>& lock) {
   if (counter.queue.empty()) return false;
   const LiveReading next = counter.queue.front();
@@ -249,11 +259,14 @@ bool MqttPublisher::StepCounter(CounterState& counter, std::unique_lock<std::mut
   if (counter.last_sent && next.utc > *counter.last_sent + 1 && counter.gap_filled_before != next.utc)
     return FillGap(counter, next.utc, next.acpm, lock);
   if (!Due(counter, next.utc)) {
+    Tally(counter, next.utc, next.count);
     counter.queue.pop_front();
     counter.last_sent = next.utc;
     return true;
   }
-  if (!Send(topics_.StateMessage(counter.info, next), lock, InFlight{counter.info.store_id, next.utc})) return false;
+  const uint64_t total = Tally(counter, next.utc, next.count);
+  if (!Send(topics_.StateMessage(counter.info, next, total), lock, InFlight{counter.info.store_id, next.utc}))
+    return false;
   if (!counter.queue.empty() && counter.queue.front().utc == next.utc) counter.queue.pop_front();
   counter.last_sent = std::max(counter.last_sent.value_or(next.utc), next.utc);
   return true;
@@ -302,11 +315,12 @@ bool MqttPublisher::FillGap(CounterState& counter, int64_t before, double acpm, 
     }
     if (!connected_ || stop_) break;
     if (counter.last_sent && second.time <= *counter.last_sent) continue;
+    const uint64_t total = Tally(counter, second.time, second.count);
     if (Due(counter, second.time)) {
       LiveReading reading{id, counter.info.model, counter.info.version, counter.info.port, second.time, second.count,
                           static_cast<double>(window_sum),
                           DoseRateFromCpm(options_.conversion, static_cast<uint32_t>(window_sum)), acpm};
-      if (!Send(topics_.StateMessage(counter.info, reading), lock, InFlight{id, second.time})) break;
+      if (!Send(topics_.StateMessage(counter.info, reading, total), lock, InFlight{id, second.time})) break;
       ++health_.from_store;
     }
     counter.last_sent = second.time;
@@ -347,6 +361,9 @@ void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
     ++publisher->health_.connects;
     publisher->last_problem_.clear();
   }
+  // Home Assistant announces its restarts here and needs the discovery configs again then.
+  const std::string status = publisher->topics_.HomeAssistantStatus();
+  mosquitto_subscribe(publisher->client_, nullptr, status.c_str(), kQos);
   publisher->notifier_.Status("Publishing to the MQTT broker at " + publisher->options_.target.Where() + ".");
   publisher->wake_.notify_all();
 }
@@ -364,6 +381,34 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
   if (rc != 0 && was_connected)
     publisher->notifier_.Status("Lost the MQTT broker at " + publisher->options_.target.Where() +
                                 "; the readings wait in the store until it is back.");
+}
+
+void MqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+  auto* publisher = static_cast<MqttPublisher*>(self);
+  // A retained "online" is an old start, already seen by the configs sent on connecting.
+  if (message->retain || publisher->topics_.HomeAssistantStatus() != message->topic ||
+      std::string_view(static_cast<const char*>(message->payload), static_cast<size_t>(message->payloadlen)) != "online")
+    return;
+  {
+    std::lock_guard lock(publisher->mutex_);
+    for (auto& [id, counter] : publisher->counters_) counter.announced = false;
+  }
+  publisher->wake_.notify_all();
+}
+
+// A connection that fails on the way (a TLS handshake, a certificate) never reaches the
+// callbacks: the library only logs why, and retries. Those words are told at once; without them
+// only the broker's silence would be, seconds later.
+void MqttPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
+  if (level != MOSQ_LOG_ERR || !text) return;
+  auto* publisher = static_cast<MqttPublisher*>(self);
+  {
+    std::lock_guard lock(publisher->mutex_);
+    if (publisher->connected_) return;
+  }
+  publisher->Problem("Cannot reach the MQTT broker at " + publisher->options_.target.Where() + " (" +
+                     (publisher->options_.target.tls ? "the TLS handshake failed: " : "") + text +
+                     "). Logging goes on; publishing will keep trying.");
 }
 
 void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {

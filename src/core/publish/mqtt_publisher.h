@@ -21,6 +21,7 @@
 #include "core/publish/mqtt_url.h"
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace norvane::publish {
 
@@ -77,6 +78,8 @@ class MqttPublisher {
     bool link_sent = true;
     std::optional<int64_t> last_sent;  // newest second handed to the broker
     int64_t gap_filled_before = 0;     // the store was read for the gap before this second
+    uint64_t total = 0;                // counts of the seconds published or passed over so far
+    std::optional<int64_t> total_through;  // the newest of those seconds
     std::deque<LiveReading> queue;
   };
   struct InFlight {
@@ -91,12 +94,16 @@ class MqttPublisher {
   // Publishes with the lock released; the message id of a state message is remembered.
   bool Send(const MqttMessage& message, std::unique_lock<std::mutex>& lock, std::optional<InFlight> state = {});
   bool Due(const CounterState& counter, int64_t utc) const;
+  // Adds a second to the counter's total once, however often it is sent; the total after it.
+  static uint64_t Tally(CounterState& counter, int64_t utc, uint32_t count);
   // Everything handed in was sent and acknowledged; under the lock.
   bool Settled() const;
 
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+  static void OnLog(mosquitto*, void* self, int level, const char* text);
   void Problem(const std::string& text);
 
   const MqttOptions options_;

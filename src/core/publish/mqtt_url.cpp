@@ -35,9 +35,21 @@ bool ValidTopicPrefix(std::string_view prefix) {
 
 std::string MqttTarget::Where() const { return host + ":" + std::to_string(port); }
 
+std::string RedactMqttUrl(std::string_view url) {
+  const size_t scheme = url.find("://");
+  const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+  // The last @ anywhere, not only before the path: a password with an unescaped / must not show
+  // its end, even if a prefix with an @ in it loses some of its text in the message.
+  const size_t at = url.rfind('@');
+  if (at == std::string_view::npos || at < start) return std::string(url);
+  const size_t colon = url.find(':', start);
+  if (colon == std::string_view::npos || colon > at) return std::string(url);
+  return std::string(url.substr(0, colon + 1)) + "****" + std::string(url.substr(at));
+}
+
 std::optional<MqttTarget> ParseMqttUrl(std::string_view url, std::string* error) {
   const auto fail = [&](const std::string& why) {
-    if (error) *error = "The MQTT address \"" + std::string(url) + "\" is not usable: " + why;
+    if (error) *error = "The MQTT address \"" + RedactMqttUrl(url) + "\" is not usable: " + why;
     return std::nullopt;
   };
   MqttTarget target;

@@ -22,7 +22,11 @@ struct MqttTarget {
 
 inline constexpr std::string_view kDefaultTopicPrefix = "norvane";
 
-// Reads a broker URL. On failure returns nothing and sets `error` to a sentence the user can act on.
+// Reads a broker URL. On failure returns nothing and sets `error` to a sentence the user can act
+// on, which shows the URL with its password as ****.
 std::optional<MqttTarget> ParseMqttUrl(std::string_view url, std::string* error);
+
+// The URL with the password between "user:" and "@" replaced by ****, for any message.
+std::string RedactMqttUrl(std::string_view url);
 
 }  // namespace norvane::publish

@@ -22,12 +22,16 @@ constexpr int64_t kT0 = 1'780'000'000;
 const store::CounterInfo kInfo{"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", ""};
 const store::CounterInfo kOther{"ZQT-700 V1.0", "2", "ZQT-700", "/dev/ttyUSB1", ""};
 
-// Parses an exposition with the Prometheus Python client's parser, which rejects what Prometheus
-// would; gives {"name{label=value,...}": value} for every sample, plus "#type name" entries.
-std::optional<nlohmann::json> ParseWithPrometheus(const TempDir& dir, const std::string& exposition) {
+// Parses an exposition with the Prometheus Python client's parser (its OpenMetrics one when
+// asked), which rejects what Prometheus would; gives {"name{label=value,...}": value} for every
+// sample, plus "#type name" entries.
+std::optional<nlohmann::json> ParseWithPrometheus(const TempDir& dir, const std::string& exposition,
+                                                  bool open_metrics = false) {
   testing::WriteAll(dir / "scrape.txt", exposition);
-  testing::WriteAll(dir / "parse.py", R"(import json, sys
-from prometheus_client.parser import text_string_to_metric_families
+  testing::WriteAll(dir / "parse.py", std::string(open_metrics ? "from prometheus_client.openmetrics.parser"
+                                                               : "from prometheus_client.parser") +
+                                          R"( import text_string_to_metric_families
+import json, sys
 out = {}
 for family in text_string_to_metric_families(open(sys.argv[1]).read()):
     out["#type " + family.name] = family.type
@@ -137,6 +141,66 @@ TEST(MetricsServerTest, LabelsWithQuotesStillParse) {
   const auto parsed = ParseWithPrometheus(dir, registry.Render());
   ASSERT_TRUE(parsed);
   EXPECT_EQ((*parsed)["norvane_counts_total{counter=3,model=ZQT \"special\"\\,port=/dev/odd\nport}"].get<double>(), 5.0);
+}
+
+TEST(MetricsServerTest, OpenMetricsIsServedWhenAskedFor) {
+  if (!PrometheusParserInstalled()) GTEST_SKIP() << "python3-prometheus-client is not installed";
+  TempDir dir;
+  RecordingNotifier notifier;
+  MetricsRegistry registry({});
+  MetricsServer server({"127.0.0.1", 0}, registry, notifier);
+  ASSERT_TRUE(server.listening());
+  registry.Reading({3, "ZQT-400", "V4.2", "/dev/ttyUSB0", kT0, 5, 60, 0.39, 60});
+  // What Prometheus itself sends.
+  const std::string response = HttpGet(server.port(), "/metrics",
+                                       "Accept: application/openmetrics-text;version=1.0.0,application/openmetrics-text;"
+                                       "version=0.0.1;q=0.75,text/plain;version=0.0.4;q=0.5,*/*;q=0.1\r\n");
+  ASSERT_NE(response.find("Content-Type: application/openmetrics-text; version=1.0.0"), std::string::npos) << response;
+  const auto parsed = ParseWithPrometheus(dir, response.substr(response.find("\r\n\r\n") + 4), true);
+  ASSERT_TRUE(parsed) << response;
+  EXPECT_EQ((*parsed)["#type norvane_counts"], "counter");
+  EXPECT_EQ((*parsed)["norvane_counts_total{counter=3,model=ZQT-400,port=/dev/ttyUSB0}"].get<double>(), 5.0);
+  EXPECT_DOUBLE_EQ((*parsed)["norvane_dose_rate_sieverts_per_hour{counter=3,model=ZQT-400,port=/dev/ttyUSB0}"].get<double>(),
+                   0.39e-6);
+}
+
+// Clients that send a request a byte at a time and never finish, and clients that keep an idle
+// connection, hold neither a scrape nor the server's stop.
+TEST(MetricsServerTest, SlowAndIdleClientsHoldUpNeitherScrapesNorTheStop) {
+  RecordingNotifier notifier;
+  MetricsRegistry registry({});
+  auto server = std::make_unique<MetricsServer>(ListenAddress{"127.0.0.1", 0}, registry, notifier);
+  ASSERT_TRUE(server->listening());
+  std::vector<int> slow, idle;
+  for (int i = 0; i < 20; ++i) {
+    slow.push_back(testing::ConnectLoopback(server->port()));
+    ASSERT_GE(slow.back(), 0);
+    ASSERT_EQ(write(slow.back(), "GET /met", 8), 8);
+    idle.push_back(testing::ConnectLoopback(server->port()));
+    const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ASSERT_EQ(write(idle.back(), request.data(), request.size()), static_cast<ssize_t>(request.size()));
+    char chunk[4096];
+    ASSERT_GT(read(idle.back(), chunk, sizeof chunk), 0);  // answered, and the connection stays open
+  }
+  const auto scrape = [&] {
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_NE(HttpGet(server->port(), "/metrics").find("HTTP/1.1 200"), std::string::npos);
+    return std::chrono::steady_clock::now() - before;
+  };
+  EXPECT_LT(scrape(), 1s);
+  for (const int s : slow) ASSERT_EQ(write(s, "r", 1), 1);  // still sending
+  EXPECT_LT(scrape(), 1s);
+  char byte;
+  for (const int s : idle) EXPECT_EQ(recv(s, &byte, 1, MSG_DONTWAIT), -1) << "a kept-alive connection stays open";
+
+  const auto before = std::chrono::steady_clock::now();
+  server.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+  for (const int s : slow) {
+    EXPECT_EQ(read(s, &byte, 1), 0) << "the stop closes a half-sent request's connection";
+    close(s);
+  }
+  for (const int s : idle) close(s);
 }
 
 TEST(MetricsServerTest, AnAddressInUseIsToldAndNothingStops) {

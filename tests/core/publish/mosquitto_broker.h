@@ -122,9 +122,12 @@ class Subscriber {
     bool retained = false;
   };
 
-  explicit Subscriber(uint16_t port, const std::string& id = "norvane-test-subscriber") {
+  // `user`, `password`: the login a guarded broker asks for.
+  explicit Subscriber(uint16_t port, const std::string& id = "norvane-test-subscriber", const std::string& user = {},
+                      const std::string& password = {}) {
     mosquitto_lib_init();
     client_ = mosquitto_new(id.c_str(), false, this);
+    if (!user.empty()) mosquitto_username_pw_set(client_, user.c_str(), password.c_str());
     mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int rc) {
       if (rc == 0) mosquitto_subscribe(client, nullptr, "#", 1);
     });
@@ -151,6 +154,11 @@ class Subscriber {
     mosquitto_lib_cleanup();
   }
 
+  // As another program would, such as Home Assistant announcing its start.
+  bool Publish(const std::string& topic, const std::string& payload) {
+    return mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1,
+                             false) == MOSQ_ERR_SUCCESS;
+  }
   bool WaitSubscribed(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return subscribed_; });
@@ -182,8 +190,9 @@ class Subscriber {
 // What a consumer that comes later finds under the discovery prefix, once `configs` messages are
 // there; empty when they do not come within 10 s.
 inline std::vector<Subscriber::Received> LaterDiscovery(uint16_t port, size_t configs,
-                                                        const std::string& prefix = "homeassistant/") {
-  Subscriber later(port, "norvane-later-subscriber");
+                                                        const std::string& prefix = "homeassistant/",
+                                                        const std::string& user = {}, const std::string& password = {}) {
+  Subscriber later(port, "norvane-later-subscriber", user, password);
   const auto under = [&](const std::vector<Subscriber::Received>& received) {
     std::vector<Subscriber::Received> found;
     for (const auto& m : received)

@@ -102,7 +102,7 @@ TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) 
     // A consumer that comes later finds the configurations retained.
     Subscriber late(broker_.port(), "late-subscriber");
     ASSERT_TRUE(late.WaitFor(5s, [](const auto& got) {
-      return std::count_if(got.begin(), got.end(), [](const auto& m) { return m.topic.ends_with("/config"); }) == 3;
+      return std::count_if(got.begin(), got.end(), [](const auto& m) { return m.topic.ends_with("/config"); }) == 4;
     }));
     std::set<std::string> unique_ids, components;
     for (const auto& m : late.received()) {
@@ -120,13 +120,17 @@ TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) 
         EXPECT_EQ(config["state_topic"], "station/zqt-400_1/state");
       } else if (m.topic.ends_with("/dose_rate/config")) {
         EXPECT_EQ(config["unit_of_measurement"], "µSv/h");
+        EXPECT_EQ(config["state_class"], "measurement");
         EXPECT_FALSE(config.contains("device_class"));
+      } else if (m.topic.ends_with("/counts/config")) {
+        EXPECT_EQ(config["state_class"], "total_increasing");
+        EXPECT_EQ(config["value_template"], "{{ value_json.total }}");
       } else {
         EXPECT_EQ(config["device_class"], "connectivity");
         EXPECT_EQ(config["state_topic"], "station/zqt-400_1/connected");
       }
     }
-    EXPECT_EQ(unique_ids.size(), 3u);
+    EXPECT_EQ(unique_ids.size(), 4u);
     EXPECT_EQ(components, (std::set<std::string>{"sensor", "binary_sensor"}));
     const auto status = late.On("station/status");
     ASSERT_FALSE(status.empty());
@@ -144,8 +148,11 @@ TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) 
     std::map<int64_t, nlohmann::json> bodies;
     EXPECT_EQ(StateTimes(live.received(), "station/zqt-400_1/state", &bodies),
               (std::vector<int64_t>{kT0 + 5, kT0 + 6, kT0 + 7}));
+    uint64_t total = 0;
+    for (int64_t t = kT0; t < kT0 + 5; ++t) total += CountAt(t);
     for (const auto& [t, body] : bodies) {
       EXPECT_EQ(body["counts"], CountAt(t));
+      EXPECT_EQ(body["total"], total += CountAt(t));
       EXPECT_EQ(body["model"], "ZQT-400");
       EXPECT_EQ(body["version"], "ZQT-400 V4.2");
       for (const char* key : {"cpm", "usv_h", "acpm"}) EXPECT_TRUE(body[key].is_number()) << key;
@@ -250,6 +257,35 @@ TEST_F(MqttPublisherTest, WrongCredentialsAreToldOnceAndTheRightOnesWork) {
   MqttPublisher publisher(Options(guarded.url("station:right-secret"), dir / "store.sqlite"), notifier_);
   publisher.Publish(station.Measure(kT0 + 3, 1));
   EXPECT_TRUE(publisher.WaitDelivered(10s));
+}
+
+// Home Assistant forgets the devices over its own restart unless the configs come again when it
+// says "online".
+TEST_F(MqttPublisherTest, HomeAssistantsRestartGetsTheDiscoveryConfigsAgain) {
+  Station station(dir_ / "store.sqlite", notifier_);
+  MqttPublisher publisher(Options(broker_.url(), dir_ / "store.sqlite"), notifier_);
+  publisher.AddCounter(station.counter());
+  publisher.Publish(station.Measure(kT0, 1));
+  ASSERT_TRUE(publisher.WaitDelivered(10s));
+  Subscriber home_assistant(broker_.port(), "home-assistant");
+  ASSERT_TRUE(home_assistant.WaitSubscribed(5s));
+  const auto live_configs = [](const std::vector<Subscriber::Received>& got) {
+    return std::count_if(got.begin(), got.end(), [](const auto& m) { return m.topic.ends_with("/config") && !m.retained; });
+  };
+  ASSERT_TRUE(home_assistant.Publish("homeassistant/status", "online"));
+  EXPECT_TRUE(home_assistant.WaitFor(10s, [&](const auto& got) { return live_configs(got) == 4; }));
+}
+
+TEST_F(MqttPublisherTest, ATlsConnectionToAPlainPortIsToldWithTheLibrarysReason) {
+  MqttPublisher publisher(Options("mqtts://127.0.0.1:" + std::to_string(broker_.port()), {}), notifier_);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (notifier_.messages().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  ASSERT_FALSE(notifier_.messages().empty()) << "the failure is told within 5 s";
+  const std::string text = notifier_.messages()[0].text;
+  EXPECT_NE(text.find("Cannot reach the MQTT broker at 127.0.0.1:" + std::to_string(broker_.port()) +
+                      " (the TLS handshake failed: OpenSSL"),
+            std::string::npos)
+      << text;
 }
 
 TEST(MqttPublisherUnreachableTest, ARefusedBrokerIsToldAndReadingsStillGoIn) {

@@ -1,0 +1,69 @@
+#include "core/publish/mqtt_password.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace norvane::publish {
+namespace {
+
+// The password file's text, or the reason it cannot be used.
+std::optional<std::string> ReadPassword(const std::filesystem::path& file, std::string& password) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return "The MQTT password file " + file.string() + " cannot be read (" + std::strerror(errno) + ").";
+  std::ostringstream text;
+  text << in.rdbuf();
+  password = text.str();
+  if (password.ends_with('\n')) password.pop_back();
+  if (password.ends_with('\r')) password.pop_back();
+  if (password.empty()) return "The MQTT password file " + file.string() + " is empty.";
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> ResolveMqttPassword(PublishingOptions& options, const EnvironmentLookup& environment) {
+  const bool file_given = !options.mqtt_password_file.empty();
+  if (options.mqtt_url.empty())
+    return file_given ? std::optional<std::string>("--mqtt-password-file needs --mqtt, the broker it is for.")
+                      : std::nullopt;
+  // An address that cannot be read is told by the publisher, which leaves MQTT off.
+  const std::optional<MqttTarget> target = ParseMqttUrl(options.mqtt_url, nullptr);
+  if (!target) return std::nullopt;
+  if (!target->password.empty()) {
+    if (file_given)
+      return "The MQTT password is given twice, in the --mqtt address and in --mqtt-password-file: keep the file "
+             "only.";
+    return std::nullopt;
+  }
+
+  std::string password, source;
+  if (file_given) {
+    if (auto problem = ReadPassword(options.mqtt_password_file, password)) return problem;
+    source = "--mqtt-password-file";
+  } else if (const char* variable = environment(kMqttPasswordVariable); variable && *variable) {
+    password = variable;
+    source = std::string("$") + kMqttPasswordVariable;
+  } else if (const char* credentials = environment("CREDENTIALS_DIRECTORY"); credentials && *credentials) {
+    const std::filesystem::path file = std::filesystem::path(credentials) / kMqttPasswordCredential;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return std::nullopt;
+    if (auto problem = ReadPassword(file, password)) return problem;
+    source = std::string("the systemd credential ") + kMqttPasswordCredential;
+  } else {
+    return std::nullopt;
+  }
+  if (target->user.empty())
+    return "An MQTT password is given (" + source + ") but the --mqtt address names no user: give it as mqtt://USER@" +
+           target->Where() + "/" + target->prefix + ".";
+  options.mqtt_password = std::move(password);
+  return std::nullopt;
+}
+
+std::optional<std::string> ResolveMqttPassword(PublishingOptions& options) {
+  return ResolveMqttPassword(options, [](const char* name) -> const char* { return std::getenv(name); });
+}
+
+}  // namespace norvane::publish
