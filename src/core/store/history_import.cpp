@@ -56,16 +56,24 @@ struct Row {
   std::optional<int64_t> time;  // empty: the row's stamp was no real time
   uint8_t type = 0;
   std::vector<uint32_t> values;
+  bool imported = false;  // the same row came from the last download, which the store holds
+};
+
+struct Note {
+  size_t row;  // into rows
+  std::string text;
+  bool imported = false;
 };
 
 struct Parsed {
   std::vector<Row> rows;
   // A note belongs to the row after it (notes follow the stamp they describe), else to the one
-  // before; the index is into rows.
-  std::vector<std::pair<size_t, std::string>> notes;
+  // before.
+  std::vector<Note> notes;
 };
 
-Parsed ParseCsv(std::string_view csv, const Clock& clock) {
+// Lines of the CSV that end at or before `imported_end` are flagged as imported before.
+Parsed ParseCsv(std::string_view csv, const Clock& clock, size_t imported_end) {
   Parsed parsed;
   size_t pos = 0;
   int line_number = 0;
@@ -74,17 +82,20 @@ Parsed ParseCsv(std::string_view csv, const Clock& clock) {
     if (end == std::string_view::npos) end = csv.size();
     const std::string_view line = csv.substr(pos, end - pos);
     pos = end + 2;
+    const bool imported = pos <= imported_end;
     if (++line_number <= 2 || line.empty()) continue;  // the two header lines
     const std::vector<std::string_view> fields = SplitFields(line);
     const uint8_t type = fields.size() >= 4 ? TypeOfName(fields[1]).value_or(uint8_t{kSaveNone}) : uint8_t{kSaveNone};
     const auto local = fields.empty() ? std::nullopt : RowTime(fields[0]);
     if (type == kSaveNone || (!local && !fields[0].empty())) {
       // A note row: its text, then three separators.
-      parsed.notes.emplace_back(parsed.rows.size(), std::string(line.substr(0, line.size() - std::min<size_t>(3, line.size()))));
+      parsed.notes.push_back(
+          {parsed.rows.size(), std::string(line.substr(0, line.size() - std::min<size_t>(3, line.size()))), imported});
       continue;
     }
     Row row;
     row.type = type;
+    row.imported = imported;
     if (local) row.time = TimeFromLocal(clock, *local);
     // Per-second rows carry their counts from the fifth cell on; per-minute and per-hour rows
     // carry their value in the fourth.
@@ -97,6 +108,63 @@ Parsed ParseCsv(std::string_view csv, const Clock& clock) {
     parsed.rows.push_back(std::move(row));
   }
   return parsed;
+}
+
+// Where the rows of `csv` stop being those of `before`'s CSV: the end of the last line both share,
+// short of `before`'s own last line, which a counter still logging may have lengthened since.
+size_t SharedRowsEnd(std::string_view csv, std::string_view before) {
+  const size_t common = static_cast<size_t>(
+      std::mismatch(csv.begin(), csv.begin() + static_cast<std::ptrdiff_t>(std::min(csv.size(), before.size())), before.begin())
+          .first - csv.begin());
+  const size_t before_last = before.size() < 4 ? 0 : before.rfind("\r\n", before.size() - 3);
+  const size_t limit = std::min(common, before_last == std::string_view::npos ? 0 : before_last);
+  const size_t line_end = csv.rfind("\r\n", limit);
+  return line_end == std::string_view::npos || line_end + 2 > limit ? 0 : line_end + 2;
+}
+
+// The image this counter's last download kept, as long as the new one, if there is one.
+std::vector<uint8_t> KeptImage(Database& db, CounterId counter, size_t size) {
+  Statement kept(db.handle(), "SELECT data FROM last_downloads WHERE counter = ?1");
+  kept.Bind(1, counter);
+  if (!kept.Step()) return {};
+  const std::span<const uint8_t> data = kept.Blob(0);
+  if (data.empty() || data.size() > size) return {};
+  std::vector<uint8_t> image(data.begin(), data.end());
+  image.resize(size, 0xFF);
+  return image;
+}
+
+// Whether the store holds the rows flagged as imported: their last record, as this import would
+// number it, and at least as many records as they have over their span of time. An import is one
+// transaction, so a download whose import failed leaves neither.
+bool SharedRowsStored(Database& db, CounterId counter, const Parsed& parsed) {
+  std::map<std::pair<int64_t, uint8_t>, int64_t> seen;
+  std::optional<int64_t> first;
+  int64_t last_time = 0, last_seq = 0, records = 0, low = 0, high = 0;
+  uint8_t last_type = 0;
+  uint32_t last_value = 0;
+  for (const Row& row : parsed.rows) {
+    if (!row.imported) break;
+    if (!row.time) continue;
+    const bool per_second = row.type == kEverySecond || row.type == kThresholdSecond;
+    for (size_t k = 0; k < row.values.size(); ++k) {
+      last_time = *row.time + (per_second ? static_cast<int64_t>(k) : 0);
+      last_seq = seen[{last_time, row.type}]++;
+      last_type = row.type;
+      last_value = row.values[k];
+      low = first ? std::min(low, last_time) : last_time;
+      high = first ? std::max(high, last_time) : last_time;
+      if (!first) first = last_time;
+      ++records;
+    }
+  }
+  if (!first) return true;
+  Statement last(db.handle(), "SELECT value FROM history WHERE counter = ?1 AND time = ?2 AND save_type = ?3 AND seq = ?4");
+  last.Bind(1, counter).Bind(2, last_time).Bind(3, int64_t{last_type}).Bind(4, last_seq);
+  if (!last.Step() || last.Int(0) != int64_t{last_value}) return false;
+  Statement count(db.handle(), "SELECT count(*) FROM history WHERE counter = ?1 AND time >= ?2 AND time <= ?3");
+  count.Bind(1, counter).Bind(2, low).Bind(3, high);
+  return count.Step() && count.Int(0) >= records;
 }
 
 }  // namespace
@@ -114,7 +182,18 @@ void HistoryAggregate::Merge(const HistoryAggregate& other) {
 }
 
 ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Clock& clock) {
-  const Parsed parsed = ParseCsv(BuildHistoryCsv(image, WriterOptions{}), clock);
+  const std::string csv = BuildHistoryCsv(image, WriterOptions{});
+  // "Download New" brings the last download again with a little more: the rows both share were
+  // imported then, so only the rest is looked up and written. The last shared row's presence
+  // and the count of stored records in their range vouch for that; else every row is.
+  size_t imported_end = 0;
+  if (const std::vector<uint8_t> kept = KeptImage(db_, counter, image.size()); !kept.empty())
+    imported_end = SharedRowsEnd(csv, BuildHistoryCsv(ImageView(kept.data(), kept.size()), WriterOptions{}));
+  Parsed parsed = ParseCsv(csv, clock, imported_end);
+  if (imported_end && !SharedRowsStored(db_, counter, parsed)) {
+    for (Row& row : parsed.rows) row.imported = false;
+    for (Note& note : parsed.notes) note.imported = false;
+  }
   ImportResult result;
   Transaction tx(db_);
   Statement add(db_.handle(), "INSERT OR IGNORE INTO history(counter, time, save_type, seq, value) VALUES(?1, ?2, ?3, ?4, ?5)");
@@ -131,10 +210,12 @@ ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Cloc
     const bool per_second = row.type == kEverySecond || row.type == kThresholdSecond;
     for (size_t k = 0; k < row.values.size(); ++k) {
       const int64_t time = *row.time + (per_second ? static_cast<int64_t>(k) : 0);
-      add.Bind(1, counter).Bind(2, time).Bind(3, int64_t{row.type}).Bind(4, seen[{time, row.type}]++);
+      const int64_t seq = seen[{time, row.type}]++;
+      ++result.records;
+      if (row.imported) continue;
+      add.Bind(1, counter).Bind(2, time).Bind(3, int64_t{row.type}).Bind(4, seq);
       add.Bind(5, int64_t{row.values[k]});
       add.Run();
-      ++result.records;
       if (db_.Changes() == 0) continue;
       ++result.added;
       const HistoryAggregate one{1, row.values[k], row.values[k], row.values[k]};
@@ -155,14 +236,15 @@ ON CONFLICT(counter, save_type, level, start) DO UPDATE SET
     summary.Run();
   }
   Statement note(db_.handle(), "INSERT OR IGNORE INTO notes(counter, time, text) VALUES(?1, ?2, ?3)");
-  for (const auto& [index, text] : parsed.notes) {
+  for (const Note& n : parsed.notes) {
     std::optional<int64_t> time;
-    for (size_t r = index; r < parsed.rows.size() && !time; ++r) time = parsed.rows[r].time;
-    for (size_t r = index; r > 0 && !time; --r) time = parsed.rows[r - 1].time;
+    for (size_t r = n.row; r < parsed.rows.size() && !time; ++r) time = parsed.rows[r].time;
+    for (size_t r = n.row; r > 0 && !time; --r) time = parsed.rows[r - 1].time;
     if (!time) continue;
-    note.Bind(1, counter).Bind(2, *time).Bind(3, text);
-    note.Run();
     ++result.notes;
+    if (n.imported) continue;
+    note.Bind(1, counter).Bind(2, *time).Bind(3, n.text);
+    note.Run();
     result.notes_added += static_cast<size_t>(db_.Changes());
   }
   tx.Commit();
