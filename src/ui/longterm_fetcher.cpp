@@ -143,10 +143,14 @@ void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int6
     }
     SystemClock clock;
     if (store::TidyFormatOf(path) == store::TidyFormat::kJsonLines) {
-      const store::TidyExport tidy =
-          store::BuildTidyExport(*db, counter, from, to, store::TidyFormat::kJsonLines, options.conversion, clock);
+      std::string text;
+      const store::TidyExport tidy = store::BuildTidyExport(*db, counter, from, to, store::TidyFormat::kJsonLines,
+                                                            options.conversion, clock, [&](std::string_view rows) {
+                                                              text += rows;
+                                                              return true;
+                                                            });
       std::string error;
-      if (!AtomicWriteFile(path, tidy.text, &error)) {
+      if (!AtomicWriteFile(path, text, &error)) {
         emit exportDone(ToQString("Cannot write " + path + ": " + error), false);
         return;
       }

@@ -25,9 +25,11 @@ ColumnPlan PlanColumns(int64_t from, int64_t to, size_t columns) {
   if (to <= from || columns == 0) return plan;
   plan.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(columns)));
   // Columns of whole minutes, hours or days take whole summary rows, so an hour is never split
-  // between two columns nor credited wholly to the one its start falls in.
+  // between two columns nor credited wholly to the one its start falls in. From half an hour on a
+  // column is a whole hour: a month then reads 720 hour summaries per counter instead of 43,200
+  // minutes, and still has a column for every pixel or two.
   for (int64_t level : {int64_t{86400}, int64_t{3600}, int64_t{60}})
-    if (plan.step >= level) {
+    if (plan.step >= (level == 3600 ? 1800 : level)) {
       plan.step = CeilDiv(plan.step, level) * level;
       break;
     }
@@ -111,7 +113,12 @@ PlotColumns SecondsColumns(store::Store& db, store::CounterId counter, const Col
   // The moving average needs its window's worth of columns before the first one shown.
   const size_t lead = average > 0 ? static_cast<size_t>(CeilDiv(average, plan.step)) : 0;
   const int64_t from = plan.from - static_cast<int64_t>(lead) * plan.step;
-  return ColumnsOf(db.Query(counter, from, plan.End(), plan.count + lead), lead, average, unit, conversion);
+  // Columns of whole minutes short of whole hours take the minutes' stored totals: a month of
+  // minutes would otherwise be unpacked second by second.
+  const bool minutes = plan.step > 60 && plan.step % 60 == 0 && plan.step % 3600 != 0;
+  const store::Series series = minutes ? store::MinuteColumns(db, counter, from, plan.step, plan.count + lead)
+                                       : db.Query(counter, from, plan.End(), plan.count + lead);
+  return ColumnsOf(series, lead, average, unit, conversion);
 }
 
 PlotColumns DownloadColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,

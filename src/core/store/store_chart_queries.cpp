@@ -25,6 +25,30 @@ std::optional<int64_t> LastSecond(Store& store, CounterId counter) {
   return seconds.back().time;
 }
 
+Series MinuteColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count) {
+  Series series;
+  series.step = step;
+  series.source_level = 60;
+  series.points.resize(count);
+  for (size_t i = 0; i < count; ++i) series.points[i].start = from + step * static_cast<int64_t>(i);
+  Statement rows(store.database().handle(),
+                 "SELECT minute, sum, measured FROM seconds WHERE counter = ?1 AND minute >= ?2 AND minute < ?3");
+  rows.Bind(1, counter).Bind(2, FloorDiv(from, 60)).Bind(3, FloorDiv(from + step * static_cast<int64_t>(count), 60));
+  while (rows.Step()) {
+    const int64_t start = rows.Int(0) * 60;
+    Aggregate a;
+    a.sum = static_cast<uint64_t>(rows.Int(1));
+    a.measured = static_cast<uint64_t>(rows.Int(2));
+    if (a.measured == 60) {
+      a.full_minutes = 1;
+      a.min_cpm = a.max_cpm = static_cast<uint32_t>(std::min<uint64_t>(a.sum, UINT32_MAX));
+      a.max_cpm_at = start;
+    }
+    series.points[static_cast<size_t>((start - from) / step)].values.Merge(a);
+  }
+  return series;
+}
+
 int64_t RecordSeconds(uint8_t save_type) {
   switch (save_type) {
     case kEveryMinute:

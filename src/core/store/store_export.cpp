@@ -239,7 +239,12 @@ class TidyWriter {
     }
   }
 
-  std::string Take() { return std::move(out_); }
+  // The rows so far, handed over; the buffer is kept for the next ones.
+  bool Flush(const std::function<bool(std::string_view)>& write) {
+    const bool ok = write(out_);
+    out_.clear();
+    return ok;
+  }
 
  private:
   // The clock is asked once a minute; the seconds are written into its text.
@@ -283,7 +288,8 @@ TidyFormat TidyFormatOf(std::string_view path) {
 }
 
 TidyExport BuildTidyExport(Store& db, CounterId counter, int64_t from, int64_t to, TidyFormat format,
-                           const ConversionTable& conversion, const Clock& clock) {
+                           const ConversionTable& conversion, const Clock& clock,
+                           const std::function<bool(std::string_view)>& write) {
   TidyExport result;
   std::string name;
   for (const CounterRow& row : db.Counters())
@@ -314,8 +320,12 @@ TidyExport BuildTidyExport(Store& db, CounterId counter, int64_t from, int64_t t
     }
     record_until(end);
     result.seconds += seconds.size();
+    if (!writer.Flush(write)) {
+      result.written = false;
+      return result;
+    }
   }
-  result.text = writer.Take();
+  result.written = writer.Flush(write);
   return result;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -44,13 +45,14 @@ enum class TidyFormat { kCsv, kJsonLines };
 TidyFormat TidyFormatOf(std::string_view path);
 
 struct TidyExport {
-  std::string text;
   size_t seconds = 0, records = 0;  // rows of each kind
+  bool written = true;              // false: `write` refused a part, and the export stopped there
 };
 
 // The rows of `counter` in [from, to), oldest first (a measured second before a record of the
-// same time), read a day at a time.
+// same time), read and handed to `write` a day at a time: a year of seconds is gigabytes.
 TidyExport BuildTidyExport(Store& db, CounterId counter, int64_t from, int64_t to, TidyFormat format,
-                           const ConversionTable& conversion, const Clock& clock);
+                           const ConversionTable& conversion, const Clock& clock,
+                           const std::function<bool(std::string_view)>& write);
 
 }  // namespace norvane::store
