@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "core/files/history_csv.h"
@@ -110,16 +111,39 @@ Parsed ParseCsv(std::string_view csv, const Clock& clock, size_t imported_end) {
   return parsed;
 }
 
+// A record's time and save type: records that share both are told apart by their order.
+struct Key {
+  int64_t time;
+  uint8_t type;
+  bool operator==(const Key&) const = default;
+};
+struct KeyHash {
+  size_t operator()(const Key& k) const { return std::hash<int64_t>()(k.time * 8 + k.type); }
+};
+
+// Calls visit(row, key, value) for each record of the dated rows in order, until it returns false.
+template <typename Visit>
+void ForEachRecord(const Parsed& parsed, Visit visit) {
+  for (const Row& row : parsed.rows) {
+    if (!row.time) continue;
+    const bool per_second = row.type == kEverySecond || row.type == kThresholdSecond;
+    for (size_t k = 0; k < row.values.size(); ++k)
+      if (!visit(row, Key{*row.time + (per_second ? static_cast<int64_t>(k) : 0), row.type}, row.values[k])) return;
+  }
+}
+
 // Where the rows of `csv` stop being those of `before`'s CSV: the end of the last line both share,
 // short of `before`'s own last line, which a counter still logging may have lengthened since.
 size_t SharedRowsEnd(std::string_view csv, std::string_view before) {
   const size_t common = static_cast<size_t>(
       std::mismatch(csv.begin(), csv.begin() + static_cast<std::ptrdiff_t>(std::min(csv.size(), before.size())), before.begin())
           .first - csv.begin());
-  const size_t before_last = before.size() < 4 ? 0 : before.rfind("\r\n", before.size() - 3);
-  const size_t limit = std::min(common, before_last == std::string_view::npos ? 0 : before_last);
-  const size_t line_end = csv.rfind("\r\n", limit);
-  return line_end == std::string_view::npos || line_end + 2 > limit ? 0 : line_end + 2;
+  // The start of `before`'s last line: the line end before its final one, plus the line end.
+  const size_t last_break = before.size() < 4 ? std::string_view::npos : before.rfind("\r\n", before.size() - 3);
+  const size_t bound = std::min(common, last_break == std::string_view::npos ? 0 : last_break + 2);
+  if (bound < 2) return 0;
+  const size_t line_break = csv.rfind("\r\n", bound - 2);
+  return line_break == std::string_view::npos ? 0 : line_break + 2;
 }
 
 // The image this counter's last download kept, as long as the new one, if there is one.
@@ -138,30 +162,29 @@ std::vector<uint8_t> KeptImage(Database& db, CounterId counter, size_t size) {
 // number it, and at least as many records as they have over their span of time. An import is one
 // transaction, so a download whose import failed leaves neither.
 bool SharedRowsStored(Database& db, CounterId counter, const Parsed& parsed) {
-  std::map<std::pair<int64_t, uint8_t>, int64_t> seen;
-  std::optional<int64_t> first;
-  int64_t last_time = 0, last_seq = 0, records = 0, low = 0, high = 0;
-  uint8_t last_type = 0;
+  std::optional<Key> last;
+  int64_t records = 0, low = 0, high = 0;
   uint32_t last_value = 0;
-  for (const Row& row : parsed.rows) {
-    if (!row.imported) break;
-    if (!row.time) continue;
-    const bool per_second = row.type == kEverySecond || row.type == kThresholdSecond;
-    for (size_t k = 0; k < row.values.size(); ++k) {
-      last_time = *row.time + (per_second ? static_cast<int64_t>(k) : 0);
-      last_seq = seen[{last_time, row.type}]++;
-      last_type = row.type;
-      last_value = row.values[k];
-      low = first ? std::min(low, last_time) : last_time;
-      high = first ? std::max(high, last_time) : last_time;
-      if (!first) first = last_time;
-      ++records;
-    }
-  }
-  if (!first) return true;
-  Statement last(db.handle(), "SELECT value FROM history WHERE counter = ?1 AND time = ?2 AND save_type = ?3 AND seq = ?4");
-  last.Bind(1, counter).Bind(2, last_time).Bind(3, int64_t{last_type}).Bind(4, last_seq);
-  if (!last.Step() || last.Int(0) != int64_t{last_value}) return false;
+  ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t value) {
+    if (!row.imported) return false;
+    low = last ? std::min(low, key.time) : key.time;
+    high = last ? std::max(high, key.time) : key.time;
+    last = key;
+    last_value = value;
+    ++records;
+    return true;
+  });
+  if (!last) return true;
+  // The last record's order among those of its time and type, as the import numbers them.
+  int64_t seq = -1;
+  ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t) {
+    if (!row.imported) return false;
+    seq += key == *last;
+    return true;
+  });
+  Statement stored(db.handle(), "SELECT value FROM history WHERE counter = ?1 AND time = ?2 AND save_type = ?3 AND seq = ?4");
+  stored.Bind(1, counter).Bind(2, last->time).Bind(3, int64_t{last->type}).Bind(4, seq);
+  if (!stored.Step() || stored.Int(0) != int64_t{last_value}) return false;
   Statement count(db.handle(), "SELECT count(*) FROM history WHERE counter = ?1 AND time >= ?2 AND time <= ?3");
   count.Bind(1, counter).Bind(2, low).Bind(3, high);
   return count.Step() && count.Int(0) >= records;
@@ -198,30 +221,31 @@ ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Cloc
   Transaction tx(db_);
   Statement add(db_.handle(), "INSERT OR IGNORE INTO history(counter, time, save_type, seq, value) VALUES(?1, ?2, ?3, ?4, ?5)");
   // Records of one type at one time (threshold minutes share their stamp's time) are told apart
-  // by their order; an overlapping download gives the same order, so nothing is added twice.
-  std::map<std::pair<int64_t, uint8_t>, int64_t> seen;
+  // by their order; an overlapping download gives the same order, so nothing is added twice. The
+  // orders are counted only for the times of rows to be written: a full flash has a million.
+  std::unordered_map<Key, int64_t, KeyHash> seen;
+  ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t) {
+    if (!row.imported) seen.emplace(key, 0);
+    return true;
+  });
   // Summary changes of the records new to the store, written once per hour and day.
   std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate> changes;
-  for (const Row& row : parsed.rows) {
-    if (!row.time) {
-      ++result.undated_rows;
-      continue;
-    }
-    const bool per_second = row.type == kEverySecond || row.type == kThresholdSecond;
-    for (size_t k = 0; k < row.values.size(); ++k) {
-      const int64_t time = *row.time + (per_second ? static_cast<int64_t>(k) : 0);
-      const int64_t seq = seen[{time, row.type}]++;
-      ++result.records;
-      if (row.imported) continue;
-      add.Bind(1, counter).Bind(2, time).Bind(3, int64_t{row.type}).Bind(4, seq);
-      add.Bind(5, int64_t{row.values[k]});
-      add.Run();
-      if (db_.Changes() == 0) continue;
-      ++result.added;
-      const HistoryAggregate one{1, row.values[k], row.values[k], row.values[k]};
-      for (int64_t level : {kHour, kDay}) changes[{row.type, level, FloorDiv(time, level) * level}].Merge(one);
-    }
-  }
+  for (const Row& row : parsed.rows)
+    if (!row.time) ++result.undated_rows;
+  ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t value) {
+    ++result.records;
+    const auto order = seen.find(key);
+    if (order == seen.end()) return true;
+    const int64_t seq = order->second++;
+    if (row.imported) return true;
+    add.Bind(1, counter).Bind(2, key.time).Bind(3, int64_t{key.type}).Bind(4, seq).Bind(5, int64_t{value});
+    add.Run();
+    if (db_.Changes() == 0) return true;
+    ++result.added;
+    const HistoryAggregate one{1, value, value, value};
+    for (int64_t level : {kHour, kDay}) changes[{key.type, level, FloorDiv(key.time, level) * level}].Merge(one);
+    return true;
+  });
   Statement summary(db_.handle(), R"(
 INSERT INTO history_summaries(counter, save_type, level, start, records, sum, min_value, max_value)
 VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)
