@@ -529,9 +529,9 @@ void LongtermChartWindow::UpdateCounterPanel() {
   QSignalBlocker block(counter_list_);
   for (int i = 0; i < counter_list_->count() && size_t(i) < overview_.counters.size(); ++i) {
     QString text = CounterName(overview_.counters[size_t(i)].id);
-    if (const auto& last = overview_.last[size_t(i)]) text += "\nlast second " + ToQString(chart::LocalText(*last, clock_));
+    if (const auto& last = overview_.last[size_t(i)]) text += "\nlast " + ToQString(chart::LocalText(*last, clock_));
     if (const auto& d = overview_.downloads[size_t(i)])
-      text += "\ndownloads " + ToQString(store::FormatTime(d->first, clock_).substr(0, 10)) + " to " +
+      text += "\ndownloaded " + ToQString(store::FormatTime(d->first, clock_).substr(0, 10)) + "\n  to " +
               ToQString(store::FormatTime(d->last, clock_).substr(0, 10));
     if (counter_list_->item(i)->text() != text) counter_list_->item(i)->setText(text);
   }
@@ -562,8 +562,9 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
       g->band = new QCPErrorBars(plot_->xAxis, plot_->yAxis);
       g->band->setDataPlottable(g->mean);
       g->band->setWhiskerWidth(0);
-      // An opaque tint: blending a thousand translucent bars costs more than drawing them.
-      const QColor light((colour.red() + 3 * 255) / 4, (colour.green() + 3 * 255) / 4, (colour.blue() + 3 * 255) / 4);
+      // An opaque tint: blending a thousand translucent bars costs more than drawing them. Dark
+      // enough that a one-minute peak, one column's line at a year's width, is seen.
+      const QColor light((colour.red() + 2 * 255) / 3, (colour.green() + 2 * 255) / 3, (colour.blue() + 2 * 255) / 3);
       g->band->setPen(QPen(light, 1));
       g->band->removeFromLegend();
       g->moving = plot_->addGraph();
