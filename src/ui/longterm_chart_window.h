@@ -132,6 +132,7 @@ class LongtermChartWindow : public QWidget {
   uint64_t drawn_generation_ = 0;
   std::shared_ptr<const ViewData> shown_;
   QTimer poll_timer_;
+  QTimer axis_replot_;  // the range moved, its data not come yet
   QTimer settle_timer_;  // a pan or zoom goes on the back list once it has rested
   std::optional<chart::ViewRange> unsettled_from_;
 
