@@ -246,6 +246,13 @@ TEST(LongtermFollowTest, ASecondFromAnotherWriterAppearsWithinTwoSeconds) {
   EXPECT_TRUE(window.ReadoutAt(later).contains("42 counts"));
 }
 
+// `n` seconds of one count each from `from`.
+void AppendOnes(store::Store& db, store::CounterId id, int64_t from, int64_t n) {
+  std::vector<Second> seconds;
+  for (int64_t t = from; t < from + n; ++t) seconds.push_back({t, 1});
+  db.AppendSeconds(id, seconds);
+}
+
 // A counter's download beside its realtime seconds: the records are drawn at their own times with
 // their own values, each note is a marker whose text shows on hover, and "Downloads" hides both.
 TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
@@ -266,9 +273,7 @@ TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
   const auto minute = std::find_if(records.begin(), records.end(), [](const auto& r) { return r.save_type == kEveryMinute; });
   ASSERT_NE(minute, records.end());
   const int64_t from = minute->time, to = from + 3600;
-  std::vector<Second> seconds;
-  for (int64_t t = from; t < from + 600; ++t) seconds.push_back({t, 1});
-  db.AppendSeconds(id, seconds);
+  AppendOnes(db, id, from, 600);
 
   LongtermChartWindow window(dir / "store.sqlite", dir / "settings.reg");
   window.resize(1200, 600);
@@ -367,10 +372,7 @@ TEST(LongtermOpenTest, TheFirstViewIsTheDataOwnSpan) {
   const int64_t start = std::time(nullptr) - 3 * 86400;
   {
     store::Store db(dir / "store.sqlite");
-    const store::CounterId id = db.RegisterCounter({"GC-A 1.0", "GC", "GC-A", "/dev/ttyUSB0", ""}, start);
-    std::vector<Second> seconds;
-    for (int64_t t = start; t < start + 300; ++t) seconds.push_back({t, 1});
-    db.AppendSeconds(id, seconds);
+    AppendOnes(db, db.RegisterCounter({"GC-A 1.0", "GC", "GC-A", "/dev/ttyUSB0", ""}, start), start, 300);
   }
   LongtermChartWindow window(dir / "store.sqlite", dir / "settings.reg");
   window.resize(1200, 600);
