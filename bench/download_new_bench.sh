@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# "Download New" of a simulated ZQT-400 (1 MiB flash) pacing its replies at 115200 baud, with
-# 1 KiB logged since the last download: the wall time from the command's start to the dump
-# saved (target <= 2 s; reading the whole flash takes about 91 s). The last download is put in
-# a fresh store first by downloading the shorter history from an unpaced simulator.
+# "Download New" of a simulated ZQT-400 whose 1 MiB flash is full, pacing its replies at 115200
+# baud, with 1 KiB logged since the last download: the wall time from the command's start to the
+# dump saved and its records in the store (target <= 2 s; reading the whole flash takes about
+# 91 s). The last download is put in a fresh store first from an unpaced simulator.
 #
 #   bench/download_new_bench.sh [path/to/norvane-cli]
 set -euo pipefail
@@ -34,16 +34,22 @@ download() {
     echo "the download failed:" >&2; tail -n 5 "$work/download.err" >&2; exit 1; }
 }
 
-# The generated history, and the same history without its last 1024 bytes.
-start_sim
-download "$work/grown"
-stop_sim
-python3 - "$work/grown.bin" "$work/grown.img" "$work/before.img" <<'PY'
-import sys
-image = open(sys.argv[1], 'rb').read()[:1 << 20]
-end = len(image.rstrip(b'\xff'))
-open(sys.argv[2], 'wb').write(image)
-open(sys.argv[3], 'wb').write(image[:end - 1024] + b'\xff' * (len(image) - end + 1024))
+# A full flash: hourly sessions of per-second counts, each opened by its stamp, up to 64 bytes
+# before the end; and the same history without its last 1024 bytes.
+python3 - "$work/grown.img" "$work/before.img" <<'PY'
+import datetime, sys
+size, image, t = 1 << 20, bytearray(), datetime.datetime(2026, 1, 1)
+while True:
+    stamp = bytes([0x55, 0xAA, 0x00, t.year - 2000, t.month, t.day, t.hour, t.minute, t.second, 0x55, 0xAA, 1])
+    if len(image) + len(stamp) + 1 > size - 64:
+        break
+    image += stamp
+    room = size - 64 - len(image)
+    image += bytes((s * 7 + s // 13) % 4 for s in range(min(3600, room)))
+    t += datetime.timedelta(hours=1)
+end = len(image)
+open(sys.argv[1], 'wb').write(image + b'\xff' * (size - end))
+open(sys.argv[2], 'wb').write(image[:end - 1024] + b'\xff' * (size - end + 1024))
 PY
 
 start_sim --history "$work/before.img"
@@ -59,3 +65,4 @@ wall=$(cat "$work/time")
 cmp -n 1048576 "$work/new.bin" "$work/grown.img" >/dev/null || { echo "the new dump differs from a full download" >&2; exit 1; }
 printf 'new data        1024 bytes after %s bytes\n' "$(python3 -c "import sys; print(len(open(sys.argv[1],'rb').read().rstrip(b'\xff'))-1024)" "$work/grown.img")"
 printf 'wall time       %s s (target <= 2 s), dump equal to a full download\n' "$wall"
+printf 'store           %s\n' "$(grep -o '[0-9]* of [0-9]* history records were new' "$work/download.err" "$work/download.out" | tail -n1 | cut -d: -f2)"

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "core/store/store.h"
+#include "core/store/store_export.h"
 
 namespace norvane {
 namespace {
@@ -109,6 +110,38 @@ void BM_StatsOverAYear(benchmark::State& state) {
     benchmark::DoNotOptimize(year.store().ComputeStats(year.counter(), from, to, kDefaultConversionTable));
 }
 BENCHMARK(BM_StatsOverAYear)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The exports of a whole year of one counter's seconds: the tidy ones handed on a day at a time,
+// as the command writes them, the original CSV built whole before it is written.
+void BM_TidyExportOfAYear(benchmark::State& state) {
+  auto& year = YearStore::Get();
+  SystemClock clock;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    bytes = 0;
+    store::BuildTidyExport(year.store(), year.counter(), kYearStart, kYearStart + kYear,
+                           static_cast<store::TidyFormat>(state.range(0)), kDefaultConversionTable, clock,
+                           [&](std::string_view rows) {
+                             bytes += rows.size();
+                             return true;
+                           });
+  }
+  state.counters["MB"] = double(bytes) / 1e6;
+}
+BENCHMARK(BM_TidyExportOfAYear)->Arg(int(store::TidyFormat::kCsv))->Arg(int(store::TidyFormat::kJsonLines))
+    ->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+void BM_CsvExportOfAYear(benchmark::State& state) {
+  auto& year = YearStore::Get();
+  SystemClock clock;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    const auto seconds = year.store().ReadSeconds(year.counter(), kYearStart, kYearStart + kYear);
+    bytes = store::BuildExport(seconds, kYearStart, store::ExportKind::kCsv, WriterOptions{}, clock).text.size();
+  }
+  state.counters["MB"] = double(bytes) / 1e6;
+}
+BENCHMARK(BM_CsvExportOfAYear)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
 }  // namespace norvane

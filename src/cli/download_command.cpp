@@ -207,14 +207,6 @@ int RunDownload(CommandContext& context) {
   const store::CounterInfo counter{identified.reply, Format("%d", *identified.family),
                                   std::string(ModelListEntry(static_cast<uint32_t>(rig.state.selected_model))),
                                   *context.port, {}};
-  KeepForNextTime(context, counter, data.dump, clock.Now(), display);
-  context.out << saved.save.dump.path << "\n";
-  if (saved.save.csv) {
-    if (!saved.save.csv->saved())
-      return context.Fail("the dump was written, the CSV was not: " + saved.save.csv->path +
-                          (saved.save.csv->error.empty() ? "" : ": " + saved.save.csv->error));
-    context.out << saved.save.csv->path << "\n";
-  }
   // The dump is safe on disk; the store is a second home for the history, so trouble there is
   // reported but does not fail the download.
   if (!context.store_path.empty()) {
@@ -227,6 +219,15 @@ int RunDownload(CommandContext& context) {
     } catch (const std::exception& e) {
       display.Status("The history could not be imported into the store " + context.store_path.string() + ": " + e.what());
     }
+  }
+  // Kept once the import is done: the next import takes the rows they share as stored.
+  KeepForNextTime(context, counter, data.dump, clock.Now(), display);
+  context.out << saved.save.dump.path << "\n";
+  if (saved.save.csv) {
+    if (!saved.save.csv->saved())
+      return context.Fail("the dump was written, the CSV was not: " + saved.save.csv->path +
+                          (saved.save.csv->error.empty() ? "" : ": " + saved.save.csv->error));
+    context.out << saved.save.csv->path << "\n";
   }
   return kExitOk;
 }

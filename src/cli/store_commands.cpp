@@ -1,6 +1,10 @@
 // store: what the long-term store holds, and getting data in and out of it.
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <ostream>
 
 #include "cli/command.h"
@@ -17,6 +21,7 @@
 #include "core/platform/atomic_file.h"
 #include "core/settings/settings_store.h"
 #include "core/store/store.h"
+#include "core/store/store_chart_queries.h"
 #include "core/store/store_export.h"
 #include "core/store/store_time.h"
 
@@ -29,7 +34,7 @@ using Json = nlohmann::ordered_json;
 
 struct StoreArgs {
   std::vector<std::string> paths;
-  std::optional<std::string> from, to, counter;
+  std::optional<std::string> from, to, counter, format;
   bool json = false;
   bool semicolon = false;
 };
@@ -37,9 +42,9 @@ struct StoreArgs {
 std::optional<int> ParseStoreArgs(const CommandContext& context, StoreArgs& args) {
   for (size_t i = 1; i < context.args.size(); ++i) {
     const std::string& a = context.args[i];
-    if (a == "--from" || a == "--to" || a == "--counter") {
+    if (a == "--from" || a == "--to" || a == "--counter" || a == "--format") {
       if (i + 1 >= context.args.size()) return context.Usage(a + " needs a value");
-      (a == "--from" ? args.from : a == "--to" ? args.to : args.counter) = context.args[++i];
+      (a == "--from" ? args.from : a == "--to" ? args.to : a == "--counter" ? args.counter : args.format) = context.args[++i];
     } else if (a == "--json") {
       args.json = true;
     } else if (a == "--semicolon") {
@@ -73,11 +78,19 @@ std::optional<CounterId> ChooseCounter(const CommandContext& context, Store& db,
   return std::nullopt;
 }
 
-// --from and --to, each defaulting to the counter's first and last measured second.
+// --from and --to, each defaulting to the counter's first and last measured second, or with
+// `downloads` its first and last second of data of either kind.
 bool ChooseRange(const CommandContext& context, Store& db, CounterId counter, const StoreArgs& args,
-                 const Clock& clock, int64_t& from, int64_t& to, int& code) {
+                 const Clock& clock, int64_t& from, int64_t& to, int& code, bool downloads = false) {
   std::string error;
   std::optional<store::CounterSpan> span;
+  const auto data_span = [&] {
+    span = db.Span(counter);
+    const auto records = downloads ? store::HistoryEnds(db, counter) : std::nullopt;
+    if (!records) return;
+    span->first = span->measured ? std::min(span->first, records->first) : records->first;
+    span->last = span->measured ? std::max(span->last, records->last) : records->last;
+  };
   const auto bound = [&](const std::optional<std::string>& text, bool end, int64_t& into) {
     if (text) {
       const auto t = store::ParseTime(*text, clock, &error);
@@ -85,7 +98,7 @@ bool ChooseRange(const CommandContext& context, Store& db, CounterId counter, co
       into = *t;
       return true;
     }
-    if (!span) span = db.Span(counter);
+    if (!span) data_span();
     into = end ? span->last + 1 : span->first;
     return true;
   };
@@ -236,11 +249,51 @@ int RunImport(const CommandContext& context, Store& db, const StoreArgs& args, c
   return kExitOk;
 }
 
+// One row per measured second and downloaded record, as CSV or (by a .jsonl ending) JSON Lines.
+int RunTidyExport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+  const std::string& path = args.paths.front();
+  int code = kExitOk;
+  const auto counter = ChooseCounter(context, db, args, code);
+  if (!counter) return code;
+  int64_t from = 0, to = 0;
+  if (!ChooseRange(context, db, *counter, args, clock, from, to, code, true)) return code;
+  const Settings settings = SettingsStore(context.settings_path).Load();
+  // A year of seconds is gigabytes: it goes to a file beside the target a day at a time, which
+  // takes the target's place once whole, so a failed export leaves the old file as it was.
+  const std::filesystem::path target(path), part(path + ".part");
+  std::ofstream file(part, std::ios::binary | std::ios::trunc);
+  if (!file) return context.Fail("cannot write " + part.string() + ": " + std::strerror(errno));
+  const store::TidyExport built = store::BuildTidyExport(
+      db, *counter, from, to, store::TidyFormatOf(path), settings.calibration, clock, [&](std::string_view rows) {
+        file.write(rows.data(), static_cast<std::streamsize>(rows.size()));
+        return file.good();
+      });
+  file.close();
+  std::error_code renamed;
+  if (built.written && file) std::filesystem::rename(part, target, renamed);
+  if (!built.written || !file || renamed) {
+    const std::string reason = renamed ? renamed.message() : std::strerror(errno);
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
+    return context.Fail("cannot write " + path + ": " + reason);
+  }
+  context.out << "wrote " << path << " (" << built.seconds << " measured seconds, " << built.records
+              << " downloaded records)\n";
+  return kExitOk;
+}
+
 int RunStoreExport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
   if (args.paths.size() != 1) return context.Usage("store export needs one output file");
   const std::string& path = args.paths.front();
+  if (args.format && *args.format != "tidy" && *args.format != "original")
+    return context.Usage("--format is 'original' (the default for .csv) or 'tidy'");
+  const bool jsonl = store::TidyFormatOf(path) == store::TidyFormat::kJsonLines;
+  if (jsonl && args.format == "original") return context.Usage("a .jsonl file holds the tidy export only");
+  if (args.format == "tidy" && !jsonl && !path.ends_with(".csv"))
+    return context.Usage("the tidy export is written to a .csv or .jsonl file");
+  if (jsonl || args.format == "tidy") return RunTidyExport(context, db, args, clock);
   const auto kind = store::ExportKindOf(path);
-  if (!kind) return context.Usage("OUT must end in .csv, .html, .htm, .R@H or .rbn");
+  if (!kind) return context.Usage("OUT must end in .csv, .html, .htm, .R@H, .rbn or .jsonl");
 
   int code = kExitOk;
   const auto counter = ChooseCounter(context, db, args, code);
@@ -260,7 +313,7 @@ int RunStoreExport(const CommandContext& context, Store& db, const StoreArgs& ar
   if (!built.error.empty()) return context.Fail(built.error);
   if (built.partial_minutes)
     context.err << "norvane-cli: " << built.partial_minutes
-                << " partly measured minute(s) left out: these files hold whole minutes only\n";
+                << " partly measured minute(s) kept: their missing seconds are empty cells, or uncounted in a minute log\n";
   std::string error;
   const std::string target = *kind == store::ExportKind::kMinuteLog ? EnsureMinuteLogExtension(path) : path;
   if (!AtomicWriteFile(target, built.text, &error)) return context.Fail("cannot write " + target + ": " + error);

@@ -22,6 +22,7 @@
 #include "core/files/writer_options.h"
 #include "core/i18n/language_dictionary.h"
 #include "core/platform/store_location.h"
+#include "core/store/poisson_interval.h"
 #include "core/store/store_time.h"
 #include "ui/qt_notifier.h"
 #include "ui/qt_text.h"
@@ -69,6 +70,21 @@ class LocalTimeTicker final : public QCPAxisTicker {
 
 QString Number(double value, int decimals) { return ToQString(FormatFixed(value, decimals)); }
 
+// A column's mean and its band as the error bars draw it: distances below and above the mean.
+void BandData(const chart::PlotColumns& c, bool log, QVector<double>& x, QVector<double>& mean, QVector<double>& neg,
+              QVector<double>& pos) {
+  const qsizetype n = static_cast<qsizetype>(c.time.size());
+  x.resize(n), mean.resize(n), neg.resize(n), pos.resize(n);
+  for (qsizetype i = 0; i < n; ++i) {
+    x[i] = c.time[size_t(i)];
+    double m = c.mean[size_t(i)];
+    if (log && !(m > 0)) m = qQNaN();  // a log axis has no zero
+    mean[i] = m;
+    neg[i] = std::isnan(m) ? 0 : m - (log ? std::max(c.low[size_t(i)], m / 100) : c.low[size_t(i)]);
+    pos[i] = std::isnan(m) ? 0 : c.high[size_t(i)] - m;
+  }
+}
+
 }  // namespace
 
 struct LongtermChartWindow::CounterGraphs {
@@ -76,6 +92,7 @@ struct LongtermChartWindow::CounterGraphs {
   QCPErrorBars* band = nullptr;
   QCPGraph* moving = nullptr;
   QCPGraph* history = nullptr;
+  QCPErrorBars* history_band = nullptr;
   QCPGraph* notes = nullptr;
   std::vector<store::StoredNote> note_list;
 };
@@ -103,6 +120,9 @@ LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::
   connect(fetcher_.get(), &LongtermFetcher::exportDone, this, [this](const QString& m, bool) { status_->setText(m); });
   poll_timer_.setInterval(1000);
   connect(&poll_timer_, &QTimer::timeout, this, [this] { Poll(); });
+  axis_replot_.setSingleShot(true);
+  axis_replot_.setInterval(20);
+  connect(&axis_replot_, &QTimer::timeout, this, [this] { plot_->replot(QCustomPlot::rpQueuedReplot); });
   settle_timer_.setSingleShot(true);
   settle_timer_.setInterval(600);
   connect(&settle_timer_, &QTimer::timeout, this, [this] {
@@ -164,7 +184,7 @@ void LongtermChartWindow::BuildWidgets() {
   history_box_->setChecked(true);
   bar->addWidget(history_box_);
   bar->addStretch();
-  button("Export...", "Export the selected range (Shift+drag selects) as CSV, HTML or .rbn", [this] { ChooseExport(); });
+  button("Export...", "Export the selected range (Shift+drag selects) as CSV, HTML, .rbn or tidy JSON Lines", [this] { ChooseExport(); });
   button("Picture...", "Save the chart as PNG or SVG", [this] { ChoosePicture(); });
   for (QWidget* w : {static_cast<QWidget*>(unit_box_), static_cast<QWidget*>(average_box_)})
     connect(static_cast<QComboBox*>(w), &QComboBox::currentIndexChanged, this, [this] {
@@ -176,6 +196,13 @@ void LongtermChartWindow::BuildWidgets() {
       UpdateAxes();
       RequestView();
     });
+
+  // The keys belong to the plot: a click on a button, box or list of the bar leaves them there,
+  // so the arrows, +/- and End go on moving the view (Tab still reaches every control).
+  for (int i = 0; i < bar->count(); ++i)
+    if (QWidget* w = bar->itemAt(i)->widget()) w->setFocusPolicy(Qt::TabFocus);
+  for (QComboBox* box : {unit_box_, average_box_})
+    connect(box, &QComboBox::activated, this, [this] { plot_->setFocus(Qt::OtherFocusReason); });
 
   auto* middle = new QHBoxLayout;
   layout->addLayout(middle, 1);
@@ -208,7 +235,9 @@ void LongtermChartWindow::BuildWidgets() {
   middle->addWidget(plot_, 1);
   counter_list_ = new QListWidget;
   counter_list_->setMaximumWidth(220);
-  counter_list_->setToolTip("The counters in the store; tick those to show");
+  counter_list_->setToolTip("The counters in the store, when each was last measured and how far its downloads "
+                            "reach; tick those to show");
+  counter_list_->setFocusPolicy(Qt::TabFocus);
   connect(counter_list_, &QListWidget::itemChanged, this, [this] {
     if (selection_) SelectRange(selection_->from, selection_->to);
     RequestView();
@@ -295,29 +324,41 @@ QColor LongtermChartWindow::CounterColour(store::CounterId id) const {
   return kPalette[static_cast<size_t>(id - 1) % std::size(kPalette)];
 }
 
+std::optional<chart::ViewRange> LongtermChartWindow::DataExtent() const {
+  // Downloaded records are data as much as measured seconds, while they are shown.
+  const bool downloads = history_box_->isChecked();
+  std::optional<int64_t> first, last;
+  const auto widen = [&](std::optional<int64_t> a, std::optional<int64_t> b) {
+    if (a) first = first ? std::min(*first, *a) : *a;
+    if (b) last = last ? std::max(*last, *b) : *b;
+  };
+  for (size_t i = 0; i < overview_.counters.size(); ++i) {
+    widen(overview_.first[i], overview_.last[i]);
+    if (downloads && overview_.downloads[i]) widen(overview_.downloads[i]->first, overview_.downloads[i]->last);
+  }
+  if (!last) return std::nullopt;
+  return chart::ViewRange{first.value_or(*last), *last + 1};
+}
+
 void LongtermChartWindow::ShowSpan(Span span) {
   SetFollow(false);
+  const std::optional<chart::ViewRange> data = DataExtent();
   if (span == Span::kAll) {
-    std::optional<int64_t> first, last;
-    for (size_t i = 0; i < overview_.counters.size(); ++i) {
-      if (overview_.first[i]) first = first ? std::min(*first, *overview_.first[i]) : *overview_.first[i];
-      if (overview_.last[i]) last = last ? std::max(*last, *overview_.last[i]) : *overview_.last[i];
-    }
-    if (!first || !last) {
+    bool first_known = false;
+    for (const auto& f : overview_.first) first_known = first_known || f.has_value();
+    for (const auto& d : overview_.downloads) first_known = first_known || d.has_value();
+    if (!data || !first_known) {
       want_all_ = true;
       overview_pending_ = true;
       fetcher_->RequestOverview(true);
       return;
     }
-    const int64_t margin = std::max<int64_t>(1, (*last + 1 - *first) / 100);
-    ShowRange(*first - margin, *last + 1 + margin);
+    const int64_t margin = std::max<int64_t>(1, (data->to - data->from) / 100);
+    ShowRange(data->from - margin, data->to + margin);
     return;
   }
-  // The last hour, day... of the data: what was measured last, else now.
-  std::optional<int64_t> last;
-  for (const auto& l : overview_.last)
-    if (l) last = last ? std::max(*last, *l) : *l;
-  const int64_t end = last ? *last + 1 : clock_.Now();
+  // The last hour, day... of the data: what was measured or downloaded last, else now.
+  const int64_t end = data ? data->to : clock_.Now();
   ShowRange(end - kSpans[static_cast<int>(span)], end);
 }
 
@@ -326,6 +367,7 @@ void LongtermChartWindow::ShowRange(int64_t from, int64_t to) {
 }
 
 void LongtermChartWindow::SetView(const chart::ViewRange& range, bool remember) {
+  opened_ = true;  // a view chosen before the data is known stays
   if (range == view_) return;
   if (remember) {
     history_.Leave(unsettled_from_.value_or(view_));
@@ -341,7 +383,9 @@ void LongtermChartWindow::SetView(const chart::ViewRange& range, bool remember) 
   back_button_->setEnabled(history_.CanGoBack() || unsettled_from_);
   forward_button_->setEnabled(history_.CanGoForward());
   plot_->xAxis->setRange(double(view_.from), double(view_.to));
-  plot_->replot(QCustomPlot::rpQueuedReplot);
+  // The old data at the new range is drawn only if the new data is late: a view's data usually
+  // comes within a frame, and one replot instead of two brings it to the screen sooner.
+  if (!axis_replot_.isActive()) axis_replot_.start();
   RequestView();
 }
 
@@ -440,25 +484,41 @@ void LongtermChartWindow::OnOverview(std::shared_ptr<const StoreOverview> overvi
       item->setToolTip(ToQString(row.info.version + (row.info.port.empty() ? "" : " on " + row.info.port)));
     }
   }
+  UpdateCounterPanel();
   if (overview_.counters.empty()) status_->setText("The store holds no counter yet; the chart fills as monitoring records.");
   else if (status_->text().startsWith("The store holds no counter")) status_->clear();
   if (want_all_) {
     want_all_ = false;
     bool known = false;
     for (const auto& f : overview_.first) known = known || f.has_value();
+    for (const auto& d : overview_.downloads) known = known || d.has_value();
     if (known) {
       ShowSpan(Span::kAll);
       return;
     }
   }
-  if (follow_box_->isChecked()) {
-    std::optional<int64_t> last;
-    for (const auto& l : overview_.last)
-      if (l) last = last ? std::max(*last, *l) : *l;
-    if (last && *last + 1 > view_.to - 1) {
+  const std::optional<chart::ViewRange> data = DataExtent();
+  if (!opened_ && data) {
+    // The first view is the data's own span: the last day only when there is that much.
+    opened_ = true;
+    const int64_t span = view_.to - view_.from;
+    if (data->to - data->from < span) {
+      const int64_t margin = std::max<int64_t>(1, (data->to - data->from) / 100);
+      SetView({data->from - margin, std::max(data->to + margin, data->from - margin + chart::kMinimumSpan)}, false);
+    } else {
+      SetView({data->to - span, data->to}, false);
+    }
+    unsettled_from_.reset();
+    settle_timer_.stop();
+    back_button_->setEnabled(false);
+    if (!follow_box_->isChecked()) return;
+  }
+  if (follow_box_->isChecked() && data) {
+    const int64_t last = data->to - 1;
+    if (last + 1 > view_.to - 1) {
       // The newest second sits at the right edge; the span stays as it was.
       const int64_t span = view_.to - view_.from;
-      const int64_t end = *last + 1 + std::max<int64_t>(1, span / 50);
+      const int64_t end = last + 1 + std::max<int64_t>(1, span / 50);
       view_ = {end - span, end};
       plot_->xAxis->setRange(double(view_.from), double(view_.to));
       RequestView();
@@ -466,6 +526,20 @@ void LongtermChartWindow::OnOverview(std::shared_ptr<const StoreOverview> overvi
     }
   }
   if (new_counters || drawn_generation_ == 0 || follow_box_->isChecked()) RequestView();
+}
+
+void LongtermChartWindow::UpdateCounterPanel() {
+  // Each counter with when it was last measured and how far its downloads reach: at a glance,
+  // which counters are live and which history is in the store.
+  QSignalBlocker block(counter_list_);
+  for (int i = 0; i < counter_list_->count() && size_t(i) < overview_.counters.size(); ++i) {
+    QString text = CounterName(overview_.counters[size_t(i)].id);
+    if (const auto& last = overview_.last[size_t(i)]) text += "\nlast " + ToQString(chart::LocalText(*last, clock_));
+    if (const auto& d = overview_.downloads[size_t(i)])
+      text += "\ndownloaded " + ToQString(store::FormatTime(d->first, clock_).substr(0, 10)) + "\n  to " +
+              ToQString(store::FormatTime(d->last, clock_).substr(0, 10));
+    if (counter_list_->item(i)->text() != text) counter_list_->item(i)->setText(text);
+  }
 }
 
 void LongtermChartWindow::Poll() {
@@ -478,6 +552,7 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
   if (data->generation < drawn_generation_) return;
   drawn_generation_ = data->generation;
   shown_ = data;
+  if (data->generation == generation_) axis_replot_.stop();  // this replot shows the range too
   const bool log = log_box_->isChecked();
   std::set<store::CounterId> present;
   for (const CounterView& view : data->counters) {
@@ -493,15 +568,22 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
       g->band = new QCPErrorBars(plot_->xAxis, plot_->yAxis);
       g->band->setDataPlottable(g->mean);
       g->band->setWhiskerWidth(0);
-      // An opaque tint: blending a thousand translucent bars costs more than drawing them.
-      const QColor light((colour.red() + 3 * 255) / 4, (colour.green() + 3 * 255) / 4, (colour.blue() + 3 * 255) / 4);
+      // An opaque tint: blending a thousand translucent bars costs more than drawing them. Dark
+      // enough that a one-minute peak, one column's line at a year's width, is seen.
+      const QColor light((colour.red() + 2 * 255) / 3, (colour.green() + 2 * 255) / 3, (colour.blue() + 2 * 255) / 3);
       g->band->setPen(QPen(light, 1));
       g->band->removeFromLegend();
       g->moving = plot_->addGraph();
       g->moving->setPen(QPen(colour.darker(170), 1));
       g->history = plot_->addGraph();
-      g->history->setLineStyle(QCPGraph::lsStepLeft);
       g->history->setPen(QPen(colour.lighter(140), 1, Qt::DashLine));
+      // Downloaded peaks stand out in the counter's own colour: a single minute is one column's
+      // line up to its value, even at a year's width.
+      g->history_band = new QCPErrorBars(plot_->xAxis, plot_->yAxis);
+      g->history_band->setDataPlottable(g->history);
+      g->history_band->setWhiskerWidth(0);
+      g->history_band->setPen(QPen(colour.lighter(130), 1));
+      g->history_band->removeFromLegend();
       g->notes = plot_->addGraph();
       g->notes->setLineStyle(QCPGraph::lsNone);
       g->notes->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssTriangleInverted, colour.darker(130), colour, 9));
@@ -512,16 +594,8 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
     g->history->setName(name + " (downloaded)");
     g->notes->setName(name + " (notes)");
     const chart::PlotColumns& c = view.columns;
-    const qsizetype n = static_cast<qsizetype>(c.time.size());
-    QVector<double> x(n), mean(n), neg(n), pos(n);
-    for (qsizetype i = 0; i < n; ++i) {
-      x[i] = c.time[size_t(i)];
-      double m = c.mean[size_t(i)];
-      if (log && !(m > 0)) m = qQNaN();  // a log axis has no zero
-      mean[i] = m;
-      neg[i] = std::isnan(m) ? 0 : m - (log ? std::max(c.low[size_t(i)], m / 100) : c.low[size_t(i)]);
-      pos[i] = std::isnan(m) ? 0 : c.high[size_t(i)] - m;
-    }
+    QVector<double> x, mean, neg, pos;
+    BandData(c, log, x, mean, neg, pos);
     g->mean->setData(x, mean, true);
     g->band->setData(neg, pos);
     g->band->setVisible(!c.raw);
@@ -534,10 +608,13 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
       g->moving->setVisible(false);
       g->moving->removeFromLegend();
     }
-    g->history->setData(QVector<double>(view.history.time.begin(), view.history.time.end()),
-                        QVector<double>(view.history.value.begin(), view.history.value.end()), true);
-    const bool has_history = !view.history.time.empty();
+    QVector<double> hx, hmean, hneg, hpos;
+    BandData(view.history, log, hx, hmean, hneg, hpos);
+    g->history->setData(hx, hmean, true);
+    g->history_band->setData(hneg, hpos);
+    const bool has_history = std::any_of(hmean.begin(), hmean.end(), [](double v) { return !std::isnan(v); });
     g->history->setVisible(has_history);
+    g->history_band->setVisible(has_history);
     has_history ? (void)g->history->addToLegend() : (void)g->history->removeFromLegend();
     // Notes sit on the curve at their time, or on the axis where nothing was measured.
     QVector<double> note_x, note_y;
@@ -547,7 +624,8 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
       if (data->plan.count && !c.time.empty()) {
         const auto i = static_cast<size_t>(std::clamp<int64_t>((note.time - data->plan.from) / data->plan.step, 0,
                                                                 int64_t(c.time.size()) - 1));
-        y = std::isnan(c.mean[i]) ? 0 : c.mean[i];
+        const double on_history = i < view.history.mean.size() ? view.history.mean[i] : qQNaN();
+        y = !std::isnan(c.mean[i]) ? c.mean[i] : !std::isnan(on_history) ? on_history : 0;
       }
       note_x << t;
       note_y << y;
@@ -565,13 +643,14 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
       graph->removeFromLegend();
     }
     g->band->setVisible(false);
+    g->history_band->setVisible(false);
   }
-  // The value axis fits what is shown, band included.
+  // The value axis fits what is shown, bands included.
   bool found = false;
   QCPRange range;
   for (auto& [id, g] : graphs_) {
     if (!present.count(id)) continue;
-    for (QCPAbstractPlottable* p : {static_cast<QCPAbstractPlottable*>(g->band), static_cast<QCPAbstractPlottable*>(g->history)}) {
+    for (QCPAbstractPlottable* p : {static_cast<QCPAbstractPlottable*>(g->band), static_cast<QCPAbstractPlottable*>(g->history_band)}) {
       if (!p->visible()) continue;
       bool ok = false;
       const QCPRange r = p->getValueRange(ok, QCP::sdBoth, plot_->xAxis->range());
@@ -602,6 +681,12 @@ QString LongtermChartWindow::ReadoutAt(int64_t time) const {
   if (time < plan.from || time >= plan.End()) return text;
   const auto i = static_cast<size_t>((time - plan.from) / plan.step);
   const bool usv = shown_->unit == chart::Unit::kUsvPerHour;
+  const int decimals = usv ? 4 : 1;
+  const QString unit = usv ? QString::fromUtf8("µSv/h") : "CPM";
+  const auto band = [&](const chart::PlotColumns& c) {
+    return QString("mean %1, %2 to %3 %4")
+        .arg(Number(c.mean[i], decimals), Number(c.low[i], decimals), Number(c.high[i], decimals), unit);
+  };
   for (const CounterView& view : shown_->counters) {
     const chart::PlotColumns& c = view.columns;
     if (i >= c.mean.size()) continue;
@@ -615,11 +700,10 @@ QString LongtermChartWindow::ReadoutAt(int64_t time) const {
       text += usv ? QString("%1 µSv/h").arg(Number(m, 4))
                   : QString("%1 counts (%2 CPM)").arg(qRound64(cpm / 60.0)).arg(qRound64(cpm));
     } else {
-      const int decimals = usv ? 4 : 1;
-      text += QString("mean %1, %2 to %3 %4")
-                  .arg(Number(m, decimals), Number(c.low[i], decimals), Number(c.high[i], decimals),
-                       usv ? QString::fromUtf8("µSv/h") : "CPM");
+      text += band(c);
     }
+    // Where both were recorded, both are told, each by its name.
+    if (i < view.history.mean.size() && !std::isnan(view.history.mean[i])) text += "; downloaded " + band(view.history);
   }
   return text;
 }
@@ -644,6 +728,7 @@ void LongtermChartWindow::SelectRange(int64_t from, int64_t to) {
   if (to <= from) return;
   selection_ = chart::ViewRange{from, to};
   selection_stats_.reset();
+  selection_downloads_.reset();
   UpdateSelectionItem();
   const auto counters = ShownCounters();
   if (counters.empty()) {
@@ -654,10 +739,12 @@ void LongtermChartWindow::SelectRange(int64_t from, int64_t to) {
   fetcher_->RequestStats(++stats_generation_, counters.front(), from, to, settings_.calibration);
 }
 
-void LongtermChartWindow::OnStats(uint64_t generation, store::CounterId counter, store::Stats s) {
+void LongtermChartWindow::OnStats(uint64_t generation, store::CounterId counter, store::Stats s,
+                                  store::HistoryColumn downloads) {
   if (generation != stats_generation_ || !selection_) return;
   stats_pending_ = false;
   selection_stats_ = s;
+  selection_downloads_ = downloads;
   QString text = QString("%1, %2 to %3: ")
                      .arg(CounterName(counter), ToQString(store::FormatTime(selection_->from, clock_)),
                           ToQString(store::FormatTime(selection_->to, clock_)));
@@ -670,6 +757,21 @@ void LongtermChartWindow::OnStats(uint64_t generation, store::CounterId counter,
     text += QString::fromUtf8("; mean %1 µSv/h").arg(Number(s.mean_usv_h, 4));
     if (s.max_usv_h) text += QString::fromUtf8(", max %1 µSv/h").arg(Number(*s.max_usv_h, 4));
     text += QString::fromUtf8("; dose %1 µSv").arg(Number(s.dose_usv, 4));
+  }
+  if (downloads.records) {
+    // Records count for their own length (a per-minute record is 60 s of counting), under the
+    // same interval rule as seconds.
+    const double seconds = downloads.seconds;
+    const double per_count = 60.0 / seconds;
+    const store::Interval interval = store::PoissonInterval95(static_cast<uint64_t>(std::llround(downloads.counts)));
+    text += QString("\nDownloaded: %1 records over %2 s (%3 %); mean %4 CPM (95 % interval %5 to %6); max %7 CPM; "
+                    "mean %8 µSv/h")
+                .arg(downloads.records)
+                .arg(qRound64(seconds))
+                .arg(Number(100 * seconds / double(selection_->to - selection_->from), 1))
+                .arg(Number(downloads.counts * per_count, 3), Number(interval.low * per_count, 3),
+                     Number(interval.high * per_count, 3), Number(downloads.max_cpm, 0),
+                     Number(store::DoseRate(settings_.calibration, downloads.counts * per_count), 4));
   }
   selection_label_->setText(text);
 }
@@ -740,6 +842,7 @@ void LongtermChartWindow::MouseRelease(QMouseEvent* event) {
   } else if (drag == Drag::kSelect || (drag == Drag::kPan && !moved && selection_)) {
     selection_.reset();
     selection_stats_.reset();
+    selection_downloads_.reset();
     UpdateSelectionItem();
   }
   plot_->replot(QCustomPlot::rpQueuedReplot);
@@ -768,20 +871,12 @@ void LongtermChartWindow::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Plus:
     case Qt::Key_Equal: SetFollow(false), SetView(chart::ZoomAbout(view_, center, 0.5), false); break;
     case Qt::Key_Minus: SetView(chart::ZoomAbout(view_, center, 2.0), false); break;
-    case Qt::Key_Home: {
-      std::optional<int64_t> first;
-      for (const auto& f : overview_.first)
-        if (f) first = first ? std::min(*first, *f) : *f;
-      if (first) SetFollow(false), ShowRange(*first, *first + (view_.to - view_.from));
+    case Qt::Key_Home:
+      if (const auto data = DataExtent()) SetFollow(false), ShowRange(data->from, data->from + (view_.to - view_.from));
       break;
-    }
-    case Qt::Key_End: {
-      std::optional<int64_t> last;
-      for (const auto& l : overview_.last)
-        if (l) last = last ? std::max(*last, *l) : *l;
-      if (last) ShowRange(*last + 1 - (view_.to - view_.from), *last + 1);
+    case Qt::Key_End:
+      if (const auto data = DataExtent()) ShowRange(data->to - (view_.to - view_.from), data->to);
       break;
-    }
     case Qt::Key_Backspace: GoBack(); break;
     default: QWidget::keyPressEvent(event); return;
   }
@@ -826,7 +921,8 @@ bool LongtermChartWindow::SavePicture(const QString& file) {
 
 void LongtermChartWindow::ChooseExport() {
   const QString file = QFileDialog::getSaveFileName(this, "Export the selected range", QString(),
-                                                    "CSV (*.csv);;HTML (*.html *.htm);;Realtime binary (*.rbn)");
+                                                    "CSV (*.csv);;HTML (*.html *.htm);;Realtime binary (*.rbn);;"
+                                                    "Tidy JSON Lines, a row per second and record (*.jsonl)");
   if (!file.isEmpty()) ExportSelection(file.toStdString());
 }
 

@@ -57,6 +57,8 @@ class LongtermChartWindow : public QWidget {
   const ViewData* shown() const { return shown_.get(); }
   bool Settled() const;  // no view, overview or statistics on its way
   std::optional<store::Stats> selection_stats() const { return selection_stats_; }
+  // The downloaded records in the selection: their number, counts and the seconds they cover.
+  std::optional<store::HistoryColumn> selection_downloads() const { return selection_downloads_; }
   QString selection_text() const;
   QString status_text() const;
   QCustomPlot* plot() const { return plot_; }
@@ -78,13 +80,16 @@ class LongtermChartWindow : public QWidget {
   void RequestView();
   void OnView(std::shared_ptr<const ViewData> data);
   void OnOverview(std::shared_ptr<const StoreOverview> overview);
-  void OnStats(uint64_t generation, store::CounterId counter, store::Stats stats);
+  void OnStats(uint64_t generation, store::CounterId counter, store::Stats stats, store::HistoryColumn downloads);
   void Poll();
+  void UpdateCounterPanel();
   void UpdateSelectionItem();
   void UpdateAxes();
   void ShowReadout(double x);
   void ShowNoteTip(const QPoint& pos);
   std::vector<store::CounterId> ShownCounters() const;
+  // From the first to past the last second of data of any counter, downloads included while shown.
+  std::optional<chart::ViewRange> DataExtent() const;
   QString CounterName(store::CounterId id) const;
   QColor CounterColour(store::CounterId id) const;
   void MousePress(QMouseEvent* event);
@@ -120,12 +125,14 @@ class LongtermChartWindow : public QWidget {
   bool overview_pending_ = false;
   bool store_failed_ = false;  // the status tells of a failed request until the store answers again
   bool want_all_ = false;  // "all" waits for the overview's first seconds
+  bool opened_ = false;    // the first view has been fitted to the data
   chart::ViewRange view_;
   chart::ViewHistory history_;
   uint64_t generation_ = 0;
   uint64_t drawn_generation_ = 0;
   std::shared_ptr<const ViewData> shown_;
   QTimer poll_timer_;
+  QTimer axis_replot_;  // the range moved, its data not come yet
   QTimer settle_timer_;  // a pan or zoom goes on the back list once it has rested
   std::optional<chart::ViewRange> unsettled_from_;
 
@@ -134,6 +141,7 @@ class LongtermChartWindow : public QWidget {
   chart::ViewRange drag_view_;
   std::optional<chart::ViewRange> selection_;
   std::optional<store::Stats> selection_stats_;
+  std::optional<store::HistoryColumn> selection_downloads_;
   uint64_t stats_generation_ = 0;
   bool stats_pending_ = false;
 };

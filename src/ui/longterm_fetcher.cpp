@@ -1,17 +1,27 @@
 #include "ui/longterm_fetcher.h"
 
 #include <QMetaObject>
+#include <algorithm>
+#include <thread>
 
 #include "core/platform/atomic_file.h"
 #include "core/store/store_export.h"
 #include "ui/qt_text.h"
 
 namespace norvane {
+namespace {
+
+// Threads that read the counters of one view: the store answers from its page cache, so more
+// lanes than cores only queue.
+constexpr size_t kMaxLanes = 4;
+
+}  // namespace
 
 LongtermFetcher::LongtermFetcher(std::filesystem::path store_path) : path_(std::move(store_path)) {
   qRegisterMetaType<std::shared_ptr<const ViewData>>();
   qRegisterMetaType<std::shared_ptr<const StoreOverview>>();
   qRegisterMetaType<store::Stats>();
+  qRegisterMetaType<store::HistoryColumn>();
   context_ = new QObject;
   context_->moveToThread(&thread_);
   connect(&thread_, &QThread::finished, context_, &QObject::deleteLater);
@@ -21,7 +31,10 @@ LongtermFetcher::LongtermFetcher(std::filesystem::path store_path) : path_(std::
 
 LongtermFetcher::~LongtermFetcher() {
   // The store belongs to the worker: it is closed there, after the work already queued.
-  QMetaObject::invokeMethod(context_, [this] { store_.reset(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(context_, [this] {
+    helpers_.clear();
+    store_.reset();
+  }, Qt::BlockingQueuedConnection);
   thread_.quit();
   thread_.wait();
 }
@@ -34,6 +47,7 @@ void LongtermFetcher::Post(Work work) {
     } catch (const store::StoreError& e) {
       // Every failed request is reported, so the window never waits for its answer; the store is
       // opened afresh next time.
+      helpers_.clear();
       store_.reset();
       emit storeFailed(ToQString(e.what()));
     }
@@ -61,22 +75,29 @@ void LongtermFetcher::RequestView(ViewRequest request) {
     data->plan = chart::PlanColumns(request.from, request.to, request.columns);
     if (db && data->plan.count) {
       const chart::ColumnPlan& plan = data->plan;
-      // The moving average needs its window's worth of columns before the first one shown.
-      const size_t lead = request.average > 0 ? static_cast<size_t>((request.average + plan.step - 1) / plan.step) : 0;
-      const int64_t query_from = plan.from - static_cast<int64_t>(lead) * plan.step;
-      for (store::CounterId counter : request.counters) {
-        if (request.generation != newest_view_) return;
-        CounterView view;
-        view.counter = counter;
-        const store::Series series = db->Query(counter, query_from, plan.End(), plan.count + lead);
-        view.columns = chart::ColumnsOf(series, lead, request.average, request.unit, request.conversion);
-        if (request.history) {
-          const auto records = db->History(counter, plan.from, plan.End());
-          view.history = chart::HistoryLineOf(records, plan.step, request.unit, request.conversion);
-          view.notes = store::NotesBetween(*db, counter, plan.from, plan.End());
+      const size_t n = request.counters.size();
+      const size_t lanes = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxLanes);
+      const size_t used = std::min(n, lanes);
+      while (helpers_.size() + 1 < used)
+        helpers_.push_back(std::make_unique<store::Store>(path_, store::Store::Access::kReadOnly));
+      std::vector<CounterView> views(n);
+      const auto lane = [&](size_t first, store::Store& reader) {
+        for (size_t i = first; i < n && request.generation == newest_view_; i += used) {
+          CounterView& view = views[i];
+          view.counter = request.counters[i];
+          view.columns = chart::SecondsColumns(reader, view.counter, plan, request.average, request.unit, request.conversion);
+          if (request.history) {
+            view.history = chart::DownloadColumns(reader, view.counter, plan, request.unit, request.conversion);
+            view.notes = store::NotesBetween(reader, view.counter, plan.from, plan.End());
+          }
         }
-        data->counters.push_back(std::move(view));
-      }
+      };
+      std::vector<std::future<void>> others;
+      for (size_t k = 1; k < used; ++k) others.push_back(std::async(std::launch::async, lane, k, std::ref(*helpers_[k - 1])));
+      lane(0, *db);
+      for (std::future<void>& other : others) other.get();  // a helper's StoreError is reported as the worker's
+      if (request.generation != newest_view_) return;
+      data->counters = std::move(views);
     }
     emit viewReady(data);
   });
@@ -95,6 +116,7 @@ void LongtermFetcher::RequestOverview(bool with_first) {
           if (!seconds.empty()) first = seconds.front().time;
         }
         overview->first.push_back(first);
+        overview->downloads.push_back(store::HistoryEnds(*db, row.id));
       }
     }
     emit overviewReady(overview);
@@ -104,7 +126,10 @@ void LongtermFetcher::RequestOverview(bool with_first) {
 void LongtermFetcher::RequestStats(uint64_t generation, store::CounterId counter, int64_t from, int64_t to,
                                    const ConversionTable& conversion) {
   Post([this, generation, counter, from, to, conversion] {
-    if (store::Store* db = Open()) emit statsReady(generation, counter, db->ComputeStats(counter, from, to, conversion));
+    store::Store* db = Open();
+    if (!db) return;
+    const std::vector<store::HistoryColumn> downloads = store::HistoryColumns(*db, counter, from, to - from, 1);
+    emit statsReady(generation, counter, db->ComputeStats(counter, from, to, conversion), downloads.front());
   });
 }
 
@@ -116,12 +141,29 @@ void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int6
       emit exportDone("There is no store to export from yet.", false);
       return;
     }
-    const auto kind = store::ExportKindOf(path);
-    if (!kind) {
-      emit exportDone("The file name must end in .csv, .html, .htm or .rbn.", false);
+    SystemClock clock;
+    if (store::TidyFormatOf(path) == store::TidyFormat::kJsonLines) {
+      std::string text;
+      const store::TidyExport tidy = store::BuildTidyExport(*db, counter, from, to, store::TidyFormat::kJsonLines,
+                                                            options.conversion, clock, [&](std::string_view rows) {
+                                                              text += rows;
+                                                              return true;
+                                                            });
+      std::string error;
+      if (!AtomicWriteFile(path, text, &error)) {
+        emit exportDone(ToQString("Cannot write " + path + ": " + error), false);
+        return;
+      }
+      emit exportDone(ToQString("Wrote " + path + " (" + std::to_string(tidy.seconds) + " measured seconds, " +
+                                std::to_string(tidy.records) + " downloaded records)"),
+                      true);
       return;
     }
-    SystemClock clock;
+    const auto kind = store::ExportKindOf(path);
+    if (!kind) {
+      emit exportDone("The file name must end in .csv, .html, .htm, .rbn or .jsonl.", false);
+      return;
+    }
     const store::ExportText built = store::BuildExport(db->ReadSeconds(counter, from, to), from, *kind, options, clock);
     if (!built.error.empty()) {
       emit exportDone(ToQString("Nothing was written: " + built.error + "."), false);
@@ -134,7 +176,8 @@ void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int6
     }
     std::string message = "Wrote " + path;
     if (built.partial_minutes)
-      message += " (" + std::to_string(built.partial_minutes) + " partly measured minutes left out: the file holds whole minutes only)";
+      message += " (" + std::to_string(built.partial_minutes) +
+                 " partly measured minutes kept: their missing seconds are empty cells, or uncounted in a minute log)";
     emit exportDone(ToQString(message), true);
   });
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <future>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -32,7 +33,7 @@ struct ViewRequest {
 struct CounterView {
   store::CounterId counter = 0;
   chart::PlotColumns columns;
-  chart::HistoryLine history;
+  chart::PlotColumns history;  // downloaded records; empty when they are not asked for
   std::vector<store::StoredNote> notes;
 };
 
@@ -47,6 +48,7 @@ struct ViewData {
 struct StoreOverview {
   std::vector<store::CounterRow> counters;
   std::vector<std::optional<int64_t>> first, last;  // per counter, its measured seconds' ends
+  std::vector<std::optional<store::TimeSpan>> downloads;  // per counter, its downloaded records' ends
 };
 
 // Every call returns at once; the answer comes as a queued signal. Views are answered newest
@@ -68,7 +70,7 @@ class LongtermFetcher : public QObject {
  signals:
   void viewReady(std::shared_ptr<const ViewData> data);
   void overviewReady(std::shared_ptr<const StoreOverview> overview);
-  void statsReady(uint64_t generation, store::CounterId counter, store::Stats stats);
+  void statsReady(uint64_t generation, store::CounterId counter, store::Stats stats, store::HistoryColumn downloads);
   void exportDone(QString message, bool ok);
   void storeFailed(QString message);
 
@@ -83,6 +85,9 @@ class LongtermFetcher : public QObject {
   QThread thread_;
   QObject* context_ = nullptr;  // lives on thread_
   std::unique_ptr<store::Store> store_;
+  // Connections of the helper threads that read further counters of a view at the same time: a
+  // connection serves one thread at a time. They live and die with store_.
+  std::vector<std::unique_ptr<store::Store>> helpers_;
   std::atomic<uint64_t> newest_view_{0};
 };
 

@@ -5,6 +5,7 @@
 
 #include "core/files/realtime_binary.h"
 #include "core/store/store.h"
+#include "core/store/store_chart_queries.h"
 #include "core/store/store_time.h"
 #include "sim/history_generator.h"
 #include "tests/common/cli_run.h"
@@ -63,8 +64,9 @@ class StoreCommandsTest : public ::testing::Test {
   TempDir dir_;
 };
 
-// Both clock changes of a year: every stored whole minute appears once, in the order it was
-// measured, at the local time it had then; gaps and cut minutes leave rows out, never zeros.
+// Both clock changes of a year: every stored minute appears once, in the order it was measured,
+// at the local time it had then; a gap leaves rows out, never zeros, and a minute measured in part
+// is a row whose missing second is an empty cell.
 TEST_F(StoreCommandsTest, ExportAcrossDaylightSavingChangesHasEveryMinuteOnceInOrder) {
   for (const auto& [from_text, to_text, utc_from] :
        {std::tuple{"2026-03-29T01:00", "2026-03-29T04:00", int64_t{1'774'742'400}},     // 00:00 UTC
@@ -82,11 +84,23 @@ TEST_F(StoreCommandsTest, ExportAcrossDaylightSavingChangesHasEveryMinuteOnceInO
     std::vector<std::string> expected;
     for (int64_t m = from; m + 60 <= to; m += 60) {
       const bool gap = m + 60 > gap_from && m < gap_from + 300;
-      const bool cut = gap_from + 1000 >= m && gap_from + 1000 < m + 60;
-      if (!gap && !cut) expected.push_back(LocalMinute(m));
+      if (!gap) expected.push_back(LocalMinute(m));
     }
-    const std::vector<std::string> rows = CsvRowTimes(ReadAll(out));
+    const std::string csv = ReadAll(out);
+    const std::vector<std::string> rows = CsvRowTimes(csv);
     EXPECT_EQ(rows, expected) << from_text;
+    // The cut minute: its CPM counts the 59 measured seconds, and its 41st second is empty.
+    const int64_t cut = gap_from + 960;
+    const size_t row = csv.find("\r\n" + LocalMinute(cut)) + 2;
+    std::vector<std::string> cells;
+    for (size_t p = row, e; (e = csv.find_first_of(",\r", p)) < csv.find("\r\n", row); p = e + 1)
+      cells.push_back(csv.substr(p, e - p));
+    ASSERT_EQ(cells.size(), 63u) << from_text;
+    EXPECT_EQ(cells[3 + 40], "");
+    uint64_t sum = 0;
+    for (int64_t t = cut; t < cut + 60; ++t) sum += t == gap_from + 1000 ? 0 : static_cast<uint64_t>((t * 7) % 5);
+    EXPECT_EQ(cells[2], std::to_string(sum));
+    EXPECT_EQ(cells[3 + 39], std::to_string((cut + 39) * 7 % 5));
     EXPECT_GT(rows.size(), 100u);
   }
 }
@@ -180,6 +194,65 @@ TEST_F(StoreCommandsTest, ImportOfTheSameDumpTwiceAddsNothingTheSecondTime) {
   EXPECT_TRUE(info["counters"][0]["history_first"].get<std::string>().starts_with("2026-05-02T08:00:00+02:00"))
       << info.dump();
   EXPECT_EQ(Run({"store", "import", (dir_ / "d.bin").string()}).code, 2);  // no --model
+}
+
+// The tidy export as tools read it: Python's csv and json modules take every measured second and
+// every downloaded record, each with a time that carries its offset, and both files agree.
+TEST_F(StoreCommandsTest, TidyExportReadsBackWithPythonsCsvAndJson) {
+  sim::HistoryOptions options;
+  options.image_size = 0x4000;
+  options.start = StampTime{26, 5, 2, 8, 0, 0};
+  const auto image = sim::GenerateHistory(options);
+  testing::WriteAll(dir_ / "d.bin", std::string(image.begin(), image.end()));
+  ASSERT_EQ(Run({"--model", "ZQT-400", "store", "import", (dir_ / "d.bin").string()}).code, 0);
+  uint64_t live_counts = 0, record_counts = 0;
+  size_t live = 0, records = 0;
+  {
+    store::Store s(store_path());
+    const int64_t t0 = 1'778'000'000;  // 2026-05-05, after the downloaded days
+    std::vector<Second> seconds;
+    for (int64_t t = t0; t < t0 + 1000; ++t)
+      if (t % 60 != 7) seconds.push_back({t, static_cast<uint32_t>(t % 4)}), live_counts += t % 4;
+    s.AppendSeconds(1, seconds);
+    live = seconds.size();
+    for (const store::HistoryRecord& r : s.History(1, 0, INT64_MAX)) {
+      ++records;
+      record_counts += store::RecordSeconds(r.save_type) == 3600 ? r.value * 60ull : r.value;
+    }
+  }
+  ASSERT_GT(records, 100u);
+  const auto csv = Run({"store", "export", "--format", "tidy", (dir_ / "t.csv").string()});
+  ASSERT_EQ(csv.code, 0) << csv.err;
+  ASSERT_EQ(Run({"store", "export", (dir_ / "t.jsonl").string()}).code, 0);
+
+  testing::WriteAll(dir_ / "read.py", R"(import csv, json, sys
+from datetime import datetime
+rows = list(csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8')))
+lines = [json.loads(line) for line in open(sys.argv[2], encoding='utf-8')]
+out = {'live': 0, 'live_counts': 0, 'records': 0, 'record_counts': 0, 'notes': 0, 'offsets': True, 'same': True}
+for row, line in zip(rows, lines):
+    out['offsets'] &= datetime.fromisoformat(row['time']).utcoffset() is not None
+    kind = 'live' if row['type'] == 'live' else 'records'
+    out[kind] += 1
+    out['live_counts' if kind == 'live' else 'record_counts'] += int(row['count'])
+    out['notes'] += row['note'] != ''
+    out['same'] &= (line['time'], line['type'], line['count'], line['seconds'], line.get('note', '')) == \
+                   (row['time'], row['type'], int(row['count']), int(row['seconds']), row['note'])
+    float(row['usv_h'])
+out['same'] &= len(rows) == len(lines)
+print(json.dumps(out))
+)");
+  const std::string command = "/usr/bin/python3 " + (dir_ / "read.py").string() + " " + (dir_ / "t.csv").string() +
+                              " " + (dir_ / "t.jsonl").string() + " > " + (dir_ / "read.json").string();
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const auto read = nlohmann::json::parse(ReadAll(dir_ / "read.json"));
+  EXPECT_EQ(read["live"], live);
+  EXPECT_EQ(read["live_counts"], live_counts);
+  EXPECT_EQ(read["records"], records);
+  EXPECT_EQ(read["record_counts"], record_counts);
+  EXPECT_GT(read["notes"].get<int>(), 0);
+  EXPECT_TRUE(read["offsets"].get<bool>());
+  EXPECT_TRUE(read["same"].get<bool>());
 }
 
 }  // namespace

@@ -246,6 +246,13 @@ TEST(LongtermFollowTest, ASecondFromAnotherWriterAppearsWithinTwoSeconds) {
   EXPECT_TRUE(window.ReadoutAt(later).contains("42 counts"));
 }
 
+// `n` seconds of one count each from `from`.
+void AppendOnes(store::Store& db, store::CounterId id, int64_t from, int64_t n) {
+  std::vector<Second> seconds;
+  for (int64_t t = from; t < from + n; ++t) seconds.push_back({t, 1});
+  db.AppendSeconds(id, seconds);
+}
+
 // A counter's download beside its realtime seconds: the records are drawn at their own times with
 // their own values, each note is a marker whose text shows on hover, and "Downloads" hides both.
 TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
@@ -266,9 +273,7 @@ TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
   const auto minute = std::find_if(records.begin(), records.end(), [](const auto& r) { return r.save_type == kEveryMinute; });
   ASSERT_NE(minute, records.end());
   const int64_t from = minute->time, to = from + 3600;
-  std::vector<Second> seconds;
-  for (int64_t t = from; t < from + 600; ++t) seconds.push_back({t, 1});
-  db.AppendSeconds(id, seconds);
+  AppendOnes(db, id, from, 600);
 
   LongtermChartWindow window(dir / "store.sqlite", dir / "settings.reg");
   window.resize(1200, 600);
@@ -295,18 +300,21 @@ TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
   // The realtime seconds are drawn too, where they were measured: 1 count a second.
   EXPECT_TRUE(window.ReadoutAt(from + 10).contains("mean 60.0")) << window.ReadoutAt(from + 10).toStdString();
 
-  // Records with a time of their own (threshold records share their stamp's) sit at that time
-  // with their CPM.
+  // Records with a time of their own (threshold records share their stamp's) are drawn with their
+  // CPM in the columns they cover.
   std::map<int64_t, int> at_time;
   for (const store::HistoryRecord& r : records) ++at_time[r.time];
-  const int64_t step = window.shown()->plan.step;
+  const chart::ColumnPlan plan = window.shown()->plan;
   const std::map<int64_t, double> drawn = points(downloaded);
   size_t checked = 0;
   for (const store::HistoryRecord& r : records) {
-    const int64_t length = chart::RecordLength(r.save_type);
-    if (r.time < from || r.time >= to || at_time[r.time] > 1 || length < step) continue;
-    ASSERT_TRUE(drawn.count(r.time)) << "record at " << r.time - from << " s";
-    EXPECT_EQ(drawn.at(r.time), length == 1 ? 60.0 * r.value : double(r.value)) << r.time - from;
+    const int64_t length = store::RecordSeconds(r.save_type);
+    if (r.time < from || r.time >= to || at_time[r.time] > 1 || length < 2 * plan.step) continue;
+    // The column after the one the record starts in lies wholly inside the record.
+    const int64_t column = (r.time - plan.from) / plan.step + 1;
+    const auto middle = static_cast<int64_t>(double(plan.from + column * plan.step) + double(plan.step) / 2.0);
+    ASSERT_TRUE(drawn.count(middle)) << "record at " << r.time - from << " s";
+    EXPECT_NEAR(drawn.at(middle), length == 1 ? 60.0 * r.value : double(r.value), 1e-9) << r.time - from;
     ++checked;
   }
   EXPECT_GE(checked, 10u);
@@ -325,10 +333,54 @@ TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
   QApplication::sendEvent(window.plot(), &move);
   EXPECT_TRUE(QToolTip::text().contains(QString::fromStdString(note.text))) << QToolTip::text().toStdString();
 
+  // "All" spans the downloaded days, not only the ten minutes of live seconds.
+  window.ShowSpan(LongtermChartWindow::Span::kAll);
+  ASSERT_TRUE(WaitFor([&] {
+    return window.Settled() && window.view().from <= records.front().time && window.view().to > records.back().time;
+  }));
+  // The selection's statistics count each downloaded record for its own length.
+  const int64_t end = records.back().time + 1;
+  double covered = 0;
+  for (const store::HistoryRecord& r : records) covered += double(std::min(r.time + store::RecordSeconds(r.save_type), end) - r.time);
+  window.SelectRange(records.front().time, end);
+  ASSERT_TRUE(WaitFor([&] { return window.Settled() && window.selection_downloads(); }));
+  EXPECT_EQ(window.selection_downloads()->records, records.size());
+  EXPECT_DOUBLE_EQ(window.selection_downloads()->seconds, covered);
+  EXPECT_TRUE(window.selection_text().contains("Downloaded: ")) << window.selection_text().toStdString();
+
+  // After a click on a box of the bar the keys still move the view.
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  window.plot()->setFocus();
+  QCheckBox* downloads = nullptr;
   for (QCheckBox* box : window.findChildren<QCheckBox*>())
-    if (box->text() == "Downloads") box->setChecked(false);
+    if (box->text() == "Downloads") downloads = box;
+  ASSERT_TRUE(downloads);
+  QTest::mouseClick(downloads, Qt::LeftButton);
+  ASSERT_FALSE(downloads->isChecked());
+  ASSERT_TRUE(QApplication::focusWidget());
+  const chart::ViewRange before = window.view();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  EXPECT_GT(window.view().from, before.from);
   ASSERT_TRUE(WaitFor([&] { return window.Settled() && !graph("(downloaded)")->visible(); }));
   EXPECT_FALSE(graph("(notes)")->visible());
+}
+
+// A store of a few minutes opens on those minutes, not on a sliver at the right of a day.
+TEST(LongtermOpenTest, TheFirstViewIsTheDataOwnSpan) {
+  testing::TempDir dir;
+  const int64_t start = std::time(nullptr) - 3 * 86400;
+  {
+    store::Store db(dir / "store.sqlite");
+    AppendOnes(db, db.RegisterCounter({"GC-A 1.0", "GC", "GC-A", "/dev/ttyUSB0", ""}, start), start, 300);
+  }
+  LongtermChartWindow window(dir / "store.sqlite", dir / "settings.reg");
+  window.resize(1200, 600);
+  window.show();
+  ASSERT_TRUE(WaitFor([&] { return window.Settled() && window.shown() && !window.shown()->counters.empty(); }));
+  EXPECT_LE(window.view().from, start);
+  EXPECT_GE(window.view().to, start + 300);
+  EXPECT_LT(window.view().to - window.view().from, 400);
 }
 
 // Opened while monitoring makes the store: the chart says the store holds nothing yet, then shows

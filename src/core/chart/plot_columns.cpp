@@ -25,9 +25,11 @@ ColumnPlan PlanColumns(int64_t from, int64_t to, size_t columns) {
   if (to <= from || columns == 0) return plan;
   plan.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(columns)));
   // Columns of whole minutes, hours or days take whole summary rows, so an hour is never split
-  // between two columns nor credited wholly to the one its start falls in.
+  // between two columns nor credited wholly to the one its start falls in. From half an hour on a
+  // column is a whole hour: a month then reads 720 hour summaries per counter instead of 43,200
+  // minutes, and still has a column for every pixel or two.
   for (int64_t level : {int64_t{86400}, int64_t{3600}, int64_t{60}})
-    if (plan.step >= level) {
+    if (plan.step >= (level == 3600 ? 1800 : level)) {
       plan.step = CeilDiv(plan.step, level) * level;
       break;
     }
@@ -57,9 +59,13 @@ PlotColumns ColumnsOf(const store::Series& series, size_t lead, int64_t average,
       continue;
     }
     out.mean.push_back(RateIn(unit, double(a.sum), double(a.measured), conversion));
-    if (a.full_minutes > 0 && series.step > 60) {
+    if (series.step > 60 && a.full_minutes > 0) {
       out.low.push_back(InUnit(unit, a.min_cpm, conversion));
       out.high.push_back(InUnit(unit, a.max_cpm, conversion));
+    } else if (series.step > 60) {
+      const store::Interval counts = store::PoissonInterval95(a.sum);
+      out.low.push_back(RateIn(unit, counts.low, double(a.measured), conversion));
+      out.high.push_back(RateIn(unit, counts.high, double(a.measured), conversion));
     } else {
       out.low.push_back(InUnit(unit, 60.0 * a.min_second, conversion));
       out.high.push_back(InUnit(unit, 60.0 * a.max_second, conversion));
@@ -82,57 +88,43 @@ PlotColumns ColumnsOf(const store::Series& series, size_t lead, int64_t average,
   return out;
 }
 
-int64_t RecordLength(uint8_t save_type) {
-  switch (save_type) {
-    case kEveryMinute:
-    case kThresholdMinute: return 60;
-    case kEveryHour: return 3600;
-    default: return 1;
-  }
-}
-
-HistoryLine HistoryLineOf(std::span<const store::HistoryRecord> records, int64_t step, Unit unit,
-                          const ConversionTable& conversion) {
-  // Records first become pieces [start, end) with a CPM; records that share a column longer
-  // than themselves merge into one piece of that column.
-  struct Piece {
-    int64_t start, end;
-    double cpm_sum;
-    int n;
-  };
-  std::vector<Piece> pieces;
-  for (const store::HistoryRecord& r : records) {
-    const int64_t length = RecordLength(r.save_type);
-    const double cpm = length == 1 ? 60.0 * r.value : double(r.value);
-    if (step > length) {
-      const int64_t column = FloorDiv(r.time, step) * step;
-      if (!pieces.empty() && pieces.back().start == column) {
-        pieces.back().cpm_sum += cpm;
-        ++pieces.back().n;
-        pieces.back().end = std::max(pieces.back().end, r.time + length);
-        continue;
-      }
-      pieces.push_back({column, r.time + length, cpm, 1});
+PlotColumns HistoryColumnsOf(std::span<const store::HistoryColumn> columns, const ColumnPlan& plan, Unit unit,
+                             const ConversionTable& conversion) {
+  PlotColumns out;
+  out.step = plan.step;
+  const size_t n = columns.size();
+  out.time.reserve(n), out.mean.reserve(n), out.low.reserve(n), out.high.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const store::HistoryColumn& c = columns[i];
+    out.time.push_back(double(plan.from + plan.step * static_cast<int64_t>(i)) + double(plan.step) / 2.0);
+    if (c.records == 0 || c.seconds <= 0) {
+      out.mean.push_back(kNaN), out.low.push_back(kNaN), out.high.push_back(kNaN);
       continue;
     }
-    pieces.push_back({r.time, r.time + length, cpm, 1});
+    out.mean.push_back(RateIn(unit, c.counts, c.seconds, conversion));
+    out.low.push_back(InUnit(unit, c.min_cpm, conversion));
+    out.high.push_back(InUnit(unit, c.max_cpm, conversion));
   }
-  HistoryLine line;
-  for (size_t i = 0; i < pieces.size(); ++i) {
-    const Piece& p = pieces[i];
-    const double value = InUnit(unit, p.cpm_sum / p.n, conversion);
-    line.time.push_back(double(p.start));
-    line.value.push_back(value);
-    const bool meets = i + 1 < pieces.size() && pieces[i + 1].start <= std::max(p.end, p.start + step);
-    if (!meets) {
-      // The step's last level reaches the record's end; the NaN after it breaks the line.
-      line.time.push_back(double(std::max(p.end, p.start + 1)));
-      line.value.push_back(value);
-      line.time.push_back(double(std::max(p.end, p.start + 1)));
-      line.value.push_back(kNaN);
-    }
-  }
-  return line;
+  return out;
+}
+
+PlotColumns SecondsColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, int64_t average,
+                           Unit unit, const ConversionTable& conversion) {
+  // The moving average needs its window's worth of columns before the first one shown.
+  const size_t lead = average > 0 ? static_cast<size_t>(CeilDiv(average, plan.step)) : 0;
+  const int64_t from = plan.from - static_cast<int64_t>(lead) * plan.step;
+  // Columns of whole minutes short of whole hours take the minutes' stored totals: a month of
+  // minutes would otherwise be unpacked second by second.
+  const bool minutes = plan.step > 60 && plan.step % 60 == 0 && plan.step % 3600 != 0;
+  const store::Series series = minutes ? store::MinuteColumns(db, counter, from, plan.step, plan.count + lead)
+                                       : db.Query(counter, from, plan.End(), plan.count + lead);
+  return ColumnsOf(series, lead, average, unit, conversion);
+}
+
+PlotColumns DownloadColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,
+                            const ConversionTable& conversion) {
+  const std::vector<store::HistoryColumn> columns = store::HistoryColumns(db, counter, plan.from, plan.step, plan.count);
+  return HistoryColumnsOf(columns, plan, unit, conversion);
 }
 
 }  // namespace norvane::chart

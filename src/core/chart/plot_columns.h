@@ -1,5 +1,5 @@
-// What the long-term chart draws for a view: per screen column a mean and a min/max band, a
-// moving average, and downloaded history as the steps it was recorded in; NaN where nothing was.
+// What the long-term chart draws for a view: per screen column a mean and a min/max band and a
+// moving average, for measured seconds and downloaded records alike; NaN where nothing was.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 
 #include "core/history/dose_conversion.h"
 #include "core/store/store.h"
+#include "core/store/store_chart_queries.h"
 
 namespace norvane::chart {
 
@@ -37,24 +38,25 @@ struct PlotColumns {
 double RateIn(Unit unit, double counts, double seconds, const ConversionTable& conversion);
 
 // Columns from a store query. A column without a measured second is NaN throughout, so the lines
-// break there. The band is the lowest and highest whole-minute CPM of the column when it holds
-// whole minutes, else its lowest and highest second; a column of one second has no band.
+// break there. Where columns are longer than a minute, the band is the lowest and highest CPM of
+// the column's whole minutes; a column with no whole minute gets the 95 % interval of its counts
+// instead, so that a few seconds at the edge of a recording are never scaled into a spike. Shorter
+// columns band their lowest and highest second; a column of one second has no band.
 // `lead` leading points of `series` serve only the moving average over `average` seconds (0: none),
 // which is NaN where its window holds no measured second.
 PlotColumns ColumnsOf(const store::Series& series, size_t lead, int64_t average, Unit unit,
                       const ConversionTable& conversion);
 
-// Downloaded history as steps: each record holds its value for its save type's length (a second,
-// a minute or an hour), and NaN separates records that do not meet. Where a column is longer
-// than the records, the records of a column are averaged so that a year stays a few thousand
-// points.
-struct HistoryLine {
-  std::vector<double> time, value;
-};
-HistoryLine HistoryLineOf(std::span<const store::HistoryRecord> records, int64_t step, Unit unit,
-                          const ConversionTable& conversion);
+// Downloaded records as columns of the plan: the mean over the seconds they cover, and the band
+// from the lowest to the highest record, so a one-minute peak keeps its height at a year's view.
+PlotColumns HistoryColumnsOf(std::span<const store::HistoryColumn> columns, const ColumnPlan& plan, Unit unit,
+                             const ConversionTable& conversion);
 
-// Seconds a history record of this save type stands for; its value is a CPM unless it is 1.
-int64_t RecordLength(uint8_t save_type);
+// What the chart draws of one counter over a plan, read from the store: its measured seconds (with
+// the moving average over `average` seconds, 0 for none) and its downloaded records.
+PlotColumns SecondsColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, int64_t average,
+                           Unit unit, const ConversionTable& conversion);
+PlotColumns DownloadColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,
+                            const ConversionTable& conversion);
 
 }  // namespace norvane::chart

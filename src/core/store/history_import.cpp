@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "core/files/history_csv.h"
@@ -56,16 +57,24 @@ struct Row {
   std::optional<int64_t> time;  // empty: the row's stamp was no real time
   uint8_t type = 0;
   std::vector<uint32_t> values;
+  bool imported = false;  // the same row came from the last download, which the store holds
+};
+
+struct Note {
+  size_t row;  // into rows
+  std::string text;
+  bool imported = false;
 };
 
 struct Parsed {
   std::vector<Row> rows;
   // A note belongs to the row after it (notes follow the stamp they describe), else to the one
-  // before; the index is into rows.
-  std::vector<std::pair<size_t, std::string>> notes;
+  // before.
+  std::vector<Note> notes;
 };
 
-Parsed ParseCsv(std::string_view csv, const Clock& clock) {
+// Lines of the CSV that end at or before `imported_end` are flagged as imported before.
+Parsed ParseCsv(std::string_view csv, const Clock& clock, size_t imported_end) {
   Parsed parsed;
   size_t pos = 0;
   int line_number = 0;
@@ -74,17 +83,20 @@ Parsed ParseCsv(std::string_view csv, const Clock& clock) {
     if (end == std::string_view::npos) end = csv.size();
     const std::string_view line = csv.substr(pos, end - pos);
     pos = end + 2;
+    const bool imported = pos <= imported_end;
     if (++line_number <= 2 || line.empty()) continue;  // the two header lines
     const std::vector<std::string_view> fields = SplitFields(line);
     const uint8_t type = fields.size() >= 4 ? TypeOfName(fields[1]).value_or(uint8_t{kSaveNone}) : uint8_t{kSaveNone};
     const auto local = fields.empty() ? std::nullopt : RowTime(fields[0]);
     if (type == kSaveNone || (!local && !fields[0].empty())) {
       // A note row: its text, then three separators.
-      parsed.notes.emplace_back(parsed.rows.size(), std::string(line.substr(0, line.size() - std::min<size_t>(3, line.size()))));
+      parsed.notes.push_back(
+          {parsed.rows.size(), std::string(line.substr(0, line.size() - std::min<size_t>(3, line.size()))), imported});
       continue;
     }
     Row row;
     row.type = type;
+    row.imported = imported;
     if (local) row.time = TimeFromLocal(clock, *local);
     // Per-second rows carry their counts from the fifth cell on; per-minute and per-hour rows
     // carry their value in the fourth.
@@ -97,6 +109,85 @@ Parsed ParseCsv(std::string_view csv, const Clock& clock) {
     parsed.rows.push_back(std::move(row));
   }
   return parsed;
+}
+
+// A record's time and save type: records that share both are told apart by their order.
+struct Key {
+  int64_t time;
+  uint8_t type;
+  bool operator==(const Key&) const = default;
+};
+struct KeyHash {
+  size_t operator()(const Key& k) const { return std::hash<int64_t>()(k.time * 8 + k.type); }
+};
+
+// Calls visit(row, key, value) for each record of the dated rows in order, until it returns false.
+template <typename Visit>
+void ForEachRecord(const Parsed& parsed, Visit visit) {
+  for (const Row& row : parsed.rows) {
+    if (!row.time) continue;
+    const bool per_second = row.type == kEverySecond || row.type == kThresholdSecond;
+    for (size_t k = 0; k < row.values.size(); ++k)
+      if (!visit(row, Key{*row.time + (per_second ? static_cast<int64_t>(k) : 0), row.type}, row.values[k])) return;
+  }
+}
+
+// Where the rows of `csv` stop being those of `before`'s CSV: the end of the last line both share,
+// short of `before`'s own last line, which a counter still logging may have lengthened since.
+size_t SharedRowsEnd(std::string_view csv, std::string_view before) {
+  const size_t common = static_cast<size_t>(
+      std::mismatch(csv.begin(), csv.begin() + static_cast<std::ptrdiff_t>(std::min(csv.size(), before.size())), before.begin())
+          .first - csv.begin());
+  // The start of `before`'s last line: the line end before its final one, plus the line end.
+  const size_t last_break = before.size() < 4 ? std::string_view::npos : before.rfind("\r\n", before.size() - 3);
+  const size_t bound = std::min(common, last_break == std::string_view::npos ? 0 : last_break + 2);
+  if (bound < 2) return 0;
+  const size_t line_break = csv.rfind("\r\n", bound - 2);
+  return line_break == std::string_view::npos ? 0 : line_break + 2;
+}
+
+// The image this counter's last download kept, as long as the new one, if there is one.
+std::vector<uint8_t> KeptImage(Database& db, CounterId counter, size_t size) {
+  Statement kept(db.handle(), "SELECT data FROM last_downloads WHERE counter = ?1");
+  kept.Bind(1, counter);
+  if (!kept.Step()) return {};
+  const std::span<const uint8_t> data = kept.Blob(0);
+  if (data.empty() || data.size() > size) return {};
+  std::vector<uint8_t> image(data.begin(), data.end());
+  image.resize(size, 0xFF);
+  return image;
+}
+
+// Whether the store holds the rows flagged as imported: their last record, as this import would
+// number it, and at least as many records as they have over their span of time. An import is one
+// transaction, so a download whose import failed leaves neither.
+bool SharedRowsStored(Database& db, CounterId counter, const Parsed& parsed) {
+  std::optional<Key> last;
+  int64_t records = 0, low = 0, high = 0;
+  uint32_t last_value = 0;
+  ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t value) {
+    if (!row.imported) return false;
+    low = last ? std::min(low, key.time) : key.time;
+    high = last ? std::max(high, key.time) : key.time;
+    last = key;
+    last_value = value;
+    ++records;
+    return true;
+  });
+  if (!last) return true;
+  // The last record's order among those of its time and type, as the import numbers them.
+  int64_t seq = -1;
+  ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t) {
+    if (!row.imported) return false;
+    seq += key == *last;
+    return true;
+  });
+  Statement stored(db.handle(), "SELECT value FROM history WHERE counter = ?1 AND time = ?2 AND save_type = ?3 AND seq = ?4");
+  stored.Bind(1, counter).Bind(2, last->time).Bind(3, int64_t{last->type}).Bind(4, seq);
+  if (!stored.Step() || stored.Int(0) != int64_t{last_value}) return false;
+  Statement count(db.handle(), "SELECT count(*) FROM history WHERE counter = ?1 AND time >= ?2 AND time <= ?3");
+  count.Bind(1, counter).Bind(2, low).Bind(3, high);
+  return count.Step() && count.Int(0) >= records;
 }
 
 }  // namespace
@@ -114,33 +205,47 @@ void HistoryAggregate::Merge(const HistoryAggregate& other) {
 }
 
 ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Clock& clock) {
-  const Parsed parsed = ParseCsv(BuildHistoryCsv(image, WriterOptions{}), clock);
+  const std::string csv = BuildHistoryCsv(image, WriterOptions{});
+  // "Download New" brings the last download again with a little more: the rows both share were
+  // imported then, so only the rest is looked up and written. The last shared row's presence
+  // and the count of stored records in their range vouch for that; else every row is.
+  size_t imported_end = 0;
+  if (const std::vector<uint8_t> kept = KeptImage(db_, counter, image.size()); !kept.empty())
+    imported_end = SharedRowsEnd(csv, BuildHistoryCsv(ImageView(kept.data(), kept.size()), WriterOptions{}));
+  Parsed parsed = ParseCsv(csv, clock, imported_end);
+  if (imported_end && !SharedRowsStored(db_, counter, parsed)) {
+    for (Row& row : parsed.rows) row.imported = false;
+    for (Note& note : parsed.notes) note.imported = false;
+  }
   ImportResult result;
   Transaction tx(db_);
   Statement add(db_.handle(), "INSERT OR IGNORE INTO history(counter, time, save_type, seq, value) VALUES(?1, ?2, ?3, ?4, ?5)");
   // Records of one type at one time (threshold minutes share their stamp's time) are told apart
-  // by their order; an overlapping download gives the same order, so nothing is added twice.
-  std::map<std::pair<int64_t, uint8_t>, int64_t> seen;
+  // by their order; an overlapping download gives the same order, so nothing is added twice. The
+  // orders are counted only for the times of rows to be written: a full flash has a million.
+  std::unordered_map<Key, int64_t, KeyHash> seen;
+  ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t) {
+    if (!row.imported) seen.emplace(key, 0);
+    return true;
+  });
   // Summary changes of the records new to the store, written once per hour and day.
   std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate> changes;
-  for (const Row& row : parsed.rows) {
-    if (!row.time) {
-      ++result.undated_rows;
-      continue;
-    }
-    const bool per_second = row.type == kEverySecond || row.type == kThresholdSecond;
-    for (size_t k = 0; k < row.values.size(); ++k) {
-      const int64_t time = *row.time + (per_second ? static_cast<int64_t>(k) : 0);
-      add.Bind(1, counter).Bind(2, time).Bind(3, int64_t{row.type}).Bind(4, seen[{time, row.type}]++);
-      add.Bind(5, int64_t{row.values[k]});
-      add.Run();
-      ++result.records;
-      if (db_.Changes() == 0) continue;
-      ++result.added;
-      const HistoryAggregate one{1, row.values[k], row.values[k], row.values[k]};
-      for (int64_t level : {kHour, kDay}) changes[{row.type, level, FloorDiv(time, level) * level}].Merge(one);
-    }
-  }
+  for (const Row& row : parsed.rows)
+    if (!row.time) ++result.undated_rows;
+  ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t value) {
+    ++result.records;
+    const auto order = seen.find(key);
+    if (order == seen.end()) return true;
+    const int64_t seq = order->second++;
+    if (row.imported) return true;
+    add.Bind(1, counter).Bind(2, key.time).Bind(3, int64_t{key.type}).Bind(4, seq).Bind(5, int64_t{value});
+    add.Run();
+    if (db_.Changes() == 0) return true;
+    ++result.added;
+    const HistoryAggregate one{1, value, value, value};
+    for (int64_t level : {kHour, kDay}) changes[{key.type, level, FloorDiv(key.time, level) * level}].Merge(one);
+    return true;
+  });
   Statement summary(db_.handle(), R"(
 INSERT INTO history_summaries(counter, save_type, level, start, records, sum, min_value, max_value)
 VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)
@@ -155,14 +260,15 @@ ON CONFLICT(counter, save_type, level, start) DO UPDATE SET
     summary.Run();
   }
   Statement note(db_.handle(), "INSERT OR IGNORE INTO notes(counter, time, text) VALUES(?1, ?2, ?3)");
-  for (const auto& [index, text] : parsed.notes) {
+  for (const Note& n : parsed.notes) {
     std::optional<int64_t> time;
-    for (size_t r = index; r < parsed.rows.size() && !time; ++r) time = parsed.rows[r].time;
-    for (size_t r = index; r > 0 && !time; --r) time = parsed.rows[r - 1].time;
+    for (size_t r = n.row; r < parsed.rows.size() && !time; ++r) time = parsed.rows[r].time;
+    for (size_t r = n.row; r > 0 && !time; --r) time = parsed.rows[r - 1].time;
     if (!time) continue;
-    note.Bind(1, counter).Bind(2, *time).Bind(3, text);
-    note.Run();
     ++result.notes;
+    if (n.imported) continue;
+    note.Bind(1, counter).Bind(2, *time).Bind(3, n.text);
+    note.Run();
     result.notes_added += static_cast<size_t>(db_.Changes());
   }
   tx.Commit();

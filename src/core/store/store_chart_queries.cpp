@@ -1,5 +1,9 @@
 #include "core/store/store_chart_queries.h"
 
+#include <algorithm>
+
+#include "core/store/store_statements.h"
+
 namespace norvane::store {
 
 std::vector<StoredNote> NotesBetween(Store& store, CounterId counter, int64_t from, int64_t to) {
@@ -19,6 +23,123 @@ std::optional<int64_t> LastSecond(Store& store, CounterId counter) {
   const std::vector<Second> seconds = store.ReadSeconds(counter, minute * 60, minute * 60 + 60);
   if (seconds.empty()) return std::nullopt;
   return seconds.back().time;
+}
+
+Series MinuteColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count) {
+  Series series;
+  series.step = step;
+  series.source_level = 60;
+  series.points.resize(count);
+  for (size_t i = 0; i < count; ++i) series.points[i].start = from + step * static_cast<int64_t>(i);
+  Statement rows(store.database().handle(),
+                 "SELECT minute, sum, measured FROM seconds WHERE counter = ?1 AND minute >= ?2 AND minute < ?3");
+  rows.Bind(1, counter).Bind(2, FloorDiv(from, 60)).Bind(3, FloorDiv(from + step * static_cast<int64_t>(count), 60));
+  while (rows.Step()) {
+    const int64_t start = rows.Int(0) * 60;
+    Aggregate a;
+    a.sum = static_cast<uint64_t>(rows.Int(1));
+    a.measured = static_cast<uint64_t>(rows.Int(2));
+    if (a.measured == 60) {
+      a.full_minutes = 1;
+      a.min_cpm = a.max_cpm = static_cast<uint32_t>(std::min<uint64_t>(a.sum, UINT32_MAX));
+      a.max_cpm_at = start;
+    }
+    series.points[static_cast<size_t>((start - from) / step)].values.Merge(a);
+  }
+  return series;
+}
+
+int64_t RecordSeconds(uint8_t save_type) {
+  switch (save_type) {
+    case kEveryMinute:
+    case kThresholdMinute: return 60;
+    case kEveryHour: return kHour;
+    default: return 1;
+  }
+}
+
+void HistoryColumn::Add(double record_counts, double record_seconds, double cpm) {
+  min_cpm = records ? std::min(min_cpm, cpm) : cpm;
+  max_cpm = records ? std::max(max_cpm, cpm) : cpm;
+  ++records;
+  counts += record_counts;
+  seconds += record_seconds;
+}
+
+namespace {
+
+// A record's value as a CPM and as the counts over its length.
+double CpmOf(uint8_t save_type, double value) { return RecordSeconds(save_type) == 1 ? 60.0 * value : value; }
+double CountsOf(uint8_t save_type, double value) {
+  return RecordSeconds(save_type) == 1 ? value : value * double(RecordSeconds(save_type)) / 60.0;
+}
+
+constexpr uint8_t kSaveTypes[] = {kEverySecond, kEveryMinute, kEveryHour, kThresholdSecond, kThresholdMinute};
+
+}  // namespace
+
+std::vector<HistoryColumn> HistoryColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count) {
+  std::vector<HistoryColumn> columns(count);
+  if (count == 0 || step <= 0) return columns;
+  const int64_t to = from + step * static_cast<int64_t>(count);
+  sqlite3* db = store.database().handle();
+  const int64_t level = step % kDay == 0 && from % kDay == 0 ? kDay : step % kHour == 0 && from % kHour == 0 ? kHour : 0;
+  if (level) {
+    // Summary rows of one save type hold records, their sum and their extremes: the counts and
+    // seconds follow from the type's length, as they do for one record.
+    Statement rows(db, "SELECT start, records, sum, min_value, max_value FROM history_summaries WHERE counter = ?1 "
+                       "AND save_type = ?2 AND level = ?3 AND start >= ?4 AND start < ?5");
+    for (uint8_t type : kSaveTypes) {
+      rows.Bind(1, counter).Bind(2, int64_t{type}).Bind(3, level).Bind(4, from).Bind(5, to);
+      while (rows.Step()) {
+        HistoryColumn& c = columns[static_cast<size_t>((rows.Int(0) - from) / step)];
+        const auto records = static_cast<double>(rows.Int(1)), sum = static_cast<double>(rows.Int(2));
+        const double low = CpmOf(type, double(rows.Int(3))), high = CpmOf(type, double(rows.Int(4)));
+        c.min_cpm = c.records ? std::min(c.min_cpm, low) : low;
+        c.max_cpm = c.records ? std::max(c.max_cpm, high) : high;
+        c.records += static_cast<uint64_t>(records);
+        c.counts += CountsOf(type, sum);
+        c.seconds += records * double(RecordSeconds(type));
+      }
+      rows.Reset();
+    }
+    return columns;
+  }
+  // An hour record that began before the range still covers its start.
+  Statement rows(db, "SELECT time, save_type, value FROM history WHERE counter = ?1 AND time >= ?2 AND time < ?3");
+  rows.Bind(1, counter).Bind(2, from - kHour + 1).Bind(3, to);
+  while (rows.Step()) {
+    const int64_t time = rows.Int(0);
+    const auto type = static_cast<uint8_t>(rows.Int(1));
+    const double value = double(rows.Int(2));
+    const int64_t length = RecordSeconds(type), end = std::min(time + length, to);
+    const double cpm = CpmOf(type, value), counts = CountsOf(type, value);
+    for (int64_t t = std::max(time, from); t < end;) {
+      const auto i = static_cast<size_t>((t - from) / step);
+      const int64_t column_end = std::min(from + step * static_cast<int64_t>(i + 1), end);
+      const double part = double(column_end - t) / double(length);
+      columns[i].Add(counts * part, double(column_end - t), cpm);
+      t = column_end;
+    }
+  }
+  return columns;
+}
+
+std::optional<TimeSpan> HistoryEnds(Store& store, CounterId counter) {
+  // Two queries: each of min() and max() alone is one step down the index.
+  Statement first(store.database().handle(), "SELECT min(time) FROM history WHERE counter = ?1");
+  first.Bind(1, counter);
+  if (!first.Step() || first.IsNull(0)) return std::nullopt;
+  Statement last(store.database().handle(), "SELECT max(time) FROM history WHERE counter = ?1");
+  last.Bind(1, counter);
+  if (!last.Step() || last.IsNull(0)) return std::nullopt;
+  // The longest record at the last time decides where the downloads end.
+  const int64_t end = last.Int(0);
+  Statement types(store.database().handle(), "SELECT DISTINCT save_type FROM history WHERE counter = ?1 AND time = ?2");
+  types.Bind(1, counter).Bind(2, end);
+  int64_t length = 1;
+  while (types.Step()) length = std::max(length, RecordSeconds(static_cast<uint8_t>(types.Int(0))));
+  return TimeSpan{first.Int(0), end + length - 1};
 }
 
 }  // namespace norvane::store

@@ -1,4 +1,5 @@
-// What the long-term chart asks of the store beyond its series: notes in a range, the newest second.
+// What the long-term chart asks of the store beyond its series: notes in a range, the newest second,
+// downloaded records by screen column and where they begin and end.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +22,38 @@ std::vector<StoredNote> NotesBetween(Store& store, CounterId counter, int64_t fr
 
 // The newest measured second of `counter`, found from the last stored minute alone.
 std::optional<int64_t> LastSecond(Store& store, CounterId counter);
+
+// The measured seconds of `counter` over `count` columns of `step` seconds, a whole number of
+// minutes, from `from` on a minute: each minute's stored totals, its seconds left packed. Sums,
+// seconds measured and whole-minute CPMs are those Query gives; the lowest and highest second are
+// not known this way and stay 0, so this serves columns longer than a minute.
+Series MinuteColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count);
+
+// Seconds of counting a downloaded record of this save type stands for: a second, a minute or an
+// hour. Its value is a count of that second, else a CPM.
+int64_t RecordSeconds(uint8_t save_type);
+
+// What the downloaded records of one column hold: the counts they stand for over the seconds they
+// cover inside the column, and the lowest and highest CPM of any one record at its own resolution
+// (a per-second record's count times 60, a per-minute or per-hour record's CPM).
+struct HistoryColumn {
+  uint64_t records = 0;  // 0: nothing downloaded there
+  double counts = 0;
+  double seconds = 0;
+  double min_cpm = 0, max_cpm = 0;
+  void Add(double record_counts, double record_seconds, double cpm);
+};
+
+// The downloaded records of `counter` over `count` columns of `step` seconds from `from`. A record
+// longer than a column is spread over the columns it covers. Columns of whole hours or days that
+// start on one are read from the summaries kept beside the records, so a year stays a few thousand
+// rows.
+std::vector<HistoryColumn> HistoryColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count);
+
+struct TimeSpan {
+  int64_t first = 0, last = 0;  // inclusive
+};
+// The first and last second covered by `counter`'s downloaded records.
+std::optional<TimeSpan> HistoryEnds(Store& store, CounterId counter);
 
 }  // namespace norvane::store

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ctime>
 
 #include "core/chart/plot_columns.h"
 #include "core/history/record_stream.h"
 #include "core/store/poisson_interval.h"
+#include "sim/history_generator.h"
 #include "tests/common/temp_dir.h"
+#include "tests/core/store/time_zone.h"
 
 namespace norvane::chart {
 namespace {
@@ -28,6 +31,8 @@ TEST(PlanColumnsTest, StepsAreAlignedSoPanningKeepsColumns) {
   const ColumnPlan year = PlanColumns(kDay0 + 17, kDay0 + 17 + 365 * 86400, 1000);
   EXPECT_EQ(year.step, 9 * 3600);
   EXPECT_EQ(year.from % 3600, 0);
+  // A month: whole hours, not 44-minute columns of 43,200 stored minutes.
+  EXPECT_EQ(PlanColumns(kDay0, kDay0 + 30 * 86400, 1000).step, 3600);
   EXPECT_EQ(PlanColumns(0, 30, 1000).step, 1);
   EXPECT_EQ(PlanColumns(5, 5, 1000).count, 0u);
 }
@@ -94,29 +99,100 @@ TEST_F(ColumnsFromStore, MovingAverageLooksBackOverItsWindowAndSkipsGaps) {
   EXPECT_TRUE(std::isnan(g.moving[30]));
 }
 
-TEST(HistoryLineTest, RecordsAreStepsOfTheirOwnLengthBrokenWhereTheyDoNotMeet) {
-  const std::vector<store::HistoryRecord> records = {
-      {kDay0, kEveryMinute, 20}, {kDay0 + 60, kEveryMinute, 30},  // two minutes that meet
-      {kDay0 + 600, kEveryHour, 25},                              // an hour after a gap
-      {kDay0 + 7200, kEverySecond, 2},                            // a second: 120 CPM
+// A flash image written as the counter writes it: per session a stamp (UTC here) and its values.
+struct Session {
+  int64_t start;
+  uint8_t save_type;
+  std::vector<uint32_t> values;
+};
+std::vector<uint8_t> ImageOf(const std::vector<Session>& sessions) {
+  std::vector<uint8_t> image(0x10000, 0xFF);
+  uint32_t end = 0;
+  for (const Session& s : sessions) {
+    std::tm t{};
+    const std::time_t start = s.start;
+    gmtime_r(&start, &t);
+    const uint8_t stamp[] = {kMarker0, kMarker1, kCodeStamp, uint8_t(t.tm_year - 100), uint8_t(t.tm_mon + 1),
+                             uint8_t(t.tm_mday), uint8_t(t.tm_hour), uint8_t(t.tm_min), uint8_t(t.tm_sec),
+                             kMarker0, kMarker1, s.save_type};
+    std::copy(std::begin(stamp), std::end(stamp), image.begin() + end);
+    end += sizeof stamp;
+    for (uint32_t v : s.values) EXPECT_TRUE(sim::AppendSample(image, end, v));
+  }
+  return image;
+}
+
+class DownloadsInStore : public ::testing::Test {
+ protected:
+  void Import(const std::vector<Session>& sessions) {
+    const std::vector<uint8_t> image = ImageOf(sessions);
+    db_.ImportHistory(counter_, ImageView(image.data(), image.size()), clock_);
+  }
+  const testing::TimeZone zone_{"UTC"};
+  TempDir dir_;
+  SystemClock clock_;
+  store::Store db_{dir_ / "store.sqlite"};
+  store::CounterId counter_ = db_.RegisterCounter({"ZQT-400 1.0", "4", "ZQT-400", "/dev/null", ""}, kDay0);
+};
+
+TEST_F(DownloadsInStore, RecordsCoverTheirOwnLengthAndColumnsWeighThemBySeconds) {
+  Import({{kDay0, kEveryMinute, {20, 30}}, {kDay0 + 600, kEveryHour, {25}}, {kDay0 + 7200, kEverySecond, {2}}});
+  const ColumnPlan seconds = PlanColumns(kDay0, kDay0 + 7260, 7260);
+  const PlotColumns fine = DownloadColumns(db_, counter_, seconds, Unit::kCpm, kDefaultConversionTable);
+  EXPECT_DOUBLE_EQ(fine.mean[30], 20.0);
+  EXPECT_DOUBLE_EQ(fine.mean[90], 30.0);
+  EXPECT_TRUE(std::isnan(fine.mean[300]));  // between the minutes and the hour
+  EXPECT_DOUBLE_EQ(fine.mean[4199], 25.0);  // the hour record covers its whole hour
+  EXPECT_TRUE(std::isnan(fine.mean[4200]));
+  EXPECT_DOUBLE_EQ(fine.mean[7200], 120.0);  // a per-second record: its count as a rate
+  // An hour's column holds the minutes and the hour by the seconds they cover, and their extremes.
+  const ColumnPlan hours = PlanColumns(kDay0, kDay0 + 2 * 3600, 2);
+  const PlotColumns coarse = DownloadColumns(db_, counter_, hours, Unit::kCpm, kDefaultConversionTable);
+  EXPECT_DOUBLE_EQ(coarse.mean[0], (20.0 + 30.0 + 25.0 * 60) / (60 + 60 + 3600) * 60);
+  EXPECT_DOUBLE_EQ(coarse.low[0], 20.0);
+  EXPECT_DOUBLE_EQ(coarse.high[0], 30.0);
+}
+
+// A one-minute peak, measured live and downloaded, keeps its height at every width of view: the
+// drawn maximum is the peak's own CPM from a year down to a minute.
+TEST_F(DownloadsInStore, AOneMinutePeakIsDrawnAtItsValueAtEverySpan) {
+  constexpr uint32_t kLivePeak = 429 * 60, kDownloadedPeak = 25755;
+  const int64_t live_peak = kDay0 + 3600 + 17 * 60, downloaded_peak = kDay0 + 40 * 86400 + 3600 + 23 * 60;
+  std::vector<Second> seconds;
+  for (int64_t t = kDay0; t < kDay0 + 3 * 3600; ++t)
+    seconds.push_back({t, t >= live_peak && t < live_peak + 60 ? 429u : uint32_t(t % 3 == 0)});
+  db_.AppendSeconds(counter_, seconds);
+  std::vector<uint32_t> minutes(180, 20);
+  minutes[(downloaded_peak - (kDay0 + 40 * 86400)) / 60] = kDownloadedPeak;
+  Import({{kDay0 + 40 * 86400, kEveryMinute, minutes}});
+
+  const auto highest = [](const PlotColumns& c) {
+    double top = 0;
+    for (double h : c.high)
+      if (!std::isnan(h)) top = std::max(top, h);
+    return top;
   };
-  const HistoryLine line = HistoryLineOf(records, 1, Unit::kCpm, kDefaultConversionTable);
-  const std::vector<double> times = {double(kDay0), double(kDay0 + 60), double(kDay0 + 120), double(kDay0 + 120),
-                                     double(kDay0 + 600), double(kDay0 + 4200), double(kDay0 + 4200),
-                                     double(kDay0 + 7200), double(kDay0 + 7201), double(kDay0 + 7201)};
-  EXPECT_EQ(line.time, times);
-  ASSERT_EQ(line.value.size(), times.size());
-  EXPECT_EQ(line.value[0], 20);
-  EXPECT_EQ(line.value[1], 30);
-  EXPECT_EQ(line.value[2], 30);
-  EXPECT_TRUE(std::isnan(line.value[3]));
-  EXPECT_EQ(line.value[4], 25);
-  EXPECT_EQ(line.value[7], 120);
-  // Columns of an hour average the minutes inside them.
-  const HistoryLine coarse = HistoryLineOf(records, 3600, Unit::kCpm, kDefaultConversionTable);
-  ASSERT_FALSE(coarse.value.empty());
-  EXPECT_DOUBLE_EQ(coarse.value[0], 25.0);  // the two minutes: (20 + 30) / 2
-  EXPECT_EQ(coarse.time[0], double(kDay0));
+  for (int64_t span : {365 * 86400, 30 * 86400, 7 * 86400, 86400, 3600, 600, 60}) {
+    const ColumnPlan live = PlanColumns(live_peak + 30 - span / 2, live_peak + 30 + span / 2, 1000);
+    EXPECT_DOUBLE_EQ(highest(SecondsColumns(db_, counter_, live, 0, Unit::kCpm, kDefaultConversionTable)), kLivePeak)
+        << span;
+    const ColumnPlan downloaded = PlanColumns(downloaded_peak + 30 - span / 2, downloaded_peak + 30 + span / 2, 1000);
+    EXPECT_DOUBLE_EQ(highest(DownloadColumns(db_, counter_, downloaded, Unit::kCpm, kDefaultConversionTable)),
+                     kDownloadedPeak)
+        << span;
+  }
+}
+
+// The first seconds of a recording, a few counts in a few seconds, are drawn with the uncertainty
+// they carry: never as a minute of their busiest second.
+TEST_F(DownloadsInStore, AMinuteMeasuredInPartIsNoSpike) {
+  db_.AppendSeconds(counter_, std::vector<Second>{{kDay0 + 50, 3}, {kDay0 + 51, 0}, {kDay0 + 52, 0}, {kDay0 + 53, 0}});
+  const ColumnPlan day = PlanColumns(kDay0, kDay0 + 86400, 1000);  // two-minute columns
+  const PlotColumns c = SecondsColumns(db_, counter_, day, 0, Unit::kCpm, kDefaultConversionTable);
+  EXPECT_DOUBLE_EQ(c.mean[0], 45.0);
+  EXPECT_LT(c.high[0], 180.0);
+  EXPECT_GT(c.high[0], c.mean[0]);
+  EXPECT_LT(c.low[0], c.mean[0]);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "core/files/history_csv.h"
+#include "core/store/last_download.h"
 #include "core/store/store.h"
 #include "sim/history_generator.h"
 #include "tests/common/temp_dir.h"
@@ -85,6 +86,8 @@ TEST_F(HistoryImportTest, OverlappingDownloadsAddEachRecordOnce) {
   Store s(dir_ / "s.sqlite");
   const CounterId c = s.RegisterCounter({"", "", "ZQT-400", "", "roof"}, 0);
   const ImportResult a = s.ImportHistory(c, ImageView(earlier.data(), earlier.size()), clock_);
+  // Kept as "Download New" keeps it: the next import looks up only the rows after it.
+  KeepLastDownload(s, c, earlier, 0);
   const ImportResult b = s.ImportHistory(c, ImageView(full.data(), full.size()), clock_);
   ASSERT_GT(a.added, 0u);
   EXPECT_EQ(a.added + b.added, b.records);
@@ -100,6 +103,19 @@ TEST_F(HistoryImportTest, OverlappingDownloadsAddEachRecordOnce) {
     ASSERT_EQ(merged[i].value, direct[i].value) << i;
   }
   EXPECT_TRUE(s.Check().ok());
+}
+
+// A download kept while its import failed is no proof of anything: the next import adds all.
+TEST_F(HistoryImportTest, AKeptDownloadThatWasNeverImportedSkipsNothing) {
+  const std::vector<uint8_t> full = Image(9);
+  std::vector<uint8_t> earlier(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(DataEnd(full) * 6 / 10));
+  earlier.resize(full.size(), 0xFF);
+  Store s(dir_ / "s.sqlite");
+  const CounterId c = s.RegisterCounter({"", "", "ZQT-400", "", "roof"}, 0);
+  KeepLastDownload(s, c, earlier, 0);
+  const ImportResult all = s.ImportHistory(c, ImageView(full.data(), full.size()), clock_);
+  EXPECT_EQ(all.added, all.records);
+  EXPECT_GT(all.notes_added, 0u);
 }
 
 // The chart reads long spans of downloaded history from the summaries: they must hold what the
