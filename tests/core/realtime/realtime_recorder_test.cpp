@@ -73,14 +73,15 @@ class RecorderTest : public ::testing::Test {
   RealtimeRecorder recorder_;
 };
 
-TEST_F(RecorderTest, CpmLagsOneSecondBehindTheNewestCount) {
+TEST_F(RecorderTest, CpmIsTheMinutesMeanFromTheFirstSecondAndADropDoesNotPullItDown) {
   RecordedSecond first = recorder_.Record(7u);
   EXPECT_EQ(data_.realtime.at(59), 7u);
-  EXPECT_EQ(first.cpm, 0u);
-  EXPECT_EQ(first.cpm_text, "CPM:0");
+  EXPECT_EQ(first.cpm, 420u);
+  EXPECT_EQ(first.cpm_text, "CPM:420");
+  EXPECT_EQ(recorder_.Record(std::nullopt).cpm, 420u);
   RecordedSecond second = recorder_.Record(3u);
-  EXPECT_EQ(second.cpm, 7u);
-  EXPECT_EQ(second.cpm_text, "CPM:7");
+  EXPECT_EQ(second.cpm, 300u);
+  EXPECT_EQ(second.cpm_text, "CPM:300");
   EXPECT_EQ(data_.realtime.total(), 10u);
   // The minute window ends with the newest second.
   EXPECT_EQ(data_.window.values[59], 3u);
