@@ -112,4 +112,15 @@ void Transaction::Commit() {
   open_ = false;
 }
 
+ReadTransaction::ReadTransaction(Database& db) : db_(db) {
+  if (sqlite3_get_autocommit(db_.handle())) {
+    db_.Exec("BEGIN DEFERRED");
+    open_ = true;
+  }
+}
+
+ReadTransaction::~ReadTransaction() {
+  if (open_) sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr);
+}
+
 }  // namespace norvane::store
