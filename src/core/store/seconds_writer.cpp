@@ -141,6 +141,8 @@ void SecondsWriter::Open() {
   }
   store_ = std::make_unique<Store>(path_);
   identity_ = IdentityOf(path_);
+  wal_ = IdentityOf(path_.string() + "-wal");
+  shm_ = IdentityOf(path_.string() + "-shm");
   std::string error;
   journal_ = LockedFile::Take(NewJournalPath(path_), LockedFile::Open::kCreateNew, &error);
   if (!journal_) throw StoreError(error.empty() ? "cannot make a journal beside the store" : error);
@@ -154,6 +156,13 @@ void SecondsWriter::Lost(bool deleted) {
   journal_->Remove();
   journal_.reset();
   store_.reset();
+  // SQLite leaves the log of a database that has moved (it cannot checkpoint it); a store made
+  // again at the path, or put there, would take that log for its own.
+  for (const auto& [suffix, identity] : {std::pair{"-wal", wal_}, std::pair{"-shm", shm_}}) {
+    const std::filesystem::path left = path_.string() + suffix;
+    std::error_code ignored;
+    if (identity && IdentityOf(left) == identity) std::filesystem::remove(left, ignored);
+  }
   const uint64_t back = unfolded_count_;
   MoveInto(unfolded_, pending_);
   unfolded_count_ = 0;

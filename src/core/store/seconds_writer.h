@@ -113,6 +113,7 @@ class SecondsWriter {
   // The writer thread's own.
   std::unique_ptr<Store> store_;
   std::optional<FileIdentity> identity_;  // of the open store's file
+  std::optional<FileIdentity> wal_, shm_;  // of its SQLite log and index
   std::unique_ptr<LockedFile> journal_;
   uint64_t journal_header_ = 0;
   Batches pending_;   // taken from incoming_, not yet journaled
