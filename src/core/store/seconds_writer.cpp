@@ -110,6 +110,8 @@ void SecondsWriter::Step(bool fold) {
       // Nothing changes while the same file is there; another file (or none) is worth a try.
       if (IdentityOf(path_) == *refused_file_) {
         DropOverflow();
+        std::lock_guard lock(mutex_);
+        pause_ = std::min(pauses_.longest, pause_ * 2);
         return;
       }
       refused_file_.reset();
@@ -269,7 +271,7 @@ void SecondsWriter::Refused(const std::string& reason) {
     ++health_.failures;
     health_.failing = true;
     health_.refused = true;
-    pause_ = pauses_.longest;
+    pause_ = pauses_.first;  // only the path is looked at until the file there changes
   }
   notifier_.Message("The long-term store cannot be used: " + reason +
                         ".\nMonitoring goes on; the seconds are kept and written once another file or none is at " +
