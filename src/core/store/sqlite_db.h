@@ -65,6 +65,9 @@ class Database {
   sqlite3* handle() const { return db_; }
   const std::filesystem::path& path() const { return path_; }
   void Exec(std::string_view sql);
+  // Exec for statements that fail at once on a lock instead of waiting for it (a change of
+  // journal mode while another process makes the same database): tried again until `ms` pass.
+  void ExecWaitingForLocks(std::string_view sql, int ms);
   int64_t ScalarInt(std::string_view sql);
   // Rows changed by the last statement.
   int64_t Changes() const;

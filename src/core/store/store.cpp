@@ -128,6 +128,8 @@ Database OpenDatabase(const std::filesystem::path& path, Store::Access access) {
 
 // Refuses, before anything is written to it, a database that is not a store or is newer.
 void RefuseForeignDatabase(Database& db) {
+  // One snapshot: a store another writer makes meanwhile must not look like version 0 with tables.
+  ReadTransaction snapshot(db);
   const int64_t version = db.ScalarInt("PRAGMA user_version");
   if (version > kSchemaVersion)
     throw PermanentStoreError(db.path().string() + " was written by a newer version of this program (store version " +
@@ -291,7 +293,7 @@ Store::Store(const std::filesystem::path& path, Access access) : db_(OpenDatabas
     // WAL with NORMAL: a commit is safe from a crash or kill of this process the moment it
     // returns; only a power cut or an OS crash can take back the commits since the last
     // checkpoint (SQLite syncs the log at each checkpoint, about every 1000 pages).
-    db_.Exec("PRAGMA journal_mode = WAL");
+    db_.ExecWaitingForLocks("PRAGMA journal_mode = WAL", kBusyTimeoutMs);
     db_.Exec("PRAGMA synchronous = NORMAL");
   }
   Migrate(db_, access);

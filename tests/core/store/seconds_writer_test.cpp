@@ -150,6 +150,7 @@ TEST(SecondsWriterTest, AlikeCountersInTwoProcessesStayTwoCounters) {
       writer.Append(handle, kT0 + i, count);
       if (i % 50 == 0) std::this_thread::sleep_for(10ms);  // folds of the two interleave
     }
+    // Nothing to tell either: making the store together is no fault.
     return writer.Flush(20s) && notifier.messages().empty();
   };
   Child other([&](int) { return record(b, 2) ? 0 : 1; });
