@@ -28,9 +28,9 @@ struct WriterPauses {
 };
 
 // How often journaled seconds are folded into the database. Each fold dirties a few pages of the
-// database's log and index, each written out whole; with the journal's own page written back
-// every half minute or so, folding every ten minutes keeps a day's writes near 15 MB
-// (bench/store_write_bench measures it).
+// database's log and index, each written out whole; folding every ten minutes makes that a small
+// part of a day's writes beside the journal's own page, written out again at each writeback of
+// the kernel (bench/store_write_bench measures both).
 inline constexpr std::chrono::milliseconds kFoldEvery{std::chrono::minutes(10)};
 
 // The window, `monitor` and `record` each own one. Append only queues; the writer's thread
