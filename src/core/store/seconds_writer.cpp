@@ -2,10 +2,31 @@
 
 #include <algorithm>
 
-namespace norvane::store {
+#include "core/store/seconds_journal.h"
 
-SecondsWriter::SecondsWriter(std::filesystem::path path, UserNotifier& notifier, WriterPauses pauses)
-    : path_(std::move(path)), notifier_(notifier), pauses_(pauses), pause_(pauses.first) {
+namespace norvane::store {
+namespace {
+
+uint64_t CountOf(const std::map<size_t, std::vector<Second>>& batches) {
+  uint64_t n = 0;
+  for (const auto& [handle, seconds] : batches) n += seconds.size();
+  return n;
+}
+
+void MoveInto(std::map<size_t, std::vector<Second>>& from, std::map<size_t, std::vector<Second>>& to) {
+  for (auto& [handle, seconds] : from) {
+    auto& into = to[handle];
+    into.insert(into.end(), seconds.begin(), seconds.end());
+  }
+  from.clear();
+}
+
+}  // namespace
+
+SecondsWriter::SecondsWriter(std::filesystem::path path, UserNotifier& notifier, WriterPauses pauses,
+                             std::chrono::milliseconds fold_every)
+    : path_(std::move(path)), notifier_(notifier), pauses_(pauses), fold_every_(fold_every), pause_(pauses.first) {
+  next_fold_ = std::chrono::steady_clock::now() + fold_every_;
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -16,6 +37,17 @@ SecondsWriter::~SecondsWriter() {
   }
   wake_.notify_all();
   thread_.join();
+}
+
+std::optional<std::string> SecondsWriter::CheckPath(const std::filesystem::path& path) {
+  try {
+    Store store(path);
+  } catch (const PermanentStoreError& e) {
+    return e.what();
+  } catch (const StoreError&) {
+    // A passing problem: the writer reports it and tries again.
+  }
+  return std::nullopt;
 }
 
 SecondsWriter::Handle SecondsWriter::AddCounter(const CounterInfo& info, int64_t now) {
@@ -37,7 +69,9 @@ void SecondsWriter::Append(Handle counter, int64_t utc, uint32_t count) {
 bool SecondsWriter::Flush(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   const uint64_t target = appended_;
-  return done_.wait_for(lock, timeout, [&] { return health_.committed + health_.dropped >= target; });
+  fold_target_ = std::max(fold_target_, target);
+  wake_.notify_one();
+  return done_.wait_for(lock, timeout, [&] { return folded_ + health_.dropped >= target; });
 }
 
 SecondsWriter::Health SecondsWriter::health() const {
@@ -53,79 +87,170 @@ std::optional<CounterId> SecondsWriter::StoreId(Handle counter) const {
 void SecondsWriter::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    const auto ready = [&] { return stop_ || !incoming_.empty(); };
+    const auto work = [&] { return stop_ || !incoming_.empty() || folded_ + health_.dropped < fold_target_; };
     if (health_.failing) wake_.wait_for(lock, pause_, [&] { return stop_; });
-    else wake_.wait(lock, ready);
+    else if (unfolded_count_ > 0) wake_.wait_until(lock, next_fold_, work);
+    else wake_.wait(lock, work);
     const bool stopping = stop_;
-    for (auto& [handle, seconds] : incoming_) {
-      auto& into = held_[handle];
-      into.insert(into.end(), seconds.begin(), seconds.end());
-    }
-    incoming_.clear();
+    const bool fold = stopping || folded_ + health_.dropped < fold_target_ ||
+                      std::chrono::steady_clock::now() >= next_fold_;
+    MoveInto(incoming_, pending_);
     lock.unlock();
-    CommitAll(held_);
+    Step(fold);
+    if (stopping && journal_ && unfolded_count_ == 0) journal_->Remove();  // all of it is in the database
     lock.lock();
     done_.notify_all();
     if (stopping) return;
   }
 }
 
-void SecondsWriter::CommitAll(std::map<Handle, std::vector<Second>>& batch) {
-  if (batch.empty()) return;
+void SecondsWriter::Step(bool fold) {
   try {
-    if (!store_) store_ = std::make_unique<Store>(path_);
-    for (auto it = batch.begin(); it != batch.end();) {
-      std::optional<CounterId> id;
-      Counter counter;
-      {
+    if (refused_file_) {
+      // Nothing changes while the same file is there; another file (or none) is worth a try.
+      if (IdentityOf(path_) == *refused_file_) {
+        DropOverflow();
         std::lock_guard lock(mutex_);
-        counter = counters_.at(it->first);
+        pause_ = std::min(pauses_.longest, pause_ * 2);
+        return;
       }
-      id = counter.id ? counter.id : store_->RegisterCounter(counter.info, counter.seen);
-      {
-        std::lock_guard lock(mutex_);
-        counters_[it->first].id = id;
-      }
-      store_->AppendSeconds(*id, it->second);
-      const uint64_t written = it->second.size();
-      it = batch.erase(it);
+      refused_file_.reset();
       std::lock_guard lock(mutex_);
-      health_.committed += written;
-      health_.queued -= written;
+      health_.refused = false;
     }
+    Open();
+    Journal();
+    if (fold) Fold();
     if (reported_) notifier_.Status("The long-term store " + path_.string() + " is written again.");
-    std::lock_guard lock(mutex_);
     reported_ = false;
+    std::lock_guard lock(mutex_);
     pause_ = pauses_.first;
     health_.failing = false;
-  } catch (const StoreError& e) {
-    Failed(e.what());
+  } catch (const PermanentStoreError& e) {
+    Refused(e.what());
   } catch (const std::exception& e) {
     Failed(e.what());
   }
 }
 
-void SecondsWriter::Failed(const std::string& reason) {
-  // A connection that failed may hold a broken transaction or a stale view of a replaced file;
-  // the next try starts afresh.
+void SecondsWriter::Open() {
+  if (store_) {
+    // Checked before each second is journaled: a store deleted or replaced under the writer would
+    // otherwise take the seconds with it.
+    const std::optional<FileIdentity> now = IdentityOf(path_);
+    if (now == identity_) return;
+    Lost(!now.has_value());
+  }
+  store_ = std::make_unique<Store>(path_);
+  identity_ = IdentityOf(path_);
+  wal_ = IdentityOf(path_.string() + "-wal");
+  shm_ = IdentityOf(path_.string() + "-shm");
+  std::string error;
+  journal_ = LockedFile::Take(NewJournalPath(path_), LockedFile::Open::kCreateNew, &error);
+  if (!journal_) throw StoreError(error.empty() ? "cannot make a journal beside the store" : error);
+  const std::string header = JournalHeader(store_->id());
+  if (!journal_->Append(header, &error)) throw StoreError(error);
+  journal_header_ = header.size();
+}
+
+void SecondsWriter::Lost(bool deleted) {
+  // The old journal names the old store; its seconds are still in memory and go to the new one.
+  journal_->Remove();
+  journal_.reset();
   store_.reset();
+  // SQLite leaves the log of a database that has moved (it cannot checkpoint it); a store made
+  // again at the path, or put there, would take that log for its own.
+  for (const auto& [suffix, identity] : {std::pair{"-wal", wal_}, std::pair{"-shm", shm_}}) {
+    const std::filesystem::path left = path_.string() + suffix;
+    std::error_code ignored;
+    if (identity && IdentityOf(left) == identity) std::filesystem::remove(left, ignored);
+  }
+  const uint64_t back = unfolded_count_;
+  MoveInto(unfolded_, pending_);
+  unfolded_count_ = 0;
+  {
+    std::lock_guard lock(mutex_);
+    for (Counter& counter : counters_) counter.id.reset();
+    health_.committed -= back;
+    health_.queued += back;
+  }
+  notifier_.Message("The long-term store " + path_.string() + " was " + (deleted ? "deleted" : "replaced") +
+                        " while recording; the seconds are kept and written to " + path_.string() + " again.",
+                    "Long-term store");
+}
+
+void SecondsWriter::Journal() {
+  if (pending_.empty()) return;
+  std::string lines;
+  for (const auto& [handle, seconds] : pending_) {
+    Counter counter;
+    {
+      std::lock_guard lock(mutex_);
+      counter = counters_.at(handle);
+    }
+    if (!counter.id) {
+      counter.id = store_->RegisterCounter(counter.info, counter.seen);
+      std::lock_guard lock(mutex_);
+      counters_[handle].id = counter.id;
+    }
+    for (const Second& second : seconds) lines += JournalLine({*counter.id, second});
+  }
+  std::string error;
+  if (!journal_->Append(lines, &error)) throw StoreError(error);
+  const uint64_t written = CountOf(pending_);
+  MoveInto(pending_, unfolded_);
+  unfolded_count_ += written;
+  std::lock_guard lock(mutex_);
+  health_.committed += written;
+  health_.queued -= written;
+}
+
+void SecondsWriter::Fold() {
+  for (auto it = unfolded_.begin(); it != unfolded_.end();) {
+    std::optional<CounterId> id;
+    {
+      std::lock_guard lock(mutex_);
+      id = counters_.at(it->first).id;
+    }
+    store_->AppendSeconds(*id, it->second);
+    it = unfolded_.erase(it);
+  }
+  // A kill before the journal is emptied folds it once more at the next opening: the store keeps
+  // the seconds it holds as they are, so none is counted twice.
+  std::string error;
+  if (!journal_->Truncate(journal_header_, &error)) throw StoreError(error);
+  next_fold_ = std::chrono::steady_clock::now() + fold_every_;
+  std::lock_guard lock(mutex_);
+  folded_ += unfolded_count_;
+  unfolded_count_ = 0;
+}
+
+void SecondsWriter::DropOverflow() {
+  uint64_t queued = CountOf(pending_);
   uint64_t dropped = 0;
-  uint64_t queued = 0;
-  for (auto& [handle, seconds] : held_) queued += seconds.size();
-  for (auto& [handle, seconds] : held_) {
+  for (auto& [handle, seconds] : pending_) {
     if (queued <= kMaxQueued) break;
     const uint64_t cut = std::min<uint64_t>(seconds.size(), queued - kMaxQueued);
     seconds.erase(seconds.begin(), seconds.begin() + static_cast<std::ptrdiff_t>(cut));
     queued -= cut;
     dropped += cut;
   }
+  std::lock_guard lock(mutex_);
+  health_.dropped += dropped;
+  health_.queued -= dropped;
+}
+
+void SecondsWriter::Failed(const std::string& reason) {
+  // A connection that failed may hold a broken transaction or a stale view of a replaced file;
+  // the next try starts afresh. The journal left behind is folded by that next opening.
+  journal_.reset();
+  store_.reset();
+  DropOverflow();
   const bool first = !reported_;
   reported_ = true;
   {
     std::lock_guard lock(mutex_);
     ++health_.failures;
-    health_.dropped += dropped;
-    health_.queued -= dropped;
     health_.failing = true;
     pause_ = first ? pauses_.first : std::min(pauses_.longest, pause_ * 2);
   }
@@ -133,6 +258,25 @@ void SecondsWriter::Failed(const std::string& reason) {
     notifier_.Message("The long-term store " + path_.string() + " cannot be written: " + reason +
                           "\nMonitoring goes on; the seconds are kept and written as soon as the store can take them.",
                       "Long-term store");
+}
+
+void SecondsWriter::Refused(const std::string& reason) {
+  journal_.reset();
+  store_.reset();
+  refused_file_ = IdentityOf(path_);
+  reported_ = true;
+  DropOverflow();
+  {
+    std::lock_guard lock(mutex_);
+    ++health_.failures;
+    health_.failing = true;
+    health_.refused = true;
+    pause_ = pauses_.first;  // only the path is looked at until the file there changes
+  }
+  notifier_.Message("The long-term store cannot be used: " + reason +
+                        ".\nMonitoring goes on; the seconds are kept and written once another file or none is at " +
+                        path_.string() + ".",
+                    "Long-term store");
 }
 
 }  // namespace norvane::store

@@ -8,10 +8,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "core/common/user_notifier.h"
+#include "core/platform/file_identity.h"
+#include "core/platform/locked_file.h"
 #include "core/store/store.h"
 
 namespace norvane::store {
@@ -23,36 +27,53 @@ struct WriterPauses {
   std::chrono::milliseconds longest{60000};
 };
 
+// How often journaled seconds are folded into the database. Each fold dirties a few pages of the
+// database's log and index, each written out whole; folding every ten minutes makes that a small
+// part of a day's writes beside the journal's own page, written out again at each writeback of
+// the kernel (bench/store_write_bench measures both).
+inline constexpr std::chrono::milliseconds kFoldEvery{std::chrono::minutes(10)};
+
 // The window, `monitor` and `record` each own one. Append only queues; the writer's thread
-// commits each second as it arrives, so a killed process loses at most the second in flight.
+// appends each second to a journal beside the store as it arrives (so a killed process loses at
+// most the second in flight) and folds the journal into the database every `fold_every`, on
+// Flush and when it stops. Readers of the store see journaled seconds at once.
 // When the store cannot be written (disk full, read-only, locked, missing) the user is told once
 // through the notifier, the seconds stay queued (up to kMaxQueued, oldest dropped first) and the
-// writer tries again with a growing pause; the caller is never stopped. The notifier is called
-// from the writer's thread.
+// writer tries again with a growing pause; the caller is never stopped. A file that can never be
+// a store is reported once and not tried again until the file at the path changes. A store
+// deleted or replaced while it is written is reported once and made again at its path with the
+// seconds it did not hold yet. The notifier is called from the writer's thread.
 class SecondsWriter {
  public:
   using Handle = size_t;
   static constexpr size_t kMaxQueued = 7 * 86400;
 
   struct Health {
-    uint64_t committed = 0;  // seconds written
+    uint64_t committed = 0;  // seconds safe from a kill of this process: journaled or in the database
     uint64_t queued = 0;     // waiting for the store
     uint64_t dropped = 0;    // lost because the store failed for too long
     uint64_t failures = 0;   // failed commits
     bool failing = false;
+    bool refused = false;    // the file can never be a store (see CheckPath)
   };
 
-  SecondsWriter(std::filesystem::path path, UserNotifier& notifier, WriterPauses pauses = WriterPauses());
-  // Commits what is queued (one more try if the store was failing), then stops.
+  SecondsWriter(std::filesystem::path path, UserNotifier& notifier, WriterPauses pauses = WriterPauses(),
+                std::chrono::milliseconds fold_every = kFoldEvery);
+  // Folds what is queued into the database (one more try if the store was failing), then stops.
   ~SecondsWriter();
   SecondsWriter(const SecondsWriter&) = delete;
   SecondsWriter& operator=(const SecondsWriter&) = delete;
+
+  // Why `path` can never be a store (a folder, a FIFO, not a database, another program's
+  // database, a newer store), for a front end to refuse at start; empty when it can be one or
+  // the problem may pass. Makes the store when there is none.
+  static std::optional<std::string> CheckPath(const std::filesystem::path& path);
 
   // The counter the following seconds belong to; it is found or added in the store on the
   // writer's thread.
   Handle AddCounter(const CounterInfo& info, int64_t now);
   void Append(Handle counter, int64_t utc, uint32_t count);
-  // Waits until everything appended so far is committed (or dropped); false on timeout.
+  // Waits until everything appended so far is in the database (or dropped); false on timeout.
   bool Flush(std::chrono::milliseconds timeout);
   Health health() const;
   // The store's number for a counter once the writer has registered it.
@@ -64,28 +85,46 @@ class SecondsWriter {
     int64_t seen = 0;
     std::optional<CounterId> id;
   };
+  using Batches = std::map<Handle, std::vector<Second>>;
   void Run();
-  void CommitAll(std::map<Handle, std::vector<Second>>& batch);
+  void Step(bool fold);
+  void Open();
+  void Lost(bool deleted);
+  void Journal();
+  void Fold();
   void Failed(const std::string& reason);
+  void Refused(const std::string& reason);
+  void DropOverflow();
 
   const std::filesystem::path path_;
   UserNotifier& notifier_;
   const WriterPauses pauses_;
+  const std::chrono::milliseconds fold_every_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;
   std::vector<Counter> counters_;
-  std::map<Handle, std::vector<Second>> incoming_;
+  Batches incoming_;
   uint64_t appended_ = 0;
+  uint64_t folded_ = 0;       // in the database
+  uint64_t fold_target_ = 0;  // Flush asks for the first this many appended seconds folded
   Health health_;
   bool stop_ = false;
 
   // The writer thread's own.
   std::unique_ptr<Store> store_;
-  std::map<Handle, std::vector<Second>> held_;  // taken from incoming_, not yet committed
+  std::optional<FileIdentity> identity_;  // of the open store's file
+  std::optional<FileIdentity> wal_, shm_;  // of its SQLite log and index
+  std::unique_ptr<LockedFile> journal_;
+  uint64_t journal_header_ = 0;
+  Batches pending_;   // taken from incoming_, not yet journaled
+  Batches unfolded_;  // journaled, not yet in the database
+  uint64_t unfolded_count_ = 0;
+  std::chrono::steady_clock::time_point next_fold_;
   std::chrono::milliseconds pause_{0};
   bool reported_ = false;
+  std::optional<std::optional<FileIdentity>> refused_file_;  // the path's file when it was refused
 
   std::thread thread_;
 };

@@ -94,6 +94,19 @@ void Database::Exec(std::string_view sql) {
   }
 }
 
+void Database::ExecWaitingForLocks(std::string_view sql, int ms) {
+  constexpr int kStepMs = 10;
+  for (int waited = 0;; waited += kStepMs) {
+    try {
+      Exec(sql);
+      return;
+    } catch (const StoreError&) {
+      if ((sqlite3_errcode(db_) & 0xff) != SQLITE_BUSY || waited >= ms) throw;
+    }
+    sqlite3_sleep(kStepMs);
+  }
+}
+
 int64_t Database::ScalarInt(std::string_view sql) {
   Statement s(db_, sql);
   return s.Step() ? s.Int(0) : 0;
@@ -110,6 +123,17 @@ Transaction::~Transaction() {
 void Transaction::Commit() {
   db_.Exec("COMMIT");
   open_ = false;
+}
+
+ReadTransaction::ReadTransaction(Database& db) : db_(db) {
+  if (sqlite3_get_autocommit(db_.handle())) {
+    db_.Exec("BEGIN DEFERRED");
+    open_ = true;
+  }
+}
+
+ReadTransaction::~ReadTransaction() {
+  if (open_) sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr);
 }
 
 }  // namespace norvane::store

@@ -19,6 +19,12 @@ class StoreError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A file that can never be a store as it is: trying again changes nothing until the file does.
+class PermanentStoreError : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
 class Statement {
  public:
   Statement(sqlite3* db, std::string_view sql);
@@ -59,6 +65,9 @@ class Database {
   sqlite3* handle() const { return db_; }
   const std::filesystem::path& path() const { return path_; }
   void Exec(std::string_view sql);
+  // Exec for statements that fail at once on a lock instead of waiting for it (a change of
+  // journal mode while another process makes the same database): tried again until `ms` pass.
+  void ExecWaitingForLocks(std::string_view sql, int ms);
   int64_t ScalarInt(std::string_view sql);
   // Rows changed by the last statement.
   int64_t Changes() const;
@@ -78,6 +87,20 @@ class Transaction {
  private:
   Database& db_;
   bool open_ = true;
+};
+
+// A read transaction, so that several statements see one state of the database; nothing when the
+// connection is in a transaction already. It begins at the first read, not here.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(Database& db);
+  ~ReadTransaction();
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  Database& db_;
+  bool open_ = false;
 };
 
 }  // namespace norvane::store

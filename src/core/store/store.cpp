@@ -4,6 +4,7 @@
 #include <map>
 #include <system_error>
 
+#include "core/platform/file_read.h"
 #include "core/store/store_statements.h"
 
 namespace norvane::store {
@@ -80,37 +81,82 @@ CREATE TABLE last_downloads(
   image_size INTEGER NOT NULL,
   data BLOB NOT NULL);
 )",
+    // 4: counters told apart by serial number and device path; the store's own random name.
+    R"(
+ALTER TABLE counters ADD COLUMN serial TEXT NOT NULL DEFAULT '';
+ALTER TABLE counters ADD COLUMN device_path TEXT NOT NULL DEFAULT '';
+CREATE INDEX counters_by_serial ON counters(serial);
+CREATE TABLE store_identity(id TEXT NOT NULL);
+INSERT INTO store_identity VALUES(lower(hex(randomblob(16))));
+)",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
 // A locked store is waited for this long before a write gives up and is retried later.
 constexpr int kBusyTimeoutMs = 3000;
 
+std::string NotAStore(const std::filesystem::path& path, std::string_view why) {
+  return path.string() + " is not a store: " + std::string(why) + "; it is left as it is";
+}
+
+// Refuses what SQLite must never be given: opening a FIFO would wait for ever, and a file that is
+// not a database would only fail later, again and again.
+void RefuseNonStoreFile(const std::filesystem::path& path, const std::filesystem::file_status& status) {
+  if (std::filesystem::is_directory(status)) throw PermanentStoreError(NotAStore(path, "it is a folder"));
+  if (!std::filesystem::is_regular_file(status))
+    throw PermanentStoreError(NotAStore(path, "it is not a regular file (a FIFO, a device or a socket)"));
+  std::string error;
+  const std::optional<FilePrefix> prefix = ReadFilePrefix(path, 16, &error);
+  if (!prefix) throw StoreError("cannot read " + path.string() + ": " + error);
+  static constexpr char kMagic[] = "SQLite format 3";  // with its NUL: 16 bytes
+  if (prefix->file_size > 0 &&
+      (prefix->bytes.size() < sizeof kMagic || !std::equal(std::begin(kMagic), std::end(kMagic), prefix->bytes.begin())))
+    throw PermanentStoreError(NotAStore(path, "it is not a SQLite database"));
+}
+
 Database OpenDatabase(const std::filesystem::path& path, Store::Access access) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status)) RefuseNonStoreFile(path, status);
+  else if (access == Store::Access::kReadOnly) throw StoreError("there is no store at " + path.string());
   if (access == Store::Access::kReadWrite && path.has_parent_path()) {
     std::error_code ignored;  // a folder that cannot be made shows up as the open's own failure
     std::filesystem::create_directories(path.parent_path(), ignored);
   }
-  if (access == Store::Access::kReadOnly && !std::filesystem::exists(path))
-    throw StoreError("there is no store at " + path.string());
   return Database(path, access == Store::Access::kReadOnly ? Database::Mode::kReadOnly : Database::Mode::kReadWrite);
+}
+
+// Refuses, before anything is written to it, a database that is not a store or is newer.
+void RefuseForeignDatabase(Database& db) {
+  // One snapshot: a store another writer makes meanwhile must not look like version 0 with tables.
+  ReadTransaction snapshot(db);
+  const int64_t version = db.ScalarInt("PRAGMA user_version");
+  if (version > kSchemaVersion)
+    throw PermanentStoreError(db.path().string() + " was written by a newer version of this program (store version " +
+                              std::to_string(version) + ", this one knows up to " + std::to_string(kSchemaVersion) + ")");
+  // Every store has these from its first version on; a database of another program is never
+  // made a store. One with no tables at all is a store not yet made.
+  const int64_t tables = db.ScalarInt("SELECT count(*) FROM sqlite_master");
+  const int64_t ours =
+      db.ScalarInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('counters', 'seconds')");
+  if ((version == 0 && tables > 0) || (version > 0 && ours != 2))
+    throw PermanentStoreError(NotAStore(db.path(), "it is a SQLite database of another program"));
 }
 
 void Migrate(Database& db, Store::Access access) {
   const int64_t version = db.ScalarInt("PRAGMA user_version");
-  if (version > kSchemaVersion)
-    throw StoreError(db.path().string() + " was written by a newer version of this program (store version " +
-                         std::to_string(version) + ", this one knows up to " + std::to_string(kSchemaVersion) + ")");
   if (version == kSchemaVersion) return;
   if (access == Store::Access::kReadOnly) {
     // A store is made in one transaction: a reader can find the file before it commits, and a
     // writer killed before its first commit leaves it so.
-    if (version == 0 && db.ScalarInt("SELECT count(*) FROM sqlite_master") == 0)
+    if (version == 0)
       throw StoreError(db.path().string() + " holds nothing yet: it is being made, or its making was cut short");
     throw StoreError(db.path().string() + " needs an update; open it once with write access");
   }
   Transaction tx(db);
-  for (int64_t v = version; v < kSchemaVersion; ++v) db.Exec(kMigrations[v]);
+  // Checked again inside the transaction: another writer may have made the store meanwhile.
+  const int64_t now = db.ScalarInt("PRAGMA user_version");
+  for (int64_t v = now; v < kSchemaVersion; ++v) db.Exec(kMigrations[v]);
   db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
   tx.Commit();
 }
@@ -163,11 +209,48 @@ Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from
   return a;
 }
 
+Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, size_t& already) {
+  const bool was_full = block.measured == kFullMinute;
+  Aggregate added;
+  for (const Second& second : seconds) {
+    const int s = static_cast<int>(second.time - minute * 60);
+    if (block.Has(s)) {
+      ++already;
+      continue;
+    }
+    block.measured |= uint64_t{1} << s;
+    block.counts[s] = second.count;
+    added.min_second = added.measured ? std::min(added.min_second, second.count) : second.count;
+    added.max_second = std::max(added.max_second, second.count);
+    added.sum += second.count;
+    ++added.measured;
+  }
+  if (added.measured && !was_full && block.measured == kFullMinute) {
+    added.full_minutes = 1;
+    added.min_cpm = added.max_cpm = static_cast<uint32_t>(std::min<uint64_t>(block.Sum(), UINT32_MAX));
+    added.max_cpm_at = minute * 60;
+  }
+  return added;
+}
+
 MinuteBlock ReadBlock(const Statement& row) {
   MinuteBlock block;
   if (!UnpackMinute(static_cast<uint64_t>(row.Int(1)), static_cast<uint32_t>(row.Int(3)), row.Blob(2), block))
     throw StoreError("the stored seconds of minute " + std::to_string(row.Int(0)) +
                          " are damaged; 'norvane-cli store check' lists what is wrong");
+  return block;
+}
+
+MinuteBlock StoredMinute(Statement& read, CounterId counter, int64_t minute) {
+  MinuteBlock block;
+  read.Bind(1, counter).Bind(2, minute);
+  try {
+    if (read.Step()) block = ReadBlock(read);
+  } catch (...) {
+    read.Reset();
+    throw;
+  }
+  read.Reset();
   return block;
 }
 
@@ -205,15 +288,19 @@ ON CONFLICT(counter, level, start) DO UPDATE SET
 Store::Store(const std::filesystem::path& path, Access access) : db_(OpenDatabase(path, access)) {
   db_.Exec("PRAGMA busy_timeout = " + std::to_string(kBusyTimeoutMs));
   db_.Exec("PRAGMA foreign_keys = ON");
+  RefuseForeignDatabase(db_);
   if (access == Access::kReadWrite) {
     // WAL with NORMAL: a commit is safe from a crash or kill of this process the moment it
     // returns; only a power cut or an OS crash can take back the commits since the last
     // checkpoint (SQLite syncs the log at each checkpoint, about every 1000 pages).
-    db_.Exec("PRAGMA journal_mode = WAL");
+    db_.ExecWaitingForLocks("PRAGMA journal_mode = WAL", kBusyTimeoutMs);
     db_.Exec("PRAGMA synchronous = NORMAL");
   }
   Migrate(db_, access);
   s_ = std::make_unique<Statements>(db_.handle());
+  Statement identity(db_.handle(), "SELECT id FROM store_identity");
+  if (identity.Step()) id_ = identity.Text(0);
+  if (access == Access::kReadWrite) FoldEndedJournals();
 }
 
 Store::~Store() = default;
@@ -222,27 +309,49 @@ int Store::SchemaVersion() { return static_cast<int>(db_.ScalarInt("PRAGMA user_
 
 CounterId Store::RegisterCounter(const CounterInfo& info, int64_t now) {
   Transaction tx(db_);
+  const auto first = [&](std::string_view sql,
+                         std::initializer_list<std::string_view> values) -> std::optional<CounterId> {
+    Statement find(db_.handle(), sql);
+    int index = 1;
+    for (const std::string_view value : values) find.Bind(index++, value);
+    if (find.Step()) return find.Int(0);
+    return std::nullopt;
+  };
   std::optional<CounterId> found;
-  {
-    Statement find(db_.handle(), info.name.empty()
-                                     ? "SELECT id FROM counters WHERE version = ?1 AND name IS NULL ORDER BY id LIMIT 1"
-                                     : "SELECT id FROM counters WHERE name = ?1");
-    find.Bind(1, info.name.empty() ? std::string_view(info.version) : std::string_view(info.name));
-    if (find.Step()) found = find.Int(0);
+  if (!info.name.empty()) {
+    found = first("SELECT id FROM counters WHERE name = ?1", {info.name});
+  } else if (!info.serial.empty()) {
+    found = first("SELECT id FROM counters WHERE serial = ?1 ORDER BY id LIMIT 1", {info.serial});
+    // A counter stored before serials were asked for, preferably the one seen on the same path.
+    if (!found)
+      found = first("SELECT id FROM counters WHERE version = ?1 AND serial = '' AND name IS NULL "
+                    "ORDER BY device_path = ?2 DESC, id LIMIT 1",
+                    {info.version, info.device_path});
+  } else {
+    if (!info.device_path.empty())
+      found = first("SELECT id FROM counters WHERE version = ?1 AND device_path = ?2 AND name IS NULL "
+                    "ORDER BY id LIMIT 1",
+                    {info.version, info.device_path});
+    if (!found)
+      found = first("SELECT id FROM counters WHERE version = ?1 AND name IS NULL ORDER BY id LIMIT 1", {info.version});
   }
   if (found) {
     Statement update(db_.handle(),
                      "UPDATE counters SET version = ?2, family = ?3, model = ?4, port = ?5, "
-                     "last_seen = max(last_seen, ?6), first_seen = min(first_seen, ?6) WHERE id = ?1");
+                     "last_seen = max(last_seen, ?6), first_seen = min(first_seen, ?6), "
+                     "serial = CASE WHEN ?7 = '' THEN serial ELSE ?7 END, "
+                     "device_path = CASE WHEN ?8 = '' THEN device_path ELSE ?8 END WHERE id = ?1");
     update.Bind(1, *found).Bind(2, info.version).Bind(3, info.family).Bind(4, info.model).Bind(5, info.port).Bind(6, now);
+    update.Bind(7, info.serial).Bind(8, info.device_path);
     update.Run();
   } else {
     Statement insert(db_.handle(),
-                     "INSERT INTO counters(version, family, model, port, name, first_seen, last_seen) "
-                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?6)");
+                     "INSERT INTO counters(version, family, model, port, name, first_seen, last_seen, serial, "
+                     "device_path) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7, ?8)");
     insert.Bind(1, info.version).Bind(2, info.family).Bind(3, info.model).Bind(4, info.port).Bind(6, now);
     if (info.name.empty()) insert.BindNull(5);
     else insert.Bind(5, info.name);
+    insert.Bind(7, info.serial).Bind(8, info.device_path);
     insert.Run();
     found = db_.ScalarInt("SELECT last_insert_rowid()");
   }
@@ -258,12 +367,13 @@ void Store::NameCounter(CounterId id, std::string_view name) {
 
 std::vector<CounterRow> Store::Counters() {
   Statement all(db_.handle(),
-                "SELECT id, version, family, model, port, ifnull(name, ''), first_seen, last_seen FROM counters "
-                "ORDER BY id");
+                "SELECT id, version, family, model, port, ifnull(name, ''), first_seen, last_seen, serial, "
+                "device_path FROM counters ORDER BY id");
   std::vector<CounterRow> rows;
   while (all.Step())
-    rows.push_back({all.Int(0), {all.Text(1), all.Text(2), all.Text(3), all.Text(4), all.Text(5)}, all.Int(6),
-                    all.Int(7)});
+    rows.push_back({all.Int(0),
+                    {all.Text(1), all.Text(2), all.Text(3), all.Text(4), all.Text(5), all.Text(8), all.Text(9)},
+                    all.Int(6), all.Int(7)});
   return rows;
 }
 
@@ -290,47 +400,23 @@ AppendResult Store::AppendSeconds(CounterId counter, std::span<const Second> sec
   // Summary changes of the whole batch, written once per hour and day at the end.
   std::map<std::pair<int64_t, int64_t>, Aggregate> changes;
   Transaction tx(db_);
-  Statement& read = s_->read_minute;
   Statement& write = s_->write_minute;
   for (size_t i = 0; i < sorted.size();) {
     const int64_t minute = FloorDiv(sorted[i].time, 60);
-    MinuteBlock block;
-    read.Bind(1, counter).Bind(2, minute);
-    const bool existed = read.Step();
-    if (existed) block = ReadBlock(read);
-    read.Reset();
-    const bool was_full = block.measured == kFullMinute;
-
-    Aggregate added;
-    for (; i < sorted.size() && FloorDiv(sorted[i].time, 60) == minute; ++i) {
-      const int s = static_cast<int>(sorted[i].time - minute * 60);
-      if (block.Has(s)) {
-        ++result.already_stored;
-        continue;
-      }
-      block.measured |= uint64_t{1} << s;
-      block.counts[s] = sorted[i].count;
-      const uint32_t v = sorted[i].count;
-      added.min_second = added.measured ? std::min(added.min_second, v) : v;
-      added.max_second = std::max(added.max_second, v);
-      added.sum += v;
-      ++added.measured;
-    }
+    MinuteBlock block = StoredMinute(s_->read_minute, counter, minute);
+    const size_t begin = i;
+    while (i < sorted.size() && FloorDiv(sorted[i].time, 60) == minute) ++i;
+    const Aggregate added =
+        AddToMinute(block, minute, std::span(sorted).subspan(begin, i - begin), result.already_stored);
     if (added.measured == 0) continue;
     result.added += added.measured;
 
-    const uint64_t sum = block.Sum();
     const uint32_t max = block.Max();
     const std::vector<uint8_t> packed = PackCounts(block, max);
     write.Bind(1, counter).Bind(2, minute).Bind(3, static_cast<int64_t>(GapMaskOf(block))).BindBlob(4, packed);
-    write.Bind(5, static_cast<int64_t>(sum)).Bind(6, int64_t{block.MeasuredCount()}).Bind(7, int64_t{max});
+    write.Bind(5, static_cast<int64_t>(block.Sum())).Bind(6, int64_t{block.MeasuredCount()}).Bind(7, int64_t{max});
     write.Run();
 
-    if (!was_full && block.measured == kFullMinute) {
-      added.full_minutes = 1;
-      added.min_cpm = added.max_cpm = static_cast<uint32_t>(std::min<uint64_t>(sum, UINT32_MAX));
-      added.max_cpm_at = minute * 60;
-    }
     for (int64_t level : {kHour, kDay}) changes[{level, FloorDiv(minute * 60, level) * level}].Merge(added);
   }
 

@@ -19,14 +19,17 @@ namespace norvane::store {
 
 using CounterId = int64_t;
 
-// What identifies a counter. The same counter on another port is the same counter when its
-// version reply matches; a user-given name, once set, identifies it instead.
+// What identifies a counter: a user-given name once set; else its serial number where it answers
+// one; else its version reply together with the stable device path it was seen on, or the version
+// reply alone where the store knows no such path.
 struct CounterInfo {
   std::string version;  // the counter's version reply, as it answered
   std::string family;
   std::string model;    // the model list entry
   std::string port;
   std::string name;     // empty unless the user named it
+  std::string serial{};       // lowercase hex of the raw serial reply; empty when it gave none
+  std::string device_path{};  // /dev/serial/by-id/... where there is one, else the port; may be empty
 };
 
 struct CounterRow {
@@ -140,21 +143,26 @@ struct CheckReport {
   bool ok() const { return problems.empty(); }
 };
 
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 class Store {
  public:
   enum class Access { kReadWrite, kReadOnly };
   // Opens or creates the store (its folder too) and brings its schema up to date. Throws
   // StoreError with a clear reason, also for a store written by a newer version of the program.
+  // A file that can never be a store (a folder, a FIFO or other non-regular file, a file that is
+  // not a SQLite database, a SQLite database of another program, a store of a newer version) is
+  // refused with PermanentStoreError and is never opened as a database, nor changed.
+  // A writer first folds into the store the journals of writers that have ended.
   explicit Store(const std::filesystem::path& path, Access access = Access::kReadWrite);
   ~Store();
 
   const std::filesystem::path& path() const { return db_.path(); }
   int SchemaVersion();
 
-  // Finds the counter (by name when it has one, else by its version reply) and records where and
-  // when it was seen, or adds it.
+  // Finds the counter (see CounterInfo) and records where and when it was seen, or adds it.
+  // A counter stored before serial numbers were asked for takes the first serial registered for
+  // its version reply; another serial with the same reply is another counter.
   CounterId RegisterCounter(const CounterInfo& info, int64_t now);
   // Gives a counter the name that identifies it from now on.
   void NameCounter(CounterId id, std::string_view name);
@@ -165,6 +173,9 @@ class Store {
   // Adds seconds in one transaction, together with the summaries. Seconds may come in any order;
   // a second the store already holds is left as it is.
   AppendResult AppendSeconds(CounterId counter, std::span<const Second> seconds);
+
+  // Every reading of seconds and summaries includes the seconds live writers have journaled
+  // but not yet folded into the database.
 
   // Seconds in [from, to), oldest first, at most `limit`.
   std::vector<Second> ReadSeconds(CounterId counter, int64_t from, int64_t to, size_t limit = SIZE_MAX);
@@ -177,6 +188,8 @@ class Store {
   Aggregate Totals(CounterId counter, int64_t from, int64_t to);
   Stats ComputeStats(CounterId counter, int64_t from, int64_t to, const ConversionTable& conversion);
   CounterSpan Span(CounterId counter);
+  // The newest measured second of a counter.
+  std::optional<int64_t> NewestSecond(CounterId counter);
 
   // Records of a history image with the times the CSV export gives them (the counter's clock is
   // local time as `clock` sees it). Records the store holds already are not added again.
@@ -191,11 +204,28 @@ class Store {
   uint64_t SizeOnDisk();
 
   Database& database() { return db_; }
+  // Made at random with the store; a journal names the store it belongs to by it.
+  const std::string& id() const { return id_; }
+  // Folds the journals of ended writers into the store. Done on opening; a writer that finds
+  // its own journal left over from a failed try calls it again.
+  void FoldEndedJournals();
 
  private:
   struct Statements;
+  struct Unfolded;
+  // Reads journaled seconds of `counter` not yet in the database, and begins the read
+  // transaction that the database rows of the same reading come from.
+  Unfolded ReadUnfolded(CounterId counter);
+  // Stored minutes (rows of [from, to)) and stored summaries of one level merged with the
+  // journaled seconds; defined in store_statements.h.
+  template <typename Visit>
+  void ForEachMinute(CounterId counter, int64_t from, int64_t to, Visit visit);
+  template <typename Visit>
+  void ForEachSummary(CounterId counter, int64_t level, int64_t from, int64_t to, Visit visit);
+
   Database db_;
   std::unique_ptr<Statements> s_;
+  std::string id_;
 };
 
 }  // namespace norvane::store

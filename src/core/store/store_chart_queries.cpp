@@ -15,15 +15,7 @@ std::vector<StoredNote> NotesBetween(Store& store, CounterId counter, int64_t fr
   return notes;
 }
 
-std::optional<int64_t> LastSecond(Store& store, CounterId counter) {
-  Statement last(store.database().handle(), "SELECT max(minute) FROM seconds WHERE counter = ?1");
-  last.Bind(1, counter);
-  if (!last.Step() || last.IsNull(0)) return std::nullopt;
-  const int64_t minute = last.Int(0);
-  const std::vector<Second> seconds = store.ReadSeconds(counter, minute * 60, minute * 60 + 60);
-  if (seconds.empty()) return std::nullopt;
-  return seconds.back().time;
-}
+std::optional<int64_t> LastSecond(Store& store, CounterId counter) { return store.NewestSecond(counter); }
 
 Series MinuteColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count) {
   Series series;

@@ -20,7 +20,7 @@ struct StoredNote {
 // Notes of `counter` in [from, to), oldest first.
 std::vector<StoredNote> NotesBetween(Store& store, CounterId counter, int64_t from, int64_t to);
 
-// The newest measured second of `counter`, found from the last stored minute alone.
+// The newest measured second of `counter`, journaled seconds included.
 std::optional<int64_t> LastSecond(Store& store, CounterId counter);
 
 // The measured seconds of `counter` over `count` columns of `step` seconds, a whole number of

@@ -11,28 +11,6 @@ namespace {
 
 constexpr int64_t kFarFuture = std::numeric_limits<int64_t>::max() / 4;
 
-// Calls visit(minute, block) for each stored minute that overlaps [from, to), oldest first;
-// visit returns false to stop.
-template <typename Visit>
-void ForEachMinute(Statement& rows, CounterId counter, int64_t from, int64_t to, Visit visit) {
-  rows.Bind(1, counter).Bind(2, FloorDiv(from, 60)).Bind(3, CeilDiv(to, 60));
-  try {
-    while (rows.Step())
-      if (!visit(rows.Int(0), ReadBlock(rows))) break;
-  } catch (...) {
-    rows.Reset();
-    throw;
-  }
-  rows.Reset();
-}
-
-template <typename Visit>
-void ForEachSummary(Statement& rows, CounterId counter, int64_t level, int64_t from, int64_t to, Visit visit) {
-  rows.Bind(1, counter).Bind(2, level).Bind(3, from).Bind(4, to);
-  while (rows.Step()) visit(rows.Int(0), SummaryAggregate(rows));
-  rows.Reset();
-}
-
 }  // namespace
 
 Aggregate SummaryAggregate(const Statement& row) {
@@ -51,7 +29,7 @@ Aggregate SummaryAggregate(const Statement& row) {
 std::vector<Second> Store::ReadSeconds(CounterId counter, int64_t from, int64_t to, size_t limit) {
   std::vector<Second> out;
   if (from >= to || limit == 0) return out;
-  ForEachMinute(s_->minutes_between, counter, from, to, [&](int64_t minute, const MinuteBlock& block) {
+  ForEachMinute(counter, from, to, [&](int64_t minute, const MinuteBlock& block) {
     for (int s = 0; s < 60; ++s) {
       const int64_t t = minute * 60 + s;
       if (!block.Has(s) || t < from || t >= to) continue;
@@ -86,7 +64,7 @@ Series Store::Query(CounterId counter, int64_t from, int64_t to, size_t points) 
   };
 
   if (series.source_level == 1) {
-    ForEachMinute(s_->minutes_between, counter, from, to, [&](int64_t minute, const MinuteBlock& block) {
+    ForEachMinute(counter, from, to, [&](int64_t minute, const MinuteBlock& block) {
       for (int s = 0; s < 60; ++s) {
         const int64_t t = minute * 60 + s;
         if (!block.Has(s) || t < from || t >= to) continue;
@@ -101,12 +79,12 @@ Series Store::Query(CounterId counter, int64_t from, int64_t to, size_t points) 
     });
   } else if (series.source_level == 60) {
     // A minute belongs to the point its start falls in; at this zoom a point spans many minutes.
-    ForEachMinute(s_->minutes_between, counter, from, to, [&](int64_t minute, const MinuteBlock& block) {
+    ForEachMinute(counter, from, to, [&](int64_t minute, const MinuteBlock& block) {
       if (minute * 60 >= from) point_of(minute * 60).values.Merge(MinuteAggregate(block, minute, from, to));
       return true;
     });
   } else {
-    ForEachSummary(s_->summaries_between, counter, series.source_level, from, to,
+    ForEachSummary(counter, series.source_level, from, to,
                    [&](int64_t start, const Aggregate& a) { point_of(start).values.Merge(a); });
   }
   return series;
@@ -120,7 +98,7 @@ Aggregate Store::Totals(CounterId counter, int64_t from, int64_t to) {
     static constexpr int64_t kLevels[] = {kDay, kHour};
     if (a >= b) return;
     if (level_index == std::size(kLevels)) {
-      ForEachMinute(s_->minutes_between, counter, a, b, [&](int64_t minute, const MinuteBlock& block) {
+      ForEachMinute(counter, a, b, [&](int64_t minute, const MinuteBlock& block) {
         total.Merge(MinuteAggregate(block, minute, a, b));
         return true;
       });
@@ -132,7 +110,7 @@ Aggregate Store::Totals(CounterId counter, int64_t from, int64_t to) {
       self(self, a, b, level_index + 1);
       return;
     }
-    ForEachSummary(s_->summaries_between, counter, level, first, end,
+    ForEachSummary(counter, level, first, end,
                    [&](int64_t, const Aggregate& row) { total.Merge(row); });
     self(self, a, first, level_index + 1);
     self(self, end, b, level_index + 1);
@@ -177,7 +155,7 @@ CounterSpan Store::Span(CounterId counter) {
       if (t - next >= 60 && span.long_gaps.size() < kMaxListedGaps) span.long_gaps.push_back({next, t});
     }
   };
-  ForEachMinute(s_->minutes_between, counter, -kFarFuture, kFarFuture, [&](int64_t minute, const MinuteBlock& block) {
+  ForEachMinute(counter, -kFarFuture, kFarFuture, [&](int64_t minute, const MinuteBlock& block) {
     const int64_t start = minute * 60;
     if (block.measured == kFullMinute) {
       gap_to(start);

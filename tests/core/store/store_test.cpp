@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <map>
 #include <random>
 
 #include "core/store/minute_block.h"
+#include "core/store/seconds_journal.h"
+#include "core/store/seconds_writer.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane::store {
@@ -58,14 +63,29 @@ TEST_F(StoreTest, OlderStoreIsBroughtForwardKeepingItsData) {
     const std::vector<Second> seconds{{kT0, 4}, {kT0 + 1, 5}};
     s.AppendSeconds(c, seconds);
   }
-  // A store as the first release left it: no history tables, version 1.
+  // A store as the first release left it: no history tables, no serials, version 1.
   RawExec(Path(),
           "DROP TABLE history; DROP TABLE notes; DROP TABLE history_summaries; DROP TABLE last_downloads; "
-          "PRAGMA user_version = 1;");
+          "DROP INDEX counters_by_serial; ALTER TABLE counters DROP COLUMN serial; "
+          "ALTER TABLE counters DROP COLUMN device_path; DROP TABLE store_identity; PRAGMA user_version = 1;");
   Store s(Path());
   EXPECT_EQ(s.SchemaVersion(), kSchemaVersion);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), (std::vector<Second>{{kT0, 4}, {kT0 + 1, 5}}));
   EXPECT_EQ(s.database().ScalarInt("SELECT count(*) FROM history"), 0);
+  EXPECT_FALSE(s.id().empty());
+  // The counter it knew takes the first serial its version reply comes with, and keeps its
+  // seconds; a second serial with the same reply is a counter of its own.
+  CounterInfo serial_a{"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", "", "00a1", "/dev/serial/by-id/usb-a"};
+  CounterInfo serial_b{"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB1", "", "00b2", "/dev/serial/by-id/usb-b"};
+  EXPECT_EQ(s.RegisterCounter(serial_a, kT0 + 10), 1);
+  EXPECT_EQ(s.RegisterCounter(serial_b, kT0 + 10), 2);
+  serial_a.port = "/dev/ttyUSB1";  // unplugged and plugged in again elsewhere
+  EXPECT_EQ(s.RegisterCounter(serial_a, kT0 + 20), 1);
+  // Without a serial, the stable device path tells the two apart.
+  EXPECT_EQ(s.RegisterCounter({"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB7", "", "", "/dev/serial/by-id/usb-b"}, kT0),
+            2);
+  EXPECT_EQ(s.Counters()[0].info.serial, "00a1");
+  EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60).size(), 2u);
 }
 
 TEST_F(StoreTest, NewerOrMissingStoreIsRefusedClearly) {
@@ -74,11 +94,108 @@ TEST_F(StoreTest, NewerOrMissingStoreIsRefusedClearly) {
   try {
     Store s(Path());
     FAIL() << "a store from a newer version was opened";
-  } catch (const StoreError& e) {
+  } catch (const PermanentStoreError& e) {
     EXPECT_NE(std::string(e.what()).find("newer version"), std::string::npos) << e.what();
   }
   EXPECT_THROW(Store(dir_ / "absent.sqlite", Store::Access::kReadOnly), StoreError);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "absent.sqlite"));
+}
+
+// Files that can never be a store are refused at once, as such, and left exactly as they were; a
+// FIFO is never opened (that would wait for a writer for ever).
+TEST_F(StoreTest, FilesThatCanNeverBeAStoreAreRefusedAndLeftAlone) {
+  const auto random_bytes = dir_ / "random.sqlite";
+  std::string noise(5000, '\0');
+  std::mt19937 random(3);
+  for (char& c : noise) c = static_cast<char>(random());
+  testing::WriteAll(random_bytes, noise);
+  const auto foreign = dir_ / "other-program.sqlite";
+  RawExec(foreign, "CREATE TABLE accounts(id INTEGER PRIMARY KEY, owner TEXT); INSERT INTO accounts VALUES(1, 'x');");
+  const auto fifo = dir_ / "fifo.sqlite";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto folder = dir_ / "folder.sqlite";
+  std::filesystem::create_directories(folder);
+  const std::pair<std::filesystem::path, std::string> cases[] = {
+      {random_bytes, "not a SQLite database"}, {foreign, "another program"},
+      {fifo, "not a regular file"},            {folder, "a folder"}};
+  for (const auto& [path, reason] : cases) {
+    const std::string before = std::filesystem::is_regular_file(path) ? testing::ReadAll(path) : "";
+    for (const auto access : {Store::Access::kReadWrite, Store::Access::kReadOnly}) {
+      try {
+        Store s(path, access);
+        ADD_FAILURE() << path << " was opened as a store";
+      } catch (const PermanentStoreError& e) {
+        EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+      }
+    }
+    const std::optional<std::string> refusal = SecondsWriter::CheckPath(path);
+    ASSERT_TRUE(refusal.has_value()) << path;
+    EXPECT_NE(refusal->find(reason), std::string::npos) << *refusal;
+    if (!before.empty()) {
+      EXPECT_EQ(testing::ReadAll(path), before) << path;
+    }
+  }
+  // A database with nothing in it yet may become a store.
+  const auto empty = dir_ / "empty.sqlite";
+  RawExec(empty, "PRAGMA user_version = 0;");
+  EXPECT_EQ(SecondsWriter::CheckPath(empty), std::nullopt);
+  EXPECT_EQ(Store(empty).SchemaVersion(), kSchemaVersion);
+}
+
+// Seconds a live writer has journaled but not folded read back exactly as they will once folded:
+// seconds, series at every level, totals, spans and the newest second, with the journal's cut
+// line skipped and a journal of a replaced store ignored.
+TEST_F(StoreTest, JournaledSecondsReadAsTheyWillOnceFolded) {
+  Store s(Path());
+  const CounterId c = AddCounter(s);
+  const CounterId other = AddCounter(s, "ZQT-200 V1.0");
+  std::vector<Second> stored;
+  for (int64_t t = kT0 + 3500; t < kT0 + 3630; t += (t % 7 == 0 ? 3 : 1)) stored.push_back({t, uint32_t(t % 5)});
+  s.AppendSeconds(c, stored);
+  std::string journal = JournalHeader(s.id());
+  // Overlaps the stored seconds (repeats with other counts are not taken), completes minutes,
+  // crosses an hour, and holds another counter's seconds.
+  for (int64_t t = kT0 + 3590; t < kT0 + 3800; ++t) journal += JournalLine({c, {t, uint32_t(t % 9)}});
+  journal += JournalLine({other, {kT0 + 3700, 99}});
+  journal += JournalLine({c, {kT0 + 9000, 5}}).substr(0, 12);  // cut by a kill
+  testing::WriteAll(NewJournalPath(Path()), journal);
+  std::string foreign = JournalHeader("0123456789abcdef0123456789abcdef") + JournalLine({c, {kT0 + 5000, 77}});
+  testing::WriteAll(NewJournalPath(Path()), foreign);
+
+  Store reader(Path(), Store::Access::kReadOnly);
+  const auto everything = [&] {
+    std::vector<std::string> out;
+    const auto add = [&](const Aggregate& a) {
+      out.push_back(std::to_string(a.sum) + "/" + std::to_string(a.measured) + "/" + std::to_string(a.min_second) +
+                    "/" + std::to_string(a.max_second) + "/" + std::to_string(a.full_minutes) + "/" +
+                    std::to_string(a.min_cpm) + "/" + std::to_string(a.max_cpm) + "/" + std::to_string(a.max_cpm_at));
+    };
+    for (const Second& second : reader.ReadSeconds(c, kT0, kT0 + 86400))
+      out.push_back(std::to_string(second.time) + ":" + std::to_string(second.count));
+    for (size_t points : {size_t{600}, size_t{100}, size_t{24}, size_t{2}})
+      for (const SeriesPoint& p : reader.Query(c, kT0 + 3000, kT0 + 3000 + 300 * int64_t(points), points).points)
+        add(p.values);
+    for (size_t points : {size_t{24}, size_t{1}})
+      for (const SeriesPoint& p : reader.Query(c, kT0, kT0 + 86400 * int64_t(points), points).points) add(p.values);
+    add(reader.Totals(c, kT0 + 3555, kT0 + 86400 * 2));
+    add(reader.Totals(c, kT0, kT0 + 3700));
+    add(reader.Totals(other, kT0, kT0 + 86400));
+    const CounterSpan span = reader.Span(c);
+    out.push_back(std::to_string(span.first) + "-" + std::to_string(span.last) + "/" + std::to_string(span.measured) +
+                  "/" + std::to_string(span.gap_count));
+    out.push_back(std::to_string(reader.NewestSecond(c).value_or(0)));
+    return out;
+  };
+  const std::vector<std::string> journaled = everything();
+  EXPECT_EQ(reader.NewestSecond(c), kT0 + 3799);
+  EXPECT_EQ(reader.SecondsAfter(c, kT0 + 3797, 10), (std::vector<Second>{{kT0 + 3798, 0}, {kT0 + 3799, 1}}));
+  EXPECT_TRUE(reader.ReadSeconds(c, kT0 + 4000, kT0 + 86400).empty());
+
+  Store folding(Path());  // a writer's opening folds both journals: they have no writer any more
+  EXPECT_TRUE(JournalsOf(Path()).empty());
+  EXPECT_EQ(everything(), journaled);
+  EXPECT_EQ(reader.ReadSeconds(c, kT0 + 3592, kT0 + 3593), (std::vector<Second>{{kT0 + 3592, 3592 % 5}}));
+  EXPECT_TRUE(folding.Check().ok());
 }
 
 TEST_F(StoreTest, CounterIsKnownAgainByVersionReplyOrByItsName) {

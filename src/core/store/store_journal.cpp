@@ -1,0 +1,90 @@
+// Journals of live writers as the store's readers and writers see them.
+#include <algorithm>
+#include <map>
+
+#include "core/platform/file_read.h"
+#include "core/platform/locked_file.h"
+#include "core/store/seconds_journal.h"
+#include "core/store/store.h"
+#include "core/store/store_statements.h"
+
+namespace norvane::store {
+namespace {
+
+// A journal larger than this is not read by readers: a week of seconds is a few megabytes.
+constexpr uint64_t kMaxJournalBytes = 64 << 20;
+
+}  // namespace
+
+void Store::FoldEndedJournals() {
+  for (const std::filesystem::path& journal : JournalsOf(path())) {
+    std::string error;
+    const std::unique_ptr<LockedFile> file = LockedFile::Take(journal, LockedFile::Open::kExisting, &error);
+    if (!file) continue;  // its writer is alive, or another opener folded it first
+    std::string text;
+    // An empty journal is one its writer is about to begin.
+    if (!file->ReadAll(&text, &error) || text.empty()) continue;
+    // A journal of another store (this one replaced it) has no counters here.
+    if (const auto entries = ParseJournal(text, id_)) {
+      std::map<CounterId, std::vector<Second>> seconds;
+      for (const JournalEntry& e : *entries) seconds[e.counter].push_back(e.second);
+      for (const auto& [counter, list] : seconds) {
+        Statement known(db_.handle(), "SELECT 1 FROM counters WHERE id = ?1");
+        known.Bind(1, counter);
+        if (known.Step()) AppendSeconds(counter, list);
+      }
+    }
+    file->Remove();
+  }
+}
+
+Store::Unfolded Store::ReadUnfolded(CounterId counter) {
+  // The journals are read before the database: a writer empties its journal only after the fold
+  // has committed, so every second is found in one or the other (or both, counted once).
+  std::vector<Second> seconds;
+  for (const std::filesystem::path& journal : JournalsOf(path())) {
+    std::string error;
+    // One being emptied or removed after its fold is skipped: the database has its seconds.
+    const std::optional<std::string> text = ReadRegularFile(journal, kMaxJournalBytes, &error);
+    if (!text) continue;
+    if (const auto entries = ParseJournal(*text, id_))
+      for (const JournalEntry& e : *entries)
+        if (e.counter == counter) seconds.push_back(e.second);
+  }
+  Unfolded unfolded;
+  std::stable_sort(seconds.begin(), seconds.end(), [](const Second& a, const Second& b) { return a.time < b.time; });
+  for (size_t i = 0; i < seconds.size();) {
+    const int64_t minute = FloorDiv(seconds[i].time, 60);
+    const size_t begin = i;
+    while (i < seconds.size() && FloorDiv(seconds[i].time, 60) == minute) ++i;
+    MinuteBlock block = StoredMinute(s_->read_minute, counter, minute);
+    size_t already = 0;
+    const Aggregate added = AddToMinute(block, minute, std::span(seconds).subspan(begin, i - begin), already);
+    if (added.measured == 0) continue;
+    unfolded.minutes[minute] = block;
+    for (int64_t level : {kHour, kDay}) unfolded.summaries[{level, FloorDiv(minute * 60, level) * level}].Merge(added);
+  }
+  return unfolded;
+}
+
+std::optional<int64_t> Store::NewestSecond(CounterId counter) {
+  ReadTransaction snapshot(db_);
+  const Unfolded unfolded = ReadUnfolded(counter);
+  std::optional<int64_t> newest;
+  const auto last_of = [](int64_t minute, const MinuteBlock& block) -> std::optional<int64_t> {
+    for (int s = 59; s >= 0; --s)
+      if (block.Has(s)) return minute * 60 + s;
+    return std::nullopt;
+  };
+  if (!unfolded.minutes.empty()) newest = last_of(unfolded.minutes.rbegin()->first, unfolded.minutes.rbegin()->second);
+  Statement last(db_.handle(), "SELECT max(minute) FROM seconds WHERE counter = ?1");
+  last.Bind(1, counter);
+  if (last.Step() && !last.IsNull(0) && (!newest || last.Int(0) * 60 + 59 > *newest)) {
+    const int64_t minute = last.Int(0);
+    if (const auto stored = last_of(minute, StoredMinute(s_->read_minute, counter, minute)))
+      newest = std::max(newest.value_or(*stored), *stored);
+  }
+  return newest;
+}
+
+}  // namespace norvane::store
