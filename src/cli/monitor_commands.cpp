@@ -263,6 +263,8 @@ int RunMonitor(CommandContext& context) {
   if (auto problem = CheckFolderWritable(prefix.empty() ? "." : prefix)) return context.Fail(*problem);
   if (!prefix.empty() && prefix.back() != '/') prefix += '/';
 
+  if (!args.demo && !context.store_path.empty())
+    if (auto why = store::SecondsWriter::CheckPath(context.store_path)) return context.Fail(*why);
   StreamNotifier notifier(context.err);
   const std::optional<int> model = ChosenModel(context);
   if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");

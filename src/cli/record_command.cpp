@@ -3,7 +3,6 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +11,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,12 +19,12 @@
 #include "cli/stop_flag.h"
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
+#include "core/live/live_engine.h"
+#include "core/live/serial_live_link.h"
 #include "core/net/map_submission.h"
 #include "core/net/map_urls.h"
 #include "core/platform/hangup_watch.h"
 #include "core/platform/interrupt_watch.h"
-#include "core/live/live_engine.h"
-#include "core/live/serial_live_link.h"
 #include "core/protocol/model_table.h"
 #include "core/publish/mqtt_password.h"
 #include "core/publish/publishing_sink.h"
@@ -38,9 +36,6 @@
 
 namespace norvane::cli {
 namespace {
-
-using namespace std::chrono_literals;
-using Steady = std::chrono::steady_clock;
 
 // How long a clean stop waits for the store to take the last seconds.
 constexpr std::chrono::seconds kFlushLimit{10};
@@ -209,6 +204,9 @@ class MapSink final : public LiveSink {
 int RunRecord(CommandContext& context) {
   RecordArgs args;
   if (auto code = ParseRecordArgs(context, args)) return *code;
+  // A file that can never be a store is refused before the counter is looked for, not retried.
+  if (!context.store_path.empty())
+    if (auto why = store::SecondsWriter::CheckPath(context.store_path)) return context.Fail(*why);
   // The MQTT password from --mqtt-password-file, $NORVANE_MQTT_PASSWORD or the systemd credential.
   if (auto problem = publish::ResolveMqttPassword(args.publishing)) return context.Fail(*problem);
   Settings settings = SettingsStore(context.settings_path).Load();

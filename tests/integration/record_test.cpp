@@ -29,8 +29,9 @@ struct Simulator {
   }
   static std::vector<std::string> Arguments(const std::filesystem::path& link, int seed, std::string fault,
                                             std::vector<std::string> more) {
+    // One counter throughout: plugged in again, it answers with its serial number again.
     std::vector<std::string> a{"--model", "ZQT-400", "simulate", "--pace", "--seed", std::to_string(seed),
-                               "--link", link.string()};
+                               "--serial", "5a00000000000001", "--link", link.string()};
     if (!fault.empty()) a.insert(a.end(), {"--fault", std::move(fault)});
     a.insert(a.end(), more.begin(), more.end());
     return a;

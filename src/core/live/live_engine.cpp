@@ -18,6 +18,10 @@ constexpr int kOtherRateAttempts = 2;
 // A text reply is over when the line stays quiet this long after its last byte.
 constexpr std::chrono::milliseconds kQuietEnd{100};
 constexpr std::chrono::milliseconds kFirstByteWait{1000};
+// Before the request after a reply that was not whole: how long the line must stay quiet, and
+// the longest a chattering line may hold the request back.
+constexpr std::chrono::milliseconds kQuietBeforeRequest{300};
+constexpr std::chrono::milliseconds kDrainLimit{2000};
 
 int OtherRate(int baud) { return baud == 115200 ? 57600 : 115200; }
 
@@ -191,7 +195,9 @@ bool LiveEngine::Find() {
     }
     if (i < home || candidates.size() == 1) reason = search_reason_.empty() ? reason : search_reason_;
   }
-  if (state_ != LinkState::kLost || !lost_told_) {
+  // A search that fails for a new reason (the port came back but another program holds it) is
+  // news; the same reason again is not.
+  if (state_ != LinkState::kLost || !lost_told_ || reason != last_problem()) {
     SetState(LinkState::kLost, reason);
     lost_told_ = true;
   }
@@ -216,7 +222,9 @@ bool LiveEngine::Identify(const std::string& path, bool quick) {
       baud_ = rate;
     }
     p_.clock.WaitUntil(p_.clock.Now() + 50ms);
-    version = AskText(commands::kGetVer, static_cast<size_t>(commands::kGetVer.reply_bytes));
+    const std::vector<uint8_t> reply =
+        AskTwice(commands::kGetVer, static_cast<size_t>(commands::kGetVer.reply_bytes)).value_or(std::vector<uint8_t>{});
+    version.assign(reply.begin(), std::find(reply.begin(), reply.end(), uint8_t{0}));
     family = FamilyFromReply(version);
   }
   const auto refuse = [&](std::string why) {
@@ -227,7 +235,13 @@ bool LiveEngine::Identify(const std::string& path, bool quick) {
   };
   if (!family) return refuse(path + " gave no counter's version reply");
   if (identity_ && version != identity_->version) return refuse(path + " has another counter (" + version + ")");
-  const std::string serial = Hex(Ask(BuildFrame(commands::kGetSerial), commands::kGetSerial.delay_ms, 64, 300ms));
+  // A counter without a serial number is silent twice; one whose answers differ is asked again
+  // at the next search rather than filed under a serial it does not have.
+  const std::optional<std::vector<uint8_t>> raw_serial = AskTwice(commands::kGetSerial, 64);
+  if (!raw_serial) return refuse(path + " gave no steady serial number");
+  const std::string serial = Hex(*raw_serial);
+  // Whatever is still on its way belongs to no request; the first poll must not take it.
+  DrainUntilQuiet();
   if (identity_ && serial != identity_->serial) return refuse(path + " has another counter of the same kind");
   CounterIdentity found;
   found.version = version;
@@ -240,10 +254,17 @@ bool LiveEngine::Identify(const std::string& path, bool quick) {
   return true;
 }
 
-std::string LiveEngine::AskText(const CommandSpec& command, size_t most) {
-  const std::vector<uint8_t> reply = Ask(BuildFrame(command), command.delay_ms, most, kFirstByteWait);
-  std::string text(reply.begin(), reply.end());
-  return text.substr(0, text.find('\0'));
+// A reply the line cut and delayed would read as another counter's version or serial, so a reply
+// counts once the counter gave it twice in a row.
+std::optional<std::vector<uint8_t>> LiveEngine::AskTwice(const CommandSpec& command, size_t most) {
+  std::vector<uint8_t> last = Ask(BuildFrame(command), command.delay_ms, most, kFirstByteWait);
+  for (int attempt = 0; attempt < 3 && !Stopping(); ++attempt) {
+    DrainUntilQuiet();
+    std::vector<uint8_t> again = Ask(BuildFrame(command), command.delay_ms, most, kFirstByteWait);
+    if (again == last) return again;
+    last = std::move(again);
+  }
+  return std::nullopt;
 }
 
 std::vector<uint8_t> LiveEngine::Ask(const std::vector<uint8_t>& frame, int delay_ms, size_t most,
@@ -271,7 +292,10 @@ void LiveEngine::Connected() {
   silent_ = 0;
   lost_told_ = false;
   judge_.Reset();
-  next_poll_ = p_.clock.Now();
+  // The first poll waits for the middle of the next second, like every other: a program started
+  // again right after another one stopped must not measure that one's last second a second time.
+  const int64_t wall = p_.clock.WallMs();
+  next_poll_ = p_.clock.Now() + std::chrono::milliseconds((FloorDiv(wall, 1000) + 1) * 1000 + kPollPhaseMs - wall);
   SetState(LinkState::kConnected, identity_->version + " (" + identity_->model + ") on " + identity_->path);
 }
 
@@ -281,6 +305,8 @@ store::CounterInfo LiveEngine::Info() const {
   info.family = Format("%d", identity_->family);
   info.model = identity_->model;
   info.port = identity_->path;
+  info.serial = identity_->serial;
+  info.device_path = identity_->stable_path;
   return info;
 }
 
@@ -300,6 +326,7 @@ int64_t LiveEngine::Stamp() {
 
 void LiveEngine::Poll() {
   const int64_t stamp = Stamp();
+  if (judge_.ReadsToDeadline()) DrainUntilQuiet();
   p_.link.Discard();
   const bool sent = p_.link.Send(BuildFrame(commands::kGetCps), commands::kGetCps.delay_ms);
   const Steady::time_point deadline = p_.clock.Now() + kReplyWindow;
@@ -338,6 +365,19 @@ void LiveEngine::Poll() {
   const int64_t wall = p_.clock.WallMs();
   const int64_t target = (last_stamp_ + 1) * 1000 + kPollPhaseMs;
   next_poll_ = p_.clock.Now() + std::chrono::milliseconds(std::clamp<int64_t>(target - wall, 0, 1500));
+}
+
+// After a reply that was not whole, the rest of it may still be on its way: were it to arrive
+// behind the next request, it and a cut part of the next reply could add up to one reply's
+// length. So the next request waits until the line has been quiet for a while.
+void LiveEngine::DrainUntilQuiet() {
+  std::vector<uint8_t> rest;
+  const Steady::time_point limit = p_.clock.Now() + kDrainLimit;
+  Steady::time_point quiet_until = p_.clock.Now() + kQuietBeforeRequest;
+  while (p_.clock.Now() < limit && p_.link.Present()) {
+    if (p_.link.Read(rest, std::min(quiet_until, limit)) > 0) quiet_until = p_.clock.Now() + kQuietBeforeRequest;
+    else if (p_.clock.Now() >= quiet_until) break;
+  }
 }
 
 void LiveEngine::Measured(int64_t utc, uint32_t count) {

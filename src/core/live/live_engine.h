@@ -106,11 +106,12 @@ class LiveEngine {
  private:
   bool Find();
   bool Identify(const std::string& path, bool quick);
-  std::string AskText(const CommandSpec& command, size_t most);
+  std::optional<std::vector<uint8_t>> AskTwice(const CommandSpec& command, size_t most);
   std::vector<uint8_t> Ask(const std::vector<uint8_t>& frame, int delay_ms, size_t most,
                            std::chrono::milliseconds first_wait);
   void Connected();
   void Poll();
+  void DrainUntilQuiet();
   void Measured(int64_t utc, uint32_t count);
   void Gap(int64_t utc, ReplyVerdict verdict, size_t got);
   void Lost(const std::string& reason);
