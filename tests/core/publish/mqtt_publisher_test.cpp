@@ -31,6 +31,8 @@ class Station {
     handle_ = writer_.AddCounter(kInfo, kT0);
   }
   const LiveCounter& counter() const { return counter_; }
+  // The calibration the station's own readings use; the publisher is given the same one.
+  ConversionTable conversion = kDefaultConversionTable;
 
   LiveReading Measure(int64_t utc, uint32_t count) {
     writer_.Append(handle_, utc, count);
@@ -41,7 +43,7 @@ class Station {
     total_ += count;
     ++seconds_;
     return {counter_.store_id, counter_.model, counter_.version, counter_.port, utc, count, cpm,
-            DoseRateFromCpm(kDefaultConversionTable, static_cast<uint32_t>(cpm)), double(total_) * 60 / double(seconds_)};
+            DoseRateFromCpm(conversion, static_cast<uint32_t>(cpm)), double(total_) * 60 / double(seconds_)};
   }
   bool Flush() { return writer_.Flush(10s); }
 
@@ -181,6 +183,9 @@ TEST_F(MqttPublisherTest, ABrokerThatComesBackGetsEverySecondOfTheGapInOrderOnce
   options.reconnect_longest = 2s;
   // The settings' calibration, not the default, gives the rebuilt seconds their dose rate.
   for (CalibrationPoint& point : options.conversion) point.usv *= 3;
+  // Which seconds go out live and which are rebuilt depends on when the publisher sees the broker
+  // go: both must carry that calibration.
+  station.conversion = options.conversion;
   MqttPublisher publisher(options, notifier_);
   publisher.AddCounter(station.counter());
 
