@@ -282,11 +282,9 @@ int RunMonitor(CommandContext& context) {
   std::mutex mutex;
 
   StopFlag stop;
-  std::atomic<live::LiveEngine*> running{nullptr};
-  InterruptWatch watch([&] {
-    stop.Raise();
-    if (live::LiveEngine* engine = running.load()) engine->Stop();
-  });
+  // Ctrl+C ends the housekeeping loop below, which then stops the engine: the watch's thread
+  // never touches the engine, which may be going away meanwhile.
+  InterruptWatch watch([&] { stop.Raise(); });
   // Every measured second also goes into the long-term store. The writer's thread starts after
   // the watch, so Ctrl+C never lands on it.
   std::unique_ptr<store::SecondsWriter> writer;
@@ -303,7 +301,6 @@ int RunMonitor(CommandContext& context) {
   options.polls = args.seconds;
   options.end_when_lost = true;
   live::LiveEngine engine({link, engine_clock, log, writer.get(), {&sink}, settings.calibration}, options);
-  running.store(&engine);
   std::thread engine_thread([&] {
     if (!stop.raised()) engine.Run();
     stop.Raise();
@@ -330,7 +327,6 @@ int RunMonitor(CommandContext& context) {
   }
   engine.Stop();
   engine_thread.join();
-  running.store(nullptr);
   const bool lost = engine.gave_up();
   if (lost && engine.tally().polled == 0) {
     r.submitter.WaitAll();

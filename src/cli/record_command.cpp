@@ -1,6 +1,5 @@
 // norvane-cli record: the unattended logging service that polls the counter into the long-term store.
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
@@ -232,10 +231,14 @@ int RunRecord(CommandContext& context) {
     log.Write(kInfo, "Log reopened.");
   });
   StopFlag stop;
-  std::atomic<live::LiveEngine*> running{nullptr};
-  InterruptWatch interrupt([&stop, &running] {
+  // The engine polls on this thread, so the watch stops it; the lock keeps the engine alive
+  // while the watch's thread reaches it.
+  std::mutex running_mutex;
+  live::LiveEngine* running = nullptr;
+  InterruptWatch interrupt([&] {
     stop.Raise();
-    if (live::LiveEngine* engine = running.load()) engine->Stop();
+    std::lock_guard lock(running_mutex);
+    if (running) running->Stop();
   });
 
   LogNotifier notifier(log);
@@ -273,9 +276,15 @@ int RunRecord(CommandContext& context) {
   options.family = ModelForName(ModelListEntry(static_cast<uint32_t>(*model))).family;
   if (args.seconds) options.polls = *args.seconds;
   live::LiveEngine engine({link, engine_clock, engine_log, writer.get(), sinks, settings.calibration}, options);
-  running.store(&engine);
+  {
+    std::lock_guard lock(running_mutex);
+    running = &engine;
+  }
   if (!stop.raised()) engine.Run();
-  running.store(nullptr);
+  {
+    std::lock_guard lock(running_mutex);
+    running = nullptr;
+  }
 
   bool flushed = true;
   if (writer) {
