@@ -227,8 +227,9 @@ int RunDemoMonitor(CommandContext& context, const MonitorArgs& args, const Setti
     stop.WaitUntil(Steady::now() + RealtimeMonitor::kPollSettle);
     const PollOutcome poll = monitor.FinishPoll();
     if (!args.quiet)
-      context.out << poll.elapsed_text << "  " << (poll.second.recorded ? Format("%u", poll.second.count) : "-")
-                  << "  " << poll.second.cpm_text << "  " << poll.second.dose_text << std::endl;
+      context.out << SecondLine(poll.elapsed_text, poll.second.recorded ? std::optional(poll.second.count) : std::nullopt,
+                                poll.second.cpm, DoseRateFromCpm(r.data.conversion, poll.second.cpm))
+                  << std::endl;
     stop.WaitUntil(second_start + 1s);
   }
   monitor.Stop();

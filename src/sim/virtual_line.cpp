@@ -33,7 +33,6 @@ live::LinkOpen VirtualLine::Open(const std::string& path, int baud) {
   live::LinkOpen result;
   ++opens_[path];
   if (const auto held = held_.find(path); held != held_.end() && !held->second.empty()) {
-    result.in_use = true;
     result.reason = held->second;
     return result;
   }

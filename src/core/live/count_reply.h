@@ -40,7 +40,6 @@ class CountReplyJudge {
   JudgedReply Judge(std::span<const uint8_t> bytes);
   // A new connection: the counter may be another one.
   void Reset() { *this = CountReplyJudge(); }
-  std::optional<size_t> length() const { return length_; }
 
  private:
   JudgedReply Whole(std::span<const uint8_t> bytes);

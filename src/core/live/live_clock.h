@@ -47,7 +47,7 @@ class VirtualLiveClock final : public LiveClock {
 
   Steady::time_point Now() override { return start_ + elapsed_; }
   int64_t WallMs() override {
-    return wall_start_ms_ + std::chrono::duration_cast<std::chrono::milliseconds>(elapsed_).count() + wall_shift_ms_;
+    return wall_start_ms_ + std::chrono::duration_cast<std::chrono::milliseconds>(elapsed_).count();
   }
   void WaitUntil(Steady::time_point until) override;
   void Wake() override {}
@@ -57,8 +57,6 @@ class VirtualLiveClock final : public LiveClock {
     if (t > Now()) elapsed_ = t - start_;
   }
   void Advance(std::chrono::nanoseconds d) { AdvanceTo(Now() + d); }
-  // Steps the wall clock alone, as a time service may.
-  void ShiftWall(int64_t ms) { wall_shift_ms_ += ms; }
   // Called at every wait with its end; what it returns is added to the wait: how a loaded
   // machine oversleeps.
   void SetOversleep(std::function<std::chrono::nanoseconds(Steady::time_point)> oversleep) {
@@ -69,7 +67,6 @@ class VirtualLiveClock final : public LiveClock {
   const Steady::time_point start_{};
   Steady::duration elapsed_{};
   const int64_t wall_start_ms_;
-  int64_t wall_shift_ms_ = 0;
   std::function<std::chrono::nanoseconds(Steady::time_point)> oversleep_;
 };
 

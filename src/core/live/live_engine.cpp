@@ -384,7 +384,6 @@ void LiveEngine::Measured(int64_t utc, uint32_t count) {
   {
     std::lock_guard lock(mutex_);
     ++tally_.measured;
-    tally_.total += count;
   }
   if (gap_run_ > 0 && ++whole_run_ >= 60) {
     p_.log.Write(Priority::kInfo, Format("The counter's replies are taken again; %llu seconds were gaps.",

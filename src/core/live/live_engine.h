@@ -63,7 +63,6 @@ struct EngineTally {
   uint64_t polled = 0;
   uint64_t measured = 0;
   uint64_t gaps = 0;
-  uint64_t total = 0;  // counts of the measured seconds
 };
 
 class LiveEngine {

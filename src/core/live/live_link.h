@@ -14,8 +14,7 @@ namespace norvane::live {
 
 struct LinkOpen {
   bool ok = false;
-  bool in_use = false;  // another program holds the port
-  std::string reason;   // why not, in words
+  std::string reason;  // why not, in words: also who holds the port when another program does
 };
 
 class LiveLink {

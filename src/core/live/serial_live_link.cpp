@@ -30,10 +30,7 @@ LinkOpen SerialLiveLink::Open(const std::string& path, int baud) {
     return result;
   }
   result.ok = link_.OpenPath(path, baud);
-  if (!result.ok) {
-    result.reason = link_.last_failure().reason;
-    result.in_use = link_.last_failure().error_number == EBUSY;
-  }
+  if (!result.ok) result.reason = link_.last_failure().reason;
   return result;
 }
 
