@@ -9,13 +9,6 @@
 namespace norvane {
 namespace {
 
-ReaderOptions ReaderOptionsFor(DeviceState& state, std::function<void()> port_error) {
-  ReaderOptions options;
-  options.realtime_active = &state.realtime_active;
-  options.port_error_reaction = std::move(port_error);
-  return options;
-}
-
 // The store's path unless the settings turned the store off.
 std::filesystem::path ChosenStore(SettingsStore& settings, const std::filesystem::path& path) {
   if (path.empty()) return path;
@@ -55,20 +48,20 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
       store(settings_path),
       ports(PortCatalogue::DiscoverMachine(extra_ports)),
       link(ports, notifier),
-      reader(link, buffer, notifier, ReaderOptionsFor(state, std::move(hooks.port_error))),
+      reader(link, buffer, notifier),
       session({link, buffer, reader, notifier, state, &data.dump, &store}),
       data(clock.Now()),
       saver(data, dictionary, clock, hooks.save_notifier ? *hooks.save_notifier : notifier),
       recorder(data, saver, clock, notifier),
-      monitor({session, buffer, recorder, data, settings, dictionary, notifier, &store,
-               std::move(hooks.periodic_clock_sync), &sync_retry}),
-      clock_sync(session, buffer, clock, sync_retry, &monitor),
+      loan(session, ports),
+      clock_sync(session, buffer, clock, sync_retry, &loan),
       download({link, reader, state, data.dump, notifier, &store, hooks.download_progress}),
-      scan(session, [this] { monitor.Stop(); }),
+      scan(session),
       submitter(clock, notifier),
       tick(settings, data, clock, std::move(hooks.housekeeping)),
       store_path_(ChosenStore(store, hooks.store_path)),
-      background_notifier_(hooks.background_notifier ? *hooks.background_notifier : notifier) {
+      background_notifier_(hooks.background_notifier ? *hooks.background_notifier : notifier),
+      extra_ports_(extra_ports) {
   // The writer opens the store with the first second, so a window that never monitors never
   // touches it.
   if (store_on()) seconds_writer_ = std::make_unique<store::SecondsWriter>(store_path_, background_notifier_);
@@ -93,6 +86,7 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
 }
 
 AppContext::~AppContext() {
+  StopLive();
   download.RequestStop();
   download.Wait();
   reader.Stop();
@@ -108,28 +102,32 @@ store::CounterInfo AppContext::IdentifiedCounter() const {
   return info;
 }
 
-void AppContext::KeepSecond(int64_t utc, const RecordedSecond& second) {
-  // A demonstration measures nothing.
-  if (!seconds_writer_ || !second.recorded || state.demo.load()) return;
-  const store::CounterInfo info = IdentifiedCounter();
-  if (!store_counter_ || info.port != stored_port_) {
-    store_counter_ = seconds_writer_->AddCounter(info, clock.Now());
-    stored_port_ = info.port;
-  }
-  // The store first: a gap in publishing is filled from there.
-  seconds_writer_->Append(*store_counter_, utc, second.count);
-  if (!publishing_) return;
-  PublishLink(LinkState::kConnected);
-  publishing_->OnSecond(info, {utc, second.count, second.cpm, DoseRateFromCpm(data.conversion, second.cpm),
-                               seconds_writer_->health().failures});
+void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log) {
+  StopLive();
+  // The engine owns the port from here; the session's reader must not read its replies.
+  session.StopReader();
+  link.Close();
+  state.port_open = false;
+  live::RunSetup setup;
+  setup.options.port = start.port;
+  setup.options.family = start.family;
+  // Somebody is watching: a counter plugged in again is found within seconds, not a minute.
+  setup.options.longest_retry = std::chrono::seconds(4);
+  setup.extra_paths = extra_ports_;
+  if (start.demo) setup.demo_version = start.demo_version;
+  setup.conversion = start.conversion;
+  // A demonstration measures nothing: it is neither stored nor published.
+  std::vector<LiveSink*> sinks;
+  if (publishing_ && !start.demo) sinks.push_back(publishing_.get());
+  sinks.push_back(&window);
+  live_ = std::make_unique<live::LiveRun>(std::move(setup), log, start.demo ? nullptr : seconds_writer_.get(),
+                                          std::move(sinks));
+  loan.Attach(&live_->engine());
 }
 
-void AppContext::PublishLink(LinkState link) {
-  if (!publishing_ || link == link_) return;
-  // A demonstration has no counter to publish; a link never connected, or stopped, has nothing to lose.
-  if (link == LinkState::kConnected ? state.demo.load() : link_ == LinkState::kStopped) return;
-  link_ = link;
-  publishing_->OnLinkState(IdentifiedCounter(), link);
+void AppContext::StopLive() {
+  loan.Attach(nullptr);
+  live_.reset();
 }
 
 std::vector<uint8_t> AppContext::LastDownload() {

@@ -19,8 +19,9 @@
 #include "core/protocol/auto_scan.h"
 #include "core/protocol/device_session.h"
 #include "core/publish/publishing_thread.h"
+#include "core/live/live_run.h"
+#include "core/live/port_loan.h"
 #include "core/realtime/live_sink.h"
-#include "core/realtime/realtime_monitor.h"
 #include "core/realtime/realtime_recorder.h"
 #include "core/serial/port_catalogue.h"
 #include "core/settings/settings_store.h"
@@ -30,11 +31,9 @@
 
 namespace norvane {
 
-// What the window plugs into the parts that call back: they run on worker threads (the reader,
-// the download) or inside the poll, so the window decides where the work lands.
+// What the window plugs into the parts that call back: they run on worker threads (the download,
+// the store, the publishers), so the window decides where the work lands.
 struct AppHooks {
-  std::function<void()> port_error;            // from the reader thread
-  std::function<void()> periodic_clock_sync;   // from the poll
   DownloadProgress* download_progress = nullptr;
   HousekeepingActions housekeeping;
   UserNotifier* save_notifier = nullptr;       // the saver's status lines (deferred by the window)
@@ -77,21 +76,25 @@ struct AppContext {
   FileSaver saver;
   RealtimeRecorder recorder;
   std::atomic<bool> sync_retry{false};
-  RealtimeMonitor monitor;
+  live::PortLoan loan;
   ClockSync clock_sync;
   HistoryDownload download;
   AutoScan scan;
   MapSubmitter submitter;
   HousekeepingTick tick;
 
-  // Hands a measured second to the store's writer and then to the publishers, which only queue
-  // it: `utc` is when its poll went out. The counter is registered first, again when it moved to
-  // another port.
-  void KeepSecond(int64_t utc, const RecordedSecond& second);
-  // Tells the publishers how the monitored counter's link stands: connected when monitoring
-  // starts or a second is measured, lost on a port error, stopped when monitoring ends. Nothing
-  // is told before the first connection, nor the same state twice.
-  void PublishLink(LinkState link);
+  // Monitoring's engine, started when the box is ticked and stopped when it is unticked; both on
+  // the device worker's thread, which also runs every tool that borrows the engine's port. The
+  // engine hands each second to the store first, then to the publishers and to `window`.
+  struct LiveStart {
+    std::string port;  // empty: wherever a counter answers
+    int family = 1;
+    bool demo = false;
+    std::string demo_version;
+    ConversionTable conversion;
+  };
+  void StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log);
+  void StopLive();
   // The image this counter's last download kept in the store, for "Download New"; empty when
   // there is none or the store is off.
   std::vector<uint8_t> LastDownload();
@@ -105,13 +108,13 @@ struct AppContext {
 
   std::filesystem::path store_path_;
   UserNotifier& background_notifier_;
-  std::optional<store::SecondsWriter::Handle> store_counter_;
-  std::string stored_port_;
+  const std::vector<std::string> extra_ports_;
   // Off without the store: the publishers name a counter by its number there.
   std::unique_ptr<publish::PublishingThread> publishing_;
-  LinkState link_ = LinkState::kStopped;
   // Last, so it stops (committing what is queued) before anything it reports to goes.
   std::unique_ptr<store::SecondsWriter> seconds_writer_;
+  // After the writer and the publishers it hands seconds to, so it stops first.
+  std::unique_ptr<live::LiveRun> live_;
 };
 
 }  // namespace norvane

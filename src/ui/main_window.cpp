@@ -156,8 +156,6 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   background_notice_ = std::make_unique<BackgroundNotice>(*this);
   progress_relay_ = std::make_unique<ProgressRelay>(*this);
   AppHooks hooks;
-  hooks.port_error = [this] { QMetaObject::invokeMethod(this, [this] { OnPortError(); }, Qt::QueuedConnection); };
-  hooks.periodic_clock_sync = [this] { clock_sync_due_ = true; };
   hooks.download_progress = progress_relay_.get();
   hooks.save_notifier = save_status_.get();
   hooks.store_path = options_.store_path;
@@ -179,22 +177,22 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
     return SaveWindowPicture(this, pattern, path, error);
   });
   worker_ = std::make_unique<DeviceWorker>(this);
+  bridge_ = std::make_unique<LiveBridge>(
+      this, LiveBridge::Handlers{[this](const LiveSecond& second) { OnLiveSecond(second); },
+                                 [this](int64_t) { OnLiveGap(); },
+                                 [this](const store::CounterInfo& counter, LinkState state) { OnLiveLink(counter, state); },
+                                 [this](live::Priority, const std::string& text) { notifier_->Status(text); }});
   connect(worker_.get(), &DeviceWorker::busyChanged, this, [this] { UpdateDeviceControls(); });
 
   BuildWidgets();
   BuildMenus();
 
   housekeeping_timer_.setInterval(1000);
-  poll_timer_.setInterval(1000);
-  confirm_timer_.setSingleShot(true);
-  confirm_timer_.setInterval(static_cast<int>(RealtimeMonitor::kConfirmDelay.count()));
   scan_timer_.setSingleShot(true);
   resume_timer_.setSingleShot(true);
   resume_timer_.setInterval(1000);
   connect(&housekeeping_timer_, &QTimer::timeout, this, [this] { HousekeepingTick(); });
-  connect(&poll_timer_, &QTimer::timeout, this, [this] { PollBegin(); });
   connect(&play_timer_, &QTimer::timeout, this, [this] { PlaybackTick(); });
-  connect(&confirm_timer_, &QTimer::timeout, this, [this] { ConfirmMonitoring(); });
   connect(&scan_timer_, &QTimer::timeout, this, [this] { ScanStep(); });
   connect(&resume_timer_, &QTimer::timeout, this, [this] {
     SetRealtimeTick(true);
@@ -520,17 +518,15 @@ void CMainViewerDlg::closeEvent(QCloseEvent* event) {
 void CMainViewerDlg::ShutDown() {
   if (shut_down_) return;
   shut_down_ = true;
-  for (QTimer* t : {&housekeeping_timer_, &poll_timer_, &play_timer_, &confirm_timer_, &scan_timer_, &resume_timer_}) t->stop();
+  for (QTimer* t : {&housekeeping_timer_, &play_timer_, &scan_timer_, &resume_timer_}) t->stop();
   ctx_->scan.Cancel();
   ctx_->reader.RequestStop();
   ctx_->download.RequestStop();
-  if (ctx_->monitor.state() != MonitorState::kOff) {
-    ctx_->monitor.OnPortError();  // polling off without touching the stored choice to resume it
-    QThread::msleep(200);
-  }
-  ctx_->PublishLink(LinkState::kStopped);
   worker_->WaitIdle();
+  // Monitoring ends without touching the stored choice to resume it at the next start.
+  monitoring_ = false;
   worker_->Run([this] {
+    ctx_->StopLive();
     ctx_->download.Wait();
     ctx_->reader.Stop();
     ctx_->link.Close();

@@ -21,6 +21,7 @@
 #include "core/history/download.h"
 #include "ui/app_context.h"
 #include "ui/device_worker.h"
+#include "ui/live_bridge.h"
 #include "ui/qt_notifier.h"
 
 class QAction;
@@ -91,7 +92,8 @@ class CMainViewerDlg : public QDialog {
   QString StatusLog() const;
   const ChartInputs& chart_inputs() const { return chart_; }
   bool playing() const { return playing_; }
-  bool polling() const { return poll_timer_.isActive(); }
+  // Monitoring is ticked and its counter answers.
+  bool polling() const { return monitoring_ && live_state_ == LinkState::kConnected; }
   QWidget* client() const { return client_; }
 
   // The commands, as the menus and buttons run them.
@@ -162,12 +164,13 @@ class CMainViewerDlg : public QDialog {
   void ScanStep();
   void StartMonitoring();
   void StopMonitoring();
-  void MonitoringStarted(bool opened);
-  void ConfirmMonitoring();
   void SyncMonitoringUi();
-  void PollBegin();
-  void PollFinish();
-  void OnPortError();
+  // The engine's news, on the window's thread.
+  void OnLiveSecond(const LiveSecond& second);
+  void OnLiveGap();
+  void OnLiveLink(const store::CounterInfo& counter, LinkState state);
+  // After each polled second: the periodic clock sync borrows the port when it is due.
+  void CountPolledSecond();
   // The port went away under a job: the window shows it disconnected and says so.
   void PortLost();
   // A download or a worker job holds the port; a command that would talk to the counter now
@@ -203,8 +206,11 @@ class CMainViewerDlg : public QDialog {
   bool playing_ = false;
   bool views_frozen_ = false;
   double settled_position_ = 0;  // where the last refill left the scroll bar
-  bool clock_sync_due_ = false;
-  std::time_t poll_sent_ = 0;  // when the running poll asked for its second
+  // The box's state, which the engine on the worker follows.
+  bool monitoring_ = false;
+  LinkState live_state_ = LinkState::kStopped;
+  uint32_t live_cpm_ = 0;
+  std::unique_ptr<LiveBridge> bridge_;
   bool shut_down_ = false;
   uint32_t saved_seconds_ = 0;  // recorded seconds already in a file
 
@@ -212,12 +218,10 @@ class CMainViewerDlg : public QDialog {
   OptionsChooser choose_options_;
   CloseQuestion ask_close_;
 
-  // Timers by their old ids: 1 housekeeping, 112 poll, 115 playback, 116 confirm, 117 scan,
-  // 120 resume monitoring; the one-shot picture and status timers are single shots.
+  // Timers by their old ids: 1 housekeeping, 115 playback, 117 scan, 120 resume monitoring; the
+  // one-shot picture and status timers are single shots.
   QTimer housekeeping_timer_;
-  QTimer poll_timer_;
   QTimer play_timer_;
-  QTimer confirm_timer_;
   QTimer scan_timer_;
   QTimer resume_timer_;
 

@@ -12,6 +12,9 @@
 #include "core/files/local_time.h"
 #include "core/history/download_new.h"
 #include "core/platform/folder_check.h"
+#include "core/protocol/model_identification.h"
+#include "core/tasks/elapsed_text.h"
+#include "core/tools/clock_rules.h"
 #include "ui/download_dialogs.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
@@ -40,11 +43,11 @@ void CMainViewerDlg::UpdateDeviceControls() {
   // Every command that talks to the counter: auto detect, the serial port, the settings,
   // terminal and configuration dialogs, and the four screenshots.
   for (int id : {32796, 32789, 32795, 32797, 32798, 32801, 32802, 32804, 32806}) commands_[id]->setEnabled(idle);
-  commands_[32774]->setEnabled(idle && !ctx_->state.realtime_active.load());
+  commands_[32774]->setEnabled(idle && !monitoring_);
   realtime_box_->setEnabled(idle && !ctx_->state.demo.load());
   demo_box_->setEnabled(idle);
   // The download takes the port from monitoring and the image from playback.
-  download_button_->setEnabled(idle && !playing_ && ctx_->monitor.state() == MonitorState::kOff);
+  download_button_->setEnabled(idle && !playing_ && !monitoring_);
 }
 
 void CMainViewerDlg::SelectModel(int index) {
@@ -87,6 +90,8 @@ void CMainViewerDlg::ConnectSelectedPort(bool queued, std::function<void(const I
 
 void CMainViewerDlg::PressConnect() {
   if (RefuseWhilePortBusy()) return;
+  // Monitoring holds the port: disconnecting ends it first.
+  if (monitoring_) StopMonitoring();
   const std::string caption = connect_button_->text().toStdString();
   const int model = model_list_->currentIndex();
   const int port = port_list_->currentIndex();
@@ -110,8 +115,8 @@ void CMainViewerDlg::PressConnect() {
 
 void CMainViewerDlg::StartAutoDetect(bool queued) {
   if (!queued && RefuseWhilePortBusy()) return;
-  poll_timer_.stop();
-  confirm_timer_.stop();
+  // The scan opens every port in turn, the monitored one too.
+  if (monitoring_) StopMonitoring();
   auto first = std::make_shared<std::chrono::milliseconds>();
   RunDevice([this, first] { *first = ctx_->scan.Start(); },
             [this, first] {
@@ -169,8 +174,7 @@ void CMainViewerDlg::BeginDownload(DownloadRequest download) {
   scan_timer_.stop();
   ctx_->scan.Cancel();
   if (playing_) StopPlayback();
-  if (ctx_->monitor.IsMonitoring()) StopMonitoring();
-  SetRealtimeTick(false);
+  if (monitoring_) StopMonitoring();
 
   auto started = std::make_shared<bool>(false);
   views_frozen_ = true;
@@ -279,6 +283,8 @@ void CMainViewerDlg::ToggleDemo() {
     return;
   }
   const bool demo = !ctx_->state.demo.load();
+  // A counter's monitoring and the demonstration never share a recording run.
+  if (monitoring_) StopMonitoring();
   ctx_->state.demo = demo;
   demo_box_->setChecked(demo);
   SetRealtimeTick(demo);
@@ -287,113 +293,101 @@ void CMainViewerDlg::ToggleDemo() {
 }
 
 void CMainViewerDlg::StartMonitoring() {
+  if (monitoring_) return;
   // Live counts replace the history on screen, and with it the history's note.
   ctx_->data.readout.note.clear();
   info_label_->clear();
-  auto opened = std::make_shared<bool>(false);
-  poll_timer_.stop();
-  RunDevice([this, opened] { *opened = ctx_->monitor.Start(); }, [this, opened] { MonitoringStarted(*opened); });
-}
-
-void CMainViewerDlg::MonitoringStarted(bool opened) {
-  saved_seconds_ = 0;
-  if (!opened) {
-    SetRealtimeTick(false);
-    commands_[32792]->setEnabled(false);
-    commands_[32774]->setEnabled(true);
-    download_button_->setEnabled(true);
-    play_button_->setEnabled(true);
-    return;
-  }
-  ctx_->PublishLink(LinkState::kConnected);
-  // Until the counter confirms, the box shows unticked: polling is not on yet.
-  SetRealtimeTick(false);
-  confirm_timer_.start();
-}
-
-void CMainViewerDlg::ConfirmMonitoring() {
-  RunDevice([this] { ctx_->monitor.Confirm(); }, [this] { SyncMonitoringUi(); });
+  monitoring_ = true;
+  live_state_ = LinkState::kStopped;
+  const bool demo = ctx_->state.demo.load();
+  // Ticking the box again carries on the same recording: only a save or the user empties it.
+  if (ctx_->recorder.recorded_seconds() == 0) ctx_->recorder.StartSession();
+  notifier_->Status("Heartbeat started..");
+  notifier_->Status(demo ? "DEMO Mode!!!" : "Realtime monitoring started.");
+  ctx_->store.StoreNumber(setting_names::kRealtimeMornitoring, 1);
+  AppContext::LiveStart start;
+  start.port = ctx_->ports.PathOf(port_list_->currentIndex()).value_or("");
+  start.family = ctx_->state.family.load();
+  start.demo = demo;
+  start.demo_version = model_list_->currentText().toStdString();
+  start.conversion = ctx_->data.conversion;
+  RunDevice([this, start] { ctx_->StartLive(start, *bridge_, *bridge_); });
+  SyncMonitoringUi();
 }
 
 void CMainViewerDlg::StopMonitoring() {
-  poll_timer_.stop();
-  confirm_timer_.stop();
-  ctx_->monitor.Stop();
-  ctx_->PublishLink(LinkState::kStopped);
-  SetRealtimeTick(false);
-  commands_[32792]->setEnabled(false);
-  commands_[32774]->setEnabled(true);
-  download_button_->setEnabled(true);
+  if (monitoring_) {
+    monitoring_ = false;
+    notifier_->Status("Heartbeat stopped..");
+    ctx_->store.StoreNumber(setting_names::kRealtimeMornitoring, 0);
+    // The engine finishes the poll it is in; the recording stays until it is saved.
+    RunDevice([this] { ctx_->StopLive(); });
+  }
+  live_state_ = LinkState::kStopped;
+  SyncMonitoringUi();
+  commands_[32792]->setEnabled(ctx_->recorder.recorded_seconds() > 0);
+  download_button_->setEnabled(!PortBusy() && !playing_);
 }
 
-// After device work that may have stopped or restarted monitoring behind the window's back (a
-// scan, a clock sync), the box and the timers follow the monitor's state.
 void CMainViewerDlg::SyncMonitoringUi() {
-  switch (ctx_->monitor.state()) {
-    case MonitorState::kOff:
-      poll_timer_.stop();
-      confirm_timer_.stop();
-      SetRealtimeTick(false);
-      ctx_->PublishLink(LinkState::kStopped);
-      break;
-    case MonitorState::kStarting:
-      poll_timer_.stop();
-      SetRealtimeTick(false);
-      if (!confirm_timer_.isActive()) confirm_timer_.start();
-      break;
-    case MonitorState::kPolling:
-      SetRealtimeTick(true);
-      if (!poll_timer_.isActive()) poll_timer_.start();
-      break;
-  }
+  SetRealtimeTick(monitoring_);
   UpdateDeviceControls();
 }
 
-void CMainViewerDlg::PollBegin() {
-  // A device job holds the port this second; the poll waits for the next one.
-  if (worker_->busy()) return;
-  // The timer's ticks wander a little, so two polls can fall into one clock second when the ticks
-  // sit at a second's edge; the later one then takes the next second, so that neither overwrites
-  // the other in the store nor is dropped by the publishers.
-  const std::time_t now = ctx_->clock.Now();
-  poll_sent_ = now == poll_sent_ ? now + 1 : now;
-  if (!ctx_->monitor.BeginPoll()) {
-    if (ctx_->monitor.state() == MonitorState::kOff) SyncMonitoringUi();
-    return;
-  }
-  QTimer::singleShot(RealtimeMonitor::kPollSettle, this, [this] { PollFinish(); });
+void CMainViewerDlg::OnLiveSecond(const LiveSecond& second) {
+  const RecordedSecond recorded = ctx_->recorder.Record(second.count);
+  live_cpm_ = second.cpm;
+  cpm_label_->setText(ToQString(Format("CPM:%u", static_cast<unsigned>(second.cpm))));
+  dose_label_->setText(ToQString(FormatFixed(second.usv_h, 3) + " uSv/h"));
+  if (recorded.day_restarted) saved_seconds_ = ctx_->recorder.recorded_seconds();
+  CountPolledSecond();
+  ShowGraph();
 }
 
-void CMainViewerDlg::PollFinish() {
-  if (ctx_->monitor.state() != MonitorState::kPolling) return;
-  const PollOutcome poll = ctx_->monitor.FinishPoll();
-  ctx_->KeepSecond(poll_sent_, poll.second);
-  time_label_->setText(ToQString(poll.elapsed_text));
-  if (poll.second.recorded) {
-    cpm_label_->setText(ToQString(poll.second.cpm_text));
-    dose_label_->setText(ToQString(poll.second.dose_text));
-    ShowGraph();
-  }
-  if (poll.second.day_restarted) saved_seconds_ = ctx_->recorder.recorded_seconds();
-  if (clock_sync_due_) {
-    clock_sync_due_ = false;
-    RunDevice([this] { ctx_->clock_sync.SetClock(ClockTrigger::kPeriodic); }, [this] { SyncMonitoringUi(); });
-  }
+void CMainViewerDlg::OnLiveGap() {
+  ctx_->recorder.Record(std::nullopt);
+  CountPolledSecond();
 }
 
-void CMainViewerDlg::OnPortError() {
-  // The reader gave up on a silent port ("Comport Error!" is its own message).
-  ctx_->monitor.OnPortError();
-  ctx_->PublishLink(LinkState::kLost);
-  SyncMonitoringUi();
-  commands_[32792]->setEnabled(false);
-  download_button_->setEnabled(true);
-  connect_button_->setText("Connect");
+void CMainViewerDlg::CountPolledSecond() {
+  RealtimeSeries& series = ctx_->data.realtime;
+  series.set_elapsed(series.elapsed() + 1);
+  time_label_->setText(ToQString(ElapsedText(series.elapsed(), ctx_->dictionary)));
+  const DeviceState& state = ctx_->state;
+  if (monitoring_ && !state.demo.load() && !PortBusy() &&
+      PeriodicClockSyncDue(state.family.load(), state.firmware_version.load(), ctx_->settings.auto_time_sync_period,
+                           ctx_->sync_retry.load(), series.elapsed()))
+    RunDevice([this] { ctx_->clock_sync.SetClock(ClockTrigger::kPeriodic); });
+}
+
+void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState state) {
+  live_state_ = state;
+  if (!monitoring_) return;
+  switch (state) {
+    case LinkState::kConnected:
+      info_label_->clear();
+      if (ctx_->state.demo.load()) break;
+      // The counter that answered is the one the tools and the clock sync talk to.
+      ctx_->state.model_text = counter.version;
+      ctx_->state.family.store(std::atoi(counter.family.c_str()));
+      ctx_->state.firmware_version.store(FirmwareVersionNumber(counter.version));
+      model_label_->setText(ToQString(counter.version));
+      connect_button_->setText("Disconnect");
+      break;
+    case LinkState::kNotAnswering:
+      info_label_->setText("The counter is not answering.");
+      break;
+    case LinkState::kLost:
+      // No box: the engine looks for the counter again by itself, and the log says why.
+      info_label_->setText("The counter is lost; looking for it again.");
+      connect_button_->setText("Connect");
+      break;
+    case LinkState::kStopped: break;
+  }
 }
 
 void CMainViewerDlg::PortLost() {
   const int port = ctx_->state.current_port;
-  ctx_->PublishLink(LinkState::kLost);
   RunDevice(
       [this] {
         ctx_->reader.Stop();

@@ -172,7 +172,7 @@ void CMainViewerDlg::LoadData() {
   if (playing_) StopPlayback();
   scroll_->SetRange(0, static_cast<double>(*bytes));
   scroll_->SetPosition(0);
-  if (ctx_->monitor.IsMonitoring()) StopMonitoring();
+  if (monitoring_) StopMonitoring();
   ctx_->data.RefillFromStart();
   AfterHistoryLoaded();
 }
@@ -228,7 +228,7 @@ void CMainViewerDlg::ChooseColors() {
 // ---- Timers ----
 
 void CMainViewerDlg::HousekeepingTick() {
-  const TickReport report = ctx_->tick.Run(ctx_->state.realtime_active.load(), ctx_->monitor.cpm());
+  const TickReport report = ctx_->tick.Run(polling(), live_cpm_);
   if (report.saved) saved_seconds_ = ctx_->recorder.recorded_seconds();
   // The indicator shows the sending picture while any submission is on its way.
   submit_indicator_->setIcon(ctx_->submitter.running() ? submit_icon_busy_ : submit_icon_idle_);

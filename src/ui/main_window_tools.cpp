@@ -32,20 +32,20 @@ inline constexpr std::string_view kLanguageFilter = "Language Files (*.dic.txt)|
 }  // namespace
 
 void CMainViewerDlg::RunDeviceTool(std::function<void()> tool) {
-  // The tool borrows the port: polling pauses, the counter is identified on the window's port,
-  // and afterwards monitoring follows its box again. Never while another job has the port.
+  // The tool borrows the port: monitoring lends it (its seconds meanwhile are a gap), the counter
+  // is identified on it, and afterwards monitoring carries on. Never while another job has it.
   if (RefuseWhilePortBusy()) return;
-  poll_timer_.stop();
-  confirm_timer_.stop();
   scan_timer_.stop();
   ctx_->scan.Cancel();
   const int model = model_list_->currentIndex();
-  const int port = ctx_->state.current_port > 0 ? ctx_->state.current_port : port_list_->currentIndex();
+  const int chosen = ctx_->state.current_port > 0 ? ctx_->state.current_port : port_list_->currentIndex();
   auto result = std::make_shared<IdentifyResult>();
   RunDevice(
-      [this, model, port, result] {
-        ctx_->session.SelectModelFromList(model);
-        *result = ctx_->session.ConnectAndIdentify(port);
+      [this, model, chosen, result] {
+        const bool lent = ctx_->loan.IsMonitoring();
+        ctx_->loan.StopMonitoring();
+        if (!lent) ctx_->session.SelectModelFromList(model);
+        *result = ctx_->session.ConnectAndIdentify(lent ? ctx_->state.current_port : chosen);
       },
       [this, result, tool = std::move(tool)] {
         AfterIdentify(*result);
@@ -53,8 +53,7 @@ void CMainViewerDlg::RunDeviceTool(std::function<void()> tool) {
         // the window sees the worker idle while the dialog sits open.
         QTimer::singleShot(0, this, [this, tool] {
           if (ctx_->state.port_open) tool();
-          if (realtime_box_->isChecked()) StartMonitoring();
-          else if (ctx_->monitor.IsMonitoring()) StopMonitoring();
+          RunDevice([this] { ctx_->loan.StartMonitoring(); });
         });
       });
 }
@@ -79,11 +78,11 @@ void CMainViewerDlg::OpenConfiguration() {
 
 void CMainViewerDlg::OpenTerminal() {
   if (RefuseWhilePortBusy()) return;
-  poll_timer_.stop();
-  confirm_timer_.stop();
+  // The terminal opens the port itself; monitoring lends it meanwhile.
+  RunDevice([this] { ctx_->loan.StopMonitoring(); });
   TerminalDialog dialog(*ctx_, *worker_, *notifier_, this);
   dialog.exec();
-  if (realtime_box_->isChecked()) StartMonitoring();
+  RunDevice([this] { ctx_->loan.StartMonitoring(); });
 }
 
 void CMainViewerDlg::OpenMapSetup() {
@@ -95,7 +94,8 @@ void CMainViewerDlg::OpenPortSettings() {
   if (RefuseWhilePortBusy()) return;
   PortSettingsDialog dialog(*ctx_, *worker_, *notifier_, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  poll_timer_.stop();
+  // Another port or line: monitoring starts again on it when the box is ticked once more.
+  if (monitoring_) StopMonitoring();
   ApplyPortSettingsDialog(*ctx_, *worker_, dialog.choice(), [this](bool opened) {
     if (opened) {
       connect_button_->setText("Disconnect");

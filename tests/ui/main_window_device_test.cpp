@@ -1,11 +1,14 @@
 // The main window and the port offscreen against the simulated counter: one device job at a
-// time, a reply that names no counter, and a counter that goes away during a download.
+// time, a reply that names no counter, a counter that goes away during a download, and
+// monitoring that outlives the tools, its box and an unplug.
 #include <QAction>
 #include <QCheckBox>
 #include <QPushButton>
 
+#include "core/common/clock.h"
 #include "core/serial/port_catalogue.h"
 #include "core/store/store.h"
+#include "sim/pty_transport.h"
 #include "tests/integration/simulated_line.h"
 #include "tests/ui/main_window_fixture.h"
 
@@ -79,6 +82,64 @@ TEST_F(MainWindowDeviceTest, StartingOnAPortConnectsAndResumesMonitoringOnTheCou
   const std::vector<store::CounterRow> counters = store.Counters();
   ASSERT_EQ(counters.size(), 1u);
   EXPECT_EQ(counters[0].info.version, line.counter().version());
+}
+
+TEST_F(MainWindowDeviceTest, MonitoringKeepsItsRecordingThroughAToolItsBoxAndAnUnplug) {
+  SystemClock clock;
+  sim::SimulatedCounter counter(Paced("ZQT-400"), clock);
+  // The counter's stable name, as /dev/serial/by-id gives one: it comes back there after an unplug.
+  const std::filesystem::path device = dir_ / "ttyZQT";
+  std::string error;
+  const auto plug = [&] {
+    std::unique_ptr<sim::PtyTransport> t = sim::PtyTransport::Open(counter, &error, device);
+    if (t && !t->Start(&error)) t.reset();
+    return t;
+  };
+  std::unique_ptr<sim::PtyTransport> transport = plug();
+  ASSERT_TRUE(transport) << error;
+  ViewerOptions options;
+  options.store_path = dir_ / "store.sqlite";
+  auto w = Connected(device.string(), {}, options);
+  auto* box = qobject_cast<QCheckBox*>(w->Control(1175));
+  const auto recorded = [&] { return w->context().recorder.recorded_seconds(); };
+  const auto grows = [&](uint32_t by) {
+    const uint32_t from = recorded();
+    return WaitFor([&] { return recorded() >= from + by; }, 20000);
+  };
+  box->click();
+  ASSERT_TRUE(grows(3)) << w->StatusLog().toStdString();
+
+  // A screenshot borrows the port; the pause is told as a gap and the same recording goes on.
+  w->SetFileChooser([&](const FileRequest&) { return FileAnswer{(dir_ / "screen").string(), "bmp files (*.bmp)"}; });
+  w->Command(32801)->trigger();
+  ASSERT_TRUE(WaitFor([&] { return messages_.contains("Screenshot Saved."); }, 20000)) << messages_.join("|").toStdString();
+  ASSERT_TRUE(grows(2));
+  EXPECT_TRUE(w->StatusLog().contains("those seconds are a gap")) << w->StatusLog().toStdString();
+
+  // Unticked, polling stops and the recording stays; ticked again, it grows from there.
+  box->click();
+  w->worker().WaitIdle();
+  QCoreApplication::processEvents();
+  const uint32_t kept = recorded();
+  EXPECT_GE(kept, 5u);
+  box->click();
+  ASSERT_TRUE(WaitFor([&] { return recorded() >= kept + 2; }, 20000));
+
+  // Unplugged: noticed within seconds, told in the log and not in a box, and found again.
+  transport.reset();
+  ASSERT_TRUE(WaitFor([&] { return w->StatusLog().contains("Counter lost"); }, 3000)) << w->StatusLog().toStdString();
+  transport = plug();
+  ASSERT_TRUE(transport) << error;
+  ASSERT_TRUE(grows(2)) << w->StatusLog().toStdString();
+  EXPECT_TRUE(messages_ == QStringList{"Screenshot Saved."}) << messages_.join("|").toStdString();
+  const uint32_t total = recorded();
+  w.reset();
+  // Every second the window recorded went into the store first, all under the one counter.
+  store::Store store(dir_ / "store.sqlite");
+  const std::vector<store::CounterRow> counters = store.Counters();
+  ASSERT_EQ(counters.size(), 1u);
+  const int64_t now = clock.Now();
+  EXPECT_GE(store.ComputeStats(counters[0].id, now - 3600, now + 60, {}).measured_seconds, total);
 }
 
 TEST_F(MainWindowDeviceTest, AReplyThatNamesNoCounterLeavesTheModelAlone) {
