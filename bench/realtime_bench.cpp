@@ -1,16 +1,12 @@
-// The realtime poll's work on the calling thread, the housekeeping tick, and the memory a whole
-// day of headless monitoring takes.
+// The housekeeping tick, and the memory a whole day of headless monitoring takes.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <array>
 #include <filesystem>
 #include <random>
-#include <thread>
 
 #include "core/files/file_saver.h"
-#include "core/realtime/realtime_monitor.h"
-#include "core/serial/port_catalogue.h"
+#include "core/realtime/realtime_recorder.h"
 #include "core/tasks/housekeeping_tick.h"
 
 namespace norvane {
@@ -22,56 +18,6 @@ class QuietNotifier final : public UserNotifier {
   void Status(std::string_view) override {}
   bool Ask(std::string_view, std::string_view) override { return false; }
 };
-
-// Everything the monitor needs, with no counter attached: the frame goes to a closed link, so
-// what is timed is the program's own work, not the line.
-struct PollRig {
-  PollRig()
-      : link(ports, notifier), reader(link, buffer, notifier),
-        session({link, buffer, reader, notifier, state, nullptr, nullptr}), data(clock.Now()),
-        saver(data, dictionary, clock, notifier), recorder(data, saver, clock, notifier),
-        monitor({session, buffer, recorder, data, settings, dictionary, notifier}) {
-    state.demo = true;
-    monitor.Start();
-    monitor.Confirm();
-    reader.Stop();
-    state.demo = false;
-  }
-  ~PollRig() { reader.Stop(); }
-
-  PortCatalogue ports;
-  QuietNotifier notifier;
-  CSerialLink link;
-  ReceiveBuffer buffer;
-  DeviceState state;
-  ReaderThread reader;
-  DeviceSession session;
-  SystemClock clock;
-  DataSet data;
-  LanguageDictionary dictionary;
-  Settings settings;
-  FileSaver saver;
-  RealtimeRecorder recorder;
-  RealtimeMonitor monitor;
-};
-
-void BM_PollWithoutTheSettle(benchmark::State& state) {
-  PollRig rig;
-  // BeginPoll needs a running reader; a demo reader that only adds a pair each second will do.
-  rig.state.demo = true;
-  rig.reader.Start(rig.state.port_settings, rig.state.family.load(), true);
-  rig.state.demo = false;
-  const std::array<uint8_t, 4> reply{0x00, 0x00, 0x00, 0x07};
-  uint64_t polls = 0;
-  for (auto _ : state) {
-    if (!rig.monitor.BeginPoll()) state.SkipWithError("polling stopped");
-    rig.buffer.Append(reply);
-    benchmark::DoNotOptimize(rig.monitor.FinishPoll());
-    // Stay inside the day so no day-full save is timed here.
-    if (++polls % 80000 == 0) rig.recorder.ResetData();
-  }
-}
-BENCHMARK(BM_PollWithoutTheSettle);
 
 void BM_HousekeepingTick(benchmark::State& state) {
   SystemClock clock;

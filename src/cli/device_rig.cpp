@@ -7,16 +7,6 @@
 
 namespace norvane::cli {
 
-DeviceRig::DeviceRig(PortCatalogue catalogue, UserNotifier& user)
-    : ports(std::move(catalogue)), notifier(user), link(ports, notifier), reader(link, buffer, notifier),
-      session({link, buffer, reader, notifier, state, nullptr, nullptr}) {}
-
-DeviceRig::~DeviceRig() {
-  reader.Stop();
-  link.Close();
-  link.SetTrace(nullptr);
-}
-
 std::optional<std::string> OpenTrace(const CommandContext& context, TraceFile& file) {
   if (!context.trace) return std::nullopt;
   file.stream.open(*context.trace, std::ios::out | std::ios::trunc);

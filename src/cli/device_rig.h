@@ -1,4 +1,5 @@
-// What a device command sets up: the port list, the serial link, the reader and a session.
+// What a device command sets up beside the device objects: the trace file, the ports named on
+// the command line and the model to connect as.
 #pragma once
 
 #include <fstream>
@@ -9,30 +10,12 @@
 
 #include "cli/command.h"
 #include "core/common/user_notifier.h"
-#include "core/protocol/device_session.h"
+#include "core/protocol/device_rig.h"
 #include "core/serial/link_trace.h"
 #include "core/serial/port_catalogue.h"
 #include "core/store/store.h"
 
 namespace norvane::cli {
-
-// Built in the order it must be torn down in reverse: the reader stops before the link closes,
-// the link closes before the trace goes. The notifier belongs to the command, so a command may
-// put its own in front of stderr (a progress display, say).
-struct DeviceRig {
-  DeviceRig(PortCatalogue catalogue, UserNotifier& user);
-  ~DeviceRig();
-  DeviceRig(const DeviceRig&) = delete;
-  DeviceRig& operator=(const DeviceRig&) = delete;
-
-  PortCatalogue ports;
-  UserNotifier& notifier;
-  CSerialLink link;
-  ReceiveBuffer buffer;
-  DeviceState state;
-  ReaderThread reader;
-  DeviceSession session;
-};
 
 // The --trace file. The stream and the trace outlive the rig.
 struct TraceFile {

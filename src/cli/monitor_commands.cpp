@@ -2,14 +2,12 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/command.h"
@@ -23,10 +21,10 @@
 #include "core/net/map_urls.h"
 #include "core/platform/folder_check.h"
 #include "core/platform/interrupt_watch.h"
-#include "core/live/live_engine.h"
-#include "core/live/serial_live_link.h"
+#include "core/live/live_run.h"
+#include "core/live/port_loan.h"
 #include "core/protocol/model_identification.h"
-#include "core/realtime/realtime_monitor.h"
+#include "core/realtime/realtime_recorder.h"
 #include "core/tasks/elapsed_text.h"
 #include "core/tools/clock_rules.h"
 #include "core/settings/settings_store.h"
@@ -206,38 +204,6 @@ bool SaveAtTheEnd(RealtimeRecorder& recorder, CommandContext& context) {
   return false;
 }
 
-// --demo: made-up counts of 0 to 2 a second, with no port and no store, as the window's demo mode.
-int RunDemoMonitor(CommandContext& context, const MonitorArgs& args, const Settings& settings,
-                   const std::string& prefix, int model, UserNotifier& notifier) {
-  DeviceRig rig(PortCatalogue::DiscoverMachine({}), notifier);
-  rig.session.SelectModelFromList(model);
-  rig.state.demo = true;
-  Recording r(settings, prefix, notifier);
-  std::atomic<bool> sync_retry{false};
-  RealtimeMonitor monitor({rig.session, rig.buffer, r.recorder, r.data, settings, r.dictionary, notifier, nullptr,
-                           {}, &sync_retry});
-  StopFlag stop;
-  InterruptWatch watch([&] { stop.Raise(); });
-  if (!monitor.Start()) return context.Fail("realtime monitoring could not start");
-  if (stop.WaitUntil(Steady::now() + RealtimeMonitor::kConfirmDelay)) monitor.Confirm();
-  for (uint32_t seconds = 0; !stop.raised() && (!args.seconds || seconds < *args.seconds); ++seconds) {
-    const Steady::time_point second_start = Steady::now();
-    r.tick.Run(monitor.state() == MonitorState::kPolling, monitor.cpm());
-    if (!monitor.BeginPoll()) break;
-    stop.WaitUntil(Steady::now() + RealtimeMonitor::kPollSettle);
-    const PollOutcome poll = monitor.FinishPoll();
-    if (!args.quiet)
-      context.out << SecondLine(poll.elapsed_text, poll.second.recorded ? std::optional(poll.second.count) : std::nullopt,
-                                poll.second.cpm, DoseRateFromCpm(r.data.conversion, poll.second.cpm))
-                  << std::endl;
-    stop.WaitUntil(second_start + 1s);
-  }
-  monitor.Stop();
-  const bool saved_all = SaveAtTheEnd(r.recorder, context);
-  r.submitter.WaitAll();
-  return saved_all ? kExitOk : kExitFailure;
-}
-
 }  // namespace
 
 int RunMonitor(CommandContext& context) {
@@ -269,14 +235,21 @@ int RunMonitor(CommandContext& context) {
   StreamNotifier notifier(context.err);
   const std::optional<int> model = ChosenModel(context);
   if (!model) return context.Fail("unknown model '" + *context.model + "' (see the model list in the README)");
-  if (args.demo) return RunDemoMonitor(context, args, settings, prefix, *model, notifier);
   TraceFile trace;
   if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
   DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), notifier);
   rig.link.SetTrace(trace.trace.get());
   rig.session.SelectModelFromList(*model);
-  const std::optional<int> port = rig.ports.Resolve(*context.port);
-  if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
+  live::RunSetup setup;
+  if (args.demo) {
+    // Made-up counts of 0 to 2 a second, with no port and no store, as the window's demonstration.
+    notifier.Status("DEMO Mode!!!");
+    setup.demo_version = std::string(ModelListEntry(static_cast<uint32_t>(*model)));
+  } else {
+    const std::optional<int> port = rig.ports.Resolve(*context.port);
+    if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
+    setup.options.port = rig.ports.PathOf(*port).value_or(*context.port);
+  }
 
   Recording r(settings, prefix, notifier);
   r.recorder.StartSession();
@@ -289,49 +262,43 @@ int RunMonitor(CommandContext& context) {
   // Every measured second also goes into the long-term store. The writer's thread starts after
   // the watch, so Ctrl+C never lands on it.
   std::unique_ptr<store::SecondsWriter> writer;
-  if (!context.store_path.empty()) writer = std::make_unique<store::SecondsWriter>(context.store_path, notifier);
+  if (!args.demo && !context.store_path.empty())
+    writer = std::make_unique<store::SecondsWriter>(context.store_path, notifier);
 
   MonitorSink sink(mutex, r.recorder, r.data, r.dictionary, args.quiet ? nullptr : &context.out, notifier);
-  live::SerialLiveLink link(ExtraPaths(context));
-  link.SetTrace(trace.trace.get());
-  live::SystemLiveClock engine_clock;
   StderrLog log(context.err);
-  live::EngineOptions options;
-  options.port = rig.ports.PathOf(*port).value_or(*context.port);
-  options.family = rig.state.family.load();
-  options.polls = args.seconds;
-  options.end_when_lost = true;
-  live::LiveEngine engine({link, engine_clock, log, writer.get(), {&sink}, settings.calibration}, options);
-  std::thread engine_thread([&] {
-    if (!stop.raised()) engine.Run();
-    stop.Raise();
-  });
+  setup.options.family = rig.state.family.load();
+  setup.options.polls = args.seconds;
+  setup.options.end_when_lost = true;
+  setup.extra_paths = ExtraPaths(context);
+  setup.trace = trace.trace.get();
+  setup.conversion = settings.calibration;
+  setup.ended = [&] { stop.Raise(); };
+  auto run = std::make_unique<live::LiveRun>(std::move(setup), log, writer.get(), std::vector<LiveSink*>{&sink});
+  // The periodic clock sync borrows the engine's port; the pause is a gap.
+  live::PortLoan loan(rig.session, rig.ports);
+  loan.Attach(&run->engine());
+  std::atomic<bool> sync_retry{false};
+  ClockSync sync(rig.session, rig.buffer, r.clock, sync_retry, &loan);
 
   // The housekeeping once a second beside the polls: automatic saves, the web map, the clock.
-  std::atomic<bool> sync_retry{false};
   for (Steady::time_point next = Steady::now() + 1s; stop.WaitUntil(next); next += 1s) {
     std::lock_guard lock(mutex);
     r.tick.Run(true, sink.cpm());
-    const std::optional<live::CounterIdentity> counter = engine.counter();
-    if (counter && PeriodicClockSyncDue(counter->family, FirmwareVersionNumber(counter->version),
-                                        settings.auto_time_sync_period, sync_retry.load(), r.data.realtime.elapsed())) {
-      // The clock is set over the port the engine lends for it; the pause is a gap.
-      if (engine.Borrow(5s) && rig.session.OpenPortForReader(rig.ports.NumberOf(counter->path))) {
-        rig.state.family.store(counter->family);
-        rig.state.firmware_version.store(FirmwareVersionNumber(counter->version));
-        ClockSync(rig.session, rig.buffer, r.clock, sync_retry, nullptr).SetClock(ClockTrigger::kPeriodic);
-        rig.reader.Stop();
-        rig.link.Close();
-      }
-      engine.GiveBack();
-    }
+    const std::optional<live::CounterIdentity> counter = run->engine().counter();
+    if (!args.demo && counter &&
+        PeriodicClockSyncDue(counter->family, FirmwareVersionNumber(counter->version), settings.auto_time_sync_period,
+                             sync_retry.load(), r.data.realtime.elapsed()))
+      sync.SetClock(ClockTrigger::kPeriodic);
   }
-  engine.Stop();
-  engine_thread.join();
-  const bool lost = engine.gave_up();
-  if (lost && engine.tally().polled == 0) {
+  loan.Attach(nullptr);
+  const bool lost = run->engine().gave_up();
+  const uint64_t polled = run->engine().tally().polled;
+  const std::string problem = run->engine().last_problem();
+  run.reset();
+  if (lost && polled == 0) {
     r.submitter.WaitAll();
-    return context.Fail(engine.last_problem());
+    return context.Fail(problem);
   }
 
   // Nothing recorded is thrown away by stopping.
@@ -343,7 +310,7 @@ int RunMonitor(CommandContext& context) {
                 << context.store_path.string() << "\n";
   }
   r.submitter.WaitAll();
-  if (lost) return context.Fail("the counter stopped answering (Comport Error!): " + engine.last_problem());
+  if (lost) return context.Fail("the counter stopped answering (Comport Error!): " + problem);
   return saved_all && stored_all ? kExitOk : kExitFailure;
 }
 

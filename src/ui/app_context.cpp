@@ -46,10 +46,7 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
                        const std::vector<std::string>& extra_ports, AppHooks hooks)
     : notifier(user),
       store(settings_path),
-      ports(PortCatalogue::DiscoverMachine(extra_ports)),
-      link(ports, notifier),
-      reader(link, buffer, notifier),
-      session({link, buffer, reader, notifier, state, &data.dump, &store}),
+      device(PortCatalogue::DiscoverMachine(extra_ports), notifier, &data.dump, &store),
       data(clock.Now()),
       saver(data, dictionary, clock, hooks.save_notifier ? *hooks.save_notifier : notifier),
       recorder(data, saver, clock, notifier),
@@ -89,8 +86,6 @@ AppContext::~AppContext() {
   StopLive();
   download.RequestStop();
   download.Wait();
-  reader.Stop();
-  link.Close();
 }
 
 store::CounterInfo AppContext::IdentifiedCounter() const {

@@ -17,7 +17,7 @@
 #include "core/i18n/language_dictionary.h"
 #include "core/net/map_submission.h"
 #include "core/protocol/auto_scan.h"
-#include "core/protocol/device_session.h"
+#include "core/protocol/device_rig.h"
 #include "core/publish/publishing_thread.h"
 #include "core/live/live_run.h"
 #include "core/live/port_loan.h"
@@ -66,12 +66,14 @@ struct AppContext {
   SettingsStore store;
   Settings settings;
   LanguageDictionary dictionary;
-  PortCatalogue ports;
-  CSerialLink link;
-  ReceiveBuffer buffer;
-  DeviceState state;
-  ReaderThread reader;
-  DeviceSession session;
+  // Set up as every device command sets it up; the names below are the window's for its parts.
+  DeviceRig device;
+  PortCatalogue& ports = device.ports;
+  CSerialLink& link = device.link;
+  ReceiveBuffer& buffer = device.buffer;
+  DeviceState& state = device.state;
+  ReaderThread& reader = device.reader;
+  DeviceSession& session = device.session;
   DataSet data;
   FileSaver saver;
   RealtimeRecorder recorder;

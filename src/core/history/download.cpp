@@ -133,7 +133,6 @@ bool HistoryDownload::StartDownload(const DownloadRequest& request, Completion c
     p_.state.port_open = true;
   }
 
-  p_.state.realtime_active.store(false);
   const std::vector<uint8_t> heartbeat_off =
       family_ < 1 ? BuildFamily0HeartbeatFrame() : BuildFrame(commands::kHeartbeat0);
   p_.link.SendData(heartbeat_off, commands::kHeartbeat0.delay_ms, family_);

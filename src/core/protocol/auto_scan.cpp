@@ -17,12 +17,8 @@ constexpr auto kAfterClosedPort = 100ms;  // could not be opened
 
 std::chrono::milliseconds AutoScan::Start() {
   DeviceState& state = session_.state();
-  if (session_.link().IsOpen()) {
-    if (state.realtime_active.exchange(false) && stop_realtime_) stop_realtime_();
-    session_.link().Close();
-  }
+  session_.link().Close();
   state.port_open = false;
-  state.realtime_active.store(false);
   session_.reader().RequestStop();
   state.current_port = 1;
   identified_ = {};

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 
 #include "core/protocol/device_session.h"
 
@@ -20,9 +19,7 @@ class AutoScan {
     std::chrono::milliseconds next{0};  // when kContinue: wait this long, then call RunStep again
   };
 
-  // `stop_realtime` stops realtime polling when the scan takes the port away from it.
-  explicit AutoScan(DeviceSession& session, std::function<void()> stop_realtime = {})
-      : session_(session), stop_realtime_(std::move(stop_realtime)) {}
+  explicit AutoScan(DeviceSession& session) : session_(session) {}
 
   // Frees the port and starts at port 1; the first step is due after the returned delay.
   std::chrono::milliseconds Start();
@@ -38,7 +35,6 @@ class AutoScan {
   Step Finish(Outcome outcome);
 
   DeviceSession& session_;
-  std::function<void()> stop_realtime_;
   bool active_ = false;
   IdentifyResult identified_;
 };

@@ -24,7 +24,6 @@ struct DeviceState {
   PortSettings port_settings;  // handed to the reader thread
   PortSettings last_opened;    // the line values last opened, as the window shows them
   std::atomic<bool> demo{false};
-  std::atomic<bool> realtime_active{false};
 };
 
 }  // namespace norvane

@@ -84,10 +84,6 @@ void ReaderThread::SerialReceivingToBuffer(PortSettings settings, int family, bo
       got = 2;
     } else {
       if (idle > options_.silence_passes) {
-        if (options_.realtime_active && options_.realtime_active->exchange(false)) {
-          if (options_.port_error_reaction) options_.port_error_reaction();
-          notifier_.Message("Comport Error!");
-        }
         RequestStop();
         break;
       }

@@ -23,10 +23,6 @@ struct ReaderOptions {
   std::chrono::milliseconds pass{10};
   std::chrono::milliseconds demo_pass{1000};
   uint32_t demo_seed = 1;
-  // Realtime monitoring's flag: when the reader gives up while it is set, the reader clears it,
-  // runs `port_error_reaction` (monitoring stops its poll) and says "Comport Error!".
-  std::atomic<bool>* realtime_active = nullptr;
-  std::function<void()> port_error_reaction;
 };
 
 // Owns the one reader thread; starting it again stops and joins the previous one first, so two
