@@ -1,6 +1,7 @@
 #include "core/live/live_engine.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/common/text_format.h"
 #include "core/protocol/model_identification.h"
@@ -326,7 +327,7 @@ int64_t LiveEngine::Stamp() {
 
 void LiveEngine::Poll() {
   const int64_t stamp = Stamp();
-  if (judge_.ReadsToDeadline()) DrainUntilQuiet();
+  if (judge_.ReadsToDeadline()) DrainUntilQuiet(std::exchange(owed_, 0));
   p_.link.Discard();
   const bool sent = p_.link.Send(BuildFrame(commands::kGetCps), commands::kGetCps.delay_ms);
   const Steady::time_point deadline = p_.clock.Now() + kReplyWindow;
@@ -351,6 +352,11 @@ void LiveEngine::Poll() {
     if (judged.verdict == ReplyVerdict::kCount) Measured(stamp, judged.count);
     else if (judged.verdict == ReplyVerdict::kHeld) held_stamp_ = stamp;
     else Gap(stamp, judged.verdict, reply.size());
+    const size_t whole = judge_.WholeLength();
+    // Only the first silent second of a run may have a late reply still to come.
+    if (judged.verdict == ReplyVerdict::kSilent) owed_ = silent_ == 1 ? whole : 0;
+    else if (judged.verdict == ReplyVerdict::kIncomplete || judged.verdict == ReplyVerdict::kTooLong)
+      owed_ = (whole - reply.size() % whole) % whole;
   }
   if (silent_ >= options_.reconnect_seconds) {
     Lost(Format("no reply for %d s", silent_));
@@ -369,14 +375,16 @@ void LiveEngine::Poll() {
 
 // After a reply that was not whole, the rest of it may still be on its way: were it to arrive
 // behind the next request, it and a cut part of the next reply could add up to one reply's
-// length. So the next request waits until the line has been quiet for a while.
-void LiveEngine::DrainUntilQuiet() {
+// length. So the next request waits for the bytes still owed (as long as the drain limit lets
+// it) and then until the line has been quiet for a while.
+void LiveEngine::DrainUntilQuiet(size_t owed) {
   std::vector<uint8_t> rest;
   const Steady::time_point limit = p_.clock.Now() + kDrainLimit;
   Steady::time_point quiet_until = p_.clock.Now() + kQuietBeforeRequest;
   while (p_.clock.Now() < limit && p_.link.Present()) {
-    if (p_.link.Read(rest, std::min(quiet_until, limit)) > 0) quiet_until = p_.clock.Now() + kQuietBeforeRequest;
-    else if (p_.clock.Now() >= quiet_until) break;
+    const Steady::time_point until = rest.size() < owed ? limit : std::min(quiet_until, limit);
+    if (p_.link.Read(rest, until) > 0) quiet_until = p_.clock.Now() + kQuietBeforeRequest;
+    else if (rest.size() >= owed && p_.clock.Now() >= quiet_until) break;
   }
 }
 

@@ -110,7 +110,7 @@ class LiveEngine {
                            std::chrono::milliseconds first_wait);
   void Connected();
   void Poll();
-  void DrainUntilQuiet();
+  void DrainUntilQuiet(size_t owed = 0);
   void Measured(int64_t utc, uint32_t count);
   void Gap(int64_t utc, ReplyVerdict verdict, size_t got);
   void Lost(const std::string& reason);
@@ -147,6 +147,9 @@ class LiveEngine {
   int silent_ = 0;
   int64_t last_stamp_ = INT64_MIN;
   int64_t held_stamp_ = 0;
+  // Bytes a reply that was not whole still owes: its rest, or a whole late reply after a silent
+  // second. The next request waits for them.
+  size_t owed_ = 0;
   Steady::time_point next_poll_{};
   // Replies that came but could not be taken are one episode, told when it starts and when a
   // minute of whole replies ended it.

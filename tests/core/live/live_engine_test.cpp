@@ -244,7 +244,7 @@ TEST(LiveEngine, ALentPortIsGivenUpAndTakenBackWithTheAbsenceAsAGap) {
 }
 
 // Ten minutes of trouble at once for two counters of one kind writing into one store: replies cut
-// at random points (for the second counter with rests that come near the end of their second), a
+// at random points (for the second counter with rests that come only after their second), a
 // program that oversleeps up to 2 s, an unplug after which another program holds the port for a
 // while. Each counter keeps its own seconds, and the store holds exactly what each one sent.
 TEST(LiveEngine, TenMinutesOfTroubleForTwoAlikeCountersStoreOnlyWhatEachSent) {
@@ -258,7 +258,7 @@ TEST(LiveEngine, TenMinutesOfTroubleForTwoAlikeCountersStoreOnlyWhatEachSent) {
       const sim::CounterOptions counter = rig.Counter({}, n);
       rig.line.Plug("/dev/ttyUSB0", counter);
       std::mt19937 random(n);
-      rig.line.SplitReplies([&random] { return random() % 3 == 0; }, n == 1 ? 300ms : 700ms, n);
+      rig.line.SplitReplies([&random] { return random() % 3 == 0; }, n == 1 ? 300ms : 1200ms, n);
       rig.oversleep = [&random]() -> std::chrono::nanoseconds {
         return random() % 10 ? 0ns : std::chrono::milliseconds(random() % 2000);
       };
@@ -274,7 +274,9 @@ TEST(LiveEngine, TenMinutesOfTroubleForTwoAlikeCountersStoreOnlyWhatEachSent) {
       EXPECT_EQ(Count(rig.log, "in use by process 77"), 1u);
       const EngineTally tally = rig.engine->tally();
       EXPECT_EQ(tally.measured + tally.gaps, tally.polled);
-      EXPECT_EQ(tally.gaps, 0u);
+      // A rest within its second leaves no gap; one that comes later spoils its second.
+      if (n == 1) EXPECT_EQ(tally.gaps, 0u);
+      else EXPECT_GE(tally.measured, 600u * 3 / 5);  // a third of the replies are cut
       handed.push_back(rig.seconds);
     }
     ASSERT_TRUE(writer.Flush(10s));
