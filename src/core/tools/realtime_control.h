@@ -3,12 +3,12 @@
 
 namespace norvane {
 
-// Implemented by realtime monitoring; the clock sync stops it before it takes the port and
-// starts it again afterwards.
+// Implemented by the live engine's port loan; the clock sync stops monitoring before it takes the
+// port and starts it again afterwards.
 class RealtimeControl {
  public:
   virtual ~RealtimeControl() = default;
-  // Whether monitoring runs now (the window's "Realtime Monitoring" box is ticked).
+  // Whether monitoring runs now and holds the port.
   virtual bool IsMonitoring() const = 0;
   virtual void StopMonitoring() = 0;
   // Called once the reader runs again on the reopened port.
