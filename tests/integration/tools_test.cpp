@@ -189,7 +189,7 @@ TEST(ClockSyncOverLine, PerFieldFramesWithoutAnswerFail) {
   ASSERT_TRUE(program.Connect(line.pty.path(), "ZQT-100"));
   std::atomic<bool> retry{false};
   ClockSyncOptions fast;
-  fast.field_reply_wait = 200ms;
+  fast.field_reply_wait = 1s;
   FixedClock clock(kSyncTime);
   ClockSync sync(program.session, program.buffer, clock, retry, nullptr, fast);
   EXPECT_FALSE(sync.SetClock(ClockTrigger::kInteractive).synced);
@@ -409,8 +409,8 @@ TEST(ScreenshotOverLine, SilentCounterIsTriedSixTimes) {
 
 NetworkOptions FastNetwork() {
   NetworkOptions o;
-  o.transfer.empty_poll_limit = 40000;  // about 200 ms of silence
-  o.reply_wait = 300ms;
+  o.transfer.empty_poll_limit = 200000;  // about 1 s of silence
+  o.reply_wait = 1s;  // a reply waited for ends the wait, so only silent counters pay for it
   return o;
 }
 

@@ -38,9 +38,14 @@ struct AckResult {
   bool acknowledged() const { return sent > 0 && reply == kAck; }
 };
 
-// Write-type commands: one byte is read after the settle time; 0xAA means done. `grace` lets a
-// caller wait a little longer for that byte (0: read once, right after the settle time).
+// How long past the settle time an acknowledgement is still waited for. A counter answers within
+// the settle time, but a busy machine or a USB adapter may hand the byte over later; the wait
+// ends with the byte, so only a silent counter pays for it.
+inline constexpr std::chrono::milliseconds kAckGrace{500};
+
+// Write-type commands: one byte is read after the settle time; 0xAA means done. `grace` is how
+// much longer that byte is waited for.
 AckResult AcknowledgedExchange(CSerialLink& link, const CommandSpec& command, std::span<const uint8_t> frame,
-                               int family, std::chrono::milliseconds grace = std::chrono::milliseconds{0});
+                               int family, std::chrono::milliseconds grace = kAckGrace);
 
 }  // namespace norvane
