@@ -18,4 +18,33 @@ namespace norvane {
 bool AtomicWriteFile(const std::filesystem::path& target, std::string_view bytes,
                      std::string* error = nullptr);
 
+// The same for contents too large to hold at once: written in parts, put in place by Commit().
+// Contents never committed (the writer destroyed first, or killed) leave nothing behind, as above.
+// After a failed step every later one returns false and error() says why.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::filesystem::path& target);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  bool Write(std::string_view bytes);
+  // Flushes the contents to disk and puts them in place of the target.
+  bool Commit();
+  const std::string& error() const { return error_; }
+
+ private:
+  bool OpenUnnamed();
+  void OpenNamed();
+  void Fail(std::string reason);
+  void Abandon();
+
+  std::filesystem::path target_, dir_;
+  std::filesystem::path temp_;  // the named temporary file, when there is one
+  int fd_ = -1;                 // the file being written
+  int keep_ = -1;               // the unnamed file's descriptor that names it at the end
+  bool failed_ = false, committed_ = false;
+  std::string error_;
+};
+
 }  // namespace norvane
