@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 // that long, so removing it cannot disturb one that is still running.
 constexpr auto kStaleAge = std::chrono::minutes(10);
 
+constexpr off_t kFlushStep = 8 << 20;
+
 std::string Reason(const char* what, const fs::path& path, int err) {
   return std::string(what) + " " + path.string() + ": " + std::generic_category().message(err);
 }
@@ -168,6 +170,19 @@ bool AtomicFileWriter::Write(std::string_view bytes) {
   if (!WriteAll(fd_, bytes, &err)) {
     Fail(Reason("cannot write", temp_.empty() ? target_ : temp_, err));
     return false;
+  }
+  // Each full step is sent to disk; the step before it is waited for and dropped from the cache,
+  // so the disk works while the next part is made and the file never holds much memory.
+  written_ += static_cast<off_t>(bytes.size());
+  if (written_ - flushing_ >= kFlushStep) {
+    ::sync_file_range(fd_, flushing_, written_ - flushing_, SYNC_FILE_RANGE_WRITE);
+    if (flushing_ > 0) {
+      ::sync_file_range(fd_, flushed_, flushing_ - flushed_,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      ::posix_fadvise(fd_, flushed_, flushing_ - flushed_, POSIX_FADV_DONTNEED);
+      flushed_ = flushing_;
+    }
+    flushing_ = written_;
   }
   return true;
 }
