@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <ctime>
+#include <fstream>
 
 #include "core/chart/plot_columns.h"
 #include "core/history/record_stream.h"
 #include "core/store/poisson_interval.h"
+#include "core/store/seconds_journal.h"
 #include "sim/history_generator.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/store/time_zone.h"
@@ -78,6 +80,24 @@ TEST_F(ColumnsFromStore, GapsAreNaNAndTheBandHoldsTheBusiestMinute) {
   // Dose rates follow the calibration.
   const PlotColumns u = ColumnsOf(raw, 0, 0, Unit::kUsvPerHour, kDefaultConversionTable);
   EXPECT_DOUBLE_EQ(u.mean[5], store::DoseRate(kDefaultConversionTable, 600.0));
+}
+
+// The newest seconds wait in a writer's journal until it folds them into the table: they are
+// drawn at every span, those read from the table's minute totals among them.
+TEST_F(ColumnsFromStore, JournaledSecondsAreDrawnAtEverySpan) {
+  {
+    std::ofstream journal(store::NewJournalPath(dir_ / "store.sqlite"));
+    journal << store::JournalHeader(db_->id());
+    for (int64_t t = 4 * 3600; t < 4 * 3600 + 1800; ++t) journal << store::JournalLine({counter_, {kDay0 + t, 2}});
+  }
+  store::Store reader(dir_ / "store.sqlite", store::Store::Access::kReadOnly);
+  const int64_t journaled = kDay0 + 4 * 3600 + 900;
+  for (int64_t span : {int64_t{6 * 3600}, int64_t{86400}, int64_t{30 * 86400}}) {
+    const ColumnPlan plan = PlanColumns(kDay0, kDay0 + span, 1000);
+    const PlotColumns c = SecondsColumns(reader, counter_, plan, 0, Unit::kCpm, kDefaultConversionTable);
+    EXPECT_DOUBLE_EQ(c.mean[static_cast<size_t>((journaled - plan.from) / plan.step)], 120.0) << span;
+    EXPECT_DOUBLE_EQ(c.mean[0], 60.0) << span;
+  }
 }
 
 TEST_F(ColumnsFromStore, MovingAverageLooksBackOverItsWindowAndSkipsGaps) {
