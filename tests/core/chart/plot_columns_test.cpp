@@ -33,8 +33,11 @@ TEST(PlanColumnsTest, StepsAreAlignedSoPanningKeepsColumns) {
   const ColumnPlan year = PlanColumns(kDay0 + 17, kDay0 + 17 + 365 * 86400, 1000);
   EXPECT_EQ(year.step, 9 * 3600);
   EXPECT_EQ(year.from % 3600, 0);
-  // A month: whole hours, not 44-minute columns of 43,200 stored minutes.
+  // A month and two weeks: whole hours, not 44- or 21-minute columns of the stored minutes; a week
+  // keeps its 11-minute columns.
   EXPECT_EQ(PlanColumns(kDay0, kDay0 + 30 * 86400, 1000).step, 3600);
+  EXPECT_EQ(PlanColumns(kDay0, kDay0 + 14 * 86400, 1000).step, 3600);
+  EXPECT_EQ(PlanColumns(kDay0, kDay0 + 7 * 86400, 1000).step, 660);
   EXPECT_EQ(PlanColumns(0, 30, 1000).step, 1);
   EXPECT_EQ(PlanColumns(5, 5, 1000).count, 0u);
 }
