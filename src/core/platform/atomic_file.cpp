@@ -143,8 +143,9 @@ bool AtomicFileWriter::OpenUnnamed() {
 void AtomicFileWriter::OpenNamed() {
   fd_ = CreateNamed(dir_, TempPrefix(target_), -1, &temp_);
   if (fd_ < 0) {
-    Fail(Reason("cannot create a temporary file in", dir_, errno));
-    temp_.clear();
+    const int err = errno;
+    temp_.clear();  // the last name tried is not ours
+    Fail(Reason("cannot create a temporary file in", dir_, err));
   }
 }
 
