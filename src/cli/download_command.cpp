@@ -164,7 +164,7 @@ int RunDownload(CommandContext& context) {
   if (watch.interrupted()) return context.Fail(EndText(DownloadEnd::kStopped) + ": nothing saved");
 
   DownloadRequest request{args.options, path, std::string(type_text)};
-  if (args.options.only_new) request.previous = LastDownloadOf(context, identified.reply, data.dump.image_size(), display);
+  if (args.options.only_new) request.previous = LastDownloadOf(context, rig.state.model_text, data.dump.image_size(), display);
   HistoryDownload download({rig.link, rig.reader, rig.state, data.dump, display, &settings, &display});
   DownloadReport report;
   for (;;) {
@@ -204,15 +204,15 @@ int RunDownload(CommandContext& context) {
     if (!kept.saved()) return context.Fail(failed + "; nor could the download be kept: " + kept.error);
     return context.Fail(failed + "; the download is kept in " + kept.path);
   }
-  const store::CounterInfo counter{identified.reply, Format("%d", *identified.family),
-                                  std::string(ModelListEntry(static_cast<uint32_t>(rig.state.selected_model))),
-                                  *context.port, {}};
+  // The history and the download kept for the next --new go to one counter, the one the window
+  // and monitoring file this counter under.
+  const store::CounterInfo identity = IdentifiedCounter(rig, *port);
   // The dump is safe on disk; the store is a second home for the history, so trouble there is
   // reported but does not fail the download.
   if (!context.store_path.empty()) {
     try {
       store::Store db(context.store_path);
-      const store::CounterId counter = db.RegisterCounter(IdentifiedCounter(rig, *port), clock.Now());
+      const store::CounterId counter = db.RegisterCounter(identity, clock.Now());
       const store::ImportResult r = db.ImportHistory(counter, data.dump.image(), clock);
       display.Status(Format("%zu of %zu history records were new to the store %s.", r.added, r.records,
                             context.store_path.string().c_str()));
@@ -221,7 +221,7 @@ int RunDownload(CommandContext& context) {
     }
   }
   // Kept once the import is done: the next import takes the rows they share as stored.
-  KeepForNextTime(context, counter, data.dump, clock.Now(), display);
+  KeepForNextTime(context, identity, data.dump, clock.Now(), display);
   context.out << saved.save.dump.path << "\n";
   if (saved.save.csv) {
     if (!saved.save.csv->saved())

@@ -1,10 +1,6 @@
 // store: what the long-term store holds, and getting data in and out of it.
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
 
 #include "cli/command.h"
@@ -258,25 +254,14 @@ int RunTidyExport(const CommandContext& context, Store& db, const StoreArgs& arg
   int64_t from = 0, to = 0;
   if (!ChooseRange(context, db, *counter, args, clock, from, to, code, true)) return code;
   const Settings settings = SettingsStore(context.settings_path).Load();
-  // A year of seconds is gigabytes: it goes to a file beside the target a day at a time, which
-  // takes the target's place once whole, so a failed export leaves the old file as it was.
-  const std::filesystem::path target(path), part(path + ".part");
-  std::ofstream file(part, std::ios::binary | std::ios::trunc);
-  if (!file) return context.Fail("cannot write " + part.string() + ": " + std::strerror(errno));
+  // A year of seconds is gigabytes: it is written a day at a time to a file with no name yet,
+  // which takes the target's place once whole, so a failed or killed export leaves the old file
+  // as it was and nothing beside it.
+  AtomicFileWriter file(path);
   const store::TidyExport built = store::BuildTidyExport(
-      db, *counter, from, to, store::TidyFormatOf(path), settings.calibration, clock, [&](std::string_view rows) {
-        file.write(rows.data(), static_cast<std::streamsize>(rows.size()));
-        return file.good();
-      });
-  file.close();
-  std::error_code renamed;
-  if (built.written && file) std::filesystem::rename(part, target, renamed);
-  if (!built.written || !file || renamed) {
-    const std::string reason = renamed ? renamed.message() : std::strerror(errno);
-    std::error_code ignored;
-    std::filesystem::remove(part, ignored);
-    return context.Fail("cannot write " + path + ": " + reason);
-  }
+      db, *counter, from, to, store::TidyFormatOf(path), settings.calibration, clock,
+      [&](std::string_view rows) { return file.Write(rows); });
+  if (!built.written || !file.Commit()) return context.Fail(file.error());
   context.out << "wrote " << path << " (" << built.seconds << " measured seconds, " << built.records
               << " downloaded records)\n";
   return kExitOk;

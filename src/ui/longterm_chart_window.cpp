@@ -121,7 +121,9 @@ LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::
   poll_timer_.setInterval(1000);
   connect(&poll_timer_, &QTimer::timeout, this, [this] { Poll(); });
   axis_replot_.setSingleShot(true);
-  axis_replot_.setInterval(20);
+  // As long as an input may take to show its data. Drawing the old data at the new range sooner
+  // takes a core from the fetch on a two-core machine, and the data then waits for that paint.
+  axis_replot_.setInterval(50);
   connect(&axis_replot_, &QTimer::timeout, this, [this] { plot_->replot(QCustomPlot::rpQueuedReplot); });
   settle_timer_.setSingleShot(true);
   settle_timer_.setInterval(600);
@@ -383,8 +385,8 @@ void LongtermChartWindow::SetView(const chart::ViewRange& range, bool remember) 
   back_button_->setEnabled(history_.CanGoBack() || unsettled_from_);
   forward_button_->setEnabled(history_.CanGoForward());
   plot_->xAxis->setRange(double(view_.from), double(view_.to));
-  // The old data at the new range is drawn only if the new data is late: a view's data usually
-  // comes within a frame, and one replot instead of two brings it to the screen sooner.
+  // The old data at the new range is drawn only if the new data is late: one replot instead of
+  // two brings it to the screen sooner.
   if (!axis_replot_.isActive()) axis_replot_.start();
   RequestView();
 }

@@ -143,15 +143,13 @@ void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int6
     }
     SystemClock clock;
     if (store::TidyFormatOf(path) == store::TidyFormat::kJsonLines) {
-      std::string text;
+      // Gigabytes for a year of seconds: written a day at a time, never held whole.
+      AtomicFileWriter file(path);
       const store::TidyExport tidy = store::BuildTidyExport(*db, counter, from, to, store::TidyFormat::kJsonLines,
-                                                            options.conversion, clock, [&](std::string_view rows) {
-                                                              text += rows;
-                                                              return true;
-                                                            });
-      std::string error;
-      if (!AtomicWriteFile(path, text, &error)) {
-        emit exportDone(ToQString("Cannot write " + path + ": " + error), false);
+                                                            options.conversion, clock,
+                                                            [&](std::string_view rows) { return file.Write(rows); });
+      if (!tidy.written || !file.Commit()) {
+        emit exportDone(ToQString("Cannot write " + path + ": " + file.error()), false);
         return;
       }
       emit exportDone(ToQString("Wrote " + path + " (" + std::to_string(tidy.seconds) + " measured seconds, " +

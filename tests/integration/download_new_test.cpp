@@ -10,6 +10,8 @@
 
 #include "core/history/download.h"
 #include "core/history/download_new.h"
+#include "core/store/last_download.h"
+#include "core/store/store.h"
 #include "sim/history_generator.h"
 #include "tests/common/temp_dir.h"
 #include "tests/integration/simulated_line.h"
@@ -106,6 +108,17 @@ TEST(DownloadNew, AGrownHistoryIsReadFromTheOldEndOnAndGivesTheSameDumpAsAFullDo
   // The bar counts what is read this time, not the whole flash.
   EXPECT_NE(again.err.find("/" + std::to_string(kFlashSize - ResumeAddress(old_end)) + " bytes"), std::string::npos)
       << again.err;
+  {
+    // The history and the download kept for the next --new are one counter's: a download kept
+    // apart from its history had every import read the whole flash again.
+    store::Store db(dir / "store.sqlite", store::Store::Access::kReadOnly);
+    const std::vector<store::CounterRow> counters = db.Counters();
+    ASSERT_EQ(counters.size(), 1u);
+    const auto kept = store::FindLastDownload(db, counters[0].info.version, kFlashSize);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->counter, counters[0].id);
+    EXPECT_FALSE(db.History(counters[0].id, INT64_MIN / 4, INT64_MAX / 4).empty());
+  }
 
   after.Forget();
   const CliResult full = Download(dir, after.path(), {(dir / "full").string()});

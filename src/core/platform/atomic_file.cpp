@@ -9,6 +9,7 @@
 #include <chrono>
 #include <random>
 #include <system_error>
+#include <utility>
 
 #include "core/common/text_format.h"
 
@@ -21,12 +22,10 @@ namespace fs = std::filesystem;
 // that long, so removing it cannot disturb one that is still running.
 constexpr auto kStaleAge = std::chrono::minutes(10);
 
+constexpr off_t kFlushStep = 8 << 20;
+
 std::string Reason(const char* what, const fs::path& path, int err) {
   return std::string(what) + " " + path.string() + ": " + std::generic_category().message(err);
-}
-
-void Fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
 }
 
 bool WriteAll(int fd, std::string_view bytes, int* err) {
@@ -40,28 +39,6 @@ bool WriteAll(int fd, std::string_view bytes, int* err) {
     bytes.remove_prefix(static_cast<size_t>(n));
   }
   return true;
-}
-
-// Writes, flushes and closes; the file keeps the target's permissions when there is one. On
-// failure *error says which step failed on `shown`.
-bool FillAndClose(int fd, const fs::path& target, std::string_view bytes, const fs::path& shown,
-                  std::string* error) {
-  struct stat old_state {};
-  if (::stat(target.c_str(), &old_state) == 0 && S_ISREG(old_state.st_mode)) ::fchmod(fd, old_state.st_mode & 07777);
-  int err = 0;
-  const char* step = nullptr;
-  if (!WriteAll(fd, bytes, &err)) {
-    step = "cannot write";
-  } else if (::fsync(fd) != 0) {
-    err = errno;
-    step = "cannot flush";
-  }
-  if (::close(fd) != 0 && !step) {
-    err = errno;
-    step = "cannot close";
-  }
-  if (step) Fail(error, Reason(step, shown, err));
-  return step == nullptr;
 }
 
 // The names of our named temporary files: ".NAME.XXXXXXXX.tmp", NAME cut short for NAME_MAX.
@@ -104,73 +81,6 @@ void SyncDirectory(const fs::path& dir) {
   ::close(fd);
 }
 
-bool RenameIntoPlace(const fs::path& temp, const fs::path& target, std::string* error) {
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    Fail(error, Reason("cannot replace", target, errno));
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
-enum class Unnamed { kWritten, kFailed, kUnsupported };
-
-// The file is written without a name, so a writer killed at any moment leaves nothing behind; it
-// gets its name only once it is whole. A new target is linked into place directly; an existing
-// one is replaced through a name of our own that lives for one rename.
-Unnamed WriteUnnamed(const fs::path& dir, const fs::path& target, std::string_view bytes, std::string* error) {
-  const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    // Kernels and file systems without unnamed files answer with one of these.
-    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return Unnamed::kUnsupported;
-    Fail(error, Reason("cannot create a temporary file in", dir, errno));
-    return Unnamed::kFailed;
-  }
-  // The descriptor has to stay open for the link; a duplicate carries the writing and closing.
-  const int keep = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (keep < 0) {
-    ::close(fd);
-    return Unnamed::kUnsupported;
-  }
-  if (!FillAndClose(fd, target, bytes, target, error)) {
-    ::close(keep);
-    return Unnamed::kFailed;
-  }
-  const std::string source = "/proc/self/fd/" + std::to_string(keep);
-  if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-    ::close(keep);
-    return Unnamed::kWritten;
-  }
-  if (errno != EEXIST) {
-    // No /proc to link through, for one: the named way still works.
-    ::close(keep);
-    return Unnamed::kUnsupported;
-  }
-  fs::path temp;
-  const bool linked = CreateNamed(dir, TempPrefix(target), keep, &temp) == 0;
-  const int link_error = errno;
-  ::close(keep);
-  if (!linked) {
-    Fail(error, Reason("cannot create a temporary file in", dir, link_error));
-    return Unnamed::kFailed;
-  }
-  return RenameIntoPlace(temp, target, error) ? Unnamed::kWritten : Unnamed::kFailed;
-}
-
-bool WriteNamed(const fs::path& dir, const fs::path& target, std::string_view bytes, std::string* error) {
-  fs::path temp;
-  const int fd = CreateNamed(dir, TempPrefix(target), -1, &temp);
-  if (fd < 0) {
-    Fail(error, Reason("cannot create a temporary file in", dir, errno));
-    return false;
-  }
-  if (!FillAndClose(fd, target, bytes, temp, error)) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return RenameIntoPlace(temp, target, error);
-}
-
 // Temporary files a killed writer of this target left behind.
 void RemoveStaleTemps(const fs::path& dir, const fs::path& target) {
   const std::string prefix = TempPrefix(target);
@@ -187,35 +97,142 @@ void RemoveStaleTemps(const fs::path& dir, const fs::path& target) {
 
 }  // namespace
 
-bool AtomicWriteFile(const fs::path& requested, std::string_view bytes, std::string* error) {
+AtomicFileWriter::AtomicFileWriter(const fs::path& requested) {
   if (requested.empty() || !requested.has_filename()) {
-    Fail(error, "cannot write a file without a name");
+    Fail("cannot write a file without a name");
+    return;
+  }
+  target_ = requested;
+  std::error_code ec;
+  if (fs::is_symlink(target_, ec)) {
+    fs::path resolved = fs::weakly_canonical(target_, ec);
+    if (!ec) target_ = resolved;
+  }
+  dir_ = target_.parent_path();
+  if (dir_.empty()) dir_ = ".";
+  if (!OpenUnnamed() && !failed_) OpenNamed();
+  if (failed_) return;
+  // A replaced file keeps its permissions.
+  struct stat old_state {};
+  if (::stat(target_.c_str(), &old_state) == 0 && S_ISREG(old_state.st_mode)) ::fchmod(fd_, old_state.st_mode & 07777);
+}
+
+// The file is written without a name, so a writer killed at any moment leaves nothing behind; it
+// gets its name only once it is whole. False, without failing, where that cannot be done.
+bool AtomicFileWriter::OpenUnnamed() {
+  const int fd = ::open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    // Kernels and file systems without unnamed files answer with one of these.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      Fail(Reason("cannot create a temporary file in", dir_, errno));
     return false;
   }
-  fs::path target = requested;
-  std::error_code ec;
-  if (fs::is_symlink(target, ec)) {
-    fs::path resolved = fs::weakly_canonical(target, ec);
-    if (!ec) target = resolved;
+  // The name is given through /proc, from a descriptor that outlives the closing of the written
+  // one, so that a failed close is still seen. Without /proc the named way still works.
+  const int keep = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (keep < 0 || ::access(("/proc/self/fd/" + std::to_string(keep)).c_str(), F_OK) != 0) {
+    if (keep >= 0) ::close(keep);
+    ::close(fd);
+    return false;
   }
-  fs::path dir = target.parent_path();
-  if (dir.empty()) dir = ".";
-
-  bool written = false;
-  switch (WriteUnnamed(dir, target, bytes, error)) {
-    case Unnamed::kWritten:
-      written = true;
-      break;
-    case Unnamed::kFailed:
-      break;
-    case Unnamed::kUnsupported:
-      written = WriteNamed(dir, target, bytes, error);
-      break;
-  }
-  if (!written) return false;
-  SyncDirectory(dir);
-  RemoveStaleTemps(dir, target);
+  fd_ = fd;
+  keep_ = keep;
   return true;
+}
+
+void AtomicFileWriter::OpenNamed() {
+  fd_ = CreateNamed(dir_, TempPrefix(target_), -1, &temp_);
+  if (fd_ < 0) {
+    const int err = errno;
+    temp_.clear();  // the last name tried is not ours
+    Fail(Reason("cannot create a temporary file in", dir_, err));
+  }
+}
+
+AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
+
+void AtomicFileWriter::Abandon() {
+  if (fd_ >= 0) ::close(fd_);
+  if (keep_ >= 0) ::close(keep_);
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  fd_ = keep_ = -1;
+  temp_.clear();
+}
+
+void AtomicFileWriter::Fail(std::string reason) {
+  if (!failed_) error_ = std::move(reason);
+  failed_ = true;
+  Abandon();
+}
+
+bool AtomicFileWriter::Write(std::string_view bytes) {
+  if (failed_ || committed_) return false;
+  int err = 0;
+  if (!WriteAll(fd_, bytes, &err)) {
+    Fail(Reason("cannot write", temp_.empty() ? target_ : temp_, err));
+    return false;
+  }
+  // Each full step is sent to disk; the step before it is waited for and dropped from the cache,
+  // so the disk works while the next part is made and the file never holds much memory.
+  written_ += static_cast<off_t>(bytes.size());
+  if (written_ - flushing_ >= kFlushStep) {
+    ::sync_file_range(fd_, flushing_, written_ - flushing_, SYNC_FILE_RANGE_WRITE);
+    if (flushing_ > 0) {
+      ::sync_file_range(fd_, flushed_, flushing_ - flushed_,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      ::posix_fadvise(fd_, flushed_, flushing_ - flushed_, POSIX_FADV_DONTNEED);
+      flushed_ = flushing_;
+    }
+    flushing_ = written_;
+  }
+  return true;
+}
+
+bool AtomicFileWriter::Commit() {
+  if (failed_ || committed_) return false;
+  const fs::path shown = temp_.empty() ? target_ : temp_;
+  if (::fsync(fd_) != 0) {
+    Fail(Reason("cannot flush", shown, errno));
+    return false;
+  }
+  const int fd = std::exchange(fd_, -1);
+  if (::close(fd) != 0) {
+    Fail(Reason("cannot close", shown, errno));
+    return false;
+  }
+  if (keep_ >= 0) {
+    // A new target is linked into place directly; an existing one is replaced through a name of
+    // our own that lives for one rename.
+    const std::string source = "/proc/self/fd/" + std::to_string(keep_);
+    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      const bool exists = errno == EEXIST;
+      if (!exists || CreateNamed(dir_, TempPrefix(target_), keep_, &temp_) != 0) {
+        const int err = errno;
+        temp_.clear();  // no name of ours was made
+        Fail(exists ? Reason("cannot create a temporary file in", dir_, err) : Reason("cannot create", target_, err));
+        return false;
+      }
+    }
+    ::close(std::exchange(keep_, -1));
+  }
+  if (!temp_.empty()) {
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+      Fail(Reason("cannot replace", target_, errno));
+      return false;
+    }
+    temp_.clear();
+  }
+  committed_ = true;
+  SyncDirectory(dir_);
+  RemoveStaleTemps(dir_, target_);
+  return true;
+}
+
+bool AtomicWriteFile(const fs::path& target, std::string_view bytes, std::string* error) {
+  AtomicFileWriter file(target);
+  if (file.Write(bytes) && file.Commit()) return true;
+  if (error) *error = file.error();
+  return false;
 }
 
 }  // namespace norvane

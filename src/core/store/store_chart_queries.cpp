@@ -38,6 +38,20 @@ Series MinuteColumns(Store& store, CounterId counter, int64_t from, int64_t step
     }
     series.points[static_cast<size_t>((start - from) / step)].values.Merge(a);
   }
+  // A writer journals the newest seconds and folds them into the table every few minutes: the
+  // columns from the one holding the table's newest minute on are read again with the journals.
+  const std::optional<int64_t> newest = store.NewestSecond(counter);
+  if (!newest || *newest < from || count == 0) return series;
+  Statement last(store.database().handle(), "SELECT max(minute) FROM seconds WHERE counter = ?1");
+  last.Bind(1, counter);
+  const int64_t table_end = last.Step() && !last.IsNull(0) ? last.Int(0) * 60 : from;
+  if (table_end >= from + step * static_cast<int64_t>(count)) return series;
+  const auto first = static_cast<size_t>(std::clamp<int64_t>((table_end - from) / step, 0, int64_t(count) - 1));
+  const auto end = static_cast<size_t>(std::clamp<int64_t>((*newest - from) / step + 1, int64_t(first), int64_t(count)));
+  if (first == end) return series;
+  const int64_t tail = from + step * static_cast<int64_t>(first);
+  const Series fresh = store.Query(counter, tail, from + step * static_cast<int64_t>(end), end - first);
+  for (size_t i = first; i < end; ++i) series.points[i].values = fresh.points[i - first].values;
   return series;
 }
 

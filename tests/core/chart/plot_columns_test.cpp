@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <ctime>
+#include <fstream>
 
 #include "core/chart/plot_columns.h"
 #include "core/history/record_stream.h"
 #include "core/store/poisson_interval.h"
+#include "core/store/seconds_journal.h"
 #include "sim/history_generator.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/store/time_zone.h"
@@ -31,8 +33,11 @@ TEST(PlanColumnsTest, StepsAreAlignedSoPanningKeepsColumns) {
   const ColumnPlan year = PlanColumns(kDay0 + 17, kDay0 + 17 + 365 * 86400, 1000);
   EXPECT_EQ(year.step, 9 * 3600);
   EXPECT_EQ(year.from % 3600, 0);
-  // A month: whole hours, not 44-minute columns of 43,200 stored minutes.
+  // A month and two weeks: whole hours, not 44- or 21-minute columns of the stored minutes; a week
+  // keeps its 11-minute columns.
   EXPECT_EQ(PlanColumns(kDay0, kDay0 + 30 * 86400, 1000).step, 3600);
+  EXPECT_EQ(PlanColumns(kDay0, kDay0 + 14 * 86400, 1000).step, 3600);
+  EXPECT_EQ(PlanColumns(kDay0, kDay0 + 7 * 86400, 1000).step, 660);
   EXPECT_EQ(PlanColumns(0, 30, 1000).step, 1);
   EXPECT_EQ(PlanColumns(5, 5, 1000).count, 0u);
 }
@@ -78,6 +83,24 @@ TEST_F(ColumnsFromStore, GapsAreNaNAndTheBandHoldsTheBusiestMinute) {
   // Dose rates follow the calibration.
   const PlotColumns u = ColumnsOf(raw, 0, 0, Unit::kUsvPerHour, kDefaultConversionTable);
   EXPECT_DOUBLE_EQ(u.mean[5], store::DoseRate(kDefaultConversionTable, 600.0));
+}
+
+// The newest seconds wait in a writer's journal until it folds them into the table: they are
+// drawn at every span, those read from the table's minute totals among them.
+TEST_F(ColumnsFromStore, JournaledSecondsAreDrawnAtEverySpan) {
+  {
+    std::ofstream journal(store::NewJournalPath(dir_ / "store.sqlite"));
+    journal << store::JournalHeader(db_->id());
+    for (int64_t t = 4 * 3600; t < 4 * 3600 + 1800; ++t) journal << store::JournalLine({counter_, {kDay0 + t, 2}});
+  }
+  store::Store reader(dir_ / "store.sqlite", store::Store::Access::kReadOnly);
+  const int64_t journaled = kDay0 + 4 * 3600 + 900;
+  for (int64_t span : {int64_t{6 * 3600}, int64_t{86400}, int64_t{30 * 86400}}) {
+    const ColumnPlan plan = PlanColumns(kDay0, kDay0 + span, 1000);
+    const PlotColumns c = SecondsColumns(reader, counter_, plan, 0, Unit::kCpm, kDefaultConversionTable);
+    EXPECT_DOUBLE_EQ(c.mean[static_cast<size_t>((journaled - plan.from) / plan.step)], 120.0) << span;
+    EXPECT_DOUBLE_EQ(c.mean[0], 60.0) << span;
+  }
 }
 
 TEST_F(ColumnsFromStore, MovingAverageLooksBackOverItsWindowAndSkipsGaps) {

@@ -1,4 +1,4 @@
-// Saves that are killed part-way, and the temporary files such kills used to leave behind.
+// Saves that are killed or given up part-way, and the temporary files such kills used to leave behind.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -31,6 +31,12 @@ TEST(KilledWriter, SigkillAtRandomMomentsLeavesTheOldFileOrTheNewOneAndNothingEl
   const fs::path target = dir / "day.rbn";
   const std::string old_contents(1000, 'o');
   ASSERT_TRUE(AtomicWriteFile(target, old_contents));
+  {
+    AtomicFileWriter given_up(target);  // an export whose reading failed part-way
+    ASSERT_TRUE(given_up.Write("half of it"));
+  }
+  EXPECT_EQ(EntryCount(dir.path()), 1u) << Listing(dir.path());
+  EXPECT_EQ(fs::file_size(target), old_contents.size());
   // Large enough that most of a save is spent writing and flushing.
   const std::string new_contents(4 << 20, 'n');
   std::mt19937 random(20260307);
@@ -38,7 +44,17 @@ TEST(KilledWriter, SigkillAtRandomMomentsLeavesTheOldFileOrTheNewOneAndNothingEl
     const pid_t writer = ::fork();
     ASSERT_GE(writer, 0);
     if (writer == 0) {
-      for (;;) AtomicWriteFile(target, new_contents);
+      // Whole buffers and, as the exports write them, parts.
+      for (bool parts = false;; parts = !parts) {
+        if (!parts) {
+          AtomicWriteFile(target, new_contents);
+          continue;
+        }
+        AtomicFileWriter file(target);
+        constexpr size_t kPart = 64 << 10;
+        for (size_t at = 0; at < new_contents.size(); at += kPart) file.Write(std::string_view(new_contents).substr(at, kPart));
+        file.Commit();
+      }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 100));
     ::kill(writer, SIGKILL);
