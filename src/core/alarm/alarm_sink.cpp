@@ -26,14 +26,18 @@ AlarmSink::Watched& AlarmSink::Find(const store::CounterInfo& counter, int64_t n
 
 void AlarmSink::OnSecond(const store::CounterInfo& counter, const LiveSecond& second) {
   std::optional<AlarmEvent> event;
+  bool first = false;
   {
     std::lock_guard lock(mutex_);
+    first = !watched_.contains(counter.version);
     Watched& watched = Find(counter, second.utc);
     event = watched.detector.OnSecond(second.utc, second.count, second.usv_h);
     if (event) watched.last = event;
   }
-  if (event)
-    for (AlarmListener* listener : listeners_) listener->OnAlarm(counter, *event);
+  for (AlarmListener* listener : listeners_) {
+    if (first) listener->OnWatched(counter);
+    if (event) listener->OnAlarm(counter, *event);
+  }
 }
 
 std::optional<AlarmStatus> AlarmSink::Status(const std::string& version) const {

@@ -21,6 +21,8 @@ class AlarmListener {
  public:
   virtual ~AlarmListener() = default;
   virtual void OnAlarm(const store::CounterInfo& counter, const AlarmEvent& event) = 0;
+  // The counter is watched from now on, its alarm off: a state left from an earlier run is over.
+  virtual void OnWatched(const store::CounterInfo& /*counter*/) {}
 };
 
 struct AlarmStatus {
