@@ -86,7 +86,7 @@ _norvane_cli() {
       options="--json --ssid --password --website --url --user-id --counter-id --period --yes"
       ;;
     monitor) options="--seconds --out --autosave --type --submit --demo --quiet" ;;
-    record) options="--log --submit --echo --seconds --mqtt --mqtt-password-file --mqtt-ca --mqtt-every --discovery-prefix --metrics" ;;
+    record) options="--log --submit --echo --seconds --mqtt --mqtt-password-file --mqtt-ca --mqtt-every --discovery-prefix --metrics --alarm-rate --alarm-usv-h --on-alarm" ;;
     map)
       if [[ -z $sub ]]; then
         COMPREPLY=($(compgen -W "verify submit" -- "$cur"))

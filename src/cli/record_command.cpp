@@ -16,15 +16,18 @@
 #include "cli/command.h"
 #include "cli/device_rig.h"
 #include "cli/stop_flag.h"
+#include "core/alarm/alarm_sink.h"
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
 #include "core/live/live_engine.h"
 #include "core/live/serial_live_link.h"
 #include "core/net/map_submission.h"
 #include "core/net/map_urls.h"
+#include "core/platform/command_start.h"
 #include "core/platform/hangup_watch.h"
 #include "core/platform/interrupt_watch.h"
 #include "core/protocol/model_table.h"
+#include "core/publish/mqtt_messages.h"
 #include "core/publish/mqtt_password.h"
 #include "core/publish/publishing_sink.h"
 #include "core/realtime/live_sink.h"
@@ -50,18 +53,40 @@ struct RecordArgs {
   bool submit = false;
   bool echo = false;
   publish::PublishingOptions publishing;
+  alarm::AlarmOptions alarm;
+  std::string on_alarm;  // empty: no command
 };
+
+// A positive number, as "--alarm-rate 0.5" or "--alarm-usv-h 0.3" give it.
+std::optional<double> PositiveNumber(const std::string& text) {
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size() || !(value > 0)) return std::nullopt;
+  return value;
+}
 
 std::optional<int> ParseRecordArgs(const CommandContext& context, RecordArgs& r) {
   const std::vector<std::string>& a = context.args;
   for (size_t i = 0; i < a.size(); ++i) {
     const std::string& o = a[i];
     if (o == "--log" || o == "--seconds" || o == "--mqtt" || o == "--mqtt-ca" || o == "--mqtt-every" ||
-        o == "--discovery-prefix" || o == "--metrics" || o == "--mqtt-password-file") {
+        o == "--discovery-prefix" || o == "--metrics" || o == "--mqtt-password-file" || o == "--alarm-rate" ||
+        o == "--alarm-usv-h" || o == "--on-alarm") {
       if (i + 1 >= a.size()) return context.Usage(o + " needs a value");
       const std::string& value = a[++i];
       if (o == "--log") {
         r.log = value;
+        continue;
+      }
+      if (o == "--on-alarm") {
+        r.on_alarm = value;
+        continue;
+      }
+      if (o == "--alarm-rate" || o == "--alarm-usv-h") {
+        const std::optional<double> number = PositiveNumber(value);
+        if (!number) return context.Usage(o + " takes a number above 0, not '" + value + "'");
+        if (o == "--alarm-rate") r.alarm.false_alarms_per_year = *number;
+        else r.alarm.fixed_usv_h = *number;
         continue;
       }
       if (o == "--mqtt") r.publishing.mqtt_url = value;
@@ -198,6 +223,46 @@ class MapSink final : public LiveSink {
   uint64_t total_ = 0;
 };
 
+// Each alarm and all-clear: a line in the log and, with --on-alarm, the user's command with the
+// values in its environment.
+class AlarmToLog final : public alarm::AlarmListener {
+ public:
+  AlarmToLog(ServiceLog& log, std::string command, std::optional<double> fixed_usv_h)
+      : log_(log), command_(std::move(command)), fixed_usv_h_(fixed_usv_h) {}
+
+  void OnAlarm(const store::CounterInfo& counter, const alarm::AlarmEvent& e) override {
+    const bool on = e.kind == alarm::AlarmKind::kRaised;
+    if (on && e.window == 0)
+      log_.Write(kError, Format("Alarm: %.3f µSv/h, at or above the fixed threshold of %.3f µSv/h (background %.1f CPM).",
+                                e.usv_h, fixed_usv_h_.value_or(0), e.background_cpm));
+    else if (on)
+      log_.Write(kError, Format("Alarm: %.1f CPM in the last %d s, at or above its threshold of %.1f CPM (background %.1f CPM).",
+                                e.level_cpm, e.window, e.threshold_cpm, e.background_cpm));
+    else
+      log_.Write(kNotice, Format("All clear: %.1f CPM in the last %d s (background %.1f CPM).", e.level_cpm, e.window,
+                                 e.background_cpm));
+    if (command_.empty()) return;
+    const std::vector<std::pair<std::string, std::string>> variables{
+        {"NORVANE_ALARM", on ? "on" : "off"},
+        {"NORVANE_ALARM_TIME", publish::IsoUtc(e.utc)},
+        {"NORVANE_ALARM_WINDOW_S", std::to_string(e.window)},
+        {"NORVANE_ALARM_LEVEL_CPM", Format("%.2f", e.level_cpm)},
+        {"NORVANE_ALARM_THRESHOLD_CPM", Format("%.2f", e.threshold_cpm)},
+        {"NORVANE_ALARM_BACKGROUND_CPM", Format("%.2f", e.background_cpm)},
+        {"NORVANE_ALARM_USV_H", Format("%.3f", e.usv_h)},
+        {"NORVANE_COUNTER_MODEL", counter.model},
+        {"NORVANE_COUNTER_SERIAL", counter.serial},
+        {"NORVANE_COUNTER_PORT", counter.port},
+    };
+    if (auto problem = StartCommand(command_, variables)) log_.Write(kError, "The --on-alarm command: " + *problem + ".");
+  }
+
+ private:
+  ServiceLog& log_;
+  const std::string command_;
+  const std::optional<double> fixed_usv_h_;
+};
+
 }  // namespace
 
 int RunRecord(CommandContext& context) {
@@ -262,6 +327,12 @@ int RunRecord(CommandContext& context) {
     publishing_sink.emplace(*publishing, context.store_path, notifier);
     sinks.push_back(&*publishing_sink);
   }
+  // The alarm follows the publishers, so they know the counter when they are told of its alarm.
+  alarm::AlarmSink alarms(args.alarm, context.store_path, notifier);
+  AlarmToLog alarm_log(log, args.on_alarm, args.alarm.fixed_usv_h);
+  alarms.AddListener(alarm_log);
+  if (publishing_sink) alarms.AddListener(*publishing_sink);
+  sinks.push_back(&alarms);
   EchoSink echo(context.out);
   if (args.echo) sinks.push_back(&echo);
   MapSink map(settings, submitter);

@@ -19,6 +19,7 @@
 #include "core/store/store.h"
 #include "core/store/store_chart_queries.h"
 #include "core/store/store_export.h"
+#include "core/store/store_quality.h"
 #include "core/store/store_time.h"
 
 namespace norvane::cli {
@@ -33,6 +34,7 @@ struct StoreArgs {
   std::optional<std::string> from, to, counter, format;
   bool json = false;
   bool semicolon = false;
+  bool quality = false;
 };
 
 std::optional<int> ParseStoreArgs(const CommandContext& context, StoreArgs& args) {
@@ -45,6 +47,8 @@ std::optional<int> ParseStoreArgs(const CommandContext& context, StoreArgs& args
       args.json = true;
     } else if (a == "--semicolon") {
       args.semicolon = true;
+    } else if (a == "--quality") {
+      args.quality = true;
     } else if (a.starts_with("--")) {
       return context.Usage("unknown option '" + a + "'");
     } else {
@@ -111,6 +115,42 @@ bool ChooseRange(const CommandContext& context, Store& db, CounterId counter, co
 
 std::string Percent(double fraction) { return FormatFixed(100 * fraction, 1) + " %"; }
 
+// Days are UTC days, named by their date.
+std::string UtcDate(int64_t day) {
+  const std::time_t t = static_cast<std::time_t>(day);
+  std::tm parts{};
+  gmtime_r(&t, &parts);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &parts);
+  return text;
+}
+
+Json QualityJson(const store::DayQuality& q) {
+  return {{"day", UtcDate(q.day)},
+          {"measured_seconds", q.measured},
+          {"coverage", q.coverage()},
+          {"mean_per_second", q.mean},
+          {"dispersion", q.dispersion},
+          {"longest_repeat_seconds", q.longest_repeat},
+          {"repeated_count", q.repeated_count},
+          {"longest_silence_seconds", q.longest_silence},
+          {"ok", q.problems.empty()},
+          {"problems", q.problems}};
+}
+
+std::string QualityLine(const store::DayQuality& q) {
+  std::string line = "  " + UtcDate(q.day) + ": " + std::to_string(q.measured) + " s (" + Percent(q.coverage()) +
+                     "), " + FormatFixed(q.mean, 3) + " counts/s, dispersion " + FormatFixed(q.dispersion, 3) +
+                     ", repeat " + std::to_string(q.longest_repeat) + " s, silence " +
+                     std::to_string(q.longest_silence) + " s: ";
+  if (q.problems.empty()) return line + "ok";
+  for (size_t i = 0; i < q.problems.size(); ++i) line += (i ? "; " : "") + q.problems[i];
+  return line;
+}
+
+// `store info` shows the quality of the last days a counter measured.
+constexpr int64_t kInfoQualityDays = 7;
+
 int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
   Json json;
   json["store"] = db.path().string();
@@ -142,6 +182,11 @@ int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, con
       c["history_last"] = store::FormatTime(span.history_last, clock);
     }
     c["notes"] = span.notes;
+    const std::vector<store::DayQuality> quality =
+        span.measured ? store::DailyQuality(db, row.id, span.last + 1 - kInfoQualityDays * 86400, span.last + 1)
+                      : std::vector<store::DayQuality>{};
+    c["quality"] = Json::array();
+    for (const store::DayQuality& q : quality) c["quality"].push_back(QualityJson(q));
     if (!args.json) {
       out << "counter " << row.id << ": " << CounterLabel(row) << (row.info.port.empty() ? "" : " on " + row.info.port)
           << "\n  seen " << store::FormatTime(row.first_seen, clock) << " to " << store::FormatTime(row.last_seen, clock)
@@ -161,6 +206,8 @@ int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, con
                                            store::FormatTime(span.history_last, clock)
                                      : std::string())
             << ", " << span.notes << " notes\n";
+      if (!quality.empty()) out << "  quality by UTC day:\n";
+      for (const store::DayQuality& q : quality) out << QualityLine(q) << "\n";
     }
     json["counters"].push_back(std::move(c));
   }
@@ -207,16 +254,50 @@ int RunStats(const CommandContext& context, Store& db, const StoreArgs& args, co
   return kExitOk;
 }
 
-int RunCheck(const CommandContext& context, Store& db, const StoreArgs& args) {
+// --quality: every day of each counter (or of --counter) within --from and --to against the
+// data-quality rules, after the store's own check.
+int RunCheck(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
   const store::CheckReport report = db.Check();
-  if (args.json) {
-    context.out << Json{{"store", db.path().string()}, {"ok", report.ok()}, {"problems", report.problems}}.dump(2)
-                << "\n";
-  } else {
+  Json json{{"store", db.path().string()}, {"ok", report.ok()}, {"problems", report.problems}};
+  if (!args.json) {
     for (const std::string& p : report.problems) context.out << p << "\n";
     if (report.ok()) context.out << db.path().string() << ": no problems found\n";
   }
-  return report.ok() ? kExitOk : context.Fail(Format("%zu problem(s) in the store", report.problems.size()));
+  size_t failed_days = 0;
+  if (args.quality) {
+    std::vector<CounterId> ids;
+    if (args.counter) {
+      int code = 0;
+      const std::optional<CounterId> id = ChooseCounter(context, db, args, code);
+      if (!id) return code;
+      ids.push_back(*id);
+    } else {
+      for (const store::CounterRow& row : db.Counters()) ids.push_back(row.id);
+    }
+    json["quality"] = Json::array();
+    for (const CounterId id : ids) {
+      std::string error;
+      const auto bound = [&](const std::optional<std::string>& text, int64_t fallback) {
+        if (!text) return std::optional<int64_t>(fallback);
+        return store::ParseTime(*text, clock, &error);
+      };
+      const std::optional<int64_t> from = bound(args.from, INT64_MIN / 2), to = bound(args.to, INT64_MAX / 2);
+      if (!from || !to) return context.Usage(error);
+      Json days = Json::array();
+      if (!args.json) context.out << "counter " << id << " quality by UTC day:\n";
+      for (const store::DayQuality& q : store::DailyQuality(db, id, *from, *to)) {
+        failed_days += q.problems.empty() ? 0 : 1;
+        days.push_back(QualityJson(q));
+        if (!args.json) context.out << QualityLine(q) << "\n";
+      }
+      json["quality"].push_back({{"counter", id}, {"days", std::move(days)}});
+    }
+    json["ok"] = report.ok() && failed_days == 0;
+  }
+  if (args.json) context.out << json.dump(2) << "\n";
+  if (!report.ok()) return context.Fail(Format("%zu problem(s) in the store", report.problems.size()));
+  if (failed_days) return context.Fail(Format("%zu day(s) fail a data-quality rule", failed_days));
+  return kExitOk;
 }
 
 int RunImport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
@@ -324,7 +405,7 @@ int RunStore(CommandContext& context) {
     if (sub == "stats") return RunStats(context, db, args, clock);
     if (sub == "export") return RunStoreExport(context, db, args, clock);
     if (sub == "import") return RunImport(context, db, args, clock);
-    return RunCheck(context, db, args);
+    return RunCheck(context, db, args, clock);
   } catch (const store::StoreError& e) {
     return context.Fail(e.what());
   }

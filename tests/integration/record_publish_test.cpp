@@ -82,9 +82,9 @@ TEST(RecordPublishing, EverySecondReachesTheBrokerAndTheMetricsAddUpToTheStore) 
   }));
   EXPECT_EQ(published, echoed);
 
-  // Discovery configs are retained: a consumer that comes later still finds them.
-  const auto configs = testing::LaterDiscovery(broker.port(), 4, "homeassistant/", "station", "s3cret");
-  ASSERT_EQ(configs.size(), 4u);
+  // Discovery configs are retained: a consumer that comes later still finds them, the alarm's too.
+  const auto configs = testing::LaterDiscovery(broker.port(), 5, "homeassistant/", "station", "s3cret");
+  ASSERT_EQ(configs.size(), 5u);
   for (const auto& m : configs) {
     EXPECT_TRUE(m.retained) << m.topic;
     EXPECT_TRUE(nlohmann::json::accept(m.payload)) << m.payload;
@@ -233,6 +233,58 @@ TEST(RecordPublishing, ABrokerThatIsNotThereIsToldAndLoggingGoesOn) {
   const std::string& log = record.said;
   EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
   EXPECT_NE(log.find("not-an-address:x"), std::string::npos) << log;
+}
+// An alarm from record's fixed dose threshold, which a simulated 600 CPM passes from its first
+// second, reaches the log, the --on-alarm command's environment, Home Assistant's binary sensor
+// (discovered, retained, with its values as attributes) and /metrics.
+TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
+  testing::TempDir dir;
+  testing::MosquittoBroker broker(dir / "broker");
+  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
+  ASSERT_TRUE(broker.Start());
+  ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace", "--cpm", "600"});
+  const std::string device = simulator.ReadLine(5s);
+  ASSERT_FALSE(device.empty());
+  const uint16_t metrics_port = testing::FreePort();
+  const std::filesystem::path env = dir / "alarm.env";
+  ChildCli record({"--settings", (dir / "settings.reg").string(), "--store", (dir / "store.sqlite").string(),
+                   "--model", "ZQT-400", "--port", device, "record", "--echo", "--log", (dir / "record.log").string(),
+                   "--mqtt", broker.url(), "--metrics", "127.0.0.1:" + std::to_string(metrics_port), "--alarm-usv-h",
+                   "0.01", "--on-alarm", "env | grep ^NORVANE_ > " + env.string() + ".part && mv " + env.string() +
+                   ".part " + env.string()},
+                  {"NORVANE_PORTS=" + device});
+  ASSERT_FALSE(record.ReadLine(30s).empty()) << record.said;
+  const auto alarm_metric = [&] {
+    return testing::FirstSample(testing::HttpGet(metrics_port, "/metrics"), "norvane_alarm");
+  };
+  for (int i = 0; i < 20 && alarm_metric() != 1.0; ++i) ASSERT_FALSE(record.ReadLine(30s).empty());
+  EXPECT_EQ(alarm_metric(), 1.0);
+  EXPECT_EQ(testing::FirstSample(testing::HttpGet(metrics_port, "/metrics"), "norvane_alarms_total"), 1.0);
+
+  testing::Subscriber later(broker.port(), "norvane-alarm-subscriber");
+  std::optional<nlohmann::json> alarm;
+  bool discovered = false;
+  ASSERT_TRUE(later.WaitFor(10s, [&](const auto& received) {
+    for (const auto& m : received) {
+      if (m.topic.ends_with("/alarm") && m.retained) alarm = nlohmann::json::parse(m.payload);
+      if (m.topic.starts_with("homeassistant/binary_sensor/") && m.topic.ends_with("/alarm/config") && m.retained)
+        discovered = nlohmann::json::parse(m.payload).at("device_class") == "safety";
+    }
+    return alarm && discovered;
+  }));
+  EXPECT_EQ(alarm->at("state"), "ON");
+  EXPECT_EQ(alarm->at("window_s"), 0);
+  EXPECT_GE(alarm->at("usv_h").get<double>(), 0.01);
+
+  for (int i = 0; i < 100 && !std::filesystem::exists(env); ++i) ASSERT_FALSE(record.ReadLine(30s).empty());
+  record.Signal(SIGTERM);
+  EXPECT_EQ(record.Wait(), 0) << record.said;
+  const std::string variables = testing::ReadAll(env);
+  EXPECT_NE(variables.find("NORVANE_ALARM=on\n"), std::string::npos) << variables;
+  EXPECT_NE(variables.find("NORVANE_ALARM_WINDOW_S=0\n"), std::string::npos) << variables;
+  EXPECT_NE(variables.find("NORVANE_COUNTER_MODEL=ZQT-400\n"), std::string::npos) << variables;
+  EXPECT_NE(variables.find("NORVANE_COUNTER_PORT="), std::string::npos) << variables;
+  EXPECT_NE(testing::ReadAll(dir / "record.log").find("Alarm: "), std::string::npos);
 }
 #endif
 

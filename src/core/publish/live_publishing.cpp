@@ -47,6 +47,11 @@ void LivePublishing::OnConnection(store::CounterId counter, ConnectionState stat
   if (registry_) registry_->Connection(counter, state);
 }
 
+void LivePublishing::OnAlarm(store::CounterId counter, const AlarmReading& alarm) {
+  if (mqtt_) mqtt_->SetAlarm(counter, alarm);
+  if (registry_) registry_->Alarm(counter, alarm);
+}
+
 void LivePublishing::OnStoreWriteErrors(store::CounterId counter, uint64_t total) {
   if (registry_) registry_->StoreWriteErrors(counter, total);
 }

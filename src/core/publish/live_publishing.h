@@ -41,6 +41,7 @@ class LivePublishing {
   void OnCounter(const LiveCounter& counter);
   void OnSecond(const LiveReading& reading);
   void OnConnection(store::CounterId counter, ConnectionState state);
+  void OnAlarm(store::CounterId counter, const AlarmReading& alarm);
   // The store writer's failed commits so far.
   void OnStoreWriteErrors(store::CounterId counter, uint64_t total);
 

@@ -32,4 +32,16 @@ struct LiveReading {
 
 enum class ConnectionState { kConnected, kLost };
 
+// The counter's alarm as the publishers show it: off until an alarm, then the values of the last
+// alarm or all-clear.
+struct AlarmReading {
+  bool on = false;
+  int64_t utc = 0;             // 0: no alarm since the counter was first seen
+  int window = 0;              // seconds of the window that fired; 0: the fixed dose threshold
+  double level_cpm = 0;        // counts a minute in that window
+  double threshold_cpm = 0;    // that window's threshold
+  double background_cpm = 0;   // the learnt background
+  double usv_h = 0;            // the live dose rate
+};
+
 }  // namespace norvane::publish

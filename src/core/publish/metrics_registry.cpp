@@ -42,6 +42,8 @@ constexpr Family kDose{"norvane_dose_rate_sieverts_per_hour", "gauge", "sieverts
 constexpr Family kLast{"norvane_last_second_timestamp_seconds", "gauge", "seconds", "UTC time of the last measured second."};
 constexpr Family kUp{"norvane_counter_up", "gauge", "", "1 while the counter answers, 0 while it is lost."};
 constexpr Family kStoreErrors{"norvane_store_write_errors_total", "counter", "", "Failed writes to the long-term store."};
+constexpr Family kAlarm{"norvane_alarm", "gauge", "", "1 while the counter's alarm is raised, else 0."};
+constexpr Family kAlarms{"norvane_alarms_total", "counter", "", "Alarms raised since the program started."};
 constexpr Family kReconnects{"norvane_reconnects_total", "counter", "", "Times the counter was found again after being lost."};
 
 }  // namespace
@@ -81,6 +83,13 @@ void MetricsRegistry::Connection(store::CounterId counter, ConnectionState state
 void MetricsRegistry::StoreWriteErrors(store::CounterId counter, uint64_t total) {
   std::lock_guard lock(mutex_);
   Find(counter).store_errors = total;
+}
+
+void MetricsRegistry::Alarm(store::CounterId counter, const AlarmReading& alarm) {
+  std::lock_guard lock(mutex_);
+  Entry& entry = Find(counter);
+  if (alarm.on && !(entry.alarm && entry.alarm->on)) ++entry.alarms;
+  entry.alarm = alarm;
 }
 
 std::optional<uint64_t> MetricsRegistry::StoredSum(store::CounterId id, std::optional<int64_t> before) {
@@ -156,6 +165,12 @@ std::string MetricsRegistry::Render(Format format) {
   });
   family(kReconnects, [](store::CounterId, const Entry& e) -> std::optional<double> {
     return static_cast<double>(e.reconnects);
+  });
+  family(kAlarm, [](store::CounterId, const Entry& e) -> std::optional<double> {
+    return e.alarm ? std::optional<double>(e.alarm->on ? 1.0 : 0.0) : std::nullopt;
+  });
+  family(kAlarms, [](store::CounterId, const Entry& e) -> std::optional<double> {
+    return e.alarm ? std::optional<double>(static_cast<double>(e.alarms)) : std::nullopt;
   });
   if (open_metrics) out += "# EOF\n";
   return out;

@@ -28,6 +28,7 @@ class MetricsRegistry {
   void Connection(store::CounterId counter, ConnectionState state);
   // Failed store commits so far, as the store writer counts them.
   void StoreWriteErrors(store::CounterId counter, uint64_t total);
+  void Alarm(store::CounterId counter, const AlarmReading& alarm);
 
   enum class Format { kText, kOpenMetrics };
   std::string Render(Format format = Format::kText);
@@ -42,6 +43,8 @@ class MetricsRegistry {
     bool up = false;
     uint64_t reconnects = 0;
     uint64_t store_errors = 0;
+    std::optional<AlarmReading> alarm;  // none: the counter has no alarm
+    uint64_t alarms = 0;                // raised since the program started
   };
   Entry& Find(store::CounterId id);
   // The store's sum of seconds before `before` (all of them when nothing was handed in yet).

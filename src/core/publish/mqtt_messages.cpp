@@ -49,22 +49,28 @@ std::string MqttTopics::Connected(const LiveCounter& counter) const {
   return prefix_ + "/" + CounterKey(counter) + "/connected";
 }
 
-std::vector<MqttMessage> MqttTopics::Discovery(const LiveCounter& counter) const {
+std::string MqttTopics::Alarm(const LiveCounter& counter) const {
+  return prefix_ + "/" + CounterKey(counter) + "/alarm";
+}
+
+MqttMessage MqttTopics::Config(const LiveCounter& counter, const std::string& component, const std::string& id,
+                                nlohmann::json body) const {
   const std::string object = node_ + "_" + CounterKey(counter);
-  const nlohmann::json device = {
+  body["unique_id"] = "norvane_" + object + "_" + id;
+  body["object_id"] = "norvane_" + CounterKey(counter) + "_" + id;
+  body["device"] = {
       {"identifiers", {"norvane_" + object}},
       {"name", counter.model + " (" + std::to_string(counter.store_id) + ")"},
       {"model", counter.model},
       {"sw_version", counter.version},
   };
-  const nlohmann::json availability = {{{"topic", Availability()}}};
+  body["availability"] = {{{"topic", Availability()}}};
+  return {discovery_prefix_ + "/" + component + "/norvane_" + object + "/" + id + "/config", body.dump(), true};
+}
+
+std::vector<MqttMessage> MqttTopics::Discovery(const LiveCounter& counter) const {
   const auto config = [&](const std::string& component, const std::string& id, nlohmann::json body) {
-    body["unique_id"] = "norvane_" + object + "_" + id;
-    body["object_id"] = "norvane_" + CounterKey(counter) + "_" + id;
-    body["device"] = device;
-    body["availability"] = availability;
-    return MqttMessage{discovery_prefix_ + "/" + component + "/norvane_" + object + "/" + id + "/config", body.dump(),
-                       true};
+    return Config(counter, component, id, std::move(body));
   };
   return {
       config("sensor", "cpm",
@@ -101,6 +107,18 @@ std::vector<MqttMessage> MqttTopics::Discovery(const LiveCounter& counter) const
   };
 }
 
+MqttMessage MqttTopics::AlarmDiscovery(const LiveCounter& counter) const {
+  // "safety": on means unsafe, which is what a raised alarm says.
+  return Config(counter, "binary_sensor", "alarm",
+                {{"name", "Alarm"},
+                 {"state_topic", Alarm(counter)},
+                 {"value_template", "{{ value_json.state }}"},
+                 {"json_attributes_topic", Alarm(counter)},
+                 {"payload_on", "ON"},
+                 {"payload_off", "OFF"},
+                 {"device_class", "safety"}});
+}
+
 MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReading& reading, uint64_t total) const {
   const nlohmann::json body = {
       {"time", IsoUtc(reading.utc)},
@@ -117,6 +135,19 @@ MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReadi
 
 MqttMessage MqttTopics::ConnectedMessage(const LiveCounter& counter, ConnectionState state) const {
   return {Connected(counter), state == ConnectionState::kConnected ? "ON" : "OFF", true};
+}
+
+MqttMessage MqttTopics::AlarmMessage(const LiveCounter& counter, const AlarmReading& alarm) const {
+  nlohmann::json body = {{"state", alarm.on ? "ON" : "OFF"}};
+  if (alarm.utc != 0) {
+    body["time"] = IsoUtc(alarm.utc);
+    body["window_s"] = alarm.window;
+    body["level_cpm"] = Rounded(alarm.level_cpm, 100);
+    body["threshold_cpm"] = Rounded(alarm.threshold_cpm, 100);
+    body["background_cpm"] = Rounded(alarm.background_cpm, 100);
+    body["usv_h"] = Rounded(alarm.usv_h, 1000);
+  }
+  return {Alarm(counter), body.dump(), true};
 }
 
 }  // namespace norvane::publish

@@ -1,6 +1,8 @@
 // The topics and JSON payloads this program publishes: state per second and Home Assistant discovery.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -28,17 +30,26 @@ class MqttTopics {
   std::string HomeAssistantStatus() const { return discovery_prefix_ + "/status"; }
   std::string State(const LiveCounter& counter) const;
   std::string Connected(const LiveCounter& counter) const;
+  std::string Alarm(const LiveCounter& counter) const;
   // The counter's part of topics and ids: its model and its number in the store.
   static std::string CounterKey(const LiveCounter& counter);
 
   // Retained discovery configs: CPM, µSv/h and total counts sensors and a counter-connected
   // binary sensor, one Home Assistant device per counter.
   std::vector<MqttMessage> Discovery(const LiveCounter& counter) const;
+  // The alarm's binary sensor on the same device, for a counter an alarm watches; the level,
+  // threshold and background are its attributes.
+  MqttMessage AlarmDiscovery(const LiveCounter& counter) const;
   // `total`: the counts of every second published since the program started, this one included.
   MqttMessage StateMessage(const LiveCounter& counter, const LiveReading& reading, uint64_t total) const;
   MqttMessage ConnectedMessage(const LiveCounter& counter, ConnectionState state) const;
+  // Retained, so Home Assistant knows the alarm after its own restart; the values are attributes.
+  MqttMessage AlarmMessage(const LiveCounter& counter, const AlarmReading& alarm) const;
 
  private:
+  MqttMessage Config(const LiveCounter& counter, const std::string& component, const std::string& id,
+                     nlohmann::json body) const;
+
   std::string prefix_;
   std::string discovery_prefix_;
   std::string node_;  // the prefix as an id part

@@ -140,6 +140,16 @@ void MqttPublisher::SetConnection(store::CounterId counter, ConnectionState link
   wake_.notify_all();
 }
 
+void MqttPublisher::SetAlarm(store::CounterId counter, const AlarmReading& alarm) {
+  {
+    std::lock_guard lock(mutex_);
+    CounterState& state = counters_[counter];
+    state.alarm = alarm;
+    state.alarm_sent = false;
+  }
+  wake_.notify_all();
+}
+
 MqttPublisher::Health MqttPublisher::health() const {
   std::lock_guard lock(mutex_);
   Health health = health_;
@@ -158,7 +168,7 @@ bool MqttPublisher::WaitDelivered(std::chrono::milliseconds timeout) {
 bool MqttPublisher::Settled() const {
   return in_flight_.empty() && std::all_of(counters_.begin(), counters_.end(), [](const auto& entry) {
            const CounterState& counter = entry.second;
-           return counter.queue.empty() && counter.link_sent && (counter.announced || counter.info.model.empty());
+           return counter.queue.empty() && counter.link_sent && counter.alarm_sent && (counter.announced || counter.info.model.empty());
          });
 }
 
@@ -183,6 +193,8 @@ void MqttPublisher::Run() {
       for (auto& [id, counter] : counters_) {
         counter.announced = false;
         counter.link_sent = !counter.link;
+        counter.alarm_sent = !counter.alarm;
+        counter.alarm_announced = false;
       }
       Send({topics_.Availability(), "online", true}, lock);
       Announce(lock);
@@ -232,6 +244,14 @@ void MqttPublisher::Announce(std::unique_lock<std::mutex>& lock) {
     if (!counter.link_sent && counter.link) {
       counter.link_sent = true;
       Send(topics_.ConnectedMessage(counter.info, *counter.link), lock);
+    }
+    if (counter.alarm && counter.announced && !counter.alarm_announced) {
+      counter.alarm_announced = true;
+      Send(topics_.AlarmDiscovery(counter.info), lock);
+    }
+    if (!counter.alarm_sent && counter.alarm && counter.alarm_announced) {
+      counter.alarm_sent = true;
+      Send(topics_.AlarmMessage(counter.info, *counter.alarm), lock);
     }
   }
 }

@@ -65,6 +65,7 @@ class MqttPublisher {
   void AddCounter(const LiveCounter& counter);
   void Publish(const LiveReading& reading);
   void SetConnection(store::CounterId counter, ConnectionState state);
+  void SetAlarm(store::CounterId counter, const AlarmReading& alarm);
 
   Health health() const;
   // Waits until every reading handed in is acknowledged by the broker; false on timeout.
@@ -76,6 +77,9 @@ class MqttPublisher {
     bool announced = false;
     std::optional<ConnectionState> link;
     bool link_sent = true;
+    std::optional<AlarmReading> alarm;
+    bool alarm_sent = true;
+    bool alarm_announced = false;
     std::optional<int64_t> last_sent;  // newest second handed to the broker
     int64_t gap_filled_before = 0;     // the store was read for the gap before this second
     uint64_t total = 0;                // counts of the seconds published or passed over so far

@@ -43,4 +43,16 @@ void PublishingSink::OnLinkState(const store::CounterInfo& counter, LinkState st
                            state == LinkState::kConnected ? ConnectionState::kConnected : ConnectionState::kLost);
 }
 
+void PublishingSink::OnAlarm(const store::CounterInfo& counter, const alarm::AlarmEvent& event) {
+  Known* known = Find(counter, event.utc);
+  if (!known) return;
+  publishing_.OnAlarm(known->id, {event.kind == alarm::AlarmKind::kRaised, event.utc, event.window, event.level_cpm,
+                                  event.threshold_cpm, event.background_cpm, event.usv_h});
+}
+
+void PublishingSink::OnWatched(const store::CounterInfo& counter) {
+  Known* known = Find(counter, static_cast<int64_t>(std::time(nullptr)));
+  if (known) publishing_.OnAlarm(known->id, {});
+}
+
 }  // namespace norvane::publish

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "core/alarm/alarm_sink.h"
 #include "core/publish/live_publishing.h"
 #include "core/realtime/live_sink.h"
 
@@ -14,14 +15,16 @@ namespace norvane::publish {
 // The publishers name a counter by its number in the long-term store, so that topics and metric
 // labels stay the same when it comes back on another port; the number is looked up (or the counter
 // added) once, when the counter is first seen. ACPM runs over the seconds handed in since the
-// counter was first seen or last stopped.
-class PublishingSink final : public LiveSink {
+// counter was first seen or last stopped. It also publishes the counter's alarm, when one listens.
+class PublishingSink final : public LiveSink, public alarm::AlarmListener {
  public:
   PublishingSink(LivePublishing& publishing, std::filesystem::path store, UserNotifier& notifier)
       : publishing_(publishing), store_(std::move(store)), notifier_(notifier) {}
 
   void OnSecond(const store::CounterInfo& counter, const LiveSecond& second) override;
   void OnLinkState(const store::CounterInfo& counter, LinkState state) override;
+  void OnAlarm(const store::CounterInfo& counter, const alarm::AlarmEvent& event) override;
+  void OnWatched(const store::CounterInfo& counter) override;
 
  private:
   struct Known {

@@ -1,0 +1,36 @@
+// The quality of a counter's measured seconds, a day at a time: whether they behave like Poisson
+// counts of a working tube, and how much of the day was measured.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/store/store.h"
+
+namespace norvane::store {
+
+struct DayQuality {
+  int64_t day = 0;            // the UTC day's first second
+  uint64_t expected = 0;      // seconds of the day within the counter's first and last measured
+  uint64_t measured = 0;
+  double mean = 0;            // counts a second
+  double dispersion = 0;      // variance over mean (the chi-square index): 1 for Poisson counts
+  uint32_t longest_repeat = 0;   // seconds in a row with one and the same count above zero
+  uint32_t repeated_count = 0;   // that count
+  uint32_t longest_silence = 0;  // measured seconds in a row without a count
+  double coverage() const { return expected ? double(measured) / double(expected) : 0.0; }
+  // What fails, in words; empty when the day passes every rule.
+  std::vector<std::string> problems;
+};
+
+// Each rule is set for about one false failure in a million days of a working counter.
+// A day of fewer measured seconds than this is judged by its coverage alone.
+inline constexpr uint64_t kQualityMinimumSeconds = 600;
+// Below this share of the day measured (between the counter's first and last second), a day fails.
+inline constexpr double kQualityMinimumCoverage = 0.9;
+
+// The UTC days overlapping [from, to), oldest first; days without a measured second are left out.
+std::vector<DayQuality> DailyQuality(Store& store, CounterId counter, int64_t from, int64_t to);
+
+}  // namespace norvane::store
