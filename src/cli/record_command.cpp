@@ -17,6 +17,7 @@
 #include "cli/device_rig.h"
 #include "cli/stop_flag.h"
 #include "core/alarm/alarm_sink.h"
+#include "core/alarm/alarm_text.h"
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
 #include "core/live/live_engine.h"
@@ -232,15 +233,7 @@ class AlarmToLog final : public alarm::AlarmListener {
 
   void OnAlarm(const store::CounterInfo& counter, const alarm::AlarmEvent& e) override {
     const bool on = e.kind == alarm::AlarmKind::kRaised;
-    if (on && e.window == 0)
-      log_.Write(kError, Format("Alarm: %.3f µSv/h, at or above the fixed threshold of %.3f µSv/h (background %.1f CPM).",
-                                e.usv_h, fixed_usv_h_.value_or(0), e.background_cpm));
-    else if (on)
-      log_.Write(kError, Format("Alarm: %.1f CPM in the last %d s, at or above its threshold of %.1f CPM (background %.1f CPM).",
-                                e.level_cpm, e.window, e.threshold_cpm, e.background_cpm));
-    else
-      log_.Write(kNotice, Format("All clear: %.1f CPM in the last %d s (background %.1f CPM).", e.level_cpm, e.window,
-                                 e.background_cpm));
+    log_.Write(on ? kError : kNotice, alarm::DescribeAlarm(e, fixed_usv_h_));
     if (command_.empty()) return;
     const std::vector<std::pair<std::string, std::string>> variables{
         {"NORVANE_ALARM", on ? "on" : "off"},

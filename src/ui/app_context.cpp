@@ -20,6 +20,20 @@ std::filesystem::path ChosenStore(SettingsStore& settings, const std::filesystem
   return on ? path : std::filesystem::path();
 }
 
+// The alarm's settings; what cannot be read as a number above 0 keeps the default.
+alarm::AlarmOptions ChosenAlarm(SettingsStore& settings) {
+  alarm::AlarmOptions options;
+  std::string rate, usv;
+  RegistryKey& key = settings.Key();
+  key.OpenNamed(kSettingsKey);
+  key.ReadText(kAlarmRateSetting, rate);
+  key.ReadText(kAlarmUsvSetting, usv);
+  key.Close();
+  if (const std::optional<double> r = ParseLeadingDouble(rate); r && *r > 0) options.false_alarms_per_year = *r;
+  if (const std::optional<double> u = ParseLeadingDouble(usv); u && *u > 0) options.fixed_usv_h = *u;
+  return options;
+}
+
 // What the settings ask to publish; both addresses empty: nothing.
 publish::PublishingOptions ChosenPublishing(SettingsStore& settings) {
   publish::PublishingOptions options;
@@ -58,7 +72,8 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
       tick(settings, data, clock, std::move(hooks.housekeeping)),
       store_path_(ChosenStore(store, hooks.store_path)),
       background_notifier_(hooks.background_notifier ? *hooks.background_notifier : notifier),
-      extra_ports_(extra_ports) {
+      extra_ports_(extra_ports),
+      alarm_options_(ChosenAlarm(store)) {
   // The writer opens the store with the first second, so a window that never monitors never
   // touches it.
   if (store_on()) seconds_writer_ = std::make_unique<store::SecondsWriter>(store_path_, background_notifier_);
@@ -97,7 +112,8 @@ store::CounterInfo AppContext::IdentifiedCounter() const {
   return info;
 }
 
-void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log) {
+void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log,
+                           alarm::AlarmListener& alarms) {
   StopLive();
   // The engine owns the port from here; the session's reader must not read its replies.
   session.StopReader();
@@ -111,9 +127,15 @@ void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::Engin
   setup.extra_paths = extra_ports_;
   if (start.demo) setup.demo_version = start.demo_version;
   setup.conversion = start.conversion;
-  // A demonstration measures nothing: it is neither stored nor published.
+  // A demonstration measures nothing: it is neither stored, published nor watched for alarms.
   std::vector<LiveSink*> sinks;
-  if (publishing_ && !start.demo) sinks.push_back(publishing_.get());
+  if (!start.demo) {
+    if (publishing_) sinks.push_back(publishing_.get());
+    alarms_ = std::make_unique<alarm::AlarmSink>(alarm_options_, store_path_, background_notifier_);
+    if (publishing_) alarms_->AddListener(*publishing_);
+    alarms_->AddListener(alarms);
+    sinks.push_back(alarms_.get());
+  }
   sinks.push_back(&window);
   live_ = std::make_unique<live::LiveRun>(std::move(setup), log, start.demo ? nullptr : seconds_writer_.get(),
                                           std::move(sinks));
@@ -123,6 +145,7 @@ void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::Engin
 void AppContext::StopLive() {
   loan.Attach(nullptr);
   live_.reset();
+  alarms_.reset();
 }
 
 std::vector<uint8_t> AppContext::LastDownload() {

@@ -53,6 +53,10 @@ inline constexpr char kMqttCaFileSetting[] = "MqttCaFile";
 inline constexpr char kMqttEverySetting[] = "MqttEvery";
 inline constexpr char kMqttDiscoveryPrefixSetting[] = "MqttDiscoveryPrefix";
 inline constexpr char kMetricsAddressSetting[] = "MetricsAddress";
+// The alarm's false alarms a year per counter and its fixed dose threshold in µSv/h, as text
+// ("0.5", "0.3"); absent: one a year and no fixed threshold.
+inline constexpr char kAlarmRateSetting[] = "AlarmFalseAlarmsPerYear";
+inline constexpr char kAlarmUsvSetting[] = "AlarmUsvH";
 
 struct AppContext {
   AppContext(UserNotifier& notifier, const std::filesystem::path& settings_path,
@@ -87,7 +91,8 @@ struct AppContext {
 
   // Monitoring's engine, started when the box is ticked and stopped when it is unticked; both on
   // the device worker's thread, which also runs every tool that borrows the engine's port. The
-  // engine hands each second to the store first, then to the publishers and to `window`.
+  // engine hands each second to the store first, then to the publishers, the alarm and `window`;
+  // the alarm tells the publishers and `alarms` of each alarm and all-clear.
   struct LiveStart {
     std::string port;  // empty: wherever a counter answers
     int family = 1;
@@ -95,7 +100,7 @@ struct AppContext {
     std::string demo_version;
     ConversionTable conversion;
   };
-  void StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log);
+  void StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log, alarm::AlarmListener& alarms);
   void StopLive();
   // The image this counter's last download kept in the store, for "Download New"; empty when
   // there is none or the store is off.
@@ -104,6 +109,7 @@ struct AppContext {
   // next "Download New". Runs on a worker thread.
   void ImportDownload();
   bool store_on() const { return !store_path_.empty(); }
+  const alarm::AlarmOptions& alarm_options() const { return alarm_options_; }
 
  private:
   store::CounterInfo IdentifiedCounter() const;
@@ -115,7 +121,9 @@ struct AppContext {
   std::unique_ptr<publish::PublishingThread> publishing_;
   // Last, so it stops (committing what is queued) before anything it reports to goes.
   std::unique_ptr<store::SecondsWriter> seconds_writer_;
-  // After the writer and the publishers it hands seconds to, so it stops first.
+  alarm::AlarmOptions alarm_options_;
+  std::unique_ptr<alarm::AlarmSink> alarms_;
+  // After the writer, the publishers and the alarm it hands seconds to, so it stops first.
   std::unique_ptr<live::LiveRun> live_;
 };
 

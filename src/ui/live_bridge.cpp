@@ -21,6 +21,10 @@ void LiveBridge::OnLinkState(const store::CounterInfo& counter, LinkState state)
   Post([this, counter, state] { h_.link(counter, state); });
 }
 
+void LiveBridge::OnAlarm(const store::CounterInfo&, const alarm::AlarmEvent& event) {
+  Post([this, event] { h_.alarm(event); });
+}
+
 void LiveBridge::Write(live::Priority priority, std::string_view text) {
   Post([this, priority, text = std::string(text)] { h_.log(priority, text); });
 }

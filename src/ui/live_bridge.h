@@ -7,18 +7,20 @@
 #include <functional>
 #include <string>
 
+#include "core/alarm/alarm_sink.h"
 #include "core/live/live_engine.h"
 #include "core/realtime/live_sink.h"
 
 namespace norvane {
 
-class LiveBridge final : public LiveSink, public live::EngineLog {
+class LiveBridge final : public LiveSink, public live::EngineLog, public alarm::AlarmListener {
  public:
   struct Handlers {
     std::function<void(const LiveSecond&)> second;
     std::function<void(int64_t utc)> gap;
     std::function<void(const store::CounterInfo&, LinkState)> link;
     std::function<void(live::Priority, const std::string&)> log;
+    std::function<void(const alarm::AlarmEvent&)> alarm;
   };
   LiveBridge(QObject* window, Handlers handlers) : window_(window), h_(std::move(handlers)) {}
 
@@ -26,6 +28,7 @@ class LiveBridge final : public LiveSink, public live::EngineLog {
   void OnGap(const store::CounterInfo&, int64_t utc) override;
   void OnLinkState(const store::CounterInfo& counter, LinkState state) override;
   void Write(live::Priority priority, std::string_view text) override;
+  void OnAlarm(const store::CounterInfo&, const alarm::AlarmEvent& event) override;
 
  private:
   void Post(std::function<void()> call);

@@ -181,7 +181,8 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
       this, LiveBridge::Handlers{[this](const LiveSecond& second) { OnLiveSecond(second); },
                                  [this](int64_t) { OnLiveGap(); },
                                  [this](const store::CounterInfo& counter, LinkState state) { OnLiveLink(counter, state); },
-                                 [this](live::Priority, const std::string& text) { notifier_->Status(text); }});
+                                 [this](live::Priority, const std::string& text) { notifier_->Status(text); },
+                                 [this](const alarm::AlarmEvent& event) { OnAlarm(event); }});
   connect(worker_.get(), &DeviceWorker::busyChanged, this, [this] { UpdateDeviceControls(); });
 
   BuildWidgets();

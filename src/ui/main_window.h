@@ -29,6 +29,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QSystemTrayIcon;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
@@ -169,6 +170,8 @@ class CMainViewerDlg : public QDialog {
   void OnLiveSecond(const LiveSecond& second);
   void OnLiveGap();
   void OnLiveLink(const store::CounterInfo& counter, LinkState state);
+  // An alarm or its all-clear: the banner under the readings, the status log and the desktop.
+  void OnAlarm(const alarm::AlarmEvent& event);
   // After each polled second: the periodic clock sync borrows the port when it is due.
   void CountPolledSecond();
   // The port went away under a job: the window shows it disconnected and says so.
@@ -211,6 +214,7 @@ class CMainViewerDlg : public QDialog {
   LinkState live_state_ = LinkState::kStopped;
   uint32_t live_cpm_ = 0;
   std::unique_ptr<LiveBridge> bridge_;
+  QSystemTrayIcon* tray_ = nullptr;  // made at the first alarm, where the desktop has a tray
   bool shut_down_ = false;
   uint32_t saved_seconds_ = 0;  // recorded seconds already in a file
 

@@ -4,7 +4,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 
+#include "core/alarm/alarm_text.h"
 #include "core/common/text_format.h"
 #include "core/files/dump_after_download.h"
 #include "core/files/file_filters.h"
@@ -311,7 +313,7 @@ void CMainViewerDlg::StartMonitoring() {
   start.demo = demo;
   start.demo_version = model_list_->currentText().toStdString();
   start.conversion = ctx_->data.conversion;
-  RunDevice([this, start] { ctx_->StartLive(start, *bridge_, *bridge_); });
+  RunDevice([this, start] { ctx_->StartLive(start, *bridge_, *bridge_, *bridge_); });
   SyncMonitoringUi();
 }
 
@@ -358,6 +360,22 @@ void CMainViewerDlg::CountPolledSecond() {
       PeriodicClockSyncDue(state.family.load(), state.firmware_version.load(), ctx_->settings.auto_time_sync_period,
                            ctx_->sync_retry.load(), series.elapsed()))
     RunDevice([this] { ctx_->clock_sync.SetClock(ClockTrigger::kPeriodic); });
+}
+
+void CMainViewerDlg::OnAlarm(const alarm::AlarmEvent& event) {
+  const bool raised = event.kind == alarm::AlarmKind::kRaised;
+  const std::string text = alarm::DescribeAlarm(event, ctx_->alarm_options().fixed_usv_h);
+  notifier_->Status(text);
+  // The banner stays until the all-clear, whatever else the line under the readings said.
+  info_label_->setStyleSheet(raised ? "QLabel { color: white; background: #c00000; font-weight: bold; }" : "");
+  info_label_->setText(ToQString(text));
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  if (!tray_) {
+    tray_ = new QSystemTrayIcon(windowIcon(), this);
+    tray_->show();
+  }
+  tray_->showMessage("Norvane Data Viewer", ToQString(text),
+                     raised ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information);
 }
 
 void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState state) {

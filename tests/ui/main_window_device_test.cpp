@@ -142,6 +142,18 @@ TEST_F(MainWindowDeviceTest, MonitoringKeepsItsRecordingThroughAToolItsBoxAndAnU
   EXPECT_GE(store.ComputeStats(counters[0].id, now - 3600, now + 60, {}).measured_seconds, total);
 }
 
+TEST_F(MainWindowDeviceTest, AnAlarmShowsAsABannerUnderTheReadingsAndInTheLog) {
+  SimulatedLine line(Paced("ZQT-400"));
+  ASSERT_TRUE(line.ok());
+  // A fixed threshold any background is above: the first measured seconds raise it.
+  auto w = Connected(line.path(), {"\"AlarmUsvH\"=\"0.0001\""});
+  qobject_cast<QCheckBox*>(w->Control(1175))->click();
+  ASSERT_TRUE(WaitFor([&] { return w->StatusLog().contains("Alarm: "); }, 20000)) << w->StatusLog().toStdString();
+  EXPECT_TRUE(w->StatusLog().contains("at or above the fixed threshold of 0.000 µSv/h")) << w->StatusLog().toStdString();
+  EXPECT_TRUE(Text(*w, 1040).startsWith("Alarm: ")) << Text(*w, 1040).toStdString();
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+}
+
 TEST_F(MainWindowDeviceTest, AReplyThatNamesNoCounterLeavesTheModelAlone) {
   sim::Faults faults;
   faults.silent = true;

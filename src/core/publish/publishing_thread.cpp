@@ -17,11 +17,15 @@ PublishingThread::~PublishingThread() {
 }
 
 void PublishingThread::OnSecond(const store::CounterInfo& counter, const LiveSecond& second) {
-  Queue({counter, second});
+  Queue({counter, second, LinkState::kConnected, std::nullopt});
 }
 
 void PublishingThread::OnLinkState(const store::CounterInfo& counter, LinkState state) {
-  Queue({counter, std::nullopt, state});
+  Queue({counter, std::nullopt, state, std::nullopt});
+}
+
+void PublishingThread::OnAlarm(const store::CounterInfo& counter, const alarm::AlarmEvent& event) {
+  Queue({counter, std::nullopt, LinkState::kConnected, event});
 }
 
 void PublishingThread::Queue(Event event) {
@@ -44,6 +48,7 @@ void PublishingThread::Run(const PublishingOptions& options, UserNotifier& notif
     lock.unlock();
     for (const Event& event : batch) {
       if (event.second) sink.OnSecond(event.counter, *event.second);
+      else if (event.alarm) sink.OnAlarm(event.counter, *event.alarm);
       else sink.OnLinkState(event.counter, event.state);
     }
     lock.lock();

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "core/alarm/alarm_sink.h"
 #include "core/common/user_notifier.h"
 #include "core/publish/live_publishing.h"
 #include "core/realtime/live_sink.h"
@@ -19,7 +20,7 @@ namespace norvane::publish {
 // happens on this thread; the caller's calls only queue. Readings handed in before the publishers
 // are built wait for them. The notifier is called from this thread and the publishers' own, so it
 // must not wait for the caller.
-class PublishingThread final : public LiveSink {
+class PublishingThread final : public LiveSink, public alarm::AlarmListener {
  public:
   PublishingThread(PublishingOptions options, UserNotifier& notifier);
   // Hands what is queued to the publishers, then stops them.
@@ -29,12 +30,14 @@ class PublishingThread final : public LiveSink {
 
   void OnSecond(const store::CounterInfo& counter, const LiveSecond& second) override;
   void OnLinkState(const store::CounterInfo& counter, LinkState state) override;
+  void OnAlarm(const store::CounterInfo& counter, const alarm::AlarmEvent& event) override;
 
  private:
   struct Event {
     store::CounterInfo counter;
-    std::optional<LiveSecond> second;  // none: the link changed to `state`
+    std::optional<LiveSecond> second;  // none: the link changed to `state`, or an alarm
     LinkState state = LinkState::kConnected;
+    std::optional<alarm::AlarmEvent> alarm;
   };
   void Queue(Event event);
   void Run(const PublishingOptions& options, UserNotifier& notifier);

@@ -179,6 +179,7 @@ bool CSerialLink::Close() {
 
 void CSerialLink::ClearLine() {
   if (!open_.load()) return;
+  // True once what was sent has left; false when it is still stuck at the limit.
   const auto wait_for_output = [this] {
     const auto deadline = std::chrono::steady_clock::now() + kOutputDrainLimit;
     for (;;) {
@@ -186,17 +187,21 @@ void CSerialLink::ClearLine() {
       {
         std::lock_guard lock(write_mutex_);
         const int fd = fd_.load();
-        if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0) return;
+        if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0) return true;
       }
-      if (queued <= 0 || std::chrono::steady_clock::now() >= deadline) return;
+      if (queued <= 0) return true;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
       std::this_thread::sleep_for(2ms);
     }
   };
-  wait_for_output();
+  const bool sent = wait_for_output();
   {
     std::scoped_lock lock(read_mutex_, write_mutex_);
     const int fd = fd_.load();
-    if (fd >= 0) ::tcflush(fd, TCIOFLUSH);
+    // Output that left is on the wire; only output stuck in the queue is thrown away. (A
+    // pseudo-terminal reports its queue empty, and flushing it would take back frames the
+    // other end has not read yet, which a wire never does.)
+    if (fd >= 0) ::tcflush(fd, sent ? TCIFLUSH : TCIOFLUSH);
   }
   wait_for_output();
   uint8_t stale[kDrainLimit];
