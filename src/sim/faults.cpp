@@ -46,6 +46,13 @@ bool ParseFault(std::string_view text, Faults& faults, std::string* error) {
   if (name == "strict-baud") return flag(faults.strict_baud);
   if (name == "deaf-config") return flag(faults.deaf_config);
   if (name == "no-serial") return flag(faults.no_serial);
+  if (name == "noisy-counts") return flag(faults.noisy_counts);
+  if (name == "stuck-counts") {
+    const std::optional<long> from = value ? number(0, 100'000'000) : std::optional<long>(0);
+    if (!from) return fail("fault 'stuck-counts' takes the second from which the count stays (0-100000000)");
+    faults.stuck_counts = *from;
+    return true;
+  }
   if (name == "split-counts") {
     SplitReplies split;
     if (value) {
@@ -121,6 +128,8 @@ std::string_view FaultHelp() {
          "  reset-nak=N       answer the first N FACTORYRESET requests with 0x55\n"
          "  short-config=N    send only the first N bytes of the configuration on GETCFG\n"
          "  no-serial         answer no GETSERIAL, as counters without a serial number\n"
+         "  stuck-counts[=S]  from second S on (default 0) count what second S counted, as a stuck tube\n"
+         "  noisy-counts      counts spread far wider than Poisson counts, as from a noisy tube\n"
          "  split-counts[=MS[/N]]  send every N-th GETCPS reply (default each) in two parts split at a\n"
          "                    random byte, the rest MS ms later (default 300)\n";
 }

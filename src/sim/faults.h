@@ -28,6 +28,12 @@ struct Faults {
   std::optional<int> short_config;  // "short-config=N": GETCFG sends only its first N bytes
   bool deaf_config = false;     // "deaf-config": GETCFG and REEPROM get no answer
   bool no_serial = false;       // "no-serial": GETSERIAL gets no answer, as from counters without one
+  // "stuck-counts[=S]": from second S on (default 0) every second counts what second S did, as a
+  // stuck tube or a frozen counting chain reports
+  std::optional<int64_t> stuck_counts;
+  // "noisy-counts": each second's mean is drawn afresh (exponentially around the set rate), so the
+  // counts spread far wider than Poisson counts, as from a tube with spurious discharges
+  bool noisy_counts = false;
   // "split-counts[=MS[/N]]": every N-th GETCPS reply (default each) is split at a random byte,
   // the rest MS ms (default 300) later
   std::optional<SplitReplies> split_counts;

@@ -324,8 +324,17 @@ void SimulatedCounter::SplitLastReply() {
 uint32_t SimulatedCounter::CountForSecond(int64_t second) {
   // Drawn in order of seconds so a seed gives the same counts however often they are asked for.
   if (second <= counted_up_to_) return second == counted_up_to_ ? last_count_ : 0;
-  std::poisson_distribution<uint32_t> counts(std::max(options_.cpm, 0.0) / 60);
-  for (; counted_up_to_ < second; ++counted_up_to_) last_count_ = options_.cpm > 0 ? counts(count_rng_) : 0;
+  const double mean = std::max(options_.cpm, 0.0) / 60;
+  std::poisson_distribution<uint32_t> counts(mean);
+  std::exponential_distribution<double> swing(1.0);
+  const Faults& f = options_.faults;
+  for (; counted_up_to_ < second; ++counted_up_to_) {
+    if (f.stuck_counts && counted_up_to_ >= *f.stuck_counts) continue;
+    if (mean <= 0) last_count_ = 0;
+    else if (f.noisy_counts)
+      last_count_ = std::poisson_distribution<uint32_t>(std::max(mean * swing(count_rng_), 1e-9))(count_rng_);
+    else last_count_ = counts(count_rng_);
+  }
   return last_count_;
 }
 
