@@ -20,8 +20,7 @@
 #include "core/i18n/language_dictionary.h"
 #include "core/platform/atomic_file.h"
 #include "core/settings/settings_store.h"
-#include "core/store/store.h"
-#include "core/store/store_chart_queries.h"
+#include "core/store/counter_store.h"
 #include "core/store/store_export.h"
 #include "core/store/store_time.h"
 
@@ -29,7 +28,7 @@ namespace norvane::cli {
 namespace {
 
 using store::CounterId;
-using store::Store;
+using store::CounterStore;
 using Json = nlohmann::ordered_json;
 
 struct StoreArgs {
@@ -65,7 +64,7 @@ std::string CounterLabel(const store::CounterRow& row) {
 }
 
 // --counter, or the store's only counter.
-std::optional<CounterId> ChooseCounter(const CommandContext& context, Store& db, const StoreArgs& args, int& code) {
+std::optional<CounterId> ChooseCounter(const CommandContext& context, CounterStore& db, const StoreArgs& args, int& code) {
   if (args.counter) {
     if (auto id = db.FindCounter(*args.counter)) return id;
     code = context.Fail("the store holds no counter '" + *args.counter + "' (see 'store info')");
@@ -80,13 +79,13 @@ std::optional<CounterId> ChooseCounter(const CommandContext& context, Store& db,
 
 // --from and --to, each defaulting to the counter's first and last measured second, or with
 // `downloads` its first and last second of data of either kind.
-bool ChooseRange(const CommandContext& context, Store& db, CounterId counter, const StoreArgs& args,
+bool ChooseRange(const CommandContext& context, CounterStore& db, CounterId counter, const StoreArgs& args,
                  const Clock& clock, int64_t& from, int64_t& to, int& code, bool downloads = false) {
   std::string error;
   std::optional<store::CounterSpan> span;
   const auto data_span = [&] {
     span = db.Span(counter);
-    const auto records = downloads ? store::HistoryEnds(db, counter) : std::nullopt;
+    const auto records = downloads ? db.HistoryEnds(counter) : std::nullopt;
     if (!records) return;
     span->first = span->measured ? std::min(span->first, records->first) : records->first;
     span->last = span->measured ? std::max(span->last, records->last) : records->last;
@@ -115,13 +114,13 @@ bool ChooseRange(const CommandContext& context, Store& db, CounterId counter, co
 
 std::string Percent(double fraction) { return FormatFixed(100 * fraction, 1) + " %"; }
 
-int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunInfo(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   Json json;
-  json["store"] = db.path().string();
+  json["store"] = db.Location();
   json["size_bytes"] = db.SizeOnDisk();
   json["schema_version"] = db.SchemaVersion();
   std::ostream& out = context.out;
-  if (!args.json) out << "store " << db.path().string() << " (" << db.SizeOnDisk() << " bytes)\n";
+  if (!args.json) out << "store " << db.Location() << " (" << db.SizeOnDisk() << " bytes)\n";
   json["counters"] = Json::array();
   for (const store::CounterRow& row : db.Counters()) {
     const store::CounterSpan span = db.Span(row.id);
@@ -172,7 +171,7 @@ int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, con
   return kExitOk;
 }
 
-int RunStats(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunStats(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   int code = kExitOk;
   const auto counter = ChooseCounter(context, db, args, code);
   if (!counter) return code;
@@ -211,19 +210,19 @@ int RunStats(const CommandContext& context, Store& db, const StoreArgs& args, co
   return kExitOk;
 }
 
-int RunCheck(const CommandContext& context, Store& db, const StoreArgs& args) {
+int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& args) {
   const store::CheckReport report = db.Check();
   if (args.json) {
-    context.out << Json{{"store", db.path().string()}, {"ok", report.ok()}, {"problems", report.problems}}.dump(2)
+    context.out << Json{{"store", db.Location()}, {"ok", report.ok()}, {"problems", report.problems}}.dump(2)
                 << "\n";
   } else {
     for (const std::string& p : report.problems) context.out << p << "\n";
-    if (report.ok()) context.out << db.path().string() << ": no problems found\n";
+    if (report.ok()) context.out << db.Location() << ": no problems found\n";
   }
   return report.ok() ? kExitOk : context.Fail(Format("%zu problem(s) in the store", report.problems.size()));
 }
 
-int RunImport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunImport(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   if (args.paths.size() != 1) return context.Usage("store import needs one history image or dump");
   if (!context.model) return context.Usage("store import needs --model, the model the image comes from");
   DataSet data(clock.Now());
@@ -250,7 +249,7 @@ int RunImport(const CommandContext& context, Store& db, const StoreArgs& args, c
 }
 
 // One row per measured second and downloaded record, as CSV or (by a .jsonl ending) JSON Lines.
-int RunTidyExport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunTidyExport(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   const std::string& path = args.paths.front();
   int code = kExitOk;
   const auto counter = ChooseCounter(context, db, args, code);
@@ -282,7 +281,7 @@ int RunTidyExport(const CommandContext& context, Store& db, const StoreArgs& arg
   return kExitOk;
 }
 
-int RunStoreExport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunStoreExport(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   if (args.paths.size() != 1) return context.Usage("store export needs one output file");
   const std::string& path = args.paths.front();
   if (args.format && *args.format != "tidy" && *args.format != "original")
@@ -334,7 +333,9 @@ int RunStore(CommandContext& context) {
     return context.Usage("unknown store subcommand '" + sub + "'");
   if (context.store_path.empty()) return context.Fail("no store path: set --store, NORVANE_STORE or HOME");
   try {
-    Store db(context.store_path, writes ? Store::Access::kReadWrite : Store::Access::kReadOnly);
+    const std::unique_ptr<CounterStore> opened = store::OpenStore(
+        context.store_path.string(), writes ? store::StoreAccess::kReadWrite : store::StoreAccess::kReadOnly);
+    CounterStore& db = *opened;
     if (sub == "info") return RunInfo(context, db, args, clock);
     if (sub == "stats") return RunStats(context, db, args, clock);
     if (sub == "export") return RunStoreExport(context, db, args, clock);

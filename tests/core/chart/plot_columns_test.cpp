@@ -4,6 +4,8 @@
 #include <ctime>
 
 #include "core/chart/plot_columns.h"
+#include "core/store/store.h"
+#include "core/store/store_chart_queries.h"
 #include "core/history/record_stream.h"
 #include "core/store/poisson_interval.h"
 #include "sim/history_generator.h"

@@ -1,0 +1,41 @@
+#include "core/store/counter_store.h"
+
+#include "core/store/pg_store.h"
+#include "core/store/store.h"
+#include "core/store/store_reading.h"
+
+namespace norvane::store {
+
+std::optional<CounterId> CounterStore::FindCounter(std::string_view key) {
+  std::optional<CounterId> match;
+  int matches = 0;
+  for (const CounterRow& row : Counters()) {
+    if (std::to_string(row.id) == key || row.info.name == key) return row.id;
+    if (row.info.model == key || row.info.version == key) {
+      match = row.id;
+      ++matches;
+    }
+  }
+  if (matches == 1) return match;
+  return std::nullopt;
+}
+
+std::vector<Second> CounterStore::SecondsAfter(CounterId counter, int64_t after, size_t limit) {
+  return ReadSeconds(counter, after + 1, kFarFuture, limit);
+}
+
+Stats CounterStore::ComputeStats(CounterId counter, int64_t from, int64_t to, const ConversionTable& conversion) {
+  if (from >= to) return Stats{};
+  return StatsOf(Totals(counter, from, to), from, to, conversion);
+}
+
+bool IsServerLocation(std::string_view location) {
+  return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
+std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access) {
+  if (IsServerLocation(location)) return std::make_unique<PgStore>(location, access);
+  return std::make_unique<Store>(location, access);
+}
+
+}  // namespace norvane::store
