@@ -84,8 +84,10 @@ PgResult PgConnection::Exec(std::string_view sql, std::span<const PgParam> param
   values.reserve(params.size());
   for (const PgParam& p : params) values.push_back(p ? p->c_str() : nullptr);
   const std::string text(sql);
-  pg_result* raw = PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
-                                nullptr, 0);
+  // Without parameters a text may hold several statements, as a migration does.
+  pg_result* raw = params.empty() ? PQexec(conn_, text.c_str())
+                                  : PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
+                                                 values.data(), nullptr, nullptr, 0);
   const ExecStatusType status = raw ? PQresultStatus(raw) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
     PQclear(raw);
