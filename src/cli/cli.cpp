@@ -26,6 +26,7 @@ constexpr Command kCommands[] = {
     {"wifi", "show [--json] | set [--ssid S] [--password P] [--website W] [--url U] [--user-id I] [--counter-id C] [--period N] --yes", "read or write the WiFi and map settings of a wireless counter", RunWifi},
     {"monitor", "[--seconds N] [--out DIR] [--autosave S] [--type TYPE] [--submit] [--demo] [--quiet]", "log the counter on --port once a second, with automatic saves and map submissions", RunMonitor},
     {"record", "[--log FILE] [--submit] [--echo] [--seconds N] [--mqtt URL] [--mqtt-password-file FILE] [--mqtt-ca FILE] [--mqtt-every N] [--discovery-prefix P] [--metrics ADDR:PORT]", "log the counter into the long-term store for as long as it runs, finding it again after an unplug", RunRecord},
+    {"collect", "--mqtt URL [--mqtt-password-file FILE] [--mqtt-ca FILE] [--journal DIR] [--client-id ID] [--seconds N]", "keep every second the stations publish below the URL's prefix in the store (a centre's service)", RunCollect},
     {"map", "verify | submit --cpm N [--acpm X]", "verify the web map IDs of the settings, or post one reading", RunMap},
     {"store", "info|stats|export|import|check [--from T] [--to T] [--counter C] [--json] ...", "show, export, import and check the long-term store (see the README)", RunStore},
     {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--serial HEX] [--grow MS] [--pace] [--link PATH] [--reply-log FILE] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},

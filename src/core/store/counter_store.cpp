@@ -20,6 +20,16 @@ std::optional<CounterId> CounterStore::FindCounter(std::string_view key) {
   return std::nullopt;
 }
 
+AppendResult CounterStore::AppendMany(std::span<const CounterSeconds> batch) {
+  AppendResult total;
+  for (const CounterSeconds& c : batch) {
+    const AppendResult one = AppendSeconds(c.counter, c.seconds);
+    total.added += one.added;
+    total.already_stored += one.already_stored;
+  }
+  return total;
+}
+
 std::vector<Second> CounterStore::SecondsAfter(CounterId counter, int64_t after, size_t limit) {
   return ReadSeconds(counter, after + 1, kFarFuture, limit);
 }

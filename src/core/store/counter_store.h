@@ -39,6 +39,9 @@ class CounterStore {
   // Adds seconds in one transaction, together with the summaries. Seconds may come in any order;
   // a second the store already holds is left as it is.
   virtual AppendResult AppendSeconds(CounterId counter, std::span<const Second> seconds) = 0;
+  // Seconds of many counters, as a collector of many stations writes them: in one transaction
+  // where the database allows it, else a transaction per counter.
+  virtual AppendResult AppendMany(std::span<const CounterSeconds> batch);
   // Seconds in [from, to), oldest first, at most `limit`.
   virtual std::vector<Second> ReadSeconds(CounterId counter, int64_t from, int64_t to, size_t limit = SIZE_MAX) = 0;
   // Seconds after `after`, oldest first, at most `limit`: what a publisher sends after a gap.

@@ -16,12 +16,6 @@ namespace norvane::store {
 
 inline constexpr int kPgSchemaVersion = 1;
 
-// Seconds of one counter, for a write of many counters in one transaction.
-struct CounterSeconds {
-  CounterId counter = 0;
-  std::vector<Second> seconds;
-};
-
 class PgStore : public CounterStore {
  public:
   // Connects to `url` and, for a writer, brings the schema up to date. Throws StoreError when the
@@ -36,8 +30,7 @@ class PgStore : public CounterStore {
   std::vector<CounterRow> Counters() override;
 
   AppendResult AppendSeconds(CounterId counter, std::span<const Second> seconds) override;
-  // Seconds of many counters in one transaction: what a collector writes at each commit.
-  AppendResult AppendMany(std::span<const CounterSeconds> batch);
+  AppendResult AppendMany(std::span<const CounterSeconds> batch) override;
   std::vector<Second> ReadSeconds(CounterId counter, int64_t from, int64_t to, size_t limit = SIZE_MAX) override;
   Series Query(CounterId counter, int64_t from, int64_t to, size_t points) override;
   Aggregate Totals(CounterId counter, int64_t from, int64_t to) override;

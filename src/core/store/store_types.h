@@ -51,6 +51,12 @@ struct Second {
   bool operator==(const Second&) const = default;
 };
 
+// Seconds of one counter, for a write of many counters at once.
+struct CounterSeconds {
+  CounterId counter = 0;
+  std::vector<Second> seconds;
+};
+
 struct AppendResult {
   size_t added = 0;
   size_t already_stored = 0;  // seconds the store held before: never counted twice
