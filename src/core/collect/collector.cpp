@@ -195,12 +195,24 @@ uint64_t Collector::Replay() {
 
 bool Collector::Commit(std::vector<StationSecond>& taken) {
   try {
-    std::map<store::CounterId, std::vector<store::Second>> by_counter;
-    for (const StationSecond& s : taken) {
-      auto id = ids_.find(s.key);
-      if (id == ids_.end()) id = ids_.emplace(s.key, store_.RegisterCounter(s.counter, s.second.time)).first;
-      by_counter[id->second].push_back(s.second);
+    // Stations met for the first time are registered together: a network's first minute meets
+    // thousands.
+    std::map<std::string, const StationSecond*> unknown;
+    for (const StationSecond& s : taken)
+      if (!ids_.contains(s.key)) unknown.emplace(s.key, &s);
+    if (!unknown.empty()) {
+      std::vector<store::CounterInfo> infos;
+      int64_t latest = 0;
+      for (const auto& [key, s] : unknown) {
+        infos.push_back(s->counter);
+        latest = std::max(latest, s->second.time);
+      }
+      const std::vector<store::CounterId> ids = store_.RegisterCounters(infos, latest);
+      size_t i = 0;
+      for (const auto& [key, s] : unknown) ids_[key] = ids[i++];
     }
+    std::map<store::CounterId, std::vector<store::Second>> by_counter;
+    for (const StationSecond& s : taken) by_counter[ids_.at(s.key)].push_back(s.second);
     std::vector<store::CounterSeconds> batch;
     batch.reserve(by_counter.size());
     for (auto& [id, seconds] : by_counter) batch.push_back({id, std::move(seconds)});

@@ -20,6 +20,13 @@ std::optional<CounterId> CounterStore::FindCounter(std::string_view key) {
   return std::nullopt;
 }
 
+std::vector<CounterId> CounterStore::RegisterCounters(std::span<const CounterInfo> infos, int64_t now) {
+  std::vector<CounterId> ids;
+  ids.reserve(infos.size());
+  for (const CounterInfo& info : infos) ids.push_back(RegisterCounter(info, now));
+  return ids;
+}
+
 AppendResult CounterStore::AppendMany(std::span<const CounterSeconds> batch) {
   AppendResult total;
   for (const CounterSeconds& c : batch) {

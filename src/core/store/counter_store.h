@@ -31,6 +31,9 @@ class CounterStore {
 
   // Finds the counter (see CounterInfo) and records where and when it was seen, or adds it.
   virtual CounterId RegisterCounter(const CounterInfo& info, int64_t now) = 0;
+  // RegisterCounter for many counters at once, as a collector meets a network's stations; in one
+  // transaction where the database allows it.
+  virtual std::vector<CounterId> RegisterCounters(std::span<const CounterInfo> infos, int64_t now);
   virtual void NameCounter(CounterId id, std::string_view name) = 0;
   virtual std::vector<CounterRow> Counters() = 0;
   // A counter by its number, its name, or a model or version text that names exactly one counter.

@@ -136,9 +136,21 @@ PgStore::PgStore(const std::string& url, StoreAccess access) : db_(url) {
 int PgStore::SchemaVersion() { return static_cast<int>(db_.Exec("SELECT version FROM schema_version").Int(0, 0)); }
 
 CounterId PgStore::RegisterCounter(const CounterInfo& info, int64_t now) {
+  return RegisterCounters(std::span(&info, 1), now).front();
+}
+
+std::vector<CounterId> PgStore::RegisterCounters(std::span<const CounterInfo> infos, int64_t now) {
   // The same rules as the SQLite store's, one writer at a time.
   PgTransaction tx(db_);
   db_.Exec("LOCK TABLE counters IN SHARE ROW EXCLUSIVE MODE");
+  std::vector<CounterId> ids;
+  ids.reserve(infos.size());
+  for (const CounterInfo& info : infos) ids.push_back(FindOrAdd(info, now));
+  tx.Commit();
+  return ids;
+}
+
+CounterId PgStore::FindOrAdd(const CounterInfo& info, int64_t now) {
   const auto first = [&](std::string_view sql, std::initializer_list<PgParam> values) -> std::optional<CounterId> {
     const PgResult r = db_.Exec(sql, values);
     if (r.Rows()) return r.Int(0, 0);
@@ -174,7 +186,6 @@ CounterId PgStore::RegisterCounter(const CounterInfo& info, int64_t now) {
                       info.name.empty() ? PgParam() : PgParam(info.name), Num(now), info.serial, info.device_path})
                 .Int(0, 0);
   }
-  tx.Commit();
   return *found;
 }
 

@@ -26,6 +26,7 @@ class PgStore : public CounterStore {
   std::string Location() const override { return db_.location(); }
   int SchemaVersion() override;
   CounterId RegisterCounter(const CounterInfo& info, int64_t now) override;
+  std::vector<CounterId> RegisterCounters(std::span<const CounterInfo> infos, int64_t now) override;
   void NameCounter(CounterId id, std::string_view name) override;
   std::vector<CounterRow> Counters() override;
 
@@ -56,6 +57,8 @@ class PgStore : public CounterStore {
   void ForEachMinute(CounterId counter, int64_t from, int64_t to, Visit visit);
   template <typename Visit>
   void ForEachSummary(CounterId counter, int64_t level, int64_t from, int64_t to, Visit visit);
+  // RegisterCounter's work inside a transaction that holds the counters' lock.
+  CounterId FindOrAdd(const CounterInfo& info, int64_t now);
   // Makes the month partitions the seconds of `minutes` fall into.
   void MakePartitions(const std::set<int64_t>& minutes);
 
