@@ -36,6 +36,7 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 sleep 0.5
 build/bench/src/app/norvane-cli --settings "$dir/settings.reg" --store "$url" collect \
   --mqtt "mqtt://127.0.0.1:$port/centre" --journal "$dir/journal" 2>"$dir/collect.log" &
