@@ -70,7 +70,8 @@ install(FILES ${packaging}/completions/norvane-cli.bash DESTINATION ${CMAKE_INST
 install(FILES ${packaging}/completions/_norvane-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 # Below the prefix, so that an install into /usr/local or a home folder needs no root; the
 # package's prefix /usr puts them where systemd and udev read them.
-install(FILES ${packaging}/systemd/norvane-record@.service DESTINATION lib/systemd/system)
+install(FILES ${packaging}/systemd/norvane-record@.service ${packaging}/systemd/norvane-collect.service
+        DESTINATION lib/systemd/system)
 install(FILES ${packaging}/udev/60-norvane-serial.rules DESTINATION lib/udev/rules.d)
 install(FILES ${packaging}/modules-load/norvane-serial.conf DESTINATION lib/modules-load.d)
 install(FILES ${packaging}/copyright ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/norvane-data-viewer)

@@ -4,7 +4,7 @@ _norvane_cli() {
   _init_completion || return
 
   local commands="walk window export realtime-export ports identify scan download config clock send
-    screenshot wifi monitor record map store simulate"
+    screenshot wifi monitor record collect map store simulate"
   local global="--settings --store --no-store --model --port --trace --help"
   local models="ZQT-400 ZQT-200 ZQT-120+V5 ZQT-120 ZQT-100 ZQT-LT ZQT-600 ZQT-1010 ZQT-3010 ZQT-3020
     ZQT-3030 RadonTrak RadonMax"
@@ -87,6 +87,7 @@ _norvane_cli() {
       ;;
     monitor) options="--seconds --out --autosave --type --submit --demo --quiet" ;;
     record) options="--log --submit --echo --seconds --mqtt --mqtt-password-file --mqtt-ca --mqtt-every --discovery-prefix --metrics --alarm-rate --alarm-usv-h --on-alarm" ;;
+    collect) options="--mqtt --mqtt-password-file --mqtt-ca --journal --client-id --seconds" ;;
     map)
       if [[ -z $sub ]]; then
         COMPREPLY=($(compgen -W "verify submit" -- "$cur"))

@@ -58,5 +58,6 @@ int RunMonitor(CommandContext& context);
 int RunRecord(CommandContext& context);
 int RunMap(CommandContext& context);
 int RunStore(CommandContext& context);
+int RunCollect(CommandContext& context);
 
 }  // namespace norvane::cli

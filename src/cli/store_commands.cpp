@@ -16,8 +16,7 @@
 #include "core/i18n/language_dictionary.h"
 #include "core/platform/atomic_file.h"
 #include "core/settings/settings_store.h"
-#include "core/store/store.h"
-#include "core/store/store_chart_queries.h"
+#include "core/store/counter_store.h"
 #include "core/store/store_export.h"
 #include "core/store/store_quality.h"
 #include "core/store/store_time.h"
@@ -26,7 +25,7 @@ namespace norvane::cli {
 namespace {
 
 using store::CounterId;
-using store::Store;
+using store::CounterStore;
 using Json = nlohmann::ordered_json;
 
 struct StoreArgs {
@@ -65,7 +64,7 @@ std::string CounterLabel(const store::CounterRow& row) {
 }
 
 // --counter, or the store's only counter.
-std::optional<CounterId> ChooseCounter(const CommandContext& context, Store& db, const StoreArgs& args, int& code) {
+std::optional<CounterId> ChooseCounter(const CommandContext& context, CounterStore& db, const StoreArgs& args, int& code) {
   if (args.counter) {
     if (auto id = db.FindCounter(*args.counter)) return id;
     code = context.Fail("the store holds no counter '" + *args.counter + "' (see 'store info')");
@@ -80,13 +79,13 @@ std::optional<CounterId> ChooseCounter(const CommandContext& context, Store& db,
 
 // --from and --to, each defaulting to the counter's first and last measured second, or with
 // `downloads` its first and last second of data of either kind.
-bool ChooseRange(const CommandContext& context, Store& db, CounterId counter, const StoreArgs& args,
+bool ChooseRange(const CommandContext& context, CounterStore& db, CounterId counter, const StoreArgs& args,
                  const Clock& clock, int64_t& from, int64_t& to, int& code, bool downloads = false) {
   std::string error;
   std::optional<store::CounterSpan> span;
   const auto data_span = [&] {
     span = db.Span(counter);
-    const auto records = downloads ? store::HistoryEnds(db, counter) : std::nullopt;
+    const auto records = downloads ? db.HistoryEnds(counter) : std::nullopt;
     if (!records) return;
     span->first = span->measured ? std::min(span->first, records->first) : records->first;
     span->last = span->measured ? std::max(span->last, records->last) : records->last;
@@ -151,13 +150,13 @@ std::string QualityLine(const store::DayQuality& q) {
 // `store info` shows the quality of the last days a counter measured.
 constexpr int64_t kInfoQualityDays = 7;
 
-int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunInfo(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   Json json;
-  json["store"] = db.path().string();
+  json["store"] = db.Location();
   json["size_bytes"] = db.SizeOnDisk();
   json["schema_version"] = db.SchemaVersion();
   std::ostream& out = context.out;
-  if (!args.json) out << "store " << db.path().string() << " (" << db.SizeOnDisk() << " bytes)\n";
+  if (!args.json) out << "store " << db.Location() << " (" << db.SizeOnDisk() << " bytes)\n";
   json["counters"] = Json::array();
   for (const store::CounterRow& row : db.Counters()) {
     const store::CounterSpan span = db.Span(row.id);
@@ -215,7 +214,7 @@ int RunInfo(const CommandContext& context, Store& db, const StoreArgs& args, con
   return kExitOk;
 }
 
-int RunStats(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunStats(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   int code = kExitOk;
   const auto counter = ChooseCounter(context, db, args, code);
   if (!counter) return code;
@@ -256,12 +255,12 @@ int RunStats(const CommandContext& context, Store& db, const StoreArgs& args, co
 
 // --quality: every day of each counter (or of --counter) within --from and --to against the
 // data-quality rules, after the store's own check.
-int RunCheck(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   const store::CheckReport report = db.Check();
-  Json json{{"store", db.path().string()}, {"ok", report.ok()}, {"problems", report.problems}};
+  Json json{{"store", db.Location()}, {"ok", report.ok()}, {"problems", report.problems}};
   if (!args.json) {
     for (const std::string& p : report.problems) context.out << p << "\n";
-    if (report.ok()) context.out << db.path().string() << ": no problems found\n";
+    if (report.ok()) context.out << db.Location() << ": no problems found\n";
   }
   size_t failed_days = 0;
   if (args.quality) {
@@ -300,7 +299,7 @@ int RunCheck(const CommandContext& context, Store& db, const StoreArgs& args, co
   return kExitOk;
 }
 
-int RunImport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunImport(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   if (args.paths.size() != 1) return context.Usage("store import needs one history image or dump");
   if (!context.model) return context.Usage("store import needs --model, the model the image comes from");
   DataSet data(clock.Now());
@@ -327,7 +326,7 @@ int RunImport(const CommandContext& context, Store& db, const StoreArgs& args, c
 }
 
 // One row per measured second and downloaded record, as CSV or (by a .jsonl ending) JSON Lines.
-int RunTidyExport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunTidyExport(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   const std::string& path = args.paths.front();
   int code = kExitOk;
   const auto counter = ChooseCounter(context, db, args, code);
@@ -348,7 +347,7 @@ int RunTidyExport(const CommandContext& context, Store& db, const StoreArgs& arg
   return kExitOk;
 }
 
-int RunStoreExport(const CommandContext& context, Store& db, const StoreArgs& args, const Clock& clock) {
+int RunStoreExport(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   if (args.paths.size() != 1) return context.Usage("store export needs one output file");
   const std::string& path = args.paths.front();
   if (args.format && *args.format != "tidy" && *args.format != "original")
@@ -400,7 +399,9 @@ int RunStore(CommandContext& context) {
     return context.Usage("unknown store subcommand '" + sub + "'");
   if (context.store_path.empty()) return context.Fail("no store path: set --store, NORVANE_STORE or HOME");
   try {
-    Store db(context.store_path, writes ? Store::Access::kReadWrite : Store::Access::kReadOnly);
+    const std::unique_ptr<CounterStore> opened = store::OpenStore(
+        context.store_path.string(), writes ? store::StoreAccess::kReadWrite : store::StoreAccess::kReadOnly);
+    CounterStore& db = *opened;
     if (sub == "info") return RunInfo(context, db, args, clock);
     if (sub == "stats") return RunStats(context, db, args, clock);
     if (sub == "export") return RunStoreExport(context, db, args, clock);

@@ -54,10 +54,10 @@ void LongtermFetcher::Post(Work work) {
   }, Qt::QueuedConnection);
 }
 
-store::Store* LongtermFetcher::Open() {
+store::CounterStore* LongtermFetcher::Open() {
   if (!store_) {
-    if (!std::filesystem::exists(path_)) return nullptr;
-    store_ = std::make_unique<store::Store>(path_, store::Store::Access::kReadOnly);
+    if (!store::IsServerLocation(path_.string()) && !std::filesystem::exists(path_)) return nullptr;
+    store_ = store::OpenStore(path_.string(), store::StoreAccess::kReadOnly);
   }
   return store_.get();
 }
@@ -66,7 +66,7 @@ void LongtermFetcher::RequestView(ViewRequest request) {
   newest_view_ = request.generation;
   Post([this, request = std::move(request)] {
     if (request.generation != newest_view_) return;
-    store::Store* db = Open();
+    store::CounterStore* db = Open();
     auto data = std::make_shared<ViewData>();
     data->generation = request.generation;
     data->from = request.from;
@@ -79,16 +79,16 @@ void LongtermFetcher::RequestView(ViewRequest request) {
       const size_t lanes = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxLanes);
       const size_t used = std::min(n, lanes);
       while (helpers_.size() + 1 < used)
-        helpers_.push_back(std::make_unique<store::Store>(path_, store::Store::Access::kReadOnly));
+        helpers_.push_back(store::OpenStore(path_.string(), store::StoreAccess::kReadOnly));
       std::vector<CounterView> views(n);
-      const auto lane = [&](size_t first, store::Store& reader) {
+      const auto lane = [&](size_t first, store::CounterStore& reader) {
         for (size_t i = first; i < n && request.generation == newest_view_; i += used) {
           CounterView& view = views[i];
           view.counter = request.counters[i];
           view.columns = chart::SecondsColumns(reader, view.counter, plan, request.average, request.unit, request.conversion);
           if (request.history) {
             view.history = chart::DownloadColumns(reader, view.counter, plan, request.unit, request.conversion);
-            view.notes = store::NotesBetween(reader, view.counter, plan.from, plan.End());
+            view.notes = reader.Notes(view.counter, plan.from, plan.End());
           }
         }
       };
@@ -106,17 +106,17 @@ void LongtermFetcher::RequestView(ViewRequest request) {
 void LongtermFetcher::RequestOverview(bool with_first) {
   Post([this, with_first] {
     auto overview = std::make_shared<StoreOverview>();
-    if (store::Store* db = Open()) {
+    if (store::CounterStore* db = Open()) {
       overview->counters = db->Counters();
       for (const store::CounterRow& row : overview->counters) {
-        overview->last.push_back(store::LastSecond(*db, row.id));
+        overview->last.push_back(db->NewestSecond(row.id));
         std::optional<int64_t> first;
         if (with_first) {
           const auto seconds = db->ReadSeconds(row.id, INT64_MIN / 4, INT64_MAX / 4, 1);
           if (!seconds.empty()) first = seconds.front().time;
         }
         overview->first.push_back(first);
-        overview->downloads.push_back(store::HistoryEnds(*db, row.id));
+        overview->downloads.push_back(db->HistoryEnds(row.id));
       }
     }
     emit overviewReady(overview);
@@ -126,9 +126,9 @@ void LongtermFetcher::RequestOverview(bool with_first) {
 void LongtermFetcher::RequestStats(uint64_t generation, store::CounterId counter, int64_t from, int64_t to,
                                    const ConversionTable& conversion) {
   Post([this, generation, counter, from, to, conversion] {
-    store::Store* db = Open();
+    store::CounterStore* db = Open();
     if (!db) return;
-    const std::vector<store::HistoryColumn> downloads = store::HistoryColumns(*db, counter, from, to - from, 1);
+    const std::vector<store::HistoryColumn> downloads = db->HistoryColumns(counter, from, to - from, 1);
     emit statsReady(generation, counter, db->ComputeStats(counter, from, to, conversion), downloads.front());
   });
 }
@@ -136,7 +136,7 @@ void LongtermFetcher::RequestStats(uint64_t generation, store::CounterId counter
 void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int64_t to, const std::string& path,
                                     const WriterOptions& options) {
   Post([this, counter, from, to, path, options] {
-    store::Store* db = Open();
+    store::CounterStore* db = Open();
     if (!db) {
       emit exportDone("There is no store to export from yet.", false);
       return;

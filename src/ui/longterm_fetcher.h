@@ -77,17 +77,17 @@ class LongtermFetcher : public QObject {
  private:
   // The store, opened read-only on the worker thread the first time it is needed; null while
   // there is none yet (the chart waits for monitoring to create it).
-  store::Store* Open();
+  store::CounterStore* Open();
   template <typename Work>
   void Post(Work work);
 
   std::filesystem::path path_;
   QThread thread_;
   QObject* context_ = nullptr;  // lives on thread_
-  std::unique_ptr<store::Store> store_;
+  std::unique_ptr<store::CounterStore> store_;
   // Connections of the helper threads that read further counters of a view at the same time: a
   // connection serves one thread at a time. They live and die with store_.
-  std::vector<std::unique_ptr<store::Store>> helpers_;
+  std::vector<std::unique_ptr<store::CounterStore>> helpers_;
   std::atomic<uint64_t> newest_view_{0};
 };
 

@@ -109,7 +109,7 @@ PlotColumns HistoryColumnsOf(std::span<const store::HistoryColumn> columns, cons
   return out;
 }
 
-PlotColumns SecondsColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, int64_t average,
+PlotColumns SecondsColumns(store::CounterStore& db, store::CounterId counter, const ColumnPlan& plan, int64_t average,
                            Unit unit, const ConversionTable& conversion) {
   // The moving average needs its window's worth of columns before the first one shown.
   const size_t lead = average > 0 ? static_cast<size_t>(CeilDiv(average, plan.step)) : 0;
@@ -117,14 +117,14 @@ PlotColumns SecondsColumns(store::Store& db, store::CounterId counter, const Col
   // Columns of whole minutes short of whole hours take the minutes' stored totals: a month of
   // minutes would otherwise be unpacked second by second.
   const bool minutes = plan.step > 60 && plan.step % 60 == 0 && plan.step % 3600 != 0;
-  const store::Series series = minutes ? store::MinuteColumns(db, counter, from, plan.step, plan.count + lead)
+  const store::Series series = minutes ? db.MinuteColumns(counter, from, plan.step, plan.count + lead)
                                        : db.Query(counter, from, plan.End(), plan.count + lead);
   return ColumnsOf(series, lead, average, unit, conversion);
 }
 
-PlotColumns DownloadColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,
+PlotColumns DownloadColumns(store::CounterStore& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,
                             const ConversionTable& conversion) {
-  const std::vector<store::HistoryColumn> columns = store::HistoryColumns(db, counter, plan.from, plan.step, plan.count);
+  const std::vector<store::HistoryColumn> columns = db.HistoryColumns(counter, plan.from, plan.step, plan.count);
   return HistoryColumnsOf(columns, plan, unit, conversion);
 }
 

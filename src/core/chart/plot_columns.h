@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "core/history/dose_conversion.h"
-#include "core/store/store.h"
-#include "core/store/store_chart_queries.h"
+#include "core/store/counter_store.h"
 
 namespace norvane::chart {
 
@@ -54,9 +53,9 @@ PlotColumns HistoryColumnsOf(std::span<const store::HistoryColumn> columns, cons
 
 // What the chart draws of one counter over a plan, read from the store: its measured seconds (with
 // the moving average over `average` seconds, 0 for none) and its downloaded records.
-PlotColumns SecondsColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, int64_t average,
+PlotColumns SecondsColumns(store::CounterStore& db, store::CounterId counter, const ColumnPlan& plan, int64_t average,
                            Unit unit, const ConversionTable& conversion);
-PlotColumns DownloadColumns(store::Store& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,
+PlotColumns DownloadColumns(store::CounterStore& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,
                             const ConversionTable& conversion);
 
 }  // namespace norvane::chart

@@ -15,6 +15,10 @@ struct LiveCounter {
   std::string model;
   std::string version;  // the counter's version reply
   std::string port;
+  // What a centre collecting many stations tells counters apart by.
+  std::string serial{};       // empty when the counter gave none
+  std::string device_path{};
+  std::string family{};
 };
 
 // One measured second as the poll delivered it.

@@ -129,6 +129,11 @@ MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReadi
       {"acpm", Rounded(reading.acpm, 100)},
       {"model", counter.model},
       {"version", counter.version},
+      // For a centre that keeps every station's seconds: the second as a number, and who counted.
+      {"utc", reading.utc},
+      {"serial", counter.serial},
+      {"family", counter.family},
+      {"device_path", counter.device_path},
   };
   return {State(counter), body.dump(), false};
 }

@@ -14,7 +14,8 @@ PublishingSink::Known* PublishingSink::Find(const store::CounterInfo& counter, i
     const store::CounterId id = db.RegisterCounter(counter, now);
     Known& known = known_[counter.version];
     known.id = id;
-    publishing_.OnCounter({id, counter.model, counter.version, counter.port});
+    publishing_.OnCounter(
+        {id, counter.model, counter.version, counter.port, counter.serial, counter.device_path, counter.family});
     return &known;
   } catch (const store::StoreError& e) {
     // Retried with the next second: a store that is briefly locked must not end publishing.

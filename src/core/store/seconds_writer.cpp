@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/store/pg_db.h"
 #include "core/store/seconds_journal.h"
 
 namespace norvane::store {
@@ -40,6 +41,12 @@ SecondsWriter::~SecondsWriter() {
 }
 
 std::optional<std::string> SecondsWriter::CheckPath(const std::filesystem::path& path) {
+  // A centre's server is filled by 'collect' from what stations publish; live writing journals
+  // beside a file.
+  if (IsServerLocation(path.string()))
+    return "the store " + WithoutPassword(path.string()) +
+           " is a PostgreSQL server: live seconds go into a station's SQLite store, and 'norvane-cli collect' "
+           "brings the stations' seconds from MQTT into the server";
   try {
     Store store(path);
   } catch (const PermanentStoreError& e) {

@@ -8,22 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/store/store_types.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace norvane::store {
-
-// Every SQLite failure becomes this, with SQLite's own reason and what was being attempted.
-class StoreError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// A file that can never be a store as it is: trying again changes nothing until the file does.
-class PermanentStoreError : public StoreError {
- public:
-  using StoreError::StoreError;
-};
 
 class Statement {
  public:

@@ -377,20 +377,6 @@ std::vector<CounterRow> Store::Counters() {
   return rows;
 }
 
-std::optional<CounterId> Store::FindCounter(std::string_view key) {
-  std::optional<CounterId> match;
-  int matches = 0;
-  for (const CounterRow& row : Counters()) {
-    if (std::to_string(row.id) == key || row.info.name == key) return row.id;
-    if (row.info.model == key || row.info.version == key) {
-      match = row.id;
-      ++matches;
-    }
-  }
-  if (matches == 1) return match;
-  return std::nullopt;
-}
-
 AppendResult Store::AppendSeconds(CounterId counter, std::span<const Second> seconds) {
   AppendResult result;
   if (seconds.empty()) return result;

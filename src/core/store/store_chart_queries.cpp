@@ -149,3 +149,21 @@ std::optional<TimeSpan> HistoryEnds(Store& store, CounterId counter) {
 }
 
 }  // namespace norvane::store
+
+namespace norvane::store {
+
+std::vector<StoredNote> Store::Notes(CounterId counter, int64_t from, int64_t to) {
+  return NotesBetween(*this, counter, from, to);
+}
+
+Series Store::MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) {
+  return store::MinuteColumns(*this, counter, from, step, count);
+}
+
+std::vector<HistoryColumn> Store::HistoryColumns(CounterId counter, int64_t from, int64_t step, size_t count) {
+  return store::HistoryColumns(*this, counter, from, step, count);
+}
+
+std::optional<TimeSpan> Store::HistoryEnds(CounterId counter) { return store::HistoryEnds(*this, counter); }
+
+}  // namespace norvane::store

@@ -11,12 +11,6 @@
 
 namespace norvane::store {
 
-struct StoredNote {
-  int64_t time = 0;  // UTC: the time of the record the note belongs to
-  std::string text;
-  bool operator==(const StoredNote&) const = default;
-};
-
 // Notes of `counter` in [from, to), oldest first.
 std::vector<StoredNote> NotesBetween(Store& store, CounterId counter, int64_t from, int64_t to);
 
@@ -33,26 +27,12 @@ Series MinuteColumns(Store& store, CounterId counter, int64_t from, int64_t step
 // hour. Its value is a count of that second, else a CPM.
 int64_t RecordSeconds(uint8_t save_type);
 
-// What the downloaded records of one column hold: the counts they stand for over the seconds they
-// cover inside the column, and the lowest and highest CPM of any one record at its own resolution
-// (a per-second record's count times 60, a per-minute or per-hour record's CPM).
-struct HistoryColumn {
-  uint64_t records = 0;  // 0: nothing downloaded there
-  double counts = 0;
-  double seconds = 0;
-  double min_cpm = 0, max_cpm = 0;
-  void Add(double record_counts, double record_seconds, double cpm);
-};
-
 // The downloaded records of `counter` over `count` columns of `step` seconds from `from`. A record
 // longer than a column is spread over the columns it covers. Columns of whole hours or days that
 // start on one are read from the summaries kept beside the records, so a year stays a few thousand
 // rows.
 std::vector<HistoryColumn> HistoryColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count);
 
-struct TimeSpan {
-  int64_t first = 0, last = 0;  // inclusive
-};
 // The first and last second covered by `counter`'s downloaded records.
 std::optional<TimeSpan> HistoryEnds(Store& store, CounterId counter);
 

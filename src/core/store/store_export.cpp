@@ -287,7 +287,7 @@ TidyFormat TidyFormatOf(std::string_view path) {
   return path.ends_with(".jsonl") ? TidyFormat::kJsonLines : TidyFormat::kCsv;
 }
 
-TidyExport BuildTidyExport(Store& db, CounterId counter, int64_t from, int64_t to, TidyFormat format,
+TidyExport BuildTidyExport(CounterStore& db, CounterId counter, int64_t from, int64_t to, TidyFormat format,
                            const ConversionTable& conversion, const Clock& clock,
                            const std::function<bool(std::string_view)>& write) {
   TidyExport result;
@@ -299,7 +299,7 @@ TidyExport BuildTidyExport(Store& db, CounterId counter, int64_t from, int64_t t
     const int64_t end = std::min(to, day + 86400);
     const std::vector<Second> seconds = db.ReadSeconds(counter, day, end);
     const std::vector<HistoryRecord> records = db.History(counter, day, end);
-    const std::vector<StoredNote> notes = records.empty() ? std::vector<StoredNote>{} : NotesBetween(db, counter, day, end);
+    const std::vector<StoredNote> notes = records.empty() ? std::vector<StoredNote>{} : db.Notes(counter, day, end);
     size_t r = 0, n = 0;
     const auto record_until = [&](int64_t time) {
       for (; r < records.size() && records[r].time < time; ++r) {

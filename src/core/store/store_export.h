@@ -51,7 +51,7 @@ struct TidyExport {
 
 // The rows of `counter` in [from, to), oldest first (a measured second before a record of the
 // same time), read and handed to `write` a day at a time: a year of seconds is gigabytes.
-TidyExport BuildTidyExport(Store& db, CounterId counter, int64_t from, int64_t to, TidyFormat format,
+TidyExport BuildTidyExport(CounterStore& db, CounterId counter, int64_t from, int64_t to, TidyFormat format,
                            const ConversionTable& conversion, const Clock& clock,
                            const std::function<bool(std::string_view)>& write);
 

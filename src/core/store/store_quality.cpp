@@ -50,7 +50,7 @@ void Judge(DayQuality& q) {
 
 }  // namespace
 
-std::vector<DayQuality> DailyQuality(Store& store, CounterId counter, int64_t from, int64_t to) {
+std::vector<DayQuality> DailyQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to) {
   std::vector<DayQuality> days;
   const CounterSpan span = store.Span(counter);
   if (!span.measured) return days;

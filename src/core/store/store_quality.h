@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/store/store.h"
+#include "core/store/counter_store.h"
 
 namespace norvane::store {
 
@@ -31,6 +31,6 @@ inline constexpr uint64_t kQualityMinimumSeconds = 600;
 inline constexpr double kQualityMinimumCoverage = 0.9;
 
 // The UTC days overlapping [from, to), oldest first; days without a measured second are left out.
-std::vector<DayQuality> DailyQuality(Store& store, CounterId counter, int64_t from, int64_t to);
+std::vector<DayQuality> DailyQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to);
 
 }  // namespace norvane::store

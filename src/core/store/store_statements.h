@@ -8,14 +8,9 @@
 #include "core/store/minute_block.h"
 #include "core/store/sqlite_db.h"
 #include "core/store/store.h"
+#include "core/store/store_reading.h"
 
 namespace norvane::store {
-
-inline constexpr int64_t kHour = 3600;
-inline constexpr int64_t kDay = 86400;
-
-inline int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-inline int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
 
 struct Store::Statements {
   explicit Statements(sqlite3* db);
@@ -32,15 +27,8 @@ struct Store::Unfolded {
   std::map<std::pair<int64_t, int64_t>, Aggregate> summaries;  // (level, start): what they add
 };
 
-// Adds seconds of one minute (oldest first) that the block does not hold yet; returns what they
-// add to the minute's hour and day, the whole minute included when they complete it.
-Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, size_t& already);
-
 // The stored minute (an empty block when there is none); `read` is Statements::read_minute.
 MinuteBlock StoredMinute(Statement& read, CounterId counter, int64_t minute);
-
-// The aggregate of one stored minute, limited to its seconds in [from, to).
-Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from, int64_t to);
 
 // Reads the minute row the statement stands on (minute, gaps, counts, max as columns 0-3).
 MinuteBlock ReadBlock(const Statement& row);

@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include "core/chart/plot_columns.h"
+#include "core/store/store.h"
+#include "core/store/store_chart_queries.h"
 #include "core/history/record_stream.h"
 #include "core/store/poisson_interval.h"
 #include "core/store/seconds_journal.h"

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "core/store/store.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane::store {

@@ -7,6 +7,7 @@
 #include "core/store/store.h"
 #include "core/store/store_time.h"
 #include "tests/common/temp_dir.h"
+#include "tests/core/store/any_store.h"
 #include "tests/core/store/time_zone.h"
 
 namespace norvane::store {
@@ -46,9 +47,12 @@ TEST(PoissonIntervalTest, DoseRateOfFractionalRatesFollowsTheTable) {
   EXPECT_LT(between, DoseRateFromCpm(kDefaultConversionTable, 121));
 }
 
-TEST(StoreStatsTest, SmallRangeAgreesWithAHandCalculation) {
-  TempDir dir;
-  Store s(dir / "s.sqlite");
+using StoreStatsTest = AnyStoreTest;
+INSTANTIATE_TEST_SUITE_P(Stores, StoreStatsTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres), BackendName);
+
+TEST_P(StoreStatsTest, SmallRangeAgreesWithAHandCalculation) {
+  const std::unique_ptr<CounterStore> opened = Open();
+  CounterStore& s = *opened;
   const CounterId c = s.RegisterCounter({"V", "1", "ZQT-400", "", ""}, kMarch1);
   // Minute 0: 60 seconds of 1 count (CPM 60). Minute 1: 60 seconds, 2 counts each in the
   // first 30 (CPM 60 too, the later peak loses). Minute 2: 30 seconds of 4 (not whole). Then a

@@ -13,6 +13,7 @@
 #include "core/store/seconds_journal.h"
 #include "core/store/seconds_writer.h"
 #include "tests/common/temp_dir.h"
+#include "tests/core/store/any_store.h"
 
 namespace norvane::store {
 namespace {
@@ -24,11 +25,16 @@ constexpr int64_t kT0 = 1'773'000'000 / 86400 * 86400;  // a UTC midnight in 202
 class StoreTest : public ::testing::Test {
  protected:
   std::filesystem::path Path() const { return dir_ / "data" / "store.sqlite"; }
-  CounterId AddCounter(Store& s, const std::string& version = "ZQT-400 V4.2") {
-    return s.RegisterCounter({version, "1", "ZQT-400", "/dev/ttyUSB0", ""}, kT0);
-  }
   TempDir dir_;
 };
+
+CounterId AddCounter(CounterStore& s, const std::string& version = "ZQT-400 V4.2") {
+  return s.RegisterCounter({version, "1", "ZQT-400", "/dev/ttyUSB0", ""}, kT0);
+}
+
+// What every store does alike, whichever database keeps it.
+using EveryStoreTest = AnyStoreTest;
+INSTANTIATE_TEST_SUITE_P(Stores, EveryStoreTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres), BackendName);
 
 // Exec on a second, raw connection, the way a damaged or older file would come about.
 void RawExec(const std::filesystem::path& path, const std::string& sql) {
@@ -198,8 +204,9 @@ TEST_F(StoreTest, JournaledSecondsReadAsTheyWillOnceFolded) {
   EXPECT_TRUE(folding.Check().ok());
 }
 
-TEST_F(StoreTest, CounterIsKnownAgainByVersionReplyOrByItsName) {
-  Store s(Path());
+TEST_P(EveryStoreTest, CounterIsKnownAgainByVersionReplyOrByItsName) {
+  const std::unique_ptr<CounterStore> opened = Open();
+  CounterStore& s = *opened;
   const CounterId a = s.RegisterCounter({"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", ""}, kT0);
   const CounterId again = s.RegisterCounter({"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyACM1", ""}, kT0 + 500);
   const CounterId other = s.RegisterCounter({"ZQT-200 V1.0", "2", "ZQT-200", "/dev/ttyUSB0", ""}, kT0 + 600);
@@ -241,8 +248,9 @@ TEST_F(StoreTest, MinuteBlockKeepsEveryWidthAndRejectsDamage) {
   EXPECT_EQ(PackCounts(full, 3).size(), 30u);
 }
 
-TEST_F(StoreTest, GapsStayGapsAndNothingIsCountedTwice) {
-  Store s(Path());
+TEST_P(EveryStoreTest, GapsStayGapsAndNothingIsCountedTwice) {
+  const std::unique_ptr<CounterStore> opened = Open();
+  CounterStore& s = *opened;
   const CounterId c = AddCounter(s);
   // Two stretches across a minute boundary with a gap between, given out of order.
   std::vector<Second> first{{kT0 + 50, 1}, {kT0 + 58, 0}, {kT0 + 59, 2}, {kT0 + 60, 3}, {kT0 + 61, 0}};
@@ -281,8 +289,9 @@ TEST_F(StoreTest, GapsStayGapsAndNothingIsCountedTwice) {
 
 // Sums over random data with random gaps, appended in random batches and orders (repeats
 // included), must equal a plain recomputation from the seconds at every level and any range.
-TEST_F(StoreTest, SummariesAndQueriesMatchARecomputationOverRandomData) {
-  Store s(Path());
+TEST_P(EveryStoreTest, SummariesAndQueriesMatchARecomputationOverRandomData) {
+  const std::unique_ptr<CounterStore> opened = Open();
+  CounterStore& s = *opened;
   const CounterId c = AddCounter(s);
   std::mt19937 random(20260307);
   std::map<int64_t, uint32_t> truth;
@@ -365,8 +374,9 @@ TEST_F(StoreTest, SummariesAndQueriesMatchARecomputationOverRandomData) {
   }
 }
 
-TEST_F(StoreTest, SeriesPicksTheCoarsestLevelThatResolvesThePoints) {
-  Store s(Path());
+TEST_P(EveryStoreTest, SeriesPicksTheCoarsestLevelThatResolvesThePoints) {
+  const std::unique_ptr<CounterStore> opened = Open();
+  CounterStore& s = *opened;
   const CounterId c = AddCounter(s);
   std::vector<Second> day;
   for (int64_t t = kT0; t < kT0 + 86400; ++t)
@@ -393,27 +403,26 @@ TEST_F(StoreTest, SeriesPicksTheCoarsestLevelThatResolvesThePoints) {
   EXPECT_EQ(hours.points[2].values.measured, 3600u);
 }
 
-TEST_F(StoreTest, CheckFindsDamagedSummariesAndRows) {
+TEST_P(EveryStoreTest, CheckFindsDamagedSummariesAndRows) {
   {
-    Store s(Path());
-    const CounterId c = AddCounter(s);
+    const std::unique_ptr<CounterStore> s = Open();
+    const CounterId c = AddCounter(*s);
     std::vector<Second> seconds;
     for (int64_t t = kT0; t < kT0 + 600; ++t) seconds.push_back({t, 2});
-    s.AppendSeconds(c, seconds);
-    EXPECT_TRUE(s.Check().ok());
+    s->AppendSeconds(c, seconds);
+    EXPECT_TRUE(s->Check().ok());
   }
-  RawExec(Path(), "UPDATE summaries SET sum = sum + 1 WHERE level = 3600;");
+  Raw("UPDATE summaries SET sum = sum + 1 WHERE level = 3600;");
   {
-    Store s(Path());
-    const CheckReport report = s.Check();
+    const CheckReport report = Open()->Check();
     ASSERT_EQ(report.problems.size(), 1u);
     EXPECT_NE(report.problems[0].find("hour summary"), std::string::npos) << report.problems[0];
   }
-  RawExec(Path(), "UPDATE summaries SET sum = sum - 1 WHERE level = 3600; "
-                  "UPDATE seconds SET gaps = 3 WHERE minute = (SELECT min(minute) FROM seconds); "
-                  "DELETE FROM summaries WHERE level = 86400;");
-  Store s(Path());
-  const CheckReport report = s.Check();
+  Raw("UPDATE summaries SET sum = sum - 1 WHERE level = 3600; "
+      "UPDATE seconds SET gaps = 3 WHERE minute = (SELECT min(minute) FROM seconds); "
+      "DELETE FROM summaries WHERE level = 86400;");
+  const std::unique_ptr<CounterStore> s = Open();
+  const CheckReport report = s->Check();
   bool mask = false, missing = false;
   for (const std::string& p : report.problems) {
     mask = mask || p.find("do not fit the mask") != std::string::npos;
@@ -421,7 +430,7 @@ TEST_F(StoreTest, CheckFindsDamagedSummariesAndRows) {
   }
   EXPECT_TRUE(mask && missing) << report.problems.size();
   // Reading the damaged minute says so instead of returning wrong counts.
-  EXPECT_THROW(s.ReadSeconds(1, kT0, kT0 + 60), StoreError);
+  EXPECT_THROW(s->ReadSeconds(1, kT0, kT0 + 60), StoreError);
 }
 
 }  // namespace

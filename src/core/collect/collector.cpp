@@ -1,0 +1,274 @@
+#include "core/collect/collector.h"
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace norvane::collect {
+namespace {
+
+constexpr int kQos = 1;
+constexpr int kKeepAliveSeconds = 30;
+constexpr const char* kLockName = "collect.lock";
+constexpr const char* kSegmentPrefix = "collect-";
+
+std::filesystem::path SegmentPath(const std::filesystem::path& dir, uint64_t number) {
+  return dir / (kSegmentPrefix + std::to_string(number) + ".journal");
+}
+
+// Journal segments left in the folder, oldest first.
+std::vector<std::pair<uint64_t, std::filesystem::path>> Segments(const std::filesystem::path& dir) {
+  std::vector<std::pair<uint64_t, std::filesystem::path>> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(kSegmentPrefix) || !name.ends_with(".journal")) continue;
+    const std::string digits = name.substr(std::string_view(kSegmentPrefix).size(),
+                                           name.size() - std::string_view(kSegmentPrefix).size() - 8);
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    found.emplace_back(std::stoull(digits), entry.path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// One journal line: the topic, a tab, the payload as received (JSON holds no line break).
+std::string JournalLine(std::string_view topic, std::string_view payload) {
+  std::string line;
+  line.reserve(topic.size() + payload.size() + 2);
+  line.append(topic).append("\t").append(payload).append("\n");
+  return line;
+}
+
+}  // namespace
+
+Collector::Collector(CollectOptions options, store::CounterStore& store, UserNotifier& notifier)
+    : options_(std::move(options)), store_(store), notifier_(notifier) {
+  std::error_code ec;
+  std::filesystem::create_directories(options_.journal_dir, ec);
+  std::string error;
+  const std::filesystem::path lock = options_.journal_dir / kLockName;
+  lock_ = LockedFile::Take(lock, std::filesystem::exists(lock, ec) ? LockedFile::Open::kExisting : LockedFile::Open::kCreateNew,
+                           &error);
+  if (!lock_)
+    throw std::runtime_error(error.empty() ? "another collector runs with the journal folder " +
+                                                 options_.journal_dir.string()
+                                           : "cannot use the journal folder " + options_.journal_dir.string() + ": " +
+                                                 error);
+  NewSegment(Replay());
+
+  mosquitto_lib_init();
+  client_ = mosquitto_new(options_.client_id.c_str(), false, this);
+  if (!client_) throw std::runtime_error("the MQTT client could not be created");
+  mosquitto_connect_callback_set(client_, &Collector::OnConnect);
+  mosquitto_disconnect_callback_set(client_, &Collector::OnDisconnect);
+  mosquitto_message_callback_set(client_, &Collector::OnMessage);
+  mosquitto_reconnect_delay_set(client_, 1, 30, true);
+  const publish::MqttTarget& target = options_.target;
+  if (!target.user.empty())
+    mosquitto_username_pw_set(client_, target.user.c_str(), target.password.empty() ? nullptr : target.password.c_str());
+  if (target.tls) {
+    const int rc = options_.ca_file.empty()
+                       ? mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                       : mosquitto_tls_set(client_, options_.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) throw std::runtime_error("the CA file cannot be used: " + std::string(mosquitto_strerror(rc)));
+  }
+  if (mosquitto_connect_async(client_, target.host.c_str(), target.port, kKeepAliveSeconds) != MOSQ_ERR_SUCCESS)
+    notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " yet; collecting keeps trying.");
+  mosquitto_loop_start(client_);
+  thread_ = std::thread([this] { Run(); });
+}
+
+void Collector::Stop() {
+  if (!client_) return;
+  // The broker stops sending first, so that nothing arrives after the last commit.
+  {
+    mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, false);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  mosquitto_destroy(client_);
+  client_ = nullptr;
+  mosquitto_lib_cleanup();
+}
+
+CollectHealth Collector::health() const {
+  std::lock_guard lock(mutex_);
+  return health_;
+}
+
+void Collector::OnConnect(mosquitto* client, void* self, int rc) {
+  auto* c = static_cast<Collector*>(self);
+  if (rc != 0) return;
+  {
+    std::lock_guard lock(c->mutex_);
+    c->health_.connected = true;
+  }
+  c->notifier_.Status("Collecting from the MQTT broker at " + c->options_.target.Where() + ".");
+  // Subscribed again at each connection: a broker that lost its sessions (no persistence) would
+  // otherwise send nothing.
+  const std::string all = c->options_.target.prefix + "/#";
+  mosquitto_subscribe(client, nullptr, all.c_str(), kQos);
+}
+
+void Collector::OnDisconnect(mosquitto*, void* self, int) {
+  auto* c = static_cast<Collector*>(self);
+  std::lock_guard lock(c->mutex_);
+  c->health_.connected = false;
+}
+
+void Collector::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+  static_cast<Collector*>(self)->Receive(
+      message->topic, std::string_view(static_cast<const char*>(message->payload), static_cast<size_t>(message->payloadlen)));
+}
+
+void Collector::Receive(std::string_view topic, std::string_view payload) {
+  StationMessage parsed = ParseStationMessage(options_.target.prefix, topic, payload);
+  std::unique_lock lock(mutex_);
+  if (auto* rejected = std::get_if<Rejected>(&parsed)) {
+    ++health_.rejected;
+    // Each topic's first refusal is told; a station that keeps sending the same is only counted.
+    if (told_.size() < 10000 && told_.insert(std::string(topic)).second) {
+      lock.unlock();
+      notifier_.Status("A message on " + std::string(topic) + " is not stored: " + rejected->reason +
+                       ". Further ones on that topic are only counted.");
+    }
+    return;
+  }
+  auto* second = std::get_if<StationSecond>(&parsed);
+  if (!second) return;
+  std::string error;
+  if (!segments_.back().file->Append(JournalLine(topic, payload), &error) && told_.insert("").second)
+    notifier_.Status("The collector's journal cannot be written (" + error +
+                     "); until it can, a kill loses the seconds not yet in the store.");
+  ++health_.received;
+  ++health_.waiting;
+  incoming_.push_back(std::move(*second));
+}
+
+void Collector::NewSegment(uint64_t number) {
+  std::string error;
+  auto file = LockedFile::Take(SegmentPath(options_.journal_dir, number), LockedFile::Open::kCreateNew, &error);
+  if (!file) throw std::runtime_error("cannot write the collector's journal: " + error);
+  segments_.push_back({std::move(file), number});
+}
+
+uint64_t Collector::Replay() {
+  // What an ended collector received but did not commit; the store keeps each second once, so
+  // what it did commit changes nothing.
+  std::vector<StationSecond> left;
+  std::vector<std::unique_ptr<LockedFile>> files;
+  uint64_t next = 0;
+  for (const auto& [number, path] : Segments(options_.journal_dir)) {
+    std::string error, text;
+    auto file = LockedFile::Take(path, LockedFile::Open::kExisting, &error);
+    if (!file || !file->ReadAll(&text, &error)) throw std::runtime_error("cannot read " + path.string() + ": " + error);
+    for (size_t start = 0; start < text.size();) {
+      const size_t end = text.find('\n', start);
+      if (end == std::string::npos) break;  // cut short by a kill: never acknowledged either
+      const std::string_view line(text.data() + start, end - start);
+      start = end + 1;
+      const size_t tab = line.find('\t');
+      if (tab == std::string_view::npos) continue;
+      StationMessage parsed = ParseStationMessage(options_.target.prefix, line.substr(0, tab), line.substr(tab + 1));
+      if (auto* second = std::get_if<StationSecond>(&parsed)) left.push_back(std::move(*second));
+    }
+    files.push_back(std::move(file));
+    // Numbers go on from the last, so a segment's name never comes back while a reader may hold it.
+    next = number + 1;
+  }
+  std::chrono::milliseconds pause = options_.retry_first;
+  while (!left.empty() && !Commit(left)) {
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, options_.retry_longest);
+  }
+  for (const auto& file : files) file->Remove();
+  return next;
+}
+
+bool Collector::Commit(std::vector<StationSecond>& taken) {
+  try {
+    // Stations met for the first time are registered together: a network's first minute meets
+    // thousands.
+    std::map<std::string, const StationSecond*> unknown;
+    for (const StationSecond& s : taken)
+      if (!ids_.contains(s.key)) unknown.emplace(s.key, &s);
+    if (!unknown.empty()) {
+      std::vector<store::CounterInfo> infos;
+      int64_t latest = 0;
+      for (const auto& [key, s] : unknown) {
+        infos.push_back(s->counter);
+        latest = std::max(latest, s->second.time);
+      }
+      const std::vector<store::CounterId> ids = store_.RegisterCounters(infos, latest);
+      size_t i = 0;
+      for (const auto& [key, s] : unknown) ids_[key] = ids[i++];
+    }
+    std::map<store::CounterId, std::vector<store::Second>> by_counter;
+    for (const StationSecond& s : taken) by_counter[ids_.at(s.key)].push_back(s.second);
+    std::vector<store::CounterSeconds> batch;
+    batch.reserve(by_counter.size());
+    for (auto& [id, seconds] : by_counter) batch.push_back({id, std::move(seconds)});
+    const store::AppendResult result = store_.AppendMany(batch);
+    std::lock_guard lock(mutex_);
+    health_.stored += result.added;
+    health_.repeated += result.already_stored;
+    health_.waiting -= std::min<uint64_t>(health_.waiting, taken.size());
+    ++health_.commits;
+    return true;
+  } catch (const store::StoreError& e) {
+    std::lock_guard lock(mutex_);
+    // A counter registered in a transaction that failed may not be in the store.
+    ids_.clear();
+    if (health_.failures++ == 0 || health_.failures % 100 == 0)
+      notifier_.Status(std::string("The store failed; collecting keeps the seconds and tries again: ") + e.what());
+    return false;
+  }
+}
+
+void Collector::Run() {
+  std::vector<StationSecond> taken;
+  size_t taken_segments = 0;  // segments whose lines are all in `taken`
+  std::chrono::milliseconds pause{0};
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait_for(lock, pause.count() ? pause : options_.commit_every, [&] { return stop_; });
+    const bool stopping = stop_;
+    // The segment being written is closed and a new one begun, so that those of `taken` can go
+    // as a whole once committed.
+    if (!incoming_.empty()) {
+      std::move(incoming_.begin(), incoming_.end(), std::back_inserter(taken));
+      incoming_.clear();
+      try {
+        NewSegment(segments_.back().number + 1);
+      } catch (const std::runtime_error& e) {
+        notifier_.Status(e.what());
+      }
+      taken_segments = segments_.size() - 1;
+    }
+    if (!taken.empty()) {
+      lock.unlock();
+      const bool ok = Commit(taken);
+      lock.lock();
+      if (ok) {
+        taken.clear();
+        for (size_t i = 0; i < taken_segments; ++i) segments_[i].file->Remove();
+        segments_.erase(segments_.begin(), segments_.begin() + static_cast<std::ptrdiff_t>(taken_segments));
+        taken_segments = 0;
+        pause = std::chrono::milliseconds{0};
+      } else {
+        pause = pause.count() ? std::min(pause * 2, options_.retry_longest) : options_.retry_first;
+      }
+    }
+    if (stopping) return;
+  }
+}
+
+}  // namespace norvane::collect

@@ -1,0 +1,58 @@
+#include "core/store/counter_store.h"
+
+#include "core/store/pg_store.h"
+#include "core/store/store.h"
+#include "core/store/store_reading.h"
+
+namespace norvane::store {
+
+std::optional<CounterId> CounterStore::FindCounter(std::string_view key) {
+  std::optional<CounterId> match;
+  int matches = 0;
+  for (const CounterRow& row : Counters()) {
+    if (std::to_string(row.id) == key || row.info.name == key) return row.id;
+    if (row.info.model == key || row.info.version == key) {
+      match = row.id;
+      ++matches;
+    }
+  }
+  if (matches == 1) return match;
+  return std::nullopt;
+}
+
+std::vector<CounterId> CounterStore::RegisterCounters(std::span<const CounterInfo> infos, int64_t now) {
+  std::vector<CounterId> ids;
+  ids.reserve(infos.size());
+  for (const CounterInfo& info : infos) ids.push_back(RegisterCounter(info, now));
+  return ids;
+}
+
+AppendResult CounterStore::AppendMany(std::span<const CounterSeconds> batch) {
+  AppendResult total;
+  for (const CounterSeconds& c : batch) {
+    const AppendResult one = AppendSeconds(c.counter, c.seconds);
+    total.added += one.added;
+    total.already_stored += one.already_stored;
+  }
+  return total;
+}
+
+std::vector<Second> CounterStore::SecondsAfter(CounterId counter, int64_t after, size_t limit) {
+  return ReadSeconds(counter, after + 1, kFarFuture, limit);
+}
+
+Stats CounterStore::ComputeStats(CounterId counter, int64_t from, int64_t to, const ConversionTable& conversion) {
+  if (from >= to) return Stats{};
+  return StatsOf(Totals(counter, from, to), from, to, conversion);
+}
+
+bool IsServerLocation(std::string_view location) {
+  return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
+std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access) {
+  if (IsServerLocation(location)) return std::make_unique<PgStore>(location, access);
+  return std::make_unique<Store>(location, access);
+}
+
+}  // namespace norvane::store

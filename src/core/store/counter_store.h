@@ -1,0 +1,84 @@
+// What every long-term store offers, whichever database keeps it: a station's SQLite file or a
+// centre's PostgreSQL server.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/common/clock.h"
+#include "core/history/dose_conversion.h"
+#include "core/history/record_stream.h"
+#include "core/store/store_types.h"
+
+namespace norvane::store {
+
+enum class StoreAccess { kReadWrite, kReadOnly };
+
+// The calls every caller of a store makes; Store (SQLite) and PgStore (PostgreSQL) implement
+// them with the same meaning, so one test suite holds both to it.
+class CounterStore {
+ public:
+  virtual ~CounterStore() = default;
+
+  // A file's path or a server's URL without its password: what messages name the store by.
+  virtual std::string Location() const = 0;
+  virtual int SchemaVersion() = 0;
+
+  // Finds the counter (see CounterInfo) and records where and when it was seen, or adds it.
+  virtual CounterId RegisterCounter(const CounterInfo& info, int64_t now) = 0;
+  // RegisterCounter for many counters at once, as a collector meets a network's stations; in one
+  // transaction where the database allows it.
+  virtual std::vector<CounterId> RegisterCounters(std::span<const CounterInfo> infos, int64_t now);
+  virtual void NameCounter(CounterId id, std::string_view name) = 0;
+  virtual std::vector<CounterRow> Counters() = 0;
+  // A counter by its number, its name, or a model or version text that names exactly one counter.
+  std::optional<CounterId> FindCounter(std::string_view key);
+
+  // Adds seconds in one transaction, together with the summaries. Seconds may come in any order;
+  // a second the store already holds is left as it is.
+  virtual AppendResult AppendSeconds(CounterId counter, std::span<const Second> seconds) = 0;
+  // Seconds of many counters, as a collector of many stations writes them: in one transaction
+  // where the database allows it, else a transaction per counter.
+  virtual AppendResult AppendMany(std::span<const CounterSeconds> batch);
+  // Seconds in [from, to), oldest first, at most `limit`.
+  virtual std::vector<Second> ReadSeconds(CounterId counter, int64_t from, int64_t to, size_t limit = SIZE_MAX) = 0;
+  // Seconds after `after`, oldest first, at most `limit`: what a publisher sends after a gap.
+  std::vector<Second> SecondsAfter(CounterId counter, int64_t after, size_t limit);
+  // The range [from, to) in about `points` points of equal length, each from the coarsest stored
+  // level that still resolves it.
+  virtual Series Query(CounterId counter, int64_t from, int64_t to, size_t points) = 0;
+  virtual Aggregate Totals(CounterId counter, int64_t from, int64_t to) = 0;
+  Stats ComputeStats(CounterId counter, int64_t from, int64_t to, const ConversionTable& conversion);
+  virtual CounterSpan Span(CounterId counter) = 0;
+  virtual std::optional<int64_t> NewestSecond(CounterId counter) = 0;
+
+  // Records of a history image at the times the CSV export gives them; those held already are
+  // not added again.
+  virtual ImportResult ImportHistory(CounterId counter, ImageView image, const Clock& clock) = 0;
+  virtual std::vector<HistoryRecord> History(CounterId counter, int64_t from, int64_t to) = 0;
+  virtual HistorySeries QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to,
+                                     size_t points) = 0;
+
+  // What the long-term chart reads (see store_chart_queries.h for their meaning).
+  virtual std::vector<StoredNote> Notes(CounterId counter, int64_t from, int64_t to) = 0;
+  virtual Series MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) = 0;
+  virtual std::vector<HistoryColumn> HistoryColumns(CounterId counter, int64_t from, int64_t step, size_t count) = 0;
+  virtual std::optional<TimeSpan> HistoryEnds(CounterId counter) = 0;
+
+  virtual CheckReport Check() = 0;
+  // Bytes the store takes on disk.
+  virtual uint64_t SizeOnDisk() = 0;
+};
+
+// Whether `location` names a PostgreSQL server (postgresql://… or postgres://…) rather than a file.
+bool IsServerLocation(std::string_view location);
+
+// Opens the store at `location`: a PostgreSQL URL, else the path of a SQLite file.
+std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access = StoreAccess::kReadWrite);
+
+}  // namespace norvane::store

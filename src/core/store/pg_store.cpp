@@ -1,0 +1,472 @@
+#include "core/store/pg_store.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "core/common/text_format.h"
+#include "core/store/store_reading.h"
+
+namespace norvane::store {
+namespace {
+
+// Each entry brings a store from the version before it to its own, as the SQLite store's do.
+constexpr const char* kMigrations[] = {
+    // 1: counters, measured seconds one row per counter-minute, hour and day summaries; seconds
+    // and summaries partitioned by month, the partitions made as seconds arrive.
+    R"(
+CREATE TABLE counters(
+  id BIGSERIAL PRIMARY KEY,
+  version TEXT NOT NULL,
+  family TEXT NOT NULL DEFAULT '',
+  model TEXT NOT NULL DEFAULT '',
+  port TEXT NOT NULL DEFAULT '',
+  name TEXT UNIQUE,
+  first_seen BIGINT NOT NULL,
+  last_seen BIGINT NOT NULL,
+  serial TEXT NOT NULL DEFAULT '',
+  device_path TEXT NOT NULL DEFAULT '');
+CREATE INDEX counters_by_version ON counters(version);
+CREATE INDEX counters_by_serial ON counters(serial);
+CREATE TABLE seconds(
+  counter BIGINT NOT NULL REFERENCES counters(id),
+  minute BIGINT NOT NULL,
+  gaps BIGINT NOT NULL,
+  counts BYTEA NOT NULL,
+  sum BIGINT NOT NULL,
+  measured INTEGER NOT NULL,
+  max BIGINT NOT NULL,
+  PRIMARY KEY(counter, minute)) PARTITION BY RANGE(minute);
+CREATE TABLE summaries(
+  counter BIGINT NOT NULL REFERENCES counters(id),
+  level INTEGER NOT NULL,
+  start BIGINT NOT NULL,
+  sum BIGINT NOT NULL,
+  measured BIGINT NOT NULL,
+  min_second BIGINT NOT NULL,
+  max_second BIGINT NOT NULL,
+  full_minutes BIGINT NOT NULL,
+  min_cpm BIGINT NOT NULL,
+  max_cpm BIGINT NOT NULL,
+  max_cpm_at BIGINT NOT NULL,
+  PRIMARY KEY(counter, level, start)) PARTITION BY RANGE(start);
+CREATE TABLE store_identity(id TEXT NOT NULL);
+INSERT INTO store_identity VALUES(md5(random()::text || clock_timestamp()::text));
+)",
+};
+static_assert(std::size(kMigrations) == kPgSchemaVersion);
+
+// Keys of the transaction locks writers take: the schema, the partitions, and one per counter,
+// so that two writers of one counter merge their seconds into its minutes one after the other.
+constexpr int kLockSpace = 0x4e56;
+constexpr int kSchemaLock = 1, kPartitionLock = 2;
+
+std::string Num(int64_t v) { return std::to_string(v); }
+
+int64_t MonthOf(int64_t utc) {
+  using namespace std::chrono;
+  const year_month_day day{sys_days{floor<days>(sys_seconds{seconds{utc}})}};
+  return (int(day.year()) - 1970) * 12 + int(unsigned(day.month())) - 1;
+}
+
+int64_t MonthStart(int64_t month) {
+  using namespace std::chrono;
+  const year_month_day day{year{1970 + int(FloorDiv(month, 12))}, std::chrono::month{unsigned(month - FloorDiv(month, 12) * 12 + 1)},
+                           std::chrono::day{1}};
+  return sys_seconds{sys_days{day}}.time_since_epoch().count();
+}
+
+std::string MonthName(int64_t month) {
+  return Format("y%04dm%02d", int(1970 + FloorDiv(month, 12)), int(month - FloorDiv(month, 12) * 12 + 1));
+}
+
+Aggregate SummaryOf(const PgResult& r, int row) {
+  Aggregate a;
+  a.sum = static_cast<uint64_t>(r.Int(row, 1));
+  a.measured = static_cast<uint64_t>(r.Int(row, 2));
+  a.min_second = static_cast<uint32_t>(r.Int(row, 3));
+  a.max_second = static_cast<uint32_t>(r.Int(row, 4));
+  a.full_minutes = static_cast<uint64_t>(r.Int(row, 5));
+  a.min_cpm = static_cast<uint32_t>(r.Int(row, 6));
+  a.max_cpm = static_cast<uint32_t>(r.Int(row, 7));
+  a.max_cpm_at = r.Int(row, 8);
+  return a;
+}
+
+// Reads the minute row (minute, gaps, counts, max as columns 0-3).
+MinuteBlock BlockOf(const PgResult& r, int row) {
+  MinuteBlock block;
+  if (!UnpackMinute(static_cast<uint64_t>(r.Int(row, 1)), static_cast<uint32_t>(r.Int(row, 3)), r.Bytes(row, 2), block))
+    throw StoreError("the stored seconds of minute " + Num(r.Int(row, 0)) +
+                     " are damaged; 'norvane-cli store check' lists what is wrong");
+  return block;
+}
+
+constexpr const char* kSummaryColumns =
+    "start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm, max_cpm_at";
+
+}  // namespace
+
+PgStore::PgStore(const std::string& url, StoreAccess access) : db_(url) {
+  const auto version = [&]() -> int64_t {
+    if (db_.Exec("SELECT to_regclass('schema_version') IS NOT NULL").Text(0, 0) != "t") {
+      if (db_.Exec("SELECT to_regclass('counters') IS NOT NULL OR to_regclass('seconds') IS NOT NULL").Text(0, 0) == "t")
+        throw PermanentStoreError(db_.location() + " is not a store: it holds tables of another program; it is left as it is");
+      return 0;
+    }
+    return db_.Exec("SELECT version FROM schema_version").Int(0, 0);
+  };
+  int64_t now = version();
+  if (now > kPgSchemaVersion)
+    throw PermanentStoreError(db_.location() + " was written by a newer version of this program (store version " +
+                              Num(now) + ", this one knows up to " + Num(kPgSchemaVersion) + ")");
+  if (now == kPgSchemaVersion) return;
+  if (access == StoreAccess::kReadOnly)
+    throw StoreError(now == 0 ? db_.location() + " holds no store yet"
+                              : db_.location() + " needs an update; open it once with write access");
+  PgTransaction tx(db_);
+  db_.Exec("SELECT pg_advisory_xact_lock($1, $2)", {Num(kLockSpace), Num(kSchemaLock)});
+  // Checked again under the lock: another writer may have made the store meanwhile.
+  now = version();
+  if (now == 0) db_.Exec("CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(0)");
+  for (int64_t v = now; v < kPgSchemaVersion; ++v) db_.Exec(kMigrations[v]);
+  db_.Exec("UPDATE schema_version SET version = " + Num(kPgSchemaVersion));
+  tx.Commit();
+}
+
+int PgStore::SchemaVersion() { return static_cast<int>(db_.Exec("SELECT version FROM schema_version").Int(0, 0)); }
+
+CounterId PgStore::RegisterCounter(const CounterInfo& info, int64_t now) {
+  return RegisterCounters(std::span(&info, 1), now).front();
+}
+
+std::vector<CounterId> PgStore::RegisterCounters(std::span<const CounterInfo> infos, int64_t now) {
+  // The same rules as the SQLite store's, one writer at a time.
+  PgTransaction tx(db_);
+  db_.Exec("LOCK TABLE counters IN SHARE ROW EXCLUSIVE MODE");
+  std::vector<CounterId> ids;
+  ids.reserve(infos.size());
+  for (const CounterInfo& info : infos) ids.push_back(FindOrAdd(info, now));
+  tx.Commit();
+  return ids;
+}
+
+CounterId PgStore::FindOrAdd(const CounterInfo& info, int64_t now) {
+  const auto first = [&](std::string_view sql, std::initializer_list<PgParam> values) -> std::optional<CounterId> {
+    const PgResult r = db_.Exec(sql, values);
+    if (r.Rows()) return r.Int(0, 0);
+    return std::nullopt;
+  };
+  std::optional<CounterId> found;
+  if (!info.name.empty()) {
+    found = first("SELECT id FROM counters WHERE name = $1", {info.name});
+  } else if (!info.serial.empty()) {
+    found = first("SELECT id FROM counters WHERE serial = $1 ORDER BY id LIMIT 1", {info.serial});
+    if (!found)
+      found = first("SELECT id FROM counters WHERE version = $1 AND serial = '' AND name IS NULL "
+                    "ORDER BY device_path = $2 DESC, id LIMIT 1",
+                    {info.version, info.device_path});
+  } else {
+    if (!info.device_path.empty())
+      found = first("SELECT id FROM counters WHERE version = $1 AND device_path = $2 AND name IS NULL "
+                    "ORDER BY id LIMIT 1",
+                    {info.version, info.device_path});
+    if (!found)
+      found = first("SELECT id FROM counters WHERE version = $1 AND name IS NULL ORDER BY id LIMIT 1", {info.version});
+  }
+  if (found) {
+    db_.Exec("UPDATE counters SET version = $2, family = $3, model = $4, port = $5, "
+             "last_seen = greatest(last_seen, $6), first_seen = least(first_seen, $6), "
+             "serial = CASE WHEN $7 = '' THEN serial ELSE $7 END, "
+             "device_path = CASE WHEN $8 = '' THEN device_path ELSE $8 END WHERE id = $1",
+             {Num(*found), info.version, info.family, info.model, info.port, Num(now), info.serial, info.device_path});
+  } else {
+    found = db_.Exec("INSERT INTO counters(version, family, model, port, name, first_seen, last_seen, serial, "
+                     "device_path) VALUES($1, $2, $3, $4, $5, $6, $6, $7, $8) RETURNING id",
+                     {info.version, info.family, info.model, info.port,
+                      info.name.empty() ? PgParam() : PgParam(info.name), Num(now), info.serial, info.device_path})
+                .Int(0, 0);
+  }
+  return *found;
+}
+
+void PgStore::NameCounter(CounterId id, std::string_view name) {
+  db_.Exec("UPDATE counters SET name = $2 WHERE id = $1", {Num(id), std::string(name)});
+}
+
+std::vector<CounterRow> PgStore::Counters() {
+  const PgResult r = db_.Exec(
+      "SELECT id, version, family, model, port, coalesce(name, ''), first_seen, last_seen, serial, device_path "
+      "FROM counters ORDER BY id");
+  std::vector<CounterRow> rows;
+  for (int i = 0; i < r.Rows(); ++i)
+    rows.push_back({r.Int(i, 0),
+                    {r.Text(i, 1), r.Text(i, 2), r.Text(i, 3), r.Text(i, 4), r.Text(i, 5), r.Text(i, 8), r.Text(i, 9)},
+                    r.Int(i, 6), r.Int(i, 7)});
+  return rows;
+}
+
+void PgStore::MakePartitions(const std::set<int64_t>& minutes) {
+  std::set<int64_t> months;
+  for (const int64_t minute : minutes) months.insert(MonthOf(minute * 60));
+  for (const int64_t month : months) {
+    if (partitions_.contains(month)) continue;
+    // Its own transaction: making a partition locks the whole table for a moment.
+    PgTransaction tx(db_);
+    db_.Exec("SELECT pg_advisory_xact_lock($1, $2)", {Num(kLockSpace), Num(kPartitionLock)});
+    const int64_t from = MonthStart(month), to = MonthStart(month + 1);
+    const std::string name = MonthName(month);
+    db_.Exec("CREATE TABLE IF NOT EXISTS seconds_" + name + " PARTITION OF seconds FOR VALUES FROM (" + Num(from / 60) +
+             ") TO (" + Num(to / 60) + ")");
+    db_.Exec("CREATE TABLE IF NOT EXISTS summaries_" + name + " PARTITION OF summaries FOR VALUES FROM (" + Num(from) +
+             ") TO (" + Num(to) + ")");
+    tx.Commit();
+    partitions_.insert(month);
+  }
+}
+
+AppendResult PgStore::AppendSeconds(CounterId counter, std::span<const Second> seconds) {
+  const CounterSeconds one{counter, {seconds.begin(), seconds.end()}};
+  return AppendMany(std::span(&one, 1));
+}
+
+AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
+  AppendResult result;
+  // (counter, minute) → the seconds for it, oldest first.
+  std::map<std::pair<CounterId, int64_t>, std::vector<Second>> incoming;
+  std::set<int64_t> minutes;
+  for (const CounterSeconds& c : batch)
+    for (const Second& s : c.seconds) {
+      const int64_t minute = FloorDiv(s.time, 60);
+      incoming[{c.counter, minute}].push_back(s);
+      minutes.insert(minute);
+    }
+  if (incoming.empty()) return result;
+  MakePartitions(minutes);
+
+  std::vector<int64_t> counters, keys_counter, keys_minute;
+  for (const auto& [key, list] : incoming) {
+    if (counters.empty() || counters.back() != key.first) counters.push_back(key.first);
+    keys_counter.push_back(key.first);
+    keys_minute.push_back(key.second);
+  }
+  PgTransaction tx(db_);
+  // Sorted, so that two writers of overlapping counters never wait for each other in a circle.
+  db_.Exec("SELECT pg_advisory_xact_lock($1, c::integer) FROM unnest($2::bigint[]) AS c",
+           {Num(kLockSpace + 1), IntArray(counters)});
+  std::map<std::pair<CounterId, int64_t>, MinuteBlock> stored;
+  {
+    const PgResult r = db_.Exec(
+        "SELECT s.minute, s.gaps, s.counts, s.max, s.counter FROM seconds s "
+        "JOIN unnest($1::bigint[], $2::bigint[]) AS k(counter, minute) ON s.counter = k.counter AND s.minute = k.minute",
+        {IntArray(keys_counter), IntArray(keys_minute)});
+    for (int i = 0; i < r.Rows(); ++i) stored[{r.Int(i, 4), r.Int(i, 0)}] = BlockOf(r, i);
+  }
+
+  std::vector<int64_t> m_counter, m_minute, m_gaps, m_sum, m_measured, m_max;
+  std::vector<std::vector<uint8_t>> m_counts;
+  std::map<std::tuple<CounterId, int64_t, int64_t>, Aggregate> changes;
+  for (auto& [key, list] : incoming) {
+    std::stable_sort(list.begin(), list.end(), [](const Second& a, const Second& b) { return a.time < b.time; });
+    MinuteBlock& block = stored[key];
+    const Aggregate added = AddToMinute(block, key.second, list, result.already_stored);
+    if (added.measured == 0) continue;
+    result.added += added.measured;
+    const uint32_t max = block.Max();
+    m_counter.push_back(key.first);
+    m_minute.push_back(key.second);
+    m_gaps.push_back(static_cast<int64_t>(GapMaskOf(block)));
+    m_counts.push_back(PackCounts(block, max));
+    m_sum.push_back(static_cast<int64_t>(block.Sum()));
+    m_measured.push_back(block.MeasuredCount());
+    m_max.push_back(max);
+    for (int64_t level : {kHour, kDay}) changes[{key.first, level, FloorDiv(key.second * 60, level) * level}].Merge(added);
+  }
+  if (!m_counter.empty()) {
+    db_.Exec("INSERT INTO seconds(counter, minute, gaps, counts, sum, measured, max) "
+             "SELECT * FROM unnest($1::bigint[], $2::bigint[], $3::bigint[], $4::bytea[], $5::bigint[], $6::integer[], "
+             "$7::bigint[]) ON CONFLICT(counter, minute) DO UPDATE SET gaps = excluded.gaps, counts = excluded.counts, "
+             "sum = excluded.sum, measured = excluded.measured, max = excluded.max",
+             {IntArray(m_counter), IntArray(m_minute), IntArray(m_gaps), ByteaArray(m_counts), IntArray(m_sum),
+              IntArray(m_measured), IntArray(m_max)});
+    std::vector<int64_t> columns[11];
+    for (const auto& [key, a] : changes) {
+      const int64_t values[] = {std::get<0>(key), std::get<1>(key), std::get<2>(key), static_cast<int64_t>(a.sum),
+                                static_cast<int64_t>(a.measured), a.min_second, a.max_second,
+                                static_cast<int64_t>(a.full_minutes), a.min_cpm, a.max_cpm, a.max_cpm_at};
+      for (size_t c = 0; c < std::size(values); ++c) columns[c].push_back(values[c]);
+    }
+    std::vector<PgParam> params;
+    for (const auto& column : columns) params.emplace_back(IntArray(column));
+    db_.Exec(R"(
+INSERT INTO summaries AS o(counter, level, start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm,
+                           max_cpm_at)
+SELECT * FROM unnest($1::bigint[], $2::integer[], $3::bigint[], $4::bigint[], $5::bigint[], $6::bigint[], $7::bigint[],
+                     $8::bigint[], $9::bigint[], $10::bigint[], $11::bigint[])
+ON CONFLICT(counter, level, start) DO UPDATE SET
+  sum = o.sum + excluded.sum,
+  measured = o.measured + excluded.measured,
+  min_second = least(o.min_second, excluded.min_second),
+  max_second = greatest(o.max_second, excluded.max_second),
+  min_cpm = CASE WHEN excluded.full_minutes = 0 THEN o.min_cpm WHEN o.full_minutes = 0 THEN excluded.min_cpm
+                 ELSE least(o.min_cpm, excluded.min_cpm) END,
+  max_cpm_at = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm OR
+                    (excluded.max_cpm = o.max_cpm AND excluded.max_cpm_at < o.max_cpm_at))
+                    THEN excluded.max_cpm_at ELSE o.max_cpm_at END,
+  max_cpm = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm)
+                 THEN excluded.max_cpm ELSE o.max_cpm END,
+  full_minutes = o.full_minutes + excluded.full_minutes
+)",
+             params);
+  }
+  tx.Commit();
+  return result;
+}
+
+template <typename Visit>
+void PgStore::ForEachMinute(CounterId counter, int64_t from, int64_t to, Visit visit) {
+  const PgResult r = db_.Exec(
+      "SELECT minute, gaps, counts, max FROM seconds WHERE counter = $1 AND minute >= $2 AND minute < $3 ORDER BY minute",
+      {Num(counter), Num(FloorDiv(from, 60)), Num(CeilDiv(to, 60))});
+  for (int i = 0; i < r.Rows(); ++i)
+    if (!visit(r.Int(i, 0), BlockOf(r, i))) return;
+}
+
+template <typename Visit>
+void PgStore::ForEachSummary(CounterId counter, int64_t level, int64_t from, int64_t to, Visit visit) {
+  const PgResult r = db_.Exec(std::string("SELECT ") + kSummaryColumns +
+                                  " FROM summaries WHERE counter = $1 AND level = $2 AND start >= $3 AND start < $4 "
+                                  "ORDER BY start",
+                              {Num(counter), Num(level), Num(from), Num(to)});
+  for (int i = 0; i < r.Rows(); ++i) visit(r.Int(i, 0), SummaryOf(r, i));
+}
+
+std::vector<Second> PgStore::ReadSeconds(CounterId counter, int64_t from, int64_t to, size_t limit) {
+  return SecondsOf([&](int64_t a, int64_t b, auto visit) { ForEachMinute(counter, a, b, visit); }, from, to, limit);
+}
+
+Series PgStore::Query(CounterId counter, int64_t from, int64_t to, size_t points) {
+  // One snapshot for the rows of every level the series reads.
+  PgTransaction snapshot(db_);
+  db_.Exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  return SeriesOf([&](int64_t a, int64_t b, auto visit) { ForEachMinute(counter, a, b, visit); },
+                  [&](int64_t level, int64_t a, int64_t b, auto visit) { ForEachSummary(counter, level, a, b, visit); },
+                  from, to, points);
+}
+
+Aggregate PgStore::Totals(CounterId counter, int64_t from, int64_t to) {
+  PgTransaction snapshot(db_);
+  db_.Exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  return TotalsOf([&](int64_t a, int64_t b, auto visit) { ForEachMinute(counter, a, b, visit); },
+                  [&](int64_t level, int64_t a, int64_t b, auto visit) { ForEachSummary(counter, level, a, b, visit); },
+                  from, to);
+}
+
+CounterSpan PgStore::Span(CounterId counter) {
+  CounterSpan span;
+  MeasuredSpan([&](int64_t a, int64_t b, auto visit) { ForEachMinute(counter, a, b, visit); }, span);
+  return span;
+}
+
+std::optional<int64_t> PgStore::NewestSecond(CounterId counter) {
+  const PgResult r = db_.Exec(
+      "SELECT minute, gaps, counts, max FROM seconds WHERE counter = $1 ORDER BY minute DESC LIMIT 1", {Num(counter)});
+  if (r.Rows() == 0) return std::nullopt;
+  const MinuteBlock block = BlockOf(r, 0);
+  for (int s = 59; s >= 0; --s)
+    if (block.Has(s)) return r.Int(0, 0) * 60 + s;
+  return std::nullopt;
+}
+
+ImportResult PgStore::ImportHistory(CounterId, ImageView, const Clock&) {
+  throw StoreError("the store " + Location() +
+                   " keeps measured seconds only: import downloaded histories into a station's SQLite store");
+}
+
+HistorySeries PgStore::QueryHistory(CounterId, uint8_t, int64_t from, int64_t to, size_t points) {
+  HistorySeries series;
+  if (from >= to || points == 0) return series;
+  series.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(points)));
+  series.source_level = series.step >= kDay ? kDay : series.step >= kHour ? kHour : 1;
+  series.points.resize(static_cast<size_t>(CeilDiv(to - from, series.step)));
+  for (size_t i = 0; i < series.points.size(); ++i) series.points[i].start = from + static_cast<int64_t>(i) * series.step;
+  return series;
+}
+
+Series PgStore::MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) {
+  Series series;
+  series.step = step;
+  series.source_level = 60;
+  series.points.resize(count);
+  for (size_t i = 0; i < count; ++i) series.points[i].start = from + step * static_cast<int64_t>(i);
+  const PgResult r = db_.Exec("SELECT minute, sum, measured FROM seconds WHERE counter = $1 AND minute >= $2 AND minute < $3",
+                              {Num(counter), Num(FloorDiv(from, 60)), Num(FloorDiv(from + step * static_cast<int64_t>(count), 60))});
+  for (int i = 0; i < r.Rows(); ++i) {
+    const int64_t start = r.Int(i, 0) * 60;
+    Aggregate a;
+    a.sum = static_cast<uint64_t>(r.Int(i, 1));
+    a.measured = static_cast<uint64_t>(r.Int(i, 2));
+    if (a.measured == 60) {
+      a.full_minutes = 1;
+      a.min_cpm = a.max_cpm = static_cast<uint32_t>(std::min<uint64_t>(a.sum, UINT32_MAX));
+      a.max_cpm_at = start;
+    }
+    series.points[static_cast<size_t>((start - from) / step)].values.Merge(a);
+  }
+  return series;
+}
+
+CheckReport PgStore::Check() {
+  CheckReport report;
+  constexpr size_t kMaxProblems = 50;
+  const auto problem = [&](std::string text) {
+    if (report.problems.size() < kMaxProblems) report.problems.push_back(std::move(text));
+  };
+  PgTransaction snapshot(db_);
+  db_.Exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  // Every minute row must decode to the sums beside it; the summaries must equal the minutes.
+  std::map<std::tuple<CounterId, int64_t, int64_t>, Aggregate> expected;
+  const PgResult minutes = db_.Exec("SELECT minute, gaps, counts, max, sum, measured, counter FROM seconds");
+  for (int i = 0; i < minutes.Rows(); ++i) {
+    const CounterId counter = minutes.Int(i, 6);
+    const int64_t minute = minutes.Int(i, 0);
+    MinuteBlock block;
+    if (!UnpackMinute(static_cast<uint64_t>(minutes.Int(i, 1)), static_cast<uint32_t>(minutes.Int(i, 3)),
+                      minutes.Bytes(i, 2), block)) {
+      problem(Format("counter %lld, minute %lld: the counts do not fit the mask of measured seconds",
+                     static_cast<long long>(counter), static_cast<long long>(minute)));
+      continue;
+    }
+    if (block.measured == 0 || block.Sum() != static_cast<uint64_t>(minutes.Int(i, 4)) ||
+        block.MeasuredCount() != minutes.Int(i, 5))
+      problem(Format("counter %lld, minute %lld: sum, measured or max differ from the stored seconds",
+                     static_cast<long long>(counter), static_cast<long long>(minute)));
+    const Aggregate a = MinuteAggregate(block, minute, minute * 60, minute * 60 + 60);
+    for (int64_t level : {kHour, kDay}) expected[{counter, level, FloorDiv(minute * 60, level) * level}].Merge(a);
+  }
+  const PgResult summaries = db_.Exec(std::string("SELECT ") + kSummaryColumns + ", counter, level FROM summaries");
+  for (int i = 0; i < summaries.Rows(); ++i) {
+    const Aggregate stored = SummaryOf(summaries, i);
+    const auto key = std::make_tuple(summaries.Int(i, 9), summaries.Int(i, 10), summaries.Int(i, 0));
+    const auto found = expected.find(key);
+    const Aggregate want = found == expected.end() ? Aggregate{} : found->second;
+    if (found != expected.end()) expected.erase(found);
+    if (stored.sum != want.sum || stored.measured != want.measured || stored.full_minutes != want.full_minutes ||
+        stored.max_cpm != want.max_cpm || stored.max_cpm_at != want.max_cpm_at)
+      problem(Format("counter %lld, %s summary at %lld differs from its seconds", static_cast<long long>(std::get<0>(key)),
+                     std::get<1>(key) == kHour ? "hour" : "day", static_cast<long long>(std::get<2>(key))));
+  }
+  for (const auto& [key, want] : expected)
+    problem(Format("counter %lld, %s summary at %lld is missing", static_cast<long long>(std::get<0>(key)),
+                   std::get<1>(key) == kHour ? "hour" : "day", static_cast<long long>(std::get<2>(key))));
+  return report;
+}
+
+uint64_t PgStore::SizeOnDisk() {
+  // Tables, their partitions, indexes and out-of-line values.
+  return static_cast<uint64_t>(
+      db_.Exec("SELECT coalesce(sum(pg_total_relation_size(c.oid)), 0) FROM pg_class c "
+               "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = current_schema() AND c.relkind = 'r'")
+          .Int(0, 0));
+}
+
+}  // namespace norvane::store

@@ -1,0 +1,158 @@
+// Reading seconds, series, totals and spans from stored minutes and summaries, whichever database
+// hands them over: `minutes(from, to, visit)` calls visit(minute, block) for each stored minute
+// overlapping [from, to), oldest first, until visit returns false; `summaries(level, from, to,
+// visit)` calls visit(start, aggregate) for each summary of `level` starting in [from, to).
+#pragma once
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "core/history/dose_conversion.h"
+#include "core/store/minute_block.h"
+#include "core/store/store_types.h"
+
+namespace norvane::store {
+
+inline constexpr int64_t kHour = 3600;
+inline constexpr int64_t kDay = 86400;
+inline constexpr int64_t kFarFuture = std::numeric_limits<int64_t>::max() / 4;
+
+inline int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+inline int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+
+// The aggregate of one stored minute, limited to its seconds in [from, to).
+Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from, int64_t to);
+
+// Adds seconds of one minute (oldest first) that the block does not hold yet; returns what they
+// add to the minute's hour and day, the whole minute included when they complete it.
+Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, size_t& already);
+
+// Mean, its interval, peak and dose of a range's totals.
+Stats StatsOf(const Aggregate& total, int64_t from, int64_t to, const ConversionTable& conversion);
+
+template <typename Minutes>
+std::vector<Second> SecondsOf(Minutes&& minutes, int64_t from, int64_t to, size_t limit) {
+  std::vector<Second> out;
+  if (from >= to || limit == 0) return out;
+  minutes(from, to, [&](int64_t minute, const MinuteBlock& block) {
+    for (int s = 0; s < 60; ++s) {
+      const int64_t t = minute * 60 + s;
+      if (!block.Has(s) || t < from || t >= to) continue;
+      out.push_back({t, block.counts[s]});
+      if (out.size() >= limit) return false;
+    }
+    return true;
+  });
+  return out;
+}
+
+template <typename Minutes, typename Summaries>
+Series SeriesOf(Minutes&& minutes, Summaries&& summaries, int64_t from, int64_t to, size_t points) {
+  Series series;
+  if (from >= to || points == 0) return series;
+  const int64_t length = to - from;
+  series.step = std::max<int64_t>(1, CeilDiv(length, static_cast<int64_t>(points)));
+  for (int64_t level : {kDay, kHour, int64_t{60}, int64_t{1}}) {
+    if (series.step >= level) {
+      series.source_level = level;
+      break;
+    }
+  }
+  const auto count = static_cast<size_t>(CeilDiv(length, series.step));
+  series.points.resize(count);
+  for (size_t i = 0; i < count; ++i) series.points[i].start = from + static_cast<int64_t>(i) * series.step;
+  const auto point_of = [&](int64_t t) -> SeriesPoint& {
+    return series.points[static_cast<size_t>((t - from) / series.step)];
+  };
+
+  if (series.source_level == 1) {
+    minutes(from, to, [&](int64_t minute, const MinuteBlock& block) {
+      for (int s = 0; s < 60; ++s) {
+        const int64_t t = minute * 60 + s;
+        if (!block.Has(s) || t < from || t >= to) continue;
+        const uint32_t v = block.counts[s];
+        Aggregate one;
+        one.sum = v;
+        one.measured = 1;
+        one.min_second = one.max_second = v;
+        point_of(t).values.Merge(one);
+      }
+      return true;
+    });
+  } else if (series.source_level == 60) {
+    // A minute belongs to the point its start falls in; at this zoom a point spans many minutes.
+    minutes(from, to, [&](int64_t minute, const MinuteBlock& block) {
+      if (minute * 60 >= from) point_of(minute * 60).values.Merge(MinuteAggregate(block, minute, from, to));
+      return true;
+    });
+  } else {
+    summaries(series.source_level, from, to, [&](int64_t start, const Aggregate& a) { point_of(start).values.Merge(a); });
+  }
+  return series;
+}
+
+template <typename Minutes, typename Summaries>
+Aggregate TotalsOf(Minutes&& minutes, Summaries&& summaries, int64_t from, int64_t to) {
+  Aggregate total;
+  // Whole days from the day summaries, whole hours around them from the hour summaries, and the
+  // minutes at the edges from the seconds themselves: at most a few hundred rows for any range.
+  const auto cover = [&](auto& self, int64_t a, int64_t b, size_t level_index) -> void {
+    static constexpr int64_t kLevels[] = {kDay, kHour};
+    if (a >= b) return;
+    if (level_index == std::size(kLevels)) {
+      minutes(a, b, [&](int64_t minute, const MinuteBlock& block) {
+        total.Merge(MinuteAggregate(block, minute, a, b));
+        return true;
+      });
+      return;
+    }
+    const int64_t level = kLevels[level_index];
+    const int64_t first = CeilDiv(a, level) * level, end = FloorDiv(b, level) * level;
+    if (first >= end) {
+      self(self, a, b, level_index + 1);
+      return;
+    }
+    summaries(level, first, end, [&](int64_t, const Aggregate& row) { total.Merge(row); });
+    self(self, a, first, level_index + 1);
+    self(self, end, b, level_index + 1);
+  };
+  cover(cover, from, to, 0);
+  return total;
+}
+
+// The measured part of a counter's span: its ends, seconds and gaps.
+template <typename Minutes>
+void MeasuredSpan(Minutes&& minutes, CounterSpan& span) {
+  bool any = false;
+  int64_t next = 0;  // the second after the last measured one seen
+  const auto gap_to = [&](int64_t t) {
+    if (any && t > next) {
+      ++span.gap_count;
+      if (t - next >= 60 && span.long_gaps.size() < kMaxListedGaps) span.long_gaps.push_back({next, t});
+    }
+  };
+  minutes(-kFarFuture, kFarFuture, [&](int64_t minute, const MinuteBlock& block) {
+    const int64_t start = minute * 60;
+    if (block.measured == kFullMinute) {
+      gap_to(start);
+      if (!any) span.first = start;
+      any = true;
+      next = start + 60;
+      span.measured += 60;
+      return true;
+    }
+    for (int s = 0; s < 60; ++s) {
+      if (!block.Has(s)) continue;
+      gap_to(start + s);
+      if (!any) span.first = start + s;
+      any = true;
+      next = start + s + 1;
+      ++span.measured;
+    }
+    return true;
+  });
+  span.last = any ? next - 1 : 0;
+}
+
+}  // namespace norvane::store

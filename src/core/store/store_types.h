@@ -1,0 +1,178 @@
+// The values the long-term store takes and gives, whichever database keeps it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace norvane::store {
+
+// Every failure of the store's database becomes this, with the database's own reason and what was
+// being attempted.
+class StoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A file that can never be a store as it is: trying again changes nothing until the file does.
+class PermanentStoreError : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
+using CounterId = int64_t;
+
+// What identifies a counter: a user-given name once set; else its serial number where it answers
+// one; else its version reply together with the stable device path it was seen on, or the version
+// reply alone where the store knows no such path.
+struct CounterInfo {
+  std::string version;  // the counter's version reply, as it answered
+  std::string family;
+  std::string model;    // the model list entry
+  std::string port;
+  std::string name;     // empty unless the user named it
+  std::string serial{};       // lowercase hex of the raw serial reply; empty when it gave none
+  std::string device_path{};  // /dev/serial/by-id/... where there is one, else the port; may be empty
+};
+
+struct CounterRow {
+  CounterId id = 0;
+  CounterInfo info;
+  int64_t first_seen = 0;  // UTC seconds
+  int64_t last_seen = 0;
+};
+
+// One measured second: its UTC time (seconds since 1970) and the counts in it.
+struct Second {
+  int64_t time = 0;
+  uint32_t count = 0;
+  bool operator==(const Second&) const = default;
+};
+
+// Seconds of one counter, for a write of many counters at once.
+struct CounterSeconds {
+  CounterId counter = 0;
+  std::vector<Second> seconds;
+};
+
+struct AppendResult {
+  size_t added = 0;
+  size_t already_stored = 0;  // seconds the store held before: never counted twice
+};
+
+// Totals over a stretch of seconds. A minute's CPM counts only for minutes measured whole.
+struct Aggregate {
+  uint64_t sum = 0;
+  uint64_t measured = 0;  // seconds
+  uint32_t min_second = 0;
+  uint32_t max_second = 0;
+  uint64_t full_minutes = 0;
+  uint32_t min_cpm = 0;
+  uint32_t max_cpm = 0;
+  int64_t max_cpm_at = 0;  // start of the busiest whole minute (UTC)
+
+  void Merge(const Aggregate& other);
+};
+
+struct SeriesPoint {
+  int64_t start = 0;  // UTC
+  Aggregate values;   // measured == 0: a gap
+  double MeanPerSecond() const { return values.measured ? double(values.sum) / double(values.measured) : 0.0; }
+};
+
+struct Series {
+  int64_t step = 1;           // seconds per point
+  int64_t source_level = 1;   // 1: raw seconds, 60: minutes, 3600: hours, 86400: days
+  std::vector<SeriesPoint> points;
+};
+
+struct Stats {
+  uint64_t measured_seconds = 0;
+  double coverage = 0;  // measured seconds over the range's length
+  uint64_t counts = 0;
+  double mean_cpm = 0, cpm_low = 0, cpm_high = 0;  // with its 95 % confidence interval
+  std::optional<uint32_t> max_cpm;  // of the whole minutes in the range
+  int64_t max_cpm_at = 0;
+  double mean_usv_h = 0;
+  std::optional<double> max_usv_h;
+  double dose_usv = 0;  // over the measured time
+};
+
+struct Gap {
+  int64_t from = 0;  // first unmeasured second
+  int64_t to = 0;    // first measured second after it
+};
+
+struct CounterSpan {
+  int64_t first = 0, last = 0;  // first and last measured second
+  uint64_t measured = 0;
+  uint64_t gap_count = 0;       // gaps of any length between first and last
+  std::vector<Gap> long_gaps;   // those of a minute or more, oldest first, at most kMaxListedGaps
+  uint64_t history_records = 0;
+  int64_t history_first = 0, history_last = 0;  // times of the first and last downloaded record
+  uint64_t notes = 0;
+};
+inline constexpr size_t kMaxListedGaps = 100;
+
+struct HistoryRecord {
+  int64_t time = 0;
+  uint8_t save_type = 0;
+  uint32_t value = 0;
+};
+
+// Downloaded records of one save type over a stretch of time: how many, their sum and range.
+struct HistoryAggregate {
+  uint64_t records = 0;
+  uint64_t sum = 0;
+  uint32_t min = 0;
+  uint32_t max = 0;
+  void Merge(const HistoryAggregate& other);
+};
+
+struct HistoryPoint {
+  int64_t start = 0;
+  HistoryAggregate values;  // records == 0: nothing downloaded there
+};
+
+struct HistorySeries {
+  int64_t step = 1;
+  int64_t source_level = 1;  // 1: the records themselves, 3600: hours, 86400: days
+  std::vector<HistoryPoint> points;
+};
+
+struct ImportResult {
+  size_t records = 0;        // found in the image
+  size_t added = 0;          // new to the store
+  size_t notes = 0, notes_added = 0;
+  size_t undated_rows = 0;   // rows whose stamp could not be read as a time: left out
+};
+
+struct CheckReport {
+  std::vector<std::string> problems;  // empty: the store is sound
+  bool ok() const { return problems.empty(); }
+};
+
+struct StoredNote {
+  int64_t time = 0;  // UTC: the time of the record the note belongs to
+  std::string text;
+  bool operator==(const StoredNote&) const = default;
+};
+
+// What the downloaded records of one column hold: the counts they stand for over the seconds they
+// cover inside the column, and the lowest and highest CPM of any one record at its own resolution
+// (a per-second record's count times 60, a per-minute or per-hour record's CPM).
+struct HistoryColumn {
+  uint64_t records = 0;  // 0: nothing downloaded there
+  double counts = 0;
+  double seconds = 0;
+  double min_cpm = 0, max_cpm = 0;
+  void Add(double record_counts, double record_seconds, double cpm);
+};
+
+struct TimeSpan {
+  int64_t first = 0, last = 0;  // inclusive
+};
+
+}  // namespace norvane::store

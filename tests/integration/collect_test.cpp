@@ -1,0 +1,183 @@
+// norvane-cli collect keeping 100 stations' seconds in a real PostgreSQL server through kills of
+// the collector, a broker restart and a database crash.
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "core/store/counter_store.h"
+#include "core/store/pg_db.h"
+#include "tests/common/postgres_server.h"
+#include "tests/common/temp_dir.h"
+#include "tests/core/publish/mosquitto_broker.h"
+#include "tests/integration/child_process.h"
+
+namespace norvane {
+namespace {
+
+#ifdef NORVANE_CLI_PATH
+using namespace std::chrono_literals;
+using testing::ChildCli;
+
+constexpr int kStations = 100;
+constexpr int64_t kT0 = 1'780'000'000;
+
+uint32_t CountOf(int station, int64_t t) { return static_cast<uint32_t>((station * 7 + t) % 13); }
+
+// Stations publishing as record --mqtt does, each below the shared prefix under its own name.
+// What the broker has not acknowledged is sent again later, as a station's catch-up from its
+// store does after an outage.
+class Stations {
+ public:
+  explicit Stations(uint16_t port) : port_(port) {
+    mosquitto_lib_init();
+    client_ = mosquitto_new("norvane-test-stations", false, this);
+    mosquitto_publish_callback_set(client_, [](mosquitto*, void* self, int mid) {
+      auto* me = static_cast<Stations*>(self);
+      std::lock_guard lock(me->mutex_);
+      me->unacked_.erase(mid);
+    });
+    mosquitto_reconnect_delay_set(client_, 1, 1, false);
+    mosquitto_connect(client_, "127.0.0.1", port_, 30);
+    mosquitto_loop_start(client_);
+  }
+  ~Stations() {
+    mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, false);
+    mosquitto_destroy(client_);
+    mosquitto_lib_cleanup();
+  }
+  void Second(int64_t t) {
+    for (int s = 0; s < kStations; ++s) Send(s, t);
+  }
+  void Send(int station, int64_t t) {
+    const nlohmann::json body{{"time", "-"},       {"cpm", 0},          {"counts", CountOf(station, t)},
+                              {"model", "ZQT-400"}, {"version", "ZQT-400 V4.2"}, {"utc", t},
+                              {"serial", "5e" + std::to_string(station)}, {"family", "1"}, {"device_path", ""}};
+    Raw("station/s" + std::to_string(station) + "/zqt_400_1/state", body.dump(), {station, t});
+  }
+  void Raw(const std::string& topic, const std::string& payload, std::pair<int, int64_t> what = {-1, 0}) {
+    std::lock_guard lock(mutex_);
+    int mid = 0;
+    if (mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false) ==
+        MOSQ_ERR_SUCCESS) {
+      if (what.first >= 0) unacked_[mid] = what;
+    } else if (what.first >= 0) {
+      refused_.push_back(what);
+    }
+  }
+  // Sends again what the broker never took.
+  void CatchUp() {
+    std::vector<std::pair<int, int64_t>> again;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& [mid, what] : unacked_) again.push_back(what);
+      again.insert(again.end(), refused_.begin(), refused_.end());
+      unacked_.clear();
+      refused_.clear();
+    }
+    for (const auto& [station, t] : again) Send(station, t);
+  }
+
+ private:
+  uint16_t port_;
+  mosquitto* client_;
+  std::mutex mutex_;
+  std::map<int, std::pair<int, int64_t>> unacked_;
+  std::vector<std::pair<int, int64_t>> refused_;
+};
+
+TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
+  testing::TempDir dir;
+  testing::PostgresServer pg;
+  if (!pg.installed()) GTEST_SKIP() << "PostgreSQL's initdb and pg_ctl are not installed (Debian: postgresql)";
+  ASSERT_TRUE(pg.running()) << pg.Folder();
+  testing::MosquittoBroker broker(dir / "broker");
+  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
+  ASSERT_TRUE(broker.Start());
+  const std::string url = pg.NewDatabase();
+  const std::vector<std::string> collect{"--settings", (dir / "settings.reg").string(), "--store", url, "collect",
+                                         "--mqtt", broker.url(), "--journal", (dir / "journal").string()};
+  const auto stored = [&]() -> int64_t {
+    try {
+      return store::PgConnection(url).Exec("SELECT coalesce(sum(measured), 0) FROM seconds").Int(0, 0);
+    } catch (const store::StoreError&) {
+      return -1;  // the server is restarting
+    }
+  };
+  const auto wait_for = [&](int64_t seconds) {
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (stored() < seconds && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(50ms);
+    return stored();
+  };
+
+  auto collector = std::make_unique<ChildCli>(collect);
+  Stations stations(broker.port());
+  // The session begins with the first subscription: until then nothing is kept for the collector.
+  for (int i = 0; i < 100 && stored() < 1; ++i) {
+    stations.Send(0, kT0);
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(stored(), 1);
+  // A malformed message and a foreign one below the prefix are never written.
+  stations.Raw("station/s0/zqt_400_1/state", "{\"utc\": \"soon\"}");
+  stations.Raw("station/elsewhere/thing", "42");
+
+  std::mt19937 random(28);
+  int64_t t = kT0;
+  const auto publish = [&](int seconds) {
+    for (int i = 0; i < seconds; ++i) stations.Second(++t);
+  };
+  // Killed at a random moment while it commits, and away while more is published.
+  publish(20);
+  std::this_thread::sleep_for(std::chrono::milliseconds(random() % 300));
+  collector->Signal(SIGKILL);
+  collector->Wait();
+  EXPECT_NE(collector->said.find("station/elsewhere/thing is not stored"), std::string::npos) << collector->said;
+  publish(20);
+  collector = std::make_unique<ChildCli>(collect);
+
+  // The broker restarts while the stations publish; what it never took comes again.
+  publish(10);
+  broker.Stop();
+  publish(5);
+  ASSERT_TRUE(broker.Start());
+  publish(5);
+
+  // The database crashes and comes back.
+  publish(10);
+  pg.Crash();
+  publish(10);
+  ASSERT_TRUE(pg.Start());
+  publish(10);
+  stations.CatchUp();
+  // Stations repeat seconds and send late ones out of order: nothing changes.
+  for (int s = 0; s < kStations; s += 9) stations.Send(s, kT0 + 5);
+
+  // Station 0 sent its first second alone.
+  const int64_t expected = 1 + int64_t{kStations} * (t - kT0);
+  EXPECT_EQ(wait_for(expected), expected);
+  collector->Signal(SIGTERM);
+  EXPECT_EQ(collector->Wait(), 0) << collector->said;
+
+  const std::unique_ptr<store::CounterStore> db = store::OpenStore(url, store::StoreAccess::kReadOnly);
+  const std::vector<store::CounterRow> counters = db->Counters();
+  ASSERT_EQ(counters.size(), size_t{kStations});
+  for (const store::CounterRow& row : counters) {
+    const int station = std::stoi(row.info.serial.substr(2));
+    std::vector<store::Second> want;
+    for (int64_t s = station == 0 ? kT0 : kT0 + 1; s <= t; ++s) want.push_back({s, CountOf(station, s)});
+    ASSERT_EQ(db->ReadSeconds(row.id, kT0 - 100, t + 100), want) << row.info.serial;
+    EXPECT_EQ(db->Totals(row.id, kT0 - 100, t + 100).measured, want.size()) << row.info.serial;
+  }
+  EXPECT_TRUE(db->Check().ok());
+}
+
+#endif
+
+}  // namespace
+}  // namespace norvane
