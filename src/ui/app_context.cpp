@@ -4,6 +4,7 @@
 #include "core/history/dose_conversion.h"
 #include "core/protocol/model_table.h"
 #include "core/publish/mqtt_password.h"
+#include "core/store/counter_store.h"
 #include "core/store/last_download.h"
 
 namespace norvane {
@@ -74,6 +75,13 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
       background_notifier_(hooks.background_notifier ? *hooks.background_notifier : notifier),
       extra_ports_(extra_ports),
       alarm_options_(ChosenAlarm(store)) {
+  // A centre's server is for the chart to read; the window's seconds go into a station's file.
+  if (store_on() && store::IsServerLocation(store_path_.string())) {
+    background_notifier_.Message("Monitoring is not kept in the long-term store: " +
+                                     store::SecondsWriter::CheckPath(store_path_).value_or("") + ".",
+                                 "Long-term store");
+    store_path_.clear();
+  }
   // The writer opens the store with the first second, so a window that never monitors never
   // touches it.
   if (store_on()) seconds_writer_ = std::make_unique<store::SecondsWriter>(store_path_, background_notifier_);
