@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSerialPortInfo>
 #include <QThread>
 #include <QToolButton>
@@ -229,13 +230,13 @@ void CMainViewerDlg::BuildWidgets() {
   place(1168, model_list_, 20, 36, 180, 26);
   port_list_ = new QComboBox;
   place(1169, port_list_, 206, 36, 208, 26);
-  connect_button_ = new QPushButton("Connect");
+  connect_button_ = new QPushButton("Co&nnect");
   place(1302, connect_button_, 420, 36, 100, 26);
-  download_button_ = new QPushButton("Download");
+  download_button_ = new QPushButton("Do&wnload");
   place(1162, download_button_, 526, 36, 98, 26);
-  realtime_box_ = new QCheckBox("Realtime Monitoring");
+  realtime_box_ = new QCheckBox("&Realtime Monitoring");
   place(1175, realtime_box_, 20, 66, 180, 22);
-  demo_box_ = new QCheckBox("Demo Mode");
+  demo_box_ = new QCheckBox("D&emo Mode");
   place(1214, demo_box_, 206, 66, 120, 22);
 
   // One big serif face on the readings. The three share the row with gaps between them, and each
@@ -268,15 +269,15 @@ void CMainViewerDlg::BuildWidgets() {
   scroll_->SetRange(0, 65535);
   scroll_->SetPosition(100);
 
-  play_button_ = new QPushButton("Play");
+  play_button_ = new QPushButton("&Play");
   place(1173, play_button_, 20, 378, 70, 26);
-  stop_button_ = new QPushButton("Stop");
+  stop_button_ = new QPushButton("S&top");
   place(1174, stop_button_, 94, 378, 70, 26);
-  speed_button_ = new QPushButton(" x1");
+  speed_button_ = new QPushButton(" &x1");
   place(1176, speed_button_, 168, 378, 56, 26);
-  peak_button_ = new QRadioButton("Peak");
+  peak_button_ = new QRadioButton("Pea&k");
   place(1030, peak_button_, 236, 380, 64, 22);
-  total_button_ = new QRadioButton("Total");
+  total_button_ = new QRadioButton("T&otal");
   place(1031, total_button_, 302, 380, 64, 22);
   peak_button_->setChecked(true);
   zoom_list_ = new QComboBox;
@@ -286,9 +287,9 @@ void CMainViewerDlg::BuildWidgets() {
   place(1171, time_index_list_, 462, 378, 162, 26);
   time_index_list_->hide();
 
-  auto* exit_button = new QPushButton("Exit");
+  auto* exit_button = new QPushButton("Ex&it");
   place(1164, exit_button, 20, 412, 70, 28);
-  auto* about_button = new QPushButton("About");
+  auto* about_button = new QPushButton("&About");
   place(1015, about_button, 20, 446, 70, 28);
   status_log_ = new QPlainTextEdit;
   status_log_->setReadOnly(true);
@@ -319,6 +320,22 @@ void CMainViewerDlg::BuildWidgets() {
   connect(peak_button_, &QRadioButton::clicked, this, [this] { SetDisplayMode(ChartMode::kLine); });
   connect(total_button_, &QRadioButton::clicked, this, [this] { SetDisplayMode(ChartMode::kValue); });
   connect(zoom_list_, &QComboBox::activated, this, [this](int index) { SelectZoom(index); });
+  // A list that keeps the focus after a choice would take the next arrow key as another choice:
+  // the keys go back to the chart's scroll bar.
+  for (QComboBox* list : {model_list_, port_list_, zoom_list_, time_index_list_})
+    connect(list, &QComboBox::activated, this, [this] { scroll_->setFocus(Qt::OtherFocusReason); });
+  // The buttons' own keys beside their Alt mnemonics.
+  const std::pair<QAbstractButton*, QKeySequence> button_keys[] = {
+      {connect_button_, QKeySequence(Qt::CTRL | Qt::Key_K)},
+      {download_button_, QKeySequence(Qt::CTRL | Qt::Key_D)},
+      {realtime_box_, QKeySequence(Qt::CTRL | Qt::Key_R)}};
+  for (const auto& [button, key] : button_keys) {
+    auto* shortcut = new QShortcut(key, this);
+    connect(shortcut, &QShortcut::activated, button, [button] {
+      if (button->isEnabled()) button->click();
+    });
+    button->setToolTip(key.toString(QKeySequence::NativeText));
+  }
   connect(scroll_, &ScrollBarExWnd::notified, this, [this] { Refill(); });
   connect(exit_button, &QPushButton::clicked, this, [this] { close(); });
   connect(about_button, &QPushButton::clicked, this, [this] { ShowAbout(); });
@@ -338,15 +355,17 @@ void CMainViewerDlg::BuildMenus() {
     return action;
   };
   QMenu* file = bar->addMenu("&File");
-  add(file, 32774, "&Load Data", [this] { LoadData(); });
-  add(file, 32794, "Save History Data As...", [this] { SaveHistoryAs(); });
-  add(file, 32792, "&Save Realtime Data...", [this] { SaveRealtimeAs(); });
-  file->addAction("Long-term &Chart", this, [this] { OpenLongtermChart(this, options_.settings_path); });
+  add(file, 32774, "&Load Data", [this] { LoadData(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  add(file, 32794, "Save &History Data As...", [this] { SaveHistoryAs(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  add(file, 32792, "&Save Realtime Data...", [this] { SaveRealtimeAs(); })
+      ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  file->addAction("Long-term &Chart", QKeySequence(Qt::CTRL | Qt::Key_L), this,
+                  [this] { OpenLongtermChart(this, options_.settings_path); });
   file->addSeparator();
-  QMenu* screenshots = file->addMenu("Download Screenshot");
+  QMenu* screenshots = file->addMenu("Download Scree&nshot");
   const int screenshot_ids[] = {32801, 32802, 32804, 32806};
   for (int screen = 1; screen <= 4; ++screen) {
-    add(screenshots, screenshot_ids[screen - 1], QString::number(screen), [this, screen] { DownloadScreenshot(screen); });
+    add(screenshots, screenshot_ids[screen - 1], "&" + QString::number(screen), [this, screen] { DownloadScreenshot(screen); });
   }
   file->addSeparator();
   add(file, 32776, "E&xit", [this] { close(); });
@@ -367,7 +386,7 @@ void CMainViewerDlg::BuildMenus() {
   add(help, 32781, "&About", [this] { ShowAbout(); });
 
   popup_menu_ = new QMenu(this);
-  add(popup_menu_, 32790, "Exit", [this] { close(); });
+  add(popup_menu_, 32790, "E&xit", [this] { close(); });
 }
 
 void CMainViewerDlg::Initialise() {
@@ -477,7 +496,9 @@ void CMainViewerDlg::ShowAbout() {
 
 void CMainViewerDlg::contextMenuEvent(QContextMenuEvent* event) { popup_menu_->exec(event->globalPos()); }
 
-void CMainViewerDlg::reject() { close(); }
+// Escape reaches a dialog as reject(): it must never end the program, which monitoring may be
+// running in. The window closes only by Exit or its close button, both through closeEvent.
+void CMainViewerDlg::reject() {}
 
 bool CMainViewerDlg::ConfirmClose() {
   // Seconds recorded since the last file that holds them would be lost with the window.

@@ -68,7 +68,7 @@ void CMainViewerDlg::SelectModel(int index) {
 }
 
 void CMainViewerDlg::AfterIdentify(const IdentifyResult& result) {
-  connect_button_->setText(result.port_open ? "Disconnect" : "Connect");
+  connect_button_->setText(WithMnemonic(result.port_open ? "Disconnect" : "Connect", 'n'));
   model_list_->setCurrentIndex(ctx_->state.selected_model);
   model_label_->setText(ToQString(ctx_->state.model_text));
   if (ctx_->state.current_port >= 0 && ctx_->state.current_port < port_list_->count())
@@ -92,7 +92,7 @@ void CMainViewerDlg::PressConnect() {
   if (RefuseWhilePortBusy()) return;
   // Monitoring holds the port: disconnecting ends it first.
   if (monitoring_) StopMonitoring();
-  const std::string caption = connect_button_->text().toStdString();
+  const std::string caption = PlainCaption(connect_button_->text()).toStdString();
   const int model = model_list_->currentIndex();
   const int port = port_list_->currentIndex();
   scan_timer_.stop();
@@ -107,7 +107,7 @@ void CMainViewerDlg::PressConnect() {
         *new_caption = ctx_->session.PressConnectButton(caption);
       },
       [this, new_caption] {
-        connect_button_->setText(ToQString(*new_caption));
+        connect_button_->setText(WithMnemonic(ToQString(*new_caption), 'n'));
         model_list_->setCurrentIndex(ctx_->state.selected_model);
         model_label_->setText(ToQString(ctx_->state.model_text));
       });
@@ -372,7 +372,7 @@ void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState sta
       ctx_->state.family.store(std::atoi(counter.family.c_str()));
       ctx_->state.firmware_version.store(FirmwareVersionNumber(counter.version));
       model_label_->setText(ToQString(counter.version));
-      connect_button_->setText("Disconnect");
+      connect_button_->setText(WithMnemonic("Disconnect", 'n'));
       break;
     case LinkState::kNotAnswering:
       info_label_->setText("The counter is not answering.");
@@ -380,7 +380,7 @@ void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState sta
     case LinkState::kLost:
       // No box: the engine looks for the counter again by itself, and the log says why.
       info_label_->setText("The counter is lost; looking for it again.");
-      connect_button_->setText("Connect");
+      connect_button_->setText(WithMnemonic("Connect", 'n'));
       break;
     case LinkState::kStopped: break;
   }
@@ -395,7 +395,7 @@ void CMainViewerDlg::PortLost() {
         ctx_->state.port_open = false;
       },
       [this] {
-        connect_button_->setText("Connect");
+        connect_button_->setText(WithMnemonic("Connect", 'n'));
         UpdateDeviceControls();
       });
   notifier_->Message(Format("The connection to the counter on COM%d was lost. Check the cable and the "

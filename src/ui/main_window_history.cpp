@@ -107,7 +107,7 @@ void CMainViewerDlg::Play() {
 
 void CMainViewerDlg::NextSpeed() {
   speed_.Next();
-  speed_button_->setText(ToQString(speed_.speed().caption));
+  speed_button_->setText(WithMnemonic(ToQString(speed_.speed().caption), 'x'));
   if (playing_) play_timer_.start(speed_.speed().period_ms);
 }
 

@@ -98,7 +98,7 @@ void CMainViewerDlg::OpenPortSettings() {
   if (monitoring_) StopMonitoring();
   ApplyPortSettingsDialog(*ctx_, *worker_, dialog.choice(), [this](bool opened) {
     if (opened) {
-      connect_button_->setText("Disconnect");
+      connect_button_->setText(WithMnemonic("Disconnect", 'n'));
       if (ctx_->state.current_port > 0 && ctx_->state.current_port < port_list_->count())
         port_list_->setCurrentIndex(ctx_->state.current_port);
     }
@@ -145,7 +145,11 @@ void CMainViewerDlg::ApplyTexts() {
   auto text = [&](int entry) { return ToQString(d.GetText(entry)); };
   auto set_if = [&](auto* target, int entry) {
     const QString t = text(entry);
-    if (!t.isEmpty()) target->setText(t);
+    if (t.isEmpty()) return;
+    // The translation keeps the letter the caption had where it can.
+    const QString old = target->text();
+    const qsizetype marker = old.indexOf('&');
+    target->setText(WithMnemonic(t, marker >= 0 && marker + 1 < old.size() ? old[marker + 1] : QChar()));
   };
   const int menu_entries[] = {86, 39, 20};  // File, Setting, Help
   const QList<QAction*> menus = menu_bar_->actions();

@@ -90,7 +90,7 @@ TEST_F(MainWindowTest, SevenPressesOfTheSpeedButtonReturnToOneTimes) {
   QStringList captions;
   for (int i = 0; i < 7; ++i) {
     w->NextSpeed();
-    captions << speed->text();
+    captions << PlainCaption(speed->text());
   }
   EXPECT_EQ(captions, (QStringList{"x2", "x4", "x8", "x16", "x32", "x64", "x1"}));
 }
