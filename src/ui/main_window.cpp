@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSerialPortInfo>
@@ -144,12 +145,10 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   setWindowTitle("Norvane Data Viewer");
   setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
   client_ = new QWidget(this);
-  client_->setFixedSize(644, 724);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(client_);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
 
   // The link, the texts and the history buffer come first; the widgets then show their state.
   notifier_ = std::make_unique<QtNotifier>(this, [this](const QString& line) { AddStatus(line); });
@@ -202,18 +201,25 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
 
   // The empty chart is drawn before the window is first painted.
   ShowGraph();
+  // The original's size where the screen has room for it, else the screen's.
+  QSize start(644, 724 + menu_bar_->sizeHint().height());
+  if (const QScreen* screen = this->screen()) start = start.boundedTo(screen->availableSize());
+  resize(start.expandedTo(minimumSizeHint()));
 }
 
 CMainViewerDlg::~CMainViewerDlg() { ShutDown(); }
 
 void CMainViewerDlg::BuildWidgets() {
-  auto place = [this](int id, QWidget* w, int x, int y, int width, int height) {
+  // Each control keeps at least the size the original gave it; the layouts below hand out the room
+  // beyond that, mostly to the chart and the status log.
+  auto place = [this](int id, QWidget* w, int width, int height) {
     w->setParent(client_);
-    w->setGeometry(x, y, width, height);
+    w->resize(width, height);
+    w->setMinimumSize(width, height);
     controls_[id] = w;
   };
   title_label_ = new QLabel("Norvane Data Viewer");
-  place(1038, title_label_, 20, 6, 300, 24);
+  place(1038, title_label_, 300, 24);
   Colour(title_label_, QColor(0, 0x80, 0));
   QFont title_font = title_label_->font();
   title_font.setBold(true);
@@ -221,23 +227,23 @@ void CMainViewerDlg::BuildWidgets() {
   title_label_->setFont(title_font);
   version_label_ = new QLabel(ToQString("V" + FormatFixed(kViewerVersion, 2)));
   version_label_->setFont(QFont("Arial", 10));
-  place(1034, version_label_, 330, 8, 70, 22);
+  place(1034, version_label_, 70, 22);
   model_label_ = new QLabel;
-  place(1032, model_label_, 400, 8, 224, 22);
+  place(1032, model_label_, 224, 22);
 
   model_list_ = new QComboBox;
   for (const std::string_view name : kModelList) model_list_->addItem(ToQString(name));
-  place(1168, model_list_, 20, 36, 180, 26);
+  place(1168, model_list_, 180, 26);
   port_list_ = new QComboBox;
-  place(1169, port_list_, 206, 36, 208, 26);
+  place(1169, port_list_, 208, 26);
   connect_button_ = new QPushButton("Co&nnect");
-  place(1302, connect_button_, 420, 36, 100, 26);
+  place(1302, connect_button_, 100, 26);
   download_button_ = new QPushButton("Do&wnload");
-  place(1162, download_button_, 526, 36, 98, 26);
+  place(1162, download_button_, 98, 26);
   realtime_box_ = new QCheckBox("&Realtime Monitoring");
-  place(1175, realtime_box_, 20, 66, 180, 22);
+  place(1175, realtime_box_, 180, 22);
   demo_box_ = new QCheckBox("D&emo Mode");
-  place(1214, demo_box_, 206, 66, 120, 22);
+  place(1214, demo_box_, 120, 22);
 
   // One big serif face on the readings. The three share the row with gaps between them, and each
   // gets the largest size at which its longest text fits, whatever face the desktop substitutes.
@@ -245,13 +251,13 @@ void CMainViewerDlg::BuildWidgets() {
   reading_font.setFamilies({"Times New Roman", "Liberation Serif", "DejaVu Serif", "serif"});
   reading_font.setWeight(QFont::Black);
   time_label_ = new QLabel("No data loaded.");
-  place(1042, time_label_, 20, 90, 292, 36);
+  place(1042, time_label_, 292, 36);
   cpm_label_ = new QLabel("CPM:-");
-  place(1043, cpm_label_, 324, 90, 132, 36);
+  place(1043, cpm_label_, 132, 36);
   dose_label_ = new QLabel("-");
-  place(1041, dose_label_, 468, 90, 156, 36);
+  place(1041, dose_label_, 156, 36);
   info_label_ = new QLabel;
-  place(1040, info_label_, 20, 128, 604, 34);
+  place(1040, info_label_, 604, 34);
   // Dates, history rates up to six digits (and their doses), live elapsed times, notes.
   FitFont(time_label_, reading_font, 26, {"12-28-2088 23:58:58", "888 Day 28:58:58"});
   FitFont(cpm_label_, reading_font, 22, {"ACPM:88888", "CPM:888888"});
@@ -259,41 +265,37 @@ void CMainViewerDlg::BuildWidgets() {
   FitFont(info_label_, reading_font, 22, {QString(16, 'W')});
   Colour(info_label_, Qt::blue);
 
-  // The picture is 612 pixels wide; the window shows it up to x = 624, as it always has.
-  auto* chart_area = new QWidget(client_);
-  chart_area->setGeometry(20, 165, 604, 182);
-  canvas_ = new GraphCanvas(chart_area);
-  canvas_->move(0, 0);
+  canvas_ = new GraphCanvas(client_);
   scroll_ = new ScrollBarExWnd;
-  place(2000, scroll_, 20, 350, 604, 20);
+  place(2000, scroll_, 604, 20);
   scroll_->SetRange(0, 65535);
   scroll_->SetPosition(100);
 
   play_button_ = new QPushButton("&Play");
-  place(1173, play_button_, 20, 378, 70, 26);
+  place(1173, play_button_, 70, 26);
   stop_button_ = new QPushButton("S&top");
-  place(1174, stop_button_, 94, 378, 70, 26);
+  place(1174, stop_button_, 70, 26);
   speed_button_ = new QPushButton(" &x1");
-  place(1176, speed_button_, 168, 378, 56, 26);
+  place(1176, speed_button_, 56, 26);
   peak_button_ = new QRadioButton("Pea&k");
-  place(1030, peak_button_, 236, 380, 64, 22);
+  place(1030, peak_button_, 64, 22);
   total_button_ = new QRadioButton("T&otal");
-  place(1031, total_button_, 302, 380, 64, 22);
+  place(1031, total_button_, 64, 22);
   peak_button_->setChecked(true);
   zoom_list_ = new QComboBox;
   for (const ZoomEntry& entry : kZoomList) zoom_list_->addItem(ToQString(entry.text));
-  place(1036, zoom_list_, 372, 378, 84, 26);
+  place(1036, zoom_list_, 84, 26);
   time_index_list_ = new QComboBox;
-  place(1171, time_index_list_, 462, 378, 162, 26);
+  place(1171, time_index_list_, 162, 26);
   time_index_list_->hide();
 
   auto* exit_button = new QPushButton("Ex&it");
-  place(1164, exit_button, 20, 412, 70, 28);
+  place(1164, exit_button, 70, 28);
   auto* about_button = new QPushButton("&About");
-  place(1015, about_button, 20, 446, 70, 28);
+  place(1015, about_button, 70, 28);
   status_log_ = new QPlainTextEdit;
   status_log_->setReadOnly(true);
-  place(1150, status_log_, 100, 412, 524, 278);
+  place(1150, status_log_, 524, 278);
 
   submit_icon_idle_ = IndicatorIcon(false);
   submit_icon_busy_ = IndicatorIcon(true);
@@ -302,11 +304,65 @@ void CMainViewerDlg::BuildWidgets() {
   submit_indicator_->setIconSize(QSize(48, 48));
   submit_indicator_->setAutoRaise(true);
   submit_indicator_->setToolTip("Web map submission");
-  place(106, submit_indicator_, 20, 724 - 100, 60, 70);
+  place(106, submit_indicator_, 60, 70);
   banner_label_ = new QLabel("Norvane Geiger Muller Counter Data Logger");
   banner_label_->setAlignment(Qt::AlignCenter);
-  place(1039, banner_label_, 100, 698, 524, 22);
+  place(1039, banner_label_, 524, 22);
   Colour(banner_label_, Qt::blue);
+  status_log_->setMinimumSize(300, 80);
+  status_log_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  for (QLabel* label : {model_label_, time_label_, info_label_, banner_label_})
+    label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  for (QLabel* label : {cpm_label_, dose_label_}) label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  port_list_->setMaximumWidth(480);
+  for (QLabel* label : {title_label_, version_label_})
+    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+  // The original's rows, top to bottom; the chart and the status log take what room is left.
+  auto row = [](std::initializer_list<QWidget*> widgets, int spacing = 6) {
+    auto* line = new QHBoxLayout;
+    line->setSpacing(spacing);
+    for (QWidget* w : widgets) line->addWidget(w);
+    return line;
+  };
+  auto* rows = new QVBoxLayout(client_);
+  rows->setContentsMargins(20, 6, 20, 4);
+  rows->setSpacing(4);
+  auto* heading = row({title_label_, version_label_, model_label_}, 10);
+  rows->addLayout(heading);
+  auto* device_row = row({model_list_, port_list_, connect_button_, download_button_});
+  device_row->setStretch(1, 1);
+  device_row->insertStretch(2, 0);
+  rows->addLayout(device_row);
+  auto* mode_row = row({realtime_box_, demo_box_});
+  mode_row->addStretch(1);
+  rows->addLayout(mode_row);
+  auto* readings = row({time_label_, cpm_label_, dose_label_}, 12);
+  for (int i = 0; i < 3; ++i) readings->setStretch(i, 1);
+  rows->addLayout(readings);
+  rows->addWidget(info_label_);
+  rows->addWidget(canvas_, 3);
+  rows->addWidget(scroll_);
+  auto* play_row = row({play_button_, stop_button_, speed_button_, peak_button_, total_button_, zoom_list_,
+                        time_index_list_});
+  play_row->addStretch(1);
+  rows->addLayout(play_row);
+  auto* side = new QVBoxLayout;
+  side->setSpacing(6);
+  side->addWidget(exit_button);
+  side->addWidget(about_button);
+  side->addStretch(1);
+  side->addWidget(submit_indicator_);
+  auto* log_column = new QVBoxLayout;
+  log_column->setSpacing(4);
+  log_column->addWidget(status_log_, 1);
+  log_column->addWidget(banner_label_);
+  auto* bottom = new QHBoxLayout;
+  bottom->setSpacing(10);
+  bottom->addLayout(side);
+  bottom->addLayout(log_column, 1);
+  rows->addLayout(bottom, 2);
 
   connect(model_list_, &QComboBox::activated, this, [this](int index) { SelectModel(index); });
   connect(port_list_, &QComboBox::activated, this, [this] { ConnectSelectedPort(); });

@@ -161,7 +161,7 @@ void CMainViewerDlg::ApplyTexts() {
   set_if(peak_button_, 24);
   set_if(total_button_, 27);
   set_if(qobject_cast<QPushButton*>(controls_[1015]), 22);
-  set_if(banner_label_, 35);
+  if (const QString banner = text(35); !banner.isEmpty()) banner_label_->setText(banner);
   banner_label_->setVisible(d.DisplayMode() != "0");
   RefreshWriterOptions();
 }
