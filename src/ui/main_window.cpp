@@ -434,6 +434,8 @@ void CMainViewerDlg::BuildMenus() {
   add(setting, 32797, "&Terminal", [this] { OpenTerminal(); });
   add(setting, 32803, "&map setup", [this] { OpenMapSetup(); });
   add(setting, 32798, "Con&figuration", [this] { OpenConfiguration(); });
+  // Not one of the original commands: publishing used to be set only by editing settings.
+  add(setting, kPublishingCommand, "P&ublishing...", [this] { OpenPublishing(); });
   setting->addSeparator();
   // Not one of the original commands: the language file used to be set only by editing settings.
   add(setting, kLanguageCommand, "&Language...", [this] { ChooseLanguage(); });

@@ -68,6 +68,7 @@ class CMainViewerDlg : public QDialog {
  public:
   // The "Language..." command has no id of its own among the window's old commands.
   static constexpr int kLanguageCommand = 32900;
+  static constexpr int kPublishingCommand = 32901;
 
   explicit CMainViewerDlg(ViewerOptions options, QWidget* parent = nullptr);
   ~CMainViewerDlg() override;
@@ -157,6 +158,7 @@ class CMainViewerDlg : public QDialog {
   void OpenPortSettings();
   void DownloadScreenshot(int screen);
   void ChooseLanguage();
+  void OpenPublishing();
 
   // Device work: one job at a time on the worker; the window freezes its views meanwhile.
   void RunDevice(std::function<void()> work, std::function<void()> done = {});

@@ -16,6 +16,7 @@
 #include "core/tools/screenshot_download.h"
 #include "ui/config_editor_dialog.h"
 #include "ui/main_window.h"
+#include "ui/publishing_dialog.h"
 #include "ui/qt_text.h"
 #include "ui/map_setup_dialog.h"
 #include "ui/port_settings_dialog.h"
@@ -138,6 +139,12 @@ void CMainViewerDlg::ChooseLanguage() {
   ctx_->store.StoreText(setting_names::kLanguageFile, path);
   ctx_->settings.language_file = path;
   ApplyTexts();
+}
+
+void CMainViewerDlg::OpenPublishing() {
+  // Beside the settings, where the logging service's unit can name the same file.
+  PublishingDialog dialog(ctx_->store, options_.settings_path.parent_path() / "mqtt-password", this);
+  dialog.exec();
 }
 
 void CMainViewerDlg::ApplyTexts() {
