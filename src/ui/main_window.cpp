@@ -25,6 +25,7 @@
 #include "core/common/text_format.h"
 #include "core/files/file_filters.h"
 #include "core/net/map_urls.h"
+#include "core/platform/serial_device.h"
 #include "core/protocol/model_table.h"
 #include "ui/colour_ref.h"
 #include "ui/download_dialogs.h"
@@ -453,27 +454,27 @@ void CMainViewerDlg::Initialise() {
   zoom_list_->setCurrentIndex(static_cast<int>(kZoomAutoIndex));
   chart_.zoom = kAutomaticZoom;
 
-  // The numbered ports: "Select", then every COM number up to 64 or the last device known, each
-  // with the device behind it when there is one.
+  // The ports that exist, each under its number (the settings and the messages keep "COM n"), with
+  // the name udev gives the device for good where it has one, else the system's description.
   port_list_->clear();
-  port_list_->addItem("Select");
+  port_list_->addItem("Select", 0);
   std::map<std::string, QString> descriptions;
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
     QString text = info.description();
     if (!info.manufacturer().isEmpty()) text += (text.isEmpty() ? "" : ", ") + info.manufacturer();
     descriptions[info.systemLocation().toStdString()] = text;
   }
-  int last = 64;
-  for (const PortEntry& entry : ctx_->ports.ports()) last = std::max(last, entry.number);
-  for (int n = 1; n <= last; ++n) {
-    QString text = QString("COM%1").arg(n);
-    if (const std::optional<std::string> path = ctx_->ports.PathOf(n)) {
-      text += "  " + ToQString(*path);
-      if (auto d = descriptions.find(*path); d != descriptions.end() && !d->second.isEmpty()) text += " (" + d->second + ")";
+  for (const PortEntry& entry : ctx_->ports.ports()) {
+    QString text = QString("COM%1  ").arg(entry.number) + ToQString(entry.path);
+    const std::string stable = StableDevicePath(entry.path);
+    if (!stable.empty()) {
+      text += "  (" + ToQString(std::filesystem::path(stable).filename().string()) + ")";
+    } else if (auto d = descriptions.find(entry.path); d != descriptions.end() && !d->second.isEmpty()) {
+      text += "  (" + d->second + ")";
     }
-    port_list_->addItem(text);
+    port_list_->addItem(text, entry.number);
   }
-  if (s.com_port < static_cast<uint32_t>(port_list_->count())) port_list_->setCurrentIndex(static_cast<int>(s.com_port));
+  ShowPort(static_cast<int>(s.com_port));
   ctx_->state.current_port = static_cast<int>(s.com_port);
   const uint32_t model = s.last_geiger_counter_selected < kModelList.size() ? s.last_geiger_counter_selected : 0;
   SelectModel(static_cast<int>(model));
@@ -496,7 +497,7 @@ void CMainViewerDlg::Initialise() {
   housekeeping_timer_.start();
 
   if (options_.port) {
-    port_list_->setCurrentIndex(*options_.port < port_list_->count() ? *options_.port : 0);
+    ShowPort(*options_.port);
     ConnectSelectedPort(true, [this, resume](const IdentifyResult& result) {
       if (!resume || !result.family) return;
       SetRealtimeTick(true);
@@ -515,6 +516,20 @@ QWidget* CMainViewerDlg::Control(int id) const {
 QAction* CMainViewerDlg::Command(int id) const {
   auto it = commands_.find(id);
   return it == commands_.end() ? nullptr : it->second;
+}
+
+int CMainViewerDlg::SelectedPort() const { return port_list_->currentData().toInt(); }
+
+void CMainViewerDlg::ShowPort(int number) {
+  if (number < 0) return;
+  int index = port_list_->findData(number);
+  if (index < 0) {
+    // A port remembered from before whose device is not here now: still the one chosen, so
+    // Connect says why it cannot be opened.
+    port_list_->addItem(QString("COM%1  (not present)").arg(number), number);
+    index = port_list_->count() - 1;
+  }
+  port_list_->setCurrentIndex(index);
 }
 
 QString CMainViewerDlg::StatusLog() const { return status_log_->toPlainText(); }

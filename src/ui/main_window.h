@@ -91,6 +91,9 @@ class CMainViewerDlg : public QDialog {
   GraphCanvas& canvas() { return *canvas_; }
   ScrollBarExWnd& scroll_bar() { return *scroll_; }
   QString StatusLog() const;
+  // The port list's choice as a port number (0: none), and choosing a number in it.
+  int SelectedPort() const;
+  void ShowPort(int number);
   const ChartInputs& chart_inputs() const { return chart_; }
   bool playing() const { return playing_; }
   // Monitoring is ticked and its counter answers.

@@ -71,13 +71,12 @@ void CMainViewerDlg::AfterIdentify(const IdentifyResult& result) {
   connect_button_->setText(WithMnemonic(result.port_open ? "Disconnect" : "Connect", 'n'));
   model_list_->setCurrentIndex(ctx_->state.selected_model);
   model_label_->setText(ToQString(ctx_->state.model_text));
-  if (ctx_->state.current_port >= 0 && ctx_->state.current_port < port_list_->count())
-    port_list_->setCurrentIndex(ctx_->state.current_port);
+  ShowPort(ctx_->state.current_port);
 }
 
 void CMainViewerDlg::ConnectSelectedPort(bool queued, std::function<void(const IdentifyResult&)> then) {
   if (!queued && RefuseWhilePortBusy()) return;
-  const int port = port_list_->currentIndex();
+  const int port = SelectedPort();
   scan_timer_.stop();
   ctx_->scan.Cancel();
   auto result = std::make_shared<IdentifyResult>();
@@ -94,7 +93,7 @@ void CMainViewerDlg::PressConnect() {
   if (monitoring_) StopMonitoring();
   const std::string caption = PlainCaption(connect_button_->text()).toStdString();
   const int model = model_list_->currentIndex();
-  const int port = port_list_->currentIndex();
+  const int port = SelectedPort();
   scan_timer_.stop();
   ctx_->scan.Cancel();
   auto new_caption = std::make_shared<std::string>();
@@ -306,7 +305,7 @@ void CMainViewerDlg::StartMonitoring() {
   notifier_->Status(demo ? "DEMO Mode!!!" : "Realtime monitoring started.");
   ctx_->store.StoreNumber(setting_names::kRealtimeMornitoring, 1);
   AppContext::LiveStart start;
-  start.port = ctx_->ports.PathOf(port_list_->currentIndex()).value_or("");
+  start.port = ctx_->ports.PathOf(SelectedPort()).value_or("");
   start.family = ctx_->state.family.load();
   start.demo = demo;
   start.demo_version = model_list_->currentText().toStdString();

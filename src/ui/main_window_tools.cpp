@@ -39,7 +39,7 @@ void CMainViewerDlg::RunDeviceTool(std::function<void()> tool) {
   scan_timer_.stop();
   ctx_->scan.Cancel();
   const int model = model_list_->currentIndex();
-  const int chosen = ctx_->state.current_port > 0 ? ctx_->state.current_port : port_list_->currentIndex();
+  const int chosen = ctx_->state.current_port > 0 ? ctx_->state.current_port : SelectedPort();
   auto result = std::make_shared<IdentifyResult>();
   RunDevice(
       [this, model, chosen, result] {
@@ -100,8 +100,7 @@ void CMainViewerDlg::OpenPortSettings() {
   ApplyPortSettingsDialog(*ctx_, *worker_, dialog.choice(), [this](bool opened) {
     if (opened) {
       connect_button_->setText(WithMnemonic("Disconnect", 'n'));
-      if (ctx_->state.current_port > 0 && ctx_->state.current_port < port_list_->count())
-        port_list_->setCurrentIndex(ctx_->state.current_port);
+      if (ctx_->state.current_port > 0) ShowPort(ctx_->state.current_port);
     }
     SyncMonitoringUi();
   });
