@@ -194,6 +194,8 @@ class CMainViewerDlg : public QDialog {
   std::optional<FileAnswer> ChooseFile(const FileRequest& request);
   // A save dialog that starts in `folder` with the time-stamped default name.
   FileRequest SaveRequest(const QString& caption, std::string_view filter, const std::string& folder) const;
+  // The folder a file dialog starts in: the one remembered, else the data folder.
+  std::string StartFolder(const std::string& remembered) const;
   bool ConfirmClose();
   void ShutDown();
 

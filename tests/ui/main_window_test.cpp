@@ -71,6 +71,24 @@ TEST_F(MainWindowTest, ThePortListHoldsThePortsThatExistAndARememberedMissingOne
   EXPECT_EQ(w->SelectedPort(), w->context().ports.NumberOf(line.path()));
 }
 
+TEST_F(MainWindowTest, FileDialogsStartInTheDataFolderUntilAFolderIsChosen) {
+  ViewerOptions options;
+  options.store_path = dir_ / "data" / "store.sqlite";
+  auto w = Open({}, options);
+  QStringList starts;
+  w->SetFileChooser([&](const FileRequest& request) {
+    starts << request.default_name;
+    return std::nullopt;
+  });
+  w->SetOptionsChooser([](const DownloadOptions& shown) { return shown; });
+  w->LoadData();
+  w->StartDownload();
+  const QString data = QString::fromStdString((dir_ / "data" / "").string());
+  ASSERT_EQ(starts.size(), 2);
+  EXPECT_EQ(starts[0], data);
+  EXPECT_TRUE(starts[1].startsWith(data)) << starts[1].toStdString();
+}
+
 TEST_F(MainWindowTest, TheStatusLogStartsOverOnceItHasGrownPastHalfItsLimit) {
   auto w = Open();
   const std::string line(1000, 'x');
