@@ -187,6 +187,9 @@ class CMainViewerDlg : public QDialog {
   void BeginDownload(DownloadRequest download);
   void DownloadEnded(const DownloadReport& report);
   void AfterHistoryLoaded();
+  // Play waits while a download writes the image it would play; afterwards it is as it was.
+  void HoldPlay();
+  void ReleasePlay();
 
   void HousekeepingTick();
   void PlaybackTick();
@@ -212,6 +215,7 @@ class CMainViewerDlg : public QDialog {
   PlaySpeedSelector speed_;
   bool playing_ = false;
   bool views_frozen_ = false;
+  std::optional<bool> play_held_;  // Play's state before the download that holds it
   double settled_position_ = 0;  // where the last refill left the scroll bar
   // The box's state, which the engine on the worker follows.
   bool monitoring_ = false;

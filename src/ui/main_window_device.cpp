@@ -177,6 +177,7 @@ void CMainViewerDlg::BeginDownload(DownloadRequest download) {
 
   auto started = std::make_shared<bool>(false);
   views_frozen_ = true;
+  HoldPlay();
   download_button_->setEnabled(false);
   RunDevice(
       [this, download, started] {
@@ -190,6 +191,7 @@ void CMainViewerDlg::BeginDownload(DownloadRequest download) {
       [this, started] {
         if (!*started) {
           views_frozen_ = false;
+          ReleasePlay();
           UpdateDeviceControls();
           return;
         }
@@ -198,6 +200,18 @@ void CMainViewerDlg::BeginDownload(DownloadRequest download) {
         scroll_->SetRange(0, ctx_->state.memory_size);
         UpdateDeviceControls();
       });
+}
+
+void CMainViewerDlg::HoldPlay() {
+  // A download that starts again after the first found another history keeps the first state.
+  if (!play_held_) play_held_ = play_button_->isEnabled();
+  play_button_->setEnabled(false);
+}
+
+void CMainViewerDlg::ReleasePlay() {
+  if (!play_held_) return;
+  play_button_->setEnabled(*play_held_ && !playing_);
+  play_held_.reset();
 }
 
 void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
@@ -240,6 +254,7 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
       },
       [this, report, cut_short, kept_text, nothing_new] {
         views_frozen_ = false;
+        ReleasePlay();
         if (nothing_new) *kept_text = kNoNewDataText;
         if (report.complete() || cut_short) {
           scroll_->SetRange(0, report.bytes);

@@ -74,8 +74,10 @@ TEST_F(DownloadNewWindowTest, AfterADownloadTheWindowOffersDownloadNewAndReadsFr
   const std::string target = (dir_ / "download").string();
   w->SetFileChooser([target](const FileRequest&) { return FileAnswer{target, "binary files (*.bin)"}; });
   // Until the window has done with what the download brought.
+  std::vector<bool> play_while_downloading;
   const auto download = [&](const std::function<bool()>& ended) {
     w->StartDownload();
+    play_while_downloading.push_back(w->Control(1173)->isEnabled());
     return WaitFor([&] { return ended() && !w->context().download.running() && !w->worker().busy(); }, 60000);
   };
   ASSERT_TRUE(download([&] { return std::filesystem::exists(target + ".bin"); })) << messages_.join("|").toStdString();
@@ -92,6 +94,9 @@ TEST_F(DownloadNewWindowTest, AfterADownloadTheWindowOffersDownloadNewAndReadsFr
   EXPECT_EQ(first, ResumeAddress(ImageDataEnd(flash)));
   EXPECT_TRUE(messages_.contains(QString::fromUtf8(kNoNewDataText))) << messages_.join("|").toStdString();
   EXPECT_EQ(std::filesystem::last_write_time(target + ".bin"), saved_at);
+  // Play waits for each download and comes back with the history it plays.
+  EXPECT_EQ(play_while_downloading, (std::vector<bool>{false, false}));
+  EXPECT_TRUE(w->Control(1173)->isEnabled());
 }
 
 TEST(DownloadOptionsDialogTest, ShowsTheOptionsAndGivesBackTheChoice) {
