@@ -1,6 +1,5 @@
 #include "ui/download_dialogs.h"
 
-#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -30,14 +29,16 @@ DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWi
     : QDialog(parent),
       end_of_data_button_(new QRadioButton(QStringLiteral("stop downloading when End Of Data is detected"), this)),
       entire_flash_button_(new QRadioButton(QStringLiteral("download entire flash memory"), this)),
-      only_new_box_(new QCheckBox(QStringLiteral("Download New: only what was recorded since the last download"), this)),
+      // The three are one choice: a download of new data only cannot also be one of the whole flash.
+      only_new_button_(new QRadioButton(QStringLiteral("Download New: only what was recorded since the last download"), this)),
+      end_mode_(options.end_mode),
       speed_slider_(new QSlider(Qt::Horizontal, this)),
       speed_label_(new QLabel(this)) {
   setWindowTitle(QStringLiteral("Download Options"));
   (options.end_mode == 1 ? entire_flash_button_ : end_of_data_button_)->setChecked(true);
   // A daily refresh takes seconds this way; without a kept download there is nothing to go on.
-  only_new_box_->setEnabled(last_download_kept);
-  only_new_box_->setChecked(last_download_kept);
+  only_new_button_->setEnabled(last_download_kept);
+  if (last_download_kept) only_new_button_->setChecked(true);
 
   speed_slider_->setRange(0, kMaxSpeed);
   speed_slider_->setPageStep(10);
@@ -58,7 +59,7 @@ DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWi
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(end_of_data_button_);
   layout->addWidget(entire_flash_button_);
-  layout->addWidget(only_new_box_);
+  layout->addWidget(only_new_button_);
   layout->addLayout(speed_row);
   layout->addWidget(new QLabel(QStringLiteral("If downloading fails, then try to reduce the download speed."), this));
   layout->addWidget(buttons);
@@ -66,9 +67,9 @@ DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWi
 
 DownloadOptions DownloadOptionsDialog::options() const {
   DownloadOptions chosen;
-  chosen.end_mode = entire_flash_button_->isChecked() ? 1 : 0;
+  chosen.only_new = only_new_button_->isEnabled() && only_new_button_->isChecked();
+  chosen.end_mode = chosen.only_new ? end_mode_ : entire_flash_button_->isChecked() ? 1 : 0;
   chosen.speed = speed_slider_->value();
-  chosen.only_new = only_new_box_->isEnabled() && only_new_box_->isChecked();
   return chosen;
 }
 
@@ -78,6 +79,7 @@ DownloadProgressWindow::DownloadProgressWindow(QWidget* parent, SteadyNow now)
     : QDialog(parent),
       now_(now ? std::move(now) : SteadyNow([] { return std::chrono::steady_clock::now(); })),
       bar_(new QProgressBar(this)),
+      detail_(new QLabel(this)),
       cancel_button_(new QPushButton(QStringLiteral("Cancel"), this)) {
   setModal(false);
   setWindowTitle(QString::fromUtf8(kDownloadProgressCaption));
@@ -89,13 +91,14 @@ DownloadProgressWindow::DownloadProgressWindow(QWidget* parent, SteadyNow now)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(bar_);
   auto* row = new QHBoxLayout;
-  row->addStretch(1);
+  row->addWidget(detail_, 1);
   row->addWidget(cancel_button_);
   layout->addLayout(row);
 }
 
 void DownloadProgressWindow::Start(uint32_t image_size) {
   last_title_.reset();
+  started_ = now_();
   Progressed(0, image_size);
 }
 
@@ -109,6 +112,8 @@ void DownloadProgressWindow::Progressed(uint32_t address, uint32_t image_size) {
   last_title_ = now;
   if (bar_->maximum() != BarValue(image_size)) bar_->setRange(0, BarValue(image_size));
   bar_->setValue(BarValue(std::min(address, image_size)));
+  detail_->setText(QString::fromStdString(DownloadProgressDetail(
+      address, image_size, std::chrono::duration_cast<std::chrono::milliseconds>(now - started_))));
   const QString title = QString::fromStdString(DownloadProgressTitle(kDownloadProgressCaption, address, image_size));
   setWindowTitle(title);
   const qsizetype open = title.lastIndexOf('(');

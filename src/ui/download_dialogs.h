@@ -9,7 +9,6 @@
 
 #include "core/history/download.h"
 
-class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -31,7 +30,7 @@ class DownloadOptionsDialog : public QDialog {
 
   QRadioButton* end_of_data_button() const { return end_of_data_button_; }
   QRadioButton* entire_flash_button() const { return entire_flash_button_; }
-  QCheckBox* only_new_box() const { return only_new_box_; }
+  QRadioButton* only_new_button() const { return only_new_button_; }
   QSlider* speed_slider() const { return speed_slider_; }
   QLabel* speed_label() const { return speed_label_; }
 
@@ -40,7 +39,8 @@ class DownloadOptionsDialog : public QDialog {
 
   QRadioButton* end_of_data_button_;
   QRadioButton* entire_flash_button_;
-  QCheckBox* only_new_box_;
+  QRadioButton* only_new_button_;
+  int end_mode_;  // kept for a Download New, which reads to the end of data either way
   QSlider* speed_slider_;
   QLabel* speed_label_;
 };
@@ -66,6 +66,8 @@ class DownloadProgressWindow : public QDialog, public DownloadProgress {
   void DownloadProgressed(uint32_t address, uint32_t image_size) override;
 
   QProgressBar* bar() const { return bar_; }
+  // Bytes so far, the rate and the time left.
+  QLabel* detail() const { return detail_; }
   QPushButton* cancel_button() const { return cancel_button_; }
 
   // Cancel, Escape and the window's close button all come here.
@@ -77,7 +79,9 @@ class DownloadProgressWindow : public QDialog, public DownloadProgress {
  private:
   SteadyNow now_;
   std::optional<std::chrono::steady_clock::time_point> last_title_;
+  std::chrono::steady_clock::time_point started_{};
   QProgressBar* bar_;
+  QLabel* detail_;
   QPushButton* cancel_button_;
 };
 

@@ -78,9 +78,14 @@ void Paint(QPainter& painter, const ChartText& text) {
 GraphCanvas::GraphCanvas(QWidget* parent)
     : QWidget(parent), picture_(kChartWidth, kChartHeight, QImage::Format_RGB32) {
   picture_.fill(Qt::white);
-  setFixedSize(kChartWidth, kChartHeight);
+  // The window may give the chart more room or, on a small screen, less: the picture keeps its
+  // own size (pictures and tests read it) and is shown scaled to the room, never distorted.
+  setMinimumSize((kChartWidth - 8) / 2, kChartHeight / 2);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
+
+QSize GraphCanvas::sizeHint() const { return {kChartWidth - 8, kChartHeight}; }
 
 void GraphCanvas::Draw(const ChartDrawing& drawing) {
   {
@@ -94,7 +99,13 @@ void GraphCanvas::Draw(const ChartDrawing& drawing) {
 
 void GraphCanvas::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.drawImage(0, 0, picture_);
+  // The window has always shown the picture without its last 8 columns.
+  const QRect source(0, 0, kChartWidth - 8, kChartHeight);
+  const QSize shown = source.size().scaled(size(), Qt::KeepAspectRatio);
+  const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+  painter.fillRect(rect(), palette().window());
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, picture_, source);
 }
 
 }  // namespace norvane

@@ -20,6 +20,7 @@ class GraphCanvas : public QWidget {
   // Paints every primitive into the picture, in order, then schedules a repaint.
   void Draw(const ChartDrawing& drawing);
   const QImage& picture() const { return picture_; }
+  QSize sizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

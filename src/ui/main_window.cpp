@@ -13,7 +13,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSerialPortInfo>
 #include <QThread>
 #include <QToolButton>
@@ -23,6 +25,7 @@
 #include "core/common/text_format.h"
 #include "core/files/file_filters.h"
 #include "core/net/map_urls.h"
+#include "core/platform/serial_device.h"
 #include "core/protocol/model_table.h"
 #include "ui/colour_ref.h"
 #include "ui/download_dialogs.h"
@@ -143,12 +146,10 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   setWindowTitle("Norvane Data Viewer");
   setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
   client_ = new QWidget(this);
-  client_->setFixedSize(644, 724);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(client_);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
 
   // The link, the texts and the history buffer come first; the widgets then show their state.
   notifier_ = std::make_unique<QtNotifier>(this, [this](const QString& line) { AddStatus(line); });
@@ -202,18 +203,25 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
 
   // The empty chart is drawn before the window is first painted.
   ShowGraph();
+  // The original's size where the screen has room for it, else the screen's.
+  QSize start(644, 724 + menu_bar_->sizeHint().height());
+  if (const QScreen* screen = this->screen()) start = start.boundedTo(screen->availableSize());
+  resize(start.expandedTo(minimumSizeHint()));
 }
 
 CMainViewerDlg::~CMainViewerDlg() { ShutDown(); }
 
 void CMainViewerDlg::BuildWidgets() {
-  auto place = [this](int id, QWidget* w, int x, int y, int width, int height) {
+  // Each control keeps at least the size the original gave it; the layouts below hand out the room
+  // beyond that, mostly to the chart and the status log.
+  auto place = [this](int id, QWidget* w, int width, int height) {
     w->setParent(client_);
-    w->setGeometry(x, y, width, height);
+    w->resize(width, height);
+    w->setMinimumSize(width, height);
     controls_[id] = w;
   };
   title_label_ = new QLabel("Norvane Data Viewer");
-  place(1038, title_label_, 20, 6, 300, 24);
+  place(1038, title_label_, 300, 24);
   Colour(title_label_, QColor(0, 0x80, 0));
   QFont title_font = title_label_->font();
   title_font.setBold(true);
@@ -221,23 +229,23 @@ void CMainViewerDlg::BuildWidgets() {
   title_label_->setFont(title_font);
   version_label_ = new QLabel(ToQString("V" + FormatFixed(kViewerVersion, 2)));
   version_label_->setFont(QFont("Arial", 10));
-  place(1034, version_label_, 330, 8, 70, 22);
+  place(1034, version_label_, 70, 22);
   model_label_ = new QLabel;
-  place(1032, model_label_, 400, 8, 224, 22);
+  place(1032, model_label_, 224, 22);
 
   model_list_ = new QComboBox;
   for (const std::string_view name : kModelList) model_list_->addItem(ToQString(name));
-  place(1168, model_list_, 20, 36, 180, 26);
+  place(1168, model_list_, 180, 26);
   port_list_ = new QComboBox;
-  place(1169, port_list_, 206, 36, 208, 26);
-  connect_button_ = new QPushButton("Connect");
-  place(1302, connect_button_, 420, 36, 100, 26);
-  download_button_ = new QPushButton("Download");
-  place(1162, download_button_, 526, 36, 98, 26);
-  realtime_box_ = new QCheckBox("Realtime Monitoring");
-  place(1175, realtime_box_, 20, 66, 180, 22);
-  demo_box_ = new QCheckBox("Demo Mode");
-  place(1214, demo_box_, 206, 66, 120, 22);
+  place(1169, port_list_, 208, 26);
+  connect_button_ = new QPushButton("Co&nnect");
+  place(1302, connect_button_, 100, 26);
+  download_button_ = new QPushButton("Do&wnload");
+  place(1162, download_button_, 98, 26);
+  realtime_box_ = new QCheckBox("&Realtime Monitoring");
+  place(1175, realtime_box_, 180, 22);
+  demo_box_ = new QCheckBox("D&emo Mode");
+  place(1214, demo_box_, 120, 22);
 
   // One big serif face on the readings. The three share the row with gaps between them, and each
   // gets the largest size at which its longest text fits, whatever face the desktop substitutes.
@@ -245,13 +253,13 @@ void CMainViewerDlg::BuildWidgets() {
   reading_font.setFamilies({"Times New Roman", "Liberation Serif", "DejaVu Serif", "serif"});
   reading_font.setWeight(QFont::Black);
   time_label_ = new QLabel("No data loaded.");
-  place(1042, time_label_, 20, 90, 292, 36);
+  place(1042, time_label_, 292, 36);
   cpm_label_ = new QLabel("CPM:-");
-  place(1043, cpm_label_, 324, 90, 132, 36);
+  place(1043, cpm_label_, 132, 36);
   dose_label_ = new QLabel("-");
-  place(1041, dose_label_, 468, 90, 156, 36);
+  place(1041, dose_label_, 156, 36);
   info_label_ = new QLabel;
-  place(1040, info_label_, 20, 128, 604, 34);
+  place(1040, info_label_, 604, 34);
   // Dates, history rates up to six digits (and their doses), live elapsed times, notes.
   FitFont(time_label_, reading_font, 26, {"12-28-2088 23:58:58", "888 Day 28:58:58"});
   FitFont(cpm_label_, reading_font, 22, {"ACPM:88888", "CPM:888888"});
@@ -259,41 +267,37 @@ void CMainViewerDlg::BuildWidgets() {
   FitFont(info_label_, reading_font, 22, {QString(16, 'W')});
   Colour(info_label_, Qt::blue);
 
-  // The picture is 612 pixels wide; the window shows it up to x = 624, as it always has.
-  auto* chart_area = new QWidget(client_);
-  chart_area->setGeometry(20, 165, 604, 182);
-  canvas_ = new GraphCanvas(chart_area);
-  canvas_->move(0, 0);
+  canvas_ = new GraphCanvas(client_);
   scroll_ = new ScrollBarExWnd;
-  place(2000, scroll_, 20, 350, 604, 20);
+  place(2000, scroll_, 604, 20);
   scroll_->SetRange(0, 65535);
   scroll_->SetPosition(100);
 
-  play_button_ = new QPushButton("Play");
-  place(1173, play_button_, 20, 378, 70, 26);
-  stop_button_ = new QPushButton("Stop");
-  place(1174, stop_button_, 94, 378, 70, 26);
-  speed_button_ = new QPushButton(" x1");
-  place(1176, speed_button_, 168, 378, 56, 26);
-  peak_button_ = new QRadioButton("Peak");
-  place(1030, peak_button_, 236, 380, 64, 22);
-  total_button_ = new QRadioButton("Total");
-  place(1031, total_button_, 302, 380, 64, 22);
+  play_button_ = new QPushButton("&Play");
+  place(1173, play_button_, 70, 26);
+  stop_button_ = new QPushButton("S&top");
+  place(1174, stop_button_, 70, 26);
+  speed_button_ = new QPushButton(" &x1");
+  place(1176, speed_button_, 56, 26);
+  peak_button_ = new QRadioButton("Pea&k");
+  place(1030, peak_button_, 64, 22);
+  total_button_ = new QRadioButton("T&otal");
+  place(1031, total_button_, 64, 22);
   peak_button_->setChecked(true);
   zoom_list_ = new QComboBox;
   for (const ZoomEntry& entry : kZoomList) zoom_list_->addItem(ToQString(entry.text));
-  place(1036, zoom_list_, 372, 378, 84, 26);
+  place(1036, zoom_list_, 84, 26);
   time_index_list_ = new QComboBox;
-  place(1171, time_index_list_, 462, 378, 162, 26);
+  place(1171, time_index_list_, 162, 26);
   time_index_list_->hide();
 
-  auto* exit_button = new QPushButton("Exit");
-  place(1164, exit_button, 20, 412, 70, 28);
-  auto* about_button = new QPushButton("About");
-  place(1015, about_button, 20, 446, 70, 28);
+  auto* exit_button = new QPushButton("Ex&it");
+  place(1164, exit_button, 70, 28);
+  auto* about_button = new QPushButton("&About");
+  place(1015, about_button, 70, 28);
   status_log_ = new QPlainTextEdit;
   status_log_->setReadOnly(true);
-  place(1150, status_log_, 100, 412, 524, 278);
+  place(1150, status_log_, 524, 278);
 
   submit_icon_idle_ = IndicatorIcon(false);
   submit_icon_busy_ = IndicatorIcon(true);
@@ -302,11 +306,65 @@ void CMainViewerDlg::BuildWidgets() {
   submit_indicator_->setIconSize(QSize(48, 48));
   submit_indicator_->setAutoRaise(true);
   submit_indicator_->setToolTip("Web map submission");
-  place(106, submit_indicator_, 20, 724 - 100, 60, 70);
+  place(106, submit_indicator_, 60, 70);
   banner_label_ = new QLabel("Norvane Geiger Muller Counter Data Logger");
   banner_label_->setAlignment(Qt::AlignCenter);
-  place(1039, banner_label_, 100, 698, 524, 22);
+  place(1039, banner_label_, 524, 22);
   Colour(banner_label_, Qt::blue);
+  status_log_->setMinimumSize(300, 80);
+  status_log_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  for (QLabel* label : {model_label_, time_label_, info_label_, banner_label_})
+    label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  for (QLabel* label : {cpm_label_, dose_label_}) label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  port_list_->setMaximumWidth(480);
+  for (QLabel* label : {title_label_, version_label_})
+    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+  // The original's rows, top to bottom; the chart and the status log take what room is left.
+  auto row = [](std::initializer_list<QWidget*> widgets, int spacing = 6) {
+    auto* line = new QHBoxLayout;
+    line->setSpacing(spacing);
+    for (QWidget* w : widgets) line->addWidget(w);
+    return line;
+  };
+  auto* rows = new QVBoxLayout(client_);
+  rows->setContentsMargins(20, 6, 20, 4);
+  rows->setSpacing(4);
+  auto* heading = row({title_label_, version_label_, model_label_}, 10);
+  rows->addLayout(heading);
+  auto* device_row = row({model_list_, port_list_, connect_button_, download_button_});
+  device_row->setStretch(1, 1);
+  device_row->insertStretch(2, 0);
+  rows->addLayout(device_row);
+  auto* mode_row = row({realtime_box_, demo_box_});
+  mode_row->addStretch(1);
+  rows->addLayout(mode_row);
+  auto* readings = row({time_label_, cpm_label_, dose_label_}, 12);
+  for (int i = 0; i < 3; ++i) readings->setStretch(i, 1);
+  rows->addLayout(readings);
+  rows->addWidget(info_label_);
+  rows->addWidget(canvas_, 3);
+  rows->addWidget(scroll_);
+  auto* play_row = row({play_button_, stop_button_, speed_button_, peak_button_, total_button_, zoom_list_,
+                        time_index_list_});
+  play_row->addStretch(1);
+  rows->addLayout(play_row);
+  auto* side = new QVBoxLayout;
+  side->setSpacing(6);
+  side->addWidget(exit_button);
+  side->addWidget(about_button);
+  side->addStretch(1);
+  side->addWidget(submit_indicator_);
+  auto* log_column = new QVBoxLayout;
+  log_column->setSpacing(4);
+  log_column->addWidget(status_log_, 1);
+  log_column->addWidget(banner_label_);
+  auto* bottom = new QHBoxLayout;
+  bottom->setSpacing(10);
+  bottom->addLayout(side);
+  bottom->addLayout(log_column, 1);
+  rows->addLayout(bottom, 2);
 
   connect(model_list_, &QComboBox::activated, this, [this](int index) { SelectModel(index); });
   connect(port_list_, &QComboBox::activated, this, [this] { ConnectSelectedPort(); });
@@ -320,6 +378,22 @@ void CMainViewerDlg::BuildWidgets() {
   connect(peak_button_, &QRadioButton::clicked, this, [this] { SetDisplayMode(ChartMode::kLine); });
   connect(total_button_, &QRadioButton::clicked, this, [this] { SetDisplayMode(ChartMode::kValue); });
   connect(zoom_list_, &QComboBox::activated, this, [this](int index) { SelectZoom(index); });
+  // A list that keeps the focus after a choice would take the next arrow key as another choice:
+  // the keys go back to the chart's scroll bar.
+  for (QComboBox* list : {model_list_, port_list_, zoom_list_, time_index_list_})
+    connect(list, &QComboBox::activated, this, [this] { scroll_->setFocus(Qt::OtherFocusReason); });
+  // The buttons' own keys beside their Alt mnemonics.
+  const std::pair<QAbstractButton*, QKeySequence> button_keys[] = {
+      {connect_button_, QKeySequence(Qt::CTRL | Qt::Key_K)},
+      {download_button_, QKeySequence(Qt::CTRL | Qt::Key_D)},
+      {realtime_box_, QKeySequence(Qt::CTRL | Qt::Key_R)}};
+  for (const auto& [button, key] : button_keys) {
+    auto* shortcut = new QShortcut(key, this);
+    connect(shortcut, &QShortcut::activated, button, [button] {
+      if (button->isEnabled()) button->click();
+    });
+    button->setToolTip(key.toString(QKeySequence::NativeText));
+  }
   connect(scroll_, &ScrollBarExWnd::notified, this, [this] { Refill(); });
   connect(exit_button, &QPushButton::clicked, this, [this] { close(); });
   connect(about_button, &QPushButton::clicked, this, [this] { ShowAbout(); });
@@ -339,15 +413,17 @@ void CMainViewerDlg::BuildMenus() {
     return action;
   };
   QMenu* file = bar->addMenu("&File");
-  add(file, 32774, "&Load Data", [this] { LoadData(); });
-  add(file, 32794, "Save History Data As...", [this] { SaveHistoryAs(); });
-  add(file, 32792, "&Save Realtime Data...", [this] { SaveRealtimeAs(); });
-  file->addAction("Long-term &Chart", this, [this] { OpenLongtermChart(this, options_.settings_path); });
+  add(file, 32774, "&Load Data", [this] { LoadData(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  add(file, 32794, "Save &History Data As...", [this] { SaveHistoryAs(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  add(file, 32792, "&Save Realtime Data...", [this] { SaveRealtimeAs(); })
+      ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  file->addAction("Long-term &Chart", QKeySequence(Qt::CTRL | Qt::Key_L), this,
+                  [this] { OpenLongtermChart(this, options_.settings_path); });
   file->addSeparator();
-  QMenu* screenshots = file->addMenu("Download Screenshot");
+  QMenu* screenshots = file->addMenu("Download Scree&nshot");
   const int screenshot_ids[] = {32801, 32802, 32804, 32806};
   for (int screen = 1; screen <= 4; ++screen) {
-    add(screenshots, screenshot_ids[screen - 1], QString::number(screen), [this, screen] { DownloadScreenshot(screen); });
+    add(screenshots, screenshot_ids[screen - 1], "&" + QString::number(screen), [this, screen] { DownloadScreenshot(screen); });
   }
   file->addSeparator();
   add(file, 32776, "E&xit", [this] { close(); });
@@ -360,6 +436,8 @@ void CMainViewerDlg::BuildMenus() {
   add(setting, 32797, "&Terminal", [this] { OpenTerminal(); });
   add(setting, 32803, "&map setup", [this] { OpenMapSetup(); });
   add(setting, 32798, "Con&figuration", [this] { OpenConfiguration(); });
+  // Not one of the original commands: publishing used to be set only by editing settings.
+  add(setting, kPublishingCommand, "P&ublishing...", [this] { OpenPublishing(); });
   setting->addSeparator();
   // Not one of the original commands: the language file used to be set only by editing settings.
   add(setting, kLanguageCommand, "&Language...", [this] { ChooseLanguage(); });
@@ -368,7 +446,7 @@ void CMainViewerDlg::BuildMenus() {
   add(help, 32781, "&About", [this] { ShowAbout(); });
 
   popup_menu_ = new QMenu(this);
-  add(popup_menu_, 32790, "Exit", [this] { close(); });
+  add(popup_menu_, 32790, "E&xit", [this] { close(); });
 }
 
 void CMainViewerDlg::Initialise() {
@@ -377,27 +455,27 @@ void CMainViewerDlg::Initialise() {
   zoom_list_->setCurrentIndex(static_cast<int>(kZoomAutoIndex));
   chart_.zoom = kAutomaticZoom;
 
-  // The numbered ports: "Select", then every COM number up to 64 or the last device known, each
-  // with the device behind it when there is one.
+  // The ports that exist, each under its number (the settings and the messages keep "COM n"), with
+  // the name udev gives the device for good where it has one, else the system's description.
   port_list_->clear();
-  port_list_->addItem("Select");
+  port_list_->addItem("Select", 0);
   std::map<std::string, QString> descriptions;
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
     QString text = info.description();
     if (!info.manufacturer().isEmpty()) text += (text.isEmpty() ? "" : ", ") + info.manufacturer();
     descriptions[info.systemLocation().toStdString()] = text;
   }
-  int last = 64;
-  for (const PortEntry& entry : ctx_->ports.ports()) last = std::max(last, entry.number);
-  for (int n = 1; n <= last; ++n) {
-    QString text = QString("COM%1").arg(n);
-    if (const std::optional<std::string> path = ctx_->ports.PathOf(n)) {
-      text += "  " + ToQString(*path);
-      if (auto d = descriptions.find(*path); d != descriptions.end() && !d->second.isEmpty()) text += " (" + d->second + ")";
+  for (const PortEntry& entry : ctx_->ports.ports()) {
+    QString text = QString("COM%1  ").arg(entry.number) + ToQString(entry.path);
+    const std::string stable = StableDevicePath(entry.path);
+    if (!stable.empty()) {
+      text += "  (" + ToQString(std::filesystem::path(stable).filename().string()) + ")";
+    } else if (auto d = descriptions.find(entry.path); d != descriptions.end() && !d->second.isEmpty()) {
+      text += "  (" + d->second + ")";
     }
-    port_list_->addItem(text);
+    port_list_->addItem(text, entry.number);
   }
-  if (s.com_port < static_cast<uint32_t>(port_list_->count())) port_list_->setCurrentIndex(static_cast<int>(s.com_port));
+  ShowPort(static_cast<int>(s.com_port));
   ctx_->state.current_port = static_cast<int>(s.com_port);
   const uint32_t model = s.last_geiger_counter_selected < kModelList.size() ? s.last_geiger_counter_selected : 0;
   SelectModel(static_cast<int>(model));
@@ -420,7 +498,7 @@ void CMainViewerDlg::Initialise() {
   housekeeping_timer_.start();
 
   if (options_.port) {
-    port_list_->setCurrentIndex(*options_.port < port_list_->count() ? *options_.port : 0);
+    ShowPort(*options_.port);
     ConnectSelectedPort(true, [this, resume](const IdentifyResult& result) {
       if (!resume || !result.family) return;
       SetRealtimeTick(true);
@@ -439,6 +517,20 @@ QWidget* CMainViewerDlg::Control(int id) const {
 QAction* CMainViewerDlg::Command(int id) const {
   auto it = commands_.find(id);
   return it == commands_.end() ? nullptr : it->second;
+}
+
+int CMainViewerDlg::SelectedPort() const { return port_list_->currentData().toInt(); }
+
+void CMainViewerDlg::ShowPort(int number) {
+  if (number < 0) return;
+  int index = port_list_->findData(number);
+  if (index < 0) {
+    // A port remembered from before whose device is not here now: still the one chosen, so
+    // Connect says why it cannot be opened.
+    port_list_->addItem(QString("COM%1  (not present)").arg(number), number);
+    index = port_list_->count() - 1;
+  }
+  port_list_->setCurrentIndex(index);
 }
 
 QString CMainViewerDlg::StatusLog() const { return status_log_->toPlainText(); }
@@ -478,7 +570,9 @@ void CMainViewerDlg::ShowAbout() {
 
 void CMainViewerDlg::contextMenuEvent(QContextMenuEvent* event) { popup_menu_->exec(event->globalPos()); }
 
-void CMainViewerDlg::reject() { close(); }
+// Escape reaches a dialog as reject(): it must never end the program, which monitoring may be
+// running in. The window closes only by Exit or its close button, both through closeEvent.
+void CMainViewerDlg::reject() {}
 
 bool CMainViewerDlg::ConfirmClose() {
   // Seconds recorded since the last file that holds them would be lost with the window.

@@ -69,6 +69,7 @@ class CMainViewerDlg : public QDialog {
  public:
   // The "Language..." command has no id of its own among the window's old commands.
   static constexpr int kLanguageCommand = 32900;
+  static constexpr int kPublishingCommand = 32901;
 
   explicit CMainViewerDlg(ViewerOptions options, QWidget* parent = nullptr);
   ~CMainViewerDlg() override;
@@ -91,6 +92,9 @@ class CMainViewerDlg : public QDialog {
   GraphCanvas& canvas() { return *canvas_; }
   ScrollBarExWnd& scroll_bar() { return *scroll_; }
   QString StatusLog() const;
+  // The port list's choice as a port number (0: none), and choosing a number in it.
+  int SelectedPort() const;
+  void ShowPort(int number);
   const ChartInputs& chart_inputs() const { return chart_; }
   bool playing() const { return playing_; }
   // Monitoring is ticked and its counter answers.
@@ -158,6 +162,7 @@ class CMainViewerDlg : public QDialog {
   void OpenPortSettings();
   void DownloadScreenshot(int screen);
   void ChooseLanguage();
+  void OpenPublishing();
 
   // Device work: one job at a time on the worker; the window freezes its views meanwhile.
   void RunDevice(std::function<void()> work, std::function<void()> done = {});
@@ -185,6 +190,9 @@ class CMainViewerDlg : public QDialog {
   void BeginDownload(DownloadRequest download);
   void DownloadEnded(const DownloadReport& report);
   void AfterHistoryLoaded();
+  // Play waits while a download writes the image it would play; afterwards it is as it was.
+  void HoldPlay();
+  void ReleasePlay();
 
   void HousekeepingTick();
   void PlaybackTick();
@@ -192,6 +200,8 @@ class CMainViewerDlg : public QDialog {
   std::optional<FileAnswer> ChooseFile(const FileRequest& request);
   // A save dialog that starts in `folder` with the time-stamped default name.
   FileRequest SaveRequest(const QString& caption, std::string_view filter, const std::string& folder) const;
+  // The folder a file dialog starts in: the one remembered, else the data folder.
+  std::string StartFolder(const std::string& remembered) const;
   bool ConfirmClose();
   void ShutDown();
 
@@ -208,6 +218,7 @@ class CMainViewerDlg : public QDialog {
   PlaySpeedSelector speed_;
   bool playing_ = false;
   bool views_frozen_ = false;
+  std::optional<bool> play_held_;  // Play's state before the download that holds it
   double settled_position_ = 0;  // where the last refill left the scroll bar
   // The box's state, which the engine on the worker follows.
   bool monitoring_ = false;

@@ -70,16 +70,15 @@ void CMainViewerDlg::SelectModel(int index) {
 }
 
 void CMainViewerDlg::AfterIdentify(const IdentifyResult& result) {
-  connect_button_->setText(result.port_open ? "Disconnect" : "Connect");
+  connect_button_->setText(WithMnemonic(result.port_open ? "Disconnect" : "Connect", 'n'));
   model_list_->setCurrentIndex(ctx_->state.selected_model);
   model_label_->setText(ToQString(ctx_->state.model_text));
-  if (ctx_->state.current_port >= 0 && ctx_->state.current_port < port_list_->count())
-    port_list_->setCurrentIndex(ctx_->state.current_port);
+  ShowPort(ctx_->state.current_port);
 }
 
 void CMainViewerDlg::ConnectSelectedPort(bool queued, std::function<void(const IdentifyResult&)> then) {
   if (!queued && RefuseWhilePortBusy()) return;
-  const int port = port_list_->currentIndex();
+  const int port = SelectedPort();
   scan_timer_.stop();
   ctx_->scan.Cancel();
   auto result = std::make_shared<IdentifyResult>();
@@ -94,9 +93,9 @@ void CMainViewerDlg::PressConnect() {
   if (RefuseWhilePortBusy()) return;
   // Monitoring holds the port: disconnecting ends it first.
   if (monitoring_) StopMonitoring();
-  const std::string caption = connect_button_->text().toStdString();
+  const std::string caption = PlainCaption(connect_button_->text()).toStdString();
   const int model = model_list_->currentIndex();
-  const int port = port_list_->currentIndex();
+  const int port = SelectedPort();
   scan_timer_.stop();
   ctx_->scan.Cancel();
   auto new_caption = std::make_shared<std::string>();
@@ -109,7 +108,7 @@ void CMainViewerDlg::PressConnect() {
         *new_caption = ctx_->session.PressConnectButton(caption);
       },
       [this, new_caption] {
-        connect_button_->setText(ToQString(*new_caption));
+        connect_button_->setText(WithMnemonic(ToQString(*new_caption), 'n'));
         model_list_->setCurrentIndex(ctx_->state.selected_model);
         model_label_->setText(ToQString(ctx_->state.model_text));
       });
@@ -180,6 +179,7 @@ void CMainViewerDlg::BeginDownload(DownloadRequest download) {
 
   auto started = std::make_shared<bool>(false);
   views_frozen_ = true;
+  HoldPlay();
   download_button_->setEnabled(false);
   RunDevice(
       [this, download, started] {
@@ -193,6 +193,7 @@ void CMainViewerDlg::BeginDownload(DownloadRequest download) {
       [this, started] {
         if (!*started) {
           views_frozen_ = false;
+          ReleasePlay();
           UpdateDeviceControls();
           return;
         }
@@ -201,6 +202,18 @@ void CMainViewerDlg::BeginDownload(DownloadRequest download) {
         scroll_->SetRange(0, ctx_->state.memory_size);
         UpdateDeviceControls();
       });
+}
+
+void CMainViewerDlg::HoldPlay() {
+  // A download that starts again after the first found another history keeps the first state.
+  if (!play_held_) play_held_ = play_button_->isEnabled();
+  play_button_->setEnabled(false);
+}
+
+void CMainViewerDlg::ReleasePlay() {
+  if (!play_held_) return;
+  play_button_->setEnabled(*play_held_ && !playing_);
+  play_held_.reset();
 }
 
 void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
@@ -243,6 +256,7 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
       },
       [this, report, cut_short, kept_text, nothing_new] {
         views_frozen_ = false;
+        ReleasePlay();
         if (nothing_new) *kept_text = kNoNewDataText;
         if (report.complete() || cut_short) {
           scroll_->SetRange(0, report.bytes);
@@ -308,7 +322,7 @@ void CMainViewerDlg::StartMonitoring() {
   notifier_->Status(demo ? "DEMO Mode!!!" : "Realtime monitoring started.");
   ctx_->store.StoreNumber(setting_names::kRealtimeMornitoring, 1);
   AppContext::LiveStart start;
-  start.port = ctx_->ports.PathOf(port_list_->currentIndex()).value_or("");
+  start.port = ctx_->ports.PathOf(SelectedPort()).value_or("");
   start.family = ctx_->state.family.load();
   start.demo = demo;
   start.demo_version = model_list_->currentText().toStdString();
@@ -390,7 +404,7 @@ void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState sta
       ctx_->state.family.store(std::atoi(counter.family.c_str()));
       ctx_->state.firmware_version.store(FirmwareVersionNumber(counter.version));
       model_label_->setText(ToQString(counter.version));
-      connect_button_->setText("Disconnect");
+      connect_button_->setText(WithMnemonic("Disconnect", 'n'));
       break;
     case LinkState::kNotAnswering:
       info_label_->setText("The counter is not answering.");
@@ -398,7 +412,7 @@ void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState sta
     case LinkState::kLost:
       // No box: the engine looks for the counter again by itself, and the log says why.
       info_label_->setText("The counter is lost; looking for it again.");
-      connect_button_->setText("Connect");
+      connect_button_->setText(WithMnemonic("Connect", 'n'));
       break;
     case LinkState::kStopped: break;
   }
@@ -413,7 +427,7 @@ void CMainViewerDlg::PortLost() {
         ctx_->state.port_open = false;
       },
       [this] {
-        connect_button_->setText("Connect");
+        connect_button_->setText(WithMnemonic("Connect", 'n'));
         UpdateDeviceControls();
       });
   notifier_->Message(Format("The connection to the counter on COM%d was lost. Check the cable and the "

@@ -12,6 +12,7 @@
 #include "core/files/dump_file.h"
 #include "core/files/file_filters.h"
 #include "core/files/file_naming.h"
+#include "core/platform/store_location.h"
 #include "core/tasks/auto_save.h"
 #include "ui/color_dialog.h"
 #include "ui/graph_canvas.h"
@@ -107,7 +108,7 @@ void CMainViewerDlg::Play() {
 
 void CMainViewerDlg::NextSpeed() {
   speed_.Next();
-  speed_button_->setText(ToQString(speed_.speed().caption));
+  speed_button_->setText(WithMnemonic(ToQString(speed_.speed().caption), 'x'));
   if (playing_) play_timer_.start(speed_.speed().period_ms);
 }
 
@@ -161,7 +162,7 @@ void CMainViewerDlg::LoadData() {
   FileRequest request;
   request.kind = FileRequest::Kind::kOpen;
   request.caption = "Load Data";
-  request.default_name = ToQString(ctx_->settings.file_load_path);
+  request.default_name = ToQString(StartFolder(ctx_->settings.file_load_path));
   request.filter = kLoadFilter;
   const std::optional<FileAnswer> file = ChooseFile(request);
   if (!file) return;
@@ -177,11 +178,19 @@ void CMainViewerDlg::LoadData() {
   AfterHistoryLoaded();
 }
 
+std::string CMainViewerDlg::StartFolder(const std::string& remembered) const {
+  if (!remembered.empty()) return remembered;
+  // Nothing chosen yet: the program's data folder, where the store lives, rather than wherever
+  // the program happened to be started.
+  const std::filesystem::path store = options_.store_path.empty() ? DefaultStorePath() : options_.store_path;
+  return store.has_parent_path() ? (store.parent_path() / "").string() : std::string();
+}
+
 FileRequest CMainViewerDlg::SaveRequest(const QString& caption, std::string_view filter, const std::string& folder) const {
   FileRequest request;
   request.kind = FileRequest::Kind::kSave;
   request.caption = caption;
-  request.default_name = ToQString(DefaultFileName(folder, ctx_->clock.LocalNow()));
+  request.default_name = ToQString(DefaultFileName(StartFolder(folder), ctx_->clock.LocalNow()));
   request.filter = filter;
   return request;
 }

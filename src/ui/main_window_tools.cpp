@@ -16,6 +16,7 @@
 #include "core/tools/screenshot_download.h"
 #include "ui/config_editor_dialog.h"
 #include "ui/main_window.h"
+#include "ui/publishing_dialog.h"
 #include "ui/qt_text.h"
 #include "ui/map_setup_dialog.h"
 #include "ui/port_settings_dialog.h"
@@ -38,7 +39,7 @@ void CMainViewerDlg::RunDeviceTool(std::function<void()> tool) {
   scan_timer_.stop();
   ctx_->scan.Cancel();
   const int model = model_list_->currentIndex();
-  const int chosen = ctx_->state.current_port > 0 ? ctx_->state.current_port : port_list_->currentIndex();
+  const int chosen = ctx_->state.current_port > 0 ? ctx_->state.current_port : SelectedPort();
   auto result = std::make_shared<IdentifyResult>();
   RunDevice(
       [this, model, chosen, result] {
@@ -98,9 +99,8 @@ void CMainViewerDlg::OpenPortSettings() {
   if (monitoring_) StopMonitoring();
   ApplyPortSettingsDialog(*ctx_, *worker_, dialog.choice(), [this](bool opened) {
     if (opened) {
-      connect_button_->setText("Disconnect");
-      if (ctx_->state.current_port > 0 && ctx_->state.current_port < port_list_->count())
-        port_list_->setCurrentIndex(ctx_->state.current_port);
+      connect_button_->setText(WithMnemonic("Disconnect", 'n'));
+      if (ctx_->state.current_port > 0) ShowPort(ctx_->state.current_port);
     }
     SyncMonitoringUi();
   });
@@ -140,12 +140,22 @@ void CMainViewerDlg::ChooseLanguage() {
   ApplyTexts();
 }
 
+void CMainViewerDlg::OpenPublishing() {
+  // Beside the settings, where the logging service's unit can name the same file.
+  PublishingDialog dialog(ctx_->store, options_.settings_path.parent_path() / "mqtt-password", this);
+  dialog.exec();
+}
+
 void CMainViewerDlg::ApplyTexts() {
   const LanguageDictionary& d = ctx_->dictionary;
   auto text = [&](int entry) { return ToQString(d.GetText(entry)); };
   auto set_if = [&](auto* target, int entry) {
     const QString t = text(entry);
-    if (!t.isEmpty()) target->setText(t);
+    if (t.isEmpty()) return;
+    // The translation keeps the letter the caption had where it can.
+    const QString old = target->text();
+    const qsizetype marker = old.indexOf('&');
+    target->setText(WithMnemonic(t, marker >= 0 && marker + 1 < old.size() ? old[marker + 1] : QChar()));
   };
   const int menu_entries[] = {86, 39, 20};  // File, Setting, Help
   const QList<QAction*> menus = menu_bar_->actions();
@@ -157,7 +167,7 @@ void CMainViewerDlg::ApplyTexts() {
   set_if(peak_button_, 24);
   set_if(total_button_, 27);
   set_if(qobject_cast<QPushButton*>(controls_[1015]), 22);
-  set_if(banner_label_, 35);
+  if (const QString banner = text(35); !banner.isEmpty()) banner_label_->setText(banner);
   banner_label_->setVisible(d.DisplayMode() != "0");
   RefreshWriterOptions();
 }

@@ -128,7 +128,7 @@ TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
   ASSERT_EQ(commits.size(), 1u);
   EXPECT_GT(commits[0].at, writes.back().at);
   EXPECT_EQ(program.Messages(), std::vector<std::string>{"Write To Device Successful"});
-  EXPECT_NE(std::find(program.progress.texts.begin(), program.progress.texts.end(), "CFG write completed....100%%"),
+  EXPECT_NE(std::find(program.progress.texts.begin(), program.progress.texts.end(), "CFG write completed....100%"),
             program.progress.texts.end());
   const auto after = line.config();
   EXPECT_EQ(std::vector<uint8_t>(after.begin() + 434, after.begin() + 438), (std::vector<uint8_t>{0, 0, 0x04, 0xD2}));

@@ -25,20 +25,28 @@ using namespace std::chrono_literals;
 
 QString Title(int percent) { return QString("%1 (%2%)").arg(kDownloadProgressCaption).arg(percent); }
 
-TEST(DownloadOptionsDialogTest, DownloadNewIsChosenAtFirstOnlyWhenTheLastDownloadIsKept) {
+TEST(DownloadOptionsDialogTest, DownloadNewIsChosenAtFirstOnlyWhenTheLastDownloadIsKeptAndExcludesTheOthers) {
   DownloadOptions asked{0, 100};
   asked.only_new = true;
   DownloadOptionsDialog kept(asked, nullptr, true);
-  EXPECT_TRUE(kept.only_new_box()->isEnabled());
-  EXPECT_TRUE(kept.only_new_box()->isChecked());
+  EXPECT_TRUE(kept.only_new_button()->isEnabled());
+  EXPECT_TRUE(kept.only_new_button()->isChecked());
+  EXPECT_FALSE(kept.end_of_data_button()->isChecked());
+  EXPECT_FALSE(kept.entire_flash_button()->isChecked());
   EXPECT_TRUE(kept.options().only_new);
-  kept.only_new_box()->click();
+  kept.entire_flash_button()->click();
+  EXPECT_FALSE(kept.only_new_button()->isChecked());
   EXPECT_FALSE(kept.options().only_new) << "the user's choice of a full download was not taken";
+  EXPECT_EQ(kept.options().end_mode, 1);
+  kept.only_new_button()->click();
+  EXPECT_FALSE(kept.entire_flash_button()->isChecked());
+  EXPECT_TRUE(kept.options().only_new);
 
   // With nothing kept there is nothing to continue, whatever the options said.
   DownloadOptionsDialog none(asked);
-  EXPECT_FALSE(none.only_new_box()->isEnabled());
-  EXPECT_FALSE(none.only_new_box()->isChecked());
+  EXPECT_FALSE(none.only_new_button()->isEnabled());
+  EXPECT_FALSE(none.only_new_button()->isChecked());
+  EXPECT_TRUE(none.end_of_data_button()->isChecked());
   EXPECT_FALSE(none.options().only_new);
 }
 
@@ -66,8 +74,10 @@ TEST_F(DownloadNewWindowTest, AfterADownloadTheWindowOffersDownloadNewAndReadsFr
   const std::string target = (dir_ / "download").string();
   w->SetFileChooser([target](const FileRequest&) { return FileAnswer{target, "binary files (*.bin)"}; });
   // Until the window has done with what the download brought.
+  std::vector<bool> play_while_downloading;
   const auto download = [&](const std::function<bool()>& ended) {
     w->StartDownload();
+    play_while_downloading.push_back(w->Control(1173)->isEnabled());
     return WaitFor([&] { return ended() && !w->context().download.running() && !w->worker().busy(); }, 60000);
   };
   ASSERT_TRUE(download([&] { return std::filesystem::exists(target + ".bin"); })) << messages_.join("|").toStdString();
@@ -84,6 +94,9 @@ TEST_F(DownloadNewWindowTest, AfterADownloadTheWindowOffersDownloadNewAndReadsFr
   EXPECT_EQ(first, ResumeAddress(ImageDataEnd(flash)));
   EXPECT_TRUE(messages_.contains(QString::fromUtf8(kNoNewDataText))) << messages_.join("|").toStdString();
   EXPECT_EQ(std::filesystem::last_write_time(target + ".bin"), saved_at);
+  // Play waits for each download and comes back with the history it plays.
+  EXPECT_EQ(play_while_downloading, (std::vector<bool>{false, false}));
+  EXPECT_TRUE(w->Control(1173)->isEnabled());
 }
 
 TEST(DownloadOptionsDialogTest, ShowsTheOptionsAndGivesBackTheChoice) {
@@ -147,6 +160,7 @@ TEST_F(DownloadProgressWindowTest, TitleAndBarAgreeAndAreRenewedAtMostEvery500Ms
   EXPECT_EQ(window_.windowTitle(), Title(33));
   EXPECT_EQ(window_.bar()->value(), 21845);
   EXPECT_EQ(window_.bar()->text(), "33%");
+  EXPECT_EQ(window_.detail()->text().toStdString(), DownloadProgressDetail(21845, 65536, 500ms));
 
   now_ += 500ms;
   window_.Progressed(65535, 65536);

@@ -16,6 +16,7 @@
 
 #include "tests/common/temp_dir.h"
 #include "ui/main_window.h"
+#include "ui/qt_text.h"
 
 namespace norvane {
 
@@ -56,7 +57,7 @@ class MainWindowTest : public ::testing::Test {
   static QString Text(const CMainViewerDlg& w, int id) {
     QWidget* c = w.Control(id);
     if (auto* label = qobject_cast<QLabel*>(c)) return label->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(c)) return button->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(c)) return PlainCaption(button->text());
     if (auto* list = qobject_cast<QComboBox*>(c)) return list->currentText();
     return {};
   }

@@ -38,11 +38,55 @@ TEST_F(MainWindowTest, StartsWithItsDefaults) {
   EXPECT_EQ(w->chart_inputs().zoom, 100.0f);
   auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
   EXPECT_EQ(ports->itemText(0), "Select");
-  EXPECT_TRUE(ports->itemText(64).startsWith("COM64"));
   // The empty chart: a flat blue line along y = 163.
   const QImage& picture = w->canvas().picture();
   EXPECT_EQ(picture.pixelColor(300, 163), QColor(0, 0, 255));
   EXPECT_EQ(picture.pixelColor(305, 100), QColor(255, 255, 255));
+}
+
+TEST_F(MainWindowTest, ThePortListHoldsThePortsThatExistAndARememberedMissingOneSaysWhy) {
+  const SimulatedLine line("ZQT-100");
+  ASSERT_TRUE(line.ok());
+  ViewerOptions options;
+  options.extra_ports = {line.path()};
+  auto w = Open({"\"COMPORT\"=dword:00000028"}, options);  // COM40, no such device here
+  auto* ports = qobject_cast<QComboBox*>(w->Control(1169));
+  const std::vector<PortEntry>& known = w->context().ports.ports();
+  ASSERT_EQ(ports->count(), static_cast<int>(known.size()) + 2);  // "Select", the ports, COM40
+  for (size_t i = 0; i < known.size(); ++i) {
+    EXPECT_EQ(ports->itemData(static_cast<int>(i) + 1).toInt(), known[i].number);
+    EXPECT_TRUE(ports->itemText(static_cast<int>(i) + 1).contains(QString::fromStdString(known[i].path)));
+    EXPECT_TRUE(std::filesystem::exists(known[i].path)) << known[i].path;
+  }
+  EXPECT_EQ(ports->currentText(), "COM40  (not present)");
+  EXPECT_EQ(w->SelectedPort(), 40);
+  w->ConnectSelectedPort();
+  ASSERT_TRUE(WaitFor([&] { return !w->worker().busy(); }, 10000));
+  ASSERT_FALSE(messages_.isEmpty());
+  EXPECT_TRUE(messages_.front().startsWith("COM40 cannot be opened.\n\nCOM40 is not in the port list"))
+      << messages_.front().toStdString();
+
+  // The simulator's port is chosen by its number, whatever its place in the list.
+  ports->setCurrentIndex(ports->findText(QString::fromStdString(line.path()), Qt::MatchContains));
+  EXPECT_EQ(w->SelectedPort(), w->context().ports.NumberOf(line.path()));
+}
+
+TEST_F(MainWindowTest, FileDialogsStartInTheDataFolderUntilAFolderIsChosen) {
+  ViewerOptions options;
+  options.store_path = dir_ / "data" / "store.sqlite";
+  auto w = Open({}, options);
+  QStringList starts;
+  w->SetFileChooser([&](const FileRequest& request) {
+    starts << request.default_name;
+    return std::nullopt;
+  });
+  w->SetOptionsChooser([](const DownloadOptions& shown) { return shown; });
+  w->LoadData();
+  w->StartDownload();
+  const QString data = QString::fromStdString((dir_ / "data" / "").string());
+  ASSERT_EQ(starts.size(), 2);
+  EXPECT_EQ(starts[0], data);
+  EXPECT_TRUE(starts[1].startsWith(data)) << starts[1].toStdString();
 }
 
 TEST_F(MainWindowTest, TheStatusLogStartsOverOnceItHasGrownPastHalfItsLimit) {
@@ -90,7 +134,7 @@ TEST_F(MainWindowTest, SevenPressesOfTheSpeedButtonReturnToOneTimes) {
   QStringList captions;
   for (int i = 0; i < 7; ++i) {
     w->NextSpeed();
-    captions << speed->text();
+    captions << PlainCaption(speed->text());
   }
   EXPECT_EQ(captions, (QStringList{"x2", "x4", "x8", "x16", "x32", "x64", "x1"}));
 }

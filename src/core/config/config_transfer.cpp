@@ -178,7 +178,7 @@ TransferOutcome ConfigTransfer::WriteLong() {
     }
   }
   if (outcome == TransferOutcome::kDone) {
-    progress_.Progress(range, range, "CFG write completed....100%%");
+    progress_.Progress(range, range, "CFG write completed....100%");
     bool committed = false;
     for (int attempt = 0; attempt < kCommitTries && !committed; ++attempt)
       committed = Acknowledged(port_.session().link(), commands::kCfgUpdate, {}, family());

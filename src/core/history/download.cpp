@@ -44,9 +44,15 @@ uint32_t SpirRequestLength(uint32_t address, uint32_t image_size) {
   return address >= image_size ? 0 : std::min(kDownloadRequestSize, image_size - address);
 }
 
-std::string SpirFrameLogLine(std::span<const uint8_t, 12> f) {
-  return Format("%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x\n", f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9],
-                f[10], f[11]);
+std::string DownloadSummaryLine(const DownloadReport& report) {
+  const double seconds = static_cast<double>(report.elapsed.count()) / 1000.0;
+  const uint32_t read = report.bytes > report.start ? report.bytes - report.start : 0;
+  std::string text = Format("Read %u bytes in %u requests", static_cast<unsigned>(read),
+                            static_cast<unsigned>(report.requests));
+  if (report.failures) text += Format(" (%u repeated)", static_cast<unsigned>(report.failures));
+  text += " in " + FormatFixed(seconds, 1) + " s";
+  if (seconds > 0) text += ", " + FormatFixed(read / seconds / 1000.0, 1) + " KB/s";
+  return text + ".";
 }
 
 bool IsEndOfData(std::span<const uint8_t> image, uint32_t address) {
@@ -65,6 +71,16 @@ bool LooksUnsynched(std::span<const uint8_t> image) {
 std::string DownloadProgressTitle(std::string_view caption, uint32_t address, uint32_t image_size) {
   const double percent = image_size ? address * 100.0 / image_size : 0.0;
   return std::string(caption) + " (" + FormatFixed(percent, 0) + "%)";
+}
+
+std::string DownloadProgressDetail(uint32_t address, uint32_t image_size, std::chrono::milliseconds elapsed) {
+  std::string text = Format("%u of %u bytes", static_cast<unsigned>(address), static_cast<unsigned>(image_size));
+  if (elapsed < std::chrono::seconds(1) || address == 0 || address >= image_size) return text;
+  const double rate = address * 1000.0 / static_cast<double>(elapsed.count());
+  const auto left = static_cast<long>((image_size - address) / rate + 0.5);
+  text += ", " + FormatFixed(rate / 1000.0, 1) + " KB/s, ";
+  text += left >= 60 ? Format("%ld min %ld s left", left / 60, left % 60) : Format("%ld s left", left);
+  return text;
 }
 
 HistoryDownload::HistoryDownload(Parts parts, DownloadTiming timing) : p_(parts), timing_(timing) {}
@@ -228,7 +244,6 @@ DownloadReport HistoryDownload::Run() {
       // ever; recovering as from a stall reopens it.
       stalled = true;
     } else {
-      p_.notifier.Status(SpirFrameLogLine(frame));
       uint32_t received = 0;
       uint32_t empty_reads = 0;
       Pause(speed_wait);
@@ -317,12 +332,14 @@ DownloadReport HistoryDownload::Run() {
   Drain();
   Progress(0);
   address_.store(0);
+  report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - started);
+  // One line for the whole download; each request's bytes are in the link trace (--trace).
+  p_.notifier.Status(DownloadSummaryLine(report));
   p_.notifier.Status("Downloading ended.");
   // The prompt check reads the image as it stands, whatever address the download reached.
   const bool unsynched = report.end == DownloadEnd::kUnsynched || LooksUnsynched(image);
   if (unsynched && report.complete()) report.end = DownloadEnd::kUnsynched;
   EndMessages(report, unsynched);
-  report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - started);
   return report;
 }
 

@@ -51,8 +51,6 @@ std::array<uint8_t, 12> BuildSpirFrame(uint32_t address, uint32_t length);
 // Bytes one request asks for at `address`: 1024, or what remains of the image.
 uint32_t SpirRequestLength(uint32_t address, uint32_t image_size);
 
-// The status-log line for a request frame: its 12 bytes as "%x," hex, ending in "\n".
-std::string SpirFrameLogLine(std::span<const uint8_t, 12> frame);
 
 // True when the 1024 bytes before `address` are all 0xFF and the address is above 2048.
 bool IsEndOfData(std::span<const uint8_t> image, uint32_t address);
@@ -63,6 +61,9 @@ bool LooksUnsynched(std::span<const uint8_t> image);
 
 // "%s (%.0f%%)" with the caption and address × 100 / image size, for the progress window.
 std::string DownloadProgressTitle(std::string_view caption, uint32_t address, uint32_t image_size);
+// "65536 of 1048576 bytes, 2.4 KB/s, 6 min 40 s left" after `elapsed` since the download began;
+// the rate and the time left wait for a second of data, since a long download starts unevenly.
+std::string DownloadProgressDetail(uint32_t address, uint32_t image_size, std::chrono::milliseconds elapsed);
 
 // The progress window's side: called from the download thread after every read with data, and
 // with address 0 when the download ends. A download that continues an earlier one counts only
@@ -96,6 +97,10 @@ struct DownloadReport {
   // The image holds a download to save: the whole flash, or everything up to the end of data.
   bool complete() const { return end == DownloadEnd::kImageEnd || end == DownloadEnd::kEndOfData; }
 };
+
+// The status log's one line for a download: "Read 65536 bytes in 64 requests in 12.3 s, 5.3 KB/s.",
+// with the repeated requests when there were any.
+std::string DownloadSummaryLine(const DownloadReport& report);
 
 // Waits and limits; tests shorten them, the program uses the defaults.
 struct DownloadTiming {

@@ -162,8 +162,14 @@ void WindowRateText(ImageView image, const HistoryWindow& window, const Conversi
   std::optional<uint32_t> rate;
   if (erased || (!found && (pos == 0 || window.types[0] == kEverySecond))) {
     readout.time = "-";
-    rate = !erased && averaged ? window.sum / 60 : window.sum;
-    readout.rate = Format(!erased && averaged ? "ACPM:%u" : "CPM:%u", *rate);
+    // A lone FF inside a minute log is a minute without data, not erased flash: the window is
+    // still sixty minutes and stays an average. Only a window of nothing but erased bytes is
+    // read as the original read erased flash.
+    const bool holds_data = std::any_of(window.values.begin(), window.values.end(),
+                                        [](uint32_t v) { return v != kNoData && v != kNoDataWide; });
+    const bool average = averaged && (!erased || holds_data);
+    rate = average ? window.sum / 60 : window.sum;
+    readout.rate = Format(average ? "ACPM:%u" : "CPM:%u", *rate);
   } else if (!uniform) {
     readout.rate = "CPM:-";
   } else if (averaged) {

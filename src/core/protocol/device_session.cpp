@@ -92,7 +92,7 @@ bool DeviceSession::OpenPortAtRate(int port, int baud) {
   if (p_.state.port_open || p_.link.IsOpen()) p_.link.Close();
   if (!p_.state.demo.load() &&
       !p_.link.Open(record.port, record.baud, record.parity, record.data_bits, record.stop_bits)) {
-    p_.notifier.Message("COM port open error 4", "error");
+    p_.notifier.Message(OpenFailureText(port, p_.link.last_failure().reason), kOpenFailureCaption);
     p_.state.port_open = false;
     p_.state.current_port = -1;
     p_.notifier.Status(Format("COM%d open error.", port));
@@ -186,8 +186,8 @@ bool DeviceSession::ApplyPortSettings(const PortDialogChoice& choice) {
   Sleep(100ms);
   const std::optional<PortSettings> record = MapPortDialogChoice(choice);
   Sleep(300ms);
-  const auto fail = [this](std::string_view reason) {
-    p_.notifier.Message("COM port open error 2", "error");
+  const auto fail = [this, &choice](std::string_view reason) {
+    p_.notifier.Message(OpenFailureText(choice.port + 1, reason), kOpenFailureCaption);
     StopReader();
     p_.state.port_open = false;
     p_.state.current_port = -1;

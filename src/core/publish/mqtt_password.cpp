@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/platform/atomic_file.h"
+
 namespace norvane::publish {
 namespace {
 
@@ -64,6 +66,20 @@ std::optional<std::string> ResolveMqttPassword(PublishingOptions& options, const
 
 std::optional<std::string> ResolveMqttPassword(PublishingOptions& options) {
   return ResolveMqttPassword(options, [](const char* name) -> const char* { return std::getenv(name); });
+}
+
+std::optional<std::string> StoreMqttPassword(const std::filesystem::path& file, std::string_view password) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (file.has_parent_path()) fs::create_directories(file.parent_path(), ec);
+  // The replacing write keeps the permissions of the file it replaces: an empty file made private
+  // first means the password is never readable by others, not even for a moment.
+  if (!fs::exists(file, ec)) std::ofstream(file, std::ios::binary).close();
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, ec);
+  if (ec) return "The MQTT password file " + file.string() + " cannot be made private (" + ec.message() + ").";
+  std::string error;
+  if (!AtomicWriteFile(file, std::string(password) + "\n", &error)) return "The MQTT password cannot be kept: " + error;
+  return std::nullopt;
 }
 
 }  // namespace norvane::publish

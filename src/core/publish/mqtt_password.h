@@ -27,4 +27,8 @@ std::optional<std::string> ResolveMqttPassword(PublishingOptions& options, const
 // The same with this process's environment.
 std::optional<std::string> ResolveMqttPassword(PublishingOptions& options);
 
+// Keeps `password` in `file` as ResolveMqttPassword reads it, readable by its owner only from
+// before the password is in it. Returns the reason when it cannot, never showing the password.
+std::optional<std::string> StoreMqttPassword(const std::filesystem::path& file, std::string_view password);
+
 }  // namespace norvane::publish

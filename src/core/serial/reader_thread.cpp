@@ -57,7 +57,7 @@ void ReaderThread::SerialReceivingToBuffer(PortSettings settings, int family, bo
   if (!demo && !link_.Open(settings.port, baud, "n", 8, 1)) {
     running_.store(false);
     stopped_.store(true);
-    notifier_.Message("COM port open error 3", "error");
+    notifier_.Message(OpenFailureText(settings.port, link_.last_failure().reason), kOpenFailureCaption);
     if (!link_.last_failure().reason.empty()) notifier_.Status(link_.last_failure().reason);
     started(false);  // after the message, so the caller sees the failure complete
     return;

@@ -93,6 +93,12 @@ CSerialLink::CSerialLink(const PortCatalogue& ports, UserNotifier& notifier) : p
 
 CSerialLink::~CSerialLink() { Close(); }
 
+std::string OpenFailureText(int port, std::string_view reason) {
+  std::string text = Format("COM%d cannot be opened.", port);
+  if (!reason.empty()) text += "\n\n" + std::string(reason) + ".";
+  return text;
+}
+
 bool CSerialLink::Fail(int error_number, std::string reason) {
   last_failure_ = {error_number, std::move(reason)};
   if (LinkTrace* trace = trace_.load()) trace->Event("open failed: " + last_failure_.reason);

@@ -30,6 +30,10 @@ struct OpenFailure {
 // group that owns the device, e.g. "dialout".
 std::string DescribeOpenError(const std::string& path, int error_number);
 
+// The message box a failed open shows: which port, and why in words when the reason is known.
+inline constexpr char kOpenFailureCaption[] = "Cannot open the port";
+std::string OpenFailureText(int port, std::string_view reason);
+
 // Opens by port number through the catalogue, always 8-N-1 at the given baud. Reads never block
 // for new bytes and are serialised inside the link, so the reader thread and ClearLine may call
 // ReadAvailable at the same time; one write may run beside them. No operation throws.

@@ -26,7 +26,7 @@ constexpr const CommandSpec* kCommands[kNetworkFieldCount] = {
     &commands::kSetUserId, &commands::kSetCounterId, &commands::kSetPeriod};
 
 constexpr std::string_view kLabels[kNetworkFieldCount] = {
-    "SSID:", "Password:", "Webite:", "URL:", "User ID:", "ZQTmap's Geiger Counter or Radon Device ID:", "Peroid:"};
+    "SSID:", "Password:", "Website:", "URL:", "User ID:", "ZQTmap's Geiger Counter or Radon Device ID:", "Period:"};
 
 // For our own messages, which name the field the way a user would.
 constexpr const char* kNames[kNetworkFieldCount] = {"The SSID", "The WiFi password", "The web site", "The URL",

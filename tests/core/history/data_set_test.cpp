@@ -80,6 +80,23 @@ TEST(WindowRateText, StartOfImageErasedFlashAndNotes) {
   EXPECT_EQ(noted.readout.rate, "ACPM:20");
 }
 
+TEST(WindowRateText, AMinuteWithoutDataKeepsTheWindowAnAverage) {
+  // A lone FF (a minute or an hour with no data) inside the log: the windows on it and beside it
+  // all read as averages with the dose of the average, never the sum of sixty samples.
+  for (const int type : {kEveryMinute, kEveryHour}) {
+    const auto image =
+        Repeat(1, 40) + Stamp(24, 1, 31, 12, 5, 0, type) + Repeat(38, 20) + Repeat(0xFF, 1) + Repeat(38, 80);
+    const size_t gap = 40 + 12 + 20;
+    for (size_t pos : {gap - 1, gap, gap + 1}) {
+      const auto f = FillAt(image, pos);
+      const uint32_t average = f.window.sum / 60;
+      EXPECT_EQ(f.readout.rate, "ACPM:" + std::to_string(average)) << type << " at " << pos;
+      EXPECT_EQ(f.readout.dose, FormatFixed(DoseRateFromCpm(kDefaultConversionTable, average), 3) + " uSv/h");
+      EXPECT_LT(average, 39u);
+    }
+  }
+}
+
 TEST(WindowRateText, TheDoseAlwaysBelongsToTheRateShown) {
   // A readout that last showed a high rate: whatever comes next brings its own dose or none.
   WindowReadout busy;

@@ -14,7 +14,6 @@ TEST(DownloadFrames, AddressAndLengthGoMostSignificantByteFirst) {
   EXPECT_EQ(frame, expected);
   // Address bits above 23 do not fit the frame and must not spill into the length.
   EXPECT_EQ(BuildSpirFrame(0x12345678, 1024)[5], 0x34);
-  EXPECT_EQ(SpirFrameLogLine(frame), "3c,53,50,49,52,1f,dc,0,1,23,3e,3e\n");
 }
 
 TEST(DownloadFrames, SpeedWaitRunsFrom808To8Milliseconds) {
@@ -73,6 +72,17 @@ TEST(DownloadFrames, OptionsComeFromTheSettingsWithTheDialogsRules) {
   settings.fast_download = 7;
   EXPECT_EQ(DownloadOptionsFromSettings(settings).speed, 50);
   EXPECT_EQ(DownloadOptionsFromSettings(settings).end_mode, 0);
+}
+
+TEST(DownloadFrames, ProgressDetailGivesBytesRateAndTimeLeft) {
+  using std::chrono::milliseconds;
+  EXPECT_EQ(DownloadProgressDetail(0, 1048576, milliseconds(0)), "0 of 1048576 bytes");
+  EXPECT_EQ(DownloadProgressDetail(2000, 1048576, milliseconds(500)), "2000 of 1048576 bytes");
+  // 2,500 bytes a second: the 1,036,576 bytes still to come take 414.6 s.
+  EXPECT_EQ(DownloadProgressDetail(12000, 1048576, milliseconds(4800)),
+            "12000 of 1048576 bytes, 2.5 KB/s, 6 min 55 s left");
+  EXPECT_EQ(DownloadProgressDetail(60000, 65536, milliseconds(10000)), "60000 of 65536 bytes, 6.0 KB/s, 1 s left");
+  EXPECT_EQ(DownloadProgressDetail(65536, 65536, milliseconds(10000)), "65536 of 65536 bytes");
 }
 
 TEST(DownloadFrames, ProgressTitleRoundsThePercentage) {

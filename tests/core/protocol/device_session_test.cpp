@@ -77,8 +77,10 @@ TEST_F(DeviceSessionTest, APortThatWillNotOpenEndsAtOnceWithItsMessages) {
   EXPECT_EQ(result.attempts, 1);
   EXPECT_EQ(state_.current_port, 7);  // set back to the port tried
   ASSERT_EQ(notifier_.messages().size(), 1u);
-  EXPECT_EQ(notifier_.messages()[0].text, "COM port open error 4");
-  EXPECT_EQ(notifier_.messages()[0].caption, "error");
+  // The box says which port and why, in words.
+  EXPECT_EQ(notifier_.messages()[0].text.rfind("COM7 cannot be opened.\n\nCOM7 is not in the port list", 0), 0u)
+      << notifier_.messages()[0].text;
+  EXPECT_EQ(notifier_.messages()[0].caption, kOpenFailureCaption);
   EXPECT_TRUE(notifier_.HasStatus("COM7 open error."));
   EXPECT_TRUE(notifier_.HasStatusContaining("COM7 is not in the port list"));
   EXPECT_EQ(notifier_.status().back(), "Comport disconnected and closed");
@@ -143,14 +145,15 @@ TEST_F(DeviceSessionTest, PortSettingsTakeEffectAndTheVersionLineArrives) {
   EXPECT_TRUE(state_.port_open);
 }
 
-TEST_F(DeviceSessionTest, PortSettingsThatCannotOpenSayErrorTwo) {
+TEST_F(DeviceSessionTest, PortSettingsThatCannotOpenSayWhy) {
   DeviceSession& session = Session();
   PortDialogChoice choice;
   choice.port = 40;
   EXPECT_FALSE(session.ApplyPortSettings(choice));
   ASSERT_EQ(notifier_.messages().size(), 1u);
-  EXPECT_EQ(notifier_.messages()[0].text, "COM port open error 2");
-  EXPECT_EQ(notifier_.messages()[0].caption, "error");
+  EXPECT_EQ(notifier_.messages()[0].text.rfind("COM41 cannot be opened.\n\nCOM41 is not in the port list", 0), 0u)
+      << notifier_.messages()[0].text;
+  EXPECT_EQ(notifier_.messages()[0].caption, kOpenFailureCaption);
   EXPECT_EQ(state_.current_port, -1);
   EXPECT_FALSE(state_.port_open);
 }

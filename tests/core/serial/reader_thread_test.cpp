@@ -107,8 +107,8 @@ TEST_F(ReaderThreadTest, APortThatWillNotOpenSaysSoAndLeavesTheReaderIdle) {
   EXPECT_FALSE(reader.running());
   const auto shown = notifier_.messages();
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, "COM port open error 3");
-  EXPECT_EQ(shown[0].caption, "error");
+  EXPECT_EQ(shown[0].text.rfind("COM9 cannot be opened.\n\nCOM9 is not in the port list", 0), 0u) << shown[0].text;
+  EXPECT_EQ(shown[0].caption, kOpenFailureCaption);
   EXPECT_TRUE(notifier_.HasStatusContaining("COM9 is not in the port list"));
 }
 

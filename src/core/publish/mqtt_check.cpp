@@ -1,0 +1,60 @@
+#include "core/publish/mqtt_check.h"
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+namespace norvane::publish {
+namespace {
+
+constexpr int kKeepAliveSeconds = 30;
+
+void OnConnect(mosquitto*, void* answer, int rc) { *static_cast<std::optional<int>*>(answer) = rc; }
+
+std::string Reason(int rc) { return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc); }
+
+}  // namespace
+
+MqttCheck CheckMqttBroker(const MqttTarget& target, const std::string& ca_file, std::chrono::milliseconds timeout) {
+  mosquitto_lib_init();
+  std::optional<int> answer;
+  mosquitto* client = mosquitto_new(nullptr, true, &answer);
+  if (!client) return {false, "The MQTT client could not be created."};
+  MqttCheck result;
+  mosquitto_connect_callback_set(client, &OnConnect);
+  if (!target.user.empty())
+    mosquitto_username_pw_set(client, target.user.c_str(), target.password.empty() ? nullptr : target.password.c_str());
+  int rc = MOSQ_ERR_SUCCESS;
+  if (target.tls) {
+    rc = ca_file.empty() ? mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                         : mosquitto_tls_set(client, ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) result.text = "The CA file \"" + ca_file + "\" cannot be used (" + Reason(rc) + ").";
+  }
+  if (result.text.empty()) {
+    rc = mosquitto_connect(client, target.host.c_str(), target.port, kKeepAliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      result.text = "Nothing answers at " + target.Where() + " (" + Reason(rc) + ").";
+    } else {
+      const auto deadline = std::chrono::steady_clock::now() + timeout;
+      while (!answer && rc == MOSQ_ERR_SUCCESS && std::chrono::steady_clock::now() < deadline)
+        rc = mosquitto_loop(client, 100, 1);
+      if (answer && *answer == 0) {
+        result = {true, "Connected to the MQTT broker at " + target.Where() + "."};
+      } else if (answer) {
+        result.text = "The broker at " + target.Where() + " refused the connection: " +
+                      mosquitto_connack_string(*answer) + ".";
+      } else if (rc != MOSQ_ERR_SUCCESS) {
+        result.text = "The connection to " + target.Where() + " failed (" + Reason(rc) + ").";
+      } else {
+        result.text = "The broker at " + target.Where() + " did not answer in time.";
+      }
+      mosquitto_disconnect(client);
+    }
+  }
+  mosquitto_destroy(client);
+  return result;
+}
+
+}  // namespace norvane::publish
