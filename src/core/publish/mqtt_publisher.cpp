@@ -17,6 +17,7 @@ constexpr int kKeepAliveSeconds = 30;
 // keep the link busy while catching up, little enough that the library's own queue stays small.
 constexpr size_t kMaxInFlight = 200;
 constexpr size_t kGapBatch = 600;
+constexpr auto kStoreCatchUpWait = std::chrono::seconds(10);
 // After a reconnect the library resends what it had in flight; the publisher waits for those
 // acknowledgements before reading the gap, so nothing is sent twice.
 constexpr auto kDrainWait = 5s;
@@ -299,12 +300,17 @@ bool MqttPublisher::FillGap(CounterState& counter, int64_t before, double acpm, 
   const store::CounterId id = counter.info.store_id;
   const int64_t after = std::max(*counter.last_sent, before - options_.longest_catch_up - 1);
   std::vector<store::Second> gap, context;
+  bool caught_up = true;
   if (!options_.store.empty() && !store_failed_) {
     lock.unlock();
     std::string failure;
     try {
       if (!store_) store_ = std::make_unique<store::Store>(options_.store, store::Store::Access::kReadOnly);
       gap = store_->SecondsAfter(id, after, kGapBatch);
+      // The writer takes each second before the publishers see it, and writes in order: once the
+      // second after the gap is in the store, so is every second of the gap.
+      caught_up = gap.size() == kGapBatch ||
+                  std::any_of(gap.begin(), gap.end(), [&](const store::Second& s) { return s.time >= before; });
       std::erase_if(gap, [&](const store::Second& s) { return s.time >= before; });
       if (!gap.empty()) context = store_->ReadSeconds(id, gap.front().time - 59, gap.front().time);
     } catch (const std::exception& e) {
@@ -318,9 +324,19 @@ bool MqttPublisher::FillGap(CounterState& counter, int64_t before, double acpm, 
               "); they stay in the store only.");
     }
   }
+  // A store that lags (a burst of seconds, a slow disk) is waited for a while; one that never
+  // takes them (full, failing) leaves them out of the catch-up rather than holding up the rest.
+  if (!caught_up) {
+    const auto now = std::chrono::steady_clock::now();
+    if (counter.gap_waiting_before != before) {
+      counter.gap_waiting_before = before;
+      counter.gap_wait_until = now + kStoreCatchUpWait;
+    }
+    caught_up = now >= counter.gap_wait_until;
+  }
   if (gap.empty()) {
-    counter.gap_filled_before = before;
-    return true;
+    if (caught_up) counter.gap_filled_before = before;
+    return caught_up;
   }
   std::deque<store::Second> window(context.begin(), context.end());
   uint64_t window_sum = 0;
@@ -346,7 +362,7 @@ bool MqttPublisher::FillGap(CounterState& counter, int64_t before, double acpm, 
     counter.last_sent = second.time;
     ++sent;
   }
-  if (sent == gap.size() && gap.size() < kGapBatch) counter.gap_filled_before = before;
+  if (sent == gap.size() && gap.size() < kGapBatch && caught_up) counter.gap_filled_before = before;
   return true;
 }
 

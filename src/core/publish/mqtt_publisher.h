@@ -82,6 +82,9 @@ class MqttPublisher {
     bool alarm_announced = false;
     std::optional<int64_t> last_sent;  // newest second handed to the broker
     int64_t gap_filled_before = 0;     // the store was read for the gap before this second
+    // Until when a gap waits for the store's writer to catch up with the second after it.
+    std::chrono::steady_clock::time_point gap_wait_until{};
+    int64_t gap_waiting_before = 0;
     uint64_t total = 0;                // counts of the seconds published or passed over so far
     std::optional<int64_t> total_through;  // the newest of those seconds
     std::deque<LiveReading> queue;

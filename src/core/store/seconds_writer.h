@@ -27,11 +27,13 @@ struct WriterPauses {
   std::chrono::milliseconds longest{60000};
 };
 
-// How often journaled seconds are folded into the database. Each fold dirties a few pages of the
-// database's log and index, each written out whole; folding every ten minutes makes that a small
-// part of a day's writes beside the journal's own page, written out again at each writeback of
-// the kernel (bench/store_write_bench measures both).
-inline constexpr std::chrono::milliseconds kFoldEvery{std::chrono::minutes(10)};
+// How often journaled seconds are folded into the database. Each fold dirties pages of the
+// database's log, its tables and its indexes, each written out whole: at one fold every ten
+// minutes that was about two thirds of a day's 30 MB, the rest being the journal's own page,
+// written out again at each writeback of the kernel. Half an hour keeps a day under 20 MB; the
+// journal then holds up to 1800 lines, which readers merge at once (bench/record_bench.sh and
+// bench/store_write_bench measure both).
+inline constexpr std::chrono::milliseconds kFoldEvery{std::chrono::minutes(30)};
 
 // The window, `monitor` and `record` each own one. Append only queues; the writer's thread
 // appends each second to a journal beside the store as it arrives (so a killed process loses at
