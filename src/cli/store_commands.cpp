@@ -16,6 +16,7 @@
 #include "core/i18n/language_dictionary.h"
 #include "core/platform/atomic_file.h"
 #include "core/settings/settings_store.h"
+#include "core/publish/mqtt_messages.h"
 #include "core/store/counter_store.h"
 #include "core/store/store_export.h"
 #include "core/store/store_quality.h"
@@ -115,14 +116,7 @@ bool ChooseRange(const CommandContext& context, CounterStore& db, CounterId coun
 std::string Percent(double fraction) { return FormatFixed(100 * fraction, 1) + " %"; }
 
 // Days are UTC days, named by their date.
-std::string UtcDate(int64_t day) {
-  const std::time_t t = static_cast<std::time_t>(day);
-  std::tm parts{};
-  gmtime_r(&t, &parts);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &parts);
-  return text;
-}
+std::string UtcDate(int64_t day) { return publish::IsoUtc(day).substr(0, 10); }
 
 Json QualityJson(const store::DayQuality& q) {
   return {{"day", UtcDate(q.day)},

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "core/publish/mqtt_client.h"
+
 namespace norvane::collect {
 namespace {
 
@@ -67,14 +69,8 @@ Collector::Collector(CollectOptions options, store::CounterStore& store, UserNot
   mosquitto_message_callback_set(client_, &Collector::OnMessage);
   mosquitto_reconnect_delay_set(client_, 1, 30, true);
   const publish::MqttTarget& target = options_.target;
-  if (!target.user.empty())
-    mosquitto_username_pw_set(client_, target.user.c_str(), target.password.empty() ? nullptr : target.password.c_str());
-  if (target.tls) {
-    const int rc = options_.ca_file.empty()
-                       ? mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-                       : mosquitto_tls_set(client_, options_.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) throw std::runtime_error("the CA file cannot be used: " + std::string(mosquitto_strerror(rc)));
-  }
+  if (const int rc = publish::ApplyMqttTarget(client_, target, options_.ca_file); rc != MOSQ_ERR_SUCCESS)
+    throw std::runtime_error("the CA file cannot be used: " + std::string(mosquitto_strerror(rc)));
   if (mosquitto_connect_async(client_, target.host.c_str(), target.port, kKeepAliveSeconds) != MOSQ_ERR_SUCCESS)
     notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " yet; collecting keeps trying.");
   mosquitto_loop_start(client_);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <optional>
 
+#include "core/publish/mqtt_client.h"
+
 namespace norvane::publish {
 namespace {
 
@@ -24,14 +26,8 @@ MqttCheck CheckMqttBroker(const MqttTarget& target, const std::string& ca_file, 
   if (!client) return {false, "The MQTT client could not be created."};
   MqttCheck result;
   mosquitto_connect_callback_set(client, &OnConnect);
-  if (!target.user.empty())
-    mosquitto_username_pw_set(client, target.user.c_str(), target.password.empty() ? nullptr : target.password.c_str());
-  int rc = MOSQ_ERR_SUCCESS;
-  if (target.tls) {
-    rc = ca_file.empty() ? mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-                         : mosquitto_tls_set(client, ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) result.text = "The CA file \"" + ca_file + "\" cannot be used (" + Reason(rc) + ").";
-  }
+  int rc = ApplyMqttTarget(client, target, ca_file);
+  if (rc != MOSQ_ERR_SUCCESS) result.text = "The CA file \"" + ca_file + "\" cannot be used (" + Reason(rc) + ").";
   if (result.text.empty()) {
     rc = mosquitto_connect(client, target.host.c_str(), target.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/publish/mqtt_client.h"
+
 namespace norvane::publish {
 namespace {
 
@@ -45,17 +47,10 @@ MqttPublisher::MqttPublisher(MqttOptions options, UserNotifier& notifier)
   mosquitto_reconnect_delay_set(client_, static_cast<unsigned>(options_.reconnect_first.count()),
                                 static_cast<unsigned>(options_.reconnect_longest.count()), true);
   const MqttTarget& target = options_.target;
-  if (!target.user.empty())
-    mosquitto_username_pw_set(client_, target.user.c_str(), target.password.empty() ? nullptr : target.password.c_str());
-  if (target.tls) {
-    const int rc = options_.ca_file.empty()
-                       ? mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-                       : mosquitto_tls_set(client_, options_.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) {
-      Problem("Publishing over MQTT is off: the CA file \"" + options_.ca_file +
-              "\" cannot be used (" + mosquitto_strerror(rc) + ").");
-      return;
-    }
+  if (const int rc = ApplyMqttTarget(client_, target, options_.ca_file); rc != MOSQ_ERR_SUCCESS) {
+    Problem("Publishing over MQTT is off: the CA file \"" + options_.ca_file + "\" cannot be used (" +
+            mosquitto_strerror(rc) + ").");
+    return;
   }
   const std::string offline = "offline";
   const std::string availability = topics_.Availability();
