@@ -11,6 +11,7 @@
 #include "core/files/history_csv.h"
 #include "core/files/local_time.h"
 #include "core/store/store.h"
+#include "core/store/store_reading.h"
 #include "core/store/store_statements.h"
 
 namespace norvane::store {
@@ -287,12 +288,8 @@ std::vector<HistoryRecord> Store::History(CounterId counter, int64_t from, int64
 }
 
 HistorySeries Store::QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points) {
-  HistorySeries series;
-  if (from >= to || points == 0) return series;
-  series.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(points)));
-  series.source_level = series.step >= kDay ? kDay : series.step >= kHour ? kHour : 1;
-  series.points.resize(static_cast<size_t>(CeilDiv(to - from, series.step)));
-  for (size_t i = 0; i < series.points.size(); ++i) series.points[i].start = from + static_cast<int64_t>(i) * series.step;
+  HistorySeries series = EmptyHistorySeries(from, to, points);
+  if (series.points.empty()) return series;
   Statement rows(db_.handle(), series.source_level == 1
                                    ? "SELECT time, 1, value, value, value FROM history WHERE counter = ?1 AND "
                                      "save_type = ?2 AND time >= ?4 AND time < ?5 AND ?3 = 1"

@@ -383,13 +383,7 @@ ImportResult PgStore::ImportHistory(CounterId, ImageView, const Clock&) {
 }
 
 HistorySeries PgStore::QueryHistory(CounterId, uint8_t, int64_t from, int64_t to, size_t points) {
-  HistorySeries series;
-  if (from >= to || points == 0) return series;
-  series.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(points)));
-  series.source_level = series.step >= kDay ? kDay : series.step >= kHour ? kHour : 1;
-  series.points.resize(static_cast<size_t>(CeilDiv(to - from, series.step)));
-  for (size_t i = 0; i < series.points.size(); ++i) series.points[i].start = from + static_cast<int64_t>(i) * series.step;
-  return series;
+  return EmptyHistorySeries(from, to, points);
 }
 
 Series PgStore::MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) {

@@ -47,6 +47,18 @@ std::vector<Second> SecondsOf(Minutes&& minutes, int64_t from, int64_t to, size_
   return out;
 }
 
+// [from, to) cut into about `points` empty points for history records, with the coarsest
+// summary level that still resolves them (the records themselves below an hour).
+inline HistorySeries EmptyHistorySeries(int64_t from, int64_t to, size_t points) {
+  HistorySeries series;
+  if (from >= to || points == 0) return series;
+  series.step = std::max<int64_t>(1, CeilDiv(to - from, static_cast<int64_t>(points)));
+  series.source_level = series.step >= kDay ? kDay : series.step >= kHour ? kHour : 1;
+  series.points.resize(static_cast<size_t>(CeilDiv(to - from, series.step)));
+  for (size_t i = 0; i < series.points.size(); ++i) series.points[i].start = from + static_cast<int64_t>(i) * series.step;
+  return series;
+}
+
 template <typename Minutes, typename Summaries>
 Series SeriesOf(Minutes&& minutes, Summaries&& summaries, int64_t from, int64_t to, size_t points) {
   Series series;
