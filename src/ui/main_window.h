@@ -226,6 +226,7 @@ class CMainViewerDlg : public QDialog {
   uint32_t live_cpm_ = 0;
   std::unique_ptr<LiveBridge> bridge_;
   QSystemTrayIcon* tray_ = nullptr;  // made at the first alarm, where the desktop has a tray
+  bool alarm_shown_ = false;         // the line under the readings is an alarm's banner
   bool shut_down_ = false;
   uint32_t saved_seconds_ = 0;  // recorded seconds already in a file
 

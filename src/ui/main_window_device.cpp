@@ -313,6 +313,9 @@ void CMainViewerDlg::StartMonitoring() {
   // Live counts replace the history on screen, and with it the history's note.
   ctx_->data.readout.note.clear();
   info_label_->clear();
+  // A new run watches afresh: an alarm of the last one, never cleared, is not this one's.
+  alarm_shown_ = false;
+  info_label_->setStyleSheet({});
   monitoring_ = true;
   live_state_ = LinkState::kStopped;
   const bool demo = ctx_->state.demo.load();
@@ -380,7 +383,8 @@ void CMainViewerDlg::OnAlarm(const alarm::AlarmEvent& event) {
   const bool raised = event.kind == alarm::AlarmKind::kRaised;
   const std::string text = alarm::DescribeAlarm(event, ctx_->alarm_options().fixed_usv_h);
   notifier_->Status(text);
-  // The banner stays until the all-clear, whatever else the line under the readings said.
+  // The banner stays until the all-clear: the link's notes do not take its place meanwhile.
+  alarm_shown_ = raised;
   info_label_->setStyleSheet(raised ? "QLabel { color: white; background: #c00000; font-weight: bold; }" : "");
   info_label_->setText(ToQString(text));
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
@@ -395,9 +399,12 @@ void CMainViewerDlg::OnAlarm(const alarm::AlarmEvent& event) {
 void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState state) {
   live_state_ = state;
   if (!monitoring_) return;
+  const auto note = [this](const QString& text) {
+    if (!alarm_shown_) info_label_->setText(text);
+  };
   switch (state) {
     case LinkState::kConnected:
-      info_label_->clear();
+      note({});
       if (ctx_->state.demo.load()) break;
       // The counter that answered is the one the tools and the clock sync talk to.
       ctx_->state.model_text = counter.version;
@@ -407,11 +414,11 @@ void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState sta
       connect_button_->setText(WithMnemonic("Disconnect", 'n'));
       break;
     case LinkState::kNotAnswering:
-      info_label_->setText("The counter is not answering.");
+      note("The counter is not answering.");
       break;
     case LinkState::kLost:
       // No box: the engine looks for the counter again by itself, and the log says why.
-      info_label_->setText("The counter is lost; looking for it again.");
+      note("The counter is lost; looking for it again.");
       connect_button_->setText(WithMnemonic("Connect", 'n'));
       break;
     case LinkState::kStopped: break;
