@@ -56,12 +56,11 @@ void BM_DayOfDemoMonitoringPeakMemory(benchmark::State& state) {
     settings.auto_submit_enabled = 1;
     HousekeepingTick tick(settings, data, clock, {});
     std::minstd_rand random(1);
-    uint32_t cpm = 0;
     for (uint32_t s = 0; s < 86400 + 600; ++s) {
-      tick.Run(true, cpm);
+      tick.Run(true, data.window.sum);
       data.realtime.set_elapsed(data.realtime.elapsed() + 1);
       const unsigned x = static_cast<unsigned>(random()) % 10;
-      cpm = recorder.Record(x > 5 ? x % 3 : 0).cpm;
+      recorder.Record(x > 5 ? x % 3 : 0);
       clock.Advance(1);
     }
   }

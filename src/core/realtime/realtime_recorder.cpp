@@ -13,8 +13,6 @@ void RealtimeRecorder::StartSession() {
   const std::time_t now = clock_.Now();
   data_.realtime.StartSession(now, StampFromLocal(clock_.ToLocal(now)));
   seconds_without_room_ = 0;
-  rate_.Clear();
-  cpm_ = 0;
   FillMinuteWindow();
 }
 
@@ -29,11 +27,6 @@ void RealtimeRecorder::ResetData() {
 RecordedSecond RealtimeRecorder::Record(std::optional<uint32_t> count) {
   RecordedSecond second;
   RealtimeSeries& series = data_.realtime;
-  // The CPM every readout and publisher shares, not the day store's sum of the 60 slots before
-  // the newest, which starts from 0 after every start and takes a dropped reply for no counts.
-  ++polls_;
-  if (count) cpm_ = rate_.Add(polls_, *count);
-  second.cpm = cpm_;
   if (count && series.full() && ++seconds_without_room_ >= kDaySaveRetrySeconds) SaveFullDay(second);
   if (count && !series.full()) {
     if (series.measured_count() == 0) {
@@ -45,8 +38,6 @@ RecordedSecond RealtimeRecorder::Record(std::optional<uint32_t> count) {
     series.Append(*count);
     if (series.full()) SaveFullDay(second);
   }
-  second.cpm_text = Format("CPM:%d", static_cast<int>(second.cpm));
-  second.dose_text = FormatFixed(DoseRateFromCpm(data_.conversion, second.cpm), 3) + " uSv/h";
   FillMinuteWindow();
   return second;
 }

@@ -10,17 +10,13 @@
 #include "core/common/user_notifier.h"
 #include "core/files/file_saver.h"
 #include "core/history/data_set.h"
-#include "core/live/minute_rate.h"
 
 namespace norvane {
 
-// What the window shows after a poll: "CPM:%d" and "%.03f uSv/h".
+// What became of one polled second.
 struct RecordedSecond {
   bool recorded = false;  // false: the reply was dropped
   uint32_t count = 0;
-  uint32_t cpm = 0;  // 60 × the mean of the seconds measured in the last minute of polls
-  std::string cpm_text;
-  std::string dose_text;
   std::vector<SaveResult> day_saves;  // filled on the second that saved the full day
   bool day_restarted = false;         // every file of the day was written and recording began anew
 };
@@ -45,8 +41,7 @@ class RealtimeRecorder {
   // Resets the realtime data after an automatic save: start time now, elapsed 0, slots from 59.
   void ResetData();
 
-  // Records one second's reply (empty when dropped), with the CPM including it. The first second of a recording stamps
-  // it. A full day is saved and, only when every file was written, recording starts anew; until
+  // Records one second's reply (empty when dropped). The first second of a recording stamps it. A full day is saved and, only when every file was written, recording starts anew; until
   // then the day is kept whole and the seconds that find no room are dropped.
   RecordedSecond Record(std::optional<uint32_t> count);
 
@@ -68,9 +63,6 @@ class RealtimeRecorder {
   UserNotifier& notifier_;
   std::string prefix_;
   uint32_t seconds_without_room_ = 0;
-  live::MinuteRate rate_;
-  int64_t polls_ = 0;
-  uint32_t cpm_ = 0;
 };
 
 }  // namespace norvane

@@ -73,28 +73,15 @@ class RecorderTest : public ::testing::Test {
   RealtimeRecorder recorder_;
 };
 
-TEST_F(RecorderTest, CpmIsTheMinutesMeanFromTheFirstSecondAndADropDoesNotPullItDown) {
-  RecordedSecond first = recorder_.Record(7u);
+TEST_F(RecorderTest, SecondsFillTheSlotsFrom59AndADropFillsNone) {
+  EXPECT_TRUE(recorder_.Record(7u).recorded);
   EXPECT_EQ(data_.realtime.at(59), 7u);
-  EXPECT_EQ(first.cpm, 420u);
-  EXPECT_EQ(first.cpm_text, "CPM:420");
-  EXPECT_EQ(recorder_.Record(std::nullopt).cpm, 420u);
-  RecordedSecond second = recorder_.Record(3u);
-  EXPECT_EQ(second.cpm, 300u);
-  EXPECT_EQ(second.cpm_text, "CPM:300");
+  EXPECT_FALSE(recorder_.Record(std::nullopt).recorded);
+  recorder_.Record(3u);
   EXPECT_EQ(data_.realtime.total(), 10u);
   // The minute window ends with the newest second.
   EXPECT_EQ(data_.window.values[59], 3u);
   EXPECT_EQ(data_.window.values[58], 7u);
-}
-
-TEST_F(RecorderTest, DroppedSecondKeepsTheSlotsAndShowsTheDose) {
-  for (int i = 0; i < 60; ++i) recorder_.Record(1u);
-  const RecordedSecond dropped = recorder_.Record(std::nullopt);
-  EXPECT_FALSE(dropped.recorded);
-  EXPECT_EQ(recorder_.recorded_seconds(), 60u);
-  EXPECT_EQ(dropped.cpm, 60u);
-  EXPECT_EQ(dropped.dose_text, "0.390 uSv/h");
 }
 
 TEST_F(RecorderTest, FullDayIsSavedAsThreeFilesAndRestartsAtSlot59) {
