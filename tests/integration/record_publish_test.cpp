@@ -242,6 +242,10 @@ TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
   testing::MosquittoBroker broker(dir / "broker");
   if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
   ASSERT_TRUE(broker.Start());
+  // A message is retained-flagged only for a subscriber that comes after it, so one subscriber
+  // waits for the alarm to reach the broker and a later one checks that it was kept.
+  testing::Subscriber watcher(broker.port(), "norvane-alarm-watcher");
+  ASSERT_TRUE(watcher.WaitSubscribed(10s));
   ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace", "--cpm", "600"});
   const std::string device = simulator.ReadLine(5s);
   ASSERT_FALSE(device.empty());
@@ -261,6 +265,11 @@ TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
   EXPECT_EQ(alarm_metric(), 1.0);
   EXPECT_EQ(testing::FirstSample(testing::HttpGet(metrics_port, "/metrics"), "norvane_alarms_total"), 1.0);
 
+  ASSERT_TRUE(watcher.WaitFor(30s, [](const auto& received) {
+    const auto any = [&](const auto& is) { return std::ranges::any_of(received, is); };
+    return any([](const auto& m) { return m.topic.ends_with("/alarm/config"); }) &&
+           any([](const auto& m) { return m.topic.ends_with("/alarm") && m.payload.find("\"ON\"") != std::string::npos; });
+  }));
   testing::Subscriber later(broker.port(), "norvane-alarm-subscriber");
   std::optional<nlohmann::json> alarm;
   bool discovered = false;
