@@ -405,6 +405,7 @@ void CMainViewerDlg::BuildWidgets() {
   connect(about_button, &QPushButton::clicked, this, [this] { ShowAbout(); });
 
   progress_ = new DownloadProgressWindow(this);
+  captions_->Text(progress_->cancel_button(), 3);
   connect(progress_, &DownloadProgressWindow::cancelRequested, this, [this] { ctx_->download.RequestStop(); });
 }
 
