@@ -63,6 +63,8 @@ if(TARGET norvane-viewer)
   install(TARGETS norvane-viewer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${packaging}/${NORVANE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${generated}/${NORVANE_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/languages/ DESTINATION ${CMAKE_INSTALL_DATADIR}/norvane-data-viewer/languages
+          FILES_MATCHING PATTERN "*.dic.txt")
 endif()
 install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${packaging}/completions/norvane-cli.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions

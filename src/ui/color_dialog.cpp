@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "ui/captions.h"
 #include "ui/colour_ref.h"
 
 namespace norvane {
@@ -28,21 +29,22 @@ void ColourPreview::paintEvent(QPaintEvent*) {
   painter.fillRect(QRect(half, 0, width() - half, height()), reading_);
 }
 
-ColorDialog::ColorDialog(uint32_t date_colour, uint32_t reading_colour, bool semicolon, QWidget* parent)
+ColorDialog::ColorDialog(uint32_t date_colour, uint32_t reading_colour, bool semicolon,
+                         const LanguageDictionary& texts, QWidget* parent)
     : QDialog(parent),
       initial_date_(date_colour),
       initial_reading_(reading_colour),
       initial_semicolon_(semicolon),
       date_colour_(date_colour),
       reading_colour_(reading_colour),
-      date_button_(new QRadioButton(QStringLiteral("Date"), this)),
-      reading_button_(new QRadioButton(QStringLiteral("CPM"), this)),
-      colour_button_(new QPushButton(QStringLiteral("Color"), this)),
-      semicolon_box_(new QCheckBox(QStringLiteral("Save .CSV File Use Semicolon (;) as tabs."), this)),
+      date_button_(new QRadioButton(ToQString(texts.GetText(49)), this)),
+      reading_button_(new QRadioButton(ToQString(texts.GetText(36)), this)),
+      colour_button_(new QPushButton(ToQString(texts.GetText(85)), this)),
+      semicolon_box_(new QCheckBox(ToQString(texts.GetText(150)), this)),
       preview_(new ColourPreview(this)) {
-  setWindowTitle(QStringLiteral("Color"));
+  setWindowTitle(colour_button_->text());
   chooser_ = [this](QColor initial) -> std::optional<QColor> {
-    const QColor chosen = QColorDialog::getColor(initial, this, QStringLiteral("Color"));
+    const QColor chosen = QColorDialog::getColor(initial, this, windowTitle());
     if (!chosen.isValid()) return std::nullopt;
     return chosen;
   };
@@ -57,7 +59,7 @@ ColorDialog::ColorDialog(uint32_t date_colour, uint32_t reading_colour, bool sem
   choice->addWidget(colour_button_);
   choice->addWidget(preview_, 1);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto* buttons = OkCancelButtons(texts, this);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(choice);
   layout->addWidget(semicolon_box_);

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+#include "core/i18n/language_dictionary.h"
+
 class QCheckBox;
 class QPushButton;
 class QRadioButton;
@@ -36,7 +38,8 @@ class ColorDialog : public QDialog {
   // The colour chooser: the chosen colour, or nothing when the user cancels it.
   using ColourChooser = std::function<std::optional<QColor>(QColor initial)>;
 
-  ColorDialog(uint32_t date_colour, uint32_t reading_colour, bool semicolon, QWidget* parent = nullptr);
+  ColorDialog(uint32_t date_colour, uint32_t reading_colour, bool semicolon, const LanguageDictionary& texts,
+              QWidget* parent = nullptr);
 
   // Replaces the system's colour dialog, so tests need no modal chooser.
   void set_colour_chooser(ColourChooser chooser) { chooser_ = std::move(chooser); }

@@ -29,7 +29,6 @@ using F = EditorField;
 
 constexpr std::string_view kSaveFilter = "CSV Files (*.csv)|*.csv|Binary Files (*.bin)|*.bin|";
 constexpr std::string_view kLoadCfgFilter = "CSV (*.csv)|*.csv|Binary Files (*.bin)|*.bin|";
-constexpr auto kResetCaption = "*** Factory Reset Device ***";
 
 
 // Texts in the block are raw bytes: Latin-1 gives each byte one character and back, so an
@@ -127,7 +126,7 @@ ConfigEditorDialog::ConfigEditorDialog(AppContext& ctx, DeviceWorker& worker, Qt
       port_(ctx.session),
       transfer_(port_, editor_, *progress_) {
   block_.fill(kErased);
-  setWindowTitle(QStringLiteral("Configuration"));
+  setWindowTitle(ToQString(ctx.dictionary.GetText(151)));
   BuildWindow();
   ApplyFamilyRules();
   SetBusy(false);
@@ -147,6 +146,7 @@ QLineEdit* ConfigEditorDialog::AddBox(EditorField field) {
 }
 
 void ConfigEditorDialog::BuildWindow() {
+  auto text = [this](int entry) { return ToQString(ctx_.dictionary.GetText(entry)); };
   auto row = [this](QGridLayout* grid, int r, const QString& caption, EditorField field, QLabel** label = nullptr) {
     auto* l = new QLabel(caption, this);
     grid->addWidget(l, r, 0);
@@ -156,17 +156,17 @@ void ConfigEditorDialog::BuildWindow() {
 
   auto* switches = new QGroupBox(this);
   auto* sw = new QGridLayout(switches);
-  row(sw, 0, QStringLiteral("Alarm"), F::kAlarm);
-  row(sw, 1, QStringLiteral("Speaker"), F::kSpeaker);
-  row(sw, 2, QStringLiteral("Backlight"), F::kBacklight);
-  row(sw, 3, QStringLiteral("Swivel"), F::kSwivel, &swivel_label_);
-  row(sw, 4, QStringLiteral("LED"), F::kLed);
-  row(sw, 5, QStringLiteral("Save Type"), F::kSaveType);
-  row(sw, 6, QStringLiteral("CPM Alarm"), F::kCpmAlarm);
-  row(sw, 7, QStringLiteral("uSv/h Alarm"), F::kUsvAlarm);
+  row(sw, 0, text(152), F::kAlarm);
+  row(sw, 1, text(153), F::kSpeaker);
+  row(sw, 2, text(154), F::kBacklight);
+  row(sw, 3, text(155), F::kSwivel, &swivel_label_);
+  row(sw, 4, text(156), F::kLed);
+  row(sw, 5, text(157), F::kSaveType);
+  row(sw, 6, text(158), F::kCpmAlarm);
+  row(sw, 7, text(159), F::kUsvAlarm);
   sw->setRowStretch(8, 1);
 
-  auto* calibration = new QGroupBox(QStringLiteral("Calibration"), this);
+  auto* calibration = new QGroupBox(text(160), this);
   auto* cal = new QGridLayout(calibration);
   cal->addWidget(new QLabel(QStringLiteral("CPM"), this), 0, 1, Qt::AlignHCenter);
   cal->addWidget(new QLabel(QStringLiteral("uSv/h"), this), 0, 2, Qt::AlignHCenter);
@@ -180,22 +180,22 @@ void ConfigEditorDialog::BuildWindow() {
   auto* network = new QGroupBox(this);
   auto* net = new QGridLayout(network);
   row(net, 0, QStringLiteral("SSID"), F::kSsid);
-  row(net, 1, QStringLiteral("Password"), F::kPassword);
-  row(net, 2, QStringLiteral("Website"), F::kWebsite);
+  row(net, 1, text(63), F::kPassword);
+  row(net, 2, text(161), F::kWebsite);
   row(net, 3, QStringLiteral("URL"), F::kUrl);
-  row(net, 4, QStringLiteral("User ID"), F::kUserId);
-  row(net, 5, QStringLiteral("Counter ID"), F::kCounterId);
-  row(net, 6, QStringLiteral("Period"), F::kPeriod);
+  row(net, 4, text(162), F::kUserId);
+  row(net, 5, text(163), F::kCounterId);
+  row(net, 6, text(45), F::kPeriod);
   net->setRowStretch(7, 1);
 
   auto* tube = new QGroupBox(this);
   auto* tb = new QGridLayout(tube);
-  row(tb, 0, QStringLiteral("Tube Select"), F::kTubeSelect);
-  row(tb, 1, QStringLiteral("Dead Time"), F::kDeadTime);
+  row(tb, 0, text(164), F::kTubeSelect);
+  row(tb, 1, text(165), F::kDeadTime);
   row(tb, 2, QStringLiteral("#1"), F::kDeadTime1);
   row(tb, 3, QStringLiteral("#2"), F::kDeadTime2);
-  row(tb, 4, QStringLiteral("Medium CPM"), F::kMediumCpm);
-  row(tb, 5, QStringLiteral("High CPM"), F::kHighCpm);
+  row(tb, 4, text(166), F::kMediumCpm);
+  row(tb, 5, text(167), F::kHighCpm);
   tb->setRowStretch(6, 1);
 
   auto* fields = new QHBoxLayout;
@@ -219,12 +219,12 @@ void ConfigEditorDialog::BuildWindow() {
   progress->addWidget(progress_bar_, 1);
   progress->addWidget(progress_text_);
 
-  read_button_ = MakeButton(QStringLiteral("Read From Device"), this);
-  write_button_ = MakeButton(QStringLiteral("Write To Device"), this);
-  reset_button_ = MakeButton(QString::fromLatin1(kResetCaption), this);
-  save_button_ = MakeButton(QStringLiteral("Save CFG To File"), this);
-  load_button_ = MakeButton(QStringLiteral("Load CFG From File"), this);
-  exit_button_ = MakeButton(QStringLiteral("Exit"), this);
+  read_button_ = MakeButton(text(168), this);
+  write_button_ = MakeButton(text(169), this);
+  reset_button_ = MakeButton(text(173), this);
+  save_button_ = MakeButton(text(170), this);
+  load_button_ = MakeButton(text(171), this);
+  exit_button_ = MakeButton(text(19), this);
   connect(read_button_, &QPushButton::clicked, this, &ConfigEditorDialog::ReadFromDevice);
   connect(write_button_, &QPushButton::clicked, this, &ConfigEditorDialog::WriteToDevice);
   connect(reset_button_, &QPushButton::clicked, this, &ConfigEditorDialog::FactoryResetDevice);
@@ -261,7 +261,7 @@ void ConfigEditorDialog::ApplyFamilyRules() {
               F::kDeadTime, F::kDeadTime1, F::kDeadTime2, F::kMediumCpm, F::kHighCpm})
     box(f)->setEnabled(network);
   box(F::kUsvAlarm)->setEnabled(family_ != 7);
-  swivel_label_->setText(family_ == 7 ? QStringLiteral("Vibrate") : QStringLiteral("Swivel"));
+  swivel_label_->setText(ToQString(ctx_.dictionary.GetText(family_ == 7 ? 172 : 155)));
   swivel_label_->setEnabled(family_ != 6);
 }
 

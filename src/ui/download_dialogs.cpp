@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "ui/captions.h"
+
 namespace norvane {
 namespace {
 
@@ -25,16 +27,17 @@ int BarValue(uint32_t value) {
 
 }  // namespace
 
-DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWidget* parent, bool last_download_kept)
+DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, const LanguageDictionary& texts, QWidget* parent,
+                                             bool last_download_kept)
     : QDialog(parent),
-      end_of_data_button_(new QRadioButton(QStringLiteral("stop downloading when End Of Data is detected"), this)),
-      entire_flash_button_(new QRadioButton(QStringLiteral("download entire flash memory"), this)),
+      end_of_data_button_(new QRadioButton(ToQString(texts.GetText(174)), this)),
+      entire_flash_button_(new QRadioButton(ToQString(texts.GetText(175)), this)),
       // The three are one choice: a download of new data only cannot also be one of the whole flash.
-      only_new_button_(new QRadioButton(QStringLiteral("Download New: only what was recorded since the last download"), this)),
+      only_new_button_(new QRadioButton(ToQString(texts.GetText(176)), this)),
       end_mode_(options.end_mode),
       speed_slider_(new QSlider(Qt::Horizontal, this)),
       speed_label_(new QLabel(this)) {
-  setWindowTitle(QStringLiteral("Download Options"));
+  setWindowTitle(ToQString(texts.GetText(177)));
   (options.end_mode == 1 ? entire_flash_button_ : end_of_data_button_)->setChecked(true);
   // A daily refresh takes seconds this way; without a kept download there is nothing to go on.
   only_new_button_->setEnabled(last_download_kept);
@@ -48,11 +51,11 @@ DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWi
   connect(speed_slider_, &QSlider::valueChanged, this, &DownloadOptionsDialog::ShowSpeed);
 
   auto* speed_row = new QHBoxLayout;
-  speed_row->addWidget(new QLabel(QStringLiteral("Download Speed"), this));
+  speed_row->addWidget(new QLabel(ToQString(texts.GetText(178)), this));
   speed_row->addWidget(speed_slider_, 1);
   speed_row->addWidget(speed_label_);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto* buttons = OkCancelButtons(texts, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -61,7 +64,7 @@ DownloadOptionsDialog::DownloadOptionsDialog(const DownloadOptions& options, QWi
   layout->addWidget(entire_flash_button_);
   layout->addWidget(only_new_button_);
   layout->addLayout(speed_row);
-  layout->addWidget(new QLabel(QStringLiteral("If downloading fails, then try to reduce the download speed."), this));
+  layout->addWidget(new QLabel(ToQString(texts.GetText(179)), this));
   layout->addWidget(buttons);
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "core/history/download.h"
+#include "core/i18n/language_dictionary.h"
 
 class QLabel;
 class QProgressBar;
@@ -22,8 +23,8 @@ namespace norvane {
 class DownloadOptionsDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit DownloadOptionsDialog(const DownloadOptions& options, QWidget* parent = nullptr,
-                                 bool last_download_kept = false);
+  DownloadOptionsDialog(const DownloadOptions& options, const LanguageDictionary& texts, QWidget* parent = nullptr,
+                        bool last_download_kept = false);
 
   // What the dialog shows; the caller takes it after exec() returns Accepted.
   DownloadOptions options() const;

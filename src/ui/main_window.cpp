@@ -27,6 +27,7 @@
 #include "core/net/map_urls.h"
 #include "core/platform/serial_device.h"
 #include "core/protocol/model_table.h"
+#include "ui/captions.h"
 #include "ui/colour_ref.h"
 #include "ui/download_dialogs.h"
 #include "ui/graph_canvas.h"
@@ -174,6 +175,7 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   };
   ctx_ = std::make_unique<AppContext>(*notifier_, options_.settings_path, options_.extra_ports, std::move(hooks));
   ctx_->dictionary.LoadAtStartUp(ReadLanguageFileSetting(ctx_->store.Key()), *notifier_);
+  captions_ = std::make_unique<Captions>(ctx_->dictionary);
   ctx_->saver.set_picture_writer([this](std::string_view pattern, const std::string& path, std::string* error) {
     return SaveWindowPicture(this, pattern, path, error);
   });
@@ -237,14 +239,18 @@ void CMainViewerDlg::BuildWidgets() {
   for (const std::string_view name : kModelList) model_list_->addItem(ToQString(name));
   place(1168, model_list_, 180, 26);
   port_list_ = new QComboBox;
+  captions_->Bind(port_list_, [this] {
+    if (port_list_->count() > 0 && port_list_->itemData(0).toInt() == 0) port_list_->setItemText(0, (*captions_)(121));
+  });
   place(1169, port_list_, 208, 26);
-  connect_button_ = new QPushButton("Co&nnect");
+  connect_button_ = new QPushButton;
+  captions_->Bind(connect_button_, [this] { connect_button_->setText((*captions_)(shows_disconnect_ ? 101 : 100)); });
   place(1302, connect_button_, 100, 26);
-  download_button_ = new QPushButton("Do&wnload");
+  download_button_ = captions_->Text(new QPushButton, 102);
   place(1162, download_button_, 98, 26);
-  realtime_box_ = new QCheckBox("&Realtime Monitoring");
+  realtime_box_ = captions_->Text(new QCheckBox, 103);
   place(1175, realtime_box_, 180, 22);
-  demo_box_ = new QCheckBox("D&emo Mode");
+  demo_box_ = captions_->Text(new QCheckBox, 104);
   place(1214, demo_box_, 120, 22);
 
   // One big serif face on the readings. The three share the row with gaps between them, and each
@@ -252,7 +258,7 @@ void CMainViewerDlg::BuildWidgets() {
   QFont reading_font;
   reading_font.setFamilies({"Times New Roman", "Liberation Serif", "DejaVu Serif", "serif"});
   reading_font.setWeight(QFont::Black);
-  time_label_ = new QLabel("No data loaded.");
+  time_label_ = captions_->Initial(new QLabel, 105);
   place(1042, time_label_, 292, 36);
   cpm_label_ = new QLabel("CPM:-");
   place(1043, cpm_label_, 132, 36);
@@ -273,15 +279,15 @@ void CMainViewerDlg::BuildWidgets() {
   scroll_->SetRange(0, 65535);
   scroll_->SetPosition(100);
 
-  play_button_ = new QPushButton("&Play");
+  play_button_ = captions_->Text(new QPushButton, 106);
   place(1173, play_button_, 70, 26);
-  stop_button_ = new QPushButton("S&top");
+  stop_button_ = captions_->Text(new QPushButton, 107);
   place(1174, stop_button_, 70, 26);
   speed_button_ = new QPushButton(" &x1");
   place(1176, speed_button_, 56, 26);
-  peak_button_ = new QRadioButton("Pea&k");
+  peak_button_ = captions_->Text(new QRadioButton, 24, 'k');
   place(1030, peak_button_, 64, 22);
-  total_button_ = new QRadioButton("T&otal");
+  total_button_ = captions_->Text(new QRadioButton, 27, 'o');
   place(1031, total_button_, 64, 22);
   peak_button_->setChecked(true);
   zoom_list_ = new QComboBox;
@@ -291,9 +297,9 @@ void CMainViewerDlg::BuildWidgets() {
   place(1171, time_index_list_, 162, 26);
   time_index_list_->hide();
 
-  auto* exit_button = new QPushButton("Ex&it");
+  auto* exit_button = captions_->Text(new QPushButton, 19, 'i');
   place(1164, exit_button, 70, 28);
-  auto* about_button = new QPushButton("&About");
+  auto* about_button = captions_->Text(new QPushButton, 22, 'A');
   place(1015, about_button, 70, 28);
   status_log_ = new QPlainTextEdit;
   status_log_->setReadOnly(true);
@@ -305,9 +311,9 @@ void CMainViewerDlg::BuildWidgets() {
   submit_indicator_->setIcon(submit_icon_idle_);
   submit_indicator_->setIconSize(QSize(48, 48));
   submit_indicator_->setAutoRaise(true);
-  submit_indicator_->setToolTip("Web map submission");
+  captions_->Tip(submit_indicator_, 108);
   place(106, submit_indicator_, 60, 70);
-  banner_label_ = new QLabel("Norvane Geiger Muller Counter Data Logger");
+  banner_label_ = captions_->Text(new QLabel, 35);
   banner_label_->setAlignment(Qt::AlignCenter);
   place(1039, banner_label_, 524, 22);
   Colour(banner_label_, Qt::blue);
@@ -399,6 +405,7 @@ void CMainViewerDlg::BuildWidgets() {
   connect(about_button, &QPushButton::clicked, this, [this] { ShowAbout(); });
 
   progress_ = new DownloadProgressWindow(this);
+  captions_->Text(progress_->cancel_button(), 3);
   connect(progress_, &DownloadProgressWindow::cancelRequested, this, [this] { ctx_->download.RequestStop(); });
 }
 
@@ -412,53 +419,61 @@ void CMainViewerDlg::BuildMenus() {
     commands_[id] = action;
     return action;
   };
-  QMenu* file = bar->addMenu("&File");
-  add(file, 32774, "&Load Data", [this] { LoadData(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  add(file, 32794, "Save &History Data As...", [this] { SaveHistoryAs(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-  add(file, 32792, "&Save Realtime Data...", [this] { SaveRealtimeAs(); })
+  QMenu* file = bar->addMenu(QString());
+  captions_->Text(file->menuAction(), 86, 'F');
+  captions_->Text(add(file, 32774, {}, [this] { LoadData(); }), 18, 'L')->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  captions_->Text(add(file, 32794, {}, [this] { SaveHistoryAs(); }), 109)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  captions_->Text(add(file, 32792, {}, [this] { SaveRealtimeAs(); }), 110)
       ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-  file->addAction("Long-term &Chart", QKeySequence(Qt::CTRL | Qt::Key_L), this,
-                  [this] { OpenLongtermChart(this, options_.settings_path); });
+  captions_->Text(file->addAction(QString(), QKeySequence(Qt::CTRL | Qt::Key_L), this,
+                                  [this] { OpenLongtermChart(this, options_.settings_path); }),
+                  111);
   file->addSeparator();
-  QMenu* screenshots = file->addMenu("Download Scree&nshot");
+  QMenu* screenshots = file->addMenu(QString());
+  captions_->Text(screenshots->menuAction(), 112);
   const int screenshot_ids[] = {32801, 32802, 32804, 32806};
   for (int screen = 1; screen <= 4; ++screen) {
     add(screenshots, screenshot_ids[screen - 1], "&" + QString::number(screen), [this, screen] { DownloadScreenshot(screen); });
   }
   file->addSeparator();
-  add(file, 32776, "E&xit", [this] { close(); });
+  captions_->Text(add(file, 32776, {}, [this] { close(); }), 19, 'x');
 
-  QMenu* setting = bar->addMenu("&Setting");
-  add(setting, 32778, "&Color", [this] { ChooseColors(); });
-  add(setting, 32796, "Auto &Detect", [this] { StartAutoDetect(); });
-  add(setting, 32789, "Serial &Port", [this] { OpenPortSettings(); });
-  add(setting, 32795, "Time,Wifi,Server and &Others", [this] { OpenSettingsDialog(); });
-  add(setting, 32797, "&Terminal", [this] { OpenTerminal(); });
-  add(setting, 32803, "&map setup", [this] { OpenMapSetup(); });
-  add(setting, 32798, "Con&figuration", [this] { OpenConfiguration(); });
+  QMenu* setting = bar->addMenu(QString());
+  captions_->Text(setting->menuAction(), 39, 'S');
+  captions_->Text(add(setting, 32778, {}, [this] { ChooseColors(); }), 85, 'C');
+  captions_->Text(add(setting, 32796, {}, [this] { StartAutoDetect(); }), 113);
+  captions_->Text(add(setting, 32789, {}, [this] { OpenPortSettings(); }), 114);
+  captions_->Text(add(setting, 32795, {}, [this] { OpenSettingsDialog(); }), 115);
+  captions_->Text(add(setting, 32797, {}, [this] { OpenTerminal(); }), 116);
+  captions_->Text(add(setting, 32803, {}, [this] { OpenMapSetup(); }), 117);
+  captions_->Text(add(setting, 32798, {}, [this] { OpenConfiguration(); }), 118);
   // Not one of the original commands: publishing used to be set only by editing settings.
-  add(setting, kPublishingCommand, "P&ublishing...", [this] { OpenPublishing(); });
+  captions_->Text(add(setting, kPublishingCommand, {}, [this] { OpenPublishing(); }), 119);
   setting->addSeparator();
   // Not one of the original commands: the language file used to be set only by editing settings.
-  add(setting, kLanguageCommand, "&Language...", [this] { ChooseLanguage(); });
+  language_menu_ = setting->addMenu(QString());
+  captions_->Text(language_menu_->menuAction(), 37, 'L');
+  BuildLanguageMenu();
 
-  QMenu* help = bar->addMenu("&Help");
-  add(help, 32781, "&About", [this] { ShowAbout(); });
+  QMenu* help = bar->addMenu(QString());
+  captions_->Text(help->menuAction(), 20, 'H');
+  captions_->Text(add(help, 32781, {}, [this] { ShowAbout(); }), 22, 'A');
 
   popup_menu_ = new QMenu(this);
-  add(popup_menu_, 32790, "E&xit", [this] { close(); });
+  captions_->Text(add(popup_menu_, 32790, {}, [this] { close(); }), 19, 'x');
 }
 
 void CMainViewerDlg::Initialise() {
   Settings& s = ctx_->settings;
   s = ctx_->store.Load();
+  s.language_file = ReadLanguageFileSetting(ctx_->store.Key());
   zoom_list_->setCurrentIndex(static_cast<int>(kZoomAutoIndex));
   chart_.zoom = kAutomaticZoom;
 
   // The ports that exist, each under its number (the settings and the messages keep "COM n"), with
   // the name udev gives the device for good where it has one, else the system's description.
   port_list_->clear();
-  port_list_->addItem("Select", 0);
+  port_list_->addItem((*captions_)(121), 0);
   std::map<std::string, QString> descriptions;
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
     QString text = info.description();
@@ -527,7 +542,7 @@ void CMainViewerDlg::ShowPort(int number) {
   if (index < 0) {
     // A port remembered from before whose device is not here now: still the one chosen, so
     // Connect says why it cannot be opened.
-    port_list_->addItem(QString("COM%1  (not present)").arg(number), number);
+    port_list_->addItem(QString("COM%1  ").arg(number) + (*captions_)(122), number);
     index = port_list_->count() - 1;
   }
   port_list_->setCurrentIndex(index);
@@ -592,7 +607,7 @@ bool CMainViewerDlg::ConfirmClose() {
     saved_seconds_ = ctx_->recorder.recorded_seconds();
     for (const SaveResult& r : saves) {
       if (!r.saved()) {
-        notifier_->Message("The recording could not be saved to " + r.path + ": " + r.error);
+        notifier_->Message((*captions_)(138).arg(ToQString(r.path), ToQString(r.error)).toStdString());
         return false;
       }
     }

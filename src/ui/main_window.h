@@ -20,6 +20,7 @@
 #include "core/graph/navigation.h"
 #include "core/history/download.h"
 #include "ui/app_context.h"
+#include "ui/captions.h"
 #include "ui/device_worker.h"
 #include "ui/live_bridge.h"
 #include "ui/qt_notifier.h"
@@ -48,6 +49,8 @@ struct ViewerOptions {
   std::vector<std::string> extra_ports; // device paths that join the numbered port list
   std::optional<int> port;              // a port to connect to once the window is up
   std::filesystem::path store_path = {};  // the long-term store; empty: off
+  // Where the shipped dictionaries are looked for, first folder first.
+  std::vector<std::filesystem::path> language_folders = {};
 };
 
 // A file dialog's question and the user's answer; tests answer without a modal dialog.
@@ -162,6 +165,12 @@ class CMainViewerDlg : public QDialog {
   void OpenPortSettings();
   void DownloadScreenshot(int screen);
   void ChooseLanguage();
+  // The Language menu: English, each dictionary found in the language folders, another file.
+  void BuildLanguageMenu();
+  // An empty path is English. The choice applies at once and is kept for the next start.
+  void UseLanguage(const std::string& path);
+  // Shows the connect button's caption for this state in the current language.
+  void ShowConnectCaption(bool disconnect);
   void OpenPublishing();
 
   // Device work: one job at a time on the worker; the window freezes its views meanwhile.
@@ -212,6 +221,7 @@ class CMainViewerDlg : public QDialog {
   std::unique_ptr<BackgroundNotice> background_notice_;
   std::unique_ptr<ProgressRelay> progress_relay_;
   std::unique_ptr<AppContext> ctx_;
+  std::unique_ptr<Captions> captions_;
   std::unique_ptr<DeviceWorker> worker_;
   StatusLogText log_text_;
   ChartInputs chart_;
@@ -270,6 +280,8 @@ class CMainViewerDlg : public QDialog {
   QIcon submit_icon_busy_;
   QMenu* popup_menu_ = nullptr;
   QMenuBar* menu_bar_ = nullptr;
+  QMenu* language_menu_ = nullptr;
+  bool shows_disconnect_ = false;  // the connect button's caption, whatever its language
   QLabel* banner_label_ = nullptr;
   std::map<int, QWidget*> controls_;
   std::map<int, QAction*> commands_;

@@ -32,7 +32,7 @@ bool CMainViewerDlg::PortBusy() const { return worker_->busy() || ctx_->download
 
 bool CMainViewerDlg::RefuseWhilePortBusy() {
   if (!PortBusy()) return false;
-  notifier_->Message("The counter is busy with another operation. Please try again when it has finished.");
+  notifier_->Message(ctx_->dictionary.GetText(124));
   return true;
 }
 
@@ -70,7 +70,7 @@ void CMainViewerDlg::SelectModel(int index) {
 }
 
 void CMainViewerDlg::AfterIdentify(const IdentifyResult& result) {
-  connect_button_->setText(WithMnemonic(result.port_open ? "Disconnect" : "Connect", 'n'));
+  ShowConnectCaption(result.port_open);
   model_list_->setCurrentIndex(ctx_->state.selected_model);
   model_label_->setText(ToQString(ctx_->state.model_text));
   ShowPort(ctx_->state.current_port);
@@ -93,7 +93,8 @@ void CMainViewerDlg::PressConnect() {
   if (RefuseWhilePortBusy()) return;
   // Monitoring holds the port: disconnecting ends it first.
   if (monitoring_) StopMonitoring();
-  const std::string caption = PlainCaption(connect_button_->text()).toStdString();
+  // The device session judges the English caption.
+  const std::string caption = shows_disconnect_ ? "Disconnect" : "Connect";
   const int model = model_list_->currentIndex();
   const int port = SelectedPort();
   scan_timer_.stop();
@@ -108,7 +109,7 @@ void CMainViewerDlg::PressConnect() {
         *new_caption = ctx_->session.PressConnectButton(caption);
       },
       [this, new_caption] {
-        connect_button_->setText(WithMnemonic(ToQString(*new_caption), 'n'));
+        ShowConnectCaption(*new_caption == "Disconnect");
         model_list_->setCurrentIndex(ctx_->state.selected_model);
         model_label_->setText(ToQString(ctx_->state.model_text));
       });
@@ -153,7 +154,7 @@ void CMainViewerDlg::StartDownload() {
   if (choose_options_) {
     options = choose_options_(current);
   } else {
-    DownloadOptionsDialog dialog(current, this, current.only_new);
+    DownloadOptionsDialog dialog(current, ctx_->dictionary, this, current.only_new);
     if (dialog.exec() == QDialog::Accepted) options = dialog.options();
   }
   if (!options) return;
@@ -161,7 +162,7 @@ void CMainViewerDlg::StartDownload() {
   ctx_->settings.fast_download = static_cast<uint32_t>(options->end_mode);
 
   const std::optional<FileAnswer> file =
-      ChooseFile(SaveRequest("Save As", kDownloadFilter, ctx_->settings.file_download_path));
+      ChooseFile(SaveRequest((*captions_)(125), kDownloadFilter, ctx_->settings.file_download_path));
   if (!file) return;
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileDownloadPath, file->path))
     ctx_->settings.file_download_path = *folder;
@@ -222,7 +223,7 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
   // Never spliced: a cleared counter, or another one on this port, is read from its start.
   if (report.end == DownloadEnd::kHistoryDiffers && !request.previous.empty()) {
     views_frozen_ = false;
-    notifier().Message(kHistoryDiffersText, "Download");
+    notifier().Message(kHistoryDiffersText, ctx_->dictionary.GetText(68));
     request.previous.clear();
     RunDevice([this] { ctx_->download.Wait(); }, [this, request] { BeginDownload(request); });
     return;
@@ -262,7 +263,7 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
           scroll_->SetRange(0, report.bytes);
           AfterHistoryLoaded();
         }
-        if (!kept_text->empty()) notifier().Message(*kept_text, "Download");
+        if (!kept_text->empty()) notifier().Message(*kept_text, ctx_->dictionary.GetText(68));
         UpdateDeviceControls();
       });
 }
@@ -321,8 +322,8 @@ void CMainViewerDlg::StartMonitoring() {
   const bool demo = ctx_->state.demo.load();
   // Ticking the box again carries on the same recording: only a save or the user empties it.
   if (ctx_->recorder.recorded_seconds() == 0) ctx_->recorder.StartSession();
-  notifier_->Status("Heartbeat started..");
-  notifier_->Status(demo ? "DEMO Mode!!!" : "Realtime monitoring started.");
+  notifier_->Status(ctx_->dictionary.GetText(126));
+  notifier_->Status(ctx_->dictionary.GetText(demo ? 127 : 128));
   ctx_->store.StoreNumber(setting_names::kRealtimeMornitoring, 1);
   AppContext::LiveStart start;
   start.port = ctx_->ports.PathOf(SelectedPort()).value_or("");
@@ -337,7 +338,7 @@ void CMainViewerDlg::StartMonitoring() {
 void CMainViewerDlg::StopMonitoring() {
   if (monitoring_) {
     monitoring_ = false;
-    notifier_->Status("Heartbeat stopped..");
+    notifier_->Status(ctx_->dictionary.GetText(129));
     ctx_->store.StoreNumber(setting_names::kRealtimeMornitoring, 0);
     // The engine finishes the poll it is in; the recording stays until it is saved.
     RunDevice([this] { ctx_->StopLive(); });
@@ -411,15 +412,15 @@ void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState sta
       ctx_->state.family.store(std::atoi(counter.family.c_str()));
       ctx_->state.firmware_version.store(FirmwareVersionNumber(counter.version));
       model_label_->setText(ToQString(counter.version));
-      connect_button_->setText(WithMnemonic("Disconnect", 'n'));
+      ShowConnectCaption(true);
       break;
     case LinkState::kNotAnswering:
-      note("The counter is not answering.");
+      note((*captions_)(130));
       break;
     case LinkState::kLost:
       // No box: the engine looks for the counter again by itself, and the log says why.
-      note("The counter is lost; looking for it again.");
-      connect_button_->setText(WithMnemonic("Connect", 'n'));
+      note((*captions_)(131));
+      ShowConnectCaption(false);
       break;
     case LinkState::kStopped: break;
   }
@@ -434,11 +435,10 @@ void CMainViewerDlg::PortLost() {
         ctx_->state.port_open = false;
       },
       [this] {
-        connect_button_->setText(WithMnemonic("Connect", 'n'));
+        ShowConnectCaption(false);
         UpdateDeviceControls();
       });
-  notifier_->Message(Format("The connection to the counter on COM%d was lost. Check the cable and the "
-                            "counter, then connect again.", port));
+  notifier_->Message((*captions_)(132).arg(port).toStdString());
 }
 
 }  // namespace norvane

@@ -103,7 +103,7 @@ void CMainViewerDlg::Play() {
   play_timer_.start(speed_.speed().period_ms);
   playing_ = true;
   SetPlayControls(false, true);
-  AddStatus("Playing....");
+  AddStatus((*captions_)(133));
 }
 
 void CMainViewerDlg::NextSpeed() {
@@ -118,7 +118,7 @@ void CMainViewerDlg::StopPlayback() {
   ctx_->scan.Cancel();
   playing_ = false;
   SetPlayControls(true, false);
-  AddStatus("Play ended!");
+  AddStatus((*captions_)(134));
 }
 
 void CMainViewerDlg::PlaybackTick() {
@@ -161,7 +161,7 @@ std::optional<FileAnswer> CMainViewerDlg::ChooseFile(const FileRequest& request)
 void CMainViewerDlg::LoadData() {
   FileRequest request;
   request.kind = FileRequest::Kind::kOpen;
-  request.caption = "Load Data";
+  request.caption = (*captions_)(135);
   request.default_name = ToQString(StartFolder(ctx_->settings.file_load_path));
   request.filter = kLoadFilter;
   const std::optional<FileAnswer> file = ChooseFile(request);
@@ -197,7 +197,7 @@ FileRequest CMainViewerDlg::SaveRequest(const QString& caption, std::string_view
 
 void CMainViewerDlg::SaveHistoryAs() {
   const std::optional<FileAnswer> file =
-      ChooseFile(SaveRequest("Save History Data As", kHistoryCsvFilter, ctx_->settings.file_save_path));
+      ChooseFile(SaveRequest((*captions_)(136), kHistoryCsvFilter, ctx_->settings.file_save_path));
   if (!file) return;
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileSavePath, file->path)) {
     ctx_->settings.file_save_path = *folder;
@@ -209,7 +209,7 @@ void CMainViewerDlg::SaveHistoryAs() {
 
 void CMainViewerDlg::SaveRealtimeAs() {
   const std::optional<FileAnswer> file =
-      ChooseFile(SaveRequest("Save Realtime Data", kRealtimeSaveFilter, ctx_->settings.file_save_path));
+      ChooseFile(SaveRequest((*captions_)(137), kRealtimeSaveFilter, ctx_->settings.file_save_path));
   if (!file) return;
   const uint32_t recorded = ctx_->recorder.recorded_seconds();
   const std::vector<SaveResult> saves = ctx_->saver.SaveRealtimeAs(file->type_text, file->path);
@@ -221,7 +221,7 @@ void CMainViewerDlg::SaveRealtimeAs() {
 
 void CMainViewerDlg::ChooseColors() {
   Settings& s = ctx_->settings;
-  ColorDialog dialog(s.cpm_color, s.usv_color, s.csv_save_use_semicolon == 1, this);
+  ColorDialog dialog(s.cpm_color, s.usv_color, s.csv_save_use_semicolon == 1, ctx_->dictionary, this);
   if (dialog.exec() != QDialog::Accepted) return;
   s.cpm_color = dialog.date_colour();
   s.usv_color = dialog.reading_colour();

@@ -1,6 +1,7 @@
 // The window's device tools and texts: the dialogs that borrow the port, screenshots, the
 // language file and the captions it gives the window.
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -12,6 +13,7 @@
 
 #include "core/files/file_naming.h"
 #include "core/files/writer_options.h"
+#include "core/i18n/language_files.h"
 #include "core/net/map_urls.h"
 #include "core/tools/screenshot_download.h"
 #include "ui/config_editor_dialog.h"
@@ -68,7 +70,7 @@ void CMainViewerDlg::OpenSettingsDialog() {
 
 void CMainViewerDlg::OpenConfiguration() {
   if (ctx_->state.model_text.find("Radon") != std::string::npos) {
-    notifier_->Message("This feature is not available on this model.");
+    notifier_->Message(ctx_->dictionary.GetText(123));
     return;
   }
   RunDeviceTool([this] {
@@ -99,7 +101,7 @@ void CMainViewerDlg::OpenPortSettings() {
   if (monitoring_) StopMonitoring();
   ApplyPortSettingsDialog(*ctx_, *worker_, dialog.choice(), [this](bool opened) {
     if (opened) {
-      connect_button_->setText(WithMnemonic("Disconnect", 'n'));
+      ShowConnectCaption(true);
       if (ctx_->state.current_port > 0) ShowPort(ctx_->state.current_port);
     }
     SyncMonitoringUi();
@@ -113,7 +115,7 @@ void CMainViewerDlg::DownloadScreenshot(int screen) {
       std::optional<std::string> chosen;
       QMetaObject::invokeMethod(this, [&] {
         FileRequest request;
-        request.caption = "Save Screenshot";
+        request.caption = (*captions_)(139);
         request.default_name = ToQString(ctx_->settings.file_save_path + default_name);
         request.filter = kScreenshotFilter;
         if (std::optional<FileAnswer> file = ChooseFile(request)) chosen = file->path;
@@ -127,14 +129,40 @@ void CMainViewerDlg::DownloadScreenshot(int screen) {
 void CMainViewerDlg::ChooseLanguage() {
   FileRequest request;
   request.kind = FileRequest::Kind::kOpen;
-  request.caption = ToQString(ctx_->dictionary.GetText(37));
+  request.caption = (*captions_)(37);
   request.filter = kLanguageFilter;
   const std::optional<FileAnswer> file = ChooseFile(request);
-  if (!file) return;
   // The dictionary needs the full path; it reads the file again at every start.
-  const std::string path = std::filesystem::absolute(file->path).string();
-  ctx_->dictionary.LoadLanguageFile(path, *notifier_);
-  if (ctx_->dictionary.LanguageName().empty()) return;
+  if (file) UseLanguage(std::filesystem::absolute(file->path).string());
+}
+
+void CMainViewerDlg::BuildLanguageMenu() {
+  language_menu_->clear();
+  delete language_menu_->findChild<QActionGroup*>();
+  auto* choices = new QActionGroup(language_menu_);
+  const std::string& chosen = ctx_->settings.language_file;
+  auto offer = [&](const QString& name, const std::string& path) {
+    QAction* action = language_menu_->addAction(WithMnemonic(name, QChar()), this, [this, path] { UseLanguage(path); });
+    action->setCheckable(true);
+    action->setChecked(path == chosen);
+    choices->addAction(action);
+  };
+  // Each language under its own name, so it can be found whatever the window's language.
+  offer(QStringLiteral("English"), {});
+  for (const LanguageFile& file : FindLanguageFiles(options_.language_folders))
+    offer(ToQString(file.name), file.path.string());
+  language_menu_->addSeparator();
+  QAction* other = captions_->Text(language_menu_->addAction(QString(), this, [this] { ChooseLanguage(); }), 120);
+  commands_[kLanguageCommand] = other;
+}
+
+void CMainViewerDlg::UseLanguage(const std::string& path) {
+  if (path.empty()) {
+    ctx_->dictionary.UseBuiltInLanguage();
+  } else {
+    ctx_->dictionary.LoadLanguageFile(path, *notifier_);
+    if (ctx_->dictionary.LanguageName().empty()) return;
+  }
   ctx_->store.StoreText(setting_names::kLanguageFile, path);
   ctx_->settings.language_file = path;
   ApplyTexts();
@@ -142,34 +170,20 @@ void CMainViewerDlg::ChooseLanguage() {
 
 void CMainViewerDlg::OpenPublishing() {
   // Beside the settings, where the logging service's unit can name the same file.
-  PublishingDialog dialog(ctx_->store, options_.settings_path.parent_path() / "mqtt-password", this);
+  PublishingDialog dialog(ctx_->store, options_.settings_path.parent_path() / "mqtt-password", ctx_->dictionary, this);
   dialog.exec();
 }
 
 void CMainViewerDlg::ApplyTexts() {
-  const LanguageDictionary& d = ctx_->dictionary;
-  auto text = [&](int entry) { return ToQString(d.GetText(entry)); };
-  auto set_if = [&](auto* target, int entry) {
-    const QString t = text(entry);
-    if (t.isEmpty()) return;
-    // The translation keeps the letter the caption had where it can.
-    const QString old = target->text();
-    const qsizetype marker = old.indexOf('&');
-    target->setText(WithMnemonic(t, marker >= 0 && marker + 1 < old.size() ? old[marker + 1] : QChar()));
-  };
-  const int menu_entries[] = {86, 39, 20};  // File, Setting, Help
-  const QList<QAction*> menus = menu_bar_->actions();
-  for (int i = 0; i < 3 && i < menus.size(); ++i) set_if(menus[i], menu_entries[i]);
-  set_if(commands_[32774], 18);
-  set_if(commands_[32776], 19);
-  set_if(commands_[32778], 85);
-  set_if(commands_[32781], 22);
-  set_if(peak_button_, 24);
-  set_if(total_button_, 27);
-  set_if(qobject_cast<QPushButton*>(controls_[1015]), 22);
-  if (const QString banner = text(35); !banner.isEmpty()) banner_label_->setText(banner);
-  banner_label_->setVisible(d.DisplayMode() != "0");
+  captions_->Refresh();
+  BuildLanguageMenu();
+  banner_label_->setVisible(ctx_->dictionary.DisplayMode() != "0");
   RefreshWriterOptions();
+}
+
+void CMainViewerDlg::ShowConnectCaption(bool disconnect) {
+  shows_disconnect_ = disconnect;
+  connect_button_->setText((*captions_)(disconnect ? 101 : 100));
 }
 
 void CMainViewerDlg::RefreshWriterOptions() {

@@ -14,6 +14,7 @@
 
 #include "core/net/map_urls.h"
 #include "ui/app_context.h"
+#include "ui/captions.h"
 #include "ui/device_worker.h"
 #include "ui/qt_notifier.h"
 
@@ -40,8 +41,8 @@ MapSetupDialog::MapSetupDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
       counter_edit_(new QLineEdit(FromStd(ctx.settings.zqt_map_geiger_counter_id), this)),
       period_edit_(new QLineEdit(QString::number(ctx.settings.auto_submit_period), this)),
       server_edit_(new QLineEdit(FromStd(ctx.settings.zqt_map_server), this)),
-      auto_submit_box_(new QCheckBox(QStringLiteral("Auto submit data every"), this)),
-      verify_button_(new QPushButton(QStringLiteral("Verify"), this)),
+      auto_submit_box_(new QCheckBox(ToQString(ctx.dictionary.GetText(180)), this)),
+      verify_button_(new QPushButton(ToQString(ctx.dictionary.GetText(181)), this)),
       register_link_(new QLabel(this)) {
   setWindowTitle(QStringLiteral("ZQTmap"));
   auto_submit_box_->setChecked(ctx.settings.AutoSubmitOn());
@@ -56,23 +57,23 @@ MapSetupDialog::MapSetupDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
 
   auto* counter_row = new QHBoxLayout;
   counter_row->addWidget(counter_edit_, 1);
-  counter_row->addWidget(new QLabel(QStringLiteral("(OR Radon Detector ID) "), this));
+  counter_row->addWidget(new QLabel(ToQString(ctx.dictionary.GetText(182)), this));
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("ZQTmap Account ID:"), account_edit_);
-  form->addRow(QStringLiteral("ZQTmap Geiger Counter ID:"), counter_row);
-  form->addRow(QStringLiteral("Map server:"), server_edit_);
+  form->addRow(ToQString(ctx.dictionary.GetText(183)), account_edit_);
+  form->addRow(ToQString(ctx.dictionary.GetText(184)), counter_row);
+  form->addRow(ToQString(ctx.dictionary.GetText(185)), server_edit_);
 
   auto* period_row = new QHBoxLayout;
   period_row->addWidget(auto_submit_box_);
   period_row->addWidget(period_edit_);
-  period_row->addWidget(new QLabel(QStringLiteral("minutes."), this));
+  period_row->addWidget(new QLabel(ToQString(ctx.dictionary.GetText(186)), this));
   period_row->addStretch(1);
 
   auto* verify_row = new QHBoxLayout;
   verify_row->addWidget(register_link_, 1);
   verify_row->addWidget(verify_button_);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto* buttons = OkCancelButtons(ctx.dictionary, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &MapSetupDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &MapSetupDialog::reject);
   connect(verify_button_, &QPushButton::clicked, this, &MapSetupDialog::Verify);

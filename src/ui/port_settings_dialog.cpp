@@ -11,6 +11,7 @@
 
 #include "core/serial/port_settings.h"
 #include "ui/app_context.h"
+#include "ui/captions.h"
 #include "ui/device_worker.h"
 
 namespace norvane {
@@ -19,9 +20,7 @@ namespace {
 constexpr const char* kRates[] = {"110",   "300",   "1200",  "2400",   "4800",   "9600",   "14400", "19200",
                                   "28800", "38400", "57600", "115200", "230400", "460800", "921600"};
 constexpr const char* kDataBits[] = {"4", "5", "6", "7", "8"};
-constexpr const char* kParities[] = {"None", "Even", "Odd", "Mark", "Space"};
 constexpr const char* kStopBits[] = {"1", "2"};
-constexpr const char* kFlowControls[] = {"None", "Xon/Xoff", "Hardware"};
 
 template <size_t N>
 QComboBox* ListOf(const char* const (&entries)[N], int selected, QWidget* parent) {
@@ -31,12 +30,19 @@ QComboBox* ListOf(const char* const (&entries)[N], int selected, QWidget* parent
   return list;
 }
 
+QComboBox* WordListOf(const QStringList& words, int selected, QWidget* parent) {
+  auto* list = new QComboBox(parent);
+  list->addItems(words);
+  list->setCurrentIndex(selected);
+  return list;
+}
+
 }  // namespace
 
 PortSettingsDialog::PortSettingsDialog(AppContext& ctx, DeviceWorker& /*worker*/, QtNotifier& /*notifier*/,
                                        QWidget* parent)
     : QDialog(parent), port_list_(new QComboBox(this)) {
-  setWindowTitle(QStringLiteral("Serial Port"));
+  setWindowTitle(ToQString(ctx.dictionary.GetText(187)));
   const PortDialogChoice defaults;
   // On this machine "COM3" means nothing by itself; each entry names the device it stands for.
   for (const PortEntry& entry : ctx.ports.ports()) {
@@ -55,19 +61,20 @@ PortSettingsDialog::PortSettingsDialog(AppContext& ctx, DeviceWorker& /*worker*/
     if (QString::number(baud) == QLatin1String(kRates[i])) rate = i;
   rate_list_ = ListOf(kRates, rate, this);
   data_bits_list_ = ListOf(kDataBits, defaults.data_bits, this);
-  parity_list_ = ListOf(kParities, defaults.parity, this);
+  auto word = [&ctx](int entry) { return ToQString(ctx.dictionary.GetText(entry)); };
+  parity_list_ = WordListOf({word(188), word(189), word(190), word(191), word(192)}, defaults.parity, this);
   stop_bits_list_ = ListOf(kStopBits, defaults.stop_bits, this);
-  flow_control_list_ = ListOf(kFlowControls, defaults.flow_control, this);
+  flow_control_list_ = WordListOf({word(188), QStringLiteral("Xon/Xoff"), word(193)}, defaults.flow_control, this);
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Port:"), port_list_);
-  form->addRow(QStringLiteral("Baud rate:"), rate_list_);
-  form->addRow(QStringLiteral("Data bits:"), data_bits_list_);
-  form->addRow(QStringLiteral("Parity:"), parity_list_);
-  form->addRow(QStringLiteral("Stop bits:"), stop_bits_list_);
-  form->addRow(QStringLiteral("Flow control:"), flow_control_list_);
+  form->addRow(ToQString(ctx.dictionary.GetText(194)), port_list_);
+  form->addRow(ToQString(ctx.dictionary.GetText(195)), rate_list_);
+  form->addRow(ToQString(ctx.dictionary.GetText(196)), data_bits_list_);
+  form->addRow(ToQString(ctx.dictionary.GetText(197)), parity_list_);
+  form->addRow(ToQString(ctx.dictionary.GetText(198)), stop_bits_list_);
+  form->addRow(ToQString(ctx.dictionary.GetText(199)), flow_control_list_);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto* buttons = OkCancelButtons(ctx.dictionary, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

@@ -16,6 +16,7 @@
 #include "core/publish/mqtt_password.h"
 #include "core/settings/settings_store.h"
 #include "ui/app_context.h"
+#include "ui/captions.h"
 #include "ui/qt_text.h"
 
 namespace norvane {
@@ -40,24 +41,26 @@ uint32_t ReadNumberSetting(SettingsStore& store, const char* name, uint32_t fall
 
 }  // namespace
 
-PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path password_file, QWidget* parent)
-    : QDialog(parent), store_(store), password_file_(std::move(password_file)) {
-  setWindowTitle("Publishing");
+PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path password_file,
+                                   const LanguageDictionary& texts, QWidget* parent)
+    : QDialog(parent), store_(store), texts_(texts), password_file_(std::move(password_file)) {
+  auto text = [this](int entry) { return ToQString(texts_.GetText(entry)); };
+  setWindowTitle(text(219));
   address_ = new QLineEdit;
-  address_->setPlaceholderText("mqtt://host:1883/norvane or mqtts://host:8883/norvane; empty: off");
+  address_->setPlaceholderText(text(220));
   user_ = new QLineEdit;
   password_ = new QLineEdit;
   password_->setEchoMode(QLineEdit::Password);
   ca_file_ = new QLineEdit;
-  ca_file_->setPlaceholderText("the system's certificates");
-  auto* browse = new QPushButton("&Browse...");
+  ca_file_->setPlaceholderText(text(221));
+  auto* browse = new QPushButton(text(222));
   prefix_ = new QLineEdit;
   every_ = new QSpinBox;
   every_->setRange(1, 3600);
   every_->setSuffix(" s");
   metrics_ = new QLineEdit;
-  metrics_->setPlaceholderText("127.0.0.1:9101; empty: off");
-  test_ = new QPushButton("&Test");
+  metrics_->setPlaceholderText(text(223));
+  test_ = new QPushButton(text(224));
   result_ = new QLabel;
   result_->setWordWrap(true);
   result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -72,8 +75,7 @@ PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path p
     address_->setText(ToQString(publish::RedactMqttUrl(url)));
   }
   stored_password_file_ = ReadSetting(store_, kMqttPasswordFileSetting);
-  password_->setPlaceholderText(stored_password_file_.empty() ? "none"
-                                                              : "kept; type a new one to replace it");
+  password_->setPlaceholderText(text(stored_password_file_.empty() ? 225 : 226));
   ca_file_->setText(ToQString(ReadSetting(store_, kMqttCaFileSetting)));
   const std::string prefix = ReadSetting(store_, kMqttDiscoveryPrefixSetting);
   prefix_->setText(ToQString(prefix.empty() ? std::string(publish::kDefaultDiscoveryPrefix) : prefix));
@@ -81,21 +83,21 @@ PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path p
   metrics_->setText(ToQString(ReadSetting(store_, kMetricsAddressSetting)));
 
   auto* form = new QFormLayout;
-  form->addRow("MQTT &address:", address_);
-  form->addRow("&User:", user_);
-  form->addRow("&Password:", password_);
+  form->addRow(text(227), address_);
+  form->addRow(text(228), user_);
+  form->addRow(text(229), password_);
   auto* ca_row = new QHBoxLayout;
   ca_row->addWidget(ca_file_, 1);
   ca_row->addWidget(browse);
-  form->addRow("TLS &CA file:", ca_row);
-  form->addRow("&Home Assistant prefix:", prefix_);
-  form->addRow("Publish &every:", every_);
-  form->addRow("/&metrics address:", metrics_);
+  form->addRow(text(230), ca_row);
+  form->addRow(text(231), prefix_);
+  form->addRow(text(232), every_);
+  form->addRow(text(233), metrics_);
   auto* test_row = new QHBoxLayout;
   test_row->addWidget(test_);
   test_row->addWidget(result_, 1);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-  auto* note = new QLabel("The window publishes with these settings from its next start.");
+  auto* buttons = OkCancelButtons(texts_, nullptr);
+  auto* note = new QLabel(text(234));
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addLayout(test_row);
@@ -104,7 +106,7 @@ PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path p
   setMinimumWidth(520);
 
   connect(browse, &QPushButton::clicked, this, [this] {
-    const QString file = QFileDialog::getOpenFileName(this, "TLS CA file", ca_file_->text(),
+    const QString file = QFileDialog::getOpenFileName(this, ToQString(texts_.GetText(235)), ca_file_->text(),
                                                       "Certificates (*.pem *.crt);;All files (*)");
     if (!file.isEmpty()) ca_file_->setText(file);
   });
@@ -132,7 +134,7 @@ void PublishingDialog::Test() {
   std::string error;
   const std::string url = ComposedUrl(&error);
   if (url.empty()) {
-    result_->setText(error.empty() ? "No MQTT address to test." : ToQString(error));
+    result_->setText(ToQString(error.empty() ? texts_.GetText(236) : error));
     return;
   }
   std::optional<publish::MqttTarget> target = publish::ParseMqttUrl(url, nullptr);
@@ -147,7 +149,7 @@ void PublishingDialog::Test() {
     }
     target->password = kept.mqtt_password;
   }
-  result_->setText("Connecting...");
+  result_->setText(ToQString(texts_.GetText(237)));
   test_->setEnabled(false);
   const std::string ca_file = ca_file_->text().trimmed().toStdString();
   QPointer<PublishingDialog> self(this);

@@ -13,6 +13,7 @@ class QSpinBox;
 
 namespace norvane {
 
+class LanguageDictionary;
 class SettingsStore;
 
 // The password goes where the logging service reads it, a file only its owner can read; the
@@ -24,7 +25,8 @@ class PublishingDialog : public QDialog {
   static constexpr int kTestTimeoutMs = 5000;
 
   // `password_file`: where a password typed here is kept.
-  PublishingDialog(SettingsStore& store, std::filesystem::path password_file, QWidget* parent = nullptr);
+  PublishingDialog(SettingsStore& store, std::filesystem::path password_file, const LanguageDictionary& texts,
+                   QWidget* parent = nullptr);
   ~PublishingDialog() override;
 
   QLineEdit* address_edit() const { return address_; }
@@ -45,6 +47,7 @@ class PublishingDialog : public QDialog {
   void Test();
 
   SettingsStore& store_;
+  const LanguageDictionary& texts_;
   std::filesystem::path password_file_;
   std::filesystem::path stored_password_file_;  // the one the settings name now
   QLineEdit* address_ = nullptr;

@@ -18,6 +18,7 @@
 #include "core/tools/clock_rules.h"
 #include "core/tools/network_settings.h"
 #include "ui/app_context.h"
+#include "ui/captions.h"
 #include "ui/device_worker.h"
 #include "ui/qt_notifier.h"
 
@@ -35,13 +36,13 @@ SettingsDialog::SettingsDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
       worker_(worker),
       port_(std::make_shared<EditorPort>(ctx.session)),
       block_(std::make_shared<ConfigBlock>()),
-      get_time_button_(new QPushButton(QStringLiteral("Get Time From Unit"), this)),
-      sync_now_button_(new QPushButton(QStringLiteral("Sync Date Time Now"), this)),
+      get_time_button_(new QPushButton(ToQString(ctx.dictionary.GetText(200)), this)),
+      sync_now_button_(new QPushButton(ToQString(ctx.dictionary.GetText(201)), this)),
       sync_period_box_(new QSpinBox(this)),
-      auto_detect_box_(new QCheckBox(QStringLiteral("Auto detect device when start up software"), this)),
-      read_button_(new QPushButton(QStringLiteral("Read From Device"), this)),
-      write_button_(new QPushButton(QStringLiteral("Write to Device"), this)) {
-  setWindowTitle(QStringLiteral("Time,Wifi,Server and Others"));
+      auto_detect_box_(new QCheckBox(ToQString(ctx.dictionary.GetText(202)), this)),
+      read_button_(new QPushButton(ToQString(ctx.dictionary.GetText(168)), this)),
+      write_button_(new QPushButton(ToQString(ctx.dictionary.GetText(169)), this)) {
+  setWindowTitle(PlainCaption(ToQString(ctx.dictionary.GetText(115))));
   block_->fill(kErased);
 
   // No job runs while the dialog is being opened, so the model text is settled.
@@ -57,22 +58,22 @@ SettingsDialog::SettingsDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
   clock_buttons->addWidget(get_time_button_);
   clock_buttons->addWidget(sync_now_button_);
   auto* period_row = new QHBoxLayout;
-  period_row->addWidget(new QLabel(QStringLiteral("Auto Sync Period:"), this));
+  period_row->addWidget(new QLabel(ToQString(ctx_.dictionary.GetText(203)), this));
   period_row->addWidget(sync_period_box_);
-  period_row->addWidget(new QLabel(QStringLiteral("( 0  for disable auto sync )"), this));
+  period_row->addWidget(new QLabel(ToQString(ctx_.dictionary.GetText(204)), this));
   period_row->addStretch(1);
-  auto* clock_group = new QGroupBox(QStringLiteral("Date Time Synchronization With PC"), this);
+  auto* clock_group = new QGroupBox(ToQString(ctx_.dictionary.GetText(205)), this);
   auto* clock_layout = new QVBoxLayout(clock_group);
   clock_layout->addLayout(clock_buttons);
   clock_layout->addLayout(period_row);
 
-  auto* network_group = new QGroupBox(QStringLiteral("WiFi and Server"), this);
+  auto* network_group = new QGroupBox(ToQString(ctx_.dictionary.GetText(206)), this);
   auto* form = new QFormLayout;
   for (size_t i = 0; i < kNetworkFieldCount; ++i) {
     const auto field = static_cast<NetworkField>(i);
     fields_[i] = new QLineEdit(this);
-    const std::string_view label = NetworkFieldLabel(field);
-    form->addRow(QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())), fields_[i]);
+    // The labels are texts 140 on, in the fields' order.
+    form->addRow(ToQString(ctx_.dictionary.GetText(140 + static_cast<int>(field))), fields_[i]);
   }
   auto* network_buttons = new QHBoxLayout;
   network_buttons->addStretch(1);
@@ -82,7 +83,7 @@ SettingsDialog::SettingsDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
   network_layout->addLayout(form);
   network_layout->addLayout(network_buttons);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto* buttons = OkCancelButtons(ctx_.dictionary, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &SettingsDialog::reject);
   connect(get_time_button_, &QPushButton::clicked, this, &SettingsDialog::GetTimeFromUnit);

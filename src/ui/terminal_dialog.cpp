@@ -80,18 +80,20 @@ TerminalDialog::TerminalDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
       port_field_(ReadOnlyField(this)),
       command_box_(new QComboBox(this)),
       parameter_box_(new QLineEdit(this)),
-      text_parameters_box_(new QCheckBox(QStringLiteral("Text Parameters"), this)),
+      text_parameters_box_(new QCheckBox(ToQString(ctx.dictionary.GetText(207)), this)),
       last_command_field_(ReadOnlyField(this)),
       hex_box_(ReceiveView(this)),
       text_box_(ReceiveView(this)),
-      send_button_(new QPushButton(QStringLiteral("Send command with parameters"), this)),
-      key_buttons_{new QPushButton(QStringLiteral("Key1 (S1)"), this), new QPushButton(QStringLiteral("Key2 (S2)"), this),
-                   new QPushButton(QStringLiteral("Key3 (S3)"), this), new QPushButton(QStringLiteral("Key4 (S4)"), this)},
-      reconnect_button_(new QPushButton(QStringLiteral("Reconnect"), this)),
-      exit_button_(new QPushButton(QStringLiteral("Exit"), this)),
+      send_button_(new QPushButton(ToQString(ctx.dictionary.GetText(208)), this)),
+      key_buttons_{new QPushButton(ToQString(ctx.dictionary.GetText(209)).arg(1), this),
+                   new QPushButton(ToQString(ctx.dictionary.GetText(209)).arg(2), this),
+                   new QPushButton(ToQString(ctx.dictionary.GetText(209)).arg(3), this),
+                   new QPushButton(ToQString(ctx.dictionary.GetText(209)).arg(4), this)},
+      reconnect_button_(new QPushButton(ToQString(ctx.dictionary.GetText(210)), this)),
+      exit_button_(new QPushButton(ToQString(ctx.dictionary.GetText(19)), this)),
       cpm_fields_{ReadOnlyField(this), ReadOnlyField(this), ReadOnlyField(this)},
       usv_fields_{ReadOnlyField(this), ReadOnlyField(this), ReadOnlyField(this)} {
-  setWindowTitle(QStringLiteral("Norvane Terminal"));
+  setWindowTitle(ToQString(ctx.dictionary.GetText(211)));
   inbox_->dialog = this;
   // The sink holds the inbox, not the dialog: the task may outlive the window by a moment.
   console_ = std::make_shared<TerminalConsole>(ctx_.session, ctx_.buffer,
@@ -110,19 +112,19 @@ TerminalDialog::TerminalDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
     connect(key_buttons_[key - 1], &QPushButton::clicked, this, [this, key] { PressKey(key); });
   connect(reconnect_button_, &QPushButton::clicked, this, &TerminalDialog::Reconnect);
   connect(exit_button_, &QPushButton::clicked, this, &TerminalDialog::Exit);
-  auto* clear_hex = new QPushButton(QStringLiteral("Clear"), this);
-  auto* clear_text = new QPushButton(QStringLiteral("Clear"), this);
+  auto* clear_hex = new QPushButton(ToQString(ctx.dictionary.GetText(212)), this);
+  auto* clear_text = new QPushButton(ToQString(ctx.dictionary.GetText(212)), this);
   connect(clear_hex, &QPushButton::clicked, this, &TerminalDialog::ClearHex);
   connect(clear_text, &QPushButton::clicked, this, &TerminalDialog::ClearText);
   send_button_->setDefault(true);
   exit_button_->setAutoDefault(false);
 
   auto* port_row = new QHBoxLayout;
-  port_row->addWidget(new QLabel(QStringLiteral("Comport information:"), this));
+  port_row->addWidget(new QLabel(ToQString(ctx.dictionary.GetText(213)), this));
   port_row->addWidget(port_field_, 1);
 
   auto* frame_grid = new QGridLayout;
-  frame_grid->addWidget(new QLabel(QStringLiteral("Hexadecimal Parameters (E.g.  00 AE F0)"), this), 0, 2);
+  frame_grid->addWidget(new QLabel(ToQString(ctx.dictionary.GetText(214)), this), 0, 2);
   frame_grid->addWidget(new QLabel(QStringLiteral("<"), this), 1, 0);
   frame_grid->addWidget(command_box_, 1, 1);
   frame_grid->addWidget(parameter_box_, 1, 2);
@@ -135,14 +137,14 @@ TerminalDialog::TerminalDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
   for (QPushButton* key : key_buttons_) send_row->addWidget(key);
 
   auto* receive_grid = new QGridLayout;
-  receive_grid->addWidget(new QLabel(QStringLiteral("Received in Hex Value:"), this), 0, 0);
+  receive_grid->addWidget(new QLabel(ToQString(ctx.dictionary.GetText(215)), this), 0, 0);
   receive_grid->addWidget(clear_hex, 0, 1, Qt::AlignRight);
   receive_grid->addWidget(hex_box_, 1, 0, 1, 2);
-  receive_grid->addWidget(new QLabel(QStringLiteral("Received in ASCII text:"), this), 0, 2);
+  receive_grid->addWidget(new QLabel(ToQString(ctx.dictionary.GetText(216)), this), 0, 2);
   receive_grid->addWidget(clear_text, 0, 3, Qt::AlignRight);
   receive_grid->addWidget(text_box_, 1, 2, 1, 2);
 
-  auto* calibration = new QGroupBox(QStringLiteral("Calibration"), this);
+  auto* calibration = new QGroupBox(ToQString(ctx.dictionary.GetText(160)), this);
   auto* calibration_grid = new QGridLayout(calibration);
   calibration_grid->addWidget(new QLabel(QStringLiteral("CPM"), calibration), 0, 0);
   calibration_grid->addWidget(new QLabel(QStringLiteral("uSv/h"), calibration), 1, 0);
@@ -152,7 +154,7 @@ TerminalDialog::TerminalDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
   }
   calibration_grid->addWidget(new QLabel(QStringLiteral("60"), calibration), 0, 4);
   calibration_grid->addWidget(new QLabel(QStringLiteral("0.39"), calibration), 1, 4);
-  calibration_grid->addWidget(new QLabel(QStringLiteral("Max. 65534 CPM"), calibration), 2, 1, 1, 4);
+  calibration_grid->addWidget(new QLabel(ToQString(ctx.dictionary.GetText(217)), calibration), 2, 1, 1, 4);
 
   auto* bottom_row = new QHBoxLayout;
   bottom_row->addStretch(1);
@@ -163,7 +165,7 @@ TerminalDialog::TerminalDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
   layout->addLayout(port_row);
   layout->addLayout(frame_grid);
   layout->addLayout(send_row);
-  layout->addWidget(new QLabel(QStringLiteral("Last command in hexadecimal been sent to comport"), this));
+  layout->addWidget(new QLabel(ToQString(ctx.dictionary.GetText(218)), this));
   layout->addWidget(last_command_field_);
   layout->addLayout(receive_grid, 1);
   layout->addWidget(calibration);

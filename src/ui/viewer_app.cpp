@@ -1,8 +1,10 @@
 #include "ui/viewer_app.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <cstdio>
 
 #include "core/platform/settings_location.h"
@@ -27,6 +29,19 @@ void OfferPortAccessAdvice(QWidget& window, const std::vector<std::string>& extr
                               QMessageBox::Ok, &window);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
+}
+
+// The shipped dictionaries: beside the program in a build tree; installed, in the desktop's data
+// folders (the user's own first), or under share/ beside bin/ for an installation moved elsewhere.
+std::vector<std::filesystem::path> LanguageFolders() {
+  const QString program_folder = QCoreApplication::applicationDirPath();
+  std::vector<std::filesystem::path> folders{(program_folder + "/languages").toStdString()};
+  for (const QString& folder : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                                         QStringLiteral("norvane-data-viewer/languages"),
+                                                         QStandardPaths::LocateDirectory))
+    folders.emplace_back(folder.toStdString());
+  folders.emplace_back((program_folder + "/../share/norvane-data-viewer/languages").toStdString());
+  return folders;
 }
 
 }  // namespace
@@ -94,7 +109,9 @@ int CViewerApp::Run(const QStringList& arguments) {
     chart.show();
     return QApplication::exec();
   }
-  CMainViewerDlg window(parsed.options);
+  ViewerOptions options = parsed.options;
+  options.language_folders = LanguageFolders();
+  CMainViewerDlg window(std::move(options));
   window.show();
   window.Initialise();
   OfferPortAccessAdvice(window, parsed.options.extra_ports);

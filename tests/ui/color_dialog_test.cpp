@@ -27,7 +27,7 @@ TEST(ColourRefTest, StoredColoursAreBlueGreenRedFromTheTop) {
 
 class ColorDialogTest : public testing::Test {
  protected:
-  ColorDialogTest() : dialog_(kRed, kMagenta, false) {
+  ColorDialogTest() : dialog_(kRed, kMagenta, false, texts_) {
     dialog_.set_colour_chooser([this](QColor initial) {
       offered_.push_back(initial);
       return answer_;
@@ -41,6 +41,7 @@ class ColorDialogTest : public testing::Test {
     return shot.pixelColor(static_cast<int>(fraction * shot.width()), shot.height() / 2);
   }
 
+  LanguageDictionary texts_;
   ColorDialog dialog_;
   std::optional<QColor> answer_;
   std::vector<QColor> offered_;
@@ -54,7 +55,7 @@ TEST_F(ColorDialogTest, ShowsItsTexts) {
   EXPECT_EQ(dialog_.semicolon_box()->text(), "Save .CSV File Use Semicolon (;) as tabs.");
   EXPECT_TRUE(dialog_.date_button()->isChecked());
   EXPECT_FALSE(dialog_.semicolon_box()->isChecked());
-  EXPECT_TRUE(ColorDialog(kRed, kMagenta, true).semicolon());
+  EXPECT_TRUE(ColorDialog(kRed, kMagenta, true, texts_).semicolon());
 }
 
 TEST_F(ColorDialogTest, TheRadioButtonChoosesTheSlot) {

@@ -26,9 +26,10 @@ using namespace std::chrono_literals;
 QString Title(int percent) { return QString("%1 (%2%)").arg(kDownloadProgressCaption).arg(percent); }
 
 TEST(DownloadOptionsDialogTest, DownloadNewIsChosenAtFirstOnlyWhenTheLastDownloadIsKeptAndExcludesTheOthers) {
+  const LanguageDictionary texts;
   DownloadOptions asked{0, 100};
   asked.only_new = true;
-  DownloadOptionsDialog kept(asked, nullptr, true);
+  DownloadOptionsDialog kept(asked, texts, nullptr, true);
   EXPECT_TRUE(kept.only_new_button()->isEnabled());
   EXPECT_TRUE(kept.only_new_button()->isChecked());
   EXPECT_FALSE(kept.end_of_data_button()->isChecked());
@@ -43,7 +44,7 @@ TEST(DownloadOptionsDialogTest, DownloadNewIsChosenAtFirstOnlyWhenTheLastDownloa
   EXPECT_TRUE(kept.options().only_new);
 
   // With nothing kept there is nothing to continue, whatever the options said.
-  DownloadOptionsDialog none(asked);
+  DownloadOptionsDialog none(asked, texts);
   EXPECT_FALSE(none.only_new_button()->isEnabled());
   EXPECT_FALSE(none.only_new_button()->isChecked());
   EXPECT_TRUE(none.end_of_data_button()->isChecked());
@@ -100,7 +101,8 @@ TEST_F(DownloadNewWindowTest, AfterADownloadTheWindowOffersDownloadNewAndReadsFr
 }
 
 TEST(DownloadOptionsDialogTest, ShowsTheOptionsAndGivesBackTheChoice) {
-  DownloadOptionsDialog dialog(DownloadOptions{1, 30});
+  const LanguageDictionary texts;
+  DownloadOptionsDialog dialog(DownloadOptions{1, 30}, texts);
   EXPECT_EQ(dialog.windowTitle(), "Download Options");
   EXPECT_EQ(dialog.end_of_data_button()->text(), "stop downloading when End Of Data is detected");
   EXPECT_EQ(dialog.entire_flash_button()->text(), "download entire flash memory");
@@ -123,12 +125,13 @@ TEST(DownloadOptionsDialogTest, ShowsTheOptionsAndGivesBackTheChoice) {
 }
 
 TEST(DownloadOptionsDialogTest, OutOfRangeValuesAreShownSoundly) {
-  DownloadOptionsDialog fast(DownloadOptions{0, 150});
+  const LanguageDictionary texts;
+  DownloadOptionsDialog fast(DownloadOptions{0, 150}, texts);
   EXPECT_EQ(fast.options().speed, 50);
   EXPECT_EQ(fast.speed_label()->text(), "50%");
   EXPECT_TRUE(fast.end_of_data_button()->isChecked());
-  EXPECT_EQ(DownloadOptionsDialog(DownloadOptions{0, -4}).options().speed, 50);
-  EXPECT_EQ(DownloadOptionsDialog(DownloadOptions{7, 100}).options().end_mode, 0) << "only 1 takes the whole flash";
+  EXPECT_EQ(DownloadOptionsDialog(DownloadOptions{0, -4}, texts).options().speed, 50);
+  EXPECT_EQ(DownloadOptionsDialog(DownloadOptions{7, 100}, texts).options().end_mode, 0) << "only 1 takes the whole flash";
 }
 
 class DownloadProgressWindowTest : public ::testing::Test {

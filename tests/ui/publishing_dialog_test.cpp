@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/i18n/language_dictionary.h"
 #include "core/settings/settings_store.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/publish/mosquitto_broker.h"
@@ -33,6 +34,7 @@ QString Tried(PublishingDialog& dialog) {
 }
 
 TEST(PublishingDialogTest, TestSaysWhatTheBrokerAnsweredAndThePasswordIsKeptPrivateAndNeverShown) {
+  const LanguageDictionary texts;
   testing::TempDir dir;
   testing::MosquittoBroker broker(dir / "broker", {"meter:s3cret"});
   if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
@@ -42,7 +44,7 @@ TEST(PublishingDialogTest, TestSaysWhatTheBrokerAnsweredAndThePasswordIsKeptPriv
   const QString address = QString("mqtt://127.0.0.1:%1/station").arg(broker.port());
   {
     SettingsStore store(settings);
-    PublishingDialog dialog(store, password_file);
+    PublishingDialog dialog(store, password_file, texts);
     dialog.address_edit()->setText(address);
     dialog.user_edit()->setText("meter");
     dialog.password_edit()->setText("wrong");
@@ -64,7 +66,7 @@ TEST(PublishingDialogTest, TestSaysWhatTheBrokerAnsweredAndThePasswordIsKeptPriv
 
   // Opened again: the address as it was, the password not shown yet still the one a test uses.
   SettingsStore store(settings);
-  PublishingDialog again(store, password_file);
+  PublishingDialog again(store, password_file, texts);
   EXPECT_EQ(again.address_edit()->text(), address);
   EXPECT_EQ(again.user_edit()->text(), "meter");
   EXPECT_TRUE(again.password_edit()->text().isEmpty());

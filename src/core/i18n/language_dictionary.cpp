@@ -103,8 +103,157 @@ constexpr std::string_view kBuiltInTexts[] = {
     /* 89 */ "",
     /* 90 */ "Data file not saved yet.",
 };
-// Files replace texts by position, so the table may neither grow nor shrink.
-static_assert(std::size(kBuiltInTexts) == kBuiltInTextCount);
+// The texts dictionary files have always had.
+static_assert(std::size(kBuiltInTexts) == 91);
+constexpr int kFirstWindowText = 100;
+
+// The window's and its dialogs' own texts. An "&" marks a caption's Alt key; "%1" and "%2" are
+// filled in by the window. Numbers without a text here hold an empty one.
+struct NumberedText {
+  int number;
+  std::string_view text;
+};
+constexpr NumberedText kWindowTexts[] = {
+    {100, "Co&nnect"},
+    {101, "Disco&nnect"},
+    {102, "Do&wnload"},
+    {103, "&Realtime Monitoring"},
+    {104, "D&emo Mode"},
+    {105, "No data loaded."},
+    {106, "&Play"},
+    {107, "S&top"},
+    {108, "Web map submission"},
+    {109, "Save &History Data As..."},
+    {110, "&Save Realtime Data..."},
+    {111, "Long-term &Chart"},
+    {112, "Download Scree&nshot"},
+    {113, "Auto &Detect"},
+    {114, "Serial &Port"},
+    {115, "Time,Wifi,Server and &Others"},
+    {116, "&Terminal"},
+    {117, "&map setup"},
+    {118, "Con&figuration"},
+    {119, "P&ublishing..."},
+    {120, "&Other Language File..."},
+    {121, "Select"},
+    {122, "(not present)"},
+    {123, "This feature is not available on this model."},
+    {124, "The counter is busy with another operation. Please try again when it has finished."},
+    {125, "Save As"},
+    {126, "Heartbeat started.."},
+    {127, "DEMO Mode!!!"},
+    {128, "Realtime monitoring started."},
+    {129, "Heartbeat stopped.."},
+    {130, "The counter is not answering."},
+    {131, "The counter is lost; looking for it again."},
+    {132, "The connection to the counter on COM%1 was lost. Check the cable and the counter, then connect again."},
+    {133, "Playing...."},
+    {134, "Play ended!"},
+    {135, "Load Data"},
+    {136, "Save History Data As"},
+    {137, "Save Realtime Data"},
+    {138, "The recording could not be saved to %1: %2"},
+    {139, "Save Screenshot"},
+    {140, "SSID:"},
+    {141, "Password:"},
+    {142, "Website:"},
+    {143, "URL:"},
+    {144, "User ID:"},
+    {145, "ZQTmap's Geiger Counter or Radon Device ID:"},
+    {146, "Period:"},
+    {150, "Save .CSV File Use Semicolon (;) as tabs."},
+    {151, "Configuration"},
+    {152, "Alarm"},
+    {153, "Speaker"},
+    {154, "Backlight"},
+    {155, "Swivel"},
+    {156, "LED"},
+    {157, "Save Type"},
+    {158, "CPM Alarm"},
+    {159, "uSv/h Alarm"},
+    {160, "Calibration"},
+    {161, "Website"},
+    {162, "User ID"},
+    {163, "Counter ID"},
+    {164, "Tube Select"},
+    {165, "Dead Time"},
+    {166, "Medium CPM"},
+    {167, "High CPM"},
+    {168, "Read From Device"},
+    {169, "Write To Device"},
+    {170, "Save CFG To File"},
+    {171, "Load CFG From File"},
+    {172, "Vibrate"},
+    {173, "*** Factory Reset Device ***"},
+    {174, "stop downloading when End Of Data is detected"},
+    {175, "download entire flash memory"},
+    {176, "Download New: only what was recorded since the last download"},
+    {177, "Download Options"},
+    {178, "Download Speed"},
+    {179, "If downloading fails, then try to reduce the download speed."},
+    {180, "Auto submit data every"},
+    {181, "Verify"},
+    {182, "(OR Radon Detector ID) "},
+    {183, "ZQTmap Account ID:"},
+    {184, "ZQTmap Geiger Counter ID:"},
+    {185, "Map server:"},
+    {186, "minutes."},
+    {187, "Serial Port"},
+    {188, "None"},
+    {189, "Even"},
+    {190, "Odd"},
+    {191, "Mark"},
+    {192, "Space"},
+    {193, "Hardware"},
+    {194, "Port:"},
+    {195, "Baud rate:"},
+    {196, "Data bits:"},
+    {197, "Parity:"},
+    {198, "Stop bits:"},
+    {199, "Flow control:"},
+    {200, "Get Time From Unit"},
+    {201, "Sync Date Time Now"},
+    {202, "Auto detect device when start up software"},
+    {203, "Auto Sync Period:"},
+    {204, "( 0  for disable auto sync )"},
+    {205, "Date Time Synchronization With PC"},
+    {206, "WiFi and Server"},
+    {207, "Text Parameters"},
+    {208, "Send command with parameters"},
+    {209, "Key%1 (S%1)"},
+    {210, "Reconnect"},
+    {211, "Norvane Terminal"},
+    {212, "Clear"},
+    {213, "Comport information:"},
+    {214, "Hexadecimal Parameters (E.g.  00 AE F0)"},
+    {215, "Received in Hex Value:"},
+    {216, "Received in ASCII text:"},
+    {217, "Max. 65534 CPM"},
+    {218, "Last command in hexadecimal been sent to comport"},
+    {219, "Publishing"},
+    {220, "mqtt://host:1883/norvane or mqtts://host:8883/norvane; empty: off"},
+    {221, "the system's certificates"},
+    {222, "&Browse..."},
+    {223, "127.0.0.1:9101; empty: off"},
+    {224, "&Test"},
+    {225, "none"},
+    {226, "kept; type a new one to replace it"},
+    {227, "MQTT &address:"},
+    {228, "&User:"},
+    {229, "&Password:"},
+    {230, "TLS &CA file:"},
+    {231, "&Home Assistant prefix:"},
+    {232, "Publish &every:"},
+    {233, "/&metrics address:"},
+    {234, "The window publishes with these settings from its next start."},
+    {235, "TLS CA file"},
+    {236, "No MQTT address to test."},
+    {237, "Connecting..."},
+};
+// Files replace texts by position: a number, once given out, keeps its meaning.
+static_assert(std::ranges::all_of(kWindowTexts, [](const NumberedText& t) {
+  return t.number >= kFirstWindowText && t.number < kBuiltInTextCount;
+}));
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -148,6 +297,22 @@ std::string ResolveLineBreaks(std::string_view text) {
   return out;
 }
 
+// Dictionary files are single-byte Latin-1 text; the program's texts are UTF-8.
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out.push_back(c);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return out;
+}
+
 void ParseLine(std::string_view raw, ParsedDictionary& out) {
   const std::string_view line = TrimLeft(raw);
   if (line.size() <= 4 || line[0] == ';' || line[0] == '/') return;
@@ -157,9 +322,9 @@ void ParseLine(std::string_view raw, ParsedDictionary& out) {
   constexpr std::string_view kDisplayMode = "LanguageDisplayMode=";
   constexpr std::string_view kIndex = "LanguageIndex=";
   if (line.starts_with(kName)) {
-    out.header.name = line.substr(kName.size());
+    out.header.name = Latin1ToUtf8(line.substr(kName.size()));
   } else if (line.starts_with(kSpacedName)) {
-    out.header.name = line.substr(kSpacedName.size());
+    out.header.name = Latin1ToUtf8(line.substr(kSpacedName.size()));
   } else if (line.starts_with(kDisplayMode)) {
     out.header.display_mode = line.substr(line.size() - 1);
   } else if (line.starts_with(kIndex)) {
@@ -171,7 +336,7 @@ void ParseLine(std::string_view raw, ParsedDictionary& out) {
     if (text_line.find("=\"") != 4) return;
     // The four characters before =" only label the line for translators; position decides.
     const size_t length = text_line.size() >= 8 ? text_line.size() - 8 : 0;
-    out.texts.push_back(ResolveLineBreaks(text_line.substr(6, length)));
+    out.texts.push_back(ResolveLineBreaks(Latin1ToUtf8(text_line.substr(6, length))));
   }
 }
 
@@ -201,7 +366,11 @@ ParsedDictionary ParseDictionary(std::string_view bytes) {
 
 LanguageDictionary::LanguageDictionary() { LoadBuiltInTexts(); }
 
-void LanguageDictionary::LoadBuiltInTexts() { texts_.assign(std::begin(kBuiltInTexts), std::end(kBuiltInTexts)); }
+void LanguageDictionary::LoadBuiltInTexts() {
+  texts_.assign(std::begin(kBuiltInTexts), std::end(kBuiltInTexts));
+  texts_.resize(kBuiltInTextCount);
+  for (const NumberedText& t : kWindowTexts) texts_[static_cast<size_t>(t.number)] = t.text;
+}
 
 std::string LanguageDictionary::GetText(int n) const {
   if (n < 0 || n >= Count()) return {};
@@ -226,10 +395,17 @@ void LanguageDictionary::LoadLanguageFile(const std::string& path, UserNotifier&
   language_name_ = std::move(parsed.header.name);
   display_mode_ = std::move(parsed.header.display_mode);
   language_index_ = parsed.header.index;
-  // Texts the file lacks stay English; texts beyond the table have nowhere to go.
+  // Texts the file lacks stay English; texts beyond the table extend it.
   LoadBuiltInTexts();
-  const size_t used = std::min(parsed.texts.size(), texts_.size());
-  for (size_t n = 0; n < used; ++n) texts_[n] = std::move(parsed.texts[n]);
+  if (parsed.texts.size() > texts_.size()) texts_.resize(parsed.texts.size());
+  for (size_t n = 0; n < parsed.texts.size(); ++n) texts_[n] = std::move(parsed.texts[n]);
+}
+
+void LanguageDictionary::UseBuiltInLanguage() {
+  LoadBuiltInTexts();
+  language_name_.clear();
+  display_mode_.clear();
+  language_index_ = 1;
 }
 
 void LanguageDictionary::LoadAtStartUp(const std::string& language_file_setting, UserNotifier& notifier) {

@@ -11,14 +11,15 @@
 
 namespace norvane {
 
-inline constexpr int kBuiltInTextCount = 91;
+// Numbers 0-90 are the texts dictionary files have always had; the window's own texts follow from 100.
+inline constexpr int kBuiltInTextCount = 300;
 // Lines longer than this are cut into several lines, as the file reader always has done.
 inline constexpr size_t kMaxDictionaryLineLength = 1024;
 // "Second": the seconds suffix of the CSV and HTML writers in languages other than English.
 inline constexpr int kSecondTextEntry = 51;
 
 struct LanguageHeader {
-  std::string name;          // empty means "not a usable dictionary"
+  std::string name;          // UTF-8; empty means "not a usable dictionary"
   std::string display_mode;  // one character, or empty when the file does not say
   int index = 1;             // 1 when the file does not say
 };
@@ -26,7 +27,7 @@ struct LanguageHeader {
 // Everything a dictionary file says, without deciding what to do with it.
 struct ParsedDictionary {
   LanguageHeader header;
-  std::vector<std::string> texts;  // text lines in file order, escapes already resolved
+  std::vector<std::string> texts;  // text lines in file order, as UTF-8, escapes already resolved
 };
 
 // Pure: reads any bytes, never fails. Several header lines of one kind: the last one wins.
@@ -46,6 +47,9 @@ class LanguageDictionary {
 
   // Empty when the file cannot be read (the user has been told).
   static std::optional<LanguageHeader> ReadLanguageHeader(const std::string& path, UserNotifier& notifier);
+
+  // English texts and header values, as when no file has been loaded.
+  void UseBuiltInLanguage();
 
   // On any failure the user is told and the current texts and header values stay.
   void LoadLanguageFile(const std::string& path, UserNotifier& notifier);

@@ -63,11 +63,13 @@ class LanguageDictionaryFile : public ::testing::Test {
 
 TEST(LanguageDictionary, BuiltInTextsWithoutAFile) {
   LanguageDictionary dict;
-  EXPECT_EQ(dict.Count(), 91);
+  EXPECT_EQ(dict.Count(), kBuiltInTextCount);
   EXPECT_EQ(dict.GetText(75), "File error");
   EXPECT_EQ(dict.GetText(25), "Eualization");
   EXPECT_EQ(dict.GetText(38), "");
   EXPECT_EQ(dict.GetText(91), "");
+  EXPECT_EQ(dict.GetText(100), "Co&nnect");
+  EXPECT_EQ(dict.GetText(kBuiltInTextCount), "");
   EXPECT_EQ(dict.GetText(-1), "");
   EXPECT_EQ(dict.DisplayMode(), "");
   EXPECT_TRUE(dict.UsesSecondSuffix());
@@ -75,7 +77,7 @@ TEST(LanguageDictionary, BuiltInTextsWithoutAFile) {
 
 TEST(ParseDictionary, HeaderLines) {
   auto p = ParseDictionary("LanguageName = Fran\xE7" "ais\nLanguageDisplayMode=0\nLanguageIndex=12\n");
-  EXPECT_EQ(p.header.name, "Fran\xE7" "ais");
+  EXPECT_EQ(p.header.name, "Fran\u00E7ais");  // Latin-1 in the file, UTF-8 in the program
   EXPECT_EQ(p.header.display_mode, "0");
   EXPECT_EQ(p.header.index, 2);
   EXPECT_EQ(ParseDictionary("  \tLanguageName=Nederlands  \n").header.name, "Nederlands  ");
@@ -102,8 +104,9 @@ TEST(ParseDictionary, TextLineShapes) {
       "0003=\"x\n"
       "0004=\"ab\"\n"                   // the closing pair is two characters, whatever they are
       "0005=\"one\\r\\ntwo\\r\\n\",\n"
-      "0006=no quote\",\n");
-  EXPECT_THAT(p.texts, ElementsAre("five first", "a=\"b", "", "", "a", "one\r\ntwo\r\n"));
+      "0006=no quote\",\n"
+      "0007=\"Fran\xE7" "ais \xB5" "Sv/h\",\n");  // Latin-1
+  EXPECT_THAT(p.texts, ElementsAre("five first", "a=\"b", "", "", "a", "one\r\ntwo\r\n", "Fran\u00E7ais \u00B5Sv/h"));
 }
 
 TEST(ParseDictionary, LineEndingsAndLengthLimit) {
@@ -137,17 +140,23 @@ TEST_F(LanguageDictionaryFile, TextLinesReplaceEntriesByPosition) {
   EXPECT_EQ(dict_.LanguageIndex(), 1);  // no index line: back to English seconds
   EXPECT_EQ(dict_.GetText(0), "Hi");
   EXPECT_EQ(dict_.GetText(1), "Add");
+
+  dict_.UseBuiltInLanguage();
+  EXPECT_EQ(dict_.GetText(0), "Available Language");
+  EXPECT_EQ(dict_.LanguageName(), "");
+  EXPECT_EQ(dict_.DisplayMode(), "");
+  EXPECT_TRUE(dict_.UsesSecondSuffix());
 }
 
-TEST_F(LanguageDictionaryFile, ExtraTextLinesHaveNowhereToGo) {
+TEST_F(LanguageDictionaryFile, TextLinesBeyondTheTableExtendIt) {
   dict_.LoadLanguageFile(Write(WithHeader(TextLines(95, "x"))), notifier_);
-  EXPECT_EQ(dict_.Count(), 91);
-  EXPECT_EQ(dict_.GetText(90), "x90");
-  EXPECT_EQ(dict_.GetText(91), "");
+  EXPECT_EQ(dict_.Count(), kBuiltInTextCount);
+  EXPECT_EQ(dict_.GetText(94), "x94");
+  EXPECT_EQ(dict_.GetText(100), "Co&nnect");
 
-  dict_.LoadLanguageFile(Write(WithHeader(TextLines(10000, "y"))), notifier_);
-  EXPECT_EQ(dict_.Count(), 91);
-  EXPECT_EQ(dict_.GetText(90), "y90");
+  dict_.LoadLanguageFile(Write(WithHeader(TextLines(kBuiltInTextCount + 5, "y"))), notifier_);
+  EXPECT_EQ(dict_.Count(), kBuiltInTextCount + 5);
+  EXPECT_EQ(dict_.GetText(kBuiltInTextCount + 4), Format("y%d", kBuiltInTextCount + 4));
 }
 
 TEST_F(LanguageDictionaryFile, UnreadableFilesKeepTheCurrentTexts) {

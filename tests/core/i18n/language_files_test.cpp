@@ -1,0 +1,52 @@
+#include "core/i18n/language_files.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "core/i18n/language_dictionary.h"
+#include "tests/common/temp_dir.h"
+
+namespace norvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Field;
+
+std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(LanguageFiles, AUsersCopyHidesTheShippedOneAndFilesWithoutANameAreLeftOut) {
+  testing::TempDir dir;
+  std::ofstream(dir / "de.dic.txt", std::ios::binary) << "LanguageName=Mein Deutsch\r\n0000=\"x\",\r\n";
+  std::ofstream(dir / "nameless.dic.txt", std::ios::binary) << "0000=\"x\",\r\n";
+  std::ofstream(dir / "notes.txt", std::ios::binary) << "LanguageName=Notes\r\n";
+  EXPECT_THAT(FindLanguageFiles({dir.path(), NORVANE_LANGUAGE_DIR, dir / "missing"}),
+              ElementsAre(Field(&LanguageFile::name, "Español"), Field(&LanguageFile::name, "Français"),
+                          Field(&LanguageFile::name, "Mein Deutsch")));
+}
+
+// A text the window shows must not fall back to English, nor lose what the window fills in.
+TEST(LanguageFiles, EveryShippedDictionaryTranslatesEveryBuiltInText) {
+  const LanguageDictionary english;
+  const std::vector<LanguageFile> files = FindLanguageFiles({NORVANE_LANGUAGE_DIR});
+  ASSERT_EQ(files.size(), 3u);
+  for (const LanguageFile& file : files) {
+    const ParsedDictionary parsed = ParseDictionary(Slurp(file.path));
+    ASSERT_EQ(static_cast<int>(parsed.texts.size()), kBuiltInTextCount) << file.name;
+    for (int n = 0; n < kBuiltInTextCount; ++n) {
+      const std::string& en = english.GetText(n);
+      const std::string& text = parsed.texts[static_cast<size_t>(n)];
+      EXPECT_EQ(en.empty(), text.empty()) << file.name << " text " << n;
+      for (const char* marker : {"%1", "%2", "&"})
+        EXPECT_EQ(en.find(marker) == std::string::npos, text.find(marker) == std::string::npos)
+            << file.name << " text " << n << ": " << text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace norvane
