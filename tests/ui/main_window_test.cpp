@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/files/local_time.h"
+#include "core/files/realtime_binary.h"
 #include "tests/integration/simulated_line.h"
 #include "ui/graph_canvas.h"
 #include "ui/scroll_bar_ex.h"
@@ -126,6 +128,43 @@ TEST_F(MainWindowTest, LoadedDataScrollsAndTheFirstThirtyPositionsShowTheStart) 
   EXPECT_EQ(w->context().data.window.position, 500u);
   // Automatic scale: the largest value sits 91 pixels above the base line.
   EXPECT_EQ(w->canvas().picture().pixelColor(305, 72), QColor(0, 0, 255));
+}
+
+TEST_F(MainWindowTest, ARealtimeRecordingLoadsAndPlaysLikeADump) {
+  auto w = Open({"\"nLastGeigerCounterSelected\"=dword:00000004"});
+  const FixedClock clock(LocalTime{2026, 3, 7, 9, 5, 4});
+  RealtimeSeries series(clock.Now());
+  series.StartSession(clock.Now(), StampFromLocal(clock.ToLocal(clock.Now())));
+  std::vector<uint32_t> counts;
+  for (uint32_t i = 0; i < 600; ++i) counts.push_back(i % 5 == 0 ? 400 + i : i % 40);
+  for (uint32_t c : counts) series.Append(c);
+  const std::filesystem::path file = dir_ / "day.rbn";
+  ASSERT_TRUE(WriteRealtimeBinary(file.string(), series, clock));
+
+  w->SetFileChooser([&](const FileRequest& r) {
+    EXPECT_NE(r.filter.find("*.rbn"), std::string_view::npos);
+    EXPECT_NE(r.filter.find("*.bin"), std::string_view::npos);
+    return FileAnswer{file.string(), ""};
+  });
+  w->LoadData();
+  ASSERT_TRUE(w->StatusLog().contains("Data loaded!"));
+  const HistoryWindow& shown = w->context().data.window;
+  for (size_t i = 0; i < HistoryWindow::kSamples; ++i) EXPECT_EQ(shown.values[i], counts[i]) << i;
+  EXPECT_TRUE(Text(*w, 1042).contains("09:05:")) << Text(*w, 1042).toStdString();
+
+  for (int i = 0; i < 6; ++i) w->NextSpeed();  // x64
+  w->Play();
+  ASSERT_TRUE(WaitFor([&] { return shown.position > 100; }, 10000));
+  EXPECT_TRUE(w->playing());
+  w->StopPlayback();
+
+  // A file that only carries the ending is refused with its reason, and the chart stays.
+  const auto before = shown.values;
+  std::ofstream(file, std::ios::binary) << std::string(100, '\x07');
+  w->LoadData();
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_.front().contains("does not start with a time stamp")) << messages_.front().toStdString();
+  EXPECT_EQ(shown.values, before);
 }
 
 TEST_F(MainWindowTest, SevenPressesOfTheSpeedButtonReturnToOneTimes) {

@@ -137,6 +137,24 @@ TEST(RealtimeBinaryTest, LargeCountsAndMarkerLookalikesBecomeValueRecordsAndRead
   EXPECT_EQ(walk.samples[4], 170u);
 }
 
+TEST(RealtimeBinaryTest, AFileTheWriterWroteReadsBackAsTheSameSecondsAndTheSameHistoryBytes) {
+  const TempDir dir;
+  const FixedClock clock(kStart);
+  std::vector<uint32_t> values;
+  for (uint32_t i = 0; i < 3000; ++i) values.push_back(i % 7 == 0 ? 300 + i : i % 256);  // 255 and 85, 170 too
+  const RealtimeSeries series = Recording(clock, values);
+  const std::filesystem::path file = dir / "day.rbn";
+  ASSERT_TRUE(WriteRealtimeBinary(file.string(), series, clock));
+
+  std::string error;
+  const auto read = ReadRealtimeBinary(file, &error);
+  ASSERT_TRUE(read) << error;
+  EXPECT_EQ(read->start, StampFromLocal(kStart));
+  EXPECT_EQ(read->counts, values);
+  // What the window plays is byte for byte what the writer wrote.
+  EXPECT_EQ(RecordingImage(*read), ReadAll(file));
+}
+
 TEST(RealtimeBinaryTest, ParserRefusesWhatIsNoRecording) {
   std::string error;
   const std::vector<uint8_t> no_stamp = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
