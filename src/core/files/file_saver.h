@@ -42,7 +42,7 @@ struct DumpSaveResult {
 std::string SaveStatusEntry(const LocalTime& now, std::string_view word, std::string_view path);
 
 // Patterns SaveRealtimeAs hands to SaveByType for a dialog type text, first match of "both",
-// "html", "htm", "r@h", "bin", "csv" winning. Empty for any other type.
+// "html", "htm", "r@h", "rbn", "bin", "csv" winning. Empty for any other type.
 std::vector<std::string_view> RealtimePatternsFor(std::string_view type_text);
 
 class FileSaver {

@@ -154,18 +154,21 @@ TEST_F(FileSaverTest, AFailedReplaceLeavesTheTargetAndNoTemporaryFile) {
 }
 
 TEST_F(FileSaverTest, RealtimeSaveAsByTypeText) {
-  EXPECT_EQ(RealtimePatternsFor("both files (rbn and csv)"), (std::vector<std::string_view>{"*.bin", "*.csv"}));
+  EXPECT_EQ(RealtimePatternsFor("both files (rbn and csv)"), (std::vector<std::string_view>{"*.rbn", "*.csv"}));
   EXPECT_EQ(RealtimePatternsFor("html (*.html)"), std::vector<std::string_view>{"*.html"});
   EXPECT_EQ(RealtimePatternsFor("htm (*.htm)"), std::vector<std::string_view>{"*.htm"});
   EXPECT_EQ(RealtimePatternsFor("Radioactive@Home (*.R@H)"), std::vector<std::string_view>{"*.R@H"});
-  EXPECT_EQ(RealtimePatternsFor("realtime binary files (*.rbn)"), std::vector<std::string_view>{"*.bin"});
+  EXPECT_EQ(RealtimePatternsFor("realtime binary files (*.rbn)"), std::vector<std::string_view>{"*.rbn"});
+  EXPECT_EQ(RealtimePatternsFor("binary files (*.bin)"), std::vector<std::string_view>{"*.bin"});
   EXPECT_EQ(RealtimePatternsFor("csv (comma delimited) (*.csv)"), std::vector<std::string_view>{"*.csv"});
   EXPECT_TRUE(RealtimePatternsFor("all files (*.*)").empty());
 
   notifier_.answer = true;
-  const auto results = saver_.SaveRealtimeAs("both files (rbn and csv)", At("rt"));
+  const auto results = saver_.SaveRealtimeAs("both files (rbn and csv)", At("rt.rbn"));
   ASSERT_EQ(results.size(), 2u);
-  EXPECT_TRUE(std::filesystem::exists(At("rt.bin")) && std::filesystem::exists(At("rt.csv")));
+  EXPECT_EQ(results[0].path, At("rt.rbn"));
+  EXPECT_EQ(results[1].path, At("rt.csv"));
+  EXPECT_EQ(testing::EntryCount(dir_.path()), 2u);
   EXPECT_EQ(notifier_.questions, std::vector<std::string>{"Reset and Restart?"});
   EXPECT_EQ(data_.realtime.count(), RealtimeSeries::kFirstSlot);  // reset on yes
 
