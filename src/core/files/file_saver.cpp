@@ -61,6 +61,12 @@ FileSaver::FileSaver(DataSet& data, const LanguageDictionary& dictionary, const 
   options_.conversion = data.conversion;
 }
 
+void FileSaver::set_options(const WriterOptions& options) {
+  std::string model = std::move(options_.model);
+  options_ = options;
+  if (options_.model.empty()) options_.model = std::move(model);
+}
+
 SaveResult FileSaver::Logged(SaveResult result) {
   // Only a file really written says "Saved": a type without a writer is no success either.
   const int entry = result.saved() ? kSavedTextEntry : kFileErrorTextEntry;

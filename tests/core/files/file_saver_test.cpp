@@ -153,6 +153,17 @@ TEST_F(FileSaverTest, AFailedReplaceLeavesTheTargetAndNoTemporaryFile) {
   EXPECT_EQ(ReadAll(dir_ / "keep.csv" / "inside"), "old");
 }
 
+TEST_F(FileSaverTest, TheHtmlHeaderNamesTheModelTheDataCameFromThroughAChangeOfSettings) {
+  saver_.set_model("ZQT-400");
+  WriterOptions semicolons;
+  semicolons.separator = ';';
+  saver_.set_options(semicolons);
+  ASSERT_TRUE(saver_.SaveByType("*.html", At("rt")).saved());
+  const std::string html = ReadAll(At("rt.html"));
+  EXPECT_NE(html.find("Norvane Electronics LLC, ZQT-400 Data Viewer,"), std::string::npos) << html.substr(0, 100);
+  EXPECT_EQ(html.find("ZQT-100"), std::string::npos);
+}
+
 TEST_F(FileSaverTest, RealtimeSaveAsByTypeText) {
   EXPECT_EQ(RealtimePatternsFor("both files (rbn and csv)"), (std::vector<std::string_view>{"*.rbn", "*.csv"}));
   EXPECT_EQ(RealtimePatternsFor("html (*.html)"), std::vector<std::string_view>{"*.html"});
