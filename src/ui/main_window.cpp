@@ -261,7 +261,7 @@ void CMainViewerDlg::BuildWidgets() {
   info_label_ = new QLabel;
   place(1040, info_label_, 604, 34);
   // Dates, history rates up to six digits (and their doses), live elapsed times, notes.
-  FitFont(time_label_, reading_font, 26, {"12-28-2088 23:58:58", "888 Day 28:58:58"});
+  FitFont(time_label_, reading_font, 26, {"2088-12-28 23:58:58", "888 Day 28:58:58"});
   FitFont(cpm_label_, reading_font, 22, {"ACPM:88888", "CPM:888888"});
   FitFont(dose_label_, reading_font, 22, {"19998.880 uSv/h"});
   FitFont(info_label_, reading_font, 22, {QString(16, 'W')});
