@@ -4,12 +4,15 @@
 
 #include "core/files/local_time.h"
 #include "core/files/realtime_binary.h"
+#include "core/common/text_format.h"
+#include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane {
 namespace {
 
 using testing::ReadAll;
+using testing::RecordingNotifier;
 using testing::TempDir;
 
 constexpr LocalTime kStart{2024, 1, 31, 23, 59, 30};
@@ -61,6 +64,27 @@ TEST(RealtimeCsvTest, LanguageWordsAndSemicolon) {
   EXPECT_TRUE(csv.ends_with("60sekunde;\r\n"));
   const std::string html = BuildRealtimeHtml(series, kStart, options);
   EXPECT_NE(html.find("<TD>Datum Zeit</TD><TD>CPM</TD><td>1sekunde</td>"), std::string::npos);
+}
+
+TEST(RealtimeCsvTest, SecondTitlesAreTheLanguagesWordOnlyWhereItHasOne) {
+  const TempDir dir;
+  const FixedClock clock(kStart);
+  const RealtimeSeries series = Recording(clock, {});
+  // A German file that stops before the word for seconds, and one that has it.
+  std::string lines;
+  for (int i = 0; i < kSecondTextEntry; ++i) lines += Format("%04d=\"Wort%d\",\r\n", i, i);
+  const std::string header = "LanguageName=Deutsch\r\nLanguageIndex=2\r\n";
+  testing::WriteAll(dir / "short.dic.txt", header + lines);
+  testing::WriteAll(dir / "full.dic.txt", header + lines + Format("%04d=\"Sekunde\",\r\n", kSecondTextEntry));
+  RecordingNotifier notifier;
+  for (const auto& [file, title] : {std::pair{"short.dic.txt", "1s,2s,"}, std::pair{"full.dic.txt", "1sekunde,2sekunde,"}}) {
+    LanguageDictionary dictionary;
+    dictionary.LoadLanguageFile((dir / file).string(), notifier);
+    ASSERT_EQ(dictionary.LanguageIndex(), 2);
+    const WriterOptions options = MakeWriterOptions(Settings{}, kDefaultConversionTable, dictionary);
+    const std::string csv = BuildRealtimeCsv(series, kStart, options);
+    EXPECT_NE(csv.find(std::string("CPM,") + title), std::string::npos) << file << ": " << csv.substr(0, 120);
+  }
 }
 
 TEST(RealtimeHtmlTest, PageLayout) {
