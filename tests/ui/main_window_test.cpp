@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -89,6 +90,23 @@ TEST_F(MainWindowTest, FileDialogsStartInTheDataFolderUntilAFolderIsChosen) {
   ASSERT_EQ(starts.size(), 2);
   EXPECT_EQ(starts[0], data);
   EXPECT_TRUE(starts[1].startsWith(data)) << starts[1].toStdString();
+}
+
+TEST_F(MainWindowTest, TheAboutBoxNamesVersionLicenceAndTheFilesInUseAsSelectableText) {
+  ViewerOptions options;
+  options.store_path = dir_ / "data" / "store.sqlite";
+  auto w = Open({}, options);
+  w->Command(32781)->trigger();
+  auto* box = w->findChild<QMessageBox*>("about");
+  ASSERT_NE(box, nullptr);
+  const QString text = box->text();
+  EXPECT_TRUE(text.contains(QString("Version: ") + NORVANE_VERSION)) << text.toStdString();
+  EXPECT_TRUE(text.contains("all rights reserved"));
+  for (const std::filesystem::path& used :
+       {dir_ / "settings.reg", dir_ / "data" / "", dir_.path() / "", options.store_path})
+    EXPECT_TRUE(text.contains(QString::fromStdString(used.string()))) << used << "\n" << text.toStdString();
+  EXPECT_TRUE(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+  box->close();
 }
 
 TEST_F(MainWindowTest, TheStatusLogStartsOverOnceItHasGrownPastHalfItsLimit) {
