@@ -581,7 +581,7 @@ QString CMainViewerDlg::AboutText() const {
   return "Norvane Data Viewer\n" + line(kTextAboutVersion, NORVANE_VERSION) +
          ToQString(GetWindowText(d, kTextAboutSummary)) + "\n\n" + line(kTextAboutLicence, kLicenceText) + "\n" +
          line(kTextAboutSettings, options_.settings_path.string()) + line(kTextAboutData, StartFolder({})) +
-         line(kTextAboutLogs, saves) + line(kTextAboutStore, store);
+         line(kTextAboutSaves, saves) + line(kTextAboutStore, store);
 }
 
 void CMainViewerDlg::ShowAbout() {

@@ -33,7 +33,7 @@ struct RealtimeRecording {
 std::optional<RealtimeRecording> ParseRealtimeBinary(std::span<const uint8_t> bytes, std::string* error);
 
 // The largest file a day of seconds makes: every second a four-byte value record.
-inline constexpr uint64_t kLargestRealtimeBinary = 12 + uint64_t{RealtimeSeries::kCapacity} * 7;
+inline constexpr uint64_t kLargestRealtimeBinary = kStampLength + uint64_t{RealtimeSeries::kCapacity} * 7;
 
 // Reads a realtime binary file (.rbn, or a .bin the realtime save wrote) and parses it.
 std::optional<RealtimeRecording> ReadRealtimeBinary(const std::filesystem::path& path, std::string* error);

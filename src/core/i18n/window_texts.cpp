@@ -18,7 +18,7 @@ constexpr std::string_view kEnglish[] = {
     /* 304 */ "Licence",
     /* 305 */ "Settings file",
     /* 306 */ "Data folder",
-    /* 307 */ "Log folder",
+    /* 307 */ "Automatic saves and day files",
     /* 308 */ "Long-term store",
     /* 309 */ "off",
     /* 310 */ "Viewer and logger for ZQT radiation counters and radon monitors.",

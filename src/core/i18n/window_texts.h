@@ -15,7 +15,7 @@ enum WindowText : int {
   kTextAboutLicence,
   kTextAboutSettings,
   kTextAboutData,
-  kTextAboutLogs,
+  kTextAboutSaves,
   kTextAboutStore,
   kTextAboutStoreOff,
   kTextAboutSummary,
