@@ -139,16 +139,23 @@ std::string SecondLine(const std::string& elapsed, std::optional<uint32_t> count
 // beside the housekeeping on the main thread, hence the lock.
 class MonitorSink final : public LiveSink {
  public:
-  MonitorSink(std::mutex& mutex, RealtimeRecorder& recorder, DataSet& data, const LanguageDictionary& dictionary,
-              std::ostream* out, UserNotifier& notifier)
-      : mutex_(mutex), recorder_(recorder), data_(data), dictionary_(dictionary), out_(out), notifier_(notifier) {}
+  MonitorSink(std::mutex& mutex, RealtimeRecorder& recorder, FileSaver& saver, DataSet& data,
+              const LanguageDictionary& dictionary, std::ostream* out, UserNotifier& notifier)
+      : mutex_(mutex), recorder_(recorder), saver_(saver), data_(data), dictionary_(dictionary), out_(out),
+        notifier_(notifier) {}
 
   void OnSecond(const store::CounterInfo&, const LiveSecond& second) override {
     Polled(second.count, second.cpm, second.usv_h);
   }
   void OnGap(const store::CounterInfo&, int64_t) override { Polled(std::nullopt, cpm_, usv_h_); }
   void OnLinkState(const store::CounterInfo& counter, LinkState state) override {
-    if (state != LinkState::kConnected || started_) return;
+    if (state != LinkState::kConnected) return;
+    {
+      // The day's files name the counter that measured them.
+      std::lock_guard lock(mutex_);
+      saver_.set_model(counter.model);
+    }
+    if (started_) return;
     started_ = true;
     notifier_.Status("Heartbeat started..");
     notifier_.Status(counter.version + " connected.");
@@ -167,6 +174,7 @@ class MonitorSink final : public LiveSink {
 
   std::mutex& mutex_;
   RealtimeRecorder& recorder_;
+  FileSaver& saver_;
   DataSet& data_;
   const LanguageDictionary& dictionary_;
   std::ostream* out_;
@@ -265,7 +273,7 @@ int RunMonitor(CommandContext& context) {
   if (!args.demo && !context.store_path.empty())
     writer = std::make_unique<store::SecondsWriter>(context.store_path, notifier);
 
-  MonitorSink sink(mutex, r.recorder, r.data, r.dictionary, args.quiet ? nullptr : &context.out, notifier);
+  MonitorSink sink(mutex, r.recorder, r.saver, r.data, r.dictionary, args.quiet ? nullptr : &context.out, notifier);
   StderrLog log(context.err);
   setup.options.family = rig.state.family.load();
   setup.options.polls = args.seconds;

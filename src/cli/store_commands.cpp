@@ -366,7 +366,9 @@ int RunStoreExport(const CommandContext& context, CounterStore& db, const StoreA
   LanguageDictionary dictionary;
   SettingsStore settings_store(context.settings_path);
   dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings_store.Key()), notifier);
-  const WriterOptions options = MakeWriterOptions(settings, settings.calibration, dictionary, args.semicolon);
+  WriterOptions options = MakeWriterOptions(settings, settings.calibration, dictionary, args.semicolon);
+  for (const store::CounterRow& row : db.Counters())
+    if (row.id == *counter) options.model = row.info.model;
 
   const store::ExportText built = store::BuildExport(seconds, from, *kind, options, clock);
   if (!built.error.empty()) return context.Fail(built.error);

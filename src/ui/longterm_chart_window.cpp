@@ -894,7 +894,9 @@ void LongtermChartWindow::ExportSelection(const std::filesystem::path& file) {
   LanguageDictionary dictionary;
   QtNotifier notifier(this, [this](const QString& line) { status_->setText(line); });
   dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings_store_.Key()), notifier);
-  const WriterOptions options = MakeWriterOptions(settings_, settings_.calibration, dictionary);
+  WriterOptions options = MakeWriterOptions(settings_, settings_.calibration, dictionary);
+  for (const store::CounterRow& row : overview_.counters)
+    if (row.id == counters.front()) options.model = row.info.model;
   status_->setText("Exporting...");
   fetcher_->RequestExport(counters.front(), selection_->from, selection_->to, file.string(), options);
 }

@@ -24,6 +24,7 @@
 
 #include "core/common/text_format.h"
 #include "core/files/file_filters.h"
+#include "core/i18n/window_texts.h"
 #include "core/net/map_urls.h"
 #include "core/platform/serial_device.h"
 #include "core/protocol/model_table.h"
@@ -39,6 +40,9 @@
 namespace norvane {
 namespace {
 
+// As the package's copyright file states it.
+constexpr char kLicenceText[] =
+    "Copyright 2026 The Norvane Data Viewer developers. No licence has been published yet: all rights reserved.";
 
 void Colour(QLabel* label, const QColor& colour) {
   QPalette palette = label->palette();
@@ -267,7 +271,7 @@ void CMainViewerDlg::BuildWidgets() {
   info_label_ = new QLabel;
   place(1040, info_label_, 604, 34);
   // Dates, history rates up to six digits (and their doses), live elapsed times, notes.
-  FitFont(time_label_, reading_font, 26, {"12-28-2088 23:58:58", "888 Day 28:58:58"});
+  FitFont(time_label_, reading_font, 26, {"2088-12-28 23:58:58", "888 Day 28:58:58"});
   FitFont(cpm_label_, reading_font, 22, {"ACPM:88888", "CPM:888888"});
   FitFont(dose_label_, reading_font, 22, {"19998.880 uSv/h"});
   FitFont(info_label_, reading_font, 22, {QString(16, 'W')});
@@ -577,10 +581,32 @@ void CMainViewerDlg::ApplyColours() {
   Colour(dose_label_, FromColourRef(ctx_->settings.usv_color));
 }
 
+QString CMainViewerDlg::AboutText() const {
+  const LanguageDictionary& d = ctx_->dictionary;
+  auto line = [&](int entry, const std::string& value) {
+    return ToQString(d.GetText(entry)) + ": " + ToQString(value) + "\n";
+  };
+  // Automatic saves and day files go where the save folder says, else beside the program's
+  // working folder, as their names are then relative.
+  std::string saves = ctx_->recorder.name_prefix();
+  std::error_code no_folder;
+  if (saves.empty()) saves = (std::filesystem::current_path(no_folder) / "").string();
+  const std::string store = options_.store_path.empty() ? d.GetText(kTextAboutStoreOff)
+                                                        : options_.store_path.string();
+  return "Norvane Data Viewer\n" + line(kTextAboutVersion, NORVANE_VERSION) +
+         ToQString(d.GetText(kTextAboutSummary)) + "\n\n" + line(kTextAboutLicence, kLicenceText) + "\n" +
+         line(kTextAboutSettings, options_.settings_path.string()) + line(kTextAboutData, StartFolder({})) +
+         line(kTextAboutSaves, saves) + line(kTextAboutStore, store);
+}
+
 void CMainViewerDlg::ShowAbout() {
-  notifier_->Message("Norvane Data Viewer\nVersion " + std::string("V") + FormatFixed(kViewerVersion, 2) +
-                         "\n\nViewer and logger for ZQT radiation counters and radon monitors.",
-                     "About Norvane Data Viewer");
+  // Opened, not run: the window's timers and monitoring go on behind it. Its paths can be copied.
+  auto* box = new QMessageBox(QMessageBox::Information, ToQString(ctx_->dictionary.GetText(kTextAboutCaption)),
+                              AboutText(), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  box->setObjectName("about");
+  box->open();
 }
 
 void CMainViewerDlg::contextMenuEvent(QContextMenuEvent* event) { popup_menu_->exec(event->globalPos()); }

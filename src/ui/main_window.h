@@ -152,6 +152,8 @@ class CMainViewerDlg : public QDialog {
   void UpdateTimeIndexList();
   void UpdateDeviceControls();
   void SetRealtimeTick(bool ticked);
+  // The About box: name, version, licence, and the files and folders the program uses.
+  QString AboutText() const;
   void ShowAbout();
   void ApplyTexts();
   void RefreshWriterOptions();

@@ -406,6 +406,8 @@ void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState sta
   switch (state) {
     case LinkState::kConnected:
       note({});
+      // The seconds from now on are this counter's; the HTML header names its model.
+      ctx_->saver.set_model(counter.model);
       if (ctx_->state.demo.load()) break;
       // The counter that answered is the one the tools and the clock sync talk to.
       ctx_->state.model_text = counter.version;

@@ -12,6 +12,7 @@
 #include "core/files/dump_file.h"
 #include "core/files/file_filters.h"
 #include "core/files/file_naming.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/store_location.h"
 #include "core/tasks/auto_save.h"
 #include "ui/color_dialog.h"
@@ -24,12 +25,14 @@ namespace norvane {
 namespace {
 
 
-// Qt reads a filter's patterns from its last parentheses, so a description whose parentheses
-// hold words ("Both Files (BIN and CSV)") gets the pattern appended.
+// Qt reads a filter's patterns from its last parentheses, separated by spaces, so a description
+// whose parentheses hold words ("Both Files (BIN and CSV)") gets the pattern appended.
 QString QtFilterItem(const FileTypeItem& item) {
   const std::string suffix = "(" + item.pattern + ")";
-  if (item.description.ends_with(suffix)) return ToQString(item.description);
-  return ToQString(item.description + " " + suffix);
+  std::string description = item.description;
+  if (description.ends_with(suffix)) description.resize(description.size() - suffix.size());
+  else description += ' ';
+  return ToQString(description) + "(" + ToQString(item.pattern).replace(';', ' ') + ")";
 }
 
 }  // namespace
@@ -168,7 +171,16 @@ void CMainViewerDlg::LoadData() {
   if (!file) return;
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileLoadPath, file->path))
     ctx_->settings.file_load_path = *folder;
-  const std::optional<size_t> bytes = LoadDumpFile(file->path, ctx_->data.dump, *notifier_);
+  // A realtime recording is history too: it plays back through the same decoder as a dump.
+  std::optional<size_t> bytes;
+  if (LowerAscii(file->path).ends_with(".rbn")) {
+    const std::optional<RecordingLoad> recording = LoadRecordingFile(file->path, ctx_->data.dump, *notifier_);
+    if (!recording) return;
+    if (recording->cut) AddStatus(ToQString(ctx_->dictionary.GetText(kTextRecordingCut)));
+    bytes = recording->bytes;
+  } else {
+    bytes = LoadDumpFile(file->path, ctx_->data.dump, *notifier_);
+  }
   if (!bytes) return;
   if (playing_) StopPlayback();
   scroll_->SetRange(0, static_cast<double>(*bytes));

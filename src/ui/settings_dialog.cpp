@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "core/config/editor_port.h"
+#include "core/i18n/window_texts.h"
 #include "core/tools/clock_rules.h"
 #include "core/tools/network_settings.h"
 #include "ui/app_context.h"
@@ -137,11 +138,11 @@ void SettingsDialog::GetTimeFromUnit() {
   auto port = port_;
   ClockSync& sync = ctx_.clock_sync;
   RunDeviceJob(
-      [port, &sync] {
+      [port, &sync, words = ctx_.dictionary.GetText(kTextCounterClock)] {
         // The clock exchange reopens the port for the main reader; our receiving task would
         // take its reply bytes.
         if (port->taken()) port->Release();
-        sync.GetClock();  // shows the counter's time, or why not
+        sync.GetClock(words);  // shows the counter's time, or why not
       },
       {});
 }

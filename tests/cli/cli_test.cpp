@@ -61,7 +61,7 @@ TEST_F(CliTest, WindowAsTextAndJson) {
   // Per-minute data reads as ACPM at position 0 too, with the dose of that rate.
   EXPECT_NE(r.out.find("rate       ACPM:10\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("dose       0.065 uSv/h\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("time       01-31-2024 12:05:00\n"), std::string::npos);
+  EXPECT_NE(r.out.find("time       2024-01-31 12:05:00\n"), std::string::npos);
   EXPECT_NE(r.out.find("first_step 13\n"), std::string::npos);
 
   r = Run({"window", path, "--pos", "132", "--json"});
@@ -74,7 +74,7 @@ TEST_F(CliTest, WindowAsTextAndJson) {
     std::string v = "2";
     for (int i = 1; i < 60; ++i) v += ",2";
     return v;
-  }() + "],\"sum\":1200,\"rate\":\"ACPM:20\",\"dose\":\"0.130 uSv/h\",\"time\":\"01-31-2024 14:00:00\","
+  }() + "],\"sum\":1200,\"rate\":\"ACPM:20\",\"dose\":\"0.130 uSv/h\",\"time\":\"2024-01-31 14:00:00\","
         "\"note\":\"\\\"\\\\\",\"first_step\":0}\n");
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/temp_dir.h"
+
 namespace norvane::testing {
 
 #ifdef NORVANE_CLI_PATH
@@ -21,7 +23,9 @@ class ChildCli {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> environment(extra_environment);
+    // Unless the test says otherwise, the child's default store is its own, never the user's.
+    std::vector<std::string> environment{"XDG_DATA_HOME=" + data_home_.path().string()};
+    environment.insert(environment.begin(), extra_environment.begin(), extra_environment.end());
     for (char** e = environ; *e; ++e) environment.emplace_back(*e);
     std::vector<char*> envp;
     for (std::string& e : environment) envp.push_back(e.data());
@@ -96,6 +100,7 @@ class ChildCli {
     return true;
   }
 
+  TempDir data_home_;
   pid_t pid_ = -1;
   int out_ = -1;
   int err_ = -1;

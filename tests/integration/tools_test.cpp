@@ -225,9 +225,11 @@ TEST(ClockReadOverLine, ShowsTheCountersTime) {
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   std::atomic<bool> retry{false};
   ClockSync sync(program.session, program.buffer, line.clock(), retry, nullptr);
-  const GetClockResult result = sync.GetClock();
+  const GetClockResult result = sync.GetClock("Zähleruhr:");
   EXPECT_EQ(result.outcome, GetClockOutcome::kRead);
-  EXPECT_EQ(program.Messages(), std::vector<std::string>{"GETDATETIME returned: 2026-03-07 09:05:04 [aa]\r\n"});
+  // The user reads the time in words; the reply's bytes are for the log.
+  EXPECT_EQ(program.Messages(), std::vector<std::string>{"Zähleruhr: 2026-03-07 09:05:04"});
+  EXPECT_TRUE(program.notifier.HasStatus("GETDATETIME returned: 1a 03 07 09 05 04 aa"));
   EXPECT_EQ(line.FramesOf(sim::CommandKind::kGetDateTime).size(), 1u);
 }
 
@@ -548,7 +550,7 @@ TEST(ToolsCommands, ClockScreenshotAndWifiOnTheSimulator) {
   EXPECT_EQ(sync.out, "Time Synced Successfully!\n");
   const CliRun get = Cli(dir, {"--port", line.path(), "clock", "get"});
   EXPECT_EQ(get.code, 0) << get.err;
-  EXPECT_TRUE(get.out.starts_with("GETDATETIME returned: 20")) << get.out;
+  EXPECT_TRUE(get.out.starts_with("Counter clock: 20")) << get.out;
 
   const CliRun sent = Cli(dir, {"--port", line.path(), "send", "GETVER", "--listen", "300"});
   EXPECT_EQ(sent.code, 0) << sent.err;

@@ -29,12 +29,10 @@ std::filesystem::path WriteBytes(const TempDir& dir, const std::string& name, co
   return file;
 }
 
-// "MM-DD-20YY hh:mm:ss" as a number that grows with the time.
-long long Chronological(const QString& text) {
-  const QStringList f = text.split(QRegularExpression("[- :]"));
-  if (f.size() != 6) return -1;
-  return ((((f[2].toLongLong() * 100 + f[0].toLongLong()) * 100 + f[1].toLongLong()) * 100 + f[3].toLongLong()) * 100 +
-          f[4].toLongLong()) * 100 + f[5].toLongLong();
+// An ISO 8601 "20YY-MM-DD hh:mm:ss" as a number that grows with the time; -1 for any other text.
+long long Chronological(QString text) {
+  if (!QRegularExpression("^20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$").match(text).hasMatch()) return -1;
+  return text.remove(QRegularExpression("[- :]")).toLongLong();
 }
 
 class MainWindowReadoutsTest : public MainWindowTest {
@@ -58,7 +56,7 @@ class MainWindowReadoutsTest : public MainWindowTest {
 TEST_F(MainWindowReadoutsTest, TheLongestReadingsFitTheirLabelsAndKeepApart) {
   auto w = Open();
   const std::vector<std::pair<int, QStringList>> longest = {
-      {1042, {"12-28-2088 23:58:58", "888 Day 23:58:58", "No data loaded."}},
+      {1042, {"2088-12-28 23:58:58", "888 Day 23:58:58", "No data loaded."}},
       {1043, {"ACPM:88888", "CPM:888888"}},
       {1041, {"19998.880 uSv/h", "174.440 uSv/h"}},
   };
@@ -90,7 +88,7 @@ TEST_F(MainWindowReadoutsTest, EachLoadShowsItsOwnRateDoseAndDate) {
   w->LoadData();
   EXPECT_EQ(Text(*w, 1043), "ACPM:24");
   EXPECT_EQ(Text(*w, 1041), DoseOf(*w, "ACPM:24"));
-  EXPECT_EQ(Text(*w, 1042), "06-01-2024 00:29:00");
+  EXPECT_EQ(Text(*w, 1042), "2024-06-01 00:29:00");
   EXPECT_EQ(w->StatusLog().count("Data loaded!"), 1) << w->StatusLog().toStdString();
   EXPECT_EQ(w->StatusLog().count("minutes.bin"), 1);
 
@@ -122,7 +120,7 @@ TEST_F(MainWindowReadoutsTest, PlaybackRunsItsClockForwardAndLeavesMonitoringAlo
   w->StopPlayback();
   for (int i = 1; i < shown.size(); ++i)
     EXPECT_GT(Chronological(shown[i]), Chronological(shown[i - 1])) << shown.join(" | ").toStdString();
-  EXPECT_GE(Chronological(shown.back()), Chronological("06-01-2024 01:30:00")) << shown.back().toStdString();
+  EXPECT_GE(Chronological(shown.back()), Chronological("2024-06-01 01:30:00")) << shown.back().toStdString();
   EXPECT_EQ(w->context().data.realtime.elapsed(), 0u) << "playback is not measuring";
   EXPECT_EQ(Text(*w, 1040), "Tree");
 
@@ -146,7 +144,7 @@ TEST_F(MainWindowReadoutsTest, TheArrowKeysScrollBackPastAStamp) {
   ScrollBarExWnd& bar = w->scroll_bar();
   EXPECT_EQ(QApplication::focusWidget(), &bar) << "the keys scroll the data just loaded";
   const QString start = Text(*w, 1042);
-  ASSERT_EQ(start, "06-01-2024 08:00:00");
+  ASSERT_EQ(start, "2024-06-01 08:00:00");
   QTest::keyClick(&bar, Qt::Key_Right);
   EXPECT_GT(bar.Position(), 0.0);
   EXPECT_EQ(Text(*w, 1042), start) << "the start keeps its time";

@@ -8,12 +8,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
 
+#include "core/files/local_time.h"
+#include "core/files/realtime_binary.h"
 #include "tests/integration/simulated_line.h"
 #include "ui/graph_canvas.h"
 #include "ui/scroll_bar_ex.h"
@@ -89,6 +92,23 @@ TEST_F(MainWindowTest, FileDialogsStartInTheDataFolderUntilAFolderIsChosen) {
   EXPECT_TRUE(starts[1].startsWith(data)) << starts[1].toStdString();
 }
 
+TEST_F(MainWindowTest, TheAboutBoxNamesVersionLicenceAndTheFilesInUseAsSelectableText) {
+  ViewerOptions options;
+  options.store_path = dir_ / "data" / "store.sqlite";
+  auto w = Open({}, options);
+  w->Command(32781)->trigger();
+  auto* box = w->findChild<QMessageBox*>("about");
+  ASSERT_NE(box, nullptr);
+  const QString text = box->text();
+  EXPECT_TRUE(text.contains(QString("Version: ") + NORVANE_VERSION)) << text.toStdString();
+  EXPECT_TRUE(text.contains("all rights reserved"));
+  for (const std::filesystem::path& used :
+       {dir_ / "settings.reg", dir_ / "data" / "", dir_.path() / "", options.store_path})
+    EXPECT_TRUE(text.contains(QString::fromStdString(used.string()))) << used << "\n" << text.toStdString();
+  EXPECT_TRUE(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+  box->close();
+}
+
 TEST_F(MainWindowTest, TheStatusLogStartsOverOnceItHasGrownPastHalfItsLimit) {
   auto w = Open();
   const std::string line(1000, 'x');
@@ -126,6 +146,43 @@ TEST_F(MainWindowTest, LoadedDataScrollsAndTheFirstThirtyPositionsShowTheStart) 
   EXPECT_EQ(w->context().data.window.position, 500u);
   // Automatic scale: the largest value sits 91 pixels above the base line.
   EXPECT_EQ(w->canvas().picture().pixelColor(305, 72), QColor(0, 0, 255));
+}
+
+TEST_F(MainWindowTest, ARealtimeRecordingLoadsAndPlaysLikeADump) {
+  auto w = Open({"\"nLastGeigerCounterSelected\"=dword:00000004"});
+  const FixedClock clock(LocalTime{2026, 3, 7, 9, 5, 4});
+  RealtimeSeries series(clock.Now());
+  series.StartSession(clock.Now(), StampFromLocal(clock.ToLocal(clock.Now())));
+  std::vector<uint32_t> counts;
+  for (uint32_t i = 0; i < 600; ++i) counts.push_back(i % 5 == 0 ? 400 + i : i % 40);
+  for (uint32_t c : counts) series.Append(c);
+  const std::filesystem::path file = dir_ / "day.rbn";
+  ASSERT_TRUE(WriteRealtimeBinary(file.string(), series, clock));
+
+  w->SetFileChooser([&](const FileRequest& r) {
+    EXPECT_NE(r.filter.find("*.rbn"), std::string_view::npos);
+    EXPECT_NE(r.filter.find("*.bin"), std::string_view::npos);
+    return FileAnswer{file.string(), ""};
+  });
+  w->LoadData();
+  ASSERT_TRUE(w->StatusLog().contains("Data loaded!"));
+  const HistoryWindow& shown = w->context().data.window;
+  for (size_t i = 0; i < HistoryWindow::kSamples; ++i) EXPECT_EQ(shown.values[i], counts[i]) << i;
+  EXPECT_TRUE(Text(*w, 1042).contains("09:05:")) << Text(*w, 1042).toStdString();
+
+  for (int i = 0; i < 6; ++i) w->NextSpeed();  // x64
+  w->Play();
+  ASSERT_TRUE(WaitFor([&] { return shown.position > 100; }, 10000));
+  EXPECT_TRUE(w->playing());
+  w->StopPlayback();
+
+  // A file that only carries the ending is refused with its reason, and the chart stays.
+  const auto before = shown.values;
+  std::ofstream(file, std::ios::binary) << std::string(100, '\x07');
+  w->LoadData();
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_.front().contains("does not start with a time stamp")) << messages_.front().toStdString();
+  EXPECT_EQ(shown.values, before);
 }
 
 TEST_F(MainWindowTest, SevenPressesOfTheSpeedButtonReturnToOneTimes) {
@@ -200,7 +257,7 @@ TEST_F(MainWindowTest, ADownloadThroughTheWindowShowsTheChartAndTheTimeLabel) {
       << w->StatusLog().toStdString();
   EXPECT_EQ(std::filesystem::file_size(target + ".bin"), 65536u + 256u);
   EXPECT_NE(Text(*w, 1042), "No data loaded.");
-  EXPECT_TRUE(QRegularExpression(R"(^\d\d-\d\d-20\d\d \d\d:\d\d:\d\d$)").match(Text(*w, 1042)).hasMatch())
+  EXPECT_TRUE(QRegularExpression(R"(^20\d\d-\d\d-\d\d \d\d:\d\d:\d\d$)").match(Text(*w, 1042)).hasMatch())
       << Text(*w, 1042).toStdString();
   EXPECT_TRUE(w->Control(1173)->isEnabled());
   // The chart shows the downloaded samples, not the flat empty line.

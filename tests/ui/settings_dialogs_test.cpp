@@ -293,7 +293,7 @@ TEST_F(SettingsDeviceTest, ClockButtonsWorkAfterAWifiReadHeldThePort) {
   EXPECT_FALSE(dialog.sync_now_button()->isEnabled());
   WaitIdle();
   ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_TRUE(messages_[0].startsWith("GETDATETIME returned: 20")) << messages_[0].toStdString();
+  EXPECT_TRUE(messages_[0].startsWith("Counter clock: 20")) << messages_[0].toStdString();
   EXPECT_TRUE(dialog.get_time_button()->isEnabled());
 
   line_.Forget();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/files/file_naming.h"
+#include "core/files/realtime_binary.h"
 #include "core/platform/atomic_file.h"
 #include "core/platform/file_read.h"
 
@@ -52,6 +53,22 @@ std::optional<size_t> LoadDumpFile(const std::string& path, HistoryDump& dump, U
   notifier.Status(path);
   notifier.Status("Data loaded!");
   return taken;
+}
+
+std::optional<RecordingLoad> LoadRecordingFile(const std::string& path, HistoryDump& dump, UserNotifier& notifier) {
+  std::string error;
+  const std::optional<RealtimeRecording> recording = ReadRealtimeBinary(path, &error);
+  if (!recording) {
+    notifier.Message("Couldn't open the file " + path + ": " + error, "Load Data");
+    return std::nullopt;
+  }
+  const std::string image = RecordingImage(*recording);
+  RecordingLoad load;
+  load.bytes = dump.LoadImage({reinterpret_cast<const uint8_t*>(image.data()), image.size()});
+  load.cut = load.bytes < image.size();
+  notifier.Status(path);
+  notifier.Status("Data loaded!");
+  return load;
 }
 
 }  // namespace norvane

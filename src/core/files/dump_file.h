@@ -34,4 +34,13 @@ bool WriteDumpFile(const std::string& path, std::span<const uint8_t> image, std:
 // been told why) when the file cannot be read.
 std::optional<size_t> LoadDumpFile(const std::string& path, HistoryDump& dump, UserNotifier& notifier);
 
+struct RecordingLoad {
+  size_t bytes = 0;  // of the image the recording fills
+  bool cut = false;  // the recording is longer than the image: only its start is in it
+};
+
+// Reads a realtime recording (.rbn) into the image as history, so it plays back like a dump. Logs
+// the path and "Data loaded!". Empty (the user has been told why) when the file is no recording.
+std::optional<RecordingLoad> LoadRecordingFile(const std::string& path, HistoryDump& dump, UserNotifier& notifier);
+
 }  // namespace norvane

@@ -12,7 +12,10 @@ inline constexpr std::string_view kRealtimeSaveFilter =
     "Both Files (RBN and CSV)|*.*|Realtime Binary Files (*.rbn)|*.rbn|CSV (Comma delimited) (*.csv)|*.csv|"
     "HTM (*.htm)|*.htm|HTML (*.html)|*.html|Radioactive@Home (*.R@H)|*.R@H|All Files (*.*)|*.*||";
 inline constexpr std::string_view kDownloadFilter = "Both Files (BIN and CSV)|*.*|Binary Files (*.bin)|*.bin|All Files (*.*)|*.*||";
-inline constexpr std::string_view kLoadFilter = "Binary Files (*.bin)|*.bin|";
+// A type's pattern may name several, separated by ";".
+inline constexpr std::string_view kLoadFilter =
+    "History and Realtime Files (*.bin;*.rbn)|*.bin;*.rbn|Binary Files (*.bin)|*.bin|"
+    "Realtime Binary Files (*.rbn)|*.rbn|";
 inline constexpr std::string_view kHistoryCsvFilter = "CSV (Comma delimited) (*.csv)|*.csv||";
 
 struct FileTypeItem {

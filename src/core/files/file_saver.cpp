@@ -46,11 +46,11 @@ bool AllSaved(std::span<const SaveResult> results) {
 
 std::vector<std::string_view> RealtimePatternsFor(std::string_view type_text) {
   const std::string text = LowerAscii(type_text);
-  if (Contains(text, "both")) return {"*.bin", "*.csv"};
+  if (Contains(text, "both")) return {"*.rbn", "*.csv"};
   if (Contains(text, "html")) return {"*.html"};
   if (Contains(text, "htm")) return {"*.htm"};
   if (Contains(text, "r@h")) return {"*.R@H"};
-  // "realtime binary files (*.rbn)" lands here through "binary" and is saved as .bin.
+  if (Contains(text, "rbn")) return {"*.rbn"};
   if (Contains(text, "bin")) return {"*.bin"};
   if (Contains(text, "csv")) return {"*.csv"};
   return {};
@@ -59,6 +59,12 @@ std::vector<std::string_view> RealtimePatternsFor(std::string_view type_text) {
 FileSaver::FileSaver(DataSet& data, const LanguageDictionary& dictionary, const Clock& clock, UserNotifier& notifier)
     : data_(data), dictionary_(dictionary), clock_(clock), notifier_(notifier) {
   options_.conversion = data.conversion;
+}
+
+void FileSaver::set_options(const WriterOptions& options) {
+  std::string model = std::move(options_.model);
+  options_ = options;
+  if (options_.model.empty()) options_.model = std::move(model);
 }
 
 SaveResult FileSaver::Logged(SaveResult result) {
@@ -131,8 +137,14 @@ SaveResult FileSaver::ExportHistoryCsv(std::string_view pattern, std::string_vie
 }
 
 std::vector<SaveResult> FileSaver::SaveRealtimeAs(std::string_view type_text, std::string_view path) {
+  const std::vector<std::string_view> patterns = RealtimePatternsFor(type_text);
+  // Two files share one name: "day.rbn" typed for both gives day.rbn and day.csv, not day.rbn.csv.
+  if (patterns.size() > 1) {
+    for (std::string_view ending : {".rbn", ".csv"})
+      if (path.ends_with(ending)) path.remove_suffix(ending.size());
+  }
   std::vector<SaveResult> results;
-  for (std::string_view pattern : RealtimePatternsFor(type_text)) results.push_back(SaveByType(pattern, path));
+  for (std::string_view pattern : patterns) results.push_back(SaveByType(pattern, path));
   if (results.empty()) {
     notifier_.Message("Nothing was saved: choose one of the file types.", "Save Realtime Data");
     return results;

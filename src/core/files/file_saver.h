@@ -42,7 +42,7 @@ struct DumpSaveResult {
 std::string SaveStatusEntry(const LocalTime& now, std::string_view word, std::string_view path);
 
 // Patterns SaveRealtimeAs hands to SaveByType for a dialog type text, first match of "both",
-// "html", "htm", "r@h", "bin", "csv" winning. Empty for any other type.
+// "html", "htm", "r@h", "rbn", "bin", "csv" winning. Empty for any other type.
 std::vector<std::string_view> RealtimePatternsFor(std::string_view type_text);
 
 class FileSaver {
@@ -50,7 +50,10 @@ class FileSaver {
   FileSaver(DataSet& data, const LanguageDictionary& dictionary, const Clock& clock, UserNotifier& notifier);
 
   // Separator, dose table and header words; until set, commas, the data set's table and English.
-  void set_options(const WriterOptions& options) { options_ = options; }
+  // The model stays the one set_model gave: it belongs to the data, not to the settings.
+  void set_options(const WriterOptions& options);
+  // The counter model the realtime data comes from, which the HTML header names.
+  void set_model(std::string_view model) { options_.model = model; }
   const WriterOptions& options() const { return options_; }
 
   // Takes the window's picture for "*.bmp", "*.jpg" and "*.jpeg": the pattern, the path with its

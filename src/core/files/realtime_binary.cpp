@@ -4,6 +4,7 @@
 #include "core/files/local_time.h"
 #include "core/history/record_stream.h"
 #include "core/platform/atomic_file.h"
+#include "core/platform/file_read.h"
 
 namespace norvane {
 namespace {
@@ -28,6 +29,21 @@ void AppendRecord(std::string& out, uint32_t value) {
   for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
 }
 
+void AppendStamp(std::string& out, const StampTime& t, uint8_t save_type) {
+  const uint8_t made[kStampLength] = {kMarker0, kMarker1, kCodeStamp, t.year,   t.month,  t.day,
+                                      t.hour,   t.minute, t.second,   kMarker0, kMarker1, save_type};
+  out.append(reinterpret_cast<const char*>(made), sizeof made);
+}
+
+void AppendSeconds(std::string& out, std::span<const uint32_t> seconds) {
+  for (size_t i = 0; i < seconds.size(); ++i) {
+    const uint32_t value = seconds[i];
+    const bool starts_marker = value == kMarker0 && i + 1 < seconds.size() && seconds[i + 1] == kMarker1;
+    if (value <= kLargestSingleByte && !starts_marker) out += static_cast<char>(value);
+    else AppendRecord(out, value);
+  }
+}
+
 void Fail(std::string* error, std::string text) {
   if (error) *error = std::move(text);
 }
@@ -43,18 +59,9 @@ std::string BuildRealtimeBinary(const RealtimeSeries& series, const Clock& clock
   } else {
     // No session stamp (the series was only ever reset): the start time stands in, so the file
     // still opens as a recording.
-    const StampTime t = StampFromLocal(clock.ToLocal(series.start_time()));
-    const uint8_t made[kStampLength] = {kMarker0, kMarker1, kCodeStamp, t.year, t.month, t.day, t.hour, t.minute,
-                                        t.second, kMarker0, kMarker1, kEverySecond};
-    out.append(reinterpret_cast<const char*>(made), sizeof made);
+    AppendStamp(out, StampFromLocal(clock.ToLocal(series.start_time())), kEverySecond);
   }
-  const std::span<const uint32_t> seconds = series.measured();
-  for (size_t i = 0; i < seconds.size(); ++i) {
-    const uint32_t value = seconds[i];
-    const bool starts_marker = value == kMarker0 && i + 1 < seconds.size() && seconds[i + 1] == kMarker1;
-    if (value <= kLargestSingleByte && !starts_marker) out += static_cast<char>(value);
-    else AppendRecord(out, value);
-  }
+  AppendSeconds(out, series.measured());
   return out;
 }
 
@@ -99,6 +106,20 @@ std::optional<RealtimeRecording> ParseRealtimeBinary(std::span<const uint8_t> by
     ++p;
   }
   return recording;
+}
+
+std::optional<RealtimeRecording> ReadRealtimeBinary(const std::filesystem::path& path, std::string* error) {
+  const std::optional<std::string> file = ReadRegularFile(path, kLargestRealtimeBinary, error);
+  if (!file) return std::nullopt;
+  return ParseRealtimeBinary({reinterpret_cast<const uint8_t*>(file->data()), file->size()}, error);
+}
+
+std::string RecordingImage(const RealtimeRecording& recording) {
+  std::string out;
+  out.reserve(kStampLength + recording.counts.size());
+  AppendStamp(out, recording.start, recording.save_type);
+  AppendSeconds(out, recording.counts);
+  return out;
 }
 
 }  // namespace norvane

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,5 +31,15 @@ struct RealtimeRecording {
 // start with a stamp, hold records other than value records, end inside a record or hold more
 // than a day.
 std::optional<RealtimeRecording> ParseRealtimeBinary(std::span<const uint8_t> bytes, std::string* error);
+
+// The largest file a day of seconds makes: every second a four-byte value record.
+inline constexpr uint64_t kLargestRealtimeBinary = kStampLength + uint64_t{RealtimeSeries::kCapacity} * 7;
+
+// Reads a realtime binary file (.rbn, or a .bin the realtime save wrote) and parses it.
+std::optional<RealtimeRecording> ReadRealtimeBinary(const std::filesystem::path& path, std::string* error);
+
+// The recording as history bytes, the same bytes the writer puts into a file: the window plays
+// it back through the history decoder like a downloaded dump.
+std::string RecordingImage(const RealtimeRecording& recording);
 
 }  // namespace norvane

@@ -25,6 +25,7 @@ struct WriterOptions {
   std::string date_word = "Date";
   std::string time_word = "Time";
   std::string second_word = "Second";
+  std::string model;  // the counter model the data came from, as the model list names it; empty: unknown
 };
 
 // Separator from the settings (unless `semicolon` forces it), words from the loaded dictionary.

@@ -98,7 +98,7 @@ bool WindowTypesUniform(const HistoryWindow& window) {
 
 std::string FormatShownTime(const StampTime& t) {
   if (t.year == 0 && t.month == 0 && t.day == 0) return Format(" %02d:%02d:%02d", t.hour, t.minute, t.second);
-  return Format("%02d-%02d-20%02d %02d:%02d:%02d", t.month, t.day, t.year, t.hour, t.minute, t.second);
+  return Format("20%02d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 namespace {

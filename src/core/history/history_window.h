@@ -44,7 +44,8 @@ struct WindowReadout {
   std::string dose = "-";
 };
 
-// "%02d-%02d-20%02d %02d:%02d:%02d", or " %02d:%02d:%02d" when year, month and day are all 0.
+// ISO 8601 "20%02d-%02d-%02d %02d:%02d:%02d" (month-first dates read wrongly in most of the world),
+// or " %02d:%02d:%02d" when year, month and day are all 0.
 std::string FormatShownTime(const StampTime& time);
 
 // Updates the time label, note, rate and dose-rate texts for a freshly filled window. The dose

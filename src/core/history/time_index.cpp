@@ -24,7 +24,7 @@ const TimeIndexEntry* BuildTimeIndex(ImageView image, TimeIndex& index) {
     if (image[at + field] == 0xFF) return nullptr;
 
   const StampTime start{image[at + 3], image[at + 4], image[at + 5], image[at + 6], image[at + 7], image[at + 8]};
-  std::string text = Format("%02d-%02d-20%02d %02d:%02d:%02d", start.month, start.day, start.year, start.hour,
+  std::string text = Format("20%02d-%02d-%02d %02d:%02d:%02d", start.year, start.month, start.day, start.hour,
                             start.minute, start.second);
   auto existing = std::find_if(index.entries.begin(), index.entries.end(),
                                [&](const TimeIndexEntry& e) { return e.text == text; });

@@ -11,7 +11,7 @@
 namespace norvane {
 
 struct TimeIndexEntry {
-  std::string text;  // "%02d-%02d-20%02d %02d:%02d:%02d"
+  std::string text;  // ISO 8601: "20%02d-%02d-%02d %02d:%02d:%02d"
   size_t offset;     // where a jump to this entry scrolls to
 };
 

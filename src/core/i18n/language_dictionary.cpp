@@ -249,6 +249,17 @@ constexpr NumberedText kWindowTexts[] = {
     {235, "TLS CA file"},
     {236, "No MQTT address to test."},
     {237, "Connecting..."},
+    {300, "The recording is longer than the history of the selected model: only its start is shown."},
+    {301, "Counter clock:"},
+    {302, "About Norvane Data Viewer"},
+    {303, "Version"},
+    {304, "Licence"},
+    {305, "Settings file"},
+    {306, "Data folder"},
+    {307, "Automatic saves and day files"},
+    {308, "Long-term store"},
+    {309, "off"},
+    {310, "Viewer and logger for ZQT radiation counters and radon monitors."},
 };
 // Files replace texts by position: a number, once given out, keeps its meaning.
 static_assert(std::ranges::all_of(kWindowTexts, [](const NumberedText& t) {

@@ -22,7 +22,7 @@ constexpr char kPeriodicFailedText[] = " Time Sync Failed!  Task rescheduled wit
 
 }  // namespace
 
-GetClockResult ClockSync::GetClock() {
+GetClockResult ClockSync::GetClock(const std::string& clock_words) {
   GetClockResult result;
   DeviceState& state = session_.state();
   session_.reader().RequestStop();
@@ -52,8 +52,9 @@ GetClockResult ClockSync::GetClock() {
     if (exchange.sent > 0 && std::any_of(result.reply.begin(), result.reply.begin() + 5, [](uint8_t b) { return b; })) {
       result.outcome = GetClockOutcome::kRead;
       const auto& r = result.reply;
-      result.text = Format("GETDATETIME returned: 20%02d-%02d-%02d %02d:%02d:%02d [%2x]\r\n", r[0], r[1], r[2], r[3],
-                           r[4], r[5], r[6]);
+      session_.notifier().Status(Format("GETDATETIME returned: %02x %02x %02x %02x %02x %02x %02x", r[0], r[1], r[2],
+                                        r[3], r[4], r[5], r[6]));
+      result.text = clock_words + Format(" 20%02d-%02d-%02d %02d:%02d:%02d", r[0], r[1], r[2], r[3], r[4], r[5]);
       session_.notifier().Message(result.text);
       return result;
     }

@@ -41,6 +41,9 @@ struct GetClockResult {
   std::string text;  // what the message box said, empty when nothing was shown
 };
 
+// The words the clock's message puts before the counter's time, in English.
+inline constexpr char kCounterClockWords[] = "Counter clock:";
+
 struct SetClockResult {
   bool synced = false;
   ClockVariant variant = ClockVariant::kNone;
@@ -57,8 +60,9 @@ class ClockSync {
       : session_(session), buffer_(buffer), clock_(clock), sync_retry_(sync_retry), realtime_(realtime),
         options_(options) {}
 
-  // "Get Time From Unit": identifies the counter again and asks for its clock.
-  GetClockResult GetClock();
+  // "Get Time From Unit": identifies the counter again and asks for its clock. The message says
+  // `clock_words` and the time; the reply's bytes go to the status log only.
+  GetClockResult GetClock(const std::string& clock_words = kCounterClockWords);
   // "Sync Date Time Now" and the periodic sync. The counter's answer decides the report: a
   // counter that cannot be set, or does not confirm, is reported as failed.
   SetClockResult SetClock(ClockTrigger trigger);

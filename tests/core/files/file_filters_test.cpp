@@ -14,8 +14,8 @@ TEST(FileFilter, ListsSplitIntoTheirItemsWhateverEndsThem) {
   EXPECT_EQ(realtime[6].pattern, "*.*");
 
   const std::vector<FileTypeItem> load = ParseFileFilter(kLoadFilter);
-  ASSERT_EQ(load.size(), 1u);
-  EXPECT_EQ(load[0].pattern, "*.bin");
+  ASSERT_EQ(load.size(), 3u);
+  EXPECT_EQ(load[0].pattern, "*.bin;*.rbn");
   EXPECT_EQ(ParseFileFilter(kDownloadFilter).size(), 3u);
   EXPECT_EQ(ParseFileFilter(kHistoryCsvFilter).size(), 1u);
   EXPECT_TRUE(ParseFileFilter("").empty());

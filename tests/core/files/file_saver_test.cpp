@@ -153,19 +153,33 @@ TEST_F(FileSaverTest, AFailedReplaceLeavesTheTargetAndNoTemporaryFile) {
   EXPECT_EQ(ReadAll(dir_ / "keep.csv" / "inside"), "old");
 }
 
+TEST_F(FileSaverTest, TheHtmlHeaderNamesTheModelTheDataCameFromThroughAChangeOfSettings) {
+  saver_.set_model("ZQT-400");
+  WriterOptions semicolons;
+  semicolons.separator = ';';
+  saver_.set_options(semicolons);
+  ASSERT_TRUE(saver_.SaveByType("*.html", At("rt")).saved());
+  const std::string html = ReadAll(At("rt.html"));
+  EXPECT_NE(html.find("Norvane Electronics LLC, ZQT-400 Data Viewer,"), std::string::npos) << html.substr(0, 100);
+  EXPECT_EQ(html.find("ZQT-100"), std::string::npos);
+}
+
 TEST_F(FileSaverTest, RealtimeSaveAsByTypeText) {
-  EXPECT_EQ(RealtimePatternsFor("both files (rbn and csv)"), (std::vector<std::string_view>{"*.bin", "*.csv"}));
+  EXPECT_EQ(RealtimePatternsFor("both files (rbn and csv)"), (std::vector<std::string_view>{"*.rbn", "*.csv"}));
   EXPECT_EQ(RealtimePatternsFor("html (*.html)"), std::vector<std::string_view>{"*.html"});
   EXPECT_EQ(RealtimePatternsFor("htm (*.htm)"), std::vector<std::string_view>{"*.htm"});
   EXPECT_EQ(RealtimePatternsFor("Radioactive@Home (*.R@H)"), std::vector<std::string_view>{"*.R@H"});
-  EXPECT_EQ(RealtimePatternsFor("realtime binary files (*.rbn)"), std::vector<std::string_view>{"*.bin"});
+  EXPECT_EQ(RealtimePatternsFor("realtime binary files (*.rbn)"), std::vector<std::string_view>{"*.rbn"});
+  EXPECT_EQ(RealtimePatternsFor("binary files (*.bin)"), std::vector<std::string_view>{"*.bin"});
   EXPECT_EQ(RealtimePatternsFor("csv (comma delimited) (*.csv)"), std::vector<std::string_view>{"*.csv"});
   EXPECT_TRUE(RealtimePatternsFor("all files (*.*)").empty());
 
   notifier_.answer = true;
-  const auto results = saver_.SaveRealtimeAs("both files (rbn and csv)", At("rt"));
+  const auto results = saver_.SaveRealtimeAs("both files (rbn and csv)", At("rt.rbn"));
   ASSERT_EQ(results.size(), 2u);
-  EXPECT_TRUE(std::filesystem::exists(At("rt.bin")) && std::filesystem::exists(At("rt.csv")));
+  EXPECT_EQ(results[0].path, At("rt.rbn"));
+  EXPECT_EQ(results[1].path, At("rt.csv"));
+  EXPECT_EQ(testing::EntryCount(dir_.path()), 2u);
   EXPECT_EQ(notifier_.questions, std::vector<std::string>{"Reset and Restart?"});
   EXPECT_EQ(data_.realtime.count(), RealtimeSeries::kFirstSlot);  // reset on yes
 

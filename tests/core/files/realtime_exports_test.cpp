@@ -4,12 +4,15 @@
 
 #include "core/files/local_time.h"
 #include "core/files/realtime_binary.h"
+#include "core/common/text_format.h"
+#include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
 
 namespace norvane {
 namespace {
 
 using testing::ReadAll;
+using testing::RecordingNotifier;
 using testing::TempDir;
 
 constexpr LocalTime kStart{2024, 1, 31, 23, 59, 30};
@@ -63,11 +66,32 @@ TEST(RealtimeCsvTest, LanguageWordsAndSemicolon) {
   EXPECT_NE(html.find("<TD>Datum Zeit</TD><TD>CPM</TD><td>1sekunde</td>"), std::string::npos);
 }
 
+TEST(RealtimeCsvTest, SecondTitlesAreTheLanguagesWordOnlyWhereItHasOne) {
+  const TempDir dir;
+  const FixedClock clock(kStart);
+  const RealtimeSeries series = Recording(clock, {});
+  // A German file that stops before the word for seconds, and one that has it.
+  std::string lines;
+  for (int i = 0; i < kSecondTextEntry; ++i) lines += Format("%04d=\"Wort%d\",\r\n", i, i);
+  const std::string header = "LanguageName=Deutsch\r\nLanguageIndex=2\r\n";
+  testing::WriteAll(dir / "short.dic.txt", header + lines);
+  testing::WriteAll(dir / "full.dic.txt", header + lines + Format("%04d=\"Sekunde\",\r\n", kSecondTextEntry));
+  RecordingNotifier notifier;
+  for (const auto& [file, title] : {std::pair{"short.dic.txt", "1s,2s,"}, std::pair{"full.dic.txt", "1sekunde,2sekunde,"}}) {
+    LanguageDictionary dictionary;
+    dictionary.LoadLanguageFile((dir / file).string(), notifier);
+    ASSERT_EQ(dictionary.LanguageIndex(), 2);
+    const WriterOptions options = MakeWriterOptions(Settings{}, kDefaultConversionTable, dictionary);
+    const std::string csv = BuildRealtimeCsv(series, kStart, options);
+    EXPECT_NE(csv.find(std::string("CPM,") + title), std::string::npos) << file << ": " << csv.substr(0, 120);
+  }
+}
+
 TEST(RealtimeHtmlTest, PageLayout) {
   const FixedClock clock(kStart);
   RealtimeSeries series = Recording(clock, {});
   std::string html = BuildRealtimeHtml(series, kStart, WriterOptions{});
-  EXPECT_TRUE(html.starts_with("<html><font size=5, color=green>Norvane Electronics LLC, ZQT-100 Data Viewer,"
+  EXPECT_TRUE(html.starts_with("<html><font size=5, color=green>Norvane Electronics LLC, ZQT Data Viewer,"
                                "Version 2.75\r\n<font size=3, color=black><table border=\"1\" width=70%>"
                                "<TR  align=\"center\"><TD>Date Time</TD><TD>CPM</TD><td>1s</td><td>2s</td>"));
   EXPECT_TRUE(html.ends_with("<td>60s</td></TR></TABLE></html>"));  // count 59: the header row only
@@ -135,6 +159,24 @@ TEST(RealtimeBinaryTest, LargeCountsAndMarkerLookalikesBecomeValueRecordsAndRead
   EXPECT_EQ(walk.samples[0], 300u);
   EXPECT_EQ(walk.samples[3], 85u);
   EXPECT_EQ(walk.samples[4], 170u);
+}
+
+TEST(RealtimeBinaryTest, AFileTheWriterWroteReadsBackAsTheSameSecondsAndTheSameHistoryBytes) {
+  const TempDir dir;
+  const FixedClock clock(kStart);
+  std::vector<uint32_t> values;
+  for (uint32_t i = 0; i < 3000; ++i) values.push_back(i % 7 == 0 ? 300 + i : i % 256);  // 255 and 85, 170 too
+  const RealtimeSeries series = Recording(clock, values);
+  const std::filesystem::path file = dir / "day.rbn";
+  ASSERT_TRUE(WriteRealtimeBinary(file.string(), series, clock));
+
+  std::string error;
+  const auto read = ReadRealtimeBinary(file, &error);
+  ASSERT_TRUE(read) << error;
+  EXPECT_EQ(read->start, StampFromLocal(kStart));
+  EXPECT_EQ(read->counts, values);
+  // What the window plays is byte for byte what the writer wrote.
+  EXPECT_EQ(RecordingImage(*read), ReadAll(file));
 }
 
 TEST(RealtimeBinaryTest, ParserRefusesWhatIsNoRecording) {

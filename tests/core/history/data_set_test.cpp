@@ -37,7 +37,7 @@ TEST(WindowRateText, MinuteLogsShowTheAverageAndSecondLogsTheSum) {
   EXPECT_EQ(minute.window.sum, 600u);
   EXPECT_EQ(minute.readout.rate, "ACPM:10");
   EXPECT_EQ(minute.readout.dose, "0.065 uSv/h");  // from 10 CPM, not from the sum of 600
-  EXPECT_EQ(minute.readout.time, "01-31-2024 12:05:00");
+  EXPECT_EQ(minute.readout.time, "2024-01-31 12:05:00");
 
   auto second = FillAt(lead + Stamp(24, 1, 31, 12, 5, 0, kEverySecond) + Repeat(10, 60), 40);
   EXPECT_EQ(second.readout.rate, "CPM:600");
@@ -57,7 +57,7 @@ TEST(WindowRateText, StartOfImageErasedFlashAndNotes) {
   for (size_t pos : {0u, 1u, 29u}) {
     auto f = FillAt(image, pos);
     EXPECT_EQ(f.window.position, 0u);
-    EXPECT_EQ(f.readout.time, "01-31-2024 12:05:00");
+    EXPECT_EQ(f.readout.time, "2024-01-31 12:05:00");
     EXPECT_EQ(f.readout.rate, "ACPM:10");
     EXPECT_EQ(f.readout.dose, "0.065 uSv/h");
   }
@@ -76,7 +76,7 @@ TEST(WindowRateText, StartOfImageErasedFlashAndNotes) {
                           Repeat(20, 60),
                       40 + 12 + 8);
   EXPECT_EQ(noted.readout.note, "Tree");
-  EXPECT_EQ(noted.readout.time, "12-24-2025 18:00:00");
+  EXPECT_EQ(noted.readout.time, "2025-12-24 18:00:00");
   EXPECT_EQ(noted.readout.rate, "ACPM:20");
 }
 
@@ -122,13 +122,13 @@ TEST(WindowRateText, PlaybackNeverMovesTheClockBack) {
   ahead.clock_known = true;
   ahead.time = "playback";
   EXPECT_EQ(FillAt(image, 40, true, ahead).readout.time, "playback");
-  EXPECT_EQ(FillAt(image, 40, false, ahead).readout.time, "06-01-2024 08:00:00");
+  EXPECT_EQ(FillAt(image, 40, false, ahead).readout.time, "2024-06-01 08:00:00");
   // Later by the clock though not field by field: 01:00 has passed a stamp of 00:29.
   const auto half_past = Repeat(1, 40) + Stamp(24, 6, 1, 0, 29, 0, kEveryMinute) + Repeat(5, 60);
   ahead.shown = {24, 6, 1, 1, 0, 0};
   EXPECT_EQ(FillAt(half_past, 40, true, ahead).readout.time, "playback");
   ahead.shown = {24, 5, 31, 23, 59, 0};
-  EXPECT_EQ(FillAt(half_past, 40, true, ahead).readout.time, "06-01-2024 00:29:00");
+  EXPECT_EQ(FillAt(half_past, 40, true, ahead).readout.time, "2024-06-01 00:29:00");
   // A stamp with an impossible time is not shown.
   const auto bad = Repeat(1, 40) + Stamp(24, 13, 1, 8, 0, 0, kEveryMinute) + Repeat(5, 60);
   EXPECT_EQ(FillAt(bad, 40, false, ahead).readout.time, "playback");
@@ -201,7 +201,7 @@ TEST(TimeIndex, FirstStampGivesTheEntryAndTheAxis) {
   const auto image = Repeat(1, 20) + Stamp(24, 2, 28, 23, 59, 30, 1) + Repeat(2, 30);
   const TimeIndexEntry* entry = BuildTimeIndex(View(image), index);
   ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->text, "02-28-2024 23:59:30");
+  EXPECT_EQ(entry->text, "2024-02-28 23:59:30");
   EXPECT_EQ(entry->offset, 11u);
   EXPECT_EQ(index.axis_labels[0], (StampTime{24, 2, 28, 23, 59, 30}));
   EXPECT_EQ(index.axis_labels[30], (StampTime{24, 2, 29, 0, 0, 0}));  // leap day kept
