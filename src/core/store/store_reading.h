@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <span>
+#include <tuple>
 #include <vector>
 
 #include "core/history/dose_conversion.h"
@@ -27,6 +30,10 @@ Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from
 // Adds seconds of one minute (oldest first) that the block does not hold yet; returns what they
 // add to the minute's hour and day, the whole minute included when they complete it.
 Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, size_t& already);
+
+// (save type, level, start) → what records new to the store add to that history summary.
+using HistorySummaryChanges = std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate>;
+HistorySummaryChanges SummaryChangesOf(std::span<const HistoryRecord> added);
 
 // Mean, its interval, peak and dose of a range's totals.
 Stats StatsOf(const Aggregate& total, int64_t from, int64_t to, const ConversionTable& conversion);
