@@ -10,11 +10,18 @@
 namespace norvane::store {
 namespace {
 
+void BuildTenMinuteSummaries(PgConnection& db);
+
+struct Migration {
+  const char* sql;
+  void (*build)(PgConnection&) = nullptr;  // what SQL alone cannot do, after the statements
+};
+
 // Each entry brings a store from the version before it to its own, as the SQLite store's do.
-constexpr const char* kMigrations[] = {
+constexpr Migration kMigrations[] = {
     // 1: counters, measured seconds one row per counter-minute, hour and day summaries; seconds
     // and summaries partitioned by month, the partitions made as seconds arrive.
-    R"(
+    {R"(
 CREATE TABLE counters(
   id BIGSERIAL PRIMARY KEY,
   version TEXT NOT NULL,
@@ -52,10 +59,10 @@ CREATE TABLE summaries(
   PRIMARY KEY(counter, level, start)) PARTITION BY RANGE(start);
 CREATE TABLE store_identity(id TEXT NOT NULL);
 INSERT INTO store_identity VALUES(md5(random()::text || clock_timestamp()::text));
-)",
+)"},
     // 2: downloaded histories, their notes, hour and day summaries of their records, and each
     // counter's last downloaded image up to its end of data.
-    R"(
+    {R"(
 CREATE TABLE history(
   counter BIGINT NOT NULL REFERENCES counters(id),
   time BIGINT NOT NULL,
@@ -83,7 +90,9 @@ CREATE TABLE last_downloads(
   time BIGINT NOT NULL,
   image_size BIGINT NOT NULL,
   data BYTEA NOT NULL);
-)",
+)"},
+    // 3: ten-minute summaries, built from the minutes stored before.
+    {nullptr, BuildTenMinuteSummaries},
 };
 static_assert(std::size(kMigrations) == kPgSchemaVersion);
 
@@ -133,6 +142,59 @@ MinuteBlock BlockOf(const PgResult& r, int row) {
   return block;
 }
 
+// Adds to each summary row, (counter, level, start) → aggregate, what more seconds bring to it.
+void AddSummaries(PgConnection& db, const std::map<std::tuple<CounterId, int64_t, int64_t>, Aggregate>& changes) {
+  std::vector<int64_t> columns[11];
+  for (const auto& [key, a] : changes) {
+    const int64_t values[] = {std::get<0>(key), std::get<1>(key), std::get<2>(key), static_cast<int64_t>(a.sum),
+                              static_cast<int64_t>(a.measured), a.min_second, a.max_second,
+                              static_cast<int64_t>(a.full_minutes), a.min_cpm, a.max_cpm, a.max_cpm_at};
+    for (size_t c = 0; c < std::size(values); ++c) columns[c].push_back(values[c]);
+  }
+  std::vector<PgParam> params;
+  for (const auto& column : columns) params.emplace_back(IntArray(column));
+  db.Exec(R"(
+INSERT INTO summaries AS o(counter, level, start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm,
+                         max_cpm_at)
+SELECT * FROM unnest($1::bigint[], $2::integer[], $3::bigint[], $4::bigint[], $5::bigint[], $6::bigint[], $7::bigint[],
+                   $8::bigint[], $9::bigint[], $10::bigint[], $11::bigint[])
+ON CONFLICT(counter, level, start) DO UPDATE SET
+  sum = o.sum + excluded.sum,
+  measured = o.measured + excluded.measured,
+  min_second = least(o.min_second, excluded.min_second),
+  max_second = greatest(o.max_second, excluded.max_second),
+  min_cpm = CASE WHEN excluded.full_minutes = 0 THEN o.min_cpm WHEN o.full_minutes = 0 THEN excluded.min_cpm
+                 ELSE least(o.min_cpm, excluded.min_cpm) END,
+  max_cpm_at = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm OR
+                    (excluded.max_cpm = o.max_cpm AND excluded.max_cpm_at < o.max_cpm_at))
+                    THEN excluded.max_cpm_at ELSE o.max_cpm_at END,
+  max_cpm = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm)
+                 THEN excluded.max_cpm ELSE o.max_cpm END,
+  full_minutes = o.full_minutes + excluded.full_minutes
+)",
+           params);
+}
+
+void BuildTenMinuteSummaries(PgConnection& db) {
+  // A counter at a time: a station's years of minutes would not fit in memory at once.
+  const PgResult counters = db.Exec("SELECT id FROM counters");
+  for (int c = 0; c < counters.Rows(); ++c) {
+    const CounterId counter = counters.Int(c, 0);
+    const PgResult r = db.Exec("SELECT minute, gaps, counts, max FROM seconds WHERE counter = $1", {Num(counter)});
+    std::map<std::tuple<CounterId, int64_t, int64_t>, Aggregate> built;
+    for (int i = 0; i < r.Rows(); ++i) {
+      const int64_t minute = r.Int(i, 0);
+      MinuteBlock block;
+      // A damaged row adds nothing; the check names it.
+      if (!UnpackMinute(static_cast<uint64_t>(r.Int(i, 1)), static_cast<uint32_t>(r.Int(i, 3)), r.Bytes(i, 2), block))
+        continue;
+      built[{counter, kTenMinutes, FloorDiv(minute * 60, kTenMinutes) * kTenMinutes}].Merge(
+          MinuteAggregate(block, minute, minute * 60, minute * 60 + 60));
+    }
+    if (!built.empty()) AddSummaries(db, built);
+  }
+}
+
 constexpr const char* kSummaryColumns =
     "start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm, max_cpm_at";
 
@@ -160,7 +222,10 @@ PgStore::PgStore(const std::string& url, StoreAccess access) : db_(url) {
   // Checked again under the lock: another writer may have made the store meanwhile.
   now = version();
   if (now == 0) db_.Exec("CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(0)");
-  for (int64_t v = now; v < kPgSchemaVersion; ++v) db_.Exec(kMigrations[v]);
+  for (int64_t v = now; v < kPgSchemaVersion; ++v) {
+    if (kMigrations[v].sql) db_.Exec(kMigrations[v].sql);
+    if (kMigrations[v].build) kMigrations[v].build(db_);
+  }
   db_.Exec("UPDATE schema_version SET version = " + Num(kPgSchemaVersion));
   tx.Commit();
 }
@@ -311,7 +376,7 @@ AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
     m_sum.push_back(static_cast<int64_t>(block.Sum()));
     m_measured.push_back(block.MeasuredCount());
     m_max.push_back(max);
-    for (int64_t level : {kHour, kDay}) changes[{key.first, level, FloorDiv(key.second * 60, level) * level}].Merge(added);
+    for (int64_t level : kSummaryLevels) changes[{key.first, level, FloorDiv(key.second * 60, level) * level}].Merge(added);
   }
   if (!m_counter.empty()) {
     db_.Exec("INSERT INTO seconds(counter, minute, gaps, counts, sum, measured, max) "
@@ -320,35 +385,7 @@ AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
              "sum = excluded.sum, measured = excluded.measured, max = excluded.max",
              {IntArray(m_counter), IntArray(m_minute), IntArray(m_gaps), ByteaArray(m_counts), IntArray(m_sum),
               IntArray(m_measured), IntArray(m_max)});
-    std::vector<int64_t> columns[11];
-    for (const auto& [key, a] : changes) {
-      const int64_t values[] = {std::get<0>(key), std::get<1>(key), std::get<2>(key), static_cast<int64_t>(a.sum),
-                                static_cast<int64_t>(a.measured), a.min_second, a.max_second,
-                                static_cast<int64_t>(a.full_minutes), a.min_cpm, a.max_cpm, a.max_cpm_at};
-      for (size_t c = 0; c < std::size(values); ++c) columns[c].push_back(values[c]);
-    }
-    std::vector<PgParam> params;
-    for (const auto& column : columns) params.emplace_back(IntArray(column));
-    db_.Exec(R"(
-INSERT INTO summaries AS o(counter, level, start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm,
-                           max_cpm_at)
-SELECT * FROM unnest($1::bigint[], $2::integer[], $3::bigint[], $4::bigint[], $5::bigint[], $6::bigint[], $7::bigint[],
-                     $8::bigint[], $9::bigint[], $10::bigint[], $11::bigint[])
-ON CONFLICT(counter, level, start) DO UPDATE SET
-  sum = o.sum + excluded.sum,
-  measured = o.measured + excluded.measured,
-  min_second = least(o.min_second, excluded.min_second),
-  max_second = greatest(o.max_second, excluded.max_second),
-  min_cpm = CASE WHEN excluded.full_minutes = 0 THEN o.min_cpm WHEN o.full_minutes = 0 THEN excluded.min_cpm
-                 ELSE least(o.min_cpm, excluded.min_cpm) END,
-  max_cpm_at = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm OR
-                    (excluded.max_cpm = o.max_cpm AND excluded.max_cpm_at < o.max_cpm_at))
-                    THEN excluded.max_cpm_at ELSE o.max_cpm_at END,
-  max_cpm = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm)
-                 THEN excluded.max_cpm ELSE o.max_cpm END,
-  full_minutes = o.full_minutes + excluded.full_minutes
-)",
-             params);
+    AddSummaries(db_, changes);
   }
   tx.Commit();
   return result;
@@ -581,6 +618,9 @@ void PgStore::PutLastDownload(CounterId counter, std::span<const uint8_t> data, 
 }
 
 Series PgStore::MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) {
+  if (step % kTenMinutes == 0 && from % kTenMinutes == 0)
+    return SummaryColumns([&](int64_t level, int64_t a, int64_t b, auto visit) { ForEachSummary(counter, level, a, b, visit); },
+                          kTenMinutes, from, step, count);
   Series series;
   series.step = step;
   series.source_level = 60;
@@ -629,7 +669,7 @@ CheckReport PgStore::Check() {
       problem(Format("counter %lld, minute %lld: sum, measured or max differ from the stored seconds",
                      static_cast<long long>(counter), static_cast<long long>(minute)));
     const Aggregate a = MinuteAggregate(block, minute, minute * 60, minute * 60 + 60);
-    for (int64_t level : {kHour, kDay}) expected[{counter, level, FloorDiv(minute * 60, level) * level}].Merge(a);
+    for (int64_t level : kSummaryLevels) expected[{counter, level, FloorDiv(minute * 60, level) * level}].Merge(a);
   }
   const PgResult summaries = db_.Exec(std::string("SELECT ") + kSummaryColumns + ", counter, level FROM summaries");
   for (int i = 0; i < summaries.Rows(); ++i) {
@@ -641,11 +681,11 @@ CheckReport PgStore::Check() {
     if (stored.sum != want.sum || stored.measured != want.measured || stored.full_minutes != want.full_minutes ||
         stored.max_cpm != want.max_cpm || stored.max_cpm_at != want.max_cpm_at)
       problem(Format("counter %lld, %s summary at %lld differs from its seconds", static_cast<long long>(std::get<0>(key)),
-                     std::get<1>(key) == kHour ? "hour" : "day", static_cast<long long>(std::get<2>(key))));
+                     SummaryLevelName(std::get<1>(key)), static_cast<long long>(std::get<2>(key))));
   }
   for (const auto& [key, want] : expected)
     problem(Format("counter %lld, %s summary at %lld is missing", static_cast<long long>(std::get<0>(key)),
-                   std::get<1>(key) == kHour ? "hour" : "day", static_cast<long long>(std::get<2>(key))));
+                   SummaryLevelName(std::get<1>(key)), static_cast<long long>(std::get<2>(key))));
 
   // The downloaded records: numbered 0, 1, 2... within one time and type, and summed as stored.
   const PgResult numbering = db_.Exec(

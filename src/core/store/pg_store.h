@@ -14,7 +14,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kPgSchemaVersion = 2;
+inline constexpr int kPgSchemaVersion = 3;
 
 class PgStore : public CounterStore {
  public:

@@ -165,6 +165,11 @@ std::vector<StoredNote> Store::Notes(CounterId counter, int64_t from, int64_t to
 }
 
 Series Store::MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) {
+  // A week's columns from ten-minute summaries read a tenth of the rows its minutes would be;
+  // the summaries include the journaled seconds, as the minutes do.
+  if (step % kTenMinutes == 0 && from % kTenMinutes == 0)
+    return SummaryColumns([&](int64_t level, int64_t a, int64_t b, auto visit) { ForEachSummary(counter, level, a, b, visit); },
+                          kTenMinutes, from, step, count);
   return store::MinuteColumns(*this, counter, from, step, count);
 }
 

@@ -20,7 +20,8 @@ std::optional<int64_t> LastSecond(Store& store, CounterId counter);
 // The measured seconds of `counter` over `count` columns of `step` seconds, a whole number of
 // minutes, from `from` on a minute: each minute's stored totals, its seconds left packed. Sums,
 // seconds measured and whole-minute CPMs are those Query gives; the lowest and highest second are
-// not known this way and stay 0, so this serves columns longer than a minute.
+// not known this way and stay 0, so this serves columns longer than a minute. (The stores' own
+// MinuteColumns read columns of whole ten minutes from the ten-minute summaries instead.)
 Series MinuteColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count);
 
 // Seconds of counting a downloaded record of this save type stands for: a second, a minute or an
