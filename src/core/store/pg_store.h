@@ -1,6 +1,6 @@
 // The PostgreSQL store: a centre's database of many stations and their downloaded histories, the
-// same ideas as the SQLite store (one row per counter-minute, hour and day summaries written in
-// the same transaction), its seconds and summaries partitioned by month.
+// same ideas as the SQLite store (one row per counter-minute, ten-minute, hour and day summaries
+// written in the same transaction), its seconds and summaries partitioned by month.
 #pragma once
 
 #include <map>
