@@ -20,7 +20,7 @@
 #include "core/protocol/model_table.h"
 #include "core/settings/settings_store.h"
 #include "core/store/last_download.h"
-#include "core/store/store.h"
+#include "core/store/counter_store.h"
 
 namespace norvane::cli {
 namespace {
@@ -94,7 +94,8 @@ std::string KeepWhatArrived(const DownloadReport& report, const HistoryDump& dum
 std::vector<uint8_t> LastDownloadOf(const CommandContext& context, const std::string& version, uint32_t image_size,
                                     UserNotifier& display) {
   try {
-    store::Store db(context.store_path);
+    const auto opened = store::OpenStore(context.store_path.string());
+    store::CounterStore& db = *opened;
     if (auto last = store::FindLastDownload(db, version, image_size)) return std::move(last->data);
     display.Status("No earlier download of this counter is kept: downloading all of it.");
   } catch (const store::StoreError& e) {
@@ -107,7 +108,8 @@ std::vector<uint8_t> LastDownloadOf(const CommandContext& context, const std::st
 void KeepForNextTime(const CommandContext& context, const store::CounterInfo& info, const HistoryDump& dump,
                      int64_t now, UserNotifier& display) {
   try {
-    store::Store db(context.store_path);
+    const auto opened = store::OpenStore(context.store_path.string());
+    store::CounterStore& db = *opened;
     const ImageView image = dump.image();
     store::KeepLastDownload(db, db.RegisterCounter(info, now), {image.data(), image.size()}, now);
   } catch (const store::StoreError& e) {
@@ -211,7 +213,8 @@ int RunDownload(CommandContext& context) {
   // reported but does not fail the download.
   if (!context.store_path.empty()) {
     try {
-      store::Store db(context.store_path);
+      const auto opened = store::OpenStore(context.store_path.string());
+    store::CounterStore& db = *opened;
       const store::CounterId counter = db.RegisterCounter(identity, clock.Now());
       const store::ImportResult r = db.ImportHistory(counter, data.dump.image(), clock);
       display.Status(Format("%zu of %zu history records were new to the store %s.", r.added, r.records,

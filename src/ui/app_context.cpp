@@ -159,7 +159,8 @@ void AppContext::StopLive() {
 std::vector<uint8_t> AppContext::LastDownload() {
   if (!store_on()) return {};
   try {
-    store::Store db(store_path_);
+    const auto opened = store::OpenStore(store_path_.string());
+    store::CounterStore& db = *opened;
     if (auto last = store::FindLastDownload(db, state.model_text, data.dump.image_size())) return std::move(last->data);
   } catch (const store::StoreError&) {
     // A store that cannot be read keeps no download: the whole flash is read, as without one.
@@ -170,7 +171,8 @@ std::vector<uint8_t> AppContext::LastDownload() {
 void AppContext::ImportDownload() {
   if (!store_on()) return;
   try {
-    store::Store db(store_path_);
+    const auto opened = store::OpenStore(store_path_.string());
+    store::CounterStore& db = *opened;
     const int64_t now = clock.Now();
     const store::CounterId counter = db.RegisterCounter(IdentifiedCounter(), now);
     const store::ImportResult r = db.ImportHistory(counter, data.dump.image(), clock);

@@ -4,12 +4,12 @@
 #include <ctime>
 
 #include "core/files/realtime_binary.h"
-#include "core/store/store.h"
 #include "core/store/store_chart_queries.h"
 #include "core/store/store_time.h"
 #include "sim/history_generator.h"
 #include "tests/common/cli_run.h"
 #include "tests/common/temp_dir.h"
+#include "tests/core/store/any_store.h"
 #include "tests/core/store/time_zone.h"
 
 namespace norvane {
@@ -17,25 +17,24 @@ namespace {
 
 using store::Second;
 using testing::ReadAll;
-using testing::TempDir;
 
-class StoreCommandsTest : public ::testing::Test {
+// The commands on each database the store has: a station's SQLite file and a centre's server.
+class StoreCommandsTest : public store::AnyStoreTest {
  protected:
   testing::CliResult Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--store", store_path().string()});
+    args.insert(args.begin(), {"--store", location_});
     return testing::RunCli(dir_, std::move(args));
   }
-  std::filesystem::path store_path() const { return dir_ / "store.sqlite"; }
 
   // Seconds [from, to) of one counter, except those `skip` leaves out.
   template <typename Skip>
   void Fill(int64_t from, int64_t to, Skip skip) {
-    store::Store s(store_path());
-    const auto c = s.RegisterCounter({"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", ""}, from);
+    const auto s = Open();
+    const auto c = s->RegisterCounter({"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", ""}, from);
     std::vector<Second> seconds;
     for (int64_t t = from; t < to; ++t)
       if (!skip(t)) seconds.push_back({t, static_cast<uint32_t>((t * 7) % 5)});
-    s.AppendSeconds(c, seconds);
+    s->AppendSeconds(c, seconds);
   }
 
   // The local minute text of every row of a realtime CSV export, in file order.
@@ -61,17 +60,16 @@ class StoreCommandsTest : public ::testing::Test {
   }
 
   const testing::TimeZone zone_{"Europe/Berlin"};
-  TempDir dir_;
 };
 
 // Both clock changes of a year: every stored minute appears once, in the order it was measured,
 // at the local time it had then; a gap leaves rows out, never zeros, and a minute measured in part
 // is a row whose missing second is an empty cell.
-TEST_F(StoreCommandsTest, ExportAcrossDaylightSavingChangesHasEveryMinuteOnceInOrder) {
+TEST_P(StoreCommandsTest, ExportAcrossDaylightSavingChangesHasEveryMinuteOnceInOrder) {
   for (const auto& [from_text, to_text, utc_from] :
        {std::tuple{"2026-03-29T01:00", "2026-03-29T04:00", int64_t{1'774'742'400}},     // 00:00 UTC
         std::tuple{"2026-10-25T01:30", "2026-10-25T03:30", int64_t{1'792'882'800}}}) {  // 2026-10-24 23:00 UTC
-    std::filesystem::remove(store_path());
+    NewStore();
     const int64_t gap_from = utc_from + 3600 + 600;
     Fill(utc_from, utc_from + 5 * 3600, [&](int64_t t) { return (t >= gap_from && t < gap_from + 300) || t == gap_from + 1000; });
     const auto out = (dir_ / "range.csv").string();
@@ -105,7 +103,7 @@ TEST_F(StoreCommandsTest, ExportAcrossDaylightSavingChangesHasEveryMinuteOnceInO
   }
 }
 
-TEST_F(StoreCommandsTest, HtmlMinuteLogAndBinaryExports) {
+TEST_P(StoreCommandsTest, HtmlMinuteLogAndBinaryExports) {
   const int64_t t0 = 1'775'000'040;
   Fill(t0, t0 + 7200, [&](int64_t t) { return t >= t0 + 3600 && t < t0 + 3720; });
   SystemClock clock;
@@ -136,7 +134,7 @@ TEST_F(StoreCommandsTest, HtmlMinuteLogAndBinaryExports) {
   EXPECT_EQ(recording->counts[17], static_cast<uint32_t>(((t0 + 17) * 7) % 5));
 }
 
-TEST_F(StoreCommandsTest, InfoStatsAndCheckInTextAndJson) {
+TEST_P(StoreCommandsTest, InfoStatsAndCheckInTextAndJson) {
   const int64_t t0 = 1'775'000'040;
   Fill(t0, t0 + 600, [&](int64_t t) { return t >= t0 + 200 && t < t0 + 320; });
 
@@ -158,8 +156,7 @@ TEST_F(StoreCommandsTest, InfoStatsAndCheckInTextAndJson) {
                           store::FormatTime(t0 + 600, clock), "--json"});
   ASSERT_EQ(stats.code, 0) << stats.err;
   const auto s = nlohmann::json::parse(stats.out);
-  store::Store direct(store_path(), store::Store::Access::kReadOnly);
-  const store::Stats want = direct.ComputeStats(1, t0, t0 + 600, kDefaultConversionTable);
+  const store::Stats want = Open(store::StoreAccess::kReadOnly)->ComputeStats(1, t0, t0 + 600, kDefaultConversionTable);
   EXPECT_EQ(s["counts"], want.counts);
   EXPECT_DOUBLE_EQ(s["mean_cpm"].get<double>(), want.mean_cpm);
   EXPECT_DOUBLE_EQ(s["mean_cpm_95"][1].get<double>(), want.cpm_high);
@@ -174,7 +171,7 @@ TEST_F(StoreCommandsTest, InfoStatsAndCheckInTextAndJson) {
   EXPECT_NE(no_store.err.find("no store"), std::string::npos) << no_store.err;
 }
 
-TEST_F(StoreCommandsTest, ImportOfTheSameDumpTwiceAddsNothingTheSecondTime) {
+TEST_P(StoreCommandsTest, ImportOfTheSameDumpTwiceAddsNothingTheSecondTime) {
   sim::HistoryOptions options;
   options.image_size = 0x10000;
   options.start = StampTime{26, 5, 2, 8, 0, 0};
@@ -198,7 +195,7 @@ TEST_F(StoreCommandsTest, ImportOfTheSameDumpTwiceAddsNothingTheSecondTime) {
 
 // The tidy export as tools read it: Python's csv and json modules take every measured second and
 // every downloaded record, each with a time that carries its offset, and both files agree.
-TEST_F(StoreCommandsTest, TidyExportReadsBackWithPythonsCsvAndJson) {
+TEST_P(StoreCommandsTest, TidyExportReadsBackWithPythonsCsvAndJson) {
   sim::HistoryOptions options;
   options.image_size = 0x4000;
   options.start = StampTime{26, 5, 2, 8, 0, 0};
@@ -208,14 +205,14 @@ TEST_F(StoreCommandsTest, TidyExportReadsBackWithPythonsCsvAndJson) {
   uint64_t live_counts = 0, record_counts = 0;
   size_t live = 0, records = 0;
   {
-    store::Store s(store_path());
+    const auto s = Open();
     const int64_t t0 = 1'778'000'000;  // 2026-05-05, after the downloaded days
     std::vector<Second> seconds;
     for (int64_t t = t0; t < t0 + 1000; ++t)
       if (t % 60 != 7) seconds.push_back({t, static_cast<uint32_t>(t % 4)}), live_counts += t % 4;
-    s.AppendSeconds(1, seconds);
+    s->AppendSeconds(1, seconds);
     live = seconds.size();
-    for (const store::HistoryRecord& r : s.History(1, 0, INT64_MAX)) {
+    for (const store::HistoryRecord& r : s->History(1, 0, INT64_MAX)) {
       ++records;
       record_counts += store::RecordSeconds(r.save_type) == 3600 ? r.value * 60ull : r.value;
     }
@@ -254,6 +251,9 @@ print(json.dumps(out))
   EXPECT_TRUE(read["offsets"].get<bool>());
   EXPECT_TRUE(read["same"].get<bool>());
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, StoreCommandsTest, ::testing::Values(store::Backend::kSqlite, store::Backend::kPostgres),
+                         store::BackendName);
 
 }  // namespace
 }  // namespace norvane

@@ -28,8 +28,9 @@ ColumnPlan PlanColumns(int64_t from, int64_t to, size_t columns) {
   // between two columns nor credited wholly to the one its start falls in. From a quarter of an
   // hour on a column is a whole hour: two weeks to a month then read 336 to 720 hour summaries per
   // counter instead of 20,000 to 43,200 minutes (ten counters' minutes took 35 ms, too long for a
-  // wheel notch on two cores), and still have a column every one to four pixels.
-  for (int64_t level : {int64_t{86400}, int64_t{3600}, int64_t{60}})
+  // wheel notch on two cores), and still have a column every one to four pixels. Columns of ten
+  // minutes up to then read ten-minute summaries, a tenth of the minutes.
+  for (int64_t level : {int64_t{86400}, int64_t{3600}, int64_t{600}, int64_t{60}})
     if (plan.step >= (level == 3600 ? 900 : level)) {
       plan.step = CeilDiv(plan.step, level) * level;
       break;

@@ -57,9 +57,10 @@ class CounterStore {
   virtual CounterSpan Span(CounterId counter) = 0;
   virtual std::optional<int64_t> NewestSecond(CounterId counter) = 0;
 
-  // Records of a history image at the times the CSV export gives them; those held already are
-  // not added again.
-  virtual ImportResult ImportHistory(CounterId counter, ImageView image, const Clock& clock) = 0;
+  // Records of a history image at the times the CSV export gives them (the counter's clock is
+  // local time as `clock` sees it); those held already are not added again. One set of rules for
+  // every database: each only writes what this works out.
+  ImportResult ImportHistory(CounterId counter, ImageView image, const Clock& clock);
   virtual std::vector<HistoryRecord> History(CounterId counter, int64_t from, int64_t to) = 0;
   virtual HistorySeries QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to,
                                      size_t points) = 0;
@@ -70,9 +71,23 @@ class CounterStore {
   virtual std::vector<HistoryColumn> HistoryColumns(CounterId counter, int64_t from, int64_t step, size_t count) = 0;
   virtual std::optional<TimeSpan> HistoryEnds(CounterId counter) = 0;
 
+  // The row of each counter's last download (see last_download.h for the rules around them).
+  virtual std::optional<LastDownload> LastDownloadRow(std::string_view version, uint32_t image_size) = 0;
+  virtual void PutLastDownload(CounterId counter, std::span<const uint8_t> data, int64_t now, uint32_t image_size) = 0;
+
   virtual CheckReport Check() = 0;
   // Bytes the store takes on disk.
   virtual uint64_t SizeOnDisk() = 0;
+
+ protected:
+  // What an import asks of the database. The kept image of the counter's last download, if any.
+  virtual std::vector<uint8_t> KeptImage(CounterId counter) = 0;
+  // The value of a stored record, and how many records lie in [first, last].
+  virtual std::optional<uint32_t> StoredRecordValue(CounterId counter, const NumberedRecord& key) = 0;
+  virtual int64_t RecordsBetween(CounterId counter, int64_t first, int64_t last) = 0;
+  // Adds the records and notes not held yet, with the history summaries, in one transaction.
+  virtual HistoryWritten WriteHistory(CounterId counter, std::span<const NumberedRecord> records,
+                                      std::span<const StoredNote> notes) = 0;
 };
 
 // Whether `location` names a PostgreSQL server (postgresql://… or postgres://…) rather than a file.

@@ -147,35 +147,26 @@ size_t SharedRowsEnd(std::string_view csv, std::string_view before) {
   return line_break == std::string_view::npos ? 0 : line_break + 2;
 }
 
-// The image this counter's last download kept, as long as the new one, if there is one.
-std::vector<uint8_t> KeptImage(Database& db, CounterId counter, size_t size) {
-  Statement kept(db.handle(), "SELECT data FROM last_downloads WHERE counter = ?1");
-  kept.Bind(1, counter);
-  if (!kept.Step()) return {};
-  const std::span<const uint8_t> data = kept.Blob(0);
-  if (data.empty() || data.size() > size) return {};
-  std::vector<uint8_t> image(data.begin(), data.end());
-  image.resize(size, 0xFF);
-  return image;
-}
+// The rows flagged as imported, as the store would hold them: their last record, numbered as
+// this import would number it, and how many records they have over their span of time.
+struct SharedRows {
+  NumberedRecord last;
+  int64_t first_time = 0, last_time = 0, records = 0;
+};
 
-// Whether the store holds the rows flagged as imported: their last record, as this import would
-// number it, and at least as many records as they have over their span of time. An import is one
-// transaction, so a download whose import failed leaves neither.
-bool SharedRowsStored(Database& db, CounterId counter, const Parsed& parsed) {
+std::optional<SharedRows> SharedRowsOf(const Parsed& parsed) {
   std::optional<Key> last;
-  int64_t records = 0, low = 0, high = 0;
-  uint32_t last_value = 0;
+  SharedRows shared;
   ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t value) {
     if (!row.imported) return false;
-    low = last ? std::min(low, key.time) : key.time;
-    high = last ? std::max(high, key.time) : key.time;
+    shared.first_time = last ? std::min(shared.first_time, key.time) : key.time;
+    shared.last_time = last ? std::max(shared.last_time, key.time) : key.time;
     last = key;
-    last_value = value;
-    ++records;
+    shared.last.value = value;
+    ++shared.records;
     return true;
   });
-  if (!last) return true;
+  if (!last) return std::nullopt;
   // The last record's order among those of its time and type, as the import numbers them.
   int64_t seq = -1;
   ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t) {
@@ -183,12 +174,10 @@ bool SharedRowsStored(Database& db, CounterId counter, const Parsed& parsed) {
     seq += key == *last;
     return true;
   });
-  Statement stored(db.handle(), "SELECT value FROM history WHERE counter = ?1 AND time = ?2 AND save_type = ?3 AND seq = ?4");
-  stored.Bind(1, counter).Bind(2, last->time).Bind(3, int64_t{last->type}).Bind(4, seq);
-  if (!stored.Step() || stored.Int(0) != int64_t{last_value}) return false;
-  Statement count(db.handle(), "SELECT count(*) FROM history WHERE counter = ?1 AND time >= ?2 AND time <= ?3");
-  count.Bind(1, counter).Bind(2, low).Bind(3, high);
-  return count.Step() && count.Int(0) >= records;
+  shared.last.time = last->time;
+  shared.last.save_type = last->type;
+  shared.last.seq = seq;
+  return shared;
 }
 
 }  // namespace
@@ -205,22 +194,35 @@ void HistoryAggregate::Merge(const HistoryAggregate& other) {
   max = std::max(max, other.max);
 }
 
-ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Clock& clock) {
+HistorySummaryChanges SummaryChangesOf(std::span<const HistoryRecord> added) {
+  HistorySummaryChanges changes;
+  for (const HistoryRecord& r : added) {
+    const HistoryAggregate one{1, r.value, r.value, r.value};
+    for (int64_t level : {kHour, kDay}) changes[{r.save_type, level, FloorDiv(r.time, level) * level}].Merge(one);
+  }
+  return changes;
+}
+
+ImportResult CounterStore::ImportHistory(CounterId counter, ImageView image, const Clock& clock) {
   const std::string csv = BuildHistoryCsv(image, WriterOptions{});
   // "Download New" brings the last download again with a little more: the rows both share were
   // imported then, so only the rest is looked up and written. The last shared row's presence
   // and the count of stored records in their range vouch for that; else every row is.
   size_t imported_end = 0;
-  if (const std::vector<uint8_t> kept = KeptImage(db_, counter, image.size()); !kept.empty())
+  if (std::vector<uint8_t> kept = KeptImage(counter); !kept.empty() && kept.size() <= image.size()) {
+    kept.resize(image.size(), 0xFF);
     imported_end = SharedRowsEnd(csv, BuildHistoryCsv(ImageView(kept.data(), kept.size()), WriterOptions{}));
+  }
   Parsed parsed = ParseCsv(csv, clock, imported_end);
-  if (imported_end && !SharedRowsStored(db_, counter, parsed)) {
+  // The store holds the shared rows when it has their last record and at least as many records
+  // over their span. An import is one transaction, so a download whose import failed leaves neither.
+  const std::optional<SharedRows> shared = SharedRowsOf(parsed);
+  if (shared && (StoredRecordValue(counter, shared->last) != shared->last.value ||
+                 RecordsBetween(counter, shared->first_time, shared->last_time) < shared->records)) {
     for (Row& row : parsed.rows) row.imported = false;
     for (Note& note : parsed.notes) note.imported = false;
   }
   ImportResult result;
-  Transaction tx(db_);
-  Statement add(db_.handle(), "INSERT OR IGNORE INTO history(counter, time, save_type, seq, value) VALUES(?1, ?2, ?3, ?4, ?5)");
   // Records of one type at one time (threshold minutes share their stamp's time) are told apart
   // by their order; an overlapping download gives the same order, so nothing is added twice. The
   // orders are counted only for the times of rows to be written: a full flash has a million.
@@ -229,24 +231,44 @@ ImportResult Store::ImportHistory(CounterId counter, ImageView image, const Cloc
     if (!row.imported) seen.emplace(key, 0);
     return true;
   });
-  // Summary changes of the records new to the store, written once per hour and day.
-  std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate> changes;
   for (const Row& row : parsed.rows)
     if (!row.time) ++result.undated_rows;
+  std::vector<NumberedRecord> records;
   ForEachRecord(parsed, [&](const Row& row, const Key& key, uint32_t value) {
     ++result.records;
     const auto order = seen.find(key);
     if (order == seen.end()) return true;
     const int64_t seq = order->second++;
-    if (row.imported) return true;
-    add.Bind(1, counter).Bind(2, key.time).Bind(3, int64_t{key.type}).Bind(4, seq).Bind(5, int64_t{value});
-    add.Run();
-    if (db_.Changes() == 0) return true;
-    ++result.added;
-    const HistoryAggregate one{1, value, value, value};
-    for (int64_t level : {kHour, kDay}) changes[{key.type, level, FloorDiv(key.time, level) * level}].Merge(one);
+    if (!row.imported) records.push_back({key.time, key.type, seq, value});
     return true;
   });
+  std::vector<StoredNote> notes;
+  for (const Note& n : parsed.notes) {
+    std::optional<int64_t> time;
+    for (size_t r = n.row; r < parsed.rows.size() && !time; ++r) time = parsed.rows[r].time;
+    for (size_t r = n.row; r > 0 && !time; --r) time = parsed.rows[r - 1].time;
+    if (!time) continue;
+    ++result.notes;
+    if (!n.imported) notes.push_back({*time, n.text});
+  }
+  const HistoryWritten written = WriteHistory(counter, records, notes);
+  result.added = written.records;
+  result.notes_added = written.notes;
+  return result;
+}
+
+HistoryWritten Store::WriteHistory(CounterId counter, std::span<const NumberedRecord> records,
+                                   std::span<const StoredNote> notes) {
+  HistoryWritten written;
+  Transaction tx(db_);
+  Statement add(db_.handle(), "INSERT OR IGNORE INTO history(counter, time, save_type, seq, value) VALUES(?1, ?2, ?3, ?4, ?5)");
+  std::vector<HistoryRecord> added;
+  for (const NumberedRecord& r : records) {
+    add.Bind(1, counter).Bind(2, r.time).Bind(3, int64_t{r.save_type}).Bind(4, r.seq).Bind(5, int64_t{r.value});
+    add.Run();
+    if (db_.Changes()) added.push_back({r.time, r.save_type, r.value});
+  }
+  written.records = added.size();
   Statement summary(db_.handle(), R"(
 INSERT INTO history_summaries(counter, save_type, level, start, records, sum, min_value, max_value)
 VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)
@@ -254,26 +276,41 @@ ON CONFLICT(counter, save_type, level, start) DO UPDATE SET
   records = records + excluded.records, sum = sum + excluded.sum,
   min_value = min(min_value, excluded.min_value), max_value = max(max_value, excluded.max_value)
 )");
-  for (const auto& [key, a] : changes) {
+  for (const auto& [key, a] : SummaryChangesOf(added)) {
     summary.Bind(1, counter).Bind(2, int64_t{std::get<0>(key)}).Bind(3, std::get<1>(key)).Bind(4, std::get<2>(key));
     summary.Bind(5, static_cast<int64_t>(a.records)).Bind(6, static_cast<int64_t>(a.sum));
     summary.Bind(7, int64_t{a.min}).Bind(8, int64_t{a.max});
     summary.Run();
   }
   Statement note(db_.handle(), "INSERT OR IGNORE INTO notes(counter, time, text) VALUES(?1, ?2, ?3)");
-  for (const Note& n : parsed.notes) {
-    std::optional<int64_t> time;
-    for (size_t r = n.row; r < parsed.rows.size() && !time; ++r) time = parsed.rows[r].time;
-    for (size_t r = n.row; r > 0 && !time; --r) time = parsed.rows[r - 1].time;
-    if (!time) continue;
-    ++result.notes;
-    if (n.imported) continue;
-    note.Bind(1, counter).Bind(2, *time).Bind(3, n.text);
+  for (const StoredNote& n : notes) {
+    note.Bind(1, counter).Bind(2, n.time).Bind(3, n.text);
     note.Run();
-    result.notes_added += static_cast<size_t>(db_.Changes());
+    written.notes += static_cast<size_t>(db_.Changes());
   }
   tx.Commit();
-  return result;
+  return written;
+}
+
+std::vector<uint8_t> Store::KeptImage(CounterId counter) {
+  Statement kept(db_.handle(), "SELECT data FROM last_downloads WHERE counter = ?1");
+  kept.Bind(1, counter);
+  if (!kept.Step()) return {};
+  const std::span<const uint8_t> data = kept.Blob(0);
+  return {data.begin(), data.end()};
+}
+
+std::optional<uint32_t> Store::StoredRecordValue(CounterId counter, const NumberedRecord& key) {
+  Statement stored(db_.handle(), "SELECT value FROM history WHERE counter = ?1 AND time = ?2 AND save_type = ?3 AND seq = ?4");
+  stored.Bind(1, counter).Bind(2, key.time).Bind(3, int64_t{key.save_type}).Bind(4, key.seq);
+  if (!stored.Step()) return std::nullopt;
+  return static_cast<uint32_t>(stored.Int(0));
+}
+
+int64_t Store::RecordsBetween(CounterId counter, int64_t first, int64_t last) {
+  Statement count(db_.handle(), "SELECT count(*) FROM history WHERE counter = ?1 AND time >= ?2 AND time <= ?3");
+  count.Bind(1, counter).Bind(2, first).Bind(3, last);
+  return count.Step() ? count.Int(0) : 0;
 }
 
 std::vector<HistoryRecord> Store::History(CounterId counter, int64_t from, int64_t to) {

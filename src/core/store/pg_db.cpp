@@ -139,8 +139,20 @@ std::string IntArray(std::span<const int64_t> values) {
   return text + "}";
 }
 
+namespace {
+constexpr char kDigits[] = "0123456789abcdef";
+}
+
+std::string ByteaText(std::span<const uint8_t> bytes) {
+  std::string text = "\\x";
+  for (const uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
+  }
+  return text;
+}
+
 std::string ByteaArray(const std::vector<std::vector<uint8_t>>& values) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string text = "{";
   for (size_t i = 0; i < values.size(); ++i) {
     if (i) text += ',';

@@ -77,6 +77,8 @@ class PgTransaction {
 // The URL without its password, for messages.
 std::string WithoutPassword(std::string_view url);
 
+// The text form of a bytea value: '\x0102'.
+std::string ByteaText(std::span<const uint8_t> bytes);
 // Text forms of arrays for unnest(): '{1,2,3}' and bytea '{"\\x0102",…}'.
 std::string IntArray(std::span<const int64_t> values);
 std::string ByteaArray(const std::vector<std::vector<uint8_t>>& values);

@@ -4,16 +4,24 @@
 #include <chrono>
 
 #include "core/common/text_format.h"
+#include "core/store/store_chart_queries.h"
 #include "core/store/store_reading.h"
 
 namespace norvane::store {
 namespace {
 
+void BuildTenMinuteSummaries(PgConnection& db);
+
+struct Migration {
+  const char* sql;
+  void (*build)(PgConnection&) = nullptr;  // what SQL alone cannot do, after the statements
+};
+
 // Each entry brings a store from the version before it to its own, as the SQLite store's do.
-constexpr const char* kMigrations[] = {
+constexpr Migration kMigrations[] = {
     // 1: counters, measured seconds one row per counter-minute, hour and day summaries; seconds
     // and summaries partitioned by month, the partitions made as seconds arrive.
-    R"(
+    {R"(
 CREATE TABLE counters(
   id BIGSERIAL PRIMARY KEY,
   version TEXT NOT NULL,
@@ -51,7 +59,40 @@ CREATE TABLE summaries(
   PRIMARY KEY(counter, level, start)) PARTITION BY RANGE(start);
 CREATE TABLE store_identity(id TEXT NOT NULL);
 INSERT INTO store_identity VALUES(md5(random()::text || clock_timestamp()::text));
-)",
+)"},
+    // 2: downloaded histories, their notes, hour and day summaries of their records, and each
+    // counter's last downloaded image up to its end of data.
+    {R"(
+CREATE TABLE history(
+  counter BIGINT NOT NULL REFERENCES counters(id),
+  time BIGINT NOT NULL,
+  save_type INTEGER NOT NULL,
+  seq BIGINT NOT NULL,
+  value BIGINT NOT NULL,
+  PRIMARY KEY(counter, time, save_type, seq));
+CREATE TABLE notes(
+  counter BIGINT NOT NULL REFERENCES counters(id),
+  time BIGINT NOT NULL,
+  text TEXT NOT NULL,
+  PRIMARY KEY(counter, time, text));
+CREATE TABLE history_summaries(
+  counter BIGINT NOT NULL REFERENCES counters(id),
+  save_type INTEGER NOT NULL,
+  level INTEGER NOT NULL,
+  start BIGINT NOT NULL,
+  records BIGINT NOT NULL,
+  sum BIGINT NOT NULL,
+  min_value BIGINT NOT NULL,
+  max_value BIGINT NOT NULL,
+  PRIMARY KEY(counter, save_type, level, start));
+CREATE TABLE last_downloads(
+  counter BIGINT PRIMARY KEY REFERENCES counters(id),
+  time BIGINT NOT NULL,
+  image_size BIGINT NOT NULL,
+  data BYTEA NOT NULL);
+)"},
+    // 3: ten-minute summaries, built from the minutes stored before.
+    {nullptr, BuildTenMinuteSummaries},
 };
 static_assert(std::size(kMigrations) == kPgSchemaVersion);
 
@@ -101,6 +142,59 @@ MinuteBlock BlockOf(const PgResult& r, int row) {
   return block;
 }
 
+// Adds to each summary row, (counter, level, start) → aggregate, what more seconds bring to it.
+void AddSummaries(PgConnection& db, const std::map<std::tuple<CounterId, int64_t, int64_t>, Aggregate>& changes) {
+  std::vector<int64_t> columns[11];
+  for (const auto& [key, a] : changes) {
+    const int64_t values[] = {std::get<0>(key), std::get<1>(key), std::get<2>(key), static_cast<int64_t>(a.sum),
+                              static_cast<int64_t>(a.measured), a.min_second, a.max_second,
+                              static_cast<int64_t>(a.full_minutes), a.min_cpm, a.max_cpm, a.max_cpm_at};
+    for (size_t c = 0; c < std::size(values); ++c) columns[c].push_back(values[c]);
+  }
+  std::vector<PgParam> params;
+  for (const auto& column : columns) params.emplace_back(IntArray(column));
+  db.Exec(R"(
+INSERT INTO summaries AS o(counter, level, start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm,
+                         max_cpm_at)
+SELECT * FROM unnest($1::bigint[], $2::integer[], $3::bigint[], $4::bigint[], $5::bigint[], $6::bigint[], $7::bigint[],
+                   $8::bigint[], $9::bigint[], $10::bigint[], $11::bigint[])
+ON CONFLICT(counter, level, start) DO UPDATE SET
+  sum = o.sum + excluded.sum,
+  measured = o.measured + excluded.measured,
+  min_second = least(o.min_second, excluded.min_second),
+  max_second = greatest(o.max_second, excluded.max_second),
+  min_cpm = CASE WHEN excluded.full_minutes = 0 THEN o.min_cpm WHEN o.full_minutes = 0 THEN excluded.min_cpm
+                 ELSE least(o.min_cpm, excluded.min_cpm) END,
+  max_cpm_at = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm OR
+                    (excluded.max_cpm = o.max_cpm AND excluded.max_cpm_at < o.max_cpm_at))
+                    THEN excluded.max_cpm_at ELSE o.max_cpm_at END,
+  max_cpm = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm)
+                 THEN excluded.max_cpm ELSE o.max_cpm END,
+  full_minutes = o.full_minutes + excluded.full_minutes
+)",
+           params);
+}
+
+void BuildTenMinuteSummaries(PgConnection& db) {
+  // A counter at a time: a station's years of minutes would not fit in memory at once.
+  const PgResult counters = db.Exec("SELECT id FROM counters");
+  for (int c = 0; c < counters.Rows(); ++c) {
+    const CounterId counter = counters.Int(c, 0);
+    const PgResult r = db.Exec("SELECT minute, gaps, counts, max FROM seconds WHERE counter = $1", {Num(counter)});
+    std::map<std::tuple<CounterId, int64_t, int64_t>, Aggregate> built;
+    for (int i = 0; i < r.Rows(); ++i) {
+      const int64_t minute = r.Int(i, 0);
+      MinuteBlock block;
+      // A damaged row adds nothing; the check names it.
+      if (!UnpackMinute(static_cast<uint64_t>(r.Int(i, 1)), static_cast<uint32_t>(r.Int(i, 3)), r.Bytes(i, 2), block))
+        continue;
+      built[{counter, kTenMinutes, FloorDiv(minute * 60, kTenMinutes) * kTenMinutes}].Merge(
+          MinuteAggregate(block, minute, minute * 60, minute * 60 + 60));
+    }
+    if (!built.empty()) AddSummaries(db, built);
+  }
+}
+
 constexpr const char* kSummaryColumns =
     "start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm, max_cpm_at";
 
@@ -128,7 +222,10 @@ PgStore::PgStore(const std::string& url, StoreAccess access) : db_(url) {
   // Checked again under the lock: another writer may have made the store meanwhile.
   now = version();
   if (now == 0) db_.Exec("CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(0)");
-  for (int64_t v = now; v < kPgSchemaVersion; ++v) db_.Exec(kMigrations[v]);
+  for (int64_t v = now; v < kPgSchemaVersion; ++v) {
+    if (kMigrations[v].sql) db_.Exec(kMigrations[v].sql);
+    if (kMigrations[v].build) kMigrations[v].build(db_);
+  }
   db_.Exec("UPDATE schema_version SET version = " + Num(kPgSchemaVersion));
   tx.Commit();
 }
@@ -279,7 +376,7 @@ AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
     m_sum.push_back(static_cast<int64_t>(block.Sum()));
     m_measured.push_back(block.MeasuredCount());
     m_max.push_back(max);
-    for (int64_t level : {kHour, kDay}) changes[{key.first, level, FloorDiv(key.second * 60, level) * level}].Merge(added);
+    for (int64_t level : kSummaryLevels) changes[{key.first, level, FloorDiv(key.second * 60, level) * level}].Merge(added);
   }
   if (!m_counter.empty()) {
     db_.Exec("INSERT INTO seconds(counter, minute, gaps, counts, sum, measured, max) "
@@ -288,35 +385,7 @@ AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
              "sum = excluded.sum, measured = excluded.measured, max = excluded.max",
              {IntArray(m_counter), IntArray(m_minute), IntArray(m_gaps), ByteaArray(m_counts), IntArray(m_sum),
               IntArray(m_measured), IntArray(m_max)});
-    std::vector<int64_t> columns[11];
-    for (const auto& [key, a] : changes) {
-      const int64_t values[] = {std::get<0>(key), std::get<1>(key), std::get<2>(key), static_cast<int64_t>(a.sum),
-                                static_cast<int64_t>(a.measured), a.min_second, a.max_second,
-                                static_cast<int64_t>(a.full_minutes), a.min_cpm, a.max_cpm, a.max_cpm_at};
-      for (size_t c = 0; c < std::size(values); ++c) columns[c].push_back(values[c]);
-    }
-    std::vector<PgParam> params;
-    for (const auto& column : columns) params.emplace_back(IntArray(column));
-    db_.Exec(R"(
-INSERT INTO summaries AS o(counter, level, start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm,
-                           max_cpm_at)
-SELECT * FROM unnest($1::bigint[], $2::integer[], $3::bigint[], $4::bigint[], $5::bigint[], $6::bigint[], $7::bigint[],
-                     $8::bigint[], $9::bigint[], $10::bigint[], $11::bigint[])
-ON CONFLICT(counter, level, start) DO UPDATE SET
-  sum = o.sum + excluded.sum,
-  measured = o.measured + excluded.measured,
-  min_second = least(o.min_second, excluded.min_second),
-  max_second = greatest(o.max_second, excluded.max_second),
-  min_cpm = CASE WHEN excluded.full_minutes = 0 THEN o.min_cpm WHEN o.full_minutes = 0 THEN excluded.min_cpm
-                 ELSE least(o.min_cpm, excluded.min_cpm) END,
-  max_cpm_at = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm OR
-                    (excluded.max_cpm = o.max_cpm AND excluded.max_cpm_at < o.max_cpm_at))
-                    THEN excluded.max_cpm_at ELSE o.max_cpm_at END,
-  max_cpm = CASE WHEN excluded.full_minutes > 0 AND (o.full_minutes = 0 OR excluded.max_cpm > o.max_cpm)
-                 THEN excluded.max_cpm ELSE o.max_cpm END,
-  full_minutes = o.full_minutes + excluded.full_minutes
-)",
-             params);
+    AddSummaries(db_, changes);
   }
   tx.Commit();
   return result;
@@ -364,6 +433,14 @@ Aggregate PgStore::Totals(CounterId counter, int64_t from, int64_t to) {
 CounterSpan PgStore::Span(CounterId counter) {
   CounterSpan span;
   MeasuredSpan([&](int64_t a, int64_t b, auto visit) { ForEachMinute(counter, a, b, visit); }, span);
+  const PgResult history = db_.Exec(
+      "SELECT count(*), coalesce(min(time), 0), coalesce(max(time), 0), (SELECT count(*) FROM notes WHERE counter = $1) "
+      "FROM history WHERE counter = $1",
+      {Num(counter)});
+  span.history_records = static_cast<uint64_t>(history.Int(0, 0));
+  span.history_first = history.Int(0, 1);
+  span.history_last = history.Int(0, 2);
+  span.notes = static_cast<uint64_t>(history.Int(0, 3));
   return span;
 }
 
@@ -377,16 +454,173 @@ std::optional<int64_t> PgStore::NewestSecond(CounterId counter) {
   return std::nullopt;
 }
 
-ImportResult PgStore::ImportHistory(CounterId, ImageView, const Clock&) {
-  throw StoreError("the store " + Location() +
-                   " keeps measured seconds only: import downloaded histories into a station's SQLite store");
+std::vector<uint8_t> PgStore::KeptImage(CounterId counter) {
+  const PgResult r = db_.Exec("SELECT data FROM last_downloads WHERE counter = $1", {Num(counter)});
+  if (r.Rows() == 0) return {};
+  return r.Bytes(0, 0);
 }
 
-HistorySeries PgStore::QueryHistory(CounterId, uint8_t, int64_t from, int64_t to, size_t points) {
-  return EmptyHistorySeries(from, to, points);
+std::optional<uint32_t> PgStore::StoredRecordValue(CounterId counter, const NumberedRecord& key) {
+  const PgResult r = db_.Exec("SELECT value FROM history WHERE counter = $1 AND time = $2 AND save_type = $3 AND seq = $4",
+                              {Num(counter), Num(key.time), Num(key.save_type), Num(key.seq)});
+  if (r.Rows() == 0) return std::nullopt;
+  return static_cast<uint32_t>(r.Int(0, 0));
+}
+
+int64_t PgStore::RecordsBetween(CounterId counter, int64_t first, int64_t last) {
+  return db_.Exec("SELECT count(*) FROM history WHERE counter = $1 AND time >= $2 AND time <= $3",
+                  {Num(counter), Num(first), Num(last)})
+      .Int(0, 0);
+}
+
+HistoryWritten PgStore::WriteHistory(CounterId counter, std::span<const NumberedRecord> records,
+                                     std::span<const StoredNote> notes) {
+  HistoryWritten written;
+  PgTransaction tx(db_);
+  std::vector<HistoryRecord> added;
+  // In slices, so that a full flash's million records never make one statement of many megabytes.
+  constexpr size_t kSlice = 50'000;
+  for (size_t first = 0; first < records.size(); first += kSlice) {
+    std::vector<int64_t> times, types, seqs, values;
+    for (const NumberedRecord& r : records.subspan(first, std::min(kSlice, records.size() - first))) {
+      times.push_back(r.time);
+      types.push_back(r.save_type);
+      seqs.push_back(r.seq);
+      values.push_back(r.value);
+    }
+    // Only the rows that were new come back: they are what the summaries gain.
+    const PgResult r = db_.Exec(
+        "INSERT INTO history(counter, time, save_type, seq, value) "
+        "SELECT $1, * FROM unnest($2::bigint[], $3::integer[], $4::bigint[], $5::bigint[]) "
+        "ON CONFLICT DO NOTHING RETURNING time, save_type, value",
+        {Num(counter), IntArray(times), IntArray(types), IntArray(seqs), IntArray(values)});
+    for (int i = 0; i < r.Rows(); ++i)
+      added.push_back({r.Int(i, 0), static_cast<uint8_t>(r.Int(i, 1)), static_cast<uint32_t>(r.Int(i, 2))});
+  }
+  written.records = added.size();
+  std::vector<int64_t> columns[7];
+  for (const auto& [key, a] : SummaryChangesOf(added)) {
+    const int64_t row[] = {std::get<0>(key), std::get<1>(key), std::get<2>(key), static_cast<int64_t>(a.records),
+                           static_cast<int64_t>(a.sum), a.min, a.max};
+    for (size_t c = 0; c < std::size(row); ++c) columns[c].push_back(row[c]);
+  }
+  std::vector<PgParam> params{Num(counter)};
+  for (const auto& column : columns) params.emplace_back(IntArray(column));
+  db_.Exec(R"(
+INSERT INTO history_summaries AS o(counter, save_type, level, start, records, sum, min_value, max_value)
+SELECT $1, * FROM unnest($2::integer[], $3::integer[], $4::bigint[], $5::bigint[], $6::bigint[], $7::bigint[],
+                         $8::bigint[])
+ON CONFLICT(counter, save_type, level, start) DO UPDATE SET
+  records = o.records + excluded.records, sum = o.sum + excluded.sum,
+  min_value = least(o.min_value, excluded.min_value), max_value = greatest(o.max_value, excluded.max_value)
+)",
+           params);
+  for (const StoredNote& n : notes)
+    written.notes += static_cast<size_t>(
+        db_.Exec("INSERT INTO notes(counter, time, text) VALUES($1, $2, $3) ON CONFLICT DO NOTHING RETURNING 1",
+                 {Num(counter), Num(n.time), n.text})
+            .Rows());
+  tx.Commit();
+  return written;
+}
+
+std::vector<HistoryRecord> PgStore::History(CounterId counter, int64_t from, int64_t to) {
+  const PgResult r = db_.Exec(
+      "SELECT time, save_type, value FROM history WHERE counter = $1 AND time >= $2 AND time < $3 "
+      "ORDER BY time, save_type, seq",
+      {Num(counter), Num(from), Num(to)});
+  std::vector<HistoryRecord> out;
+  out.reserve(static_cast<size_t>(r.Rows()));
+  for (int i = 0; i < r.Rows(); ++i)
+    out.push_back({r.Int(i, 0), static_cast<uint8_t>(r.Int(i, 1)), static_cast<uint32_t>(r.Int(i, 2))});
+  return out;
+}
+
+HistorySeries PgStore::QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points) {
+  HistorySeries series = EmptyHistorySeries(from, to, points);
+  if (series.points.empty()) return series;
+  const PgResult r = db_.Exec(series.source_level == 1
+                                  ? "SELECT time, 1, value, value, value FROM history WHERE counter = $1 AND "
+                                    "save_type = $2 AND time >= $4 AND time < $5 AND $3 = 1"
+                                  : "SELECT start, records, sum, min_value, max_value FROM history_summaries WHERE "
+                                    "counter = $1 AND save_type = $2 AND level = $3 AND start >= $4 AND start < $5",
+                              {Num(counter), Num(save_type), Num(series.source_level), Num(from), Num(to)});
+  for (int i = 0; i < r.Rows(); ++i) {
+    const HistoryAggregate a{static_cast<uint64_t>(r.Int(i, 1)), static_cast<uint64_t>(r.Int(i, 2)),
+                             static_cast<uint32_t>(r.Int(i, 3)), static_cast<uint32_t>(r.Int(i, 4))};
+    series.points[static_cast<size_t>((r.Int(i, 0) - from) / series.step)].values.Merge(a);
+  }
+  return series;
+}
+
+std::vector<StoredNote> PgStore::Notes(CounterId counter, int64_t from, int64_t to) {
+  const PgResult r = db_.Exec(
+      "SELECT time, text FROM notes WHERE counter = $1 AND time >= $2 AND time < $3 ORDER BY time, text COLLATE \"C\"",
+      {Num(counter), Num(from), Num(to)});
+  std::vector<StoredNote> notes;
+  for (int i = 0; i < r.Rows(); ++i) notes.push_back({r.Int(i, 0), r.Text(i, 1)});
+  return notes;
+}
+
+std::vector<HistoryColumn> PgStore::HistoryColumns(CounterId counter, int64_t from, int64_t step, size_t count) {
+  std::vector<HistoryColumn> columns(count);
+  if (count == 0 || step <= 0) return columns;
+  const int64_t to = from + step * static_cast<int64_t>(count);
+  if (const int64_t level = HistoryColumnLevel(from, step)) {
+    const PgResult r = db_.Exec(
+        "SELECT start, records, sum, min_value, max_value, save_type FROM history_summaries WHERE counter = $1 "
+        "AND level = $2 AND start >= $3 AND start < $4",
+        {Num(counter), Num(level), Num(from), Num(to)});
+    for (int i = 0; i < r.Rows(); ++i)
+      AddSummaryToColumns(columns, from, step, static_cast<uint8_t>(r.Int(i, 5)),
+                          {static_cast<uint64_t>(r.Int(i, 1)), static_cast<uint64_t>(r.Int(i, 2)),
+                           static_cast<uint32_t>(r.Int(i, 3)), static_cast<uint32_t>(r.Int(i, 4))},
+                          r.Int(i, 0));
+    return columns;
+  }
+  const PgResult r = db_.Exec("SELECT time, save_type, value FROM history WHERE counter = $1 AND time >= $2 AND time < $3",
+                              {Num(counter), Num(from - kHour + 1), Num(to)});
+  for (int i = 0; i < r.Rows(); ++i)
+    AddRecordToColumns(columns, from, step, {r.Int(i, 0), static_cast<uint8_t>(r.Int(i, 1)), static_cast<uint32_t>(r.Int(i, 2))});
+  return columns;
+}
+
+std::optional<TimeSpan> PgStore::HistoryEnds(CounterId counter) {
+  // The longest record at the last time decides where the downloads end.
+  const PgResult r = db_.Exec(
+      "SELECT min(time), max(time), (SELECT array_agg(DISTINCT save_type) FROM history WHERE counter = $1 AND "
+      "time = (SELECT max(time) FROM history WHERE counter = $1))::text FROM history WHERE counter = $1",
+      {Num(counter)});
+  if (r.IsNull(0, 0)) return std::nullopt;
+  int64_t length = 1;
+  const std::string types = r.Text(0, 2);  // {1,2}
+  for (size_t p = 1; p < types.size();) {
+    const size_t end = types.find_first_of(",}", p);
+    length = std::max(length, RecordSeconds(static_cast<uint8_t>(std::stoi(types.substr(p, end - p)))));
+    p = end + 1;
+  }
+  return TimeSpan{r.Int(0, 0), r.Int(0, 1) + length - 1};
+}
+
+std::optional<LastDownload> PgStore::LastDownloadRow(std::string_view version, uint32_t image_size) {
+  const PgResult r = db_.Exec(
+      "SELECT l.counter, l.time, l.image_size, l.data FROM last_downloads l JOIN counters c ON c.id = l.counter "
+      "WHERE c.version = $1 AND c.name IS NULL AND l.image_size = $2 ORDER BY c.id LIMIT 1",
+      {std::string(version), Num(image_size)});
+  if (r.Rows() == 0) return std::nullopt;
+  return LastDownload{r.Int(0, 0), r.Int(0, 1), static_cast<uint32_t>(r.Int(0, 2)), r.Bytes(0, 3)};
+}
+
+void PgStore::PutLastDownload(CounterId counter, std::span<const uint8_t> data, int64_t now, uint32_t image_size) {
+  db_.Exec("INSERT INTO last_downloads(counter, time, image_size, data) VALUES($1, $2, $3, $4::bytea) "
+           "ON CONFLICT(counter) DO UPDATE SET time = excluded.time, image_size = excluded.image_size, data = excluded.data",
+           {Num(counter), Num(now), Num(image_size), ByteaText(data)});
 }
 
 Series PgStore::MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) {
+  if (step % kTenMinutes == 0 && from % kTenMinutes == 0)
+    return SummaryColumns([&](int64_t level, int64_t a, int64_t b, auto visit) { ForEachSummary(counter, level, a, b, visit); },
+                          kTenMinutes, from, step, count);
   Series series;
   series.step = step;
   series.source_level = 60;
@@ -435,7 +669,7 @@ CheckReport PgStore::Check() {
       problem(Format("counter %lld, minute %lld: sum, measured or max differ from the stored seconds",
                      static_cast<long long>(counter), static_cast<long long>(minute)));
     const Aggregate a = MinuteAggregate(block, minute, minute * 60, minute * 60 + 60);
-    for (int64_t level : {kHour, kDay}) expected[{counter, level, FloorDiv(minute * 60, level) * level}].Merge(a);
+    for (int64_t level : kSummaryLevels) expected[{counter, level, FloorDiv(minute * 60, level) * level}].Merge(a);
   }
   const PgResult summaries = db_.Exec(std::string("SELECT ") + kSummaryColumns + ", counter, level FROM summaries");
   for (int i = 0; i < summaries.Rows(); ++i) {
@@ -447,11 +681,34 @@ CheckReport PgStore::Check() {
     if (stored.sum != want.sum || stored.measured != want.measured || stored.full_minutes != want.full_minutes ||
         stored.max_cpm != want.max_cpm || stored.max_cpm_at != want.max_cpm_at)
       problem(Format("counter %lld, %s summary at %lld differs from its seconds", static_cast<long long>(std::get<0>(key)),
-                     std::get<1>(key) == kHour ? "hour" : "day", static_cast<long long>(std::get<2>(key))));
+                     SummaryLevelName(std::get<1>(key)), static_cast<long long>(std::get<2>(key))));
   }
   for (const auto& [key, want] : expected)
     problem(Format("counter %lld, %s summary at %lld is missing", static_cast<long long>(std::get<0>(key)),
-                   std::get<1>(key) == kHour ? "hour" : "day", static_cast<long long>(std::get<2>(key))));
+                   SummaryLevelName(std::get<1>(key)), static_cast<long long>(std::get<2>(key))));
+
+  // The downloaded records: numbered 0, 1, 2... within one time and type, and summed as stored.
+  const PgResult numbering = db_.Exec(
+      "SELECT counter, time, save_type FROM history GROUP BY counter, time, save_type HAVING count(*) != max(seq) + 1");
+  for (int i = 0; i < numbering.Rows(); ++i)
+    problem(Format("counter %lld: history records at %lld of type %lld are numbered out of order",
+                   static_cast<long long>(numbering.Int(i, 0)), static_cast<long long>(numbering.Int(i, 1)),
+                   static_cast<long long>(numbering.Int(i, 2))));
+  for (int64_t level : {kHour, kDay}) {
+    const std::string l = Num(level);
+    const std::string grouped = "SELECT counter, save_type, " + l + " AS level, time - ((time % " + l + ") + " + l +
+                                ") % " + l + " AS start, count(*), sum(value), min(value), max(value) FROM history "
+                                "GROUP BY counter, save_type, start";
+    const std::string stored =
+        "SELECT counter, save_type, level, start, records, sum, min_value, max_value FROM history_summaries "
+        "WHERE level = " + l;
+    const PgResult differ = db_.Exec("SELECT counter, start FROM (" + grouped + " EXCEPT " + stored + ") a UNION " +
+                                     "SELECT counter, start FROM (" + stored + " EXCEPT " + grouped + ") b");
+    for (int i = 0; i < differ.Rows(); ++i)
+      problem(Format("counter %lld, %s history summary at %lld differs from the records",
+                     static_cast<long long>(differ.Int(i, 0)), level == kHour ? "hour" : "day",
+                     static_cast<long long>(differ.Int(i, 1))));
+  }
   return report;
 }
 

@@ -1,6 +1,6 @@
-// The PostgreSQL store: a centre's database of many stations, the same ideas as the SQLite store
-// (one row per counter-minute, hour and day summaries written in the same transaction), its
-// seconds and summaries partitioned by month.
+// The PostgreSQL store: a centre's database of many stations and their downloaded histories, the
+// same ideas as the SQLite store (one row per counter-minute, ten-minute, hour and day summaries
+// written in the same transaction), its seconds and summaries partitioned by month.
 #pragma once
 
 #include <map>
@@ -14,7 +14,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kPgSchemaVersion = 1;
+inline constexpr int kPgSchemaVersion = 3;
 
 class PgStore : public CounterStore {
  public:
@@ -38,19 +38,24 @@ class PgStore : public CounterStore {
   CounterSpan Span(CounterId counter) override;
   std::optional<int64_t> NewestSecond(CounterId counter) override;
 
-  // Downloaded histories are a station's: this store keeps none yet.
-  ImportResult ImportHistory(CounterId counter, ImageView image, const Clock& clock) override;
-  std::vector<HistoryRecord> History(CounterId, int64_t, int64_t) override { return {}; }
+  std::vector<HistoryRecord> History(CounterId counter, int64_t from, int64_t to) override;
   HistorySeries QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points) override;
-  std::vector<StoredNote> Notes(CounterId, int64_t, int64_t) override { return {}; }
+  std::vector<StoredNote> Notes(CounterId counter, int64_t from, int64_t to) override;
   Series MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) override;
-  std::vector<HistoryColumn> HistoryColumns(CounterId, int64_t, int64_t, size_t count) override {
-    return std::vector<HistoryColumn>(count);
-  }
-  std::optional<TimeSpan> HistoryEnds(CounterId) override { return std::nullopt; }
+  std::vector<HistoryColumn> HistoryColumns(CounterId counter, int64_t from, int64_t step, size_t count) override;
+  std::optional<TimeSpan> HistoryEnds(CounterId counter) override;
+  std::optional<LastDownload> LastDownloadRow(std::string_view version, uint32_t image_size) override;
+  void PutLastDownload(CounterId counter, std::span<const uint8_t> data, int64_t now, uint32_t image_size) override;
 
   CheckReport Check() override;
   uint64_t SizeOnDisk() override;
+
+ protected:
+  std::vector<uint8_t> KeptImage(CounterId counter) override;
+  std::optional<uint32_t> StoredRecordValue(CounterId counter, const NumberedRecord& key) override;
+  int64_t RecordsBetween(CounterId counter, int64_t first, int64_t last) override;
+  HistoryWritten WriteHistory(CounterId counter, std::span<const NumberedRecord> records,
+                              std::span<const StoredNote> notes) override;
 
  private:
   template <typename Visit>

@@ -10,11 +10,38 @@
 namespace norvane::store {
 namespace {
 
+// Adds to a summary row what more seconds bring to it.
+constexpr const char* kAddSummary = R"(
+INSERT INTO summaries(counter, level, start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm,
+                      max_cpm_at)
+VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)
+ON CONFLICT(counter, level, start) DO UPDATE SET
+  sum = sum + excluded.sum,
+  measured = measured + excluded.measured,
+  min_second = min(min_second, excluded.min_second),
+  max_second = max(max_second, excluded.max_second),
+  min_cpm = CASE WHEN excluded.full_minutes = 0 THEN min_cpm WHEN full_minutes = 0 THEN excluded.min_cpm
+                 ELSE min(min_cpm, excluded.min_cpm) END,
+  max_cpm_at = CASE WHEN excluded.full_minutes > 0 AND (full_minutes = 0 OR excluded.max_cpm > max_cpm OR
+                    (excluded.max_cpm = max_cpm AND excluded.max_cpm_at < max_cpm_at))
+                    THEN excluded.max_cpm_at ELSE max_cpm_at END,
+  max_cpm = CASE WHEN excluded.full_minutes > 0 AND (full_minutes = 0 OR excluded.max_cpm > max_cpm)
+                 THEN excluded.max_cpm ELSE max_cpm END,
+  full_minutes = full_minutes + excluded.full_minutes
+)";
+
+void BuildTenMinuteSummaries(Database& db);
+
+struct Migration {
+  const char* sql;
+  void (*build)(Database&) = nullptr;  // what SQL alone cannot do, after the statements
+};
+
 // Each entry brings a store from the version before it to its own; entries are never edited
 // once released, so every older store can be brought forward step by step.
-constexpr const char* kMigrations[] = {
+constexpr Migration kMigrations[] = {
     // 1: counters, measured seconds one row per counter-minute, hour and day summaries.
-    R"(
+    {R"(
 CREATE TABLE counters(
   id INTEGER PRIMARY KEY,
   version TEXT NOT NULL,
@@ -47,9 +74,9 @@ CREATE TABLE summaries(
   max_cpm INTEGER NOT NULL,
   max_cpm_at INTEGER NOT NULL,
   PRIMARY KEY(counter, level, start)) WITHOUT ROWID;
-)",
+)"},
     // 2: downloaded histories, their notes, and hour and day summaries of their records.
-    R"(
+    {R"(
 CREATE TABLE history(
   counter INTEGER NOT NULL REFERENCES counters(id),
   time INTEGER NOT NULL,
@@ -72,23 +99,25 @@ CREATE TABLE history_summaries(
   min_value INTEGER NOT NULL,
   max_value INTEGER NOT NULL,
   PRIMARY KEY(counter, save_type, level, start)) WITHOUT ROWID;
-)",
+)"},
     // 3: each counter's last downloaded image up to its end of data, for downloading what is new.
-    R"(
+    {R"(
 CREATE TABLE last_downloads(
   counter INTEGER PRIMARY KEY REFERENCES counters(id),
   time INTEGER NOT NULL,
   image_size INTEGER NOT NULL,
   data BLOB NOT NULL);
-)",
+)"},
     // 4: counters told apart by serial number and device path; the store's own random name.
-    R"(
+    {R"(
 ALTER TABLE counters ADD COLUMN serial TEXT NOT NULL DEFAULT '';
 ALTER TABLE counters ADD COLUMN device_path TEXT NOT NULL DEFAULT '';
 CREATE INDEX counters_by_serial ON counters(serial);
 CREATE TABLE store_identity(id TEXT NOT NULL);
 INSERT INTO store_identity VALUES(lower(hex(randomblob(16))));
-)",
+)"},
+    // 5: ten-minute summaries, built from the minutes stored before.
+    {nullptr, BuildTenMinuteSummaries},
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -156,9 +185,35 @@ void Migrate(Database& db, Store::Access access) {
   Transaction tx(db);
   // Checked again inside the transaction: another writer may have made the store meanwhile.
   const int64_t now = db.ScalarInt("PRAGMA user_version");
-  for (int64_t v = now; v < kSchemaVersion; ++v) db.Exec(kMigrations[v]);
+  for (int64_t v = now; v < kSchemaVersion; ++v) {
+    if (kMigrations[v].sql) db.Exec(kMigrations[v].sql);
+    if (kMigrations[v].build) kMigrations[v].build(db);
+  }
   db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
   tx.Commit();
+}
+
+void BuildTenMinuteSummaries(Database& db) {
+  std::map<std::pair<CounterId, int64_t>, Aggregate> built;
+  Statement minutes(db.handle(), "SELECT minute, gaps, counts, max, counter FROM seconds");
+  while (minutes.Step()) {
+    const int64_t minute = minutes.Int(0);
+    MinuteBlock block;
+    // A damaged row adds nothing; the check names it.
+    if (!UnpackMinute(static_cast<uint64_t>(minutes.Int(1)), static_cast<uint32_t>(minutes.Int(3)), minutes.Blob(2),
+                      block))
+      continue;
+    built[{minutes.Int(4), FloorDiv(minute * 60, kTenMinutes) * kTenMinutes}].Merge(
+        MinuteAggregate(block, minute, minute * 60, minute * 60 + 60));
+  }
+  Statement add(db.handle(), kAddSummary);
+  for (const auto& [key, a] : built) {
+    add.Bind(1, key.first).Bind(2, kTenMinutes).Bind(3, key.second).Bind(4, static_cast<int64_t>(a.sum));
+    add.Bind(5, static_cast<int64_t>(a.measured)).Bind(6, int64_t{a.min_second}).Bind(7, int64_t{a.max_second});
+    add.Bind(8, static_cast<int64_t>(a.full_minutes)).Bind(9, int64_t{a.min_cpm}).Bind(10, int64_t{a.max_cpm});
+    add.Bind(11, a.max_cpm_at);
+    add.Run();
+  }
 }
 
 }  // namespace
@@ -262,24 +317,7 @@ Store::Statements::Statements(sqlite3* db)
       minutes_between(db,
                       "SELECT minute, gaps, counts, max, sum, measured FROM seconds "
                       "WHERE counter = ?1 AND minute >= ?2 AND minute < ?3 ORDER BY minute"),
-      add_summary(db, R"(
-INSERT INTO summaries(counter, level, start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm,
-                      max_cpm_at)
-VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)
-ON CONFLICT(counter, level, start) DO UPDATE SET
-  sum = sum + excluded.sum,
-  measured = measured + excluded.measured,
-  min_second = min(min_second, excluded.min_second),
-  max_second = max(max_second, excluded.max_second),
-  min_cpm = CASE WHEN excluded.full_minutes = 0 THEN min_cpm WHEN full_minutes = 0 THEN excluded.min_cpm
-                 ELSE min(min_cpm, excluded.min_cpm) END,
-  max_cpm_at = CASE WHEN excluded.full_minutes > 0 AND (full_minutes = 0 OR excluded.max_cpm > max_cpm OR
-                    (excluded.max_cpm = max_cpm AND excluded.max_cpm_at < max_cpm_at))
-                    THEN excluded.max_cpm_at ELSE max_cpm_at END,
-  max_cpm = CASE WHEN excluded.full_minutes > 0 AND (full_minutes = 0 OR excluded.max_cpm > max_cpm)
-                 THEN excluded.max_cpm ELSE max_cpm END,
-  full_minutes = full_minutes + excluded.full_minutes
-)"),
+      add_summary(db, kAddSummary),
       summaries_between(db,
                         "SELECT start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm, "
                         "max_cpm_at FROM summaries WHERE counter = ?1 AND level = ?2 AND start >= ?3 AND start < ?4 "
@@ -403,7 +441,7 @@ AppendResult Store::AppendSeconds(CounterId counter, std::span<const Second> sec
     write.Bind(5, static_cast<int64_t>(block.Sum())).Bind(6, int64_t{block.MeasuredCount()}).Bind(7, int64_t{max});
     write.Run();
 
-    for (int64_t level : {kHour, kDay}) changes[{level, FloorDiv(minute * 60, level) * level}].Merge(added);
+    for (int64_t level : kSummaryLevels) changes[{level, FloorDiv(minute * 60, level) * level}].Merge(added);
   }
 
   Statement& add = s_->add_summary;

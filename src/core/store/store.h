@@ -19,7 +19,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 // The SQLite store: one file, the database a station keeps.
 class Store : public CounterStore {
@@ -63,14 +63,13 @@ class Store : public CounterStore {
   // The newest measured second of a counter.
   std::optional<int64_t> NewestSecond(CounterId counter) override;
 
-  // Records of a history image with the times the CSV export gives them (the counter's clock is
-  // local time as `clock` sees it). Records the store holds already are not added again.
-  ImportResult ImportHistory(CounterId counter, ImageView image, const Clock& clock) override;
   std::vector<HistoryRecord> History(CounterId counter, int64_t from, int64_t to) override;
   // Records of one save type in about `points` points over [from, to): from the records while a
   // point is shorter than an hour, else from the hour or day summaries kept beside them.
   HistorySeries QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points) override;
 
+  std::optional<LastDownload> LastDownloadRow(std::string_view version, uint32_t image_size) override;
+  void PutLastDownload(CounterId counter, std::span<const uint8_t> data, int64_t now, uint32_t image_size) override;
   CheckReport Check() override;
   // Bytes of the database and its journal.
   uint64_t SizeOnDisk() override;
@@ -87,6 +86,13 @@ class Store : public CounterStore {
   // Folds the journals of ended writers into the store. Done on opening; a writer that finds
   // its own journal left over from a failed try calls it again.
   void FoldEndedJournals();
+
+ protected:
+  std::vector<uint8_t> KeptImage(CounterId counter) override;
+  std::optional<uint32_t> StoredRecordValue(CounterId counter, const NumberedRecord& key) override;
+  int64_t RecordsBetween(CounterId counter, int64_t first, int64_t last) override;
+  HistoryWritten WriteHistory(CounterId counter, std::span<const NumberedRecord> records,
+                              std::span<const StoredNote> notes) override;
 
  private:
   struct Statements;

@@ -80,54 +80,62 @@ double CountsOf(uint8_t save_type, double value) {
   return RecordSeconds(save_type) == 1 ? value : value * double(RecordSeconds(save_type)) / 60.0;
 }
 
-constexpr uint8_t kSaveTypes[] = {kEverySecond, kEveryMinute, kEveryHour, kThresholdSecond, kThresholdMinute};
-
 }  // namespace
+
+int64_t HistoryColumnLevel(int64_t from, int64_t step) {
+  return step % kDay == 0 && from % kDay == 0 ? kDay : step % kHour == 0 && from % kHour == 0 ? kHour : 0;
+}
+
+void AddSummaryToColumns(std::vector<HistoryColumn>& columns, int64_t from, int64_t step, uint8_t save_type,
+                         const HistoryAggregate& summary, int64_t start) {
+  HistoryColumn& c = columns[static_cast<size_t>((start - from) / step)];
+  const auto records = static_cast<double>(summary.records), sum = static_cast<double>(summary.sum);
+  const double low = CpmOf(save_type, double(summary.min)), high = CpmOf(save_type, double(summary.max));
+  c.min_cpm = c.records ? std::min(c.min_cpm, low) : low;
+  c.max_cpm = c.records ? std::max(c.max_cpm, high) : high;
+  c.records += summary.records;
+  c.counts += CountsOf(save_type, sum);
+  c.seconds += records * double(RecordSeconds(save_type));
+}
+
+void AddRecordToColumns(std::vector<HistoryColumn>& columns, int64_t from, int64_t step, const HistoryRecord& record) {
+  const int64_t to = from + step * static_cast<int64_t>(columns.size());
+  const double value = double(record.value);
+  const int64_t length = RecordSeconds(record.save_type), end = std::min(record.time + length, to);
+  const double cpm = CpmOf(record.save_type, value), counts = CountsOf(record.save_type, value);
+  for (int64_t t = std::max(record.time, from); t < end;) {
+    const auto i = static_cast<size_t>((t - from) / step);
+    const int64_t column_end = std::min(from + step * static_cast<int64_t>(i + 1), end);
+    const double part = double(column_end - t) / double(length);
+    columns[i].Add(counts * part, double(column_end - t), cpm);
+    t = column_end;
+  }
+}
 
 std::vector<HistoryColumn> HistoryColumns(Store& store, CounterId counter, int64_t from, int64_t step, size_t count) {
   std::vector<HistoryColumn> columns(count);
   if (count == 0 || step <= 0) return columns;
   const int64_t to = from + step * static_cast<int64_t>(count);
   sqlite3* db = store.database().handle();
-  const int64_t level = step % kDay == 0 && from % kDay == 0 ? kDay : step % kHour == 0 && from % kHour == 0 ? kHour : 0;
-  if (level) {
-    // Summary rows of one save type hold records, their sum and their extremes: the counts and
-    // seconds follow from the type's length, as they do for one record.
+  if (const int64_t level = HistoryColumnLevel(from, step)) {
     Statement rows(db, "SELECT start, records, sum, min_value, max_value FROM history_summaries WHERE counter = ?1 "
                        "AND save_type = ?2 AND level = ?3 AND start >= ?4 AND start < ?5");
     for (uint8_t type : kSaveTypes) {
       rows.Bind(1, counter).Bind(2, int64_t{type}).Bind(3, level).Bind(4, from).Bind(5, to);
-      while (rows.Step()) {
-        HistoryColumn& c = columns[static_cast<size_t>((rows.Int(0) - from) / step)];
-        const auto records = static_cast<double>(rows.Int(1)), sum = static_cast<double>(rows.Int(2));
-        const double low = CpmOf(type, double(rows.Int(3))), high = CpmOf(type, double(rows.Int(4)));
-        c.min_cpm = c.records ? std::min(c.min_cpm, low) : low;
-        c.max_cpm = c.records ? std::max(c.max_cpm, high) : high;
-        c.records += static_cast<uint64_t>(records);
-        c.counts += CountsOf(type, sum);
-        c.seconds += records * double(RecordSeconds(type));
-      }
+      while (rows.Step())
+        AddSummaryToColumns(columns, from, step, type,
+                            {static_cast<uint64_t>(rows.Int(1)), static_cast<uint64_t>(rows.Int(2)),
+                             static_cast<uint32_t>(rows.Int(3)), static_cast<uint32_t>(rows.Int(4))},
+                            rows.Int(0));
       rows.Reset();
     }
     return columns;
   }
-  // An hour record that began before the range still covers its start.
   Statement rows(db, "SELECT time, save_type, value FROM history WHERE counter = ?1 AND time >= ?2 AND time < ?3");
   rows.Bind(1, counter).Bind(2, from - kHour + 1).Bind(3, to);
-  while (rows.Step()) {
-    const int64_t time = rows.Int(0);
-    const auto type = static_cast<uint8_t>(rows.Int(1));
-    const double value = double(rows.Int(2));
-    const int64_t length = RecordSeconds(type), end = std::min(time + length, to);
-    const double cpm = CpmOf(type, value), counts = CountsOf(type, value);
-    for (int64_t t = std::max(time, from); t < end;) {
-      const auto i = static_cast<size_t>((t - from) / step);
-      const int64_t column_end = std::min(from + step * static_cast<int64_t>(i + 1), end);
-      const double part = double(column_end - t) / double(length);
-      columns[i].Add(counts * part, double(column_end - t), cpm);
-      t = column_end;
-    }
-  }
+  while (rows.Step())
+    AddRecordToColumns(columns, from, step,
+                       {rows.Int(0), static_cast<uint8_t>(rows.Int(1)), static_cast<uint32_t>(rows.Int(2))});
   return columns;
 }
 
@@ -157,6 +165,11 @@ std::vector<StoredNote> Store::Notes(CounterId counter, int64_t from, int64_t to
 }
 
 Series Store::MinuteColumns(CounterId counter, int64_t from, int64_t step, size_t count) {
+  // A week's columns from ten-minute summaries read a tenth of the rows its minutes would be;
+  // the summaries include the journaled seconds, as the minutes do.
+  if (step % kTenMinutes == 0 && from % kTenMinutes == 0)
+    return SummaryColumns([&](int64_t level, int64_t a, int64_t b, auto visit) { ForEachSummary(counter, level, a, b, visit); },
+                          kTenMinutes, from, step, count);
   return store::MinuteColumns(*this, counter, from, step, count);
 }
 

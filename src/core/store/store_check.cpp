@@ -57,7 +57,7 @@ CheckReport Store::Check() {
       problem(Format("counter %lld, minute %lld: sum, measured or max differ from the stored seconds",
                      static_cast<long long>(counter), static_cast<long long>(minute)));
     const Aggregate a = MinuteAggregate(block, minute, minute * 60, minute * 60 + 60);
-    for (int64_t level : {kHour, kDay}) expected[{counter, level, FloorDiv(minute * 60, level) * level}].Merge(a);
+    for (int64_t level : kSummaryLevels) expected[{counter, level, FloorDiv(minute * 60, level) * level}].Merge(a);
   }
   Statement summaries(db_.handle(),
                       "SELECT start, sum, measured, min_second, max_second, full_minutes, min_cpm, max_cpm, "
@@ -70,12 +70,12 @@ CheckReport Store::Check() {
     if (found != expected.end()) expected.erase(found);
     if (!SameAggregate(stored, want))
       problem(Format("counter %lld, %s summary at %lld: holds %s, the seconds give %s",
-                     static_cast<long long>(std::get<0>(key)), std::get<1>(key) == kHour ? "hour" : "day",
+                     static_cast<long long>(std::get<0>(key)), SummaryLevelName(std::get<1>(key)),
                      static_cast<long long>(std::get<2>(key)), Describe(stored).c_str(), Describe(want).c_str()));
   }
   for (const auto& [key, want] : expected)
     problem(Format("counter %lld, %s summary at %lld is missing (the seconds give %s)",
-                   static_cast<long long>(std::get<0>(key)), std::get<1>(key) == kHour ? "hour" : "day",
+                   static_cast<long long>(std::get<0>(key)), SummaryLevelName(std::get<1>(key)),
                    static_cast<long long>(std::get<2>(key)), Describe(want).c_str()));
 
   // Records of one time and type are numbered 0, 1, 2...: a hole or a repeat means a record was

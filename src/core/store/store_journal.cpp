@@ -62,7 +62,7 @@ Store::Unfolded Store::ReadUnfolded(CounterId counter) {
     const Aggregate added = AddToMinute(block, minute, std::span(seconds).subspan(begin, i - begin), already);
     if (added.measured == 0) continue;
     unfolded.minutes[minute] = block;
-    for (int64_t level : {kHour, kDay}) unfolded.summaries[{level, FloorDiv(minute * 60, level) * level}].Merge(added);
+    for (int64_t level : kSummaryLevels) unfolded.summaries[{level, FloorDiv(minute * 60, level) * level}].Merge(added);
   }
   return unfolded;
 }

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <span>
+#include <tuple>
 #include <vector>
 
 #include "core/history/dose_conversion.h"
@@ -14,8 +17,15 @@
 
 namespace norvane::store {
 
+inline constexpr int64_t kTenMinutes = 600;
 inline constexpr int64_t kHour = 3600;
 inline constexpr int64_t kDay = 86400;
+// The levels of the summaries of measured seconds, kept with the minutes in one transaction: ten
+// minutes serve the chart's columns from about two days to two weeks, hours and days the longer.
+inline constexpr int64_t kSummaryLevels[] = {kTenMinutes, kHour, kDay};
+inline const char* SummaryLevelName(int64_t level) {
+  return level == kTenMinutes ? "ten-minute" : level == kHour ? "hour" : "day";
+}
 inline constexpr int64_t kFarFuture = std::numeric_limits<int64_t>::max() / 4;
 
 inline int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -27,6 +37,10 @@ Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from
 // Adds seconds of one minute (oldest first) that the block does not hold yet; returns what they
 // add to the minute's hour and day, the whole minute included when they complete it.
 Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, size_t& already);
+
+// (save type, level, start) → what records new to the store add to that history summary.
+using HistorySummaryChanges = std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate>;
+HistorySummaryChanges SummaryChangesOf(std::span<const HistoryRecord> added);
 
 // Mean, its interval, peak and dose of a range's totals.
 Stats StatsOf(const Aggregate& total, int64_t from, int64_t to, const ConversionTable& conversion);
@@ -65,7 +79,7 @@ Series SeriesOf(Minutes&& minutes, Summaries&& summaries, int64_t from, int64_t 
   if (from >= to || points == 0) return series;
   const int64_t length = to - from;
   series.step = std::max<int64_t>(1, CeilDiv(length, static_cast<int64_t>(points)));
-  for (int64_t level : {kDay, kHour, int64_t{60}, int64_t{1}}) {
+  for (int64_t level : {kDay, kHour, kTenMinutes, int64_t{60}, int64_t{1}}) {
     if (series.step >= level) {
       series.source_level = level;
       break;
@@ -107,10 +121,10 @@ Series SeriesOf(Minutes&& minutes, Summaries&& summaries, int64_t from, int64_t 
 template <typename Minutes, typename Summaries>
 Aggregate TotalsOf(Minutes&& minutes, Summaries&& summaries, int64_t from, int64_t to) {
   Aggregate total;
-  // Whole days from the day summaries, whole hours around them from the hour summaries, and the
+  // Whole days from the day summaries, whole hours and ten minutes around them from theirs, and the
   // minutes at the edges from the seconds themselves: at most a few hundred rows for any range.
   const auto cover = [&](auto& self, int64_t a, int64_t b, size_t level_index) -> void {
-    static constexpr int64_t kLevels[] = {kDay, kHour};
+    static constexpr int64_t kLevels[] = {kDay, kHour, kTenMinutes};
     if (a >= b) return;
     if (level_index == std::size(kLevels)) {
       minutes(a, b, [&](int64_t minute, const MinuteBlock& block) {
@@ -134,6 +148,21 @@ Aggregate TotalsOf(Minutes&& minutes, Summaries&& summaries, int64_t from, int64
 }
 
 // The measured part of a counter's span: its ends, seconds and gaps.
+// Columns of `step` from `from`, both whole multiples of `level`, each the merge of that level's
+// summaries that start in it.
+template <typename Summaries>
+Series SummaryColumns(Summaries&& summaries, int64_t level, int64_t from, int64_t step, size_t count) {
+  Series series;
+  series.step = step;
+  series.source_level = level;
+  series.points.resize(count);
+  for (size_t i = 0; i < count; ++i) series.points[i].start = from + step * static_cast<int64_t>(i);
+  summaries(level, from, from + step * static_cast<int64_t>(count), [&](int64_t start, const Aggregate& a) {
+    series.points[static_cast<size_t>((start - from) / step)].values.Merge(a);
+  });
+  return series;
+}
+
 template <typename Minutes>
 void MeasuredSpan(Minutes&& minutes, CounterSpan& span) {
   bool any = false;

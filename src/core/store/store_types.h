@@ -142,6 +142,28 @@ struct HistorySeries {
   std::vector<HistoryPoint> points;
 };
 
+// A downloaded record as an import writes it: records of one time and save type are told apart
+// by their order (seq).
+struct NumberedRecord {
+  int64_t time = 0;
+  uint8_t save_type = 0;
+  int64_t seq = 0;
+  uint32_t value = 0;
+};
+
+// What one import added to the store.
+struct HistoryWritten {
+  size_t records = 0, notes = 0;
+};
+
+// The image a counter gave at its last download, kept so the next one reads only what is new.
+struct LastDownload {
+  CounterId counter = 0;
+  int64_t time = 0;          // UTC seconds of the download
+  uint32_t image_size = 0;   // the model's flash size when it was taken
+  std::vector<uint8_t> data; // the image up to its end of data; erased flash after that
+};
+
 struct ImportResult {
   size_t records = 0;        // found in the image
   size_t added = 0;          // new to the store

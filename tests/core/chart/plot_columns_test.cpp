@@ -36,10 +36,11 @@ TEST(PlanColumnsTest, StepsAreAlignedSoPanningKeepsColumns) {
   EXPECT_EQ(year.step, 9 * 3600);
   EXPECT_EQ(year.from % 3600, 0);
   // A month and two weeks: whole hours, not 44- or 21-minute columns of the stored minutes; a week
-  // keeps its 11-minute columns.
+  // whole ten minutes (20-minute columns, not 11), so that it reads the ten-minute summaries.
   EXPECT_EQ(PlanColumns(kDay0, kDay0 + 30 * 86400, 1000).step, 3600);
   EXPECT_EQ(PlanColumns(kDay0, kDay0 + 14 * 86400, 1000).step, 3600);
-  EXPECT_EQ(PlanColumns(kDay0, kDay0 + 7 * 86400, 1000).step, 660);
+  EXPECT_EQ(PlanColumns(kDay0, kDay0 + 7 * 86400, 1000).step, 1200);
+  EXPECT_EQ(PlanColumns(kDay0, kDay0 + 3 * 86400, 1000).step, 300);
   EXPECT_EQ(PlanColumns(0, 30, 1000).step, 1);
   EXPECT_EQ(PlanColumns(5, 5, 1000).count, 0u);
 }

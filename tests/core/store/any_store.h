@@ -29,6 +29,11 @@ class AnyStoreTest : public ::testing::TestWithParam<Backend> {
     ASSERT_TRUE(server_->running()) << "the test PostgreSQL server did not start; see " << server_->Folder();
     location_ = server_->NewDatabase();
   }
+  // Moves on to an empty store of the same kind.
+  void NewStore() {
+    if (GetParam() == Backend::kPostgres) location_ = server_->NewDatabase();
+    else std::filesystem::remove(location_);
+  }
   std::unique_ptr<CounterStore> Open(StoreAccess access = StoreAccess::kReadWrite) {
     return OpenStore(location_, access);
   }

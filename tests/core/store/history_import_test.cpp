@@ -4,15 +4,12 @@
 
 #include "core/files/history_csv.h"
 #include "core/store/last_download.h"
-#include "core/store/store.h"
 #include "sim/history_generator.h"
-#include "tests/common/temp_dir.h"
+#include "tests/core/store/any_store.h"
 #include "tests/core/store/time_zone.h"
 
 namespace norvane::store {
 namespace {
-
-using testing::TempDir;
 
 std::vector<uint8_t> Image(uint32_t seed) {
   sim::HistoryOptions options;
@@ -29,15 +26,16 @@ size_t DataEnd(const std::vector<uint8_t>& image) {
   return end;
 }
 
-class HistoryImportTest : public ::testing::Test {
+// The import's rules on each database the store has.
+class HistoryImportTest : public AnyStoreTest {
  protected:
   const testing::TimeZone zone_{"Europe/Berlin"};
-  TempDir dir_;
   SystemClock clock_;
 };
 
-TEST_F(HistoryImportTest, SameImageTwiceAddsEveryRecordOnce) {
-  Store s(dir_ / "s.sqlite");
+TEST_P(HistoryImportTest, SameImageTwiceAddsEveryRecordOnce) {
+  const auto store = Open();
+  CounterStore& s = *store;
   const CounterId c = s.RegisterCounter({"", "", "ZQT-400", "", "bench"}, 0);
   const std::vector<uint8_t> image = Image(3);
   const ImportResult first = s.ImportHistory(c, ImageView(image.data(), image.size()), clock_);
@@ -50,7 +48,7 @@ TEST_F(HistoryImportTest, SameImageTwiceAddsEveryRecordOnce) {
   EXPECT_EQ(second.records, first.records);
   EXPECT_EQ(second.added, 0u);
   EXPECT_EQ(second.notes_added, 0u);
-  EXPECT_EQ(s.database().ScalarInt("SELECT count(*) FROM history"), static_cast<int64_t>(first.records));
+  EXPECT_EQ(s.History(c, INT64_MIN / 2, INT64_MAX / 2).size(), first.records);
   EXPECT_TRUE(s.Check().ok());
 
   // The stored records are the CSV's values, in its order: the per-minute value cells and the
@@ -76,14 +74,15 @@ TEST_F(HistoryImportTest, SameImageTwiceAddsEveryRecordOnce) {
   EXPECT_EQ(stored_total, csv_total);
 }
 
-TEST_F(HistoryImportTest, OverlappingDownloadsAddEachRecordOnce) {
+TEST_P(HistoryImportTest, OverlappingDownloadsAddEachRecordOnce) {
   const std::vector<uint8_t> full = Image(9);
   const size_t end = DataEnd(full);
   // The earlier download stopped part-way, inside a session, with erased flash after it.
   std::vector<uint8_t> earlier(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(end * 6 / 10));
   earlier.resize(full.size(), 0xFF);
 
-  Store s(dir_ / "s.sqlite");
+  const auto store = Open();
+  CounterStore& s = *store;
   const CounterId c = s.RegisterCounter({"", "", "ZQT-400", "", "roof"}, 0);
   const ImportResult a = s.ImportHistory(c, ImageView(earlier.data(), earlier.size()), clock_);
   // Kept as "Download New" keeps it: the next import looks up only the rows after it.
@@ -92,11 +91,10 @@ TEST_F(HistoryImportTest, OverlappingDownloadsAddEachRecordOnce) {
   ASSERT_GT(a.added, 0u);
   EXPECT_EQ(a.added + b.added, b.records);
 
-  Store fresh(dir_ / "fresh.sqlite");
-  const CounterId f = fresh.RegisterCounter({"", "", "ZQT-400", "", "roof"}, 0);
-  fresh.ImportHistory(f, ImageView(full.data(), full.size()), clock_);
+  const CounterId f = s.RegisterCounter({"", "", "ZQT-400", "", "fresh"}, 0);
+  s.ImportHistory(f, ImageView(full.data(), full.size()), clock_);
   const auto merged = s.History(c, INT64_MIN / 2, INT64_MAX / 2);
-  const auto direct = fresh.History(f, INT64_MIN / 2, INT64_MAX / 2);
+  const auto direct = s.History(f, INT64_MIN / 2, INT64_MAX / 2);
   ASSERT_EQ(merged.size(), direct.size());
   for (size_t i = 0; i < merged.size(); ++i) {
     ASSERT_EQ(merged[i].time, direct[i].time) << i;
@@ -106,11 +104,12 @@ TEST_F(HistoryImportTest, OverlappingDownloadsAddEachRecordOnce) {
 }
 
 // A download kept while its import failed is no proof of anything: the next import adds all.
-TEST_F(HistoryImportTest, AKeptDownloadThatWasNeverImportedSkipsNothing) {
+TEST_P(HistoryImportTest, AKeptDownloadThatWasNeverImportedSkipsNothing) {
   const std::vector<uint8_t> full = Image(9);
   std::vector<uint8_t> earlier(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(DataEnd(full) * 6 / 10));
   earlier.resize(full.size(), 0xFF);
-  Store s(dir_ / "s.sqlite");
+  const auto store = Open();
+  CounterStore& s = *store;
   const CounterId c = s.RegisterCounter({"", "", "ZQT-400", "", "roof"}, 0);
   KeepLastDownload(s, c, earlier, 0);
   const ImportResult all = s.ImportHistory(c, ImageView(full.data(), full.size()), clock_);
@@ -120,13 +119,13 @@ TEST_F(HistoryImportTest, AKeptDownloadThatWasNeverImportedSkipsNothing) {
 
 // The chart reads long spans of downloaded history from the summaries: they must hold what the
 // records hold, however the records arrived, and the check must notice when they do not.
-TEST_F(HistoryImportTest, SummariesOfDownloadedRecordsMatchTheRecords) {
+TEST_P(HistoryImportTest, SummariesOfDownloadedRecordsMatchTheRecords) {
   const std::vector<uint8_t> full = Image(21);
   std::vector<uint8_t> earlier(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(DataEnd(full) / 2));
   earlier.resize(full.size(), 0xFF);
-  const auto path = dir_ / "s.sqlite";
   {
-    Store s(path);
+    const auto store = Open();
+    CounterStore& s = *store;
     const CounterId c = s.RegisterCounter({"", "", "ZQT-400", "", "shed"}, 0);
     s.ImportHistory(c, ImageView(earlier.data(), earlier.size()), clock_);
     s.ImportHistory(c, ImageView(full.data(), full.size()), clock_);
@@ -148,14 +147,15 @@ TEST_F(HistoryImportTest, SummariesOfDownloadedRecordsMatchTheRecords) {
       }
     }
     EXPECT_TRUE(s.Check().ok());
-    s.database().Exec("UPDATE history_summaries SET max_value = max_value + 1 WHERE (counter, save_type, level, start) = "
-                      "(SELECT counter, save_type, level, start FROM history_summaries WHERE level = 3600 LIMIT 1)");
   }
-  Store s(path);
-  const CheckReport report = s.Check();
+  Raw("UPDATE history_summaries SET max_value = max_value + 1 WHERE (counter, save_type, level, start) = "
+      "(SELECT counter, save_type, level, start FROM history_summaries WHERE level = 3600 LIMIT 1)");
+  const CheckReport report = Open()->Check();
   ASSERT_EQ(report.problems.size(), 1u);
   EXPECT_NE(report.problems[0].find("history summary"), std::string::npos) << report.problems[0];
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, HistoryImportTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres), BackendName);
 
 }  // namespace
 }  // namespace norvane::store

@@ -403,6 +403,55 @@ TEST_P(EveryStoreTest, SeriesPicksTheCoarsestLevelThatResolvesThePoints) {
   EXPECT_EQ(hours.points[2].values.measured, 3600u);
 }
 
+// The chart's columns of whole ten minutes come from the ten-minute summaries: they must hold what
+// the minutes hold (peaks and partly measured minutes included), also in a store made before there
+// were any, which gains them when it is opened for writing.
+TEST_P(EveryStoreTest, TenMinuteColumnsHoldWhatTheMinutesHoldAlsoInAnOlderStore) {
+  constexpr int64_t kStep = 1200;
+  constexpr size_t kColumns = 72;  // a day
+  const auto columns_of_minutes = [&](CounterStore& s) {
+    const Series minutes = s.Query(1, kT0, kT0 + kStep * int64_t{kColumns}, kColumns * kStep / 60);
+    EXPECT_EQ(minutes.source_level, 60);
+    std::vector<Aggregate> want(kColumns);
+    for (const SeriesPoint& p : minutes.points) want[static_cast<size_t>((p.start - kT0) / kStep)].Merge(p.values);
+    return want;
+  };
+  const auto expect_same = [&](CounterStore& s, const std::vector<Aggregate>& want) {
+    const Series got = s.MinuteColumns(1, kT0, kStep, kColumns);
+    EXPECT_EQ(got.source_level, 600);
+    ASSERT_EQ(got.points.size(), kColumns);
+    for (size_t i = 0; i < kColumns; ++i) {
+      const Aggregate& a = got.points[i].values;
+      EXPECT_EQ(a.sum, want[i].sum) << i;
+      EXPECT_EQ(a.measured, want[i].measured) << i;
+      EXPECT_EQ(a.full_minutes, want[i].full_minutes) << i;
+      EXPECT_EQ(a.max_cpm, want[i].max_cpm) << i;
+      EXPECT_EQ(a.max_cpm_at, want[i].max_cpm_at) << i;
+      EXPECT_EQ(a.min_cpm, want[i].min_cpm) << i;
+    }
+  };
+  std::vector<Aggregate> want;
+  {
+    const std::unique_ptr<CounterStore> s = Open();
+    AddCounter(*s);
+    std::mt19937 rng(5);
+    std::vector<Second> day;
+    for (int64_t t = kT0; t < kT0 + 86400; ++t) {
+      const bool gap = (t >= kT0 + 5000 && t < kT0 + 9000) || t % 997 == 0;
+      const bool peak = t >= kT0 + 40'020 && t < kT0 + 40'080;
+      if (!gap) day.push_back({t, peak ? 300u : static_cast<uint32_t>(rng() % 4)});
+    }
+    s->AppendSeconds(1, day);
+    want = columns_of_minutes(*s);
+    expect_same(*s, want);
+  }
+  Raw("DELETE FROM summaries WHERE level = 600; " +
+      std::string(GetParam() == Backend::kSqlite ? "PRAGMA user_version = 4;" : "UPDATE schema_version SET version = 2;"));
+  const std::unique_ptr<CounterStore> s = Open();
+  EXPECT_TRUE(s->Check().ok());
+  expect_same(*s, want);
+}
+
 TEST_P(EveryStoreTest, CheckFindsDamagedSummariesAndRows) {
   {
     const std::unique_ptr<CounterStore> s = Open();
