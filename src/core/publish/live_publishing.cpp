@@ -14,6 +14,7 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
       mqtt.every = std::max<int64_t>(1, options.mqtt_every);
       mqtt.store = options.store;
       mqtt.conversion = options.conversion;
+      mqtt.quality = !options.store.empty();
       mqtt_ = std::make_unique<MqttPublisher>(std::move(mqtt), notifier);
     } else {
       notifier.Message(error + " Logging goes on without MQTT.", "MQTT");
@@ -28,6 +29,12 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
       notifier.Message(error + " Logging goes on without metrics.", "Metrics");
     }
   }
+  if ((mqtt_ || registry_) && !options.store.empty())
+    quality_ = std::make_unique<QualityWatch>(options.store.string(), clock_, notifier,
+                                              [this](store::CounterId counter, const QualityReading& quality) {
+                                                if (registry_) registry_->Quality(counter, quality);
+                                                if (mqtt_) mqtt_->SetQuality(counter, quality);
+                                              });
 }
 
 LivePublishing::~LivePublishing() = default;
@@ -35,6 +42,7 @@ LivePublishing::~LivePublishing() = default;
 void LivePublishing::OnCounter(const LiveCounter& counter) {
   if (mqtt_) mqtt_->AddCounter(counter);
   if (registry_) registry_->AddCounter(counter);
+  if (quality_) quality_->Watch(counter.store_id);
 }
 
 void LivePublishing::OnSecond(const LiveReading& reading) {

@@ -9,6 +9,7 @@
 #include "core/common/user_notifier.h"
 #include "core/publish/metrics_server.h"
 #include "core/publish/mqtt_publisher.h"
+#include "core/publish/quality_watch.h"
 
 namespace norvane::publish {
 
@@ -38,6 +39,7 @@ class LivePublishing {
   bool metrics() const { return server_ && server_->listening(); }
   uint16_t metrics_port() const { return server_ ? server_->port() : 0; }
 
+  // Also has the counter's data quality judged from the store, at once and every kQualityEvery.
   void OnCounter(const LiveCounter& counter);
   void OnSecond(const LiveReading& reading);
   void OnConnection(store::CounterId counter, ConnectionState state);
@@ -49,6 +51,8 @@ class LivePublishing {
   std::unique_ptr<MqttPublisher> mqtt_;
   std::unique_ptr<MetricsRegistry> registry_;
   std::unique_ptr<MetricsServer> server_;  // declared after the registry it reads, so it stops first
+  SystemClock clock_;
+  std::unique_ptr<QualityWatch> quality_;  // last: it reports to the publishers above, so it stops first
 };
 
 }  // namespace norvane::publish
