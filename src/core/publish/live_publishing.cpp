@@ -30,7 +30,7 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
     }
   }
   if ((mqtt_ || registry_) && !options.store.empty())
-    quality_ = std::make_unique<QualityWatch>(options.store.string(), clock_, notifier,
+    quality_ = std::make_unique<QualityWatch>(options.store.string(), notifier,
                                               [this](store::CounterId counter, const QualityReading& quality) {
                                                 if (registry_) registry_->Quality(counter, quality);
                                                 if (mqtt_) mqtt_->SetQuality(counter, quality);
@@ -42,12 +42,12 @@ LivePublishing::~LivePublishing() = default;
 void LivePublishing::OnCounter(const LiveCounter& counter) {
   if (mqtt_) mqtt_->AddCounter(counter);
   if (registry_) registry_->AddCounter(counter);
-  if (quality_) quality_->Watch(counter.store_id);
 }
 
 void LivePublishing::OnSecond(const LiveReading& reading) {
   if (mqtt_) mqtt_->Publish(reading);
   if (registry_) registry_->Reading(reading);
+  if (quality_) quality_->Second(reading.store_id, reading.utc);
 }
 
 void LivePublishing::OnConnection(store::CounterId counter, ConnectionState state) {

@@ -39,8 +39,9 @@ class LivePublishing {
   bool metrics() const { return server_ && server_->listening(); }
   uint16_t metrics_port() const { return server_ ? server_->port() : 0; }
 
-  // Also has the counter's data quality judged from the store, at once and every kQualityEvery.
   void OnCounter(const LiveCounter& counter);
+  // Also has the counter's data quality judged from the store, at its first second and every
+  // kQualityEvery seconds after.
   void OnSecond(const LiveReading& reading);
   void OnConnection(store::CounterId counter, ConnectionState state);
   void OnAlarm(store::CounterId counter, const AlarmReading& alarm);
@@ -51,7 +52,6 @@ class LivePublishing {
   std::unique_ptr<MqttPublisher> mqtt_;
   std::unique_ptr<MetricsRegistry> registry_;
   std::unique_ptr<MetricsServer> server_;  // declared after the registry it reads, so it stops first
-  SystemClock clock_;
   std::unique_ptr<QualityWatch> quality_;  // last: it reports to the publishers above, so it stops first
 };
 

@@ -1,17 +1,9 @@
 #include "core/publish/quality_watch.h"
 
-#include <vector>
-
 namespace norvane::publish {
 
-QualityWatch::QualityWatch(std::string store, const Clock& clock, UserNotifier& notifier, Report report,
-                           std::chrono::milliseconds every)
-    : location_(std::move(store)),
-      clock_(clock),
-      notifier_(notifier),
-      report_(std::move(report)),
-      every_(every),
-      thread_([this] { Run(); }) {}
+QualityWatch::QualityWatch(std::string store, UserNotifier& notifier, Report report, int64_t every)
+    : location_(std::move(store)), notifier_(notifier), report_(std::move(report)), every_(every), thread_([this] { Run(); }) {}
 
 QualityWatch::~QualityWatch() {
   {
@@ -22,43 +14,36 @@ QualityWatch::~QualityWatch() {
   thread_.join();
 }
 
-void QualityWatch::Watch(store::CounterId counter) {
+void QualityWatch::Second(store::CounterId counter, int64_t utc) {
   {
     std::lock_guard lock(mutex_);
-    if (!counters_.insert(counter).second) return;
-    fresh_.insert(counter);
+    const auto next = next_.find(counter);
+    if (next != next_.end() && utc < next->second) return;
+    next_[counter] = utc + every_;
+    due_.emplace_back(counter, utc);
   }
   wake_.notify_all();
 }
 
 void QualityWatch::Run() {
   std::unique_lock lock(mutex_);
-  auto next_round = std::chrono::steady_clock::now() + every_;
-  while (!stop_) {
-    std::vector<store::CounterId> due;
-    if (std::chrono::steady_clock::now() >= next_round) {
-      due.assign(counters_.begin(), counters_.end());
-      next_round = std::chrono::steady_clock::now() + every_;
-    } else {
-      due.assign(fresh_.begin(), fresh_.end());
-    }
-    fresh_.clear();
-    if (due.empty()) {
-      wake_.wait_until(lock, next_round, [&] { return stop_ || !fresh_.empty(); });
-      continue;
-    }
+  while (true) {
+    wake_.wait(lock, [&] { return stop_ || !due_.empty(); });
+    // What was due is judged before stopping, so the last verdict of a run is not lost.
+    if (due_.empty()) return;
+    const auto [counter, utc] = due_.front();
+    due_.pop_front();
     lock.unlock();
-    for (store::CounterId counter : due) Judge(counter);
+    Judge(counter, utc);
     lock.lock();
   }
 }
 
-void QualityWatch::Judge(store::CounterId counter) {
-  const int64_t now = clock_.Now();
+void QualityWatch::Judge(store::CounterId counter, int64_t utc) {
   QualityReading reading;
-  reading.utc = now;
-  reading.from = now + 1 - kQualityStretch;
-  reading.to = now + 1;
+  reading.utc = utc;
+  reading.from = utc + 1 - kQualityStretch;
+  reading.to = utc + 1;
   try {
     if (!store_) store_ = store::OpenStore(location_, store::StoreAccess::kReadOnly);
     const std::optional<store::DayQuality> quality = store::StretchQuality(*store_, counter, reading.from, reading.to);
