@@ -8,8 +8,10 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QStyle>
 #include <QSvgGenerator>
 #include <QToolButton>
 #include <QToolTip>
@@ -44,6 +46,9 @@ constexpr char kViewSpanName[] = "ViewSpan";
 constexpr int64_t kAverages[] = {0, 600, 3600, 86400};
 constexpr const char* kAverageNames[] = {"No average", "10 min average", "1 h average", "1 day average"};
 constexpr int64_t kSpans[] = {3600, 86400, 7 * 86400, 30 * 86400, 365 * 86400};
+// The counter list's glances are a day's verdict: read again this often, and when counters come.
+constexpr int kGlanceEveryMs = 5 * 60 * 1000;
+constexpr int kFailingRole = Qt::UserRole + 1;  // whether the item shows the quality mark
 
 const QColor kPalette[] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xd0, 0x50, 0x10), QColor(0x20, 0x90, 0x40),
                            QColor(0x90, 0x30, 0xa0), QColor(0x80, 0x60, 0x20), QColor(0x10, 0x90, 0x90)};
@@ -102,7 +107,8 @@ LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::
     : QWidget(parent, Qt::Window),
       settings_path_(std::move(settings_path)),
       settings_store_(settings_path_),
-      fetcher_(std::make_unique<LongtermFetcher>(std::move(store_path))) {
+      fetcher_(std::make_unique<LongtermFetcher>(store_path)),
+      glance_fetcher_(std::make_unique<CounterGlanceFetcher>(std::move(store_path))) {
   setWindowTitle("Long-term Chart");
   setAttribute(Qt::WA_DeleteOnClose, false);
   settings_ = settings_store_.Load();
@@ -118,6 +124,11 @@ LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::
     status_->setText(m);
   });
   connect(fetcher_.get(), &LongtermFetcher::exportDone, this, [this](const QString& m, bool) { status_->setText(m); });
+  connect(glance_fetcher_.get(), &CounterGlanceFetcher::glancesReady, this, &LongtermChartWindow::OnGlances);
+  connect(glance_fetcher_.get(), &CounterGlanceFetcher::glancesFailed, this, [this] { glances_pending_ = false; });
+  glance_timer_.setInterval(kGlanceEveryMs);
+  connect(&glance_timer_, &QTimer::timeout, this, [this] { RequestGlances(); });
+  glance_timer_.start();
   poll_timer_.setInterval(1000);
   connect(&poll_timer_, &QTimer::timeout, this, [this] { Poll(); });
   axis_replot_.setSingleShot(true);
@@ -191,6 +202,7 @@ void LongtermChartWindow::BuildWidgets() {
   for (QWidget* w : {static_cast<QWidget*>(unit_box_), static_cast<QWidget*>(average_box_)})
     connect(static_cast<QComboBox*>(w), &QComboBox::currentIndexChanged, this, [this] {
       UpdateAxes();
+      UpdateCounterPanel();
       RequestView();
     });
   for (QCheckBox* box : {log_box_, history_box_})
@@ -235,16 +247,32 @@ void LongtermChartWindow::BuildWidgets() {
     item->bottomRight->setCoords(0, 1);
   }
   middle->addWidget(plot_, 1);
+  // A centre's store holds hundreds of counters: the list is searched, not scrolled.
+  auto* panel = new QVBoxLayout;
+  counter_filter_ = new QLineEdit;
+  counter_filter_->setObjectName("counterFilter");
+  counter_filter_->setPlaceholderText("Filter counters");
+  counter_filter_->setClearButtonEnabled(true);
+  counter_filter_->setToolTip("Part of a counter's name, serial number, model or port narrows the list; Down or "
+                              "Enter goes to the list, where Space ticks; Esc clears");
+  counter_filter_->installEventFilter(this);
+  connect(counter_filter_, &QLineEdit::textChanged, this, &LongtermChartWindow::FilterCounters);
+  panel->addWidget(counter_filter_);
   counter_list_ = new QListWidget;
-  counter_list_->setMaximumWidth(220);
-  counter_list_->setToolTip("The counters in the store, when each was last measured and how far its downloads "
-                            "reach; tick those to show");
+  counter_list_->setObjectName("counterList");
+  counter_list_->setMinimumWidth(250);
+  counter_list_->setMaximumWidth(320);
+  counter_list_->setUniformItemSizes(true);
+  counter_list_->setToolTip("The counters in the store: the last minute's value, how much of the last 24 hours was "
+                            "measured and when each was last seen; a marked one fails a data-quality rule. Tick "
+                            "those to show");
   counter_list_->setFocusPolicy(Qt::TabFocus);
   connect(counter_list_, &QListWidget::itemChanged, this, [this] {
     if (selection_) SelectRange(selection_->from, selection_->to);
     RequestView();
   });
-  middle->addWidget(counter_list_);
+  panel->addWidget(counter_list_, 1);
+  middle->addLayout(panel);
 
   readout_ = new QLabel(" ");
   readout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -440,7 +468,7 @@ void LongtermChartWindow::RequestView() {
 }
 
 bool LongtermChartWindow::Settled() const {
-  return drawn_generation_ == generation_ && !overview_pending_ && !stats_pending_;
+  return drawn_generation_ == generation_ && !overview_pending_ && !stats_pending_ && !glances_pending_;
 }
 
 void LongtermChartWindow::UpdateAxes() {
@@ -474,17 +502,24 @@ void LongtermChartWindow::OnOverview(std::shared_ptr<const StoreOverview> overvi
   overview_ = *overview;
   overview_.first = std::move(first);
   if (new_counters) {
-    const QStringList hidden = counter_list_->property("hidden").toString().split(',', Qt::SkipEmptyParts);
+    const QVariant saved = counter_list_->property("hidden");
+    const QStringList hidden = saved.toString().split(',', Qt::SkipEmptyParts);
+    size_t ticked = ShownCounters().size();
     QSignalBlocker block(counter_list_);
     for (size_t i = static_cast<size_t>(counter_list_->count()); i < overview_.counters.size(); ++i) {
       const store::CounterRow& row = overview_.counters[i];
       auto* item = new QListWidgetItem(CounterName(row.id), counter_list_);
       item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(row.id));
       item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-      item->setCheckState(hidden.contains(QString::number(row.id)) ? Qt::Unchecked : Qt::Checked);
+      // Until the user has chosen, a store of many counters opens with as many ticked as have a
+      // colour of their own: hundreds of curves at once say nothing.
+      const bool tick = saved.isValid() ? !hidden.contains(QString::number(row.id)) : ticked < std::size(kPalette);
+      ticked += tick ? 1 : 0;
+      item->setCheckState(tick ? Qt::Checked : Qt::Unchecked);
       item->setForeground(CounterColour(row.id));
-      item->setToolTip(ToQString(row.info.version + (row.info.port.empty() ? "" : " on " + row.info.port)));
     }
+    FilterCounters(counter_filter_->text());
+    RequestGlances();
   }
   UpdateCounterPanel();
   if (overview_.counters.empty()) status_->setText("The store holds no counter yet; the chart fills as monitoring records.");
@@ -531,16 +566,68 @@ void LongtermChartWindow::OnOverview(std::shared_ptr<const StoreOverview> overvi
 }
 
 void LongtermChartWindow::UpdateCounterPanel() {
-  // Each counter with when it was last measured and how far its downloads reach: at a glance,
-  // which counters are live and which history is in the store.
+  // Each counter with its last minute's value, how much of the last day was measured and when it
+  // was last seen: at a glance, which counters are live and sound. The rest is in its tip.
   QSignalBlocker block(counter_list_);
+  const bool usv = unit_box_->currentIndex() == 1;
   for (int i = 0; i < counter_list_->count() && size_t(i) < overview_.counters.size(); ++i) {
-    QString text = CounterName(overview_.counters[size_t(i)].id);
-    if (const auto& last = overview_.last[size_t(i)]) text += "\nlast " + ToQString(chart::LocalText(*last, clock_));
+    const store::CounterRow& row = overview_.counters[size_t(i)];
+    QListWidgetItem* item = counter_list_->item(i);
+    const auto found = glances_.find(row.id);
+    const store::CounterGlance* glance = found == glances_.end() ? nullptr : &found->second;
+    QStringList facts, tip;
+    if (glance && glance->last_cpm)
+      facts << (usv ? Number(store::DoseRate(settings_.calibration, *glance->last_cpm), 4) + QString::fromUtf8(" µSv/h")
+                    : Number(*glance->last_cpm, 1) + " CPM");
+    if (glance) facts << Number(100 * glance->coverage, 0) + " % of 24 h";
+    if (const auto& last = overview_.last[size_t(i)]) facts << "seen " + ToQString(chart::LocalText(*last, clock_));
+    const QString text = CounterName(row.id) + (facts.isEmpty() ? QString() : "\n" + facts.join(QString::fromUtf8(" · ")));
+    if (item->text() != text) item->setText(text);
+
+    tip << ToQString(row.info.version + (row.info.port.empty() ? "" : " on " + row.info.port));
+    if (!row.info.serial.empty()) tip << "Serial number " + ToQString(row.info.serial);
     if (const auto& d = overview_.downloads[size_t(i)])
-      text += "\ndownloaded " + ToQString(store::FormatTime(d->first, clock_).substr(0, 10)) + "\n  to " +
-              ToQString(store::FormatTime(d->last, clock_).substr(0, 10));
-    if (counter_list_->item(i)->text() != text) counter_list_->item(i)->setText(text);
+      tip << "Downloaded history from " + ToQString(store::FormatTime(d->first, clock_).substr(0, 10)) + " to " +
+                 ToQString(store::FormatTime(d->last, clock_).substr(0, 10));
+    const bool failing = glance && glance->quality && !glance->quality->problems.empty();
+    if (failing) {
+      tip << "Data quality of the last 24 hours fails:";
+      for (const std::string& problem : glance->quality->problems) tip << "  " + ToQString(problem);
+    } else if (glance && glance->quality) {
+      tip << "Data quality of the last 24 hours: every rule passes";
+    }
+    const QString tooltip = tip.join('\n');
+    if (item->toolTip() != tooltip) item->setToolTip(tooltip);
+    if (item->data(kFailingRole).toBool() != failing) {
+      item->setData(kFailingRole, failing);
+      item->setIcon(failing ? style()->standardIcon(QStyle::SP_MessageBoxWarning) : QIcon());
+    }
+  }
+}
+
+void LongtermChartWindow::RequestGlances() {
+  if (glances_pending_ || overview_.counters.empty()) return;
+  glances_pending_ = true;
+  std::vector<store::CounterId> ids;
+  for (const store::CounterRow& row : overview_.counters) ids.push_back(row.id);
+  glance_fetcher_->Request(std::move(ids), clock_.Now());
+}
+
+void LongtermChartWindow::OnGlances(std::shared_ptr<const CounterGlances> glances) {
+  glances_pending_ = false;
+  for (const store::CounterGlance& glance : *glances) glances_[glance.counter] = glance;
+  UpdateCounterPanel();
+  if (glances->size() < overview_.counters.size()) RequestGlances();  // counters came while these were read
+}
+
+void LongtermChartWindow::FilterCounters(const QString& text) {
+  const QString wanted = text.trimmed();
+  for (int i = 0; i < counter_list_->count() && size_t(i) < overview_.counters.size(); ++i) {
+    const store::CounterInfo& info = overview_.counters[size_t(i)].info;
+    const QString searched = CounterName(overview_.counters[size_t(i)].id) + ' ' +
+                             ToQString(info.name + ' ' + info.model + ' ' + info.version + ' ' + info.serial + ' ' +
+                                       info.port + ' ' + info.device_path);
+    counter_list_->setRowHidden(i, !wanted.isEmpty() && !searched.contains(wanted, Qt::CaseInsensitive));
   }
 }
 
@@ -791,6 +878,23 @@ void LongtermChartWindow::UpdateSelectionItem() {
 }
 
 bool LongtermChartWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == counter_filter_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter) {
+      for (int i = 0; i < counter_list_->count(); ++i) {
+        if (counter_list_->isRowHidden(i)) continue;
+        counter_list_->setCurrentRow(i);
+        counter_list_->setFocus(Qt::TabFocusReason);
+        break;
+      }
+      return true;
+    }
+    if (key == Qt::Key_Escape) {
+      counter_filter_->clear();
+      plot_->setFocus(Qt::OtherFocusReason);
+      return true;
+    }
+  }
   if (watched == plot_) {
     switch (event->type()) {
       case QEvent::MouseButtonPress: MousePress(static_cast<QMouseEvent*>(event)); return true;

@@ -13,6 +13,7 @@
 #include "core/chart/view_history.h"
 #include "core/common/clock.h"
 #include "core/settings/settings_store.h"
+#include "ui/counter_glance_fetcher.h"
 #include "ui/longterm_fetcher.h"
 
 class QCheckBox;
@@ -22,6 +23,7 @@ class QCPErrorBars;
 class QCPItemRect;
 class QCustomPlot;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMouseEvent;
 class QWheelEvent;
@@ -55,7 +57,7 @@ class LongtermChartWindow : public QWidget {
   chart::ViewRange view() const { return view_; }
   // What is drawn now: the view the data was made for and the data itself.
   const ViewData* shown() const { return shown_.get(); }
-  bool Settled() const;  // no view, overview or statistics on its way
+  bool Settled() const;  // no view, overview, statistics or counter glances on its way
   std::optional<store::Stats> selection_stats() const { return selection_stats_; }
   // The downloaded records in the selection: their number, counts and the seconds they cover.
   std::optional<store::HistoryColumn> selection_downloads() const { return selection_downloads_; }
@@ -83,6 +85,9 @@ class LongtermChartWindow : public QWidget {
   void OnStats(uint64_t generation, store::CounterId counter, store::Stats stats, store::HistoryColumn downloads);
   void Poll();
   void UpdateCounterPanel();
+  void RequestGlances();
+  void OnGlances(std::shared_ptr<const CounterGlances> glances);
+  void FilterCounters(const QString& text);
   void UpdateSelectionItem();
   void UpdateAxes();
   void ShowReadout(double x);
@@ -104,8 +109,10 @@ class LongtermChartWindow : public QWidget {
   Settings settings_;
   SystemClock clock_;
   std::unique_ptr<LongtermFetcher> fetcher_;
+  std::unique_ptr<CounterGlanceFetcher> glance_fetcher_;
 
   QCustomPlot* plot_ = nullptr;
+  QLineEdit* counter_filter_ = nullptr;
   QListWidget* counter_list_ = nullptr;
   QComboBox* unit_box_ = nullptr;
   QComboBox* average_box_ = nullptr;
@@ -122,6 +129,9 @@ class LongtermChartWindow : public QWidget {
   std::map<store::CounterId, std::unique_ptr<CounterGraphs>> graphs_;
 
   StoreOverview overview_;
+  std::map<store::CounterId, store::CounterGlance> glances_;
+  bool glances_pending_ = false;
+  QTimer glance_timer_;
   bool overview_pending_ = false;
   bool store_failed_ = false;  // the status tells of a failed request until the store answers again
   bool want_all_ = false;  // "all" waits for the overview's first seconds

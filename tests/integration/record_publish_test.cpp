@@ -11,9 +11,13 @@
 #include "core/common/clock.h"
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
+#include "core/live/live_engine.h"
 #include "core/settings/settings_store.h"
 #include "core/store/store.h"
+#include "core/store/seconds_writer.h"
 #include "core/store/store_time.h"
+#include "sim/virtual_line.h"
+#include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/publish/http_get.h"
 #include "tests/core/publish/mosquitto_broker.h"
@@ -82,9 +86,10 @@ TEST(RecordPublishing, EverySecondReachesTheBrokerAndTheMetricsAddUpToTheStore) 
   }));
   EXPECT_EQ(published, echoed);
 
-  // Discovery configs are retained: a consumer that comes later still finds them, the alarm's too.
-  const auto configs = testing::LaterDiscovery(broker.port(), 5, "homeassistant/", "station", "s3cret");
-  ASSERT_EQ(configs.size(), 5u);
+  // Discovery configs are retained: a consumer that comes later still finds them, the alarm's and
+  // the data quality's too.
+  const auto configs = testing::LaterDiscovery(broker.port(), 6, "homeassistant/", "station", "s3cret");
+  ASSERT_EQ(configs.size(), 6u);
   for (const auto& m : configs) {
     EXPECT_TRUE(m.retained) << m.topic;
     EXPECT_TRUE(nlohmann::json::accept(m.payload)) << m.payload;
@@ -294,6 +299,86 @@ TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
   EXPECT_NE(variables.find("NORVANE_COUNTER_MODEL=ZQT-400\n"), std::string::npos) << variables;
   EXPECT_NE(variables.find("NORVANE_COUNTER_PORT="), std::string::npos) << variables;
   EXPECT_NE(testing::ReadAll(dir / "record.log").find("Alarm: "), std::string::npos);
+}
+
+struct QuietLog final : live::EngineLog {
+  void Write(live::Priority, std::string_view) override {}
+};
+
+// The value of the sample of `name` whose labels hold `label`, from a /metrics scrape.
+std::optional<double> LabelledSample(const std::string& scrape, const std::string& name, const std::string& label) {
+  for (size_t at = scrape.find("\n" + name + "{"); at != std::string::npos; at = scrape.find("\n" + name + "{", at + 1)) {
+    const size_t end = scrape.find('\n', at + 1);
+    const std::string line = scrape.substr(at + 1, end - at - 1);
+    if (line.find(label) != std::string::npos) return std::stod(line.substr(line.rfind(' ') + 1));
+  }
+  return std::nullopt;
+}
+
+// A counter whose counts stuck twenty minutes ago (logged in virtual time into the store) is
+// recorded on: at its start, record judges the store's last day and publishes the failing rules as
+// a retained quality message with Home Assistant's problem sensor, and as /metrics gauges.
+TEST(RecordPublishing, AStuckCounterFailsItsDataQualityOnTheBrokerAndTheMetrics) {
+  testing::TempDir dir;
+  testing::MosquittoBroker broker(dir / "broker");
+  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
+  ASSERT_TRUE(broker.Start());
+  const sim::SerialNumber serial{0x5a, 0, 0, 0, 0, 0, 0, 0x42};
+  {
+    testing::RecordingNotifier notifier;
+    store::SecondsWriter writer(dir / "store.sqlite", notifier);
+    live::VirtualLiveClock clock((std::time(nullptr) - 1210) * 1000);
+    sim::VirtualLine line(clock);
+    sim::CounterOptions counter;
+    counter.cpm = 600;
+    counter.serial = serial;
+    std::string error;
+    ASSERT_TRUE(sim::ParseFault("stuck-counts", counter.faults, &error)) << error;
+    line.Plug("/dev/ttyUSB0", counter);
+    QuietLog log;
+    live::LiveEngine({line, clock, log, &writer, {}, {}}, {.port = "/dev/ttyUSB0", .family = 8, .polls = 1200}).Run();
+    ASSERT_TRUE(writer.Flush(10s));
+  }
+  ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace", "--serial", "5a00000000000042", "--fault", "stuck-counts"});
+  const std::string device = simulator.ReadLine(5s);
+  ASSERT_FALSE(device.empty());
+  const uint16_t metrics_port = testing::FreePort();
+  ChildCli record({"--settings", (dir / "settings.reg").string(), "--store", (dir / "store.sqlite").string(),
+                   "--model", "ZQT-400", "--port", device, "record", "--echo", "--mqtt", broker.url(), "--metrics",
+                   "127.0.0.1:" + std::to_string(metrics_port)},
+                  {"NORVANE_PORTS=" + device});
+  ASSERT_FALSE(record.ReadLine(30s).empty()) << record.said;
+
+  testing::Subscriber later(broker.port(), "norvane-quality-subscriber");
+  std::optional<nlohmann::json> quality;
+  bool discovered = false;
+  ASSERT_TRUE(later.WaitFor(20s, [&](const auto& received) {
+    for (const auto& m : received) {
+      if (m.topic.ends_with("/quality") && m.retained) quality = nlohmann::json::parse(m.payload);
+      if (m.topic.starts_with("homeassistant/binary_sensor/") && m.topic.ends_with("/quality/config") && m.retained)
+        discovered = nlohmann::json::parse(m.payload).at("device_class") == "problem";
+    }
+    return quality && discovered;
+  })) << record.said;
+  EXPECT_EQ(quality->at("state"), "ON") << quality->dump();
+  // Seconds that never change are far steadier than Poisson counts, and one run of a count.
+  const nlohmann::json& rules = quality->at("rules");
+  EXPECT_EQ(rules.at("dispersion").at("ok"), false) << quality->dump();
+  EXPECT_LT(rules.at("dispersion").at("value").get<double>(), 0.1);
+  EXPECT_EQ(rules.at("repeat_seconds").at("ok"), false);
+  EXPECT_GE(rules.at("repeat_seconds").at("value").get<double>(), 600);
+  EXPECT_EQ(rules.at("coverage").at("ok"), true);
+  const auto failing = quality->at("failing").get<std::vector<std::string>>();
+  EXPECT_NE(std::find(failing.begin(), failing.end(), "dispersion"), failing.end());
+  ASSERT_EQ(quality->at("problems").size(), failing.size());
+
+  const std::string scrape = testing::HttpGet(metrics_port, "/metrics");
+  EXPECT_EQ(LabelledSample(scrape, "norvane_quality_ok", "rule=\"dispersion\""), 0.0) << scrape;
+  EXPECT_EQ(LabelledSample(scrape, "norvane_quality_ok", "rule=\"coverage\""), 1.0) << scrape;
+  EXPECT_EQ(LabelledSample(scrape, "norvane_quality_value", "rule=\"dispersion\""),
+            rules.at("dispersion").at("value").get<double>());
+  record.Signal(SIGTERM);
+  EXPECT_EQ(record.Wait(), 0) << record.said;
 }
 #endif
 

@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QTest>
 #include <QToolTip>
@@ -13,6 +15,7 @@
 #include <map>
 #include <random>
 
+#include "core/common/text_format.h"
 #include "core/settings/settings_store.h"
 #include "core/store/poisson_interval.h"
 #include "core/store/store.h"
@@ -474,6 +477,66 @@ TEST(LongtermChoicesTest, SizeUnitScaleAndAverageAreRememberedAndAMissingStoreIs
   EXPECT_EQ(again.plot()->yAxis->scaleType(), QCPAxis::stLogarithmic);
   // The program's own settings are left as they were.
   EXPECT_EQ(SettingsStore(settings).Load().cpm_color, Settings{}.cpm_color);
+}
+
+// A centre's store of 300 counters: part of a serial number typed into the filter narrows the list
+// to its counter; Down and Space from there tick it, and it is drawn. A counter whose count stuck
+// is marked with the reason in its tip and shows its last minute's value; a working one is not marked.
+TEST(LongtermCounterPanelTest, TheFilterFindsOneOfManyCountersToTickAndAStuckOneIsMarked) {
+  testing::TempDir dir;
+  constexpr size_t kCounters = 300;
+  constexpr uint32_t kStuck = 7;
+  const int64_t start = std::time(nullptr) - 3600;
+  std::vector<store::CounterId> ids;
+  {
+    store::Store db(dir / "store.sqlite");
+    std::vector<store::CounterInfo> infos;
+    for (size_t i = 0; i < kCounters; ++i) {
+      store::CounterInfo info{"GC-N v" + std::to_string(i), "GC", "GC-N", "/dev/ttyUSB0", ""};
+      info.serial = Format("5a%014zx", 0x1000 + i);
+      infos.push_back(info);
+    }
+    ids = db.RegisterCounters(infos, start);
+    std::mt19937 rng(3);
+    std::poisson_distribution<uint32_t> counts(1.0);
+    std::vector<Second> stuck;
+    for (int64_t t = start; t < start + 1200; ++t) stuck.push_back({t, kStuck});
+    db.AppendSeconds(ids.front(), stuck);
+    for (size_t i = 1; i < kCounters; ++i) {
+      std::vector<Second> seconds;
+      for (int64_t t = start; t < start + 60; ++t) seconds.push_back({t, counts(rng)});
+      db.AppendSeconds(ids[i], seconds);
+    }
+  }
+  LongtermChartWindow window(dir / "store.sqlite", dir / "settings.reg");
+  window.resize(1200, 600);
+  window.show();
+  auto* filter = window.findChild<QLineEdit*>("counterFilter");
+  auto* list = window.findChild<QListWidget*>("counterList");
+  ASSERT_TRUE(filter && list);
+  ASSERT_TRUE(WaitFor([&] { return window.Settled() && window.shown() && list->count() == int(kCounters); }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return !list->item(0)->icon().isNull(); }, 20000));
+  EXPECT_NE(list->item(0)->toolTip().indexOf("steadier than Poisson"), -1) << list->item(0)->toolTip().toStdString();
+  EXPECT_NE(list->item(0)->text().indexOf(QString("%1.0 CPM").arg(kStuck * 60)), -1) << list->item(0)->text().toStdString();
+  EXPECT_TRUE(list->item(1)->icon().isNull()) << list->item(1)->toolTip().toStdString();
+
+  const size_t wanted = 200;
+  const auto drawn = [&] {
+    if (!window.shown()) return false;
+    for (const CounterView& view : window.shown()->counters)
+      if (view.counter == ids[wanted]) return true;
+    return false;
+  };
+  ASSERT_FALSE(drawn());
+  QTest::keyClicks(filter, QString::fromStdString(Format("%zx", 0x1000 + wanted)));
+  std::vector<int> visible;
+  for (int i = 0; i < list->count(); ++i)
+    if (!list->isRowHidden(i)) visible.push_back(i);
+  ASSERT_EQ(visible, std::vector<int>{int(wanted)});
+  QTest::keyClick(filter, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Space);
+  EXPECT_EQ(list->item(int(wanted))->checkState(), Qt::Checked);
+  EXPECT_TRUE(WaitFor([&] { return window.Settled() && drawn(); }, 10000));
 }
 
 }  // namespace

@@ -115,9 +115,10 @@ TEST_F(MainWindowPublishingTest, MonitoredSecondsReachTheBrokerAndTheMetrics) {
       << (scraped ? *scraped : 0) << " scraped, " << total << " measured";
   EXPECT_LE(*live, total);
 
-  // Discovery configs are retained: Home Assistant, started later, still finds the counter.
-  const auto configs = testing::LaterDiscovery(broker.port(), 4);
-  ASSERT_EQ(configs.size(), 4u);
+  // Discovery configs are retained: Home Assistant, started later, still finds the counter, its
+  // data-quality sensor included.
+  const auto configs = testing::LaterDiscovery(broker.port(), 5);
+  ASSERT_EQ(configs.size(), 5u);
   for (const auto& m : configs) EXPECT_TRUE(m.retained) << m.topic;
 
   // The broker got the same seconds the store did.

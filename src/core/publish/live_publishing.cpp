@@ -14,6 +14,7 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
       mqtt.every = std::max<int64_t>(1, options.mqtt_every);
       mqtt.store = options.store;
       mqtt.conversion = options.conversion;
+      mqtt.quality = !options.store.empty();
       mqtt_ = std::make_unique<MqttPublisher>(std::move(mqtt), notifier);
     } else {
       notifier.Message(error + " Logging goes on without MQTT.", "MQTT");
@@ -28,6 +29,12 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
       notifier.Message(error + " Logging goes on without metrics.", "Metrics");
     }
   }
+  if ((mqtt_ || registry_) && !options.store.empty())
+    quality_ = std::make_unique<QualityWatch>(options.store.string(), notifier,
+                                              [this](store::CounterId counter, const QualityReading& quality) {
+                                                if (registry_) registry_->Quality(counter, quality);
+                                                if (mqtt_) mqtt_->SetQuality(counter, quality);
+                                              });
 }
 
 LivePublishing::~LivePublishing() = default;
@@ -40,6 +47,7 @@ void LivePublishing::OnCounter(const LiveCounter& counter) {
 void LivePublishing::OnSecond(const LiveReading& reading) {
   if (mqtt_) mqtt_->Publish(reading);
   if (registry_) registry_->Reading(reading);
+  if (quality_) quality_->Second(reading.store_id, reading.utc);
 }
 
 void LivePublishing::OnConnection(store::CounterId counter, ConnectionState state) {

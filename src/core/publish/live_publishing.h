@@ -9,6 +9,7 @@
 #include "core/common/user_notifier.h"
 #include "core/publish/metrics_server.h"
 #include "core/publish/mqtt_publisher.h"
+#include "core/publish/quality_watch.h"
 
 namespace norvane::publish {
 
@@ -39,6 +40,8 @@ class LivePublishing {
   uint16_t metrics_port() const { return server_ ? server_->port() : 0; }
 
   void OnCounter(const LiveCounter& counter);
+  // Also has the counter's data quality judged from the store, at its first second and every
+  // kQualityEvery seconds after.
   void OnSecond(const LiveReading& reading);
   void OnConnection(store::CounterId counter, ConnectionState state);
   void OnAlarm(store::CounterId counter, const AlarmReading& alarm);
@@ -49,6 +52,7 @@ class LivePublishing {
   std::unique_ptr<MqttPublisher> mqtt_;
   std::unique_ptr<MetricsRegistry> registry_;
   std::unique_ptr<MetricsServer> server_;  // declared after the registry it reads, so it stops first
+  std::unique_ptr<QualityWatch> quality_;  // last: it reports to the publishers above, so it stops first
 };
 
 }  // namespace norvane::publish

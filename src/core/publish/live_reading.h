@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/store/store.h"
+#include "core/store/store_quality.h"
 
 namespace norvane::publish {
 
@@ -46,6 +48,18 @@ struct AlarmReading {
   double threshold_cpm = 0;    // that window's threshold
   double background_cpm = 0;   // the learnt background
   double usv_h = 0;            // the live dose rate
+};
+
+// The store's verdict on a counter's recent seconds, rule by rule.
+struct QualityReading {
+  int64_t utc = 0;            // when it was judged
+  int64_t from = 0, to = 0;   // the seconds judged: [from, to)
+  std::vector<store::RuleResult> rules;
+  bool ok() const {
+    for (const store::RuleResult& r : rules)
+      if (!r.ok) return false;
+    return true;
+  }
 };
 
 }  // namespace norvane::publish

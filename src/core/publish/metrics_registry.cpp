@@ -44,6 +44,11 @@ constexpr Family kUp{"norvane_counter_up", "gauge", "", "1 while the counter ans
 constexpr Family kStoreErrors{"norvane_store_write_errors_total", "counter", "", "Failed writes to the long-term store."};
 constexpr Family kAlarm{"norvane_alarm", "gauge", "", "1 while the counter's alarm is raised, else 0."};
 constexpr Family kAlarms{"norvane_alarms_total", "counter", "", "Alarms raised since the program started."};
+// A series per rule the store's quality check judged, labelled with the rule's name.
+constexpr Family kQualityOk{"norvane_quality_ok", "gauge", "",
+                            "1 while the rule passes on the counter's last 24 hours in the store, 0 while it fails."};
+constexpr Family kQualityValue{"norvane_quality_value", "gauge", "",
+                               "What the rule measured: a share for coverage, an index for dispersion, seconds for runs."};
 constexpr Family kReconnects{"norvane_reconnects_total", "counter", "", "Times the counter was found again after being lost."};
 
 }  // namespace
@@ -92,6 +97,11 @@ void MetricsRegistry::Alarm(store::CounterId counter, const AlarmReading& alarm)
   entry.alarm = alarm;
 }
 
+void MetricsRegistry::Quality(store::CounterId counter, const QualityReading& quality) {
+  std::lock_guard lock(mutex_);
+  Find(counter).quality = quality;
+}
+
 std::optional<uint64_t> MetricsRegistry::StoredSum(store::CounterId id, std::optional<int64_t> before) {
   if (store_path_.empty()) return 0;
   std::lock_guard lock(store_mutex_);
@@ -129,16 +139,31 @@ std::string MetricsRegistry::Render(Format format) {
   }
   std::string out;
   const bool open_metrics = format == Format::kOpenMetrics;
-  const auto family = [&](const Family& f, auto value_of) {
+  const auto header = [&](const Family& f) {
     std::string name = f.name;
     if (open_metrics && std::string_view(f.type) == "counter") name.erase(name.size() - 6);
     out += "# HELP " + name + " " + f.help + "\n# TYPE " + name + " " + f.type + "\n";
     if (open_metrics && *f.unit) out += "# UNIT " + name + " " + f.unit + "\n";
+  };
+  const auto labels = [](store::CounterId id, const Entry& entry) {
+    return "counter=\"" + std::to_string(id) + "\",model=\"" + EscapeLabel(entry.info.model) + "\",port=\"" +
+           EscapeLabel(entry.info.port) + "\"";
+  };
+  const auto family = [&](const Family& f, auto value_of) {
+    header(f);
     for (const auto& [id, entry] : entries_) {
       const std::optional<double> value = value_of(id, entry);
       if (!value) continue;
-      out += std::string(f.name) + "{counter=\"" + std::to_string(id) + "\",model=\"" + EscapeLabel(entry.info.model) +
-             "\",port=\"" + EscapeLabel(entry.info.port) + "\"} " + Number(*value) + "\n";
+      out += std::string(f.name) + "{" + labels(id, entry) + "} " + Number(*value) + "\n";
+    }
+  };
+  const auto rule_family = [&](const Family& f, auto value_of) {
+    header(f);
+    for (const auto& [id, entry] : entries_) {
+      if (!entry.quality) continue;
+      for (const store::RuleResult& r : entry.quality->rules)
+        out += std::string(f.name) + "{" + labels(id, entry) + ",rule=\"" + EscapeLabel(r.rule) + "\"} " +
+               Number(value_of(r)) + "\n";
     }
   };
   family(kCounts, [&](store::CounterId id, const Entry& e) -> std::optional<double> {
@@ -172,6 +197,8 @@ std::string MetricsRegistry::Render(Format format) {
   family(kAlarms, [](store::CounterId, const Entry& e) -> std::optional<double> {
     return e.alarm ? std::optional<double>(static_cast<double>(e.alarms)) : std::nullopt;
   });
+  rule_family(kQualityOk, [](const store::RuleResult& r) { return r.ok ? 1.0 : 0.0; });
+  rule_family(kQualityValue, [](const store::RuleResult& r) { return r.value; });
   if (open_metrics) out += "# EOF\n";
   return out;
 }

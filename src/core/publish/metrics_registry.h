@@ -29,6 +29,7 @@ class MetricsRegistry {
   // Failed store commits so far, as the store writer counts them.
   void StoreWriteErrors(store::CounterId counter, uint64_t total);
   void Alarm(store::CounterId counter, const AlarmReading& alarm);
+  void Quality(store::CounterId counter, const QualityReading& quality);
 
   enum class Format { kText, kOpenMetrics };
   std::string Render(Format format = Format::kText);
@@ -45,6 +46,7 @@ class MetricsRegistry {
     uint64_t store_errors = 0;
     std::optional<AlarmReading> alarm;  // none: the counter has no alarm
     uint64_t alarms = 0;                // raised since the program started
+    std::optional<QualityReading> quality;  // none: not judged yet
   };
   Entry& Find(store::CounterId id);
   // The store's sum of seconds before `before` (all of them when nothing was handed in yet).

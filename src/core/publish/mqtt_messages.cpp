@@ -53,6 +53,10 @@ std::string MqttTopics::Alarm(const LiveCounter& counter) const {
   return prefix_ + "/" + CounterKey(counter) + "/alarm";
 }
 
+std::string MqttTopics::Quality(const LiveCounter& counter) const {
+  return prefix_ + "/" + CounterKey(counter) + "/quality";
+}
+
 MqttMessage MqttTopics::Config(const LiveCounter& counter, const std::string& component, const std::string& id,
                                 nlohmann::json body) const {
   const std::string object = node_ + "_" + CounterKey(counter);
@@ -119,6 +123,19 @@ MqttMessage MqttTopics::AlarmDiscovery(const LiveCounter& counter) const {
                  {"device_class", "safety"}});
 }
 
+MqttMessage MqttTopics::QualityDiscovery(const LiveCounter& counter) const {
+  // "problem": on means a problem, which is what a failing rule says.
+  return Config(counter, "binary_sensor", "quality",
+                {{"name", "Data quality"},
+                 {"state_topic", Quality(counter)},
+                 {"value_template", "{{ value_json.state }}"},
+                 {"json_attributes_topic", Quality(counter)},
+                 {"payload_on", "ON"},
+                 {"payload_off", "OFF"},
+                 {"device_class", "problem"},
+                 {"entity_category", "diagnostic"}});
+}
+
 MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReading& reading, uint64_t total) const {
   const nlohmann::json body = {
       {"time", IsoUtc(reading.utc)},
@@ -153,6 +170,27 @@ MqttMessage MqttTopics::AlarmMessage(const LiveCounter& counter, const AlarmRead
     body["usv_h"] = Rounded(alarm.usv_h, 1000);
   }
   return {Alarm(counter), body.dump(), true};
+}
+
+MqttMessage MqttTopics::QualityMessage(const LiveCounter& counter, const QualityReading& quality) const {
+  nlohmann::json rules = nlohmann::json::object(), failing = nlohmann::json::array(),
+                 problems = nlohmann::json::array();
+  for (const store::RuleResult& r : quality.rules) {
+    rules[r.rule] = {{"ok", r.ok}, {"value", Rounded(r.value, 1000)}};
+    if (r.ok) continue;
+    failing.push_back(r.rule);
+    problems.push_back(r.problem);
+  }
+  const nlohmann::json body = {
+      {"state", quality.ok() ? "OFF" : "ON"},
+      {"time", IsoUtc(quality.utc)},
+      {"from", IsoUtc(quality.from)},
+      {"to", IsoUtc(quality.to)},
+      {"failing", failing},
+      {"problems", problems},
+      {"rules", rules},
+  };
+  return {Quality(counter), body.dump(), true};
 }
 
 }  // namespace norvane::publish

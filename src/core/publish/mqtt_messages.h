@@ -31,6 +31,7 @@ class MqttTopics {
   std::string State(const LiveCounter& counter) const;
   std::string Connected(const LiveCounter& counter) const;
   std::string Alarm(const LiveCounter& counter) const;
+  std::string Quality(const LiveCounter& counter) const;
   // The counter's part of topics and ids: its model and its number in the store.
   static std::string CounterKey(const LiveCounter& counter);
 
@@ -40,11 +41,16 @@ class MqttTopics {
   // The alarm's binary sensor on the same device, for a counter an alarm watches; the level,
   // threshold and background are its attributes.
   MqttMessage AlarmDiscovery(const LiveCounter& counter) const;
+  // The data-quality problem sensor on the same device, once the store has judged the counter.
+  MqttMessage QualityDiscovery(const LiveCounter& counter) const;
   // `total`: the counts of every second published since the program started, this one included.
   MqttMessage StateMessage(const LiveCounter& counter, const LiveReading& reading, uint64_t total) const;
   MqttMessage ConnectedMessage(const LiveCounter& counter, ConnectionState state) const;
   // Retained, so Home Assistant knows the alarm after its own restart; the values are attributes.
   MqttMessage AlarmMessage(const LiveCounter& counter, const AlarmReading& alarm) const;
+  // Retained: ON while a rule fails; each rule's verdict and value and the failing rules' reasons
+  // are attributes.
+  MqttMessage QualityMessage(const LiveCounter& counter, const QualityReading& quality) const;
 
  private:
   MqttMessage Config(const LiveCounter& counter, const std::string& component, const std::string& id,

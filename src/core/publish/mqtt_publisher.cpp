@@ -146,6 +146,16 @@ void MqttPublisher::SetAlarm(store::CounterId counter, const AlarmReading& alarm
   wake_.notify_all();
 }
 
+void MqttPublisher::SetQuality(store::CounterId counter, const QualityReading& quality) {
+  {
+    std::lock_guard lock(mutex_);
+    CounterState& state = counters_[counter];
+    state.quality = quality;
+    state.quality_sent = false;
+  }
+  wake_.notify_all();
+}
+
 MqttPublisher::Health MqttPublisher::health() const {
   std::lock_guard lock(mutex_);
   Health health = health_;
@@ -164,7 +174,8 @@ bool MqttPublisher::WaitDelivered(std::chrono::milliseconds timeout) {
 bool MqttPublisher::Settled() const {
   return in_flight_.empty() && std::all_of(counters_.begin(), counters_.end(), [](const auto& entry) {
            const CounterState& counter = entry.second;
-           return counter.queue.empty() && counter.link_sent && counter.alarm_sent && (counter.announced || counter.info.model.empty());
+           return counter.queue.empty() && counter.link_sent && counter.alarm_sent && counter.quality_sent &&
+                  (counter.announced || counter.info.model.empty());
          });
 }
 
@@ -191,6 +202,7 @@ void MqttPublisher::Run() {
         counter.link_sent = !counter.link;
         counter.alarm_sent = !counter.alarm;
         counter.alarm_announced = false;
+        counter.quality_sent = !counter.quality;
       }
       Send({topics_.Availability(), "online", true}, lock);
       Announce(lock);
@@ -232,6 +244,7 @@ void MqttPublisher::Announce(std::unique_lock<std::mutex>& lock) {
     if (!counter.announced && !counter.info.model.empty()) {
       counter.announced = true;
       for (const MqttMessage& message : topics_.Discovery(counter.info)) Send(message, lock);
+      if (options_.quality) Send(topics_.QualityDiscovery(counter.info), lock);
       if (!counter.link) {
         counter.link = ConnectionState::kConnected;
         counter.link_sent = false;
@@ -248,6 +261,10 @@ void MqttPublisher::Announce(std::unique_lock<std::mutex>& lock) {
     if (!counter.alarm_sent && counter.alarm && counter.alarm_announced) {
       counter.alarm_sent = true;
       Send(topics_.AlarmMessage(counter.info, *counter.alarm), lock);
+    }
+    if (!counter.quality_sent && counter.quality && counter.announced) {
+      counter.quality_sent = true;
+      Send(topics_.QualityMessage(counter.info, *counter.quality), lock);
     }
   }
 }

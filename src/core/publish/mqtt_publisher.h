@@ -33,6 +33,9 @@ struct MqttOptions {
   // The store the seconds are written to: a gap in publishing is filled from it. Empty: no catch-up.
   std::filesystem::path store;
   ConversionTable conversion = kDefaultConversionTable;
+  // The store's data-quality verdicts are published (SetQuality): each counter's device gets its
+  // problem sensor with the rest of its discovery, so consumers see it before the first verdict.
+  bool quality = false;
   int64_t longest_catch_up = 86400;  // seconds; older ones of a long outage stay in the store only
   std::chrono::seconds reconnect_first{1};
   std::chrono::seconds reconnect_longest{60};
@@ -66,6 +69,7 @@ class MqttPublisher {
   void Publish(const LiveReading& reading);
   void SetConnection(store::CounterId counter, ConnectionState state);
   void SetAlarm(store::CounterId counter, const AlarmReading& alarm);
+  void SetQuality(store::CounterId counter, const QualityReading& quality);
 
   Health health() const;
   // Waits until every reading handed in is acknowledged by the broker; false on timeout.
@@ -80,6 +84,8 @@ class MqttPublisher {
     std::optional<AlarmReading> alarm;
     bool alarm_sent = true;
     bool alarm_announced = false;
+    std::optional<QualityReading> quality;
+    bool quality_sent = true;
     std::optional<int64_t> last_sent;  // newest second handed to the broker
     int64_t gap_filled_before = 0;     // the store was read for the gap before this second
     // Until when a gap waits for the store's writer to catch up with the second after it.

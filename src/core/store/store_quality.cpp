@@ -22,30 +22,66 @@ double Pmf(uint32_t k, double mean) {
   return std::exp(k * std::log(mean) - mean - std::lgamma(k + 1.0));
 }
 
+// Every rule judged goes on the list; a failing one also goes on the problems in words.
+void Rule(DayQuality& q, const char* rule, double value, bool failed, std::string problem) {
+  if (failed) q.problems.push_back(problem);
+  q.rules.push_back({rule, value, !failed, failed ? std::move(problem) : std::string()});
+}
+
 void Judge(DayQuality& q) {
-  if (q.coverage() < kQualityMinimumCoverage)
-    q.problems.push_back(Format("coverage %.1f %% is below %.0f %%", 100 * q.coverage(), 100 * kQualityMinimumCoverage));
+  Rule(q, "coverage", q.coverage(), q.coverage() < kQualityMinimumCoverage,
+       Format("coverage %.1f %% is below %.0f %%", 100 * q.coverage(), 100 * kQualityMinimumCoverage));
   if (q.measured < kQualityMinimumSeconds) return;
   const double n = static_cast<double>(q.measured);
   if (q.mean <= 0) {
-    q.problems.push_back("no count all day");
+    Rule(q, "silence_seconds", q.longest_silence, true, "no count all day");
     return;
   }
   // Var(index) = (2 + 1/mean) / (n - 1) for Poisson seconds: too steady is a stuck tube, too
   // wild a noisy one.
   const double sigma = std::sqrt((2 + 1 / q.mean) / (n - 1));
-  if (std::abs(q.dispersion - 1) > kDispersionSigmas * sigma)
-    q.problems.push_back(Format("dispersion %.3f is %s than Poisson counts give (1 ± %.3f)", q.dispersion,
-                                q.dispersion < 1 ? "steadier" : "wilder", kDispersionSigmas * sigma));
+  Rule(q, "dispersion", q.dispersion, std::abs(q.dispersion - 1) > kDispersionSigmas * sigma,
+       Format("dispersion %.3f is %s than Poisson counts give (1 ± %.3f)", q.dispersion,
+              q.dispersion < 1 ? "steadier" : "wilder", kDispersionSigmas * sigma));
   // A run of L seconds of one count k starts at a second with chance about P(k)^L, and of any
   // count above zero at most P(mode)^(L-1). Runs of zeros are silence, judged below.
   const double p_mode = Pmf(std::max<uint32_t>(1, static_cast<uint32_t>(q.mean)), q.mean);
   const double repeat_chance = n * std::pow(p_mode, q.longest_repeat - 1.0);
-  if (q.repeated_count > 0 && q.longest_repeat > 1 && repeat_chance < kChancePerDay)
-    q.problems.push_back(Format("the count %u repeats %u seconds in a row", q.repeated_count, q.longest_repeat));
+  Rule(q, "repeat_seconds", q.longest_repeat,
+       q.repeated_count > 0 && q.longest_repeat > 1 && repeat_chance < kChancePerDay,
+       Format("the count %u repeats %u seconds in a row", q.repeated_count, q.longest_repeat));
   const double silence_chance = n * std::exp(-q.mean * q.longest_silence);
-  if (q.longest_silence > 0 && silence_chance < kChancePerDay)
-    q.problems.push_back(Format("no count for %u seconds in a row at %.2f counts a second", q.longest_silence, q.mean));
+  Rule(q, "silence_seconds", q.longest_silence, q.longest_silence > 0 && silence_chance < kChancePerDay,
+       Format("no count for %u seconds in a row at %.2f counts a second", q.longest_silence, q.mean));
+}
+
+// The seconds of [begin, end) measured and judged; none when there is no second.
+std::optional<DayQuality> Measure(CounterStore& store, CounterId counter, int64_t day, int64_t begin, int64_t end) {
+  const std::vector<Second> seconds = store.ReadSeconds(counter, begin, end);
+  if (seconds.empty()) return std::nullopt;
+  DayQuality q;
+  q.day = day;
+  q.expected = static_cast<uint64_t>(end - begin);
+  q.measured = seconds.size();
+  double sum = 0, squares = 0;
+  uint32_t run = 0, silence = 0;
+  // The longest run of a count other than zero: zeros are the silence.
+  for (size_t i = 0; i < seconds.size(); ++i) {
+    const Second& s = seconds[i];
+    sum += s.count;
+    squares += double(s.count) * s.count;
+    // A gap ends a run: what the counter said across it is not known.
+    const bool follows = i > 0 && seconds[i - 1].time + 1 == s.time;
+    run = follows && seconds[i - 1].count == s.count ? run + 1 : 1;
+    if (s.count > 0 && run > q.longest_repeat) q.longest_repeat = run, q.repeated_count = s.count;
+    silence = s.count == 0 ? (follows ? silence + 1 : 1) : 0;
+    q.longest_silence = std::max(q.longest_silence, silence);
+  }
+  const double n = static_cast<double>(q.measured);
+  q.mean = sum / n;
+  if (q.mean > 0 && n > 1) q.dispersion = (squares - sum * sum / n) / (n - 1) / q.mean;
+  Judge(q);
+  return q;
 }
 
 }  // namespace
@@ -56,35 +92,17 @@ std::vector<DayQuality> DailyQuality(CounterStore& store, CounterId counter, int
   if (!span.measured) return days;
   from = std::max(from, span.first);
   to = std::min(to, span.last + 1);
-  for (int64_t day = DayOf(from); day < to; day += kDay) {
-    const int64_t begin = std::max(day, from), end = std::min(day + kDay, to);
-    const std::vector<Second> seconds = store.ReadSeconds(counter, begin, end);
-    if (seconds.empty()) continue;
-    DayQuality q;
-    q.day = day;
-    q.expected = static_cast<uint64_t>(end - begin);
-    q.measured = seconds.size();
-    double sum = 0, squares = 0;
-    uint32_t run = 0, silence = 0;
-    // The longest run of a count other than zero: zeros are the silence.
-    for (size_t i = 0; i < seconds.size(); ++i) {
-      const Second& s = seconds[i];
-      sum += s.count;
-      squares += double(s.count) * s.count;
-      // A gap ends a run: what the counter said across it is not known.
-      const bool follows = i > 0 && seconds[i - 1].time + 1 == s.time;
-      run = follows && seconds[i - 1].count == s.count ? run + 1 : 1;
-      if (s.count > 0 && run > q.longest_repeat) q.longest_repeat = run, q.repeated_count = s.count;
-      silence = s.count == 0 ? (follows ? silence + 1 : 1) : 0;
-      q.longest_silence = std::max(q.longest_silence, silence);
-    }
-    const double n = static_cast<double>(q.measured);
-    q.mean = sum / n;
-    if (q.mean > 0 && n > 1) q.dispersion = (squares - sum * sum / n) / (n - 1) / q.mean;
-    Judge(q);
-    days.push_back(std::move(q));
-  }
+  for (int64_t day = DayOf(from); day < to; day += kDay)
+    if (auto q = Measure(store, counter, day, std::max(day, from), std::min(day + kDay, to))) days.push_back(std::move(*q));
   return days;
+}
+
+std::optional<DayQuality> StretchQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to) {
+  const CounterSpan span = store.Span(counter);
+  if (!span.measured) return std::nullopt;
+  const int64_t begin = std::max(from, span.first), end = std::min(to, span.last + 1);
+  if (begin >= end) return std::nullopt;
+  return Measure(store, counter, from, begin, end);
 }
 
 }  // namespace norvane::store

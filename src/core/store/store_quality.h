@@ -3,12 +3,22 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/store/counter_store.h"
 
 namespace norvane::store {
+
+// One rule's verdict on a stretch of seconds. Publishers and the chart list every rule judged
+// without knowing them, so a new rule shows wherever quality is shown.
+struct RuleResult {
+  std::string rule;     // a short name fit for a metric label or a JSON key
+  double value = 0;     // what the rule measured, in the unit its name tells
+  bool ok = true;
+  std::string problem;  // why it fails, in words; empty when it passes
+};
 
 struct DayQuality {
   int64_t day = 0;            // the UTC day's first second
@@ -22,6 +32,8 @@ struct DayQuality {
   double coverage() const { return expected ? double(measured) / double(expected) : 0.0; }
   // What fails, in words; empty when the day passes every rule.
   std::vector<std::string> problems;
+  // Every rule that was judged (a day of few seconds is judged by its coverage alone).
+  std::vector<RuleResult> rules;
 };
 
 // Each rule is set for about one false failure in a million days of a working counter.
@@ -32,5 +44,9 @@ inline constexpr double kQualityMinimumCoverage = 0.9;
 
 // The UTC days overlapping [from, to), oldest first; days without a measured second are left out.
 std::vector<DayQuality> DailyQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to);
+
+// [from, to) judged as one stretch, as a day is (`day` is then `from`); none without a measured
+// second in it. What a live service or the chart tells of a counter's last 24 hours.
+std::optional<DayQuality> StretchQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to);
 
 }  // namespace norvane::store
