@@ -14,7 +14,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kPgSchemaVersion = 1;
+inline constexpr int kPgSchemaVersion = 3;
 
 class PgStore : public CounterStore {
  public:
@@ -48,6 +48,11 @@ class PgStore : public CounterStore {
     return std::vector<HistoryColumn>(count);
   }
   std::optional<TimeSpan> HistoryEnds(CounterId) override { return std::nullopt; }
+
+  void AddCalibration(CounterId counter, const Calibration& calibration) override;
+  std::vector<Calibration> Calibrations(CounterId counter) override;
+  void AddClockReading(CounterId counter, const ClockReading& reading) override;
+  std::vector<ClockReading> ClockReadings(CounterId counter) override;
 
   CheckReport Check() override;
   uint64_t SizeOnDisk() override;

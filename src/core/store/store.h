@@ -19,7 +19,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 6;
 
 // The SQLite store: one file, the database a station keeps.
 class Store : public CounterStore {
@@ -70,6 +70,11 @@ class Store : public CounterStore {
   // Records of one save type in about `points` points over [from, to): from the records while a
   // point is shorter than an hour, else from the hour or day summaries kept beside them.
   HistorySeries QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points) override;
+
+  void AddCalibration(CounterId counter, const Calibration& calibration) override;
+  std::vector<Calibration> Calibrations(CounterId counter) override;
+  void AddClockReading(CounterId counter, const ClockReading& reading) override;
+  std::vector<ClockReading> ClockReadings(CounterId counter) override;
 
   CheckReport Check() override;
   // Bytes of the database and its journal.

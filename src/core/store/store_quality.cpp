@@ -87,4 +87,29 @@ std::vector<DayQuality> DailyQuality(CounterStore& store, CounterId counter, int
   return days;
 }
 
+ClockQuality JudgeClock(CounterStore& store, CounterId counter) {
+  ClockQuality q;
+  const std::vector<ClockReading> readings = store.ClockReadings(counter);
+  q.readings = readings.size();
+  if (readings.empty()) return q;
+  q.last = readings.back();
+  const int64_t offset = q.last->offset;
+  if (std::abs(offset) > kClockMaximumOffset)
+    q.problems.push_back(Format("the counter's clock is %lld s %s the computer's (more than %lld s)",
+                                static_cast<long long>(std::abs(offset)), offset > 0 ? "ahead of" : "behind",
+                                static_cast<long long>(kClockMaximumOffset)));
+  // A drift runs from the last time the counter was set; before that the clock was another.
+  auto first = readings.begin();
+  for (auto r = readings.begin(); r != readings.end(); ++r)
+    if (r->set) first = r;
+  q.drift_span = q.last->time - first->time;
+  if (q.drift_span < kClockMinimumDriftSpan) return q;
+  q.drift_per_day = double(q.last->offset - first->offset) * 86400.0 / double(q.drift_span);
+  if (std::abs(*q.drift_per_day) > kClockMaximumDriftPerDay)
+    q.problems.push_back("the counter's clock " + std::string(*q.drift_per_day > 0 ? "gains " : "loses ") +
+                         FormatFixed(std::abs(*q.drift_per_day), 1) + " s a day (more than " +
+                         FormatFixed(kClockMaximumDriftPerDay, 0) + " s)");
+  return q;
+}
+
 }  // namespace norvane::store

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/history/dose_conversion.h"
+#include "core/store/dose_scale.h"
 #include "core/store/minute_block.h"
 #include "core/store/store_types.h"
 
@@ -28,8 +29,14 @@ Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from
 // add to the minute's hour and day, the whole minute included when they complete it.
 Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, size_t& already);
 
-// Mean, its interval, peak and dose of a range's totals.
-Stats StatsOf(const Aggregate& total, int64_t from, int64_t to, const ConversionTable& conversion);
+// The totals of a stretch of a range that one calibration converts.
+struct Stretch {
+  int64_t from = 0;
+  Aggregate totals;
+};
+
+// Mean, its interval, peak and dose of a range [from, to) cut into stretches.
+Stats StatsOf(std::span<const Stretch> stretches, int64_t from, int64_t to, const DoseScale& scale);
 
 template <typename Minutes>
 std::vector<Second> SecondsOf(Minutes&& minutes, int64_t from, int64_t to, size_t limit) {

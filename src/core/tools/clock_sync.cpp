@@ -52,6 +52,8 @@ GetClockResult ClockSync::GetClock() {
     if (exchange.sent > 0 && std::any_of(result.reply.begin(), result.reply.begin() + 5, [](uint8_t b) { return b; })) {
       result.outcome = GetClockOutcome::kRead;
       const auto& r = result.reply;
+      result.read_at = clock_.Now();
+      result.offset = ClockOffset({r[0], r[1], r[2], r[3], r[4], r[5]}, clock_.ToLocal(result.read_at));
       result.text = Format("GETDATETIME returned: 20%02d-%02d-%02d %02d:%02d:%02d [%2x]\r\n", r[0], r[1], r[2], r[3],
                            r[4], r[5], r[6]);
       session_.notifier().Message(result.text);
