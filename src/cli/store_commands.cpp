@@ -132,9 +132,9 @@ std::optional<double> ParseDecimal(const std::string& text) {
 }
 
 void WarnDeadTimeCapped(const CommandContext& context) {
-  context.err << "norvane-cli: where the counts came within " << FormatFixed(100 * (1 - store::kMaxDeadTimeShare), 0)
-              << " % of one a dead time, the dead-time correction was held at a tenfold rate; check the counter's "
-                 "dead time ('store calibrations')\n";
+  context.err << "norvane-cli: the dead-time correction was held at a tenfold rate where the counts came within "
+              << FormatFixed(100 * (1 - store::kMaxDeadTimeShare), 0)
+              << " % of one per dead time; the dead time is likely set too long (see 'store calibrations')\n";
 }
 
 Json CalibrationJson(const store::Calibration& c, const Clock& clock) {
