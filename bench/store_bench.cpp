@@ -139,7 +139,9 @@ void BM_CsvExportOfAYear(benchmark::State& state) {
   size_t bytes = 0;
   for (auto _ : state) {
     const auto seconds = year.store().ReadSeconds(year.counter(), kYearStart, kYearStart + kYear);
-    bytes = store::BuildExport(seconds, kYearStart, store::ExportKind::kCsv, WriterOptions{}, clock).text.size();
+    bytes = store::BuildExport(seconds, kYearStart, store::ExportKind::kCsv, WriterOptions{}, clock,
+                               store::ScaleOf(year.store(), year.counter(), kDefaultConversionTable))
+                .text.size();
   }
   state.counters["MB"] = double(bytes) / 1e6;
 }

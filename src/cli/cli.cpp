@@ -28,7 +28,7 @@ constexpr Command kCommands[] = {
     {"record", "[--log FILE] [--submit] [--echo] [--seconds N] [--mqtt URL] [--mqtt-password-file FILE] [--mqtt-ca FILE] [--mqtt-every N] [--discovery-prefix P] [--metrics ADDR:PORT] [--alarm-rate PER_YEAR] [--alarm-usv-h USV_H] [--on-alarm CMD]", "log the counter into the long-term store for as long as it runs, finding it again after an unplug", RunRecord},
     {"collect", "--mqtt URL [--mqtt-password-file FILE] [--mqtt-ca FILE] [--journal DIR] [--client-id ID] [--seconds N]", "keep every second the stations publish below the URL's prefix in the store (a centre's service)", RunCollect},
     {"map", "verify | submit --cpm N [--acpm X]", "verify the web map IDs of the settings, or post one reading", RunMap},
-    {"store", "info|stats|export|import|check [--from T] [--to T] [--counter C] [--json] ...", "show, export, import and check the long-term store (see the README)", RunStore},
+    {"store", "info|stats|export|import|check|calibrate|calibrations [--from T] [--to T] [--counter C] [--json] ...", "show, export, import, check and calibrate the long-term store (see the README)", RunStore},
     {"simulate", "[--version TEXT] [--history FILE] [--config FILE] [--cpm N] [--seed N] [--serial HEX] [--grow MS] [--pace] [--link PATH] [--reply-log FILE] [--fault NAME[=VALUE]]...", "serve a simulated counter on a pseudo-terminal until Ctrl+C", RunSimulate},
 };
 

@@ -25,13 +25,6 @@ constexpr F kLaterFields[] = {F::kSsid, F::kPassword, F::kWebsite, F::kUrl, F::k
                               F::kPeriod, F::kSaveType, F::kTubeSelect, F::kDeadTime, F::kDeadTime1,
                               F::kDeadTime2, F::kMediumCpm, F::kHighCpm};
 
-// The shortest text that reads back as the same double, whatever the locale.
-std::string ExactNumber(double value) {
-  char buffer[64];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, r.ptr);
-}
-
 void PrintFields(std::ostream& out, const ConfigEditor& editor, int family, bool json) {
   const ConfigForm& form = editor.form();
   // "swivel" is the box the family shows there: the vibrate switch on family 7.

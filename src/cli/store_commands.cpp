@@ -1,11 +1,13 @@
 // store: what the long-term store holds, and getting data in and out of it.
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <ostream>
 
 #include "cli/command.h"
 #include "cli/image_loading.h"
 #include "cli/stream_notifier.h"
+#include "cli/text_output.h"
 #include "core/common/clock.h"
 #include "core/common/text_format.h"
 #include "core/files/file_naming.h"
@@ -18,6 +20,7 @@
 #include "core/settings/settings_store.h"
 #include "core/publish/mqtt_messages.h"
 #include "core/store/counter_store.h"
+#include "core/store/dose_scale.h"
 #include "core/store/store_export.h"
 #include "core/store/store_quality.h"
 #include "core/store/store_time.h"
@@ -27,11 +30,10 @@ namespace {
 
 using store::CounterId;
 using store::CounterStore;
-using Json = nlohmann::ordered_json;
 
 struct StoreArgs {
   std::vector<std::string> paths;
-  std::optional<std::string> from, to, counter, format;
+  std::optional<std::string> from, to, counter, format, usv_per_cpm, dead_time_us;
   bool json = false;
   bool semicolon = false;
   bool quality = false;
@@ -40,9 +42,15 @@ struct StoreArgs {
 std::optional<int> ParseStoreArgs(const CommandContext& context, StoreArgs& args) {
   for (size_t i = 1; i < context.args.size(); ++i) {
     const std::string& a = context.args[i];
-    if (a == "--from" || a == "--to" || a == "--counter" || a == "--format") {
+    if (a == "--from" || a == "--to" || a == "--counter" || a == "--format" || a == "--usv-per-cpm" ||
+        a == "--dead-time-us") {
       if (i + 1 >= context.args.size()) return context.Usage(a + " needs a value");
-      (a == "--from" ? args.from : a == "--to" ? args.to : a == "--counter" ? args.counter : args.format) = context.args[++i];
+      (a == "--from"          ? args.from
+       : a == "--to"          ? args.to
+       : a == "--counter"     ? args.counter
+       : a == "--format"      ? args.format
+       : a == "--usv-per-cpm" ? args.usv_per_cpm
+                              : args.dead_time_us) = context.args[++i];
     } else if (a == "--json") {
       args.json = true;
     } else if (a == "--semicolon") {
@@ -115,6 +123,53 @@ bool ChooseRange(const CommandContext& context, CounterStore& db, CounterId coun
 
 std::string Percent(double fraction) { return FormatFixed(100 * fraction, 1) + " %"; }
 
+// A decimal number that is the whole text, whatever the locale.
+std::optional<double> ParseDecimal(const std::string& text) {
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+void WarnDeadTimeCapped(const CommandContext& context) {
+  context.err << "norvane-cli: the dead-time correction was held at a tenfold rate where the counts came within "
+              << FormatFixed(100 * (1 - store::kMaxDeadTimeShare), 0)
+              << " % of one per dead time; the dead time is likely set too long (see 'store calibrations')\n";
+}
+
+Json CalibrationJson(const store::Calibration& c, const Clock& clock) {
+  return {{"from", store::FormatTime(c.from, clock)}, {"usv_per_cpm", c.usv_per_cpm}, {"dead_time_us", c.dead_time_us}};
+}
+
+std::string CalibrationLine(const store::Calibration& c, const Clock& clock) {
+  return "  from " + store::FormatTime(c.from, clock) + ": " + ExactNumber(c.usv_per_cpm) + " uSv/h per CPM" +
+         (c.dead_time_us > 0 ? ", dead time " + ExactNumber(c.dead_time_us) + " us" : "");
+}
+
+Json ClockJson(const store::ClockQuality& q, const Clock& clock) {
+  Json json{{"readings", q.readings}, {"ok", q.problems.empty()}, {"problems", q.problems}};
+  if (q.last) {
+    json["last_reading"] = store::FormatTime(q.last->time, clock);
+    json["offset_seconds"] = q.last->offset;
+  }
+  if (q.drift_per_day) {
+    json["drift_seconds_per_day"] = *q.drift_per_day;
+    json["drift_measured_over_seconds"] = q.drift_span;
+  }
+  return json;
+}
+
+std::string ClockLine(const store::ClockQuality& q, const Clock& clock) {
+  std::string line = "  clock: " + std::to_string(q.readings) + " reading(s)";
+  if (q.last)
+    line += ", " + std::to_string(q.last->offset) + " s off the computer's at " + store::FormatTime(q.last->time, clock);
+  if (q.drift_per_day) line += ", drift " + FormatFixed(*q.drift_per_day, 1) + " s a day";
+  line += ": ";
+  if (q.problems.empty()) return line + "ok";
+  for (size_t i = 0; i < q.problems.size(); ++i) line += (i ? "; " : "") + q.problems[i];
+  return line;
+}
+
 // Days are UTC days, named by their date.
 std::string UtcDate(int64_t day) { return publish::IsoUtc(day).substr(0, 10); }
 
@@ -180,6 +235,11 @@ int RunInfo(const CommandContext& context, CounterStore& db, const StoreArgs& ar
                       : std::vector<store::DayQuality>{};
     c["quality"] = Json::array();
     for (const store::DayQuality& q : quality) c["quality"].push_back(QualityJson(q));
+    const std::vector<store::Calibration> calibrations = db.Calibrations(row.id);
+    c["calibrations"] = Json::array();
+    for (const store::Calibration& cal : calibrations) c["calibrations"].push_back(CalibrationJson(cal, clock));
+    const store::ClockQuality clock_quality = store::JudgeClock(db, row.id);
+    c["clock"] = ClockJson(clock_quality, clock);
     if (!args.json) {
       out << "counter " << row.id << ": " << CounterLabel(row) << (row.info.port.empty() ? "" : " on " + row.info.port)
           << "\n  seen " << store::FormatTime(row.first_seen, clock) << " to " << store::FormatTime(row.last_seen, clock)
@@ -201,6 +261,10 @@ int RunInfo(const CommandContext& context, CounterStore& db, const StoreArgs& ar
             << ", " << span.notes << " notes\n";
       if (!quality.empty()) out << "  quality by UTC day:\n";
       for (const store::DayQuality& q : quality) out << QualityLine(q) << "\n";
+      out << (calibrations.empty() ? "  no calibration stored: the settings' conversion table applies\n"
+                                   : "  calibrations:\n");
+      for (const store::Calibration& cal : calibrations) out << CalibrationLine(cal, clock) << "\n";
+      if (clock_quality.readings) out << ClockLine(clock_quality, clock) << "\n";
     }
     json["counters"].push_back(std::move(c));
   }
@@ -231,9 +295,12 @@ int RunStats(const CommandContext& context, CounterStore& db, const StoreArgs& a
       json["max_cpm_at"] = store::FormatTime(s.max_cpm_at, clock);
       json["max_usv_h"] = *s.max_usv_h;
     }
+    json["dead_time_capped"] = s.dead_time_capped;
     out << json.dump(2) << "\n";
+    if (s.dead_time_capped) WarnDeadTimeCapped(context);
     return kExitOk;
   }
+  if (s.dead_time_capped) WarnDeadTimeCapped(context);
   out << "range        " << store::FormatTime(from, clock) << " to " << store::FormatTime(to, clock) << "\n"
       << "measured     " << s.measured_seconds << " s (" << Percent(s.coverage) << ")\n"
       << "counts       " << s.counts << "\n";
@@ -256,7 +323,7 @@ int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& a
     for (const std::string& p : report.problems) context.out << p << "\n";
     if (report.ok()) context.out << db.Location() << ": no problems found\n";
   }
-  size_t failed_days = 0;
+  size_t failed_days = 0, failed_clocks = 0;
   if (args.quality) {
     std::vector<CounterId> ids;
     if (args.counter) {
@@ -283,13 +350,17 @@ int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& a
         days.push_back(QualityJson(q));
         if (!args.json) context.out << QualityLine(q) << "\n";
       }
-      json["quality"].push_back({{"counter", id}, {"days", std::move(days)}});
+      const store::ClockQuality clock_quality = store::JudgeClock(db, id);
+      failed_clocks += clock_quality.problems.empty() ? 0 : 1;
+      if (!args.json && clock_quality.readings) context.out << ClockLine(clock_quality, clock) << "\n";
+      json["quality"].push_back({{"counter", id}, {"days", std::move(days)}, {"clock", ClockJson(clock_quality, clock)}});
     }
-    json["ok"] = report.ok() && failed_days == 0;
+    json["ok"] = report.ok() && failed_days == 0 && failed_clocks == 0;
   }
   if (args.json) context.out << json.dump(2) << "\n";
   if (!report.ok()) return context.Fail(Format("%zu problem(s) in the store", report.problems.size()));
-  if (failed_days) return context.Fail(Format("%zu day(s) fail a data-quality rule", failed_days));
+  if (failed_days || failed_clocks)
+    return context.Fail(Format("%zu day(s) and %zu counter clock(s) fail a data-quality rule", failed_days, failed_clocks));
   return kExitOk;
 }
 
@@ -336,6 +407,7 @@ int RunTidyExport(const CommandContext& context, CounterStore& db, const StoreAr
       db, *counter, from, to, store::TidyFormatOf(path), settings.calibration, clock,
       [&](std::string_view rows) { return file.Write(rows); });
   if (!built.written || !file.Commit()) return context.Fail(file.error());
+  if (built.dead_time_capped) WarnDeadTimeCapped(context);
   context.out << "wrote " << path << " (" << built.seconds << " measured seconds, " << built.records
               << " downloaded records)\n";
   return kExitOk;
@@ -370,8 +442,10 @@ int RunStoreExport(const CommandContext& context, CounterStore& db, const StoreA
   for (const store::CounterRow& row : db.Counters())
     if (row.id == *counter) options.model = row.info.model;
 
-  const store::ExportText built = store::BuildExport(seconds, from, *kind, options, clock);
+  const store::DoseScale scale = store::ScaleOf(db, *counter, settings.calibration);
+  const store::ExportText built = store::BuildExport(seconds, from, *kind, options, clock, scale);
   if (!built.error.empty()) return context.Fail(built.error);
+  if (scale.capped()) WarnDeadTimeCapped(context);
   if (built.partial_minutes)
     context.err << "norvane-cli: " << built.partial_minutes
                 << " partly measured minute(s) kept: their missing seconds are empty cells, or uncounted in a minute log\n";
@@ -382,16 +456,61 @@ int RunStoreExport(const CommandContext& context, CounterStore& db, const StoreA
   return kExitOk;
 }
 
+// A calibration of --counter from --from on; the counts stay as they are, and every dose read
+// from then on comes from it.
+int RunCalibrate(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
+  if (!args.counter || !args.from || !args.usv_per_cpm)
+    return context.Usage("store calibrate needs --counter, --from and --usv-per-cpm");
+  std::string error;
+  const std::optional<int64_t> from = store::ParseTime(*args.from, clock, &error);
+  if (!from) return context.Usage(error);
+  store::Calibration c{*from, 0, 0};
+  const std::optional<double> factor = ParseDecimal(*args.usv_per_cpm);
+  if (!factor) return context.Usage("--usv-per-cpm takes a number, not '" + *args.usv_per_cpm + "'");
+  c.usv_per_cpm = *factor;
+  if (args.dead_time_us) {
+    const std::optional<double> dead = ParseDecimal(*args.dead_time_us);
+    if (!dead) return context.Usage("--dead-time-us takes a number, not '" + *args.dead_time_us + "'");
+    c.dead_time_us = *dead;
+  }
+  if (const std::string problem = store::CalibrationProblem(c); !problem.empty()) return context.Usage(problem);
+  int code = kExitOk;
+  const auto counter = ChooseCounter(context, db, args, code);
+  if (!counter) return code;
+  db.AddCalibration(*counter, c);
+  context.out << "counter " << *counter << ":\n" << CalibrationLine(c, clock) << "\n";
+  return kExitOk;
+}
+
+int RunCalibrations(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
+  int code = kExitOk;
+  const auto counter = ChooseCounter(context, db, args, code);
+  if (!counter) return code;
+  const std::vector<store::Calibration> calibrations = db.Calibrations(*counter);
+  if (args.json) {
+    Json list = Json::array();
+    for (const store::Calibration& c : calibrations) list.push_back(CalibrationJson(c, clock));
+    context.out << Json{{"counter", *counter}, {"calibrations", std::move(list)}}.dump(2) << "\n";
+    return kExitOk;
+  }
+  context.out << "counter " << *counter << ": "
+              << (calibrations.empty() ? "no calibration stored: the settings' conversion table applies\n" : "\n");
+  for (const store::Calibration& c : calibrations) context.out << CalibrationLine(c, clock) << "\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunStore(CommandContext& context) {
-  if (context.args.empty()) return context.Usage("store needs a subcommand: info, stats, export, import or check");
+  if (context.args.empty())
+    return context.Usage("store needs a subcommand: info, stats, export, import, check, calibrate or calibrations");
   const std::string& sub = context.args.front();
   StoreArgs args;
   if (auto code = ParseStoreArgs(context, args)) return *code;
   SystemClock clock;
-  const bool writes = sub == "import";
-  if (sub != "info" && sub != "stats" && sub != "export" && sub != "import" && sub != "check")
+  const bool writes = sub == "import" || sub == "calibrate";
+  if (sub != "info" && sub != "stats" && sub != "export" && sub != "import" && sub != "check" && sub != "calibrate" &&
+      sub != "calibrations")
     return context.Usage("unknown store subcommand '" + sub + "'");
   if (context.store_path.empty()) return context.Fail("no store path: set --store, NORVANE_STORE or HOME");
   try {
@@ -402,6 +521,8 @@ int RunStore(CommandContext& context) {
     if (sub == "stats") return RunStats(context, db, args, clock);
     if (sub == "export") return RunStoreExport(context, db, args, clock);
     if (sub == "import") return RunImport(context, db, args, clock);
+    if (sub == "calibrate") return RunCalibrate(context, db, args, clock);
+    if (sub == "calibrations") return RunCalibrations(context, db, args, clock);
     return RunCheck(context, db, args, clock);
   } catch (const store::StoreError& e) {
     return context.Fail(e.what());

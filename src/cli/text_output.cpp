@@ -1,5 +1,6 @@
 #include "cli/text_output.h"
 
+#include <charconv>
 #include <ostream>
 
 #include "core/common/text_format.h"
@@ -30,5 +31,11 @@ Json JsonText(std::string_view text) {
 }
 
 void PrintJson(std::ostream& out, const Json& document) { out << document.dump() << "\n"; }
+
+std::string ExactNumber(double value) {
+  char buffer[64];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, r.ptr);
+}
 
 }  // namespace norvane::cli

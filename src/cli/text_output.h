@@ -16,6 +16,8 @@ std::string Printable(std::string_view text);
 // Device text as a JSON string; bytes outside ASCII read as Latin-1 code points, so whatever a
 // counter sends can be shown.
 Json JsonText(std::string_view text);
+// The shortest text that reads back as the same double, whatever the locale.
+std::string ExactNumber(double value);
 // One JSON document on a line of its own. Numbers that are not finite come out as null.
 void PrintJson(std::ostream& out, const Json& document);
 

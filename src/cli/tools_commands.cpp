@@ -14,6 +14,7 @@
 #include "core/common/text_format.h"
 #include "core/config/config_block.h"
 #include "core/config/editor_port.h"
+#include "core/store/counter_store.h"
 #include "core/tools/clock_sync.h"
 #include "core/tools/network_settings.h"
 #include "core/tools/screenshot_download.h"
@@ -116,6 +117,19 @@ std::string AsText(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
+// The store keeps each reading for the clock rule of `store check --quality`; a store that cannot
+// take it does not fail the command, whose work on the counter is done.
+void KeepClockReading(CommandContext& context, const Connection& c, const store::ClockReading& reading) {
+  if (context.store_path.empty()) return;
+  try {
+    const std::unique_ptr<store::CounterStore> db = store::OpenStore(context.store_path.string());
+    const store::CounterId counter = db->RegisterCounter(IdentifiedCounter(*c.rig, c.rig->state.current_port), reading.time);
+    db->AddClockReading(counter, reading);
+  } catch (const store::StoreError& e) {
+    context.err << "norvane-cli: the store did not keep this clock reading: " << e.what() << "\n";
+  }
+}
+
 }  // namespace
 
 int RunClock(CommandContext& context) {
@@ -134,7 +148,10 @@ int RunClock(CommandContext& context) {
     if (!GetClockOffered(state.model_text))
       return context.Fail("\"Get Time From Unit\" is not offered for radon monitors: " + Printable(state.model_text));
     const GetClockResult result = sync.GetClock();
-    if (result.outcome == GetClockOutcome::kRead) return Succeed(context, notifier);
+    if (result.outcome == GetClockOutcome::kRead) {
+      KeepClockReading(context, c, {result.read_at, result.offset, false});
+      return Succeed(context, notifier);
+    }
     if (result.outcome == GetClockOutcome::kUnsupported)
       return context.Fail("this counter's firmware (version " + VersionText(state.firmware_version.load()) +
                           ") cannot report its clock");
@@ -148,6 +165,7 @@ int RunClock(CommandContext& context) {
     return Failed(context, notifier, "Time Sync Failed!");
   }
   context.err << "sent " << result.sent_time << "\n";
+  KeepClockReading(context, c, {clock.Now(), 0, true});
   return Succeed(context, notifier);
 }
 

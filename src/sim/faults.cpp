@@ -53,6 +53,12 @@ bool ParseFault(std::string_view text, Faults& faults, std::string* error) {
     faults.stuck_counts = *from;
     return true;
   }
+  if (name == "clock-drift") {
+    const std::optional<long> gain = value ? number(-86'400, 86'400) : std::optional<long>(600);
+    if (!gain) return fail("fault 'clock-drift' takes the seconds a day the clock gains (-86400-86400), e.g. clock-drift=600");
+    faults.clock_drift = *gain;
+    return true;
+  }
   if (name == "split-counts") {
     SplitReplies split;
     if (value) {
@@ -130,6 +136,7 @@ std::string_view FaultHelp() {
          "  no-serial         answer no GETSERIAL, as counters without a serial number\n"
          "  stuck-counts[=S]  from second S on (default 0) count what second S counted, as a stuck tube\n"
          "  noisy-counts      counts spread far wider than Poisson counts, as from a noisy tube\n"
+         "  clock-drift[=S]   the counter's clock gains S seconds a day (default 600; below 0 it loses)\n"
          "  split-counts[=MS[/N]]  send every N-th GETCPS reply (default each) in two parts split at a\n"
          "                    random byte, the rest MS ms later (default 300)\n";
 }

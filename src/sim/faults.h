@@ -34,6 +34,9 @@ struct Faults {
   // "noisy-counts": each second's mean is drawn afresh (exponentially around the set rate), so the
   // counts spread far wider than Poisson counts, as from a tube with spurious discharges
   bool noisy_counts = false;
+  // "clock-drift[=S]": the counter's clock gains S seconds a day (default 600), counted from
+  // switch-on or from the last time it was set, as a clock with a bad crystal does
+  std::optional<int64_t> clock_drift;
   // "split-counts[=MS[/N]]": every N-th GETCPS reply (default each) is split at a random byte,
   // the rest MS ms (default 300) later
   std::optional<SplitReplies> split_counts;

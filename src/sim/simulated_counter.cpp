@@ -89,6 +89,7 @@ SimulatedCounter::SimulatedCounter(CounterOptions options, const Clock& clock)
   parser_ = FrameParser(family_);
 
   const int64_t switched_on = CivilSeconds(clock_.LocalNow());
+  clock_set_at_ = clock_.Now();
   const uint32_t flash_size = ModelForName(options_.model->list_entry).image_size;
   if (options_.history) {
     flash_ = std::move(*options_.history);
@@ -365,11 +366,15 @@ void SimulatedCounter::StoreNetworkValue(int index, std::span<const uint8_t> val
 }
 
 LocalTime SimulatedCounter::DeviceTime() const {
-  return FromCivil(CivilSeconds(clock_.LocalNow()) + clock_offset_);
+  const int64_t gained = options_.faults.clock_drift
+                             ? *options_.faults.clock_drift * int64_t{clock_.Now() - clock_set_at_} / 86400
+                             : 0;
+  return FromCivil(CivilSeconds(clock_.LocalNow()) + clock_offset_ + gained);
 }
 
 void SimulatedCounter::SetDeviceTime(const LocalTime& t) {
   clock_offset_ = CivilSeconds(t) - CivilSeconds(clock_.LocalNow());
+  clock_set_at_ = clock_.Now();
 }
 
 void SimulatedCounter::Reply(std::vector<uint8_t> bytes, SimTime now) {

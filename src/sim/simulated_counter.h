@@ -115,6 +115,7 @@ class SimulatedCounter {
   std::vector<uint8_t> factory_config_;
   std::array<Screenshot, 4> screenshots_;
   int64_t clock_offset_ = 0;  // device wall time minus the host's, seconds
+  std::time_t clock_set_at_ = 0;  // the host's time when the clock was last set: a drift counts from here
   bool download_mode_ = false;
   int flash_requests_ = 0;
   int count_replies_ = 0;

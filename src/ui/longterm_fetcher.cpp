@@ -162,7 +162,8 @@ void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int6
       emit exportDone("The file name must end in .csv, .html, .htm, .rbn or .jsonl.", false);
       return;
     }
-    const store::ExportText built = store::BuildExport(db->ReadSeconds(counter, from, to), from, *kind, options, clock);
+    const store::ExportText built = store::BuildExport(db->ReadSeconds(counter, from, to), from, *kind, options, clock,
+                                                       store::ScaleOf(*db, counter, options.conversion));
     if (!built.error.empty()) {
       emit exportDone(ToQString("Nothing was written: " + built.error + "."), false);
       return;

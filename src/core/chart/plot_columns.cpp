@@ -11,8 +11,8 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-double InUnit(Unit unit, double cpm, const ConversionTable& conversion) {
-  return unit == Unit::kCpm ? cpm : store::DoseRate(conversion, cpm);
+double InUnit(Unit unit, double cpm, const store::DoseScale& scale, int64_t time) {
+  return unit == Unit::kCpm ? cpm : scale.UsvPerHour(cpm, time);
 }
 
 int64_t CeilDiv(int64_t a, int64_t b) { return a / b + (a % b > 0 ? 1 : 0); }
@@ -40,12 +40,12 @@ ColumnPlan PlanColumns(int64_t from, int64_t to, size_t columns) {
   return plan;
 }
 
-double RateIn(Unit unit, double counts, double seconds, const ConversionTable& conversion) {
-  return seconds > 0 ? InUnit(unit, counts * 60.0 / seconds, conversion) : kNaN;
+double RateIn(Unit unit, double counts, double seconds, const store::DoseScale& scale, int64_t time) {
+  return seconds > 0 ? InUnit(unit, counts * 60.0 / seconds, scale, time) : kNaN;
 }
 
 PlotColumns ColumnsOf(const store::Series& series, size_t lead, int64_t average, Unit unit,
-                      const ConversionTable& conversion) {
+                      const store::DoseScale& scale) {
   PlotColumns out;
   out.step = series.step;
   out.raw = series.step == 1;
@@ -56,21 +56,23 @@ PlotColumns ColumnsOf(const store::Series& series, size_t lead, int64_t average,
     const store::SeriesPoint& p = series.points[i];
     const store::Aggregate& a = p.values;
     out.time.push_back(double(p.start) + double(series.step) / 2.0);
+    // A column is converted by the calibration in force at its middle.
+    const int64_t at = p.start + series.step / 2;
     if (a.measured == 0) {
       out.mean.push_back(kNaN), out.low.push_back(kNaN), out.high.push_back(kNaN);
       continue;
     }
-    out.mean.push_back(RateIn(unit, double(a.sum), double(a.measured), conversion));
+    out.mean.push_back(RateIn(unit, double(a.sum), double(a.measured), scale, at));
     if (series.step > 60 && a.full_minutes > 0) {
-      out.low.push_back(InUnit(unit, a.min_cpm, conversion));
-      out.high.push_back(InUnit(unit, a.max_cpm, conversion));
+      out.low.push_back(InUnit(unit, a.min_cpm, scale, at));
+      out.high.push_back(InUnit(unit, a.max_cpm, scale, at));
     } else if (series.step > 60) {
       const store::Interval counts = store::PoissonInterval95(a.sum);
-      out.low.push_back(RateIn(unit, counts.low, double(a.measured), conversion));
-      out.high.push_back(RateIn(unit, counts.high, double(a.measured), conversion));
+      out.low.push_back(RateIn(unit, counts.low, double(a.measured), scale, at));
+      out.high.push_back(RateIn(unit, counts.high, double(a.measured), scale, at));
     } else {
-      out.low.push_back(InUnit(unit, 60.0 * a.min_second, conversion));
-      out.high.push_back(InUnit(unit, 60.0 * a.max_second, conversion));
+      out.low.push_back(InUnit(unit, 60.0 * a.min_second, scale, at));
+      out.high.push_back(InUnit(unit, 60.0 * a.max_second, scale, at));
     }
   }
   if (average <= 0) return out;
@@ -85,27 +87,30 @@ PlotColumns ColumnsOf(const store::Series& series, size_t lead, int64_t average,
       sum -= series.points[i - width].values.sum;
       measured -= series.points[i - width].values.measured;
     }
-    if (i >= first) out.moving.push_back(RateIn(unit, double(sum), double(measured), conversion));
+    if (i >= first)
+      out.moving.push_back(
+          RateIn(unit, double(sum), double(measured), scale, series.points[i].start + series.step / 2));
   }
   return out;
 }
 
 PlotColumns HistoryColumnsOf(std::span<const store::HistoryColumn> columns, const ColumnPlan& plan, Unit unit,
-                             const ConversionTable& conversion) {
+                             const store::DoseScale& scale) {
   PlotColumns out;
   out.step = plan.step;
   const size_t n = columns.size();
   out.time.reserve(n), out.mean.reserve(n), out.low.reserve(n), out.high.reserve(n);
   for (size_t i = 0; i < n; ++i) {
     const store::HistoryColumn& c = columns[i];
+    const int64_t at = plan.from + plan.step * static_cast<int64_t>(i) + plan.step / 2;
     out.time.push_back(double(plan.from + plan.step * static_cast<int64_t>(i)) + double(plan.step) / 2.0);
     if (c.records == 0 || c.seconds <= 0) {
       out.mean.push_back(kNaN), out.low.push_back(kNaN), out.high.push_back(kNaN);
       continue;
     }
-    out.mean.push_back(RateIn(unit, c.counts, c.seconds, conversion));
-    out.low.push_back(InUnit(unit, c.min_cpm, conversion));
-    out.high.push_back(InUnit(unit, c.max_cpm, conversion));
+    out.mean.push_back(RateIn(unit, c.counts, c.seconds, scale, at));
+    out.low.push_back(InUnit(unit, c.min_cpm, scale, at));
+    out.high.push_back(InUnit(unit, c.max_cpm, scale, at));
   }
   return out;
 }
@@ -120,13 +125,13 @@ PlotColumns SecondsColumns(store::CounterStore& db, store::CounterId counter, co
   const bool minutes = plan.step > 60 && plan.step % 60 == 0 && plan.step % 3600 != 0;
   const store::Series series = minutes ? db.MinuteColumns(counter, from, plan.step, plan.count + lead)
                                        : db.Query(counter, from, plan.End(), plan.count + lead);
-  return ColumnsOf(series, lead, average, unit, conversion);
+  return ColumnsOf(series, lead, average, unit, store::ScaleOf(db, counter, conversion));
 }
 
 PlotColumns DownloadColumns(store::CounterStore& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,
                             const ConversionTable& conversion) {
   const std::vector<store::HistoryColumn> columns = db.HistoryColumns(counter, plan.from, plan.step, plan.count);
-  return HistoryColumnsOf(columns, plan, unit, conversion);
+  return HistoryColumnsOf(columns, plan, unit, store::ScaleOf(db, counter, conversion));
 }
 
 }  // namespace norvane::chart

@@ -9,6 +9,7 @@
 
 #include "core/history/dose_conversion.h"
 #include "core/store/counter_store.h"
+#include "core/store/dose_scale.h"
 
 namespace norvane::chart {
 
@@ -33,8 +34,8 @@ struct PlotColumns {
   std::vector<double> moving;        // empty unless a moving average was asked for
 };
 
-// The rate of a count over some seconds in the chosen unit.
-double RateIn(Unit unit, double counts, double seconds, const ConversionTable& conversion);
+// The rate of a count over some seconds in the chosen unit, as measured at `time`.
+double RateIn(Unit unit, double counts, double seconds, const store::DoseScale& scale, int64_t time);
 
 // Columns from a store query. A column without a measured second is NaN throughout, so the lines
 // break there. Where columns are longer than a minute, the band is the lowest and highest CPM of
@@ -44,15 +45,16 @@ double RateIn(Unit unit, double counts, double seconds, const ConversionTable& c
 // `lead` leading points of `series` serve only the moving average over `average` seconds (0: none),
 // which is NaN where its window holds no measured second.
 PlotColumns ColumnsOf(const store::Series& series, size_t lead, int64_t average, Unit unit,
-                      const ConversionTable& conversion);
+                      const store::DoseScale& scale);
 
 // Downloaded records as columns of the plan: the mean over the seconds they cover, and the band
 // from the lowest to the highest record, so a one-minute peak keeps its height at a year's view.
 PlotColumns HistoryColumnsOf(std::span<const store::HistoryColumn> columns, const ColumnPlan& plan, Unit unit,
-                             const ConversionTable& conversion);
+                             const store::DoseScale& scale);
 
 // What the chart draws of one counter over a plan, read from the store: its measured seconds (with
-// the moving average over `average` seconds, 0 for none) and its downloaded records.
+// the moving average over `average` seconds, 0 for none) and its downloaded records, in µSv/h by
+// the counter's calibrations over time, `conversion` before the first.
 PlotColumns SecondsColumns(store::CounterStore& db, store::CounterId counter, const ColumnPlan& plan, int64_t average,
                            Unit unit, const ConversionTable& conversion);
 PlotColumns DownloadColumns(store::CounterStore& db, store::CounterId counter, const ColumnPlan& plan, Unit unit,

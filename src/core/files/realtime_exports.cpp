@@ -69,7 +69,10 @@ std::string BuildRealtimeCsv(const RealtimeSeries& series, const LocalTime& star
     // A last, shorter row's CPM is the sum of its seconds, as the live CPM of a short series is.
     const std::span<const uint32_t> row = Row(seconds, r);
     const uint64_t sum = Sum(row);
-    out += FormatFixed(DoseRateFromCpm(options.conversion, CpmOf(sum)), 4);
+    const uint32_t cpm = CpmOf(sum);
+    out += FormatFixed(options.dose_rate ? options.dose_rate(series.start_time() + 60 * int64_t{r}, cpm)
+                                         : DoseRateFromCpm(options.conversion, cpm),
+                       4);
     out += sep;
     AppendNumber(out, sum);
     out += sep;

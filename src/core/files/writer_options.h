@@ -1,6 +1,8 @@
 // What the export writers need to know besides the data: separator, dose table, header words.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/history/dose_conversion.h"
@@ -21,6 +23,9 @@ inline constexpr int kFileErrorTextEntry = 75;
 struct WriterOptions {
   char separator = ',';
   ConversionTable conversion = kDefaultConversionTable;
+  // When set, the µSv/h of a minute's CPM by the minute's start (UTC) in place of `conversion`:
+  // the store's exports convert by the calibration in force at each time.
+  std::function<double(int64_t start, uint32_t cpm)> dose_rate;
   bool second_suffix = true;  // column titles "1s"; otherwise the number and second_word
   std::string date_word = "Date";
   std::string time_word = "Time";

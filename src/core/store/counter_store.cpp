@@ -43,7 +43,13 @@ std::vector<Second> CounterStore::SecondsAfter(CounterId counter, int64_t after,
 
 Stats CounterStore::ComputeStats(CounterId counter, int64_t from, int64_t to, const ConversionTable& conversion) {
   if (from >= to) return Stats{};
-  return StatsOf(Totals(counter, from, to), from, to, conversion);
+  const DoseScale scale(conversion, Calibrations(counter));
+  std::vector<int64_t> bounds = scale.ChangesWithin(from, to);
+  bounds.insert(bounds.begin(), from);
+  bounds.push_back(to);
+  std::vector<Stretch> stretches;
+  for (size_t i = 0; i + 1 < bounds.size(); ++i) stretches.push_back({bounds[i], Totals(counter, bounds[i], bounds[i + 1])});
+  return StatsOf(stretches, from, to, scale);
 }
 
 bool IsServerLocation(std::string_view location) {

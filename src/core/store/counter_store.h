@@ -53,6 +53,7 @@ class CounterStore {
   // level that still resolves it.
   virtual Series Query(CounterId counter, int64_t from, int64_t to, size_t points) = 0;
   virtual Aggregate Totals(CounterId counter, int64_t from, int64_t to) = 0;
+  // The dose comes from the calibration in force at each time, `conversion` where none is.
   Stats ComputeStats(CounterId counter, int64_t from, int64_t to, const ConversionTable& conversion);
   virtual CounterSpan Span(CounterId counter) = 0;
   virtual std::optional<int64_t> NewestSecond(CounterId counter) = 0;
@@ -74,6 +75,14 @@ class CounterStore {
   // The row of each counter's last download (see last_download.h for the rules around them).
   virtual std::optional<LastDownload> LastDownloadRow(std::string_view version, uint32_t image_size) = 0;
   virtual void PutLastDownload(CounterId counter, std::span<const uint8_t> data, int64_t now, uint32_t image_size) = 0;
+
+  // A counter's calibrations, oldest first (see Calibration); one from a time already held
+  // replaces it. A counter without one is converted with the settings' table.
+  virtual void AddCalibration(CounterId counter, const Calibration& calibration) = 0;
+  virtual std::vector<Calibration> Calibrations(CounterId counter) = 0;
+  // The counter's clock against the computer's, oldest first; one of a time already held replaces it.
+  virtual void AddClockReading(CounterId counter, const ClockReading& reading) = 0;
+  virtual std::vector<ClockReading> ClockReadings(CounterId counter) = 0;
 
   virtual CheckReport Check() = 0;
   // Bytes the store takes on disk.

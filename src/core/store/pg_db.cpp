@@ -38,6 +38,13 @@ int64_t PgResult::Int(int row, int column) const {
   return value;
 }
 
+double PgResult::Real(int row, int column) const {
+  const char* text = PQgetvalue(result_, row, column);
+  double value = 0;
+  std::from_chars(text, text + PQgetlength(result_, row, column), value);
+  return value;
+}
+
 std::string PgResult::Text(int row, int column) const {
   return std::string(PQgetvalue(result_, row, column), static_cast<size_t>(PQgetlength(result_, row, column)));
 }

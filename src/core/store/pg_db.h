@@ -27,6 +27,7 @@ class PgResult {
   int Rows() const;
   bool IsNull(int row, int column) const;
   int64_t Int(int row, int column) const;  // 0 for NULL
+  double Real(int row, int column) const;  // 0 for NULL
   std::string Text(int row, int column) const;
   // A bytea column as its bytes.
   std::vector<uint8_t> Bytes(int row, int column) const;

@@ -1,6 +1,7 @@
 #include "core/store/pg_store.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 
 #include "core/common/text_format.h"
@@ -93,6 +94,24 @@ CREATE TABLE last_downloads(
 )"},
     // 3: ten-minute summaries, built from the minutes stored before.
     {nullptr, BuildTenMinuteSummaries},
+    // 4: each counter's calibrations, from the time each holds.
+    {R"(
+CREATE TABLE calibrations(
+  counter BIGINT NOT NULL REFERENCES counters(id),
+  valid_from BIGINT NOT NULL,
+  usv_per_cpm DOUBLE PRECISION NOT NULL,
+  dead_time_us DOUBLE PRECISION NOT NULL,
+  PRIMARY KEY(counter, valid_from));
+)"},
+    // 5: the counter's clock read against the computer's, for its drift.
+    {R"(
+CREATE TABLE clock_readings(
+  counter BIGINT NOT NULL REFERENCES counters(id),
+  time BIGINT NOT NULL,
+  clock_offset BIGINT NOT NULL,
+  was_set BOOLEAN NOT NULL,
+  PRIMARY KEY(counter, time));
+)"},
 };
 static_assert(std::size(kMigrations) == kPgSchemaVersion);
 
@@ -102,6 +121,11 @@ constexpr int kLockSpace = 0x4e56;
 constexpr int kSchemaLock = 1, kPartitionLock = 2;
 
 std::string Num(int64_t v) { return std::to_string(v); }
+// The shortest text that reads back as the same double.
+std::string Real(double v) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
 
 int64_t MonthOf(int64_t utc) {
   using namespace std::chrono;
@@ -718,6 +742,36 @@ uint64_t PgStore::SizeOnDisk() {
       db_.Exec("SELECT coalesce(sum(pg_total_relation_size(c.oid)), 0) FROM pg_class c "
                "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = current_schema() AND c.relkind = 'r'")
           .Int(0, 0));
+}
+
+void PgStore::AddCalibration(CounterId counter, const Calibration& c) {
+  db_.Exec("INSERT INTO calibrations(counter, valid_from, usv_per_cpm, dead_time_us) VALUES($1, $2, $3, $4) "
+           "ON CONFLICT(counter, valid_from) DO UPDATE SET usv_per_cpm = excluded.usv_per_cpm, "
+           "dead_time_us = excluded.dead_time_us",
+           {Num(counter), Num(c.from), Real(c.usv_per_cpm), Real(c.dead_time_us)});
+}
+
+std::vector<Calibration> PgStore::Calibrations(CounterId counter) {
+  const PgResult r = db_.Exec(
+      "SELECT valid_from, usv_per_cpm, dead_time_us FROM calibrations WHERE counter = $1 ORDER BY valid_from",
+      {Num(counter)});
+  std::vector<Calibration> out;
+  for (int row = 0; row < r.Rows(); ++row) out.push_back({r.Int(row, 0), r.Real(row, 1), r.Real(row, 2)});
+  return out;
+}
+
+void PgStore::AddClockReading(CounterId counter, const ClockReading& reading) {
+  db_.Exec("INSERT INTO clock_readings(counter, time, clock_offset, was_set) VALUES($1, $2, $3, $4) "
+           "ON CONFLICT(counter, time) DO UPDATE SET clock_offset = excluded.clock_offset, was_set = excluded.was_set",
+           {Num(counter), Num(reading.time), Num(reading.offset), std::string(reading.set ? "true" : "false")});
+}
+
+std::vector<ClockReading> PgStore::ClockReadings(CounterId counter) {
+  const PgResult r =
+      db_.Exec("SELECT time, clock_offset, was_set FROM clock_readings WHERE counter = $1 ORDER BY time", {Num(counter)});
+  std::vector<ClockReading> out;
+  for (int row = 0; row < r.Rows(); ++row) out.push_back({r.Int(row, 0), r.Int(row, 1), r.Text(row, 2) == "t"});
+  return out;
 }
 
 }  // namespace norvane::store

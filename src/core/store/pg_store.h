@@ -14,7 +14,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kPgSchemaVersion = 3;
+inline constexpr int kPgSchemaVersion = 5;
 
 class PgStore : public CounterStore {
  public:
@@ -46,6 +46,11 @@ class PgStore : public CounterStore {
   std::optional<TimeSpan> HistoryEnds(CounterId counter) override;
   std::optional<LastDownload> LastDownloadRow(std::string_view version, uint32_t image_size) override;
   void PutLastDownload(CounterId counter, std::span<const uint8_t> data, int64_t now, uint32_t image_size) override;
+
+  void AddCalibration(CounterId counter, const Calibration& calibration) override;
+  std::vector<Calibration> Calibrations(CounterId counter) override;
+  void AddClockReading(CounterId counter, const ClockReading& reading) override;
+  std::vector<ClockReading> ClockReadings(CounterId counter) override;
 
   CheckReport Check() override;
   uint64_t SizeOnDisk() override;

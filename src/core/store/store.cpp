@@ -118,6 +118,24 @@ INSERT INTO store_identity VALUES(lower(hex(randomblob(16))));
 )"},
     // 5: ten-minute summaries, built from the minutes stored before.
     {nullptr, BuildTenMinuteSummaries},
+    // 6: each counter's calibrations, from the time each holds.
+    {R"(
+CREATE TABLE calibrations(
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  valid_from INTEGER NOT NULL,
+  usv_per_cpm REAL NOT NULL,
+  dead_time_us REAL NOT NULL,
+  PRIMARY KEY(counter, valid_from)) WITHOUT ROWID;
+)"},
+    // 7: the counter's clock read against the computer's, for its drift.
+    {R"(
+CREATE TABLE clock_readings(
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  time INTEGER NOT NULL,
+  clock_offset INTEGER NOT NULL,
+  was_set INTEGER NOT NULL,
+  PRIMARY KEY(counter, time)) WITHOUT ROWID;
+)"},
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -454,6 +472,38 @@ AppendResult Store::AppendSeconds(CounterId counter, std::span<const Second> sec
   }
   tx.Commit();
   return result;
+}
+
+void Store::AddCalibration(CounterId counter, const Calibration& c) {
+  Statement add(db_.handle(),
+                "INSERT OR REPLACE INTO calibrations(counter, valid_from, usv_per_cpm, dead_time_us) VALUES(?1, ?2, ?3, ?4)");
+  add.Bind(1, counter).Bind(2, c.from).Bind(3, c.usv_per_cpm).Bind(4, c.dead_time_us);
+  add.Run();
+}
+
+std::vector<Calibration> Store::Calibrations(CounterId counter) {
+  Statement all(db_.handle(),
+                "SELECT valid_from, usv_per_cpm, dead_time_us FROM calibrations WHERE counter = ?1 ORDER BY valid_from");
+  all.Bind(1, counter);
+  std::vector<Calibration> out;
+  while (all.Step()) out.push_back({all.Int(0), all.Real(1), all.Real(2)});
+  return out;
+}
+
+void Store::AddClockReading(CounterId counter, const ClockReading& r) {
+  Statement add(db_.handle(),
+                "INSERT OR REPLACE INTO clock_readings(counter, time, clock_offset, was_set) VALUES(?1, ?2, ?3, ?4)");
+  add.Bind(1, counter).Bind(2, r.time).Bind(3, r.offset).Bind(4, int64_t{r.set});
+  add.Run();
+}
+
+std::vector<ClockReading> Store::ClockReadings(CounterId counter) {
+  Statement all(db_.handle(),
+                "SELECT time, clock_offset, was_set FROM clock_readings WHERE counter = ?1 ORDER BY time");
+  all.Bind(1, counter);
+  std::vector<ClockReading> out;
+  while (all.Step()) out.push_back({all.Int(0), all.Int(1), all.Int(2) != 0});
+  return out;
 }
 
 uint64_t Store::SizeOnDisk() {

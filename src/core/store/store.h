@@ -19,7 +19,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 7;
 
 // The SQLite store: one file, the database a station keeps.
 class Store : public CounterStore {
@@ -70,6 +70,12 @@ class Store : public CounterStore {
 
   std::optional<LastDownload> LastDownloadRow(std::string_view version, uint32_t image_size) override;
   void PutLastDownload(CounterId counter, std::span<const uint8_t> data, int64_t now, uint32_t image_size) override;
+
+  void AddCalibration(CounterId counter, const Calibration& calibration) override;
+  std::vector<Calibration> Calibrations(CounterId counter) override;
+  void AddClockReading(CounterId counter, const ClockReading& reading) override;
+  std::vector<ClockReading> ClockReadings(CounterId counter) override;
+
   CheckReport Check() override;
   // Bytes of the database and its journal.
   uint64_t SizeOnDisk() override;

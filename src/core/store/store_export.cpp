@@ -108,9 +108,11 @@ std::optional<ExportKind> ExportKindOf(std::string_view path) {
   return std::nullopt;
 }
 
-ExportText BuildExport(std::span<const Second> seconds, int64_t from, ExportKind kind, const WriterOptions& options,
-                       const Clock& clock) {
+ExportText BuildExport(std::span<const Second> seconds, int64_t from, ExportKind kind, const WriterOptions& given,
+                       const Clock& clock, const DoseScale& scale) {
   ExportText out;
+  WriterOptions options = given;
+  options.dose_rate = [&scale](int64_t start, uint32_t cpm) { return scale.UsvPerHour(cpm, start); };
   if (kind == ExportKind::kBinary) {
     for (size_t i = 1; i < seconds.size(); ++i)
       if (seconds[i].time != seconds[i - 1].time + 1) {
@@ -202,8 +204,8 @@ void AppendNumber(std::string& out, uint64_t value) {
 // Writes rows a field at a time, so CSV and JSON Lines share one order of columns.
 class TidyWriter {
  public:
-  TidyWriter(TidyFormat format, std::string_view counter, const ConversionTable& conversion, const Clock& clock)
-      : format_(format), conversion_(conversion), clock_(clock) {
+  TidyWriter(TidyFormat format, std::string_view counter, const DoseScale& scale, const Clock& clock)
+      : format_(format), scale_(scale), clock_(clock) {
     if (format_ == TidyFormat::kCsv) {
       AppendCsvText(counter_, counter);
       for (std::string_view column : kTidyColumns) out_ += std::string(column) + (column == "note" ? "\r\n" : ",");
@@ -225,7 +227,7 @@ class TidyWriter {
     out_ += csv ? "," : ",\"count\":";
     AppendNumber(out_, count);
     out_ += csv ? "," : ",\"usv_h\":";
-    out_ += DoseText(count, seconds);
+    out_ += DoseText(time, count, seconds);
     if (csv) {
       out_ += ',';
       AppendCsvText(out_, note);
@@ -260,25 +262,31 @@ class TidyWriter {
     return time_;
   }
 
-  // A second's dose rate depends on its count alone: each is worked out once.
-  std::string DoseText(uint64_t count, int64_t seconds) {
+  // Under one calibration a second's dose rate depends on its count alone: each is worked out
+  // once, and again when another calibration takes over.
+  std::string DoseText(int64_t time, uint64_t count, int64_t seconds) {
     const double cpm = double(count) * 60.0 / double(seconds);
-    if (seconds != 1 || count >= kCachedCounts) return FormatFixed(DoseRate(conversion_, cpm), 4);
+    if (seconds != 1 || count >= kCachedCounts) return FormatFixed(scale_.UsvPerHour(cpm, time), 4);
+    if (const Calibration* in_force = scale_.At(time); in_force != doses_for_) {
+      doses_for_ = in_force;
+      second_doses_.clear();
+    }
     if (second_doses_.size() <= count) second_doses_.resize(count + 1);
     std::string& text = second_doses_[count];
-    if (text.empty()) text = FormatFixed(DoseRate(conversion_, cpm), 4);
+    if (text.empty()) text = FormatFixed(scale_.UsvPerHour(cpm, time), 4);
     return text;
   }
 
   static constexpr uint64_t kCachedCounts = 4096;
   TidyFormat format_;
-  const ConversionTable& conversion_;
+  const DoseScale& scale_;
   const Clock& clock_;
   std::string counter_;
   std::string out_;
   int64_t minute_ = 0;
   std::string time_;
   std::vector<std::string> second_doses_;
+  const Calibration* doses_for_ = nullptr;  // the calibration second_doses_ hold, null for the table
 };
 
 }  // namespace
@@ -294,7 +302,8 @@ TidyExport BuildTidyExport(CounterStore& db, CounterId counter, int64_t from, in
   std::string name;
   for (const CounterRow& row : db.Counters())
     if (row.id == counter) name = !row.info.name.empty() ? row.info.name : !row.info.model.empty() ? row.info.model : row.info.version;
-  TidyWriter writer(format, name, conversion, clock);
+  const DoseScale scale = ScaleOf(db, counter, conversion);
+  TidyWriter writer(format, name, scale, clock);
   for (int64_t day = from; day < to; day += 86400) {
     const int64_t end = std::min(to, day + 86400);
     const std::vector<Second> seconds = db.ReadSeconds(counter, day, end);
@@ -322,10 +331,12 @@ TidyExport BuildTidyExport(CounterStore& db, CounterId counter, int64_t from, in
     result.seconds += seconds.size();
     if (!writer.Flush(write)) {
       result.written = false;
+      result.dead_time_capped = scale.capped();
       return result;
     }
   }
   result.written = writer.Flush(write);
+  result.dead_time_capped = scale.capped();
   return result;
 }
 

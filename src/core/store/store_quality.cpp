@@ -97,12 +97,48 @@ std::vector<DayQuality> DailyQuality(CounterStore& store, CounterId counter, int
   return days;
 }
 
+ClockQuality JudgeClock(CounterStore& store, CounterId counter) {
+  ClockQuality q;
+  const std::vector<ClockReading> readings = store.ClockReadings(counter);
+  q.readings = readings.size();
+  if (readings.empty()) return q;
+  q.last = readings.back();
+  const int64_t offset = q.last->offset;
+  if (std::abs(offset) > kClockMaximumOffset)
+    q.problems.push_back(Format("the counter's clock is %lld s %s the computer's (more than %lld s)",
+                                static_cast<long long>(std::abs(offset)), offset > 0 ? "ahead of" : "behind",
+                                static_cast<long long>(kClockMaximumOffset)));
+  // A drift runs from the last time the counter was set; before that the clock was another.
+  auto first = readings.begin();
+  for (auto r = readings.begin(); r != readings.end(); ++r)
+    if (r->set) first = r;
+  q.drift_span = q.last->time - first->time;
+  if (q.drift_span < kClockMinimumDriftSpan) return q;
+  q.drift_per_day = double(q.last->offset - first->offset) * 86400.0 / double(q.drift_span);
+  if (std::abs(*q.drift_per_day) > kClockMaximumDriftPerDay)
+    q.problems.push_back("the counter's clock " + std::string(*q.drift_per_day > 0 ? "gains " : "loses ") +
+                         FormatFixed(std::abs(*q.drift_per_day), 1) + " s a day (more than " +
+                         FormatFixed(kClockMaximumDriftPerDay, 0) + " s)");
+  return q;
+}
+
 std::optional<DayQuality> StretchQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to) {
   const CounterSpan span = store.Span(counter);
   if (!span.measured) return std::nullopt;
   const int64_t begin = std::max(from, span.first), end = std::min(to, span.last + 1);
   if (begin >= end) return std::nullopt;
-  return Measure(store, counter, from, begin, end);
+  std::optional<DayQuality> q = Measure(store, counter, from, begin, end);
+  // The clock belongs to no one day; a live service and the chart judge it with the stretch.
+  const ClockQuality clock = JudgeClock(store, counter);
+  if (q && clock.last) {
+    const bool off = std::abs(clock.last->offset) > kClockMaximumOffset;
+    Rule(*q, "clock_offset_seconds", static_cast<double>(clock.last->offset), off, off ? clock.problems.front() : "");
+    if (clock.drift_per_day) {
+      const bool drifts = std::abs(*clock.drift_per_day) > kClockMaximumDriftPerDay;
+      Rule(*q, "clock_drift_seconds_per_day", *clock.drift_per_day, drifts, drifts ? clock.problems.back() : "");
+    }
+  }
+  return q;
 }
 
 }  // namespace norvane::store

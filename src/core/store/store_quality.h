@@ -49,4 +49,28 @@ std::vector<DayQuality> DailyQuality(CounterStore& store, CounterId counter, int
 // second in it. What a live service or the chart tells of a counter's last 24 hours.
 std::optional<DayQuality> StretchQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to);
 
+// The counter's clock against the computer's, from the readings the store keeps of it.
+struct ClockQuality {
+  size_t readings = 0;
+  std::optional<ClockReading> last;
+  // Seconds a day the counter's clock gains (below 0: loses) since it was last set, and over how
+  // many seconds of readings; none until the readings span kClockMinimumDriftSpan.
+  std::optional<double> drift_per_day;
+  int64_t drift_span = 0;
+  // What fails, in words; empty when the clock passes.
+  std::vector<std::string> problems;
+};
+
+// A clock this far off the computer's fails: time stamps a minute off put counts into the wrong
+// minute of the chart and the exports.
+inline constexpr int64_t kClockMaximumOffset = 60;
+// A clock gaining or losing more than this a day fails (about 116 ppm; a watch crystal keeps
+// within 20 ppm, under 2 s a day).
+inline constexpr double kClockMaximumDriftPerDay = 10;
+// A drift is judged over readings at least a day apart: each reading is whole seconds and the
+// link's latency, so two readings an hour apart could not tell 10 s a day from none.
+inline constexpr int64_t kClockMinimumDriftSpan = 86400;
+
+ClockQuality JudgeClock(CounterStore& store, CounterId counter);
+
 }  // namespace norvane::store

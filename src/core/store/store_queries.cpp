@@ -19,9 +19,11 @@ Aggregate SummaryAggregate(const Statement& row) {
   return a;
 }
 
-Stats StatsOf(const Aggregate& total, int64_t from, int64_t to, const ConversionTable& conversion) {
+Stats StatsOf(std::span<const Stretch> stretches, int64_t from, int64_t to, const DoseScale& scale) {
   Stats stats;
   if (from >= to) return stats;
+  Aggregate total;
+  for (const Stretch& s : stretches) total.Merge(s.totals);
   stats.measured_seconds = total.measured;
   stats.counts = total.sum;
   stats.coverage = double(total.measured) / double(to - from);
@@ -32,15 +34,25 @@ Stats StatsOf(const Aggregate& total, int64_t from, int64_t to, const Conversion
   stats.mean_cpm = double(total.sum) * per_count;
   stats.cpm_low = counts.low * per_count;
   stats.cpm_high = counts.high * per_count;
-  stats.mean_usv_h = DoseRate(conversion, stats.mean_cpm);
-  // The table is linear within a segment, so the dose from the mean rate equals the sum of the
-  // minutes' doses wherever the rate stays within one segment, as background does.
-  stats.dose_usv = stats.mean_usv_h * double(total.measured) / 3600.0;
+  // Each stretch's dose comes from its own mean rate. The table is linear within a segment (and
+  // a calibration linear throughout), so that equals the sum of the minutes' doses wherever the
+  // rate stays within one segment, as background does; a dead-time correction grows faster than
+  // the rate, but at background rates it is a fraction of a percent.
+  for (const Stretch& s : stretches) {
+    if (s.totals.measured == 0) continue;
+    const double cpm = double(s.totals.sum) * 60.0 / double(s.totals.measured);
+    stats.dose_usv += scale.UsvPerHour(cpm, s.from) * double(s.totals.measured) / 3600.0;
+    if (s.totals.full_minutes) {
+      const double peak = scale.UsvPerHour(s.totals.max_cpm, s.totals.max_cpm_at);
+      stats.max_usv_h = std::max(stats.max_usv_h.value_or(peak), peak);
+    }
+  }
+  stats.mean_usv_h = stats.dose_usv * 3600.0 / double(total.measured);
   if (total.full_minutes) {
     stats.max_cpm = total.max_cpm;
     stats.max_cpm_at = total.max_cpm_at;
-    stats.max_usv_h = DoseRateFromCpm(conversion, total.max_cpm);
   }
+  stats.dead_time_capped = scale.capped();
   return stats;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/history/dose_conversion.h"
+#include "core/store/dose_scale.h"
 #include "core/store/minute_block.h"
 #include "core/store/store_types.h"
 
@@ -42,8 +43,15 @@ Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second
 using HistorySummaryChanges = std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate>;
 HistorySummaryChanges SummaryChangesOf(std::span<const HistoryRecord> added);
 
-// Mean, its interval, peak and dose of a range's totals.
-Stats StatsOf(const Aggregate& total, int64_t from, int64_t to, const ConversionTable& conversion);
+
+// The totals of a stretch of a range that one calibration converts.
+struct Stretch {
+  int64_t from = 0;
+  Aggregate totals;
+};
+
+// Mean, its interval, peak and dose of a range [from, to) cut into stretches.
+Stats StatsOf(std::span<const Stretch> stretches, int64_t from, int64_t to, const DoseScale& scale);
 
 template <typename Minutes>
 std::vector<Second> SecondsOf(Minutes&& minutes, int64_t from, int64_t to, size_t limit) {

@@ -98,6 +98,7 @@ struct Stats {
   double mean_usv_h = 0;
   std::optional<double> max_usv_h;
   double dose_usv = 0;  // over the measured time
+  bool dead_time_capped = false;  // a dead-time correction was held at its limit (see dose_scale.h)
 };
 
 struct Gap {
@@ -191,6 +192,23 @@ struct HistoryColumn {
   double seconds = 0;
   double min_cpm = 0, max_cpm = 0;
   void Add(double record_counts, double record_seconds, double cpm);
+};
+
+// A counter's calibration from a time on: the dose rate per CPM and the dead time its counts are
+// corrected for. Counts stay as measured; the dose is worked out from them when read.
+struct Calibration {
+  int64_t from = 0;          // UTC: the first second it holds for, until the next one
+  double usv_per_cpm = 0;    // µSv/h per CPM, of the rate after the dead-time correction
+  double dead_time_us = 0;   // 0: the counts are taken as they are
+  bool operator==(const Calibration&) const = default;
+};
+
+// The counter's clock read against the computer's, or set to it.
+struct ClockReading {
+  int64_t time = 0;    // UTC by the computer's clock
+  int64_t offset = 0;  // the counter's clock minus the computer's, seconds
+  bool set = false;    // the counter was set to the computer's time then: a drift starts afresh
+  bool operator==(const ClockReading&) const = default;
 };
 
 struct TimeSpan {

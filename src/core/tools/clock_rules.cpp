@@ -1,10 +1,20 @@
 #include "core/tools/clock_rules.h"
 
+#include <chrono>
+
 #include "core/common/text_format.h"
 #include "core/protocol/command_catalogue.h"
 
 namespace norvane {
 namespace {
+
+// Seconds of a wall-clock time counted as if it were UTC: only differences of two are used.
+int64_t WallSeconds(int year, int month, int day, int hour, int minute, int second) {
+  using namespace std::chrono;
+  const sys_days date = std::chrono::year{year} / std::chrono::month{static_cast<unsigned>(month)} /
+                        std::chrono::day{static_cast<unsigned>(day)};
+  return int64_t{date.time_since_epoch().count()} * 86400 + hour * 3600 + minute * 60 + second;
+}
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
@@ -59,6 +69,11 @@ bool PeriodicClockSyncDue(int family, int version, uint32_t auto_sync_period, bo
   if (!SingleFrameCounter(family, version) || auto_sync_period == 0 || elapsed_seconds == 0) return false;
   const uint64_t unit = retry_pending ? kSyncRetryUnitSeconds : kSyncUnitSeconds;
   return elapsed_seconds % (uint64_t{auto_sync_period} * unit) == 0;
+}
+
+int64_t ClockOffset(const std::array<uint8_t, 6>& bytes, const LocalTime& computer) {
+  return WallSeconds(2000 + bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5]) -
+         WallSeconds(computer.year, computer.month, computer.day, computer.hour, computer.minute, computer.second);
 }
 
 }  // namespace norvane

@@ -40,6 +40,10 @@ std::array<std::vector<uint8_t>, 6> PerFieldClockFrames(const LocalTime& t);
 // "20%02d-%02d-%02d %02d:%02d:%02d" of the bytes the counter keeps.
 std::string ClockText(const std::array<uint8_t, 6>& bytes);
 
+// Seconds the counter's clock (its six bytes) is ahead of the computer's local time `computer`;
+// negative when it is behind.
+int64_t ClockOffset(const std::array<uint8_t, 6>& bytes, const LocalTime& computer);
+
 // One hour between automatic syncs per unit of AutoTimeSyncPeriod, 30 s while a failed sync
 // waits for its retry.
 inline constexpr uint32_t kSyncUnitSeconds = 3600;

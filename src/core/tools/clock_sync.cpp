@@ -54,6 +54,8 @@ GetClockResult ClockSync::GetClock(const std::string& clock_words) {
       const auto& r = result.reply;
       session_.notifier().Status(Format("GETDATETIME returned: %02x %02x %02x %02x %02x %02x %02x", r[0], r[1], r[2],
                                         r[3], r[4], r[5], r[6]));
+      result.read_at = clock_.Now();
+      result.offset = ClockOffset({r[0], r[1], r[2], r[3], r[4], r[5]}, clock_.ToLocal(result.read_at));
       result.text = clock_words + Format(" 20%02d-%02d-%02d %02d:%02d:%02d", r[0], r[1], r[2], r[3], r[4], r[5]);
       session_.notifier().Message(result.text);
       return result;

@@ -39,6 +39,10 @@ struct GetClockResult {
   GetClockOutcome outcome = GetClockOutcome::kFailed;
   std::array<uint8_t, 7> reply{};
   std::string text;  // what the message box said, empty when nothing was shown
+  // Once read: when (UTC by the computer's clock), and how far the counter's clock is ahead of
+  // the computer's local time, in seconds.
+  int64_t read_at = 0;
+  int64_t offset = 0;
 };
 
 // The words the clock's message puts before the counter's time, in English.

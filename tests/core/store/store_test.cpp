@@ -73,12 +73,15 @@ TEST_F(StoreTest, OlderStoreIsBroughtForwardKeepingItsData) {
   RawExec(Path(),
           "DROP TABLE history; DROP TABLE notes; DROP TABLE history_summaries; DROP TABLE last_downloads; "
           "DROP INDEX counters_by_serial; ALTER TABLE counters DROP COLUMN serial; "
-          "ALTER TABLE counters DROP COLUMN device_path; DROP TABLE store_identity; PRAGMA user_version = 1;");
+          "ALTER TABLE counters DROP COLUMN device_path; DROP TABLE store_identity; DROP TABLE calibrations; "
+          "DROP TABLE clock_readings; PRAGMA user_version = 1;");
   Store s(Path());
   EXPECT_EQ(s.SchemaVersion(), kSchemaVersion);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), (std::vector<Second>{{kT0, 4}, {kT0 + 1, 5}}));
   EXPECT_EQ(s.database().ScalarInt("SELECT count(*) FROM history"), 0);
   EXPECT_FALSE(s.id().empty());
+  s.AddCalibration(1, {kT0, 0.01, 0});
+  EXPECT_EQ(s.Calibrations(1).size(), 1u);
   // The counter it knew takes the first serial its version reply comes with, and keeps its
   // seconds; a second serial with the same reply is a counter of its own.
   CounterInfo serial_a{"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", "", "00a1", "/dev/serial/by-id/usb-a"};
