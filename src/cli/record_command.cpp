@@ -33,6 +33,7 @@
 #include "core/publish/publishing_sink.h"
 #include "core/realtime/live_sink.h"
 #include "core/settings/settings_store.h"
+#include "core/store/pg_db.h"
 #include "core/store/seconds_writer.h"
 #include "core/store/store_time.h"
 #include "core/tasks/submit_schedule.h"
@@ -305,7 +306,7 @@ int RunRecord(CommandContext& context) {
     log.Write(kNotice, "Recording without the long-term store.");
   } else {
     writer = std::make_unique<store::SecondsWriter>(context.store_path, notifier);
-    log.Write(kInfo, "Recording into the long-term store " + context.store_path.string() + ".");
+    log.Write(kInfo, "Recording into the long-term store " + store::WithoutPassword(context.store_path.string()) + ".");
   }
   SystemClock clock;
   MapSubmitter submitter(clock, notifier);
@@ -354,9 +355,12 @@ int RunRecord(CommandContext& context) {
   if (writer) {
     flushed = writer->Flush(kFlushLimit);
     const store::SecondsWriter::Health health = writer->health();
-    if (!flushed || health.queued > 0)
+    if (health.queued > 0)
       log.Write(kError, Format("%llu seconds could not be written to the store.",
                                static_cast<unsigned long long>(health.queued)));
+    else if (!flushed)
+      log.Write(kNotice,
+                "The seconds the store does not hold yet are kept in the journal; the next writer folds them in.");
   }
   submitter.WaitAll();
   log.Write(kNotice, Format("Stopped after %llu measured seconds.", static_cast<unsigned long long>(engine.tally().measured)));

@@ -5,6 +5,7 @@
 #include "core/protocol/model_table.h"
 #include "core/publish/mqtt_password.h"
 #include "core/store/counter_store.h"
+#include "core/store/pg_db.h"
 #include "core/store/last_download.h"
 
 namespace norvane {
@@ -78,7 +79,8 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
   // A centre's server is for the chart to read; the window's seconds go into a station's file.
   if (store_on() && store::IsServerLocation(store_path_.string())) {
     background_notifier_.Message("Monitoring is not kept in the long-term store: " +
-                                     store::SecondsWriter::CheckPath(store_path_).value_or("") + ".",
+                                     store::WithoutPassword(store_path_.string()) +
+                                     " is a PostgreSQL server, which 'norvane-cli record' writes into.",
                                  "Long-term store");
     store_path_.clear();
   }

@@ -6,11 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "core/common/clock.h"
-#include "core/store/store.h"
+#include "core/store/counter_store.h"
 #include "core/store/store_time.h"
+#include "tests/common/postgres_server.h"
 #include "tests/common/temp_dir.h"
 #include "tests/integration/child_process.h"
 
@@ -56,13 +58,13 @@ std::map<int64_t, uint32_t> Echoed(const std::vector<std::string>& lines) {
   return seconds;
 }
 
-std::map<int64_t, uint32_t> Stored(const std::filesystem::path& path, size_t* counters = nullptr) {
-  store::Store db(path);
-  const auto rows = db.Counters();
+std::map<int64_t, uint32_t> Stored(const std::string& location, size_t* counters = nullptr) {
+  const std::unique_ptr<store::CounterStore> db = store::OpenStore(location);
+  const auto rows = db->Counters();
   if (counters) *counters = rows.size();
   std::map<int64_t, uint32_t> seconds;
   for (const auto& row : rows)
-    for (const store::Second& s : db.ReadSeconds(row.id, 0, INT64_MAX)) seconds[s.time] += s.count;
+    for (const store::Second& s : db->ReadSeconds(row.id, 0, INT64_MAX)) seconds[s.time] += s.count;
   return seconds;
 }
 
@@ -76,6 +78,15 @@ size_t Occurrences(const std::string& text, const std::string& what) {
 bool ReadSeconds(ChildCli& record, int count) {
   for (int i = 0; i < count; ++i)
     if (record.ReadLine(30s).empty()) return false;
+  return true;
+}
+
+// Reads echoed seconds until the log says `what` for the `times`-th time; false when it does not
+// within a minute.
+bool ReadUntilLogged(ChildCli& record, const std::filesystem::path& log, const std::string& what, size_t times = 1) {
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (Occurrences(testing::ReadAll(log), what) < times)
+    if (std::chrono::steady_clock::now() > deadline || record.ReadLine(30s).empty()) return false;
   return true;
 }
 
@@ -116,7 +127,7 @@ void RecordThroughUnplugs(const std::vector<std::filesystem::path>& links, std::
 
   const std::map<int64_t, uint32_t> echoed = Echoed(record.printed);
   size_t counters = 0;
-  const std::map<int64_t, uint32_t> stored = Stored(store, &counters);
+  const std::map<int64_t, uint32_t> stored = Stored(store.string(), &counters);
   // One counter throughout, every reported second stored once with its count, nothing else.
   EXPECT_EQ(counters, 1u);
   EXPECT_EQ(stored, echoed);
@@ -134,6 +145,56 @@ TEST(RecordCommand, FindsTheCounterAgainUnderAnotherNameByScanning) {
   testing::TempDir links;
   const std::filesystem::path a = links / "counter-a", b = links / "counter-b";
   RecordThroughUnplugs({a, b, a}, {}, {"NORVANE_PORTS=" + a.string() + ":" + b.string()});
+}
+
+// A station logging straight into a centre's server that crashes: the seconds of the outage wait in
+// the station's journal and reach the server when it is back, or, when record is killed meanwhile,
+// with the next record. Each reported second is in the server once, under one counter.
+TEST(RecordCommand, KeepsEverySecondOnceInPostgreSqlThroughCrashesOfTheServer) {
+  testing::PostgresServer pg;
+  if (!pg.installed()) GTEST_SKIP() << "PostgreSQL's initdb and pg_ctl are not installed (Debian: postgresql)";
+  ASSERT_TRUE(pg.running());
+  const std::string url = pg.NewDatabase();
+  testing::TempDir dir;
+  const std::filesystem::path log = dir / "record.log";
+  Simulator simulator(dir / "counter", 31);
+  ASSERT_FALSE(simulator.device.empty());
+  // Both runs keep their journal in the same data folder, as one station's services do.
+  const std::vector<std::string> args{"--settings", (dir / "settings.reg").string(), "--model", "ZQT-400", "--store",
+                                      url, "--port", (dir / "counter").string(), "record", "--echo", "--log",
+                                      log.string()};
+  const std::vector<std::string> environment{"XDG_DATA_HOME=" + (dir / "data").string()};
+  ChildCli first(args, environment);
+  ASSERT_TRUE(ReadSeconds(first, 3)) << testing::ReadAll(log);
+  pg.Crash();
+  // The writer finds the server gone at its next fold, says so once and keeps journaling.
+  ASSERT_TRUE(ReadUntilLogged(first, log, "cannot be written")) << testing::ReadAll(log);
+  ASSERT_TRUE(ReadSeconds(first, 3));
+  ASSERT_TRUE(pg.Start());
+  ASSERT_TRUE(ReadUntilLogged(first, log, "is written again")) << testing::ReadAll(log);
+  EXPECT_EQ(Occurrences(testing::ReadAll(log), "cannot be written"), 1u) << testing::ReadAll(log);
+  // Down again, and record killed while it is: its journal waits for the next record.
+  pg.Crash();
+  ASSERT_TRUE(ReadUntilLogged(first, log, "cannot be written", 2)) << testing::ReadAll(log);
+  ASSERT_TRUE(ReadSeconds(first, 2));
+  first.Signal(SIGKILL);
+  first.Wait();
+  ASSERT_TRUE(pg.Start());
+  std::vector<std::string> more = args;
+  more.insert(more.end(), {"--seconds", "3"});
+  ChildCli second(more, environment);
+  EXPECT_EQ(second.Wait(), 0) << second.said << testing::ReadAll(log);
+
+  std::map<int64_t, uint32_t> echoed = Echoed(first.printed);
+  ASSERT_GE(echoed.size(), 10u);
+  // A kill may take the second in flight, echoed but not yet journaled.
+  const int64_t in_flight = echoed.rbegin()->first;
+  echoed.merge(Echoed(second.printed));
+  size_t counters = 0;
+  std::map<int64_t, uint32_t> stored = Stored(url, &counters);
+  EXPECT_EQ(counters, 1u);
+  if (!stored.contains(in_flight)) echoed.erase(in_flight);
+  EXPECT_EQ(stored, echoed);
 }
 
 // The simulator logs when each reply was on the line; record reports each second as it takes it.

@@ -1,6 +1,8 @@
 #include "core/alarm/alarm_sink.h"
 
-#include "core/store/store.h"
+#include <memory>
+
+#include "core/store/counter_store.h"
 
 namespace norvane::alarm {
 
@@ -12,9 +14,9 @@ AlarmSink::Watched& AlarmSink::Find(const store::CounterInfo& counter, int64_t n
   const int64_t to = now - (now % 60 + 60) % 60;
   const int64_t from = to - static_cast<int64_t>(options_.background_days) * 86400;
   try {
-    store::Store db(store_);
-    const store::CounterId id = db.RegisterCounter(counter, now);
-    const store::Series minutes = db.Query(id, from, to, static_cast<size_t>((to - from) / 60));
+    const std::unique_ptr<store::CounterStore> db = store::OpenStore(store_.string());
+    const store::CounterId id = db->RegisterCounter(counter, now);
+    const store::Series minutes = db->Query(id, from, to, static_cast<size_t>((to - from) / 60));
     for (const store::SeriesPoint& p : minutes.points)
       watched.detector.LearnMinute(p.start, p.values.sum, p.values.measured);
   } catch (const store::StoreError& e) {

@@ -1,6 +1,9 @@
 #include "core/platform/store_location.h"
 
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace norvane {
 
@@ -17,12 +20,25 @@ std::filesystem::path StorePathFrom(const EnvironmentLookup& lookup) {
   return {};
 }
 
-std::filesystem::path DefaultStorePath() {
-  return StorePathFrom([](const char* name) -> std::optional<std::string> {
-    const char* v = std::getenv(name);
-    if (!v) return std::nullopt;
-    return std::string(v);
-  });
+namespace {
+
+std::optional<std::string> FromEnvironment(const char* name) {
+  const char* v = std::getenv(name);
+  if (!v) return std::nullopt;
+  return std::string(v);
+}
+
+}  // namespace
+
+std::filesystem::path DefaultStorePath() { return StorePathFrom(FromEnvironment); }
+
+std::filesystem::path ServerJournalFolder() {
+  if (const std::optional<std::string> state = FromEnvironment("STATE_DIRECTORY"); state && !state->empty())
+    return *state;
+  return StorePathFrom([](const char* name) {
+           return std::string_view(name) == "NORVANE_STORE" ? std::nullopt : FromEnvironment(name);
+         })
+      .parent_path();
 }
 
 }  // namespace norvane

@@ -15,4 +15,8 @@ std::filesystem::path StorePathFrom(const EnvironmentLookup& lookup);
 // StorePathFrom over the process environment.
 std::filesystem::path DefaultStorePath();
 
+// Where a writer into a server keeps its journal on this machine: $STATE_DIRECTORY (systemd's
+// StateDirectory= of a service), else the folder of the default store whatever $NORVANE_STORE says.
+std::filesystem::path ServerJournalFolder();
+
 }  // namespace norvane

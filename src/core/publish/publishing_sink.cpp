@@ -1,8 +1,9 @@
 #include "core/publish/publishing_sink.h"
 
 #include <ctime>
+#include <memory>
 
-#include "core/store/store.h"
+#include "core/store/counter_store.h"
 
 namespace norvane::publish {
 
@@ -10,8 +11,8 @@ PublishingSink::Known* PublishingSink::Find(const store::CounterInfo& counter, i
   if (auto it = known_.find(counter.version); it != known_.end()) return &it->second;
   if (store_.empty()) return nullptr;
   try {
-    store::Store db(store_);
-    const store::CounterId id = db.RegisterCounter(counter, now);
+    const std::unique_ptr<store::CounterStore> db = store::OpenStore(store_.string());
+    const store::CounterId id = db->RegisterCounter(counter, now);
     Known& known = known_[counter.version];
     known.id = id;
     publishing_.OnCounter(

@@ -1,9 +1,13 @@
 #include "core/store/seconds_journal.h"
 
 #include <charconv>
+#include <map>
+#include <memory>
+#include <set>
 #include <random>
 
 #include "core/common/text_format.h"
+#include "core/platform/locked_file.h"
 
 namespace norvane::store {
 namespace {
@@ -45,6 +49,12 @@ std::vector<std::filesystem::path> JournalsOf(const std::filesystem::path& store
   return found;
 }
 
+std::filesystem::path ServerJournalBase(std::string_view location, const std::filesystem::path& folder) {
+  uint64_t h = 14695981039346656037ull;
+  for (const char c : location) h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+  return folder / Format("postgresql-%016llx", static_cast<unsigned long long>(h));
+}
+
 std::string JournalHeader(std::string_view store_id) { return std::string(kMagic) + std::string(store_id) + "\n"; }
 
 std::string JournalLine(const JournalEntry& e) {
@@ -72,6 +82,27 @@ std::optional<std::vector<JournalEntry>> ParseJournal(std::string_view text, std
     entries.push_back(e);
   }
   return entries;
+}
+
+void FoldEndedJournals(const std::filesystem::path& base, std::string_view store_id, CounterStore& store) {
+  for (const std::filesystem::path& journal : JournalsOf(base)) {
+    std::string error;
+    const std::unique_ptr<LockedFile> file = LockedFile::Take(journal, LockedFile::Open::kExisting, &error);
+    if (!file) continue;  // its writer is alive, or another opener folded it first
+    std::string text;
+    // An empty journal is one its writer is about to begin.
+    if (!file->ReadAll(&text, &error) || text.empty()) continue;
+    // A journal of another store (this one replaced it) has no counters here.
+    if (const auto entries = ParseJournal(text, store_id); entries && !entries->empty()) {
+      std::map<CounterId, std::vector<Second>> seconds;
+      for (const JournalEntry& e : *entries) seconds[e.counter].push_back(e.second);
+      std::set<CounterId> known;
+      for (const CounterRow& row : store.Counters()) known.insert(row.id);
+      for (const auto& [counter, list] : seconds)
+        if (known.contains(counter)) store.AppendSeconds(counter, list);
+    }
+    file->Remove();
+  }
 }
 
 }  // namespace norvane::store

@@ -24,6 +24,9 @@ struct JournalEntry {
 // "<store>-seconds-<random>": a name of its own for each writer, found again from the store's name.
 std::filesystem::path NewJournalPath(const std::filesystem::path& store);
 std::vector<std::filesystem::path> JournalsOf(const std::filesystem::path& store);
+// What a writer into the server at `location` (without its password) names its journals after
+// in `folder`: "postgresql-<hash of the location>", one name for each server and database.
+std::filesystem::path ServerJournalBase(std::string_view location, const std::filesystem::path& folder);
 
 // The first line names the store the journal belongs to, so that a journal left beside a store
 // that was since replaced is never folded into the new one.
@@ -33,5 +36,9 @@ std::string JournalLine(const JournalEntry& entry);
 // The entries of a journal of the store `store_id`, in the order written. A line cut short by a
 // kill, or damaged, is skipped. Empty when the journal belongs to another store or is no journal.
 std::optional<std::vector<JournalEntry>> ParseJournal(std::string_view text, std::string_view store_id);
+
+// Folds into `store` the journals named after `base` whose writers have ended, and removes them.
+// The seconds of a counter the store does not know (another store's) are left out.
+void FoldEndedJournals(const std::filesystem::path& base, std::string_view store_id, CounterStore& store);
 
 }  // namespace norvane::store

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/platform/store_location.h"
 #include "core/store/pg_db.h"
 #include "core/store/seconds_journal.h"
 
@@ -26,7 +27,14 @@ void MoveInto(std::map<size_t, std::vector<Second>>& from, std::map<size_t, std:
 
 SecondsWriter::SecondsWriter(std::filesystem::path path, UserNotifier& notifier, WriterPauses pauses,
                              std::chrono::milliseconds fold_every)
-    : path_(std::move(path)), notifier_(notifier), pauses_(pauses), fold_every_(fold_every), pause_(pauses.first) {
+    : path_(std::move(path)),
+      server_(IsServerLocation(path_.string())),
+      location_(server_ ? WithoutPassword(path_.string()) : path_.string()),
+      journal_base_(server_ ? ServerJournalBase(location_, ServerJournalFolder()) : path_),
+      notifier_(notifier),
+      pauses_(pauses),
+      fold_every_(server_ ? std::min(fold_every, kServerFoldEvery) : fold_every),
+      pause_(pauses.first) {
   next_fold_ = std::chrono::steady_clock::now() + fold_every_;
   thread_ = std::thread([this] { Run(); });
 }
@@ -41,14 +49,8 @@ SecondsWriter::~SecondsWriter() {
 }
 
 std::optional<std::string> SecondsWriter::CheckPath(const std::filesystem::path& path) {
-  // A centre's server is filled by 'collect' from what stations publish; live writing journals
-  // beside a file.
-  if (IsServerLocation(path.string()))
-    return "the store " + WithoutPassword(path.string()) +
-           " is a PostgreSQL server: live seconds go into a station's SQLite store, and 'norvane-cli collect' "
-           "brings the stations' seconds from MQTT into the server";
   try {
-    Store store(path);
+    OpenStore(path.string());
   } catch (const PermanentStoreError& e) {
     return e.what();
   } catch (const StoreError&) {
@@ -95,15 +97,17 @@ void SecondsWriter::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     const auto work = [&] { return stop_ || !incoming_.empty() || folded_ + health_.dropped < fold_target_; };
-    if (health_.failing) wake_.wait_for(lock, pause_, [&] { return stop_; });
+    // A server that is away does not hold up the journal: its seconds are journaled as they come.
+    if (health_.failing) wake_.wait_until(lock, retry_at_, [&] { return stop_ || (server_ && !incoming_.empty()); });
     else if (unfolded_count_ > 0) wake_.wait_until(lock, next_fold_, work);
     else wake_.wait(lock, work);
     const bool stopping = stop_;
     const bool fold = stopping || folded_ + health_.dropped < fold_target_ ||
                       std::chrono::steady_clock::now() >= next_fold_;
+    const bool retry = stopping || !health_.failing || std::chrono::steady_clock::now() >= retry_at_;
     MoveInto(incoming_, pending_);
     lock.unlock();
-    Step(fold);
+    Step(fold, retry);
     if (stopping && journal_ && unfolded_count_ == 0) journal_->Remove();  // all of it is in the database
     lock.lock();
     done_.notify_all();
@@ -111,7 +115,7 @@ void SecondsWriter::Run() {
   }
 }
 
-void SecondsWriter::Step(bool fold) {
+void SecondsWriter::Step(bool fold, bool retry) {
   try {
     if (refused_file_) {
       // Nothing changes while the same file is there; another file (or none) is worth a try.
@@ -119,16 +123,24 @@ void SecondsWriter::Step(bool fold) {
         DropOverflow();
         std::lock_guard lock(mutex_);
         pause_ = std::min(pauses_.longest, pause_ * 2);
+        retry_at_ = std::chrono::steady_clock::now() + pause_;
         return;
       }
       refused_file_.reset();
       std::lock_guard lock(mutex_);
       health_.refused = false;
     }
-    Open();
+    if (server_) {
+      if (!journal_) MakeJournal(location_);
+      Journal();
+      if (!retry) return;
+      Connect();
+    } else {
+      Open();
+    }
     Journal();
     if (fold) Fold();
-    if (reported_) notifier_.Status("The long-term store " + path_.string() + " is written again.");
+    if (reported_) notifier_.Status("The long-term store " + location_ + " is written again.");
     reported_ = false;
     std::lock_guard lock(mutex_);
     pause_ = pauses_.first;
@@ -148,15 +160,32 @@ void SecondsWriter::Open() {
     if (now == identity_) return;
     Lost(!now.has_value());
   }
-  store_ = std::make_unique<Store>(path_);
+  auto store = std::make_unique<Store>(path_);
+  const std::string id = store->id();
+  store_ = std::move(store);
   identity_ = IdentityOf(path_);
   wal_ = IdentityOf(path_.string() + "-wal");
   shm_ = IdentityOf(path_.string() + "-shm");
+  MakeJournal(id);
+}
+
+void SecondsWriter::Connect() {
+  if (store_) return;
+  store_ = OpenStore(path_.string());
+  // What a writer that ended (killed, or stopped while the server was away) journaled.
+  FoldEndedJournals(journal_base_, location_, *store_);
+}
+
+void SecondsWriter::MakeJournal(const std::string& store_id) {
+  std::error_code ignored;
+  if (server_) std::filesystem::create_directories(journal_base_.parent_path(), ignored);
   std::string error;
-  journal_ = LockedFile::Take(NewJournalPath(path_), LockedFile::Open::kCreateNew, &error);
-  if (!journal_) throw StoreError(error.empty() ? "cannot make a journal beside the store" : error);
-  const std::string header = JournalHeader(store_->id());
-  if (!journal_->Append(header, &error)) throw StoreError(error);
+  std::unique_ptr<LockedFile> journal =
+      LockedFile::Take(NewJournalPath(journal_base_), LockedFile::Open::kCreateNew, &error);
+  if (!journal) throw StoreError(error.empty() ? "cannot make a journal at " + journal_base_.string() : error);
+  const std::string header = JournalHeader(store_id);
+  if (!journal->Append(header, &error)) throw StoreError(error);
+  journal_ = std::move(journal);
   journal_header_ = header.size();
 }
 
@@ -187,8 +216,8 @@ void SecondsWriter::Lost(bool deleted) {
 }
 
 void SecondsWriter::Journal() {
-  if (pending_.empty()) return;
   std::string lines;
+  std::vector<Handle> ready;
   for (const auto& [handle, seconds] : pending_) {
     Counter counter;
     {
@@ -196,16 +225,27 @@ void SecondsWriter::Journal() {
       counter = counters_.at(handle);
     }
     if (!counter.id) {
+      // A journal line names the counter by the store's number: a server that is away registers
+      // it when it is back.
+      if (!store_) continue;
       counter.id = store_->RegisterCounter(counter.info, counter.seen);
       std::lock_guard lock(mutex_);
       counters_[handle].id = counter.id;
     }
     for (const Second& second : seconds) lines += JournalLine({*counter.id, second});
+    ready.push_back(handle);
   }
+  if (ready.empty()) return;
   std::string error;
   if (!journal_->Append(lines, &error)) throw StoreError(error);
-  const uint64_t written = CountOf(pending_);
-  MoveInto(pending_, unfolded_);
+  uint64_t written = 0;
+  for (const Handle handle : ready) {
+    std::vector<Second>& seconds = pending_[handle];
+    written += seconds.size();
+    std::vector<Second>& into = unfolded_[handle];
+    into.insert(into.end(), seconds.begin(), seconds.end());
+    pending_.erase(handle);
+  }
   unfolded_count_ += written;
   std::lock_guard lock(mutex_);
   health_.committed += written;
@@ -249,8 +289,9 @@ void SecondsWriter::DropOverflow() {
 
 void SecondsWriter::Failed(const std::string& reason) {
   // A connection that failed may hold a broken transaction or a stale view of a replaced file;
-  // the next try starts afresh. The journal left behind is folded by that next opening.
-  journal_.reset();
+  // the next try starts afresh. The journal left behind is folded by that next opening. A
+  // server's journal stays: it takes the seconds while the server is away.
+  if (!server_) journal_.reset();
   store_.reset();
   DropOverflow();
   const bool first = !reported_;
@@ -260,10 +301,13 @@ void SecondsWriter::Failed(const std::string& reason) {
     ++health_.failures;
     health_.failing = true;
     pause_ = first ? pauses_.first : std::min(pauses_.longest, pause_ * 2);
+    retry_at_ = std::chrono::steady_clock::now() + pause_;
   }
+  const std::string kept = server_ && journal_ ? " in " + journal_->path().string() : "";
   if (first)
-    notifier_.Message("The long-term store " + path_.string() + " cannot be written: " + reason +
-                          "\nMonitoring goes on; the seconds are kept and written as soon as the store can take them.",
+    notifier_.Message("The long-term store " + location_ + " cannot be written: " + reason +
+                          "\nMonitoring goes on; the seconds are kept" + kept +
+                          " and written as soon as the store can take them.",
                       "Long-term store");
 }
 
@@ -279,10 +323,11 @@ void SecondsWriter::Refused(const std::string& reason) {
     health_.failing = true;
     health_.refused = true;
     pause_ = pauses_.first;  // only the path is looked at until the file there changes
+    retry_at_ = std::chrono::steady_clock::now() + pause_;
   }
   notifier_.Message("The long-term store cannot be used: " + reason +
                         ".\nMonitoring goes on; the seconds are kept and written once another file or none is at " +
-                        path_.string() + ".",
+                        location_ + ".",
                     "Long-term store");
 }
 

@@ -34,6 +34,9 @@ struct WriterPauses {
 // journal then holds up to 1800 lines, which readers merge at once (bench/record_bench.sh and
 // bench/store_write_bench measure both).
 inline constexpr std::chrono::milliseconds kFoldEvery{std::chrono::minutes(30)};
+// A server's readers do not see the journal on the station's disk, and its writes are not the
+// station's disk: seconds reach a server at least this often.
+inline constexpr std::chrono::milliseconds kServerFoldEvery{std::chrono::seconds(10)};
 
 // The window, `monitor` and `record` each own one. Append only queues; the writer's thread
 // appends each second to a journal beside the store as it arrives (so a killed process loses at
@@ -45,6 +48,11 @@ inline constexpr std::chrono::milliseconds kFoldEvery{std::chrono::minutes(30)};
 // a store is reported once and not tried again until the file at the path changes. A store
 // deleted or replaced while it is written is reported once and made again at its path with the
 // seconds it did not hold yet. The notifier is called from the writer's thread.
+// A PostgreSQL server (a postgresql:// path) is written the same way through a journal on the
+// station's disk, in ServerJournalFolder() named by ServerJournalBase: while the server is down or
+// restarting, each second is still journaled as it arrives and the server is tried again with the
+// growing pause; a journal left by a writer that ended is folded in at the next connection. Only
+// the seconds of a counter the server has not registered yet wait in memory.
 class SecondsWriter {
  public:
   using Handle = size_t;
@@ -89,8 +97,10 @@ class SecondsWriter {
   };
   using Batches = std::map<Handle, std::vector<Second>>;
   void Run();
-  void Step(bool fold);
+  void Step(bool fold, bool retry);
   void Open();
+  void Connect();
+  void MakeJournal(const std::string& store_id);
   void Lost(bool deleted);
   void Journal();
   void Fold();
@@ -99,6 +109,9 @@ class SecondsWriter {
   void DropOverflow();
 
   const std::filesystem::path path_;
+  const bool server_;
+  const std::string location_;  // what messages name the store by: a server's URL without its password
+  const std::filesystem::path journal_base_;
   UserNotifier& notifier_;
   const WriterPauses pauses_;
   const std::chrono::milliseconds fold_every_;
@@ -115,7 +128,7 @@ class SecondsWriter {
   bool stop_ = false;
 
   // The writer thread's own.
-  std::unique_ptr<Store> store_;
+  std::unique_ptr<CounterStore> store_;
   std::optional<FileIdentity> identity_;  // of the open store's file
   std::optional<FileIdentity> wal_, shm_;  // of its SQLite log and index
   std::unique_ptr<LockedFile> journal_;
@@ -125,6 +138,7 @@ class SecondsWriter {
   uint64_t unfolded_count_ = 0;
   std::chrono::steady_clock::time_point next_fold_;
   std::chrono::milliseconds pause_{0};
+  std::chrono::steady_clock::time_point retry_at_;  // of a failing store
   bool reported_ = false;
   std::optional<std::optional<FileIdentity>> refused_file_;  // the path's file when it was refused
 

@@ -1,9 +1,7 @@
 // Journals of live writers as the store's readers and writers see them.
 #include <algorithm>
-#include <map>
 
 #include "core/platform/file_read.h"
-#include "core/platform/locked_file.h"
 #include "core/store/seconds_journal.h"
 #include "core/store/store.h"
 #include "core/store/store_statements.h"
@@ -16,27 +14,7 @@ constexpr uint64_t kMaxJournalBytes = 64 << 20;
 
 }  // namespace
 
-void Store::FoldEndedJournals() {
-  for (const std::filesystem::path& journal : JournalsOf(path())) {
-    std::string error;
-    const std::unique_ptr<LockedFile> file = LockedFile::Take(journal, LockedFile::Open::kExisting, &error);
-    if (!file) continue;  // its writer is alive, or another opener folded it first
-    std::string text;
-    // An empty journal is one its writer is about to begin.
-    if (!file->ReadAll(&text, &error) || text.empty()) continue;
-    // A journal of another store (this one replaced it) has no counters here.
-    if (const auto entries = ParseJournal(text, id_)) {
-      std::map<CounterId, std::vector<Second>> seconds;
-      for (const JournalEntry& e : *entries) seconds[e.counter].push_back(e.second);
-      for (const auto& [counter, list] : seconds) {
-        Statement known(db_.handle(), "SELECT 1 FROM counters WHERE id = ?1");
-        known.Bind(1, counter);
-        if (known.Step()) AppendSeconds(counter, list);
-      }
-    }
-    file->Remove();
-  }
-}
+void Store::FoldEndedJournals() { store::FoldEndedJournals(path(), id_, *this); }
 
 Store::Unfolded Store::ReadUnfolded(CounterId counter) {
   // The journals are read before the database: a writer empties its journal only after the fold
