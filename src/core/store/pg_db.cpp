@@ -63,13 +63,20 @@ std::vector<uint8_t> PgResult::Bytes(int row, int column) const {
 PgConnection::PgConnection(const std::string& url) : location_(WithoutPassword(url)) {
   // A systemd credential named pgpass serves as the password file when none is named.
   std::string conninfo = url;
+  const auto add = [&](const std::string& parameter) {
+    conninfo += std::string(conninfo.find('?') == std::string::npos ? "?" : "&") + parameter;
+  };
   const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
   if (credentials && !std::getenv("PGPASSFILE") && !std::getenv("PGPASSWORD")) {
     const std::filesystem::path file = std::filesystem::path(credentials) / "pgpass";
     std::error_code ec;
-    if (std::filesystem::is_regular_file(file, ec))
-      conninfo += std::string(url.find('?') == std::string::npos ? "?" : "&") + "passfile=" + file.string();
+    if (std::filesystem::is_regular_file(file, ec)) add("passfile=" + file.string());
   }
+  // A server gone from the network, rather than refusing, would otherwise hold a writer for the
+  // system's TCP timeouts (minutes) while its seconds wait; the URL or PGCONNECT_TIMEOUT may say
+  // otherwise.
+  if (url.find("connect_timeout=") == std::string::npos && !std::getenv("PGCONNECT_TIMEOUT")) add("connect_timeout=10");
+  if (url.find("tcp_user_timeout=") == std::string::npos) add("tcp_user_timeout=30000");
   conn_ = PQconnectdb(conninfo.c_str());
   if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
     const std::string reason = ServerReason(conn_);
