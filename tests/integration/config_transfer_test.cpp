@@ -119,7 +119,7 @@ TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
 
   line.Forget();
   program.editor.form()[EditorField::kCpmAlarm] = "1234";
-  ASSERT_EQ(program.transfer.Write(), TransferOutcome::kDone);
+  ASSERT_EQ(program.transfer.Write(), TransferOutcome::kDone) << ::testing::PrintToString(program.Messages());
   const auto writes = Folded(line.FramesOf(sim::CommandKind::kWriteConfig));
   ASSERT_EQ(writes.size(), 438u);
   EXPECT_EQ(writes.front().arguments, (std::vector<uint8_t>{0x00, 0x00, program.block[0]}));

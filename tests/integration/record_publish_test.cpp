@@ -239,6 +239,36 @@ TEST(RecordPublishing, ABrokerThatIsNotThereIsToldAndLoggingGoesOn) {
   EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
   EXPECT_NE(log.find("not-an-address:x"), std::string::npos) << log;
 }
+// A retained message on `PREFIX/COUNTER/name` that turned ON, and its Home Assistant binary sensor's
+// device class, as a subscriber coming after them gets them. Only such a subscriber sees the
+// retained flag, so `watcher`, subscribed before they were sent, first waits for them to arrive.
+struct KeptSensor {
+  nlohmann::json message;
+  std::string device_class;
+};
+std::optional<KeptSensor> KeptOnSensor(uint16_t broker_port, testing::Subscriber& watcher, const std::string& name) {
+  const std::string state_end = "/" + name, config_end = "/" + name + "/config";
+  const bool arrived = watcher.WaitFor(30s, [&](const auto& received) {
+    const auto any = [&](const auto& is) { return std::ranges::any_of(received, is); };
+    return any([&](const auto& m) { return m.topic.ends_with(config_end); }) &&
+           any([&](const auto& m) { return m.topic.ends_with(state_end) && m.payload.find("\"ON\"") != std::string::npos; });
+  });
+  if (!arrived) return std::nullopt;
+  testing::Subscriber later(broker_port, "norvane-later-" + name);
+  KeptSensor kept;
+  const bool found = later.WaitFor(10s, [&](const auto& received) {
+    for (const auto& m : received) {
+      if (!m.retained) continue;
+      if (m.topic.ends_with(state_end)) kept.message = nlohmann::json::parse(m.payload);
+      if (m.topic.starts_with("homeassistant/binary_sensor/") && m.topic.ends_with(config_end))
+        kept.device_class = nlohmann::json::parse(m.payload).at("device_class");
+    }
+    return !kept.message.is_null() && !kept.device_class.empty();
+  });
+  if (!found) return std::nullopt;
+  return kept;
+}
+
 // An alarm from record's fixed dose threshold, which a simulated 600 CPM passes from its first
 // second, reaches the log, the --on-alarm command's environment, Home Assistant's binary sensor
 // (discovered, retained, with its values as attributes) and /metrics.
@@ -247,8 +277,6 @@ TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
   testing::MosquittoBroker broker(dir / "broker");
   if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
   ASSERT_TRUE(broker.Start());
-  // A message is retained-flagged only for a subscriber that comes after it, so one subscriber
-  // waits for the alarm to reach the broker and a later one checks that it was kept.
   testing::Subscriber watcher(broker.port(), "norvane-alarm-watcher");
   ASSERT_TRUE(watcher.WaitSubscribed(10s));
   ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace", "--cpm", "600"});
@@ -270,25 +298,11 @@ TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
   EXPECT_EQ(alarm_metric(), 1.0);
   EXPECT_EQ(testing::FirstSample(testing::HttpGet(metrics_port, "/metrics"), "norvane_alarms_total"), 1.0);
 
-  ASSERT_TRUE(watcher.WaitFor(30s, [](const auto& received) {
-    const auto any = [&](const auto& is) { return std::ranges::any_of(received, is); };
-    return any([](const auto& m) { return m.topic.ends_with("/alarm/config"); }) &&
-           any([](const auto& m) { return m.topic.ends_with("/alarm") && m.payload.find("\"ON\"") != std::string::npos; });
-  }));
-  testing::Subscriber later(broker.port(), "norvane-alarm-subscriber");
-  std::optional<nlohmann::json> alarm;
-  bool discovered = false;
-  ASSERT_TRUE(later.WaitFor(10s, [&](const auto& received) {
-    for (const auto& m : received) {
-      if (m.topic.ends_with("/alarm") && m.retained) alarm = nlohmann::json::parse(m.payload);
-      if (m.topic.starts_with("homeassistant/binary_sensor/") && m.topic.ends_with("/alarm/config") && m.retained)
-        discovered = nlohmann::json::parse(m.payload).at("device_class") == "safety";
-    }
-    return alarm && discovered;
-  }));
-  EXPECT_EQ(alarm->at("state"), "ON");
-  EXPECT_EQ(alarm->at("window_s"), 0);
-  EXPECT_GE(alarm->at("usv_h").get<double>(), 0.01);
+  const std::optional<KeptSensor> alarm = KeptOnSensor(broker.port(), watcher, "alarm");
+  ASSERT_TRUE(alarm);
+  EXPECT_EQ(alarm->device_class, "safety");
+  EXPECT_EQ(alarm->message.at("window_s"), 0);
+  EXPECT_GE(alarm->message.at("usv_h").get<double>(), 0.01);
 
   for (int i = 0; i < 100 && !std::filesystem::exists(env); ++i) ASSERT_FALSE(record.ReadLine(30s).empty());
   record.Signal(SIGTERM);
@@ -323,6 +337,8 @@ TEST(RecordPublishing, AStuckCounterFailsItsDataQualityOnTheBrokerAndTheMetrics)
   testing::MosquittoBroker broker(dir / "broker");
   if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
   ASSERT_TRUE(broker.Start());
+  testing::Subscriber watcher(broker.port(), "norvane-quality-watcher");
+  ASSERT_TRUE(watcher.WaitSubscribed(10s));
   const sim::SerialNumber serial{0x5a, 0, 0, 0, 0, 0, 0, 0x42};
   {
     testing::RecordingNotifier notifier;
@@ -349,28 +365,21 @@ TEST(RecordPublishing, AStuckCounterFailsItsDataQualityOnTheBrokerAndTheMetrics)
                   {"NORVANE_PORTS=" + device});
   ASSERT_FALSE(record.ReadLine(30s).empty()) << record.said;
 
-  testing::Subscriber later(broker.port(), "norvane-quality-subscriber");
-  std::optional<nlohmann::json> quality;
-  bool discovered = false;
-  ASSERT_TRUE(later.WaitFor(20s, [&](const auto& received) {
-    for (const auto& m : received) {
-      if (m.topic.ends_with("/quality") && m.retained) quality = nlohmann::json::parse(m.payload);
-      if (m.topic.starts_with("homeassistant/binary_sensor/") && m.topic.ends_with("/quality/config") && m.retained)
-        discovered = nlohmann::json::parse(m.payload).at("device_class") == "problem";
-    }
-    return quality && discovered;
-  })) << record.said;
-  EXPECT_EQ(quality->at("state"), "ON") << quality->dump();
+  const std::optional<KeptSensor> kept = KeptOnSensor(broker.port(), watcher, "quality");
+  ASSERT_TRUE(kept) << record.said;
+  EXPECT_EQ(kept->device_class, "problem");
+  const nlohmann::json& quality = kept->message;
+  EXPECT_EQ(quality.at("state"), "ON") << quality.dump();
   // Seconds that never change are far steadier than Poisson counts, and one run of a count.
-  const nlohmann::json& rules = quality->at("rules");
-  EXPECT_EQ(rules.at("dispersion").at("ok"), false) << quality->dump();
+  const nlohmann::json& rules = quality.at("rules");
+  EXPECT_EQ(rules.at("dispersion").at("ok"), false) << quality.dump();
   EXPECT_LT(rules.at("dispersion").at("value").get<double>(), 0.1);
   EXPECT_EQ(rules.at("repeat_seconds").at("ok"), false);
   EXPECT_GE(rules.at("repeat_seconds").at("value").get<double>(), 600);
   EXPECT_EQ(rules.at("coverage").at("ok"), true);
-  const auto failing = quality->at("failing").get<std::vector<std::string>>();
+  const auto failing = quality.at("failing").get<std::vector<std::string>>();
   EXPECT_NE(std::find(failing.begin(), failing.end(), "dispersion"), failing.end());
-  ASSERT_EQ(quality->at("problems").size(), failing.size());
+  ASSERT_EQ(quality.at("problems").size(), failing.size());
 
   const std::string scrape = testing::HttpGet(metrics_port, "/metrics");
   EXPECT_EQ(LabelledSample(scrape, "norvane_quality_ok", "rule=\"dispersion\""), 0.0) << scrape;
