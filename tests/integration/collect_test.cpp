@@ -160,7 +160,7 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
 
   // Station 0 sent its first second alone.
   const int64_t expected = 1 + int64_t{kStations} * (t - kT0);
-  EXPECT_EQ(wait_for(expected), expected);
+  EXPECT_EQ(wait_for(expected), expected) << collector->said;
   collector->Signal(SIGTERM);
   EXPECT_EQ(collector->Wait(), 0) << collector->said;
 
