@@ -20,6 +20,13 @@ bool OnlyPairedLineBreaks(std::string_view text) {
   return true;
 }
 
+// Texts are UTF-8 made from single-byte Latin-1, so the line limit bounds characters, not bytes.
+size_t Characters(std::string_view utf8) {
+  size_t n = 0;
+  for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -29,10 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Each text line takes at least 6 input bytes ("0000=\"") and gives up at least 6 of them.
   Check(parsed.texts.size() <= size / 6);
   for (const std::string& text : parsed.texts) {
-    Check(text.size() + 8 <= norvane::kMaxDictionaryLineLength);
+    Check(Characters(text) + 8 <= norvane::kMaxDictionaryLineLength);
     Check(OnlyPairedLineBreaks(text));
   }
-  Check(parsed.header.name.size() < norvane::kMaxDictionaryLineLength);
+  Check(Characters(parsed.header.name) < norvane::kMaxDictionaryLineLength);
   Check(parsed.header.display_mode.size() <= 1);
   Check(parsed.header.index >= 0 && parsed.header.index <= 9);
   for (char c : parsed.header.name) Check(c != '\r' && c != '\n');
