@@ -90,7 +90,7 @@ TEST(ConfigTransfer, Family4ReadStopsAt255AndWriteSends127Frames) {
 
   line.Forget();
   program.editor.form()[EditorField::kCal1Cpm] = "70000";
-  ASSERT_EQ(program.transfer.Write(), TransferOutcome::kDone);
+  ASSERT_EQ(program.transfer.Write(), TransferOutcome::kDone) << ::testing::PrintToString(program.Messages());
   EXPECT_EQ(line.FramesOf(sim::CommandKind::kEraseConfig).size(), 1u);
   const auto writes = Folded(line.FramesOf(sim::CommandKind::kWriteConfig));
   ASSERT_EQ(writes.size(), 127u);
