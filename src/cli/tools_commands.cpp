@@ -129,7 +129,8 @@ int RunClock(CommandContext& context) {
   DeviceState& state = c.rig->state;
   SystemClock clock;
   std::atomic<bool> sync_retry{false};
-  ClockSync sync(c.rig->session, c.rig->buffer, clock, sync_retry, nullptr, {}, KeepClockReadings(context, *c.rig, notifier));
+  ClockSync sync(c.rig->session, c.rig->buffer, clock, sync_retry, nullptr, {},
+                 KeepClockReadings(context, *c.rig, notifier));
 
   if (get) {
     if (!GetClockOffered(state.model_text))

@@ -115,8 +115,8 @@ AppContext::~AppContext() {
 }
 
 void AppContext::KeepClockReading(const store::ClockReading& reading) {
-  if (store_on()) store::KeepClockReading(store_path_.string(), IdentifiedCounter(state, ports, state.current_port), reading,
-                                             notifier);
+  if (!store_on()) return;
+  store::KeepClockReading(store_path_.string(), IdentifiedCounter(state, ports, state.current_port), reading, notifier);
 }
 
 void AppContext::ReadClockAfterDownload() {

@@ -97,24 +97,22 @@ SetClockResult ClockSync::SetClock(ClockTrigger trigger) {
   return result;
 }
 
-std::optional<store::ClockReading> ClockSync::ReadAfterDownload() {
+void ClockSync::ReadAfterDownload() {
   DeviceState& state = session_.state();
   const int family = state.family.load();
   const int version = state.firmware_version.load();
   if (!GetClockOffered(state.model_text) || !GetClockAllowed(version, state.model_text) ||
       !GetClockRequestAllowed(family, version))
-    return std::nullopt;
+    return;
   session_.StopReader();
   // What the configuration read left on the line is no part of the clock's reply.
   session_.link().ClearLine();
   std::array<uint8_t, 7> reply{};
-  const std::optional<store::ClockReading> reading = AskOnce(family, reply);
-  if (!reading) {
+  if (const std::optional<store::ClockReading> reading = AskOnce(family, reply)) {
+    Keep(*reading);
+  } else {
     session_.notifier().Status("The counter's clock could not be read; the download is not affected.");
-    return std::nullopt;
   }
-  Keep(*reading);
-  return reading;
 }
 
 std::optional<store::ClockReading> ClockSync::AskOnce(int family, std::array<uint8_t, 7>& reply) {
@@ -125,8 +123,8 @@ std::optional<store::ClockReading> ClockSync::AskOnce(int family, std::array<uin
   if (exchange.sent <= 0 || std::none_of(reply.begin(), reply.begin() + 5, [](uint8_t b) { return b; }))
     return std::nullopt;
   const int64_t at = clock_.Now();
-  return store::ClockReading{at, ClockOffset({reply[0], reply[1], reply[2], reply[3], reply[4], reply[5]}, clock_.ToLocal(at)),
-                             false};
+  const int64_t offset = ClockOffset({reply[0], reply[1], reply[2], reply[3], reply[4], reply[5]}, clock_.ToLocal(at));
+  return store::ClockReading{at, offset, false};
 }
 
 void ClockSync::Keep(const store::ClockReading& reading) const {

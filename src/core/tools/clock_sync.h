@@ -81,7 +81,7 @@ class ClockSync {
   // One request on the open port, after a download, so that a counter that is only ever downloaded
   // still has its clock judged. Nothing is shown: a status line says when the clock could not be
   // read. A counter without a clock reply is not asked.
-  std::optional<store::ClockReading> ReadAfterDownload();
+  void ReadAfterDownload();
 
  private:
   // Asks for the clock once: the reading, and the reply's bytes, when a date came back.
