@@ -4,6 +4,7 @@
 #include "core/common/text_format.h"
 #include "core/protocol/model_table.h"
 #include "core/settings/settings_store.h"
+#include "core/store/clock_keeping.h"
 
 namespace norvane::cli {
 
@@ -33,13 +34,12 @@ std::optional<int> ChosenModel(const CommandContext& context) {
   return index < kModelList.size() ? static_cast<int>(index) : 0;
 }
 
-store::CounterInfo IdentifiedCounter(const DeviceRig& rig, int port) {
-  store::CounterInfo info;
-  info.version = rig.state.model_text;
-  info.family = Format("%d", rig.state.family.load());
-  info.model = std::string(ModelListEntry(static_cast<uint32_t>(rig.state.selected_model)));
-  info.port = rig.ports.PathOf(port).value_or(Format("COM%d", port));
-  return info;
+ClockReadingSink KeepClockReadings(const CommandContext& context, const DeviceRig& rig, UserNotifier& notifier) {
+  if (context.store_path.empty()) return {};
+  return [location = context.store_path.string(), &rig, &notifier](const store::ClockReading& reading) {
+    const store::CounterInfo counter = IdentifiedCounter(rig.state, rig.ports, rig.state.current_port);
+    store::KeepClockReading(location, counter, reading, notifier);
+  };
 }
 
 }  // namespace norvane::cli

@@ -13,7 +13,7 @@
 #include "core/protocol/device_rig.h"
 #include "core/serial/link_trace.h"
 #include "core/serial/port_catalogue.h"
-#include "core/store/store.h"
+#include "core/tools/clock_sync.h"
 
 namespace norvane::cli {
 
@@ -33,7 +33,8 @@ std::vector<std::string> ExtraPaths(const CommandContext& context);
 // the one the settings remember. Empty for an unknown --model.
 std::optional<int> ChosenModel(const CommandContext& context);
 
-// The counter the rig identified on `port`, as the long-term store knows it.
-store::CounterInfo IdentifiedCounter(const DeviceRig& rig, int port);
+// Each reading of the counter's clock into the --store, under the counter the rig has identified
+// (where a tool borrowed the port from monitoring, the one monitoring found); none without a store.
+ClockReadingSink KeepClockReadings(const CommandContext& context, const DeviceRig& rig, UserNotifier& notifier);
 
 }  // namespace norvane::cli

@@ -21,6 +21,7 @@
 #include "core/settings/settings_store.h"
 #include "core/store/last_download.h"
 #include "core/store/counter_store.h"
+#include "core/tools/clock_sync.h"
 
 namespace norvane::cli {
 namespace {
@@ -184,8 +185,16 @@ int RunDownload(CommandContext& context) {
     request.previous.clear();
   }
   if (!report.complete()) return context.Fail(KeepWhatArrived(report, data.dump, path));
+  // One clock reading into the store after each whole download, so that a station which is only
+  // ever downloaded still has its clock judged.
+  std::atomic<bool> sync_retry{false};
+  ClockSync clock_sync(session, rig.buffer, clock, sync_retry, nullptr, {}, KeepClockReadings(context, rig, display));
+  const auto read_clock = [&] {
+    if (!context.store_path.empty()) clock_sync.ReadAfterDownload();
+  };
   const ImageView image = data.dump.image();
   if (!request.previous.empty() && ImageDataEnd({image.data(), image.size()}) == request.previous.size()) {
+    read_clock();
     context.out << kNoNewDataText << "\n";
     return kExitOk;
   }
@@ -208,7 +217,7 @@ int RunDownload(CommandContext& context) {
   }
   // The history and the download kept for the next --new go to one counter, the one the window
   // and monitoring file this counter under.
-  const store::CounterInfo identity = IdentifiedCounter(rig, *port);
+  const store::CounterInfo identity = IdentifiedCounter(rig.state, rig.ports, *port);
   // The dump is safe on disk; the store is a second home for the history, so trouble there is
   // reported but does not fail the download.
   if (!context.store_path.empty()) {
@@ -225,6 +234,7 @@ int RunDownload(CommandContext& context) {
   }
   // Kept once the import is done: the next import takes the rows they share as stored.
   KeepForNextTime(context, identity, data.dump, clock.Now(), display);
+  read_clock();
   context.out << saved.save.dump.path << "\n";
   if (saved.save.csv) {
     if (!saved.save.csv->saved())

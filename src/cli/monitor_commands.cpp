@@ -283,11 +283,12 @@ int RunMonitor(CommandContext& context) {
   setup.conversion = settings.calibration;
   setup.ended = [&] { stop.Raise(); };
   auto run = std::make_unique<live::LiveRun>(std::move(setup), log, writer.get(), std::vector<LiveSink*>{&sink});
-  // The periodic clock sync borrows the engine's port; the pause is a gap.
+  // The periodic clock sync borrows the engine's port; the pause is a gap. Each sync it makes is
+  // kept in the store, as a reading the clock's drift is counted afresh from.
   live::PortLoan loan(rig.session, rig.ports);
   loan.Attach(&run->engine());
   std::atomic<bool> sync_retry{false};
-  ClockSync sync(rig.session, rig.buffer, r.clock, sync_retry, &loan);
+  ClockSync sync(rig.session, rig.buffer, r.clock, sync_retry, &loan, {}, KeepClockReadings(context, rig, notifier));
 
   // The housekeeping once a second beside the polls: automatic saves, the web map, the clock.
   for (Steady::time_point next = Steady::now() + 1s; stop.WaitUntil(next); next += 1s) {

@@ -117,19 +117,6 @@ std::string AsText(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
-// The store keeps each reading for the clock rule of `store check --quality`; a store that cannot
-// take it does not fail the command, whose work on the counter is done.
-void KeepClockReading(CommandContext& context, const Connection& c, const store::ClockReading& reading) {
-  if (context.store_path.empty()) return;
-  try {
-    const std::unique_ptr<store::CounterStore> db = store::OpenStore(context.store_path.string());
-    const store::CounterId counter = db->RegisterCounter(IdentifiedCounter(*c.rig, c.rig->state.current_port), reading.time);
-    db->AddClockReading(counter, reading);
-  } catch (const store::StoreError& e) {
-    context.err << "norvane-cli: the store did not keep this clock reading: " << e.what() << "\n";
-  }
-}
-
 }  // namespace
 
 int RunClock(CommandContext& context) {
@@ -142,16 +129,14 @@ int RunClock(CommandContext& context) {
   DeviceState& state = c.rig->state;
   SystemClock clock;
   std::atomic<bool> sync_retry{false};
-  ClockSync sync(c.rig->session, c.rig->buffer, clock, sync_retry, nullptr);
+  ClockSync sync(c.rig->session, c.rig->buffer, clock, sync_retry, nullptr, {},
+                 KeepClockReadings(context, *c.rig, notifier));
 
   if (get) {
     if (!GetClockOffered(state.model_text))
       return context.Fail("\"Get Time From Unit\" is not offered for radon monitors: " + Printable(state.model_text));
     const GetClockResult result = sync.GetClock();
-    if (result.outcome == GetClockOutcome::kRead) {
-      KeepClockReading(context, c, {result.read_at, result.offset, false});
-      return Succeed(context, notifier);
-    }
+    if (result.outcome == GetClockOutcome::kRead) return Succeed(context, notifier);
     if (result.outcome == GetClockOutcome::kUnsupported)
       return context.Fail("this counter's firmware (version " + VersionText(state.firmware_version.load()) +
                           ") cannot report its clock");
@@ -165,7 +150,6 @@ int RunClock(CommandContext& context) {
     return Failed(context, notifier, "Time Sync Failed!");
   }
   context.err << "sent " << result.sent_time << "\n";
-  KeepClockReading(context, c, {clock.Now(), 0, true});
   return Succeed(context, notifier);
 }
 

@@ -2,8 +2,8 @@
 
 #include "core/common/text_format.h"
 #include "core/history/dose_conversion.h"
-#include "core/protocol/model_table.h"
 #include "core/publish/mqtt_password.h"
+#include "core/store/clock_keeping.h"
 #include "core/store/counter_store.h"
 #include "core/store/pg_db.h"
 #include "core/store/last_download.h"
@@ -67,7 +67,8 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
       saver(data, dictionary, clock, hooks.save_notifier ? *hooks.save_notifier : notifier),
       recorder(data, saver, clock, notifier),
       loan(session, ports),
-      clock_sync(session, buffer, clock, sync_retry, &loan),
+      clock_sync(session, buffer, clock, sync_retry, &loan, {},
+                 [this](const store::ClockReading& reading) { KeepClockReading(reading); }),
       download({link, reader, state, data.dump, notifier, &store, hooks.download_progress}),
       scan(session),
       submitter(clock, notifier),
@@ -113,13 +114,13 @@ AppContext::~AppContext() {
   download.Wait();
 }
 
-store::CounterInfo AppContext::IdentifiedCounter() const {
-  store::CounterInfo info;
-  info.version = state.model_text;
-  info.family = Format("%d", state.family.load());
-  info.model = std::string(ModelListEntry(static_cast<uint32_t>(state.selected_model)));
-  info.port = ports.PathOf(state.current_port).value_or(Format("COM%d", state.current_port));
-  return info;
+void AppContext::KeepClockReading(const store::ClockReading& reading) {
+  if (!store_on()) return;
+  store::KeepClockReading(store_path_.string(), IdentifiedCounter(state, ports, state.current_port), reading, notifier);
+}
+
+void AppContext::ReadClockAfterDownload() {
+  if (store_on()) clock_sync.ReadAfterDownload();
 }
 
 void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log,
@@ -176,7 +177,7 @@ void AppContext::ImportDownload() {
     const auto opened = store::OpenStore(store_path_.string());
     store::CounterStore& db = *opened;
     const int64_t now = clock.Now();
-    const store::CounterId counter = db.RegisterCounter(IdentifiedCounter(), now);
+    const store::CounterId counter = db.RegisterCounter(IdentifiedCounter(state, ports, state.current_port), now);
     const store::ImportResult r = db.ImportHistory(counter, data.dump.image(), clock);
     // Kept for the next "Download New".
     const ImageView image = data.dump.image();

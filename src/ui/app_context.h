@@ -108,11 +108,15 @@ struct AppContext {
   // After a download's dump was saved: its records into the store, and the image kept for the
   // next "Download New". Runs on a worker thread.
   void ImportDownload();
+  // After a whole download: one reading of the counter's clock into the store, so that a counter
+  // which is only ever downloaded still has its clock judged. Runs on a worker thread.
+  void ReadClockAfterDownload();
   bool store_on() const { return !store_path_.empty(); }
   const alarm::AlarmOptions& alarm_options() const { return alarm_options_; }
 
  private:
-  store::CounterInfo IdentifiedCounter() const;
+  // Every reading the clock dialogs, the periodic sync and downloads take, on their worker thread.
+  void KeepClockReading(const store::ClockReading& reading);
 
   std::filesystem::path store_path_;
   UserNotifier& background_notifier_;

@@ -239,7 +239,10 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
   RunDevice(
       [this, report, request, cut_short, kept_text, nothing_new] {
         ctx_->download.Wait();
-        if (nothing_new) return;
+        if (nothing_new) {
+          ctx_->ReadClockAfterDownload();
+          return;
+        }
         if (cut_short) {
           const SaveResult kept = KeepPartialDownload(ctx_->data.dump, report.bytes, request.path, TemporaryFolder());
           ctx_->data.RefillFromStart();
@@ -254,6 +257,7 @@ void CMainViewerDlg::DownloadEnded(const DownloadReport& report) {
           *kept_text = KeptDownloadText(report.bytes, report.image_size, &saved.save.dump, kept);
         }
         if (saved.save.dump.saved()) ctx_->ImportDownload();
+        ctx_->ReadClockAfterDownload();
       },
       [this, report, cut_short, kept_text, nothing_new] {
         views_frozen_ = false;

@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <ctime>
 #include <filesystem>
 
 #include "core/history/download.h"
 #include "core/history/download_new.h"
 #include "core/store/last_download.h"
 #include "core/store/store.h"
+#include "sim/faults.h"
 #include "sim/history_generator.h"
 #include "tests/common/temp_dir.h"
 #include "tests/integration/simulated_line.h"
@@ -74,6 +77,19 @@ SimulatedLine Counter(const std::vector<uint8_t>& history) {
   options.history = history;
   return SimulatedLine(std::move(options));
 }
+
+// This machine's clock, moved by hand: a counter made while it stood a day back has been running
+// for a day when it is moved to now.
+class MovedClock final : public Clock {
+ public:
+  explicit MovedClock(std::time_t shift) : shift_(shift) {}
+  std::time_t Now() const override { return std::time(nullptr) + shift_.load(); }
+  LocalTime ToLocal(std::time_t t) const override { return SystemClock().ToLocal(t); }
+  void MoveTo(std::time_t shift) { shift_ = shift; }
+
+ private:
+  std::atomic<std::time_t> shift_;
+};
 
 std::vector<uint32_t> RequestedAddresses(const SimulatedLine& line) {
   std::vector<uint32_t> out;
@@ -173,9 +189,17 @@ TEST(DownloadNew, AnErasedCounterIsNotTakenForAnOldHistoryWithNothingNew) {
   EXPECT_EQ(RequestedAddresses(cleared)[1], 0u);
 }
 
-TEST(DownloadNew, NothingNewSaysSoAndLeavesTheDumpAlone) {
+TEST(DownloadNew, NothingNewSaysSoAndLeavesTheDumpAloneAndEveryDownloadKeepsAClockReading) {
   TempDir dir;
-  SimulatedLine line = Counter(CutAt(History(5), 40000));
+  sim::CounterOptions options = testing::CounterFor("ZQT-100");
+  options.history = CutAt(History(5), 40000);
+  std::string error;
+  ASSERT_TRUE(sim::ParseFault("clock-drift", options.faults, &error)) << error;
+  // Switched on a day ago with a clock that gains 600 s a day.
+  auto owned = std::make_unique<MovedClock>(-86400);
+  MovedClock& clock = *owned;
+  SimulatedLine line(std::move(options), std::move(owned));
+  clock.MoveTo(0);
   ASSERT_TRUE(line.ok());
   const std::filesystem::path dump = dir / "data.bin";
   ASSERT_EQ(Download(dir, line.path(), {(dir / "data").string()}).code, 0);
@@ -190,6 +214,18 @@ TEST(DownloadNew, NothingNewSaysSoAndLeavesTheDumpAlone) {
   EXPECT_EQ(std::filesystem::last_write_time(dump), old_time);
   EXPECT_EQ(testing::ReadAll(dump), before);
   EXPECT_EQ(RequestedAddresses(line).front(), ResumeAddress(40000));
+
+  // A station that is only ever downloaded still has its clock judged: each download read it once.
+  EXPECT_EQ(line.FramesOf(sim::CommandKind::kGetDateTime).size(), 1u);
+  store::Store db(dir / "store.sqlite", store::Store::Access::kReadOnly);
+  const std::vector<store::CounterRow> counters = db.Counters();
+  ASSERT_EQ(counters.size(), 1u);
+  const std::vector<store::ClockReading> readings = db.ClockReadings(counters[0].id);
+  ASSERT_EQ(readings.size(), 2u);
+  for (const store::ClockReading& reading : readings) {
+    EXPECT_NEAR(reading.offset, 600, 1) << "ahead by what it gained";
+    EXPECT_FALSE(reading.set);
+  }
 }
 
 TEST(DownloadNew, WithoutAKeptDownloadEverythingIsRead) {

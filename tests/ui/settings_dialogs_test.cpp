@@ -11,12 +11,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/protocol/model_table.h"
+#include "core/store/store.h"
 #include "sim/config_area.h"
 #include "tests/core/net/one_shot_http_server.h"
 #include "tests/integration/simulated_line.h"
@@ -34,9 +36,10 @@ constexpr int kWaitMs = 15000;
 
 class DialogTest : public ::testing::Test {
  protected:
-  explicit DialogTest(std::vector<std::string> extra_ports = {})
+  // `with_store`: the window keeps a long-term store in the test's folder.
+  explicit DialogTest(std::vector<std::string> extra_ports = {}, bool with_store = false)
       : notifier_(&owner_, [](const QString&) {}),
-        ctx_(notifier_, SettingsPath(), extra_ports, AppHooks{}) {
+        ctx_(notifier_, SettingsPath(), extra_ports, Hooks(with_store)) {
     // As the window does at start-up; a first start creates the settings key.
     ctx_.settings = ctx_.store.Load();
     notifier_.SetMessageHandler([this](const QString& text, const QString&) { messages_.push_back(text); });
@@ -47,6 +50,12 @@ class DialogTest : public ::testing::Test {
   }
 
   std::filesystem::path SettingsPath() const { return std::filesystem::path(dir_.path().toStdString()) / "settings.reg"; }
+  std::filesystem::path StorePath() const { return std::filesystem::path(dir_.path().toStdString()) / "store.sqlite"; }
+  AppHooks Hooks(bool with_store) const {
+    AppHooks hooks;
+    if (with_store) hooks.store_path = StorePath();
+    return hooks;
+  }
   // What the next start of the program would read.
   Settings Reloaded() const {
     SettingsStore store(SettingsPath());
@@ -230,7 +239,7 @@ struct LineHolder {
 
 class SettingsDeviceTest : public LineHolder, public DialogTest {
  protected:
-  SettingsDeviceTest() : LineHolder(WifiCounter()), DialogTest(Ports()) {}
+  SettingsDeviceTest() : LineHolder(WifiCounter()), DialogTest(Ports(), true) {}
 
   void ConnectProgram() {
     ASSERT_TRUE(line_.ok());
@@ -301,6 +310,20 @@ TEST_F(SettingsDeviceTest, ClockButtonsWorkAfterAWifiReadHeldThePort) {
   WaitIdle();
   EXPECT_TRUE(Said("Time Synced Successfully!"));
   EXPECT_EQ(line_.FramesOf(sim::CommandKind::kSetDateTime).size(), 1u);
+
+  // Both went into the store for the clock's quality rules: the read as it was, the set as the
+  // start of a new drift.
+  store::Store db(StorePath(), store::Store::Access::kReadOnly);
+  const std::vector<store::CounterRow> counters = db.Counters();
+  ASSERT_EQ(counters.size(), 1u);
+  EXPECT_EQ(counters[0].info.version, ctx_.state.model_text);
+  const std::vector<store::ClockReading> readings = db.ClockReadings(counters[0].id);
+  ASSERT_EQ(readings.size(), 2u);
+  EXPECT_FALSE(readings[0].set);
+  EXPECT_LE(std::abs(readings[0].offset), 1);  // the simulator keeps this machine's time
+  EXPECT_TRUE(readings[1].set);
+  EXPECT_EQ(readings[1].offset, 0);
+  EXPECT_GE(readings[1].time, readings[0].time);
 }
 
 TEST_F(SettingsDeviceTest, DecliningTheWriteSendsNothing) {

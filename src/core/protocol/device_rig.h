@@ -4,6 +4,7 @@
 
 #include "core/protocol/device_session.h"
 #include "core/serial/port_catalogue.h"
+#include "core/store/store_types.h"
 
 namespace norvane {
 
@@ -25,5 +26,9 @@ struct DeviceRig {
   ReaderThread reader;
   DeviceSession session;
 };
+
+// The counter identified on `port`, as the long-term store files it: the same for the window, the
+// commands and every kind of record they keep of it.
+store::CounterInfo IdentifiedCounter(const DeviceState& state, const PortCatalogue& ports, int port);
 
 }  // namespace norvane

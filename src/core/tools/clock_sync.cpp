@@ -36,7 +36,6 @@ GetClockResult ClockSync::GetClock(const std::string& clock_words) {
   Sleep(100ms);
 
   CSerialLink& link = session_.link();
-  const std::vector<uint8_t> frame = BuildFrame(commands::kGetDateTime);
   for (int attempt = 1; attempt <= options_.get_attempts; ++attempt) {
     session_.StopReader();
     Sleep(10ms);
@@ -46,17 +45,15 @@ GetClockResult ClockSync::GetClock(const std::string& clock_words) {
       result.outcome = GetClockOutcome::kUnsupported;
       return result;
     }
-    const ExchangeResult exchange =
-        DirectExchange(link, commands::kGetDateTime, frame, family, result.reply, options_.get_reply_wait);
-    // A counter without a date answers zeros, which is no answer either.
-    if (exchange.sent > 0 && std::any_of(result.reply.begin(), result.reply.begin() + 5, [](uint8_t b) { return b; })) {
+    if (const std::optional<store::ClockReading> reading = AskOnce(family, result.reply)) {
       result.outcome = GetClockOutcome::kRead;
       const auto& r = result.reply;
       session_.notifier().Status(Format("GETDATETIME returned: %02x %02x %02x %02x %02x %02x %02x", r[0], r[1], r[2],
                                         r[3], r[4], r[5], r[6]));
-      result.read_at = clock_.Now();
-      result.offset = ClockOffset({r[0], r[1], r[2], r[3], r[4], r[5]}, clock_.ToLocal(result.read_at));
+      result.read_at = reading->time;
+      result.offset = reading->offset;
       result.text = clock_words + Format(" 20%02d-%02d-%02d %02d:%02d:%02d", r[0], r[1], r[2], r[3], r[4], r[5]);
+      Keep(*reading);
       session_.notifier().Message(result.text);
       return result;
     }
@@ -94,8 +91,44 @@ SetClockResult ClockSync::SetClock(ClockTrigger trigger) {
     case ClockVariant::kNone: result.synced = false; break;  // this firmware has no way to set its clock
   }
   Report(trigger, result);
+  // The counter now shows the computer's time: a drift is counted afresh from here.
+  if (result.synced) Keep({clock_.Now(), 0, true});
   if (was_monitoring) RestartRealtime();
   return result;
+}
+
+void ClockSync::ReadAfterDownload() {
+  DeviceState& state = session_.state();
+  const int family = state.family.load();
+  const int version = state.firmware_version.load();
+  if (!GetClockOffered(state.model_text) || !GetClockAllowed(version, state.model_text) ||
+      !GetClockRequestAllowed(family, version))
+    return;
+  session_.StopReader();
+  // What the configuration read left on the line is no part of the clock's reply.
+  session_.link().ClearLine();
+  std::array<uint8_t, 7> reply{};
+  if (const std::optional<store::ClockReading> reading = AskOnce(family, reply)) {
+    Keep(*reading);
+  } else {
+    session_.notifier().Status("The counter's clock could not be read; the download is not affected.");
+  }
+}
+
+std::optional<store::ClockReading> ClockSync::AskOnce(int family, std::array<uint8_t, 7>& reply) {
+  const ExchangeResult exchange = DirectExchange(session_.link(), commands::kGetDateTime,
+                                                 BuildFrame(commands::kGetDateTime), family, reply,
+                                                 options_.get_reply_wait);
+  // A counter without a date answers zeros, which is no answer either.
+  if (exchange.sent <= 0 || std::none_of(reply.begin(), reply.begin() + 5, [](uint8_t b) { return b; }))
+    return std::nullopt;
+  const int64_t at = clock_.Now();
+  const int64_t offset = ClockOffset({reply[0], reply[1], reply[2], reply[3], reply[4], reply[5]}, clock_.ToLocal(at));
+  return store::ClockReading{at, offset, false};
+}
+
+void ClockSync::Keep(const store::ClockReading& reading) const {
+  if (keep_) keep_(reading);
 }
 
 bool ClockSync::SendSingleFrame(const LocalTime& t, int family) {

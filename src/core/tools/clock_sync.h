@@ -5,11 +5,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "core/common/clock.h"
 #include "core/protocol/device_session.h"
 #include "core/serial/receive_buffer.h"
+#include "core/store/store_types.h"
 #include "core/tools/clock_rules.h"
 #include "core/tools/realtime_control.h"
 
@@ -55,14 +58,19 @@ struct SetClockResult {
   std::string text;       // what the user was shown
 };
 
+// Hears every reading of the counter's clock, read or set, on the thread that took it; the front
+// ends keep them in the long-term store, where the clock's quality rules judge them.
+using ClockReadingSink = std::function<void(const store::ClockReading&)>;
+
 // Blocking, with the exact delays; the window runs these on a worker thread. `sync_retry` is the
-// application's sync-retry flag; `realtime` may be null where there is no monitoring.
+// application's sync-retry flag; `realtime` may be null where there is no monitoring; `keep` may
+// be empty where nothing is kept.
 class ClockSync {
  public:
   ClockSync(DeviceSession& session, ReceiveBuffer& buffer, const Clock& clock, std::atomic<bool>& sync_retry,
-            RealtimeControl* realtime, ClockSyncOptions options = {})
+            RealtimeControl* realtime, ClockSyncOptions options = {}, ClockReadingSink keep = {})
       : session_(session), buffer_(buffer), clock_(clock), sync_retry_(sync_retry), realtime_(realtime),
-        options_(options) {}
+        options_(options), keep_(std::move(keep)) {}
 
   // "Get Time From Unit": identifies the counter again and asks for its clock. The message says
   // `clock_words` and the time; the reply's bytes go to the status log only.
@@ -70,8 +78,15 @@ class ClockSync {
   // "Sync Date Time Now" and the periodic sync. The counter's answer decides the report: a
   // counter that cannot be set, or does not confirm, is reported as failed.
   SetClockResult SetClock(ClockTrigger trigger);
+  // One request on the open port, after a download, so that a counter that is only ever downloaded
+  // still has its clock judged. Nothing is shown: a status line says when the clock could not be
+  // read. A counter without a clock reply is not asked.
+  void ReadAfterDownload();
 
  private:
+  // Asks for the clock once: the reading, and the reply's bytes, when a date came back.
+  std::optional<store::ClockReading> AskOnce(int family, std::array<uint8_t, 7>& reply);
+  void Keep(const store::ClockReading& reading) const;
   bool SendSingleFrame(const LocalTime& t, int family);
   bool SendPerField(const LocalTime& t, int family);
   void Report(ClockTrigger trigger, SetClockResult& result);
@@ -83,6 +98,7 @@ class ClockSync {
   std::atomic<bool>& sync_retry_;
   RealtimeControl* realtime_;
   ClockSyncOptions options_;
+  ClockReadingSink keep_;
 };
 
 }  // namespace norvane
