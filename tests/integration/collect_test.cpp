@@ -137,7 +137,8 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   std::this_thread::sleep_for(std::chrono::milliseconds(random() % 300));
   collector->Signal(SIGKILL);
   collector->Wait();
-  EXPECT_NE(collector->said.find("station/elsewhere/thing is not stored"), std::string::npos) << collector->said;
+  const std::string first_said = collector->said;
+  EXPECT_NE(first_said.find("station/elsewhere/thing is not stored"), std::string::npos) << first_said;
   publish(20);
   collector = std::make_unique<ChildCli>(collect);
 
@@ -160,9 +161,15 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
 
   // Station 0 sent its first second alone.
   const int64_t expected = 1 + int64_t{kStations} * (t - kT0);
-  EXPECT_EQ(wait_for(expected), expected) << collector->said;
+  const int64_t kept = wait_for(expected);
+  // What a collector said is read once it has ended, so the totals it ends with are there too.
   collector->Signal(SIGTERM);
-  EXPECT_EQ(collector->Wait(), 0) << collector->said;
+  const int ended = collector->Wait();
+  EXPECT_EQ(kept, expected) << "first collector:\n"
+                            << first_said << "second collector:\n"
+                            << collector->said << "broker:\n"
+                            << broker.Log();
+  EXPECT_EQ(ended, 0) << collector->said;
 
   const std::unique_ptr<store::CounterStore> db = store::OpenStore(url, store::StoreAccess::kReadOnly);
   const std::vector<store::CounterRow> counters = db->Counters();
