@@ -47,7 +47,12 @@ std::string JournalLine(std::string_view topic, std::string_view payload) {
   return line;
 }
 
-std::string Reason(int rc) { return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc); }
+// libmosquitto's reason without its closing full stop, to sit inside a sentence.
+std::string Reason(int rc) {
+  std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+  if (reason.ends_with('.')) reason.pop_back();
+  return reason;
+}
 
 }  // namespace
 
