@@ -1,4 +1,5 @@
 // norvane-cli collect: a centre's service that keeps every station's seconds from MQTT in one store.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
@@ -23,6 +24,9 @@ namespace {
 
 // How often the running totals go to the log.
 constexpr std::chrono::minutes kReportEvery{10};
+// Pauses between tries of a database server that cannot be opened yet.
+constexpr std::chrono::milliseconds kOpenRetryFirst{250};
+constexpr std::chrono::milliseconds kOpenRetryLongest{10000};
 
 struct CollectArgs {
   publish::PublishingOptions mqtt;  // its address, password file and CA file
@@ -74,6 +78,23 @@ std::string Totals(const collect::CollectHealth& h) {
                 static_cast<unsigned long long>(h.waiting));
 }
 
+// A centre's database server may be starting or restarting when the collector starts, as both
+// come up with the machine: it is tried again until it opens. Null when stopped first. A store
+// file that cannot be opened is a mistake that waiting does not mend.
+std::unique_ptr<store::CounterStore> OpenWhenUp(const std::string& location, StopFlag& stop, UserNotifier& notifier) {
+  for (auto pause = kOpenRetryFirst;; pause = std::min(pause * 2, kOpenRetryLongest)) {
+    try {
+      return store::OpenStore(location);
+    } catch (const store::PermanentStoreError&) {
+      throw;
+    } catch (const store::StoreError& e) {
+      if (!store::IsServerLocation(location)) throw;
+      if (pause == kOpenRetryFirst) notifier.Status(std::string(e.what()) + "; collecting keeps trying.");
+    }
+    if (!stop.WaitUntil(std::chrono::steady_clock::now() + pause)) return nullptr;
+  }
+}
+
 }  // namespace
 
 int RunCollect(CommandContext& context) {
@@ -97,7 +118,8 @@ int RunCollect(CommandContext& context) {
   InterruptWatch interrupt([&] { stop.Raise(); });
   StreamNotifier notifier(context.err);
   try {
-    const std::unique_ptr<store::CounterStore> db = store::OpenStore(context.store_path.string());
+    const std::unique_ptr<store::CounterStore> db = OpenWhenUp(context.store_path.string(), stop, notifier);
+    if (!db) return kExitOk;
     notifier.Status("Collecting every station below " + target->prefix + " on " + target->Where() + " into the store " +
                     db->Location() + ".");
     collect::Collector collector(options, *db, notifier);

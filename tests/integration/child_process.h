@@ -73,6 +73,15 @@ class ChildCli {
       if (left.count() <= 0 || !ReadSome(out_, pending_, static_cast<int>(left.count()))) return {};
     }
   }
+  // Reads standard error until the child has said `text`; false after `limit` without it.
+  bool WaitToSay(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (said.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !ReadSome(err_, said, static_cast<int>(left.count()))) return false;
+    }
+    return true;
+  }
   void Signal(int number) { kill(pid_, number); }
   // Waits for the end and reads what is left of both outputs; the exit code, or -signal.
   int Wait() {
@@ -87,7 +96,7 @@ class ChildCli {
   }
 
   std::vector<std::string> printed;  // whole lines of standard output so far
-  std::string said;                  // standard error, read only by Wait: keep it short
+  std::string said;                  // standard error, read by WaitToSay and Wait: keep it short
 
  private:
   static bool ReadSome(int fd, std::string& into, int timeout_ms) {

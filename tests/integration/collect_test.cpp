@@ -91,6 +91,15 @@ class Stations {
   std::vector<std::pair<int, int64_t>> refused_;
 };
 
+// The seconds kept in the store at `url`; -1 while the server is restarting.
+int64_t Stored(const std::string& url) {
+  try {
+    return store::PgConnection(url).Exec("SELECT coalesce(sum(measured), 0) FROM seconds").Int(0, 0);
+  } catch (const store::StoreError&) {
+    return -1;
+  }
+}
+
 TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   testing::TempDir dir;
   testing::PostgresServer pg;
@@ -102,13 +111,7 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   const std::string url = pg.NewDatabase();
   const std::vector<std::string> collect{"--settings", (dir / "settings.reg").string(), "--store", url, "collect",
                                          "--mqtt", broker.url(), "--journal", (dir / "journal").string()};
-  const auto stored = [&]() -> int64_t {
-    try {
-      return store::PgConnection(url).Exec("SELECT coalesce(sum(measured), 0) FROM seconds").Int(0, 0);
-    } catch (const store::StoreError&) {
-      return -1;  // the server is restarting
-    }
-  };
+  const auto stored = [&] { return Stored(url); };
   const auto wait_for = [&](int64_t seconds) {
     const auto end = std::chrono::steady_clock::now() + 60s;
     while (stored() < seconds && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(50ms);
@@ -137,7 +140,8 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   std::this_thread::sleep_for(std::chrono::milliseconds(random() % 300));
   collector->Signal(SIGKILL);
   collector->Wait();
-  EXPECT_NE(collector->said.find("station/elsewhere/thing is not stored"), std::string::npos) << collector->said;
+  const std::string first_said = collector->said;
+  EXPECT_NE(first_said.find("station/elsewhere/thing is not stored"), std::string::npos) << first_said;
   publish(20);
   collector = std::make_unique<ChildCli>(collect);
 
@@ -160,9 +164,15 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
 
   // Station 0 sent its first second alone.
   const int64_t expected = 1 + int64_t{kStations} * (t - kT0);
-  EXPECT_EQ(wait_for(expected), expected) << collector->said;
+  const int64_t kept = wait_for(expected);
+  // What a collector said is read once it has ended, so the totals it ends with are there too.
   collector->Signal(SIGTERM);
-  EXPECT_EQ(collector->Wait(), 0) << collector->said;
+  const int ended = collector->Wait();
+  EXPECT_EQ(kept, expected) << "first collector:\n"
+                            << first_said << "second collector:\n"
+                            << collector->said << "broker:\n"
+                            << broker.Log();
+  EXPECT_EQ(ended, 0) << collector->said;
 
   const std::unique_ptr<store::CounterStore> db = store::OpenStore(url, store::StoreAccess::kReadOnly);
   const std::vector<store::CounterRow> counters = db->Counters();
@@ -175,6 +185,36 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
     EXPECT_EQ(db->Totals(row.id, kT0 - 100, t + 100).measured, want.size()) << row.info.serial;
   }
   EXPECT_TRUE(db->Check().ok());
+}
+
+// A centre's machine starting: the collector comes up before the database and the broker.
+TEST(Collect, ACollectorStartedBeforeTheDatabaseAndTheBrokerCollectsOnceTheyAreUp) {
+  testing::TempDir dir;
+  testing::PostgresServer pg;
+  if (!pg.installed()) GTEST_SKIP() << "PostgreSQL's initdb and pg_ctl are not installed (Debian: postgresql)";
+  ASSERT_TRUE(pg.running()) << pg.Folder();
+  testing::MosquittoBroker broker(dir / "broker");
+  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
+  const std::string url = pg.NewDatabase();
+  pg.Crash();
+
+  ChildCli collector({"--settings", (dir / "settings.reg").string(), "--store", url, "collect", "--mqtt", broker.url(),
+                      "--journal", (dir / "journal").string()});
+  ASSERT_TRUE(collector.WaitToSay("cannot connect to the store")) << collector.said;
+  ASSERT_TRUE(pg.Start());
+  ASSERT_TRUE(collector.WaitToSay("Cannot reach the MQTT broker")) << collector.said;
+  ASSERT_TRUE(broker.Start());
+
+  Stations stations(broker.port());
+  const auto end = std::chrono::steady_clock::now() + 30s;
+  while (Stored(url) < 1 && std::chrono::steady_clock::now() < end) {
+    stations.Send(0, kT0);
+    std::this_thread::sleep_for(100ms);
+  }
+  const int64_t kept = Stored(url);
+  collector.Signal(SIGTERM);
+  EXPECT_EQ(collector.Wait(), 0) << collector.said;
+  EXPECT_EQ(kept, 1) << collector.said << "broker:\n" << broker.Log();
 }
 
 #endif

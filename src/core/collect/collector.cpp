@@ -3,7 +3,10 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "core/publish/mqtt_client.h"
 
@@ -44,6 +47,13 @@ std::string JournalLine(std::string_view topic, std::string_view payload) {
   return line;
 }
 
+// libmosquitto's reason without its closing full stop, to sit inside a sentence.
+std::string Reason(int rc) {
+  std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+  if (reason.ends_with('.')) reason.pop_back();
+  return reason;
+}
+
 }  // namespace
 
 Collector::Collector(CollectOptions options, store::CounterStore& store, UserNotifier& notifier)
@@ -71,9 +81,18 @@ Collector::Collector(CollectOptions options, store::CounterStore& store, UserNot
   const publish::MqttTarget& target = options_.target;
   if (const int rc = publish::ApplyMqttTarget(client_, target, options_.ca_file); rc != MOSQ_ERR_SUCCESS)
     throw std::runtime_error("the CA file cannot be used: " + std::string(mosquitto_strerror(rc)));
-  if (mosquitto_connect_async(client_, target.host.c_str(), target.port, kKeepAliveSeconds) != MOSQ_ERR_SUCCESS)
-    notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " yet; collecting keeps trying.");
+  // The loop thread runs first: libmosquitto's loop thread waits for a connection begun, and one
+  // refused before it ran (a broker not up yet) would be waited for for ever. Begun with the
+  // thread running, a refused connection is retried with the reconnect pauses, as a lost one is.
   mosquitto_loop_start(client_);
+  if (const int rc = mosquitto_connect_async(client_, target.host.c_str(), target.port, kKeepAliveSeconds);
+      rc != MOSQ_ERR_SUCCESS) {
+    // Failed before any socket was open (the name not found yet): the writer tries again.
+    unconnected_ = true;
+    away_told_ = true;
+    notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " (" + Reason(rc) +
+                     "); collecting keeps trying.");
+  }
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -81,6 +100,10 @@ void Collector::Stop() {
   if (!client_) return;
   // The broker stops sending first, so that nothing arrives after the last commit.
   {
+    {
+      std::lock_guard lock(mutex_);
+      unconnected_ = false;  // the writer begins no connection while the client is taken down
+    }
     mosquitto_disconnect(client_);
     mosquitto_loop_stop(client_, false);
   }
@@ -106,6 +129,7 @@ void Collector::OnConnect(mosquitto* client, void* self, int rc) {
   {
     std::lock_guard lock(c->mutex_);
     c->health_.connected = true;
+    c->away_told_ = false;
   }
   c->notifier_.Status("Collecting from the MQTT broker at " + c->options_.target.Where() + ".");
   // Subscribed again at each connection: a broker that lost its sessions (no persistence) would
@@ -114,10 +138,16 @@ void Collector::OnConnect(mosquitto* client, void* self, int rc) {
   mosquitto_subscribe(client, nullptr, all.c_str(), kQos);
 }
 
-void Collector::OnDisconnect(mosquitto*, void* self, int) {
+void Collector::OnDisconnect(mosquitto*, void* self, int rc) {
   auto* c = static_cast<Collector*>(self);
-  std::lock_guard lock(c->mutex_);
-  c->health_.connected = false;
+  {
+    std::lock_guard lock(c->mutex_);
+    c->health_.connected = false;
+    // Once an outage, and never for the collector's own leaving.
+    if (rc == MOSQ_ERR_SUCCESS || std::exchange(c->away_told_, true)) return;
+  }
+  c->notifier_.Status("Cannot reach the MQTT broker at " + c->options_.target.Where() + " (" + Reason(rc) +
+                      "); collecting keeps trying.");
 }
 
 void Collector::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
@@ -233,10 +263,22 @@ void Collector::Run() {
   std::vector<StationSecond> taken;
   size_t taken_segments = 0;  // segments whose lines are all in `taken`
   std::chrono::milliseconds pause{0};
+  std::chrono::milliseconds connect_pause = options_.retry_first;
+  auto connect_at = std::chrono::steady_clock::now() + connect_pause;
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait_for(lock, pause.count() ? pause : options_.commit_every, [&] { return stop_; });
     const bool stopping = stop_;
+    // Under the lock, so that Stop never takes the client down while a connection is begun. Once
+    // one is begun, the loop thread owns the connection and keeps it.
+    if (unconnected_ && !stopping && std::chrono::steady_clock::now() >= connect_at) {
+      if (mosquitto_reconnect_async(client_) == MOSQ_ERR_SUCCESS) {
+        unconnected_ = false;
+      } else {
+        connect_pause = std::min(connect_pause * 2, options_.retry_longest);
+        connect_at = std::chrono::steady_clock::now() + connect_pause;
+      }
+    }
     // The segment being written is closed and a new one begun, so that those of `taken` can go
     // as a whole once committed.
     if (!incoming_.empty()) {

@@ -94,6 +94,9 @@ class Collector {
   std::set<std::string> told_;     // topics whose rejected messages were logged
   CollectHealth health_;
   bool stop_ = false;
+  // The first connection failed before the loop thread could take it over; the writer retries it.
+  bool unconnected_ = false;
+  bool away_told_ = false;  // the broker's absence was told since the last connection
 
   // The writer thread's own.
   std::map<std::string, store::CounterId> ids_;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -81,6 +82,11 @@ class MosquittoBroker {
 
   bool available() const { return !program_.empty(); }
   uint16_t port() const { return port_; }
+  // What the broker logged: its clients' connections, takeovers and disconnections.
+  std::string Log() const {
+    std::ifstream in(dir_ / "broker.log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
   std::string url(const std::string& login = {}) const {
     return "mqtt://" + (login.empty() ? "" : login + "@") + "127.0.0.1:" + std::to_string(port_) + "/station";
   }
