@@ -56,15 +56,17 @@ MqttPublisher::MqttPublisher(MqttOptions options, UserNotifier& notifier)
   const std::string availability = topics_.Availability();
   mosquitto_will_set(client_, availability.c_str(), static_cast<int>(offline.size()), offline.data(), kQos, true);
 
-  const int rc = mosquitto_connect_async(client_, target.host.c_str(), target.port, kKeepAliveSeconds);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    const std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-    Problem("Cannot reach the MQTT broker at " + target.Where() + " (" + reason +
-            "). Logging goes on; publishing will keep trying.");
-  }
-  // The loop thread retries a failed first connection with the same pauses as a lost one.
+  // The loop thread runs first: libmosquitto's loop thread waits for a connection begun, and one
+  // refused before it ran (a broker not up yet) would be waited for for ever. Begun with the
+  // thread running, a refused connection is retried with the reconnect pauses, as a lost one is.
   away_since_ = std::chrono::steady_clock::now();
   loop_running_ = mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
+  const int rc = mosquitto_connect_async(client_, target.host.c_str(), target.port, kKeepAliveSeconds);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    Unreachable(rc);
+    // Failed before any socket was open (the name not found yet): the sending thread tries again.
+    unconnected_ = true;
+  }
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -181,7 +183,18 @@ bool MqttPublisher::Settled() const {
 
 void MqttPublisher::Run() {
   std::unique_lock lock(mutex_);
+  std::chrono::seconds connect_pause = options_.reconnect_first;
+  auto connect_at = std::chrono::steady_clock::now() + connect_pause;
   while (!stop_) {
+    if (unconnected_ && std::chrono::steady_clock::now() >= connect_at) {
+      // Once a connection is begun, the loop thread owns it and keeps it.
+      if (mosquitto_reconnect_async(client_) == MOSQ_ERR_SUCCESS) {
+        unconnected_ = false;
+      } else {
+        connect_pause = std::min(connect_pause * 2, options_.reconnect_longest);
+        connect_at = std::chrono::steady_clock::now() + connect_pause;
+      }
+    }
     if (!connected_ || !client_) {
       // A connection that fails at once was told by the constructor; one that never answers is
       // told here.
@@ -418,17 +431,31 @@ void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
 
 void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
   auto* publisher = static_cast<MqttPublisher*>(self);
-  bool was_connected;
+  bool was_connected, told;
   {
     std::lock_guard lock(publisher->mutex_);
     was_connected = publisher->connected_;
+    told = !publisher->last_problem_.empty();
     publisher->connected_ = false;
     if (was_connected) publisher->away_since_ = std::chrono::steady_clock::now();
   }
   publisher->wake_.notify_all();
-  if (rc != 0 && was_connected)
+  if (rc == 0) return;
+  // A connection refused or dropped before it was made ends here too, with its reason, unless
+  // the broker's own refusal (a login) was told already.
+  if (!was_connected) {
+    if (!told) publisher->Unreachable(rc);
+  } else {
     publisher->notifier_.Status("Lost the MQTT broker at " + publisher->options_.target.Where() +
                                 "; the readings wait in the store until it is back.");
+  }
+}
+
+void MqttPublisher::Unreachable(int rc) {
+  std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+  if (reason.ends_with('.')) reason.pop_back();
+  Problem("Cannot reach the MQTT broker at " + options_.target.Where() + " (" + reason +
+          "). Logging goes on; publishing will keep trying.");
 }
 
 void MqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {

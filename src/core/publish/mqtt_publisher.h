@@ -118,6 +118,7 @@ class MqttPublisher {
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
   static void OnLog(mosquitto*, void* self, int level, const char* text);
   void Problem(const std::string& text);
+  void Unreachable(int rc);
 
   const MqttOptions options_;
   UserNotifier& notifier_;
@@ -132,6 +133,7 @@ class MqttPublisher {
   bool connected_ = false;
   std::chrono::steady_clock::time_point away_since_;
   bool loop_running_ = false;
+  bool unconnected_ = false;  // no connection begun yet: the sending thread begins one
   uint64_t generation_ = 0;  // successful connections so far
   bool stop_ = false;
   Health health_;

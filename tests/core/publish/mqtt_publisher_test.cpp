@@ -173,6 +173,28 @@ TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) 
 // The broker is stopped while seconds keep coming, more of them than the publisher queues, and
 // started again: every second reaches the consumer afterwards, in order, once, the early part of
 // the gap rebuilt from the store.
+// A station that boots before its broker: the first connection is refused, and publishing
+// begins once the broker is up.
+TEST_F(MqttPublisherTest, ABrokerThatStartsLaterGetsTheSeconds) {
+  Station station(dir_ / "store.sqlite", notifier_);
+  MosquittoBroker later(dir_ / "later");
+  MqttOptions options = Options(later.url(), dir_ / "store.sqlite");
+  options.reconnect_longest = 2s;
+  MqttPublisher publisher(options, notifier_);
+  publisher.AddCounter(station.counter());
+  for (int i = 0; i < 100 && notifier_.messages().empty(); ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(notifier_.messages().size(), 1u);
+  EXPECT_NE(notifier_.messages()[0].text.find("publishing will keep trying"), std::string::npos);
+  for (int64_t t = kT0; t < kT0 + 3; ++t) publisher.Publish(station.Measure(t, CountAt(t)));
+  ASSERT_TRUE(later.Start());
+  Subscriber consumer(later.port());
+  ASSERT_TRUE(consumer.WaitSubscribed(5s));
+  publisher.Publish(station.Measure(kT0 + 3, CountAt(kT0 + 3)));
+  EXPECT_TRUE(consumer.WaitFor(15s, [](const auto& got) {
+    return !StateTimes(got, "station/zqt-400_1/state").empty();
+  }));
+}
+
 TEST_F(MqttPublisherTest, ABrokerThatComesBackGetsEverySecondOfTheGapInOrderOnce) {
   const auto outage = std::chrono::seconds(std::getenv("NORVANE_LONG_TESTS") ? 30 : 3);
   Station station(dir_ / "store.sqlite", notifier_);
