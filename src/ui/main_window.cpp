@@ -430,7 +430,7 @@ void CMainViewerDlg::BuildMenus() {
   captions_->Text(add(file, 32792, {}, [this] { SaveRealtimeAs(); }), 110)
       ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   captions_->Text(file->addAction(QString(), QKeySequence(Qt::CTRL | Qt::Key_L), this,
-                                  [this] { OpenLongtermChart(this, options_.settings_path); }),
+                                  [this] { OpenLongtermChart(this, options_.settings_path, ctx_->dictionary); }),
                   111);
   file->addSeparator();
   QMenu* screenshots = file->addMenu(QString());

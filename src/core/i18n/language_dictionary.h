@@ -12,7 +12,7 @@
 namespace norvane {
 
 // Numbers 0-90 are the texts dictionary files have always had; the window's own texts follow from 100.
-inline constexpr int kBuiltInTextCount = 311;
+inline constexpr int kBuiltInTextCount = 385;
 // Lines longer than this are cut into several lines, as the file reader always has done.
 inline constexpr size_t kMaxDictionaryLineLength = 1024;
 // "Second": the seconds suffix of the CSV and HTML writers in languages other than English.
@@ -44,6 +44,11 @@ class LanguageDictionary {
   // Empty for any number outside the table, negative ones included. A copy, so a text fetched
   // before a reload stays valid.
   std::string GetText(int n) const;
+
+  // The current text of the window text whose English is `english`, or `english` itself when no
+  // window text has it: for words kept in English where the program decides by them, such as the
+  // type names of the file dialogs.
+  std::string Translated(std::string_view english) const;
 
   // Empty when the file cannot be read (the user has been told).
   static std::optional<LanguageHeader> ReadLanguageHeader(const std::string& path, UserNotifier& notifier);
