@@ -180,6 +180,8 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   ctx_ = std::make_unique<AppContext>(*notifier_, options_.settings_path, options_.extra_ports, std::move(hooks));
   ctx_->dictionary.LoadAtStartUp(ReadLanguageFileSetting(ctx_->store.Key()), *notifier_);
   captions_ = std::make_unique<Captions>(ctx_->dictionary);
+  notifier_->SetTranslator(
+      [this](const QString& line) { return ToQString(ctx_->dictionary.TranslatedLine(line.toStdString())); });
   ctx_->saver.set_picture_writer([this](std::string_view pattern, const std::string& path, std::string* error) {
     return SaveWindowPicture(this, pattern, path, error);
   });

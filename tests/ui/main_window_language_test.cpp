@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 
 #include "core/files/file_saver.h"
+#include "core/i18n/window_texts.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/color_dialog.h"
 #include "ui/config_editor_dialog.h"
@@ -104,6 +105,10 @@ TEST_F(MainWindowLanguageTest, EveryTextFollowsTheChosenLanguageAtOnceAndEnglish
       if (english.contains(text) && text.contains(word) && !is_name(text) && !translations.contains(text))
         left_in_english << text;
     EXPECT_TRUE(left_in_english.isEmpty()) << language.toStdString() << ": " << left_in_english.join(" | ").toStdString();
+    // Core's English lines reach the log in the chosen language.
+    w->notifier().Status(EnglishText(kTextLineLookingAgain, {"8"}));
+    EXPECT_TRUE(w->StatusLog().endsWith(ToQString(FillIn(w->context().dictionary.GetText(kTextLineLookingAgain), {"8"}))))
+        << w->StatusLog().toStdString();
     // What gets saved follows the chosen type, not its translated name.
     const FileTypes types(kRealtimeSaveFilter, w->context().dictionary);
     EXPECT_EQ(RealtimePatternsFor(types.TypeText(types.shown().front())), (std::vector<std::string_view>{"*.rbn", "*.csv"}))

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/common/text_format.h"
+#include "core/i18n/window_texts.h"
 
 namespace norvane {
 namespace {
@@ -334,11 +335,74 @@ constexpr NumberedText kWindowTexts[] = {
     {382, "Language Files"},
     {383, "CSV Files"},
     {384, "Certificates"},
+    {385, "Counter connected."},
+    {386, "Counter connected: %1."},
+    {387, "Counter not answering."},
+    {388, "Counter not answering: %1."},
+    {389, "Counter lost."},
+    {390, "Counter lost: %1."},
+    {391, "Counter stopped."},
+    {392, "Counter stopped: %1."},
+    {393, "Looking for the counter again in %1 s."},
+    {394, "Monitoring paused: the port is lent to another task."},
+    {395, "Monitoring resumes after %1 s; those seconds are a gap."},
+    {396, "The counter's replies are taken again; %1 seconds were gaps."},
+    {397, "The long-term store %1 is written again."},
+    {398, "The long-term store %1 cannot be written: %2\nMonitoring goes on; the seconds are kept and written as soon as the store can take them."},
+    {399, "The long-term store %1 cannot be written: %2\nMonitoring goes on; the seconds are kept in %3 and written as soon as the store can take them."},
+    {400, "The long-term store cannot be used: %1.\nMonitoring goes on; the seconds are kept and written once another file or none is at %2."},
+    {401, "Publishing to the MQTT broker at %1."},
+    {402, "Lost the MQTT broker at %1; the readings wait in the store until it is back."},
+    {403, "Publishing waits for the long-term store: %1"},
+    {404, "Cannot reach the MQTT broker at %1 (%2). Logging goes on; publishing will keep trying."},
+    {405, "Cannot reach the MQTT broker at %1. Logging goes on; publishing will keep trying."},
+    {406, "The MQTT broker at %1 refused the connection (%2). Logging goes on; publishing will keep trying."},
 };
 // Files replace texts by position: a number, once given out, keeps its meaning.
 static_assert(std::ranges::all_of(kWindowTexts, [](const NumberedText& t) {
   return t.number >= kFirstWindowText && t.number < kBuiltInTextCount;
 }));
+
+std::string_view BuiltInWindowText(int number) {
+  for (const NumberedText& t : kWindowTexts)
+    if (t.number == number) return t.text;
+  return {};
+}
+
+bool IsMarker(std::string_view text, size_t at) {
+  return at + 1 < text.size() && text[at] == '%' && text[at + 1] >= '1' && text[at + 1] <= '9';
+}
+
+// The values `line` holds where `english` has its markers, by marker number; nothing when the
+// line is not made from `english`. A value ends where the text after its marker first follows,
+// the last one where the line's ending begins.
+std::optional<std::vector<std::string>> LineValues(std::string_view english, std::string_view line) {
+  std::vector<std::string_view> literals;
+  std::vector<int> markers;
+  size_t start = 0;
+  for (size_t i = 0; i < english.size(); ++i) {
+    if (!IsMarker(english, i)) continue;
+    literals.push_back(english.substr(start, i - start));
+    markers.push_back(english[i + 1] - '0');
+    start = i + 2;
+    ++i;
+  }
+  literals.push_back(english.substr(start));
+  if (markers.empty()) return line == english ? std::optional(std::vector<std::string>{}) : std::nullopt;
+  if (!line.starts_with(literals.front()) || !line.ends_with(literals.back()) ||
+      line.size() < literals.front().size() + literals.back().size())
+    return std::nullopt;
+  std::vector<std::string> values(static_cast<size_t>(*std::ranges::max_element(markers)));
+  size_t pos = literals.front().size();
+  for (size_t k = 0; k < markers.size(); ++k) {
+    const std::string_view next = literals[k + 1];
+    const size_t end = k + 1 == markers.size() ? line.size() - next.size() : line.find(next, pos);
+    if (end == std::string_view::npos || end < pos) return std::nullopt;
+    values[static_cast<size_t>(markers[k] - 1)] = line.substr(pos, end - pos);
+    pos = end + next.size();
+  }
+  return values;
+}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -443,6 +507,25 @@ std::optional<std::string> ReadOrComplain(const std::string& path, UserNotifier&
 
 }  // namespace
 
+std::string FillIn(std::string_view text, const std::vector<std::string>& values) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const size_t value = IsMarker(text, i) ? static_cast<size_t>(text[i + 1] - '1') : values.size();
+    if (value < values.size()) {
+      out += values[value];
+      ++i;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::string EnglishText(int number, const std::vector<std::string>& values) {
+  return FillIn(BuiltInWindowText(number), values);
+}
+
 ParsedDictionary ParseDictionary(std::string_view bytes) {
   ParsedDictionary out;
   ForEachLine(bytes, [&out](std::string_view line) { ParseLine(line, out); });
@@ -466,6 +549,15 @@ std::string LanguageDictionary::Translated(std::string_view english) const {
   for (const NumberedText& t : kWindowTexts)
     if (t.text == english) return GetText(t.number);
   return std::string(english);
+}
+
+std::string LanguageDictionary::TranslatedLine(std::string_view line) const {
+  for (int n = kTextLineCounterConnected; n <= kTextLineBrokerRefused; ++n) {
+    const std::optional<std::vector<std::string>> values = LineValues(BuiltInWindowText(n), line);
+    const std::string text = GetText(n);
+    if (values && !text.empty()) return FillIn(text, *values);
+  }
+  return std::string(line);
 }
 
 std::optional<LanguageHeader> LanguageDictionary::ReadLanguageHeader(const std::string& path,

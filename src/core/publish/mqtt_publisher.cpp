@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/publish/mqtt_client.h"
 
 namespace norvane::publish {
@@ -59,8 +61,7 @@ MqttPublisher::MqttPublisher(MqttOptions options, UserNotifier& notifier)
   const int rc = mosquitto_connect_async(client_, target.host.c_str(), target.port, kKeepAliveSeconds);
   if (rc != MOSQ_ERR_SUCCESS) {
     const std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-    Problem("Cannot reach the MQTT broker at " + target.Where() + " (" + reason +
-            "). Logging goes on; publishing will keep trying.");
+    Problem(EnglishText(kTextLineBrokerUnreachableWhy, {target.Where(), reason}));
   }
   // The loop thread retries a failed first connection with the same pauses as a lost one.
   away_since_ = std::chrono::steady_clock::now();
@@ -187,8 +188,7 @@ void MqttPublisher::Run() {
       // told here.
       if (last_problem_.empty() && std::chrono::steady_clock::now() - away_since_ > kUnreachableAfter) {
         lock.unlock();
-        Problem("Cannot reach the MQTT broker at " + options_.target.Where() +
-                ". Logging goes on; publishing will keep trying.");
+        Problem(EnglishText(kTextLineBrokerUnreachable, {options_.target.Where()}));
         lock.lock();
       }
       wake_.wait_for(lock, 1s);
@@ -398,8 +398,8 @@ bool MqttPublisher::Send(const MqttMessage& message, std::unique_lock<std::mutex
 void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
   auto* publisher = static_cast<MqttPublisher*>(self);
   if (rc != 0) {
-    publisher->Problem("The MQTT broker at " + publisher->options_.target.Where() + " refused the connection (" +
-                       mosquitto_connack_string(rc) + "). Logging goes on; publishing will keep trying.");
+    publisher->Problem(
+        EnglishText(kTextLineBrokerRefused, {publisher->options_.target.Where(), mosquitto_connack_string(rc)}));
     return;
   }
   {
@@ -412,7 +412,7 @@ void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
   // Home Assistant announces its restarts here and needs the discovery configs again then.
   const std::string status = publisher->topics_.HomeAssistantStatus();
   mosquitto_subscribe(publisher->client_, nullptr, status.c_str(), kQos);
-  publisher->notifier_.Status("Publishing to the MQTT broker at " + publisher->options_.target.Where() + ".");
+  publisher->notifier_.Status(EnglishText(kTextLinePublishing, {publisher->options_.target.Where()}));
   publisher->wake_.notify_all();
 }
 
@@ -427,8 +427,7 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
   }
   publisher->wake_.notify_all();
   if (rc != 0 && was_connected)
-    publisher->notifier_.Status("Lost the MQTT broker at " + publisher->options_.target.Where() +
-                                "; the readings wait in the store until it is back.");
+    publisher->notifier_.Status(EnglishText(kTextLineBrokerLost, {publisher->options_.target.Where()}));
 }
 
 void MqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
@@ -454,9 +453,9 @@ void MqttPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
     std::lock_guard lock(publisher->mutex_);
     if (publisher->connected_) return;
   }
-  publisher->Problem("Cannot reach the MQTT broker at " + publisher->options_.target.Where() + " (" +
-                     (publisher->options_.target.tls ? "the TLS handshake failed: " : "") + text +
-                     "). Logging goes on; publishing will keep trying.");
+  publisher->Problem(EnglishText(kTextLineBrokerUnreachableWhy,
+                                 {publisher->options_.target.Where(),
+                                  std::string(publisher->options_.target.tls ? "the TLS handshake failed: " : "") + text}));
 }
 
 void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {
