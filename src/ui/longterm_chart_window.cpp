@@ -1059,7 +1059,9 @@ bool LongtermChartWindow::SavePicture(const QString& file) {
     ok = plot_->savePng(file, w, h);
   }
   // Saved (the dictionary's oldest word for it) or not, in the language of the moment.
-  Say(status_, [this, ok, file] { return ok ? Text(kSavedTextEntry) + ' ' + file : Text(kTextChartCannotWrite).arg(file); });
+  Say(status_, [this, ok, file] {
+    return ok ? Text(kSavedTextEntry) + ' ' + file : Text(kTextChartCannotWrite).arg(file);
+  });
   return ok;
 }
 

@@ -175,7 +175,8 @@ void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int6
       emit exportDone(text(kTextChartCannotWrite).arg(file_name) + ": " + ToQString(error), false);
       return;
     }
-    emit exportDone(built.partial_minutes ? text(kTextChartWrotePartial).arg(file_name, QString::number(built.partial_minutes))
+    const QString partial = QString::number(built.partial_minutes);
+    emit exportDone(built.partial_minutes ? text(kTextChartWrotePartial).arg(file_name, partial)
                                           : text(kTextChartWrote).arg(file_name),
                     true);
   });

@@ -22,7 +22,8 @@ namespace norvane {
 namespace {
 
 // Names that are the same in every language.
-const QStringList kNames = {"Norvane Data Viewer", "English", "Deutsch", "Français", "Español", "Xon/Xoff", "ZQTmap", "Radioactive@Home"};
+const QStringList kNames = {"Norvane Data Viewer", "English", "Deutsch", "Français", "Español", "Xon/Xoff",
+                            "ZQTmap", "Radioactive@Home"};
 
 // What a user reads on `root` itself, its menus included; not the texts of other windows.
 void AddShownTexts(QWidget* root, QStringList& texts, const QWidget* data_list) {
@@ -82,7 +83,7 @@ TEST_F(MainWindowLanguageTest, EveryTextFollowsTheChosenLanguageAtOnceAndEnglish
   options.language_folders = {NORVANE_LANGUAGE_DIR};
   auto w = Open({}, options);
   auto* chart = new LongtermChartWindow(dir_ / "store.sqlite", dir_ / "settings.reg", w.get());
-  ASSERT_TRUE(WaitFor([&] { return chart->Settled() && !chart->status_text().isEmpty(); }, 5000));
+  ASSERT_TRUE(WaitFor([&] { return chart->Settled() && !chart->status_text().isEmpty(); }, 20000));
   const QStringList english = AllTexts(*w);
   ASSERT_GT(english.size(), 150);
 

@@ -285,8 +285,10 @@ constexpr NumberedText kWindowTexts[] = {
     {332, "Picture..."},
     {333, "Save the chart as PNG or SVG"},
     {334, "Filter counters"},
-    {335, "Part of a counter's name, serial number, model or port narrows the list; Down or Enter goes to the list, where Space ticks; Esc clears"},
-    {336, "The counters in the store: the last minute's value, how much of the last 24 hours was measured and when each was last seen; a marked one fails a data-quality rule. Tick those to show"},
+    {335, "Part of a counter's name, serial number, model or port narrows the list; Down or Enter goes to the "
+          "list, where Space ticks; Esc clears"},
+    {336, "The counters in the store: the last minute's value, how much of the last 24 hours was measured and "
+          "when each was last seen; a marked one fails a data-quality rule. Tick those to show"},
     {337, "Shift+drag selects a range for its statistics; Ctrl+drag or right-drag zooms to a range."},
     {338, "counter %1"},
     {339, "The store holds no counter yet; the chart fills as monitoring records."},
@@ -323,7 +325,8 @@ constexpr NumberedText kWindowTexts[] = {
     {370, "The file name must end in .csv, .html, .htm, .rbn or .jsonl."},
     {371, "Nothing was written: %1."},
     {372, "Wrote %1"},
-    {373, "Wrote %1 (%2 partly measured minutes kept: their missing seconds are empty cells, or uncounted in a minute log)"},
+    {373, "Wrote %1 (%2 partly measured minutes kept: their missing seconds are empty cells, or uncounted in a "
+          "minute log)"},
     {374, "Both Files (RBN and CSV)"},
     {375, "Realtime Binary Files"},
     {376, "CSV (Comma delimited)"},
@@ -348,9 +351,12 @@ constexpr NumberedText kWindowTexts[] = {
     {395, "Monitoring resumes after %1 s; those seconds are a gap."},
     {396, "The counter's replies are taken again; %1 seconds were gaps."},
     {397, "The long-term store %1 is written again."},
-    {398, "The long-term store %1 cannot be written: %2\nMonitoring goes on; the seconds are kept and written as soon as the store can take them."},
-    {399, "The long-term store %1 cannot be written: %2\nMonitoring goes on; the seconds are kept in %3 and written as soon as the store can take them."},
-    {400, "The long-term store cannot be used: %1.\nMonitoring goes on; the seconds are kept and written once another file or none is at %2."},
+    {398, "The long-term store %1 cannot be written: %2\nMonitoring goes on; the seconds are kept and written as "
+          "soon as the store can take them."},
+    {399, "The long-term store %1 cannot be written: %2\nMonitoring goes on; the seconds are kept in %3 and "
+          "written as soon as the store can take them."},
+    {400, "The long-term store cannot be used: %1.\nMonitoring goes on; the seconds are kept and written once "
+          "another file or none is at %2."},
     {401, "Publishing to the MQTT broker at %1."},
     {402, "Lost the MQTT broker at %1; the readings wait in the store until it is back."},
     {403, "Publishing waits for the long-term store: %1"},

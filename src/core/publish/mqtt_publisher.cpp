@@ -453,9 +453,8 @@ void MqttPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
     std::lock_guard lock(publisher->mutex_);
     if (publisher->connected_) return;
   }
-  publisher->Problem(EnglishText(kTextLineBrokerUnreachableWhy,
-                                 {publisher->options_.target.Where(),
-                                  std::string(publisher->options_.target.tls ? "the TLS handshake failed: " : "") + text}));
+  const std::string why = std::string(publisher->options_.target.tls ? "the TLS handshake failed: " : "") + text;
+  publisher->Problem(EnglishText(kTextLineBrokerUnreachableWhy, {publisher->options_.target.Where(), why}));
 }
 
 void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {

@@ -152,7 +152,8 @@ TEST_F(LanguageDictionaryFile, TextLinesReplaceEntriesByPosition) {
 // Core words its lines in English; the window shows them in its language, values in their places.
 TEST_F(LanguageDictionaryFile, CoreLinesAreTranslatedWithTheirValuesAndOtherLinesStay) {
   const std::string unusable = EnglishText(kTextLineStoreCannotUse, {"disk full: no space", "/data/a b.sqlite"});
-  const std::string lost = EnglishText(kTextLineCounterLost), lost_why = EnglishText(kTextLineCounterLostDetail, {"x."});
+  const std::string lost = EnglishText(kTextLineCounterLost);
+  const std::string lost_why = EnglishText(kTextLineCounterLostDetail, {"x."});
   EXPECT_EQ(dict_.TranslatedLine(unusable), unusable);
   dict_.LoadLanguageFile(Write(WithHeader(TextLines(kTextLineStoreCannotUse, "t") +
                                           Format("%04d=\"an %%2: %%1\",\r\n", kTextLineStoreCannotUse))),
