@@ -16,9 +16,9 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
-#include "core/files/file_filters.h"
 #include "ui/app_context.h"
 #include "ui/device_worker.h"
+#include "ui/file_types.h"
 #include "ui/qt_notifier.h"
 #include "ui/qt_text.h"
 
@@ -37,12 +37,6 @@ QString FromBytes(const std::string& bytes) {
   return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
-
-QStringList QtFilters(std::string_view filter) {
-  QStringList items;
-  for (const FileTypeItem& item : ParseFileFilter(filter)) items << QString::fromStdString(item.description);
-  return items;
-}
 
 // The editor's log box: the core's status lines land there, messages and questions go on to
 // the window's notifier. Lines from the device thread are queued to the window's thread.
@@ -338,9 +332,10 @@ void ConfigEditorDialog::FactoryResetDevice() {
 std::optional<ConfigFileChoice> ConfigEditorDialog::AskFile(ConfigFileAction action) {
   if (chooser_) return chooser_(action);
   QFileDialog dialog(this);
+  const FileTypes types(action == ConfigFileAction::kSave ? kSaveFilter : kLoadCfgFilter, ctx_.dictionary);
+  dialog.setNameFilters(types.shown());
   if (action == ConfigFileAction::kSave) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(QtFilters(kSaveFilter));
     dialog.selectFile(QStringLiteral("ZQT_Configuration"));
     // The name the overwrite question names is the name that gets written.
     dialog.setDefaultSuffix(QStringLiteral("csv"));
@@ -350,11 +345,10 @@ std::optional<ConfigFileChoice> ConfigEditorDialog::AskFile(ConfigFileAction act
   } else {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(QtFilters(kLoadCfgFilter));
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return ConfigFileChoice{std::filesystem::path(dialog.selectedFiles().front().toStdString()),
-                          dialog.selectedNameFilter().toLower().toStdString()};
+                          types.TypeText(dialog.selectedNameFilter())};
 }
 
 void ConfigEditorDialog::SaveToFile() {

@@ -25,8 +25,8 @@ class QtNotifier;
 
 enum class ConfigFileAction { kSave, kLoad };
 
-// What the user picked in a file dialog. `type_text` is the chosen file type as the dialog lists
-// it, lower-cased; it decides the format of a save.
+// What the user picked in a file dialog. `type_text` is the chosen file type's English description,
+// lower-cased, whatever language the dialog showed; it decides the format of a save.
 struct ConfigFileChoice {
   std::filesystem::path path;
   std::string type_text;

@@ -22,10 +22,11 @@
 #include "core/chart/time_ticks.h"
 #include "core/common/text_format.h"
 #include "core/files/writer_options.h"
-#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/store_location.h"
 #include "core/store/poisson_interval.h"
 #include "core/store/store_time.h"
+#include "ui/file_types.h"
 #include "ui/qt_notifier.h"
 #include "ui/qt_text.h"
 
@@ -44,8 +45,16 @@ constexpr char kHiddenName[] = "HiddenCounters";
 constexpr char kViewSpanName[] = "ViewSpan";
 
 constexpr int64_t kAverages[] = {0, 600, 3600, 86400};
-constexpr const char* kAverageNames[] = {"No average", "10 min average", "1 h average", "1 day average"};
+constexpr int kAverageTexts[] = {kTextChartNoAverage, kTextChartTenMinuteAverage, kTextChartHourAverage,
+                                 kTextChartDayAverage};
 constexpr int64_t kSpans[] = {3600, 86400, 7 * 86400, 30 * 86400, 365 * 86400};
+// Hour, day, week, month and year are the dictionary's oldest texts.
+constexpr int kSpanTexts[] = {7, 8, 9, 10, 11, kTextChartAll};
+constexpr int kSpanTips[] = {kTextChartLastHourTip,  kTextChartLastDayTip,  kTextChartLastWeekTip,
+                             kTextChartLastMonthTip, kTextChartLastYearTip, kTextChartAllTip};
+constexpr std::string_view kExportTypes =
+    "CSV|*.csv|HTML|*.html;*.htm|Realtime Binary Files|*.rbn|Tidy JSON Lines, a row per second and record|*.jsonl|";
+constexpr std::string_view kPictureTypes = "PNG|*.png|SVG|*.svg|";
 // The counter list's glances are a day's verdict: read again this often, and when counters come.
 constexpr int kGlanceEveryMs = 5 * 60 * 1000;
 constexpr int kFailingRole = Qt::UserRole + 1;  // whether the item shows the quality mark
@@ -109,9 +118,13 @@ LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::
       settings_store_(settings_path_),
       fetcher_(std::make_unique<LongtermFetcher>(store_path)),
       glance_fetcher_(std::make_unique<CounterGlanceFetcher>(std::move(store_path))) {
-  setWindowTitle("Long-term Chart");
   setAttribute(Qt::WA_DeleteOnClose, false);
   settings_ = settings_store_.Load();
+  {
+    QtNotifier notifier(this, [](const QString&) {});
+    texts_.LoadAtStartUp(ReadLanguageFileSetting(settings_store_.Key()), notifier);
+  }
+  captions_.Bind(this, [this] { setWindowTitle(Text(kTextChartTitle)); });
   BuildWidgets();
   connect(fetcher_.get(), &LongtermFetcher::viewReady, this, &LongtermChartWindow::OnView);
   connect(fetcher_.get(), &LongtermFetcher::overviewReady, this, &LongtermChartWindow::OnOverview);
@@ -121,9 +134,10 @@ LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::
     overview_pending_ = false;
     stats_pending_ = false;
     store_failed_ = true;
-    status_->setText(m);
+    Say(status_, [m] { return m; });
   });
-  connect(fetcher_.get(), &LongtermFetcher::exportDone, this, [this](const QString& m, bool) { status_->setText(m); });
+  connect(fetcher_.get(), &LongtermFetcher::exportDone, this,
+          [this](const QString& m, bool) { Say(status_, [m] { return m; }); });
   connect(glance_fetcher_.get(), &CounterGlanceFetcher::glancesReady, this, &LongtermChartWindow::OnGlances);
   connect(glance_fetcher_.get(), &CounterGlanceFetcher::glancesFailed, this, [this] { glances_pending_ = false; });
   glance_timer_.setInterval(kGlanceEveryMs);
@@ -160,45 +174,62 @@ LongtermChartWindow::LongtermChartWindow(std::filesystem::path store_path, std::
 
 LongtermChartWindow::~LongtermChartWindow() = default;
 
+void LongtermChartWindow::UseTexts(const LanguageDictionary& texts) {
+  texts_ = texts;
+  captions_.Refresh();
+  for (const auto& [label, say] : said_) label->setText(say());
+  UpdateCounterPanel();
+  RequestView();  // the legend names its curves again
+}
+
+void LongtermChartWindow::Say(QLabel* label, std::function<QString()> say) {
+  if (!say) {
+    said_.erase(label);
+    label->clear();
+    return;
+  }
+  label->setText(say());
+  said_[label] = std::move(say);
+}
+
 void LongtermChartWindow::BuildWidgets() {
   auto* layout = new QVBoxLayout(this);
   auto* bar = new QHBoxLayout;
   layout->addLayout(bar);
-  const auto button = [&](const QString& text, const QString& tip, auto run) {
+  const auto button = [&](const QString& text, int tip, auto run) {
     auto* b = new QToolButton;
     b->setText(text);
-    b->setToolTip(tip);
+    captions_.Tip(b, tip);
     connect(b, &QToolButton::clicked, this, run);
     bar->addWidget(b);
     return b;
   };
-  back_button_ = button("<", "Back to the previous view (Alt+Left)", [this] { GoBack(); });
-  forward_button_ = button(">", "Forward again (Alt+Right)", [this] { GoForward(); });
+  back_button_ = button("<", kTextChartBackTip, [this] { GoBack(); });
+  forward_button_ = button(">", kTextChartForwardTip, [this] { GoForward(); });
   back_button_->setEnabled(false);
   forward_button_->setEnabled(false);
-  const char* spans[] = {"Hour", "Day", "Week", "Month", "Year", "All"};
-  for (int i = 0; i < 6; ++i) button(spans[i], QString("Show the last %1").arg(QString(spans[i]).toLower()), [this, i] {
-    ShowSpan(static_cast<Span>(i));
-  });
-  follow_box_ = new QCheckBox("Follow");
-  follow_box_->setToolTip("Keep the newest seconds in view as they are recorded");
+  for (int i = 0; i < 6; ++i)
+    captions_.Text(button({}, kSpanTips[i], [this, i] { ShowSpan(static_cast<Span>(i)); }), kSpanTexts[i]);
+  follow_box_ = captions_.Tip(captions_.Text(new QCheckBox, kTextChartFollow), kTextChartFollowTip);
   connect(follow_box_, &QCheckBox::toggled, this, [this](bool on) { SetFollow(on); });
   bar->addWidget(follow_box_);
   unit_box_ = new QComboBox;
   unit_box_->addItems({"CPM", QString::fromUtf8("µSv/h")});
   bar->addWidget(unit_box_);
-  log_box_ = new QCheckBox("Log");
+  log_box_ = captions_.Text(new QCheckBox, kTextChartLog);
   bar->addWidget(log_box_);
   average_box_ = new QComboBox;
-  for (const char* name : kAverageNames) average_box_->addItem(name);
+  for (size_t i = 0; i < std::size(kAverageTexts); ++i) average_box_->addItem(QString());
+  captions_.Bind(average_box_, [this] {
+    for (int i = 0; i < average_box_->count(); ++i) average_box_->setItemText(i, Text(kAverageTexts[i]));
+  });
   bar->addWidget(average_box_);
-  history_box_ = new QCheckBox("Downloads");
-  history_box_->setToolTip("Downloaded per-minute and per-hour history, and its notes");
+  history_box_ = captions_.Tip(captions_.Text(new QCheckBox, kTextChartDownloads), kTextChartDownloadsTip);
   history_box_->setChecked(true);
   bar->addWidget(history_box_);
   bar->addStretch();
-  button("Export...", "Export the selected range (Shift+drag selects) as CSV, HTML, .rbn or tidy JSON Lines", [this] { ChooseExport(); });
-  button("Picture...", "Save the chart as PNG or SVG", [this] { ChoosePicture(); });
+  captions_.Text(button({}, kTextChartExportTip, [this] { ChooseExport(); }), kTextChartExport);
+  captions_.Text(button({}, kTextChartPictureTip, [this] { ChoosePicture(); }), kTextChartPicture);
   for (QWidget* w : {static_cast<QWidget*>(unit_box_), static_cast<QWidget*>(average_box_)})
     connect(static_cast<QComboBox*>(w), &QComboBox::currentIndexChanged, this, [this] {
       UpdateAxes();
@@ -251,10 +282,9 @@ void LongtermChartWindow::BuildWidgets() {
   auto* panel = new QVBoxLayout;
   counter_filter_ = new QLineEdit;
   counter_filter_->setObjectName("counterFilter");
-  counter_filter_->setPlaceholderText("Filter counters");
+  captions_.Bind(counter_filter_, [this] { counter_filter_->setPlaceholderText(Text(kTextChartFilter)); });
   counter_filter_->setClearButtonEnabled(true);
-  counter_filter_->setToolTip("Part of a counter's name, serial number, model or port narrows the list; Down or "
-                              "Enter goes to the list, where Space ticks; Esc clears");
+  captions_.Tip(counter_filter_, kTextChartFilterTip);
   counter_filter_->installEventFilter(this);
   connect(counter_filter_, &QLineEdit::textChanged, this, &LongtermChartWindow::FilterCounters);
   panel->addWidget(counter_filter_);
@@ -263,9 +293,7 @@ void LongtermChartWindow::BuildWidgets() {
   counter_list_->setMinimumWidth(250);
   counter_list_->setMaximumWidth(320);
   counter_list_->setUniformItemSizes(true);
-  counter_list_->setToolTip("The counters in the store: the last minute's value, how much of the last 24 hours was "
-                            "measured and when each was last seen; a marked one fails a data-quality rule. Tick "
-                            "those to show");
+  captions_.Tip(counter_list_, kTextChartListTip);
   counter_list_->setFocusPolicy(Qt::TabFocus);
   connect(counter_list_, &QListWidget::itemChanged, this, [this] {
     if (selection_) SelectRange(selection_->from, selection_->to);
@@ -277,7 +305,8 @@ void LongtermChartWindow::BuildWidgets() {
   readout_ = new QLabel(" ");
   readout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(readout_);
-  selection_label_ = new QLabel("Shift+drag selects a range for its statistics; Ctrl+drag or right-drag zooms to a range.");
+  selection_label_ = new QLabel;
+  Say(selection_label_, [this] { return Text(kTextChartHint); });
   selection_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   selection_label_->setWordWrap(true);
   layout->addWidget(selection_label_);
@@ -347,7 +376,7 @@ QString LongtermChartWindow::CounterName(store::CounterId id) const {
       const std::string& name = row.info.name.empty() ? row.info.model : row.info.name;
       return ToQString(name.empty() ? row.info.version : name);
     }
-  return QString("counter %1").arg(id);
+  return Text(kTextChartCounter).arg(id);
 }
 
 QColor LongtermChartWindow::CounterColour(store::CounterId id) const {
@@ -489,7 +518,7 @@ void LongtermChartWindow::OnOverview(std::shared_ptr<const StoreOverview> overvi
   overview_pending_ = false;
   if (store_failed_) {
     store_failed_ = false;
-    status_->clear();
+    Say(status_, nullptr);
   }
   // Keep the first seconds already known: polls ask only for the newest.
   std::vector<std::optional<int64_t>> first = overview->first;
@@ -522,8 +551,8 @@ void LongtermChartWindow::OnOverview(std::shared_ptr<const StoreOverview> overvi
     RequestGlances();
   }
   UpdateCounterPanel();
-  if (overview_.counters.empty()) status_->setText("The store holds no counter yet; the chart fills as monitoring records.");
-  else if (status_->text().startsWith("The store holds no counter")) status_->clear();
+  if (overview_.counters.empty()) Say(status_, [this] { return Text(kTextChartStoreEmpty); });
+  else if (status_->text() == Text(kTextChartStoreEmpty)) Say(status_, nullptr);
   if (want_all_) {
     want_all_ = false;
     bool known = false;
@@ -579,22 +608,25 @@ void LongtermChartWindow::UpdateCounterPanel() {
     if (glance && glance->last_cpm)
       facts << (usv ? Number(store::DoseRate(settings_.calibration, *glance->last_cpm), 4) + QString::fromUtf8(" µSv/h")
                     : Number(*glance->last_cpm, 1) + " CPM");
-    if (glance) facts << Number(100 * glance->coverage, 0) + " % of 24 h";
-    if (const auto& last = overview_.last[size_t(i)]) facts << "seen " + ToQString(chart::LocalText(*last, clock_));
+    if (glance) facts << Text(kTextChartCoverage).arg(Number(100 * glance->coverage, 0));
+    if (const auto& last = overview_.last[size_t(i)])
+      facts << Text(kTextChartSeen).arg(ToQString(chart::LocalText(*last, clock_)));
     const QString text = CounterName(row.id) + (facts.isEmpty() ? QString() : "\n" + facts.join(QString::fromUtf8(" · ")));
     if (item->text() != text) item->setText(text);
 
-    tip << ToQString(row.info.version + (row.info.port.empty() ? "" : " on " + row.info.port));
-    if (!row.info.serial.empty()) tip << "Serial number " + ToQString(row.info.serial);
+    const QString version = ToQString(row.info.version);
+    tip << (row.info.port.empty() ? version : Text(kTextChartOnPort).arg(version, ToQString(row.info.port)));
+    if (!row.info.serial.empty()) tip << Text(kTextChartSerial).arg(ToQString(row.info.serial));
     if (const auto& d = overview_.downloads[size_t(i)])
-      tip << "Downloaded history from " + ToQString(store::FormatTime(d->first, clock_).substr(0, 10)) + " to " +
-                 ToQString(store::FormatTime(d->last, clock_).substr(0, 10));
+      tip << Text(kTextChartDownloadedSpan)
+                 .arg(ToQString(store::FormatTime(d->first, clock_).substr(0, 10)),
+                      ToQString(store::FormatTime(d->last, clock_).substr(0, 10)));
     const bool failing = glance && glance->quality && !glance->quality->problems.empty();
     if (failing) {
-      tip << "Data quality of the last 24 hours fails:";
+      tip << Text(kTextChartQualityFails);
       for (const std::string& problem : glance->quality->problems) tip << "  " + ToQString(problem);
     } else if (glance && glance->quality) {
-      tip << "Data quality of the last 24 hours: every rule passes";
+      tip << Text(kTextChartQualityPasses);
     }
     const QString tooltip = tip.join('\n');
     if (item->toolTip() != tooltip) item->setToolTip(tooltip);
@@ -680,8 +712,8 @@ void LongtermChartWindow::OnView(std::shared_ptr<const ViewData> data) {
     const QString name = CounterName(view.counter);
     g->mean->setName(name);
     g->moving->setName(name + " (" + average_box_->currentText() + ")");
-    g->history->setName(name + " (downloaded)");
-    g->notes->setName(name + " (notes)");
+    g->history->setName(Text(kTextChartDownloadedGraph).arg(name));
+    g->notes->setName(Text(kTextChartNotesGraph).arg(name));
     const chart::PlotColumns& c = view.columns;
     QVector<double> x, mean, neg, pos;
     BandData(c, log, x, mean, neg, pos);
@@ -773,7 +805,7 @@ QString LongtermChartWindow::ReadoutAt(int64_t time) const {
   const int decimals = usv ? 4 : 1;
   const QString unit = usv ? QString::fromUtf8("µSv/h") : "CPM";
   const auto band = [&](const chart::PlotColumns& c) {
-    return QString("mean %1, %2 to %3 %4")
+    return Text(kTextChartBand)
         .arg(Number(c.mean[i], decimals), Number(c.low[i], decimals), Number(c.high[i], decimals), unit);
   };
   for (const CounterView& view : shown_->counters) {
@@ -782,17 +814,18 @@ QString LongtermChartWindow::ReadoutAt(int64_t time) const {
     text += "    " + CounterName(view.counter) + ": ";
     const double m = c.mean[i];
     if (std::isnan(m)) {
-      text += "not measured";
+      text += Text(kTextChartNotMeasured);
     } else if (c.raw) {
       // A single second: its count as stored, and the rate it stands for.
       const double cpm = usv ? 0 : m;
       text += usv ? QString("%1 µSv/h").arg(Number(m, 4))
-                  : QString("%1 counts (%2 CPM)").arg(qRound64(cpm / 60.0)).arg(qRound64(cpm));
+                  : Text(kTextChartCounts).arg(qRound64(cpm / 60.0)).arg(qRound64(cpm));
     } else {
       text += band(c);
     }
     // Where both were recorded, both are told, each by its name.
-    if (i < view.history.mean.size() && !std::isnan(view.history.mean[i])) text += "; downloaded " + band(view.history);
+    if (i < view.history.mean.size() && !std::isnan(view.history.mean[i]))
+      text += "; " + Text(kTextChartDownloadedBand).arg(band(view.history));
   }
   return text;
 }
@@ -821,7 +854,7 @@ void LongtermChartWindow::SelectRange(int64_t from, int64_t to) {
   UpdateSelectionItem();
   const auto counters = ShownCounters();
   if (counters.empty()) {
-    selection_label_->setText("Tick a counter to see the statistics of the selected range.");
+    Say(selection_label_, [this] { return Text(kTextChartTickCounter); });
     return;
   }
   stats_pending_ = true;
@@ -834,18 +867,24 @@ void LongtermChartWindow::OnStats(uint64_t generation, store::CounterId counter,
   stats_pending_ = false;
   selection_stats_ = s;
   selection_downloads_ = downloads;
-  QString text = QString("%1, %2 to %3: ")
-                     .arg(CounterName(counter), ToQString(store::FormatTime(selection_->from, clock_)),
-                          ToQString(store::FormatTime(selection_->to, clock_)));
-  text += QString("measured %1 s (%2 %)").arg(s.measured_seconds).arg(Number(100 * s.coverage, 1));
+  Say(selection_label_, [this, counter, range = *selection_, s, downloads] {
+    return StatsText(counter, range, s, downloads);
+  });
+}
+
+QString LongtermChartWindow::StatsText(store::CounterId counter, chart::ViewRange range, const store::Stats& s,
+                                       const store::HistoryColumn& downloads) const {
+  QString text = Text(kTextChartRange)
+                     .arg(CounterName(counter), ToQString(store::FormatTime(range.from, clock_)),
+                          ToQString(store::FormatTime(range.to, clock_)));
+  text += ' ' + Text(kTextChartMeasured).arg(s.measured_seconds).arg(Number(100 * s.coverage, 1));
   if (s.measured_seconds) {
-    text += QString("; mean %1 CPM (95 % interval %2 to %3)")
-                .arg(Number(s.mean_cpm, 3), Number(s.cpm_low, 3), Number(s.cpm_high, 3));
+    text += "; " + Text(kTextChartMeanCpm).arg(Number(s.mean_cpm, 3), Number(s.cpm_low, 3), Number(s.cpm_high, 3));
     if (s.max_cpm)
-      text += QString("; max %1 CPM in the minute from %2").arg(*s.max_cpm).arg(ToQString(store::FormatTime(s.max_cpm_at, clock_)));
-    text += QString::fromUtf8("; mean %1 µSv/h").arg(Number(s.mean_usv_h, 4));
-    if (s.max_usv_h) text += QString::fromUtf8(", max %1 µSv/h").arg(Number(*s.max_usv_h, 4));
-    text += QString::fromUtf8("; dose %1 µSv").arg(Number(s.dose_usv, 4));
+      text += "; " + Text(kTextChartMaxCpm).arg(*s.max_cpm).arg(ToQString(store::FormatTime(s.max_cpm_at, clock_)));
+    text += "; " + Text(kTextChartMeanUsv).arg(Number(s.mean_usv_h, 4));
+    if (s.max_usv_h) text += ", " + Text(kTextChartMaxUsv).arg(Number(*s.max_usv_h, 4));
+    text += "; " + Text(kTextChartDose).arg(Number(s.dose_usv, 4));
   }
   if (downloads.records) {
     // Records count for their own length (a per-minute record is 60 s of counting), under the
@@ -853,16 +892,15 @@ void LongtermChartWindow::OnStats(uint64_t generation, store::CounterId counter,
     const double seconds = downloads.seconds;
     const double per_count = 60.0 / seconds;
     const store::Interval interval = store::PoissonInterval95(static_cast<uint64_t>(std::llround(downloads.counts)));
-    text += QString("\nDownloaded: %1 records over %2 s (%3 %); mean %4 CPM (95 % interval %5 to %6); max %7 CPM; "
-                    "mean %8 µSv/h")
+    text += '\n' + Text(kTextChartDownloadedStats)
                 .arg(downloads.records)
                 .arg(qRound64(seconds))
-                .arg(Number(100 * seconds / double(selection_->to - selection_->from), 1))
+                .arg(Number(100 * seconds / double(range.to - range.from), 1))
                 .arg(Number(downloads.counts * per_count, 3), Number(interval.low * per_count, 3),
                      Number(interval.high * per_count, 3), Number(downloads.max_cpm, 0),
                      Number(store::DoseRate(settings_.calibration, downloads.counts * per_count), 4));
   }
-  selection_label_->setText(text);
+  return text;
 }
 
 QString LongtermChartWindow::selection_text() const { return selection_label_->text(); }
@@ -992,17 +1030,14 @@ void LongtermChartWindow::keyPressEvent(QKeyEvent* event) {
 void LongtermChartWindow::ExportSelection(const std::filesystem::path& file) {
   const auto counters = ShownCounters();
   if (!selection_ || counters.empty()) {
-    status_->setText("Select a range first (Shift+drag), with a counter ticked.");
+    Say(status_, [this] { return Text(kTextChartSelectFirst); });
     return;
   }
-  LanguageDictionary dictionary;
-  QtNotifier notifier(this, [this](const QString& line) { status_->setText(line); });
-  dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings_store_.Key()), notifier);
-  WriterOptions options = MakeWriterOptions(settings_, settings_.calibration, dictionary);
+  WriterOptions options = MakeWriterOptions(settings_, settings_.calibration, texts_);
   for (const store::CounterRow& row : overview_.counters)
     if (row.id == counters.front()) options.model = row.info.model;
-  status_->setText("Exporting...");
-  fetcher_->RequestExport(counters.front(), selection_->from, selection_->to, file.string(), options);
+  Say(status_, [this] { return Text(kTextChartExporting); });
+  fetcher_->RequestExport(counters.front(), selection_->from, selection_->to, file.string(), options, texts_);
 }
 
 bool LongtermChartWindow::SavePicture(const QString& file) {
@@ -1013,7 +1048,7 @@ bool LongtermChartWindow::SavePicture(const QString& file) {
     svg.setFileName(file);
     svg.setSize(QSize(w, h));
     svg.setViewBox(QRect(0, 0, w, h));
-    svg.setTitle("Long-term Chart");
+    svg.setTitle(Text(kTextChartTitle));
     QCPPainter painter;
     ok = painter.begin(&svg);
     if (ok) {
@@ -1023,23 +1058,32 @@ bool LongtermChartWindow::SavePicture(const QString& file) {
   } else {
     ok = plot_->savePng(file, w, h);
   }
-  status_->setText(ok ? "Saved " + file : "Cannot write " + file);
+  // Saved (the dictionary's oldest word for it) or not, in the language of the moment.
+  Say(status_, [this, ok, file] {
+    return ok ? Text(kSavedTextEntry) + ' ' + file : Text(kTextChartCannotWrite).arg(file);
+  });
   return ok;
 }
 
 void LongtermChartWindow::ChooseExport() {
-  const QString file = QFileDialog::getSaveFileName(this, "Export the selected range", QString(),
-                                                    "CSV (*.csv);;HTML (*.html *.htm);;Realtime binary (*.rbn);;"
-                                                    "Tidy JSON Lines, a row per second and record (*.jsonl)");
-  if (!file.isEmpty()) ExportSelection(file.toStdString());
+  // A name without an ending gets the chosen type's, so the type decides, in any language.
+  const FileTypes types(kExportTypes, texts_);
+  QString chosen;
+  const QString file =
+      QFileDialog::getSaveFileName(this, Text(kTextChartExportCaption), QString(), types.shown().join(";;"), &chosen);
+  if (!file.isEmpty()) ExportSelection(types.WithEnding(file, chosen).toStdString());
 }
 
 void LongtermChartWindow::ChoosePicture() {
-  const QString file = QFileDialog::getSaveFileName(this, "Save the chart", QString(), "PNG (*.png);;SVG (*.svg)");
-  if (!file.isEmpty()) SavePicture(file);
+  const FileTypes types(kPictureTypes, texts_);
+  QString chosen;
+  const QString file =
+      QFileDialog::getSaveFileName(this, Text(kTextChartPictureCaption), QString(), types.shown().join(";;"), &chosen);
+  if (!file.isEmpty()) SavePicture(types.WithEnding(file, chosen));
 }
 
-LongtermChartWindow* OpenLongtermChart(QWidget* parent, const std::filesystem::path& settings_path) {
+LongtermChartWindow* OpenLongtermChart(QWidget* parent, const std::filesystem::path& settings_path,
+                                       const LanguageDictionary& texts) {
   if (auto* open = parent->findChild<LongtermChartWindow*>()) {
     open->show();
     open->raise();
@@ -1047,6 +1091,7 @@ LongtermChartWindow* OpenLongtermChart(QWidget* parent, const std::filesystem::p
     return open;
   }
   auto* window = new LongtermChartWindow(DefaultStorePath(), settings_path, parent);
+  window->UseTexts(texts);
   window->show();
   return window;
 }

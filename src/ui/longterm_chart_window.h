@@ -6,13 +6,16 @@
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 
 #include "core/chart/view_history.h"
 #include "core/common/clock.h"
+#include "core/i18n/language_dictionary.h"
 #include "core/settings/settings_store.h"
+#include "ui/captions.h"
 #include "ui/counter_glance_fetcher.h"
 #include "ui/longterm_fetcher.h"
 
@@ -37,6 +40,10 @@ class LongtermChartWindow : public QWidget {
  public:
   LongtermChartWindow(std::filesystem::path store_path, std::filesystem::path settings_path, QWidget* parent = nullptr);
   ~LongtermChartWindow() override;
+
+  // Speaks the language of `texts` from now on: the main window's, when the user changes it there.
+  // On its own the window speaks the language the settings name.
+  void UseTexts(const LanguageDictionary& texts);
 
   // What the buttons, keys and mouse do, callable directly.
   enum class Span { kHour, kDay, kWeek, kMonth, kYear, kAll };
@@ -75,6 +82,11 @@ class LongtermChartWindow : public QWidget {
 
  private:
   struct CounterGraphs;
+  QString Text(int entry) const { return captions_(entry); }
+  // Shows what `say` says on `label`, and says it again in a new language; nothing clears it.
+  void Say(QLabel* label, std::function<QString()> say);
+  QString StatsText(store::CounterId counter, chart::ViewRange range, const store::Stats& s,
+                    const store::HistoryColumn& downloads) const;
   void BuildWidgets();
   void LoadChoices();
   void SaveChoices();
@@ -108,6 +120,9 @@ class LongtermChartWindow : public QWidget {
   SettingsStore settings_store_;
   Settings settings_;
   SystemClock clock_;
+  LanguageDictionary texts_;
+  Captions captions_{texts_};
+  std::map<QLabel*, std::function<QString()>> said_;
   std::unique_ptr<LongtermFetcher> fetcher_;
   std::unique_ptr<CounterGlanceFetcher> glance_fetcher_;
 
@@ -157,6 +172,7 @@ class LongtermChartWindow : public QWidget {
 };
 
 // Opens the long-term chart over the store beside `parent`, or raises the one already open.
-LongtermChartWindow* OpenLongtermChart(QWidget* parent, const std::filesystem::path& settings_path);
+LongtermChartWindow* OpenLongtermChart(QWidget* parent, const std::filesystem::path& settings_path,
+                                       const LanguageDictionary& texts);
 
 }  // namespace norvane

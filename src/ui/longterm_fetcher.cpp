@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "core/i18n/window_texts.h"
 #include "core/platform/atomic_file.h"
 #include "core/store/store_export.h"
 #include "ui/qt_text.h"
@@ -134,11 +135,13 @@ void LongtermFetcher::RequestStats(uint64_t generation, store::CounterId counter
 }
 
 void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int64_t to, const std::string& path,
-                                    const WriterOptions& options) {
-  Post([this, counter, from, to, path, options] {
+                                    const WriterOptions& options, const LanguageDictionary& texts) {
+  Post([this, counter, from, to, path, options, texts] {
+    const auto text = [&texts](int entry) { return ToQString(texts.GetText(entry)); };
+    const QString file_name = ToQString(path);
     store::CounterStore* db = Open();
     if (!db) {
-      emit exportDone("There is no store to export from yet.", false);
+      emit exportDone(text(kTextChartNoStore), false);
       return;
     }
     SystemClock clock;
@@ -149,35 +152,33 @@ void LongtermFetcher::RequestExport(store::CounterId counter, int64_t from, int6
                                                             options.conversion, clock,
                                                             [&](std::string_view rows) { return file.Write(rows); });
       if (!tidy.written || !file.Commit()) {
-        emit exportDone(ToQString("Cannot write " + path + ": " + file.error()), false);
+        emit exportDone(text(kTextChartCannotWrite).arg(file_name) + ": " + ToQString(file.error()), false);
         return;
       }
-      emit exportDone(ToQString("Wrote " + path + " (" + std::to_string(tidy.seconds) + " measured seconds, " +
-                                std::to_string(tidy.records) + " downloaded records)"),
-                      true);
+      emit exportDone(text(kTextChartWroteTidy)
+                          .arg(file_name, QString::number(tidy.seconds), QString::number(tidy.records)), true);
       return;
     }
     const auto kind = store::ExportKindOf(path);
     if (!kind) {
-      emit exportDone("The file name must end in .csv, .html, .htm, .rbn or .jsonl.", false);
+      emit exportDone(text(kTextChartBadName), false);
       return;
     }
     const store::ExportText built = store::BuildExport(db->ReadSeconds(counter, from, to), from, *kind, options, clock,
                                                        store::ScaleOf(*db, counter, options.conversion));
     if (!built.error.empty()) {
-      emit exportDone(ToQString("Nothing was written: " + built.error + "."), false);
+      emit exportDone(text(kTextChartNothingWritten).arg(ToQString(built.error)), false);
       return;
     }
     std::string error;
     if (!AtomicWriteFile(path, built.text, &error)) {
-      emit exportDone(ToQString("Cannot write " + path + ": " + error), false);
+      emit exportDone(text(kTextChartCannotWrite).arg(file_name) + ": " + ToQString(error), false);
       return;
     }
-    std::string message = "Wrote " + path;
-    if (built.partial_minutes)
-      message += " (" + std::to_string(built.partial_minutes) +
-                 " partly measured minutes kept: their missing seconds are empty cells, or uncounted in a minute log)";
-    emit exportDone(ToQString(message), true);
+    const QString partial = QString::number(built.partial_minutes);
+    emit exportDone(built.partial_minutes ? text(kTextChartWrotePartial).arg(file_name, partial)
+                                          : text(kTextChartWrote).arg(file_name),
+                    true);
   });
 }
 

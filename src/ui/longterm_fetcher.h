@@ -14,6 +14,7 @@
 
 #include "core/chart/plot_columns.h"
 #include "core/files/writer_options.h"
+#include "core/i18n/language_dictionary.h"
 #include "core/store/store.h"
 #include "core/store/store_chart_queries.h"
 
@@ -64,8 +65,9 @@ class LongtermFetcher : public QObject {
   void RequestOverview(bool with_first);
   void RequestStats(uint64_t generation, store::CounterId counter, int64_t from, int64_t to,
                     const ConversionTable& conversion);
+  // `texts` word the message exportDone brings.
   void RequestExport(store::CounterId counter, int64_t from, int64_t to, const std::string& path,
-                     const WriterOptions& options);
+                     const WriterOptions& options, const LanguageDictionary& texts);
 
  signals:
   void viewReady(std::shared_ptr<const ViewData> data);

@@ -180,6 +180,8 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
   ctx_ = std::make_unique<AppContext>(*notifier_, options_.settings_path, options_.extra_ports, std::move(hooks));
   ctx_->dictionary.LoadAtStartUp(ReadLanguageFileSetting(ctx_->store.Key()), *notifier_);
   captions_ = std::make_unique<Captions>(ctx_->dictionary);
+  notifier_->SetTranslator(
+      [this](const QString& line) { return ToQString(ctx_->dictionary.TranslatedLine(line.toStdString())); });
   ctx_->saver.set_picture_writer([this](std::string_view pattern, const std::string& path, std::string* error) {
     return SaveWindowPicture(this, pattern, path, error);
   });
@@ -430,7 +432,7 @@ void CMainViewerDlg::BuildMenus() {
   captions_->Text(add(file, 32792, {}, [this] { SaveRealtimeAs(); }), 110)
       ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   captions_->Text(file->addAction(QString(), QKeySequence(Qt::CTRL | Qt::Key_L), this,
-                                  [this] { OpenLongtermChart(this, options_.settings_path); }),
+                                  [this] { OpenLongtermChart(this, options_.settings_path, ctx_->dictionary); }),
                   111);
   file->addSeparator();
   QMenu* screenshots = file->addMenu(QString());

@@ -62,7 +62,7 @@ struct FileRequest {
 };
 struct FileAnswer {
   std::string path;
-  std::string type_text;  // the chosen type's description, lower case
+  std::string type_text;  // the chosen type's English description, lower case, in any language
 };
 
 enum class CloseAnswer { kYes, kNo, kCancel };

@@ -16,26 +16,13 @@
 #include "core/platform/store_location.h"
 #include "core/tasks/auto_save.h"
 #include "ui/color_dialog.h"
+#include "ui/file_types.h"
 #include "ui/graph_canvas.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
 #include "ui/scroll_bar_ex.h"
 
 namespace norvane {
-namespace {
-
-
-// Qt reads a filter's patterns from its last parentheses, separated by spaces, so a description
-// whose parentheses hold words ("Both Files (BIN and CSV)") gets the pattern appended.
-QString QtFilterItem(const FileTypeItem& item) {
-  const std::string suffix = "(" + item.pattern + ")";
-  std::string description = item.description;
-  if (description.ends_with(suffix)) description.resize(description.size() - suffix.size());
-  else description += ' ';
-  return ToQString(description) + "(" + ToQString(item.pattern).replace(';', ' ') + ")";
-}
-
-}  // namespace
 
 // ---- Chart and navigation ----
 
@@ -140,11 +127,9 @@ void CMainViewerDlg::PlaybackTick() {
 
 std::optional<FileAnswer> CMainViewerDlg::ChooseFile(const FileRequest& request) {
   if (choose_file_) return choose_file_(request);
-  const std::vector<FileTypeItem> items = ParseFileFilter(request.filter);
-  QStringList filters;
-  for (const FileTypeItem& item : items) filters << QtFilterItem(item);
+  const FileTypes types(request.filter, ctx_->dictionary);
   QFileDialog dialog(this, request.caption, request.default_name);
-  dialog.setNameFilters(filters);
+  dialog.setNameFilters(types.shown());
   if (request.kind == FileRequest::Kind::kOpen) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
@@ -155,9 +140,7 @@ std::optional<FileAnswer> CMainViewerDlg::ChooseFile(const FileRequest& request)
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   FileAnswer answer;
   answer.path = dialog.selectedFiles().first().toStdString();
-  const int chosen = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
-  answer.type_text = LowerAscii(chosen >= 0 ? items[static_cast<size_t>(chosen)].description
-                                            : items.empty() ? std::string() : items.front().description);
+  answer.type_text = types.TypeText(dialog.selectedNameFilter());
   return answer;
 }
 

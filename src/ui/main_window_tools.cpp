@@ -17,6 +17,7 @@
 #include "core/net/map_urls.h"
 #include "core/tools/screenshot_download.h"
 #include "ui/config_editor_dialog.h"
+#include "ui/longterm_chart_window.h"
 #include "ui/main_window.h"
 #include "ui/publishing_dialog.h"
 #include "ui/qt_text.h"
@@ -179,6 +180,8 @@ void CMainViewerDlg::ApplyTexts() {
   BuildLanguageMenu();
   banner_label_->setVisible(ctx_->dictionary.DisplayMode() != "0");
   RefreshWriterOptions();
+  // The long-term chart is a window of its own, but one program: it changes language with this one.
+  if (auto* chart = findChild<LongtermChartWindow*>()) chart->UseTexts(ctx_->dictionary);
 }
 
 void CMainViewerDlg::ShowConnectCaption(bool disconnect) {

@@ -17,6 +17,7 @@
 #include "core/settings/settings_store.h"
 #include "ui/app_context.h"
 #include "ui/captions.h"
+#include "ui/file_types.h"
 #include "ui/qt_text.h"
 
 namespace norvane {
@@ -106,8 +107,9 @@ PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path p
   setMinimumWidth(520);
 
   connect(browse, &QPushButton::clicked, this, [this] {
+    const FileTypes types("Certificates|*.pem;*.crt|All Files|*|", texts_);
     const QString file = QFileDialog::getOpenFileName(this, ToQString(texts_.GetText(235)), ca_file_->text(),
-                                                      "Certificates (*.pem *.crt);;All files (*)");
+                                                      types.shown().join(";;"));
     if (!file.isEmpty()) ca_file_->setText(file);
   });
   connect(test_, &QPushButton::clicked, this, [this] { Test(); });

@@ -27,12 +27,12 @@ void QtNotifier::OnOwnerThread(const std::function<void()>& work, bool wait) {
 
 void QtNotifier::Message(std::string_view text, std::string_view caption) {
   const QString t = ToQString(text), c = ToQString(caption);
-  OnOwnerThread([this, t, c] { message_(t, c); }, true);
+  OnOwnerThread([this, t, c] { message_(Shown(t), c); }, true);
 }
 
 void QtNotifier::Status(std::string_view line) {
   const QString l = ToQString(line);
-  OnOwnerThread([this, l] { status_(l); }, false);
+  OnOwnerThread([this, l] { status_(Shown(l)); }, false);
 }
 
 bool QtNotifier::Ask(std::string_view question, std::string_view caption) {

@@ -22,6 +22,9 @@ class QtNotifier final : public QObject, public UserNotifier {
   // Questions and messages go through these, so tests can answer without a modal box.
   using AskHandler = std::function<bool(const QString& question, const QString& caption)>;
   using MessageHandler = std::function<void(const QString& text, const QString& caption)>;
+  // Core's English lines and messages pass through this on the window's thread, where the
+  // window's dictionary lives, before they are shown.
+  using Translator = std::function<QString(const QString&)>;
 
   QtNotifier(QWidget* owner, StatusSink status);
 
@@ -31,15 +34,18 @@ class QtNotifier final : public QObject, public UserNotifier {
 
   void SetAskHandler(AskHandler handler) { ask_ = std::move(handler); }
   void SetMessageHandler(MessageHandler handler) { message_ = std::move(handler); }
+  void SetTranslator(Translator translate) { translate_ = std::move(translate); }
 
  private:
   // Runs `work` on the window's thread and waits for it when called from elsewhere.
   void OnOwnerThread(const std::function<void()>& work, bool wait);
+  QString Shown(const QString& text) const { return translate_ ? translate_(text) : text; }
 
   QPointer<QWidget> owner_;
   StatusSink status_;
   AskHandler ask_;
   MessageHandler message_;
+  Translator translate_;
 };
 
 }  // namespace norvane

@@ -4,10 +4,14 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 
+#include "core/files/file_saver.h"
+#include "core/i18n/window_texts.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/color_dialog.h"
 #include "ui/config_editor_dialog.h"
 #include "ui/download_dialogs.h"
+#include "ui/file_types.h"
+#include "ui/longterm_chart_window.h"
 #include "ui/map_setup_dialog.h"
 #include "ui/port_settings_dialog.h"
 #include "ui/publishing_dialog.h"
@@ -18,7 +22,8 @@ namespace norvane {
 namespace {
 
 // Names that are the same in every language.
-const QStringList kNames = {"Norvane Data Viewer", "English", "Deutsch", "Français", "Español", "Xon/Xoff", "ZQTmap"};
+const QStringList kNames = {"Norvane Data Viewer", "English", "Deutsch", "Français", "Español", "Xon/Xoff",
+                            "ZQTmap", "Radioactive@Home"};
 
 // What a user reads on `root` itself, its menus included; not the texts of other windows.
 void AddShownTexts(QWidget* root, QStringList& texts, const QWidget* data_list) {
@@ -41,10 +46,16 @@ void AddShownTexts(QWidget* root, QStringList& texts, const QWidget* data_list) 
 
 class MainWindowLanguageTest : public MainWindowTest {
  protected:
-  // The window's texts and those of each of its dialogs, made as the commands make them.
+  // The window's texts, those of the long-term chart open beside it, the names of its file types
+  // and those of each of its dialogs, made as the commands make them.
   QStringList AllTexts(CMainViewerDlg& w) {
     QStringList texts;
     AddShownTexts(&w, texts, w.Control(1168));  // the model list holds names
+    AddShownTexts(w.findChild<LongtermChartWindow*>(), texts, nullptr);
+    for (const std::string_view filter : {kRealtimeSaveFilter, kDownloadFilter, kLoadFilter, kHistoryCsvFilter}) {
+      const FileTypes types(filter, w.context().dictionary);
+      for (const QString& type : types.shown()) texts << type.left(type.lastIndexOf(" ("));
+    }
     AppContext& ctx = w.context();
     std::vector<std::unique_ptr<QDialog>> dialogs;
     dialogs.push_back(std::make_unique<ColorDialog>(0, 0, false, ctx.dictionary, &w));
@@ -71,6 +82,8 @@ TEST_F(MainWindowLanguageTest, EveryTextFollowsTheChosenLanguageAtOnceAndEnglish
   ViewerOptions options;
   options.language_folders = {NORVANE_LANGUAGE_DIR};
   auto w = Open({}, options);
+  auto* chart = new LongtermChartWindow(dir_ / "store.sqlite", dir_ / "settings.reg", w.get());
+  ASSERT_TRUE(WaitFor([&] { return chart->Settled() && !chart->status_text().isEmpty(); }, 20000));
   const QStringList english = AllTexts(*w);
   ASSERT_GT(english.size(), 150);
 
@@ -93,6 +106,14 @@ TEST_F(MainWindowLanguageTest, EveryTextFollowsTheChosenLanguageAtOnceAndEnglish
       if (english.contains(text) && text.contains(word) && !is_name(text) && !translations.contains(text))
         left_in_english << text;
     EXPECT_TRUE(left_in_english.isEmpty()) << language.toStdString() << ": " << left_in_english.join(" | ").toStdString();
+    // Core's English lines reach the log in the chosen language.
+    w->notifier().Status(EnglishText(kTextLineLookingAgain, {"8"}));
+    EXPECT_TRUE(w->StatusLog().endsWith(ToQString(FillIn(w->context().dictionary.GetText(kTextLineLookingAgain), {"8"}))))
+        << w->StatusLog().toStdString();
+    // What gets saved follows the chosen type, not its translated name.
+    const FileTypes types(kRealtimeSaveFilter, w->context().dictionary);
+    EXPECT_EQ(RealtimePatternsFor(types.TypeText(types.shown().front())), (std::vector<std::string_view>{"*.rbn", "*.csv"}))
+        << language.toStdString();
   }
   // Latin-1 in the file, the right letters on the screen.
   EXPECT_EQ(Text(*w, 1162), "Descargar");

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/common/text_format.h"
+#include "core/i18n/window_texts.h"
 
 namespace norvane {
 namespace {
@@ -260,11 +261,154 @@ constexpr NumberedText kWindowTexts[] = {
     {308, "Long-term store"},
     {309, "off"},
     {310, "Viewer and logger for ZQT radiation counters and radon monitors."},
+    {311, "Long-term Chart"},
+    {312, "Back to the previous view (Alt+Left)"},
+    {313, "Forward again (Alt+Right)"},
+    {314, "All"},
+    {315, "Show the last hour"},
+    {316, "Show the last day"},
+    {317, "Show the last week"},
+    {318, "Show the last month"},
+    {319, "Show the last year"},
+    {320, "Show all the data"},
+    {321, "Follow"},
+    {322, "Keep the newest seconds in view as they are recorded"},
+    {323, "Log"},
+    {324, "No average"},
+    {325, "10 min average"},
+    {326, "1 h average"},
+    {327, "1 day average"},
+    {328, "Downloads"},
+    {329, "Downloaded per-minute and per-hour history, and its notes"},
+    {330, "Export..."},
+    {331, "Export the selected range (Shift+drag selects) as CSV, HTML, .rbn or tidy JSON Lines"},
+    {332, "Picture..."},
+    {333, "Save the chart as PNG or SVG"},
+    {334, "Filter counters"},
+    {335, "Part of a counter's name, serial number, model or port narrows the list; Down or Enter goes to the "
+          "list, where Space ticks; Esc clears"},
+    {336, "The counters in the store: the last minute's value, how much of the last 24 hours was measured and "
+          "when each was last seen; a marked one fails a data-quality rule. Tick those to show"},
+    {337, "Shift+drag selects a range for its statistics; Ctrl+drag or right-drag zooms to a range."},
+    {338, "counter %1"},
+    {339, "The store holds no counter yet; the chart fills as monitoring records."},
+    {340, "%1 % of 24 h"},
+    {341, "seen %1"},
+    {342, "%1 on %2"},
+    {343, "Serial number %1"},
+    {344, "Downloaded history from %1 to %2"},
+    {345, "Data quality of the last 24 hours fails:"},
+    {346, "Data quality of the last 24 hours: every rule passes"},
+    {347, "%1 (downloaded)"},
+    {348, "%1 (notes)"},
+    {349, "mean %1, %2 to %3 %4"},
+    {350, "not measured"},
+    {351, "%1 counts (%2 CPM)"},
+    {352, "downloaded %1"},
+    {353, "Tick a counter to see the statistics of the selected range."},
+    {354, "%1, %2 to %3:"},
+    {355, "measured %1 s (%2 %)"},
+    {356, "mean %1 CPM (95 % interval %2 to %3)"},
+    {357, "max %1 CPM in the minute from %2"},
+    {358, "mean %1 µSv/h"},
+    {359, "max %1 µSv/h"},
+    {360, "dose %1 µSv"},
+    {361, "Downloaded: %1 records over %2 s (%3 %); mean %4 CPM (95 % interval %5 to %6); max %7 CPM; mean %8 µSv/h"},
+    {362, "Select a range first (Shift+drag), with a counter ticked."},
+    {363, "Exporting..."},
+    {364, "Cannot write %1"},
+    {365, "Export the selected range"},
+    {366, "Save the chart"},
+    {367, "Tidy JSON Lines, a row per second and record"},
+    {368, "There is no store to export from yet."},
+    {369, "Wrote %1 (%2 measured seconds, %3 downloaded records)"},
+    {370, "The file name must end in .csv, .html, .htm, .rbn or .jsonl."},
+    {371, "Nothing was written: %1."},
+    {372, "Wrote %1"},
+    {373, "Wrote %1 (%2 partly measured minutes kept: their missing seconds are empty cells, or uncounted in a "
+          "minute log)"},
+    {374, "Both Files (RBN and CSV)"},
+    {375, "Realtime Binary Files"},
+    {376, "CSV (Comma delimited)"},
+    {377, "All Files"},
+    {378, "Both Files (BIN and CSV)"},
+    {379, "Binary Files"},
+    {380, "History and Realtime Files"},
+    {381, "BMP Files"},
+    {382, "Language Files"},
+    {383, "CSV Files"},
+    {384, "Certificates"},
+    {385, "Counter connected."},
+    {386, "Counter connected: %1."},
+    {387, "Counter not answering."},
+    {388, "Counter not answering: %1."},
+    {389, "Counter lost."},
+    {390, "Counter lost: %1."},
+    {391, "Counter stopped."},
+    {392, "Counter stopped: %1."},
+    {393, "Looking for the counter again in %1 s."},
+    {394, "Monitoring paused: the port is lent to another task."},
+    {395, "Monitoring resumes after %1 s; those seconds are a gap."},
+    {396, "The counter's replies are taken again; %1 seconds were gaps."},
+    {397, "The long-term store %1 is written again."},
+    {398, "The long-term store %1 cannot be written: %2\nMonitoring goes on; the seconds are kept and written as "
+          "soon as the store can take them."},
+    {399, "The long-term store %1 cannot be written: %2\nMonitoring goes on; the seconds are kept in %3 and "
+          "written as soon as the store can take them."},
+    {400, "The long-term store cannot be used: %1.\nMonitoring goes on; the seconds are kept and written once "
+          "another file or none is at %2."},
+    {401, "Publishing to the MQTT broker at %1."},
+    {402, "Lost the MQTT broker at %1; the readings wait in the store until it is back."},
+    {403, "Publishing waits for the long-term store: %1"},
+    {404, "Cannot reach the MQTT broker at %1 (%2). Logging goes on; publishing will keep trying."},
+    {405, "Cannot reach the MQTT broker at %1. Logging goes on; publishing will keep trying."},
+    {406, "The MQTT broker at %1 refused the connection (%2). Logging goes on; publishing will keep trying."},
 };
 // Files replace texts by position: a number, once given out, keeps its meaning.
 static_assert(std::ranges::all_of(kWindowTexts, [](const NumberedText& t) {
   return t.number >= kFirstWindowText && t.number < kBuiltInTextCount;
 }));
+
+std::string_view BuiltInWindowText(int number) {
+  for (const NumberedText& t : kWindowTexts)
+    if (t.number == number) return t.text;
+  return {};
+}
+
+bool IsMarker(std::string_view text, size_t at) {
+  return at + 1 < text.size() && text[at] == '%' && text[at + 1] >= '1' && text[at + 1] <= '9';
+}
+
+// The values `line` holds where `english` has its markers, by marker number; nothing when the
+// line is not made from `english`. A value ends where the text after its marker first follows,
+// the last one where the line's ending begins.
+std::optional<std::vector<std::string>> LineValues(std::string_view english, std::string_view line) {
+  std::vector<std::string_view> literals;
+  std::vector<int> markers;
+  size_t start = 0;
+  for (size_t i = 0; i < english.size(); ++i) {
+    if (!IsMarker(english, i)) continue;
+    literals.push_back(english.substr(start, i - start));
+    markers.push_back(english[i + 1] - '0');
+    start = i + 2;
+    ++i;
+  }
+  literals.push_back(english.substr(start));
+  if (markers.empty()) return line == english ? std::optional(std::vector<std::string>{}) : std::nullopt;
+  if (!line.starts_with(literals.front()) || !line.ends_with(literals.back()) ||
+      line.size() < literals.front().size() + literals.back().size())
+    return std::nullopt;
+  std::vector<std::string> values(static_cast<size_t>(*std::ranges::max_element(markers)));
+  size_t pos = literals.front().size();
+  for (size_t k = 0; k < markers.size(); ++k) {
+    const std::string_view next = literals[k + 1];
+    const size_t end = k + 1 == markers.size() ? line.size() - next.size() : line.find(next, pos);
+    if (end == std::string_view::npos || end < pos) return std::nullopt;
+    values[static_cast<size_t>(markers[k] - 1)] = line.substr(pos, end - pos);
+    pos = end + next.size();
+  }
+  return values;
+}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -369,6 +513,25 @@ std::optional<std::string> ReadOrComplain(const std::string& path, UserNotifier&
 
 }  // namespace
 
+std::string FillIn(std::string_view text, const std::vector<std::string>& values) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const size_t value = IsMarker(text, i) ? static_cast<size_t>(text[i + 1] - '1') : values.size();
+    if (value < values.size()) {
+      out += values[value];
+      ++i;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::string EnglishText(int number, const std::vector<std::string>& values) {
+  return FillIn(BuiltInWindowText(number), values);
+}
+
 ParsedDictionary ParseDictionary(std::string_view bytes) {
   ParsedDictionary out;
   ForEachLine(bytes, [&out](std::string_view line) { ParseLine(line, out); });
@@ -386,6 +549,21 @@ void LanguageDictionary::LoadBuiltInTexts() {
 std::string LanguageDictionary::GetText(int n) const {
   if (n < 0 || n >= Count()) return {};
   return texts_[static_cast<size_t>(n)];
+}
+
+std::string LanguageDictionary::Translated(std::string_view english) const {
+  for (const NumberedText& t : kWindowTexts)
+    if (t.text == english) return GetText(t.number);
+  return std::string(english);
+}
+
+std::string LanguageDictionary::TranslatedLine(std::string_view line) const {
+  for (int n = kTextLineCounterConnected; n <= kTextLineBrokerRefused; ++n) {
+    const std::optional<std::vector<std::string>> values = LineValues(BuiltInWindowText(n), line);
+    const std::string text = GetText(n);
+    if (values && !text.empty()) return FillIn(text, *values);
+  }
+  return std::string(line);
 }
 
 std::optional<LanguageHeader> LanguageDictionary::ReadLanguageHeader(const std::string& path,

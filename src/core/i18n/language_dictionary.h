@@ -12,7 +12,7 @@
 namespace norvane {
 
 // Numbers 0-90 are the texts dictionary files have always had; the window's own texts follow from 100.
-inline constexpr int kBuiltInTextCount = 311;
+inline constexpr int kBuiltInTextCount = 407;
 // Lines longer than this are cut into several lines, as the file reader always has done.
 inline constexpr size_t kMaxDictionaryLineLength = 1024;
 // "Second": the seconds suffix of the CSV and HTML writers in languages other than English.
@@ -33,6 +33,13 @@ struct ParsedDictionary {
 // Pure: reads any bytes, never fails. Several header lines of one kind: the last one wins.
 ParsedDictionary ParseDictionary(std::string_view bytes);
 
+// `text` with "%1" to "%9" replaced by the values in that place; a marker without one stays.
+std::string FillIn(std::string_view text, const std::vector<std::string>& values);
+
+// The built-in English text `number`, filled in: how core words the lines a window may show in
+// another language, which core, holding no dictionary, never does itself.
+std::string EnglishText(int number, const std::vector<std::string>& values = {});
+
 class LanguageDictionary {
  public:
   // Starts with the English texts so a dictionary is usable before start-up has run.
@@ -44,6 +51,15 @@ class LanguageDictionary {
   // Empty for any number outside the table, negative ones included. A copy, so a text fetched
   // before a reload stays valid.
   std::string GetText(int n) const;
+
+  // The current text of the window text whose English is `english`, or `english` itself when no
+  // window text has it: for words kept in English where the program decides by them, such as the
+  // type names of the file dialogs.
+  std::string Translated(std::string_view english) const;
+
+  // A line core made with EnglishText, in this dictionary's language; any other line as it is.
+  // The CLI shows core's lines as they come; the window passes them through this.
+  std::string TranslatedLine(std::string_view line) const;
 
   // Empty when the file cannot be read (the user has been told).
   static std::optional<LanguageHeader> ReadLanguageHeader(const std::string& path, UserNotifier& notifier);

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "core/common/text_format.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/protocol/model_identification.h"
 #include "core/protocol/model_table.h"
 #include "core/serial/port_settings.h"
@@ -37,6 +39,19 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b) < 0 ? 1 : 0); }
+
+// "Counter lost: <why>." in words the window can show in its own language.
+std::string StateLine(LinkState state, const std::string& detail) {
+  int text = kTextLineCounterStopped;
+  switch (state) {
+    case LinkState::kConnected: text = kTextLineCounterConnected; break;
+    case LinkState::kNotAnswering: text = kTextLineCounterNotAnswering; break;
+    case LinkState::kLost: text = kTextLineCounterLost; break;
+    case LinkState::kStopped: break;
+  }
+  // Each state's line with a detail is the text after its plain one.
+  return detail.empty() ? EnglishText(text) : EnglishText(text + 1, {detail});
+}
 
 }  // namespace
 
@@ -132,7 +147,7 @@ void LiveEngine::Run() {
       if (Stopping() || BorrowWanted() || options_.end_when_lost) continue;
       // Once the longest wait is reached it is told once, not every minute for days.
       if (retry < options_.longest_retry || !waiting_told)
-        p_.log.Write(Priority::kInfo, Format("Looking for the counter again in %d s.", static_cast<int>(retry.count())));
+        p_.log.Write(Priority::kInfo, EnglishText(kTextLineLookingAgain, {std::to_string(retry.count())}));
       waiting_told = retry >= options_.longest_retry;
       p_.clock.WaitUntil(p_.clock.Now() + retry);
       retry = std::min(options_.longest_retry, retry * 2);
@@ -163,12 +178,11 @@ void LiveEngine::Release() {
     released_ = true;
   }
   released_cv_.notify_all();
-  if (was_connected) p_.log.Write(Priority::kNotice, "Monitoring paused: the port is lent to another task.");
+  if (was_connected) p_.log.Write(Priority::kNotice, EnglishText(kTextLineMonitoringPaused));
   while (BorrowWanted() && !Stopping()) p_.clock.WaitUntil(p_.clock.Now() + 1s);
   const auto away = std::chrono::duration_cast<std::chrono::seconds>(p_.clock.Now() - from);
   if (was_connected && !Stopping())
-    p_.log.Write(Priority::kNotice, Format("Monitoring resumes after %lld s; those seconds are a gap.",
-                                          static_cast<long long>(away.count())));
+    p_.log.Write(Priority::kNotice, EnglishText(kTextLineMonitoringResumes, {std::to_string(away.count())}));
 }
 
 // One search: the port asked for (or the one last used), then, unless the engine is bound to a
@@ -394,8 +408,7 @@ void LiveEngine::Measured(int64_t utc, uint32_t count) {
     ++tally_.measured;
   }
   if (gap_run_ > 0 && ++whole_run_ >= 60) {
-    p_.log.Write(Priority::kInfo, Format("The counter's replies are taken again; %llu seconds were gaps.",
-                                         static_cast<unsigned long long>(gap_run_)));
+    p_.log.Write(Priority::kInfo, EnglishText(kTextLineRepliesAgain, {std::to_string(gap_run_)}));
     gap_run_ = 0;
   }
   if (state_ != LinkState::kConnected) SetState(LinkState::kConnected, "answering again");
@@ -440,7 +453,7 @@ void LiveEngine::SetState(LinkState state, const std::string& detail) {
   }
   const Priority priority =
       state == LinkState::kConnected || state == LinkState::kStopped ? Priority::kNotice : Priority::kWarning;
-  p_.log.Write(priority, "Counter " + std::string(LinkStateName(state)) + (detail.empty() ? "" : ": " + detail) + ".");
+  p_.log.Write(priority, StateLine(state, detail));
   if (!identity_) return;
   const store::CounterInfo info = Info();
   for (LiveSink* sink : p_.sinks) sink->OnLinkState(info, state);

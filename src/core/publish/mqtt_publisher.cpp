@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/publish/mqtt_client.h"
 
 namespace norvane::publish {
@@ -200,8 +202,7 @@ void MqttPublisher::Run() {
       // told here.
       if (last_problem_.empty() && std::chrono::steady_clock::now() - away_since_ > kUnreachableAfter) {
         lock.unlock();
-        Problem("Cannot reach the MQTT broker at " + options_.target.Where() +
-                ". Logging goes on; publishing will keep trying.");
+        Problem(EnglishText(kTextLineBrokerUnreachable, {options_.target.Where()}));
         lock.lock();
       }
       wake_.wait_for(lock, 1s);
@@ -411,8 +412,8 @@ bool MqttPublisher::Send(const MqttMessage& message, std::unique_lock<std::mutex
 void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
   auto* publisher = static_cast<MqttPublisher*>(self);
   if (rc != 0) {
-    publisher->Problem("The MQTT broker at " + publisher->options_.target.Where() + " refused the connection (" +
-                       mosquitto_connack_string(rc) + "). Logging goes on; publishing will keep trying.");
+    publisher->Problem(
+        EnglishText(kTextLineBrokerRefused, {publisher->options_.target.Where(), mosquitto_connack_string(rc)}));
     return;
   }
   {
@@ -425,7 +426,7 @@ void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
   // Home Assistant announces its restarts here and needs the discovery configs again then.
   const std::string status = publisher->topics_.HomeAssistantStatus();
   mosquitto_subscribe(publisher->client_, nullptr, status.c_str(), kQos);
-  publisher->notifier_.Status("Publishing to the MQTT broker at " + publisher->options_.target.Where() + ".");
+  publisher->notifier_.Status(EnglishText(kTextLinePublishing, {publisher->options_.target.Where()}));
   publisher->wake_.notify_all();
 }
 
@@ -446,16 +447,14 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
   if (!was_connected) {
     if (!told) publisher->Unreachable(rc);
   } else {
-    publisher->notifier_.Status("Lost the MQTT broker at " + publisher->options_.target.Where() +
-                                "; the readings wait in the store until it is back.");
+    publisher->notifier_.Status(EnglishText(kTextLineBrokerLost, {publisher->options_.target.Where()}));
   }
 }
 
 void MqttPublisher::Unreachable(int rc) {
   std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
   if (reason.ends_with('.')) reason.pop_back();
-  Problem("Cannot reach the MQTT broker at " + options_.target.Where() + " (" + reason +
-          "). Logging goes on; publishing will keep trying.");
+  Problem(EnglishText(kTextLineBrokerUnreachableWhy, {options_.target.Where(), reason}));
 }
 
 void MqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
@@ -481,9 +480,8 @@ void MqttPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
     std::lock_guard lock(publisher->mutex_);
     if (publisher->connected_) return;
   }
-  publisher->Problem("Cannot reach the MQTT broker at " + publisher->options_.target.Where() + " (" +
-                     (publisher->options_.target.tls ? "the TLS handshake failed: " : "") + text +
-                     "). Logging goes on; publishing will keep trying.");
+  const std::string why = std::string(publisher->options_.target.tls ? "the TLS handshake failed: " : "") + text;
+  publisher->Problem(EnglishText(kTextLineBrokerUnreachableWhy, {publisher->options_.target.Where(), why}));
 }
 
 void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {

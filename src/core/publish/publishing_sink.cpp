@@ -3,6 +3,8 @@
 #include <ctime>
 #include <memory>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/store/counter_store.h"
 
 namespace norvane::publish {
@@ -20,7 +22,7 @@ PublishingSink::Known* PublishingSink::Find(const store::CounterInfo& counter, i
     return &known;
   } catch (const store::StoreError& e) {
     // Retried with the next second: a store that is briefly locked must not end publishing.
-    notifier_.Status(std::string("Publishing waits for the long-term store: ") + e.what());
+    notifier_.Status(EnglishText(kTextLinePublishingWaits, {e.what()}));
     return nullptr;
   }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/store_location.h"
 #include "core/store/pg_db.h"
 #include "core/store/seconds_journal.h"
@@ -140,7 +142,7 @@ void SecondsWriter::Step(bool fold, bool retry) {
     }
     Journal();
     if (fold) Fold();
-    if (reported_) notifier_.Status("The long-term store " + location_ + " is written again.");
+    if (reported_) notifier_.Status(EnglishText(kTextLineStoreWrittenAgain, {location_}));
     reported_ = false;
     std::lock_guard lock(mutex_);
     pause_ = pauses_.first;
@@ -303,11 +305,10 @@ void SecondsWriter::Failed(const std::string& reason) {
     pause_ = first ? pauses_.first : std::min(pauses_.longest, pause_ * 2);
     retry_at_ = std::chrono::steady_clock::now() + pause_;
   }
-  const std::string kept = server_ && journal_ ? " in " + journal_->path().string() : "";
   if (first)
-    notifier_.Message("The long-term store " + location_ + " cannot be written: " + reason +
-                          "\nMonitoring goes on; the seconds are kept" + kept +
-                          " and written as soon as the store can take them.",
+    notifier_.Message(server_ && journal_ ? EnglishText(kTextLineStoreCannotWriteKept,
+                                                        {location_, reason, journal_->path().string()})
+                                          : EnglishText(kTextLineStoreCannotWrite, {location_, reason}),
                       "Long-term store");
 }
 
@@ -325,10 +326,7 @@ void SecondsWriter::Refused(const std::string& reason) {
     pause_ = pauses_.first;  // only the path is looked at until the file there changes
     retry_at_ = std::chrono::steady_clock::now() + pause_;
   }
-  notifier_.Message("The long-term store cannot be used: " + reason +
-                        ".\nMonitoring goes on; the seconds are kept and written once another file or none is at " +
-                        location_ + ".",
-                    "Long-term store");
+  notifier_.Message(EnglishText(kTextLineStoreCannotUse, {reason, location_}), "Long-term store");
 }
 
 }  // namespace norvane::store

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "core/common/text_format.h"
+#include "core/i18n/window_texts.h"
 
 namespace norvane {
 namespace {
@@ -146,6 +147,21 @@ TEST_F(LanguageDictionaryFile, TextLinesReplaceEntriesByPosition) {
   EXPECT_EQ(dict_.LanguageName(), "");
   EXPECT_EQ(dict_.DisplayMode(), "");
   EXPECT_TRUE(dict_.UsesSecondSuffix());
+}
+
+// Core words its lines in English; the window shows them in its language, values in their places.
+TEST_F(LanguageDictionaryFile, CoreLinesAreTranslatedWithTheirValuesAndOtherLinesStay) {
+  const std::string unusable = EnglishText(kTextLineStoreCannotUse, {"disk full: no space", "/data/a b.sqlite"});
+  const std::string lost = EnglishText(kTextLineCounterLost);
+  const std::string lost_why = EnglishText(kTextLineCounterLostDetail, {"x."});
+  EXPECT_EQ(dict_.TranslatedLine(unusable), unusable);
+  dict_.LoadLanguageFile(Write(WithHeader(TextLines(kTextLineStoreCannotUse, "t") +
+                                          Format("%04d=\"an %%2: %%1\",\r\n", kTextLineStoreCannotUse))),
+                         notifier_);
+  EXPECT_EQ(dict_.TranslatedLine(unusable), "an /data/a b.sqlite: disk full: no space");
+  EXPECT_EQ(dict_.TranslatedLine(lost), Format("t%d", kTextLineCounterLost));
+  EXPECT_EQ(dict_.TranslatedLine(lost_why), Format("t%d", kTextLineCounterLostDetail));
+  EXPECT_EQ(dict_.TranslatedLine("Counter lost"), "Counter lost");
 }
 
 TEST_F(LanguageDictionaryFile, TextLinesBeyondTheTableExtendIt) {
