@@ -1,5 +1,7 @@
 #include "core/publish/quality_watch.h"
 
+#include <filesystem>
+
 namespace norvane::publish {
 
 QualityWatch::QualityWatch(std::string store, UserNotifier& notifier, Report report, int64_t every)
@@ -44,6 +46,9 @@ void QualityWatch::Judge(store::CounterId counter, int64_t utc) {
   reading.utc = utc;
   reading.from = utc + 1 - kQualityStretch;
   reading.to = utc + 1;
+  // A store its writer has not made yet holds nothing to judge; that is not a fault to tell.
+  std::error_code ignored;
+  if (!store_ && !store::IsServerLocation(location_) && !std::filesystem::exists(location_, ignored)) return;
   try {
     if (!store_) store_ = store::OpenStore(location_, store::StoreAccess::kReadOnly);
     const std::optional<store::DayQuality> quality = store::StretchQuality(*store_, counter, reading.from, reading.to);
