@@ -3,13 +3,17 @@
 # its peak resident memory. With --publish it also publishes over MQTT to a Mosquitto broker on
 # this machine and serves /metrics (scraped every 15 s, as Prometheus would), and reports the
 # delay from the simulated counter's reply to the state message reaching a subscriber. It also
-# reports what record wrote to the disk (write_bytes in /proc/PID/io), scaled to a day.
-#   bench/record_bench.sh [--publish] [SECONDS] [NORVANE_CLI]
+# reports what record wrote to the disk (write_bytes in /proc/PID/io), scaled to a day. The
+# journal of live seconds is kept in memory, in a folder of the bench's own in /dev/shm, as the
+# service keeps it in its runtime directory; --journal-on-disk keeps it beside the store instead.
+# The store is in $TMPDIR (or /tmp), which must be on a disk to count.
+#   bench/record_bench.sh [--publish] [--journal-on-disk] [SECONDS] [NORVANE_CLI]
 #   (default 600 s; the bench build's norvane-cli when there is one, else the default build's)
 set -euo pipefail
 
-publish=
+publish= on_disk=
 if [[ ${1:-} == --publish ]]; then publish=1; shift; fi
+if [[ ${1:-} == --journal-on-disk ]]; then on_disk=1; shift; fi
 seconds=${1:-600}
 cli=${2:-}
 if [[ -z $cli ]]; then
@@ -17,8 +21,11 @@ if [[ -z $cli ]]; then
   [[ -x $cli ]] || cli=build/default/src/app/norvane-cli
 fi
 work=$(mktemp -d)
+# Not a folder in memory (the store's own) keeps the journal beside the store.
+memory=$work
+[[ -z $on_disk ]] && memory=$(mktemp -d -p /dev/shm)
 sim= rec= broker= sub=
-trap 'kill $sim $rec $sub $broker 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill $sim $rec $sub $broker 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work" "$memory"' EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
@@ -40,14 +47,15 @@ if [[ -n $publish ]]; then
   publishing=(--mqtt "mqtt://127.0.0.1:$mqtt_port/norvane" --metrics "127.0.0.1:$metrics_port")
 fi
 
-"$cli" --settings "$work/settings.reg" --store "$work/store.sqlite" --port "$work/counter" record \
-  --log "$work/record.log" "${publishing[@]}" &
+RUNTIME_DIRECTORY=$memory "$cli" --settings "$work/settings.reg" --store "$work/store.sqlite" --port "$work/counter" \
+  record --log "$work/record.log" "${publishing[@]}" &
 rec=$!
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$rec/stat"; }
 
 # Start-up (opening the store, identifying the counter, connecting) is left out of the steady figure.
 sleep 5
+if [[ -z $on_disk && -z $(ls -A "$memory") ]]; then echo "record keeps no journal in $memory" >&2; exit 1; fi
 start_ticks=$(cpu_ticks)
 write_bytes() { awk '/^write_bytes/ {print $2}' "/proc/$rec/io"; }
 start_written=$(write_bytes)
@@ -76,9 +84,10 @@ rec=
 measured=$("$cli" --store "$work/store.sqlite" store stats --json 2>/dev/null | grep -o '"measured_seconds": *[0-9]*' | grep -o '[0-9]*$' || echo "?")
 awk -v t=$((end_ticks - start_ticks)) -v hz="$ticks" -v ns=$((end_ns - start_ns)) \
  -v w=$((end_written - start_written)) \
-    -v hwm="$hwm" -v r0="$rss_first" -v r1="$rss_last" -v m="$measured" -v p="${publish:+ with MQTT and /metrics}" 'BEGIN {
+    -v hwm="$hwm" -v r0="$rss_first" -v r1="$rss_last" -v m="$measured" -v p="${publish:+ with MQTT and /metrics}" \
+    -v j="${on_disk:+beside the store}" 'BEGIN {
   wall = ns / 1e9
-  printf "record%s over %.0f s of the paced simulator (%s seconds in the store)\n", p, wall, m
+  printf "record%s, journal %s, over %.0f s of the paced simulator (%s seconds in the store)\n", p, j ? j : "in memory", wall, m
   printf "CPU: %.3f s = %.3f %% of one core\n", t / hz, 100 * t / hz / wall
   printf "disk writes: %d bytes = %.1f MB a day (write_bytes)\n", w, w / wall * 86400 / 1e6
   printf "resident memory: %d kB after start-up, %d kB at the end, peak (VmHWM) %d kB\n", r0, r1, hwm

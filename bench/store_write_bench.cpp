@@ -1,9 +1,10 @@
 // Disk writes of live recording: seconds appended at 1 Hz in real time through the store's
 // writer, measured as the bytes this process caused to be written (write_bytes in /proc/self/io)
-// and scaled to a day. --per-second-commits measures a commit per second instead, the way the
-// store was written before the journal, for comparison.
+// and scaled to a day. The journal is kept in memory as the writer chooses (MemoryJournalFolder),
+// or beside the store with --journal-on-disk. --per-second-commits measures a commit per second
+// instead, the way the store was written before the journal, for comparison.
 //
-//   store_write_bench [SECONDS] [--per-second-commits] [--fold-every=SECONDS]
+//   store_write_bench [SECONDS] [--per-second-commits] [--journal-on-disk] [--fold-every=SECONDS]
 //
 // SECONDS defaults to 600; the figure of a day needs a run several fold intervals long.
 // The store is made in $TMPDIR (or /tmp); it must be on a disk, not on a tmpfs, to count.
@@ -14,11 +15,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "core/common/user_notifier.h"
+#include "core/platform/memory_folder.h"
 #include "core/store/seconds_writer.h"
 
 namespace norvane {
@@ -55,14 +58,18 @@ int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
   long seconds = 600;  // at least 2
   bool per_second_commits = false;
-  std::chrono::milliseconds fold_every = store::kFoldEvery;
+  std::optional<std::filesystem::path> memory = MemoryJournalFolder();
+  std::optional<std::chrono::milliseconds> fold_every;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--per-second-commits") per_second_commits = true;
+    else if (arg == "--journal-on-disk") memory.reset();
     else if (arg.starts_with("--fold-every=")) fold_every = std::chrono::seconds(std::atol(arg.c_str() + 13));
     else if (std::atol(arg.c_str()) > 1) seconds = std::atol(arg.c_str());
     else {
-      std::fprintf(stderr, "usage: store_write_bench [SECONDS] [--per-second-commits] [--fold-every=SECONDS]\n");
+      std::fprintf(stderr,
+                   "usage: store_write_bench [SECONDS] [--per-second-commits] [--journal-on-disk] "
+                   "[--fold-every=SECONDS]\n");
       return 2;
     }
   }
@@ -84,7 +91,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<store::SecondsWriter> writer;
     store::SecondsWriter::Handle handle = 0;
     if (!per_second_commits) {
-      writer = std::make_unique<store::SecondsWriter>(path, notifier, store::WriterPauses(), fold_every);
+      writer = std::make_unique<store::SecondsWriter>(path, notifier, store::WriterPauses(), fold_every, memory);
       handle = writer->AddCounter(counter, t0);
     }
     // Counted from the first second on: opening the store and beginning the journal are done
@@ -105,9 +112,10 @@ int main(int argc, char** argv) {
   }
   std::filesystem::remove_all(folder);
   const double per_second = double(after - before) / double(seconds - 1);
-  const std::string mode = per_second_commits
-                               ? std::string("per-second commits")
-                               : "journal folded every " + std::to_string(fold_every.count() / 1000) + " s";
+  const auto every = fold_every.value_or(memory ? store::kMemoryFoldEvery : store::kDiskFoldEvery);
+  const std::string mode = per_second_commits ? std::string("per-second commits")
+                                              : "journal " + (memory ? "in " + memory->string() : std::string("on the disk")) +
+                                                    ", folded every " + std::to_string(every.count() / 1000) + " s";
   std::printf("%s, %ld s at 1 Hz: %llu bytes written, %.0f bytes per recorded second, %.1f MB per day\n",
               mode.c_str(), seconds, static_cast<unsigned long long>(after - before), per_second, per_second * 86400 / 1e6);
   return 0;

@@ -12,9 +12,10 @@ namespace norvane::testing {
 
 class TempDir {
  public:
-  TempDir() {
+  // In `base` when given (a folder in memory, say), else in the system's temporary folder.
+  explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
     std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
+    path_ = base /
             ("norvane-test-" + std::to_string(random()) + "-" + std::to_string(random()));
     std::filesystem::create_directories(path_);
   }

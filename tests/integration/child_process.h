@@ -23,8 +23,10 @@ class ChildCli {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    // Unless the test says otherwise, the child's default store is its own, never the user's.
-    std::vector<std::string> environment{"XDG_DATA_HOME=" + data_home_.path().string()};
+    // Unless the test says otherwise, the child's default store is its own, never the user's, and
+    // so is the folder its journal would be kept in (never the machine's /dev/shm).
+    std::vector<std::string> environment{"XDG_DATA_HOME=" + data_home_.path().string(),
+                                         "RUNTIME_DIRECTORY=" + data_home_.path().string()};
     environment.insert(environment.begin(), extra_environment.begin(), extra_environment.end());
     for (char** e = environ; *e; ++e) environment.emplace_back(*e);
     std::vector<char*> envp;

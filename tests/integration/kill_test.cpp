@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/common/clock.h"
+#include "core/platform/memory_folder.h"
 #include "core/store/store.h"
 #include "core/store/store_time.h"
 #include "tests/common/temp_dir.h"
@@ -80,12 +81,19 @@ class KillTest : public ::testing::Test {
     a.insert(a.end(), command.begin(), command.end());
     return a;
   }
+  // Every kill left its journal's seconds in memory, and the next opening of the store folded
+  // them and removed the files there.
+  void TearDown() override {
+    if (!in_memory_) return;
+    EXPECT_TRUE(kept_in_memory_);
+    EXPECT_TRUE(std::filesystem::is_empty(memory_.path()));
+  }
   // Starts the command, kills it at a random moment, waits for it and returns what it printed.
   // Every other kill counts its moment from the first line printed, so that on a loaded machine,
   // where starting up can take longer than a whole run, half the kills still land mid-recording.
   std::vector<std::string> RunAndKill(const std::vector<std::string>& command, std::mt19937& random,
                                       std::chrono::milliseconds longest, bool from_first_line) {
-    ChildCli child(Args(command));
+    ChildCli child(Args(command), {"RUNTIME_DIRECTORY=" + memory_.path().string()});
     EXPECT_TRUE(child.started());
     const auto lifetime = std::chrono::milliseconds(std::uniform_int_distribution<int>(
         200, static_cast<int>(longest.count()))(random));
@@ -96,11 +104,16 @@ class KillTest : public ::testing::Test {
       child.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()));
     child.Signal(SIGKILL);
     EXPECT_EQ(child.Wait(), -SIGKILL);
+    kept_in_memory_ = kept_in_memory_ || !std::filesystem::is_empty(memory_.path());
     return child.printed;
   }
 
   testing::TempDir dir_;
   std::filesystem::path store_ = dir_ / "store.sqlite";
+  // The journals are kept in memory as on a station, in a folder of the test's own.
+  const bool in_memory_ = IsMemoryFolder("/dev/shm");
+  testing::TempDir memory_{in_memory_ ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path()};
+  bool kept_in_memory_ = false;
   std::unique_ptr<ChildCli> simulator_;
 };
 

@@ -29,8 +29,10 @@ class Descriptor {
 
 // Opens without blocking (a FIFO with no writer would otherwise hold the open for ever) and
 // takes regular files only: a FIFO or a device never ends, /dev/zero would fill the memory.
-std::optional<uint64_t> OpenRegular(const std::filesystem::path& path, int& fd, std::string& error, int& error_number) {
-  fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+// With `owner`, a link is not followed and a file of another owner is refused.
+std::optional<uint64_t> OpenRegular(const std::filesystem::path& path, int& fd, std::string& error, int& error_number,
+                                    std::optional<uid_t> owner = std::nullopt) {
+  fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (owner ? O_NOFOLLOW : 0));
   if (fd < 0) {
     error_number = errno;
     error = std::strerror(errno);
@@ -50,6 +52,11 @@ std::optional<uint64_t> OpenRegular(const std::filesystem::path& path, int& fd, 
   if (!S_ISREG(info.st_mode)) {
     error_number = EINVAL;
     error = "not a regular file";
+    return std::nullopt;
+  }
+  if (owner && info.st_uid != *owner) {
+    error_number = EPERM;
+    error = "owned by another user";
     return std::nullopt;
   }
   return static_cast<uint64_t>(info.st_size);
@@ -93,12 +100,14 @@ std::optional<FilePrefix> ReadFilePrefix(const std::filesystem::path& path, uint
   return std::nullopt;
 }
 
-std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, uint64_t max_size, std::string* error,
-                                           ReadFailure* failure) {
+namespace {
+
+std::optional<std::string> ReadWhole(const std::filesystem::path& path, uint64_t max_size, std::string* error,
+                                     ReadFailure* failure, std::optional<uid_t> owner) {
   std::string reason;
   int error_number = 0;
   int raw = -1;
-  const std::optional<uint64_t> size = OpenRegular(path, raw, reason, error_number);
+  const std::optional<uint64_t> size = OpenRegular(path, raw, reason, error_number, owner);
   const Descriptor fd(raw);
   if (size && *size > max_size) reason = Format("larger than %llu bytes", static_cast<unsigned long long>(max_size));
   if (size && *size <= max_size) {
@@ -111,6 +120,24 @@ std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, ui
   if (error) *error = reason;
   if (failure) *failure = error_number == ENOENT ? ReadFailure::kMissing : ReadFailure::kRefused;
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, uint64_t max_size, std::string* error,
+                                           ReadFailure* failure) {
+  return ReadWhole(path, max_size, error, failure, std::nullopt);
+}
+
+std::optional<std::string> ReadFileOwnedLike(const std::filesystem::path& path, const std::filesystem::path& trusted,
+                                             uint64_t max_size, std::string* error, ReadFailure* failure) {
+  struct stat info {};
+  if (::stat(trusted.c_str(), &info) != 0) {
+    if (error) *error = std::strerror(errno);
+    if (failure) *failure = ReadFailure::kRefused;
+    return std::nullopt;
+  }
+  return ReadWhole(path, max_size, error, failure, info.st_uid);
 }
 
 }  // namespace norvane

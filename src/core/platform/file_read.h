@@ -25,4 +25,9 @@ enum class ReadFailure { kNone, kMissing, kRefused };
 std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, uint64_t max_size, std::string* error,
                                            ReadFailure* failure = nullptr);
 
+// ReadRegularFile for a file in a folder anyone may write to (/dev/shm): a link there is not
+// followed, and a file not owned by the owner of `trusted` is refused, so no other user can plant it.
+std::optional<std::string> ReadFileOwnedLike(const std::filesystem::path& path, const std::filesystem::path& trusted,
+                                             uint64_t max_size, std::string* error, ReadFailure* failure = nullptr);
+
 }  // namespace norvane

@@ -10,11 +10,12 @@
 
 namespace norvane {
 
-std::unique_ptr<LockedFile> LockedFile::Take(const std::filesystem::path& path, Open how, std::string* error) {
+std::unique_ptr<LockedFile> LockedFile::Take(const std::filesystem::path& path, Open how, std::string* error,
+                                             unsigned mode) {
   error->clear();
   const int flags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
                     (how == Open::kCreateNew ? O_CREAT | O_EXCL : 0);
-  const int fd = ::open(path.c_str(), flags, 0644);
+  const int fd = ::open(path.c_str(), flags, static_cast<mode_t>(mode));
   if (fd < 0) {
     *error = std::string("cannot open ") + path.string() + ": " + std::strerror(errno);
     return nullptr;

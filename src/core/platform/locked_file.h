@@ -12,9 +12,11 @@ class LockedFile {
  public:
   enum class Open { kCreateNew, kExisting };
   // Opens the file and takes its advisory lock without waiting. kCreateNew fails when the file
-  // exists. Null with *error empty when another process holds the lock (it is alive and owns the
+  // exists, and a link at the path is never followed; a new file gets `mode` (less the umask).
+  // Null with *error empty when another process holds the lock (it is alive and owns the
   // file); null with the reason in *error when the file cannot be opened or locked.
-  static std::unique_ptr<LockedFile> Take(const std::filesystem::path& path, Open how, std::string* error);
+  static std::unique_ptr<LockedFile> Take(const std::filesystem::path& path, Open how, std::string* error,
+                                          unsigned mode = 0644);
   ~LockedFile();
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;

@@ -28,14 +28,18 @@ void MoveInto(std::map<size_t, std::vector<Second>>& from, std::map<size_t, std:
 }  // namespace
 
 SecondsWriter::SecondsWriter(std::filesystem::path path, UserNotifier& notifier, WriterPauses pauses,
-                             std::chrono::milliseconds fold_every)
+                             std::optional<std::chrono::milliseconds> fold_every,
+                             std::optional<std::filesystem::path> memory)
     : path_(std::move(path)),
       server_(IsServerLocation(path_.string())),
       location_(server_ ? WithoutPassword(path_.string()) : path_.string()),
       journal_base_(server_ ? ServerJournalBase(location_, ServerJournalFolder()) : path_),
+      // A server's journal holds the seconds while the server is away, maybe for days: it stays on the disk.
+      memory_(server_ ? std::nullopt : std::move(memory)),
       notifier_(notifier),
       pauses_(pauses),
-      fold_every_(server_ ? std::min(fold_every, kServerFoldEvery) : fold_every),
+      fold_every_(server_ ? std::min(fold_every.value_or(kServerFoldEvery), kServerFoldEvery)
+                          : fold_every.value_or(memory_ ? kMemoryFoldEvery : kDiskFoldEvery)),
       pause_(pauses.first) {
   next_fold_ = std::chrono::steady_clock::now() + fold_every_;
   thread_ = std::thread([this] { Run(); });
@@ -52,7 +56,9 @@ SecondsWriter::~SecondsWriter() {
 
 std::optional<std::string> SecondsWriter::CheckPath(const std::filesystem::path& path) {
   try {
-    OpenStore(path.string());
+    // The journals of ended writers are left to the writer, which tells what it finds lost.
+    if (IsServerLocation(path.string())) OpenStore(path.string());
+    else Store(path, Store::Access::kReadWrite, Store::Journals::kLeave);
   } catch (const PermanentStoreError& e) {
     return e.what();
   } catch (const StoreError&) {
@@ -110,7 +116,7 @@ void SecondsWriter::Run() {
     MoveInto(incoming_, pending_);
     lock.unlock();
     Step(fold, retry);
-    if (stopping && journal_ && unfolded_count_ == 0) journal_->Remove();  // all of it is in the database
+    if (stopping && journal_ && unfolded_count_ == 0) RemoveJournal();  // all of it is in the database
     lock.lock();
     done_.notify_all();
     if (stopping) return;
@@ -163,6 +169,7 @@ void SecondsWriter::Open() {
     Lost(!now.has_value());
   }
   auto store = std::make_unique<Store>(path_);
+  for (const std::string& lost : store->LostJournals()) notifier_.Status(lost);
   const std::string id = store->id();
   store_ = std::move(store);
   identity_ = IdentityOf(path_);
@@ -175,7 +182,7 @@ void SecondsWriter::Connect() {
   if (store_) return;
   store_ = OpenStore(path_.string());
   // What a writer that ended (killed, or stopped while the server was away) journaled.
-  FoldEndedJournals(journal_base_, location_, *store_);
+  for (const std::string& lost : FoldEndedJournals(journal_base_, location_, *store_)) notifier_.Status(lost);
 }
 
 void SecondsWriter::MakeJournal(const std::string& store_id) {
@@ -186,15 +193,46 @@ void SecondsWriter::MakeJournal(const std::string& store_id) {
       LockedFile::Take(NewJournalPath(journal_base_), LockedFile::Open::kCreateNew, &error);
   if (!journal) throw StoreError(error.empty() ? "cannot make a journal at " + journal_base_.string() : error);
   const std::string header = JournalHeader(store_id);
-  if (!journal->Append(header, &error)) throw StoreError(error);
+  std::unique_ptr<LockedFile> kept = memory_ ? MakeKept(journal->path(), header) : nullptr;
+  // The file in memory is whole before the journal names it.
+  if (!journal->Append(kept ? header + JournalPlaceLine(kept->path()) : header, &error)) {
+    if (kept) kept->Remove();
+    journal->Remove();
+    throw StoreError(error);
+  }
   journal_ = std::move(journal);
+  kept_ = std::move(kept);
   journal_header_ = header.size();
+}
+
+std::unique_ptr<LockedFile> SecondsWriter::MakeKept(const std::filesystem::path& journal, const std::string& header) {
+  // The journal names the file on a line of its own.
+  if (memory_->string().find('\n') != std::string::npos) return nullptr;
+  // Anyone may make files in /dev/shm: the file is made new, never through a link, and readable
+  // by no one the store does not let read.
+  std::error_code ec;
+  const auto store_perms = std::filesystem::status(path_, ec).permissions();
+  const bool group = !ec && (store_perms & std::filesystem::perms::group_read) != std::filesystem::perms::none;
+  std::string error;
+  std::unique_ptr<LockedFile> kept =
+      LockedFile::Take(KeptPath(journal, *memory_), LockedFile::Open::kCreateNew, &error, group ? 0640 : 0600);
+  if (kept && kept->Append(header, &error)) return kept;
+  // A folder in memory that is full or gone: the seconds go beside the store, as without one.
+  if (kept) kept->Remove();
+  return nullptr;
+}
+
+void SecondsWriter::RemoveJournal() {
+  // Beside the store first: a journal whose file in memory is gone would be reported lost.
+  journal_->Remove();
+  journal_.reset();
+  if (kept_) kept_->Remove();
+  kept_.reset();
 }
 
 void SecondsWriter::Lost(bool deleted) {
   // The old journal names the old store; its seconds are still in memory and go to the new one.
-  journal_->Remove();
-  journal_.reset();
+  RemoveJournal();
   store_.reset();
   // SQLite leaves the log of a database that has moved (it cannot checkpoint it); a store made
   // again at the path, or put there, would take that log for its own.
@@ -239,7 +277,7 @@ void SecondsWriter::Journal() {
   }
   if (ready.empty()) return;
   std::string error;
-  if (!journal_->Append(lines, &error)) throw StoreError(error);
+  if (!Seconds().Append(lines, &error)) throw StoreError(error);
   uint64_t written = 0;
   for (const Handle handle : ready) {
     std::vector<Second>& seconds = pending_[handle];
@@ -267,7 +305,7 @@ void SecondsWriter::Fold() {
   // A kill before the journal is emptied folds it once more at the next opening: the store keeps
   // the seconds it holds as they are, so none is counted twice.
   std::string error;
-  if (!journal_->Truncate(journal_header_, &error)) throw StoreError(error);
+  if (!Seconds().Truncate(journal_header_, &error)) throw StoreError(error);
   next_fold_ = std::chrono::steady_clock::now() + fold_every_;
   std::lock_guard lock(mutex_);
   folded_ += unfolded_count_;
@@ -293,7 +331,10 @@ void SecondsWriter::Failed(const std::string& reason) {
   // A connection that failed may hold a broken transaction or a stale view of a replaced file;
   // the next try starts afresh. The journal left behind is folded by that next opening. A
   // server's journal stays: it takes the seconds while the server is away.
-  if (!server_) journal_.reset();
+  if (!server_) {
+    journal_.reset();
+    kept_.reset();
+  }
   store_.reset();
   DropOverflow();
   const bool first = !reported_;
@@ -314,6 +355,7 @@ void SecondsWriter::Failed(const std::string& reason) {
 
 void SecondsWriter::Refused(const std::string& reason) {
   journal_.reset();
+  kept_.reset();
   store_.reset();
   refused_file_ = IdentityOf(path_);
   reported_ = true;

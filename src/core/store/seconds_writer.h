@@ -16,6 +16,7 @@
 #include "core/common/user_notifier.h"
 #include "core/platform/file_identity.h"
 #include "core/platform/locked_file.h"
+#include "core/platform/memory_folder.h"
 #include "core/store/store.h"
 
 namespace norvane::store {
@@ -28,20 +29,25 @@ struct WriterPauses {
 };
 
 // How often journaled seconds are folded into the database. Each fold dirties pages of the
-// database's log, its tables and its indexes, each written out whole: at one fold every ten
-// minutes that was about two thirds of a day's 30 MB, the rest being the journal's own page,
-// written out again at each writeback of the kernel. Half an hour keeps a day under 20 MB; the
-// journal then holds up to 1800 lines, which readers merge at once (bench/record_bench.sh and
-// bench/store_write_bench measure both).
-inline constexpr std::chrono::milliseconds kFoldEvery{std::chrono::minutes(30)};
+// database's log, its tables and its indexes, each written out whole. With the journal in memory
+// the journal costs the disk nothing; a fold costs about 30 KB, so one every five minutes keeps a
+// day of `record` with MQTT and /metrics near 9 MB (one every two minutes: 22 MB) while a power
+// cut takes at most those five minutes. A journal on
+// the disk costs about 20 MB a day by itself (its last page written out again at each writeback
+// of the kernel), so it is folded only every half hour; it then holds up to 1800 lines, which
+// readers merge at once (bench/record_bench.sh and bench/store_write_bench measure both).
+inline constexpr std::chrono::milliseconds kMemoryFoldEvery{std::chrono::minutes(5)};
+inline constexpr std::chrono::milliseconds kDiskFoldEvery{std::chrono::minutes(30)};
 // A server's readers do not see the journal on the station's disk, and its writes are not the
 // station's disk: seconds reach a server at least this often.
 inline constexpr std::chrono::milliseconds kServerFoldEvery{std::chrono::seconds(10)};
 
 // The window, `monitor` and `record` each own one. Append only queues; the writer's thread
-// appends each second to a journal beside the store as it arrives (so a killed process loses at
-// most the second in flight) and folds the journal into the database every `fold_every`, on
-// Flush and when it stops. Readers of the store see journaled seconds at once.
+// appends each second to its journal as it arrives (so a killed process loses at most the second
+// in flight) and folds the journal into the database every `fold_every` (by default
+// kMemoryFoldEvery when the journal is kept in `memory`, else kDiskFoldEvery), on Flush and when
+// it stops. The journal's seconds are kept in `memory` when that folder is given and takes the
+// file, else beside the store (see seconds_journal.h). Readers of the store see journaled seconds at once.
 // When the store cannot be written (disk full, read-only, locked, missing) the user is told once
 // through the notifier, the seconds stay queued (up to kMaxQueued, oldest dropped first) and the
 // writer tries again with a growing pause; the caller is never stopped. A file that can never be
@@ -68,7 +74,8 @@ class SecondsWriter {
   };
 
   SecondsWriter(std::filesystem::path path, UserNotifier& notifier, WriterPauses pauses = WriterPauses(),
-                std::chrono::milliseconds fold_every = kFoldEvery);
+                std::optional<std::chrono::milliseconds> fold_every = std::nullopt,
+                std::optional<std::filesystem::path> memory = MemoryJournalFolder());
   // Folds what is queued into the database (one more try if the store was failing), then stops.
   ~SecondsWriter();
   SecondsWriter(const SecondsWriter&) = delete;
@@ -101,6 +108,9 @@ class SecondsWriter {
   void Open();
   void Connect();
   void MakeJournal(const std::string& store_id);
+  std::unique_ptr<LockedFile> MakeKept(const std::filesystem::path& journal, const std::string& header);
+  LockedFile& Seconds() { return kept_ ? *kept_ : *journal_; }
+  void RemoveJournal();
   void Lost(bool deleted);
   void Journal();
   void Fold();
@@ -112,6 +122,7 @@ class SecondsWriter {
   const bool server_;
   const std::string location_;  // what messages name the store by: a server's URL without its password
   const std::filesystem::path journal_base_;
+  const std::optional<std::filesystem::path> memory_;  // where the seconds are kept, for a SQLite store
   UserNotifier& notifier_;
   const WriterPauses pauses_;
   const std::chrono::milliseconds fold_every_;
@@ -132,7 +143,8 @@ class SecondsWriter {
   std::optional<FileIdentity> identity_;  // of the open store's file
   std::optional<FileIdentity> wal_, shm_;  // of its SQLite log and index
   std::unique_ptr<LockedFile> journal_;
-  uint64_t journal_header_ = 0;
+  std::unique_ptr<LockedFile> kept_;  // the file in memory the journal names, if it names one
+  uint64_t journal_header_ = 0;       // of the file the seconds go to
   Batches pending_;   // taken from incoming_, not yet journaled
   Batches unfolded_;  // journaled, not yet in the database
   uint64_t unfolded_count_ = 0;

@@ -341,7 +341,7 @@ Store::Statements::Statements(sqlite3* db)
                         "max_cpm_at FROM summaries WHERE counter = ?1 AND level = ?2 AND start >= ?3 AND start < ?4 "
                         "ORDER BY start") {}
 
-Store::Store(const std::filesystem::path& path, Access access) : db_(OpenDatabase(path, access)) {
+Store::Store(const std::filesystem::path& path, Access access, Journals journals) : db_(OpenDatabase(path, access)) {
   db_.Exec("PRAGMA busy_timeout = " + std::to_string(kBusyTimeoutMs));
   db_.Exec("PRAGMA foreign_keys = ON");
   RefuseForeignDatabase(db_);
@@ -356,7 +356,7 @@ Store::Store(const std::filesystem::path& path, Access access) : db_(OpenDatabas
   s_ = std::make_unique<Statements>(db_.handle());
   Statement identity(db_.handle(), "SELECT id FROM store_identity");
   if (identity.Step()) id_ = identity.Text(0);
-  if (access == Access::kReadWrite) FoldEndedJournals();
+  if (access == Access::kReadWrite && journals == Journals::kFold) FoldEndedJournals();
 }
 
 Store::~Store() = default;

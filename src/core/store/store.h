@@ -30,8 +30,11 @@ class Store : public CounterStore {
   // A file that can never be a store (a folder, a FIFO or other non-regular file, a file that is
   // not a SQLite database, a SQLite database of another program, a store of a newer version) is
   // refused with PermanentStoreError and is never opened as a database, nor changed.
-  // A writer first folds into the store the journals of writers that have ended.
-  explicit Store(const std::filesystem::path& path, Access access = Access::kReadWrite);
+  // A writer first folds into the store the journals of writers that have ended, unless told
+  // to leave them to the writer that opens the store next.
+  enum class Journals { kFold, kLeave };
+  explicit Store(const std::filesystem::path& path, Access access = Access::kReadWrite,
+                 Journals journals = Journals::kFold);
   ~Store() override;
 
   const std::filesystem::path& path() const { return db_.path(); }
@@ -92,6 +95,8 @@ class Store : public CounterStore {
   // Folds the journals of ended writers into the store. Done on opening; a writer that finds
   // its own journal left over from a failed try calls it again.
   void FoldEndedJournals();
+  // What those folds found lost (see store::FoldEndedJournals), for a writer to tell its user.
+  const std::vector<std::string>& LostJournals() const { return lost_journals_; }
 
  protected:
   std::vector<uint8_t> KeptImage(CounterId counter) override;
@@ -116,6 +121,7 @@ class Store : public CounterStore {
   Database db_;
   std::unique_ptr<Statements> s_;
   std::string id_;
+  std::vector<std::string> lost_journals_;
 };
 
 }  // namespace norvane::store

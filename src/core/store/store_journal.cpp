@@ -7,14 +7,11 @@
 #include "core/store/store_statements.h"
 
 namespace norvane::store {
-namespace {
 
-// A journal larger than this is not read by readers: a week of seconds is a few megabytes.
-constexpr uint64_t kMaxJournalBytes = 64 << 20;
-
-}  // namespace
-
-void Store::FoldEndedJournals() { store::FoldEndedJournals(path(), id_, *this); }
+void Store::FoldEndedJournals() {
+  std::vector<std::string> lost = store::FoldEndedJournals(path(), id_, *this);
+  lost_journals_.insert(lost_journals_.end(), lost.begin(), lost.end());
+}
 
 Store::Unfolded Store::ReadUnfolded(CounterId counter) {
   // The journals are read before the database: a writer empties its journal only after the fold
@@ -25,8 +22,8 @@ Store::Unfolded Store::ReadUnfolded(CounterId counter) {
     // One being emptied or removed after its fold is skipped: the database has its seconds.
     const std::optional<std::string> text = ReadRegularFile(journal, kMaxJournalBytes, &error);
     if (!text) continue;
-    if (const auto entries = ParseJournal(*text, id_))
-      for (const JournalEntry& e : *entries)
+    if (const auto read = ReadJournalSeconds(journal, *text, id_))
+      for (const JournalEntry& e : read->entries)
         if (e.counter == counter) seconds.push_back(e.second);
   }
   Unfolded unfolded;

@@ -102,35 +102,98 @@ TEST(SecondsWriterTest, CommitsEachSecondWithoutTheCallerWaiting) {
   EXPECT_TRUE(notifier.messages().empty());
 }
 
-// A killed writer loses no second it had journaled, and readers in other processes see each
-// second as soon as it is journaled, long before its fold.
-TEST(SecondsWriterTest, KilledWriterLosesNoJournaledSecondAndReadersSeeThemAtOnce) {
-  TempDir dir;
-  const auto path = dir / "s.sqlite";
-  std::vector<Second> sent;
-  for (int i = 0; i < 200; ++i) sent.push_back({kT0 + i, static_cast<uint32_t>(i % 4)});
-  Child child([&](int to_parent) {
+// A writer in a child process that folds the first `folded` of `sent` into the database and
+// journals the rest, its journal kept in `memory` (or beside the store); returned once it has.
+std::unique_ptr<Child> WriterToKill(const std::filesystem::path& path, const std::optional<std::filesystem::path>& memory,
+                                    const std::vector<Second>& sent, size_t folded) {
+  auto child = std::make_unique<Child>([&](int to_parent) {
     RecordingNotifier notifier;
-    SecondsWriter writer(path, notifier, kQuickRetry, std::chrono::hours(1));
+    SecondsWriter writer(path, notifier, kQuickRetry, std::chrono::hours(1), memory);
     const auto handle = writer.AddCounter(kCounter, kT0);
-    for (int i = 0; i < 200; ++i) {
+    for (size_t i = 0; i < sent.size(); ++i) {
       writer.Append(handle, sent[i].time, sent[i].count);
-      if (i == 89 && !writer.Flush(10s)) return 1;  // the first 90 in the database, the rest journaled
+      if (i + 1 == folded && !writer.Flush(10s)) return 1;
     }
-    const char ready = WaitFor([&] { return writer.health().committed == 200; }) ? 'x' : 'f';
+    const char ready = WaitFor([&] { return writer.health().committed == sent.size(); }) ? 'x' : 'f';
     if (write(to_parent, &ready, 1) != 1) return 2;
     for (;;) pause();
   });
-  ASSERT_EQ(child.Receive(), 'x');
+  return child->Receive() == 'x' ? std::move(child) : nullptr;
+}
+
+size_t FilesIn(const std::filesystem::path& folder) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+// A killed writer loses no second it had journaled, in memory or beside the store, and readers
+// in other processes see each second as soon as it is journaled, long before its fold.
+TEST(SecondsWriterTest, KilledWriterLosesNoJournaledSecondAndReadersSeeThemAtOnce) {
+  std::vector<Second> sent;
+  for (int i = 0; i < 200; ++i) sent.push_back({kT0 + i, static_cast<uint32_t>(i % 4)});
+  for (const bool in_memory : {true, false}) {
+    SCOPED_TRACE(in_memory ? "journal in memory" : "journal beside the store");
+    TempDir dir;
+    const auto path = dir / "s.sqlite";
+    const auto memory = dir / "memory";
+    std::filesystem::create_directories(memory);
+    auto child = WriterToKill(path, in_memory ? std::optional(memory) : std::nullopt, sent, 90);
+    ASSERT_TRUE(child);
+    {
+      Store reader(path, Store::Access::kReadOnly);
+      EXPECT_EQ(reader.ReadSeconds(1, kT0, kT0 + 300), sent);
+    }
+    EXPECT_EQ(child->Kill(), -SIGKILL);
+    ASSERT_EQ(JournalsOf(path).size(), 1u);
+    EXPECT_EQ(FilesIn(memory), in_memory ? 1u : 0u);
+    Store s(path);  // folds the journal its writer left
+    EXPECT_TRUE(JournalsOf(path).empty());
+    EXPECT_EQ(FilesIn(memory), 0u);
+    EXPECT_TRUE(s.LostJournals().empty());
+    EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 300), sent);
+    EXPECT_TRUE(s.Check().ok());
+  }
+}
+
+// A journal whose file in memory is gone (the machine restarted, or it was removed) takes only
+// the seconds it held: readers read the rest, and the next writer folds it away, says once what
+// was lost and records on.
+TEST(SecondsWriterTest, JournalGoneFromMemoryLeavesTheStoreUsableAndIsTold) {
+  TempDir dir;
+  const auto path = dir / "s.sqlite";
+  const auto memory = dir / "memory";
+  std::filesystem::create_directories(memory);
+  std::vector<Second> sent;
+  for (int i = 0; i < 20; ++i) sent.push_back({kT0 + i, 3});
+  auto child = WriterToKill(path, memory, sent, 10);
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->Kill(), -SIGKILL);
+  ASSERT_EQ(FilesIn(memory), 1u);
+  std::filesystem::remove(std::filesystem::directory_iterator(memory)->path());
+  const std::vector<Second> folded(sent.begin(), sent.begin() + 10);
   {
     Store reader(path, Store::Access::kReadOnly);
-    EXPECT_EQ(reader.ReadSeconds(1, kT0, kT0 + 300), sent);
+    EXPECT_EQ(reader.ReadSeconds(1, kT0, kT0 + 60), folded);
   }
-  EXPECT_EQ(child.Kill(), -SIGKILL);
-  ASSERT_EQ(JournalsOf(path).size(), 1u);
-  Store s(path);  // folds the journal its writer left
+  RecordingNotifier notifier;
+  {
+    SecondsWriter writer(path, notifier, kQuickRetry, std::nullopt, memory);
+    writer.Append(writer.AddCounter(kCounter, kT0), kT0 + 30, 7);
+    ASSERT_TRUE(writer.Flush(10s));
+  }
+  const auto lost = notifier.status();
+  EXPECT_EQ(std::count_if(lost.begin(), lost.end(),
+                          [](const std::string& s) {
+                            return s.find("are lost: the file was removed while the machine ran") != std::string::npos;
+                          }),
+            1)
+      << ::testing::PrintToString(lost);
+  EXPECT_TRUE(notifier.messages().empty());
   EXPECT_TRUE(JournalsOf(path).empty());
-  EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 300), sent);
+  EXPECT_EQ(FilesIn(memory), 0u);
+  Store s(path);
+  std::vector<Second> kept = folded;
+  kept.push_back({kT0 + 30, 7});
+  EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), kept);
   EXPECT_TRUE(s.Check().ok());
 }
 
@@ -255,7 +318,8 @@ TEST(SecondsWriterTest, FullDiskIsReportedOnceThenRecovered) {
   if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   RecordingNotifier notifier;
   const auto path = dir / "disk" / "s.sqlite";
-  auto writer = std::make_unique<SecondsWriter>(path, notifier, kQuickRetry);
+  // The journal beside the store, where each second finds the disk full.
+  auto writer = std::make_unique<SecondsWriter>(path, notifier, kQuickRetry, std::nullopt, std::nullopt);
   const auto handle = writer->AddCounter(kCounter, kT0);
   writer->Append(handle, kT0, 1);
   ASSERT_TRUE(writer->Flush(5s));
