@@ -23,8 +23,9 @@ constexpr size_t kMaxInFlight = 200;
 constexpr size_t kGapBatch = 600;
 constexpr auto kStoreCatchUpWait = std::chrono::seconds(10);
 // After a reconnect the library resends what it had in flight; the publisher waits for those
-// acknowledgements before reading the gap, so nothing is sent twice.
-constexpr auto kDrainWait = 5s;
+// acknowledgements before reading the gap, so nothing is sent twice. They come within moments;
+// the wait is long because a resend the publisher gave up on still arrives, and twice then.
+constexpr auto kDrainWait = 30s;
 constexpr auto kUnreachableAfter = 10s;
 // How long stopping waits for what was handed in last to reach a broker that is there.
 constexpr auto kLastDelivery = 2s;
