@@ -100,26 +100,35 @@ int64_t Stored(const std::string& url) {
   }
 }
 
-TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
-  testing::TempDir dir;
-  testing::PostgresServer pg;
-  if (!pg.installed()) GTEST_SKIP() << "PostgreSQL's initdb and pg_ctl are not installed (Debian: postgresql)";
-  ASSERT_TRUE(pg.running()) << pg.Folder();
-  testing::MosquittoBroker broker(dir / "broker");
-  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
-  ASSERT_TRUE(broker.Start());
-  const std::string url = pg.NewDatabase();
-  const std::vector<std::string> collect{"--settings", (dir / "settings.reg").string(), "--store", url, "collect",
-                                         "--mqtt", broker.url(), "--journal", (dir / "journal").string()};
-  const auto stored = [&] { return Stored(url); };
+// A centre: its database, its broker (not started yet) and the collector's arguments.
+class Collect : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!pg_.installed()) GTEST_SKIP() << "PostgreSQL's initdb and pg_ctl are not installed (Debian: postgresql)";
+    ASSERT_TRUE(pg_.running()) << pg_.Folder();
+    if (!broker_.available()) GTEST_SKIP() << "mosquitto is not installed";
+    url_ = pg_.NewDatabase();
+    collect_ = {"--settings", (dir_ / "settings.reg").string(), "--store", url_, "collect",
+                "--mqtt", broker_.url(), "--journal", (dir_ / "journal").string()};
+  }
+  testing::TempDir dir_;
+  testing::PostgresServer pg_;
+  testing::MosquittoBroker broker_{dir_ / "broker"};
+  std::string url_;
+  std::vector<std::string> collect_;
+};
+
+TEST_F(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
+  ASSERT_TRUE(broker_.Start());
+  const auto stored = [&] { return Stored(url_); };
   const auto wait_for = [&](int64_t seconds) {
     const auto end = std::chrono::steady_clock::now() + 60s;
     while (stored() < seconds && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(50ms);
     return stored();
   };
 
-  auto collector = std::make_unique<ChildCli>(collect);
-  Stations stations(broker.port());
+  auto collector = std::make_unique<ChildCli>(collect_);
+  Stations stations(broker_.port());
   // The session begins with the first subscription: until then nothing is kept for the collector.
   for (int i = 0; i < 100 && stored() < 1; ++i) {
     stations.Send(0, kT0);
@@ -143,20 +152,20 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   const std::string first_said = collector->said;
   EXPECT_NE(first_said.find("station/elsewhere/thing is not stored"), std::string::npos) << first_said;
   publish(20);
-  collector = std::make_unique<ChildCli>(collect);
+  collector = std::make_unique<ChildCli>(collect_);
 
   // The broker restarts while the stations publish; what it never took comes again.
   publish(10);
-  broker.Stop();
+  broker_.Stop();
   publish(5);
-  ASSERT_TRUE(broker.Start());
+  ASSERT_TRUE(broker_.Start());
   publish(5);
 
   // The database crashes and comes back.
   publish(10);
-  pg.Crash();
+  pg_.Crash();
   publish(10);
-  ASSERT_TRUE(pg.Start());
+  ASSERT_TRUE(pg_.Start());
   publish(10);
   stations.CatchUp();
   // Stations repeat seconds and send late ones out of order: nothing changes.
@@ -171,10 +180,10 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   EXPECT_EQ(kept, expected) << "first collector:\n"
                             << first_said << "second collector:\n"
                             << collector->said << "broker:\n"
-                            << broker.Log();
+                            << broker_.Log();
   EXPECT_EQ(ended, 0) << collector->said;
 
-  const std::unique_ptr<store::CounterStore> db = store::OpenStore(url, store::StoreAccess::kReadOnly);
+  const std::unique_ptr<store::CounterStore> db = store::OpenStore(url_, store::StoreAccess::kReadOnly);
   const std::vector<store::CounterRow> counters = db->Counters();
   ASSERT_EQ(counters.size(), size_t{kStations});
   for (const store::CounterRow& row : counters) {
@@ -187,34 +196,26 @@ TEST(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   EXPECT_TRUE(db->Check().ok());
 }
 
-// A centre's machine starting: the collector comes up before the database and the broker.
-TEST(Collect, ACollectorStartedBeforeTheDatabaseAndTheBrokerCollectsOnceTheyAreUp) {
-  testing::TempDir dir;
-  testing::PostgresServer pg;
-  if (!pg.installed()) GTEST_SKIP() << "PostgreSQL's initdb and pg_ctl are not installed (Debian: postgresql)";
-  ASSERT_TRUE(pg.running()) << pg.Folder();
-  testing::MosquittoBroker broker(dir / "broker");
-  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
-  const std::string url = pg.NewDatabase();
-  pg.Crash();
+// A centre's machine starting: the collector comes up before the database and the broker_.
+TEST_F(Collect, ACollectorStartedBeforeTheDatabaseAndTheBrokerCollectsOnceTheyAreUp) {
+  pg_.Crash();
 
-  ChildCli collector({"--settings", (dir / "settings.reg").string(), "--store", url, "collect", "--mqtt", broker.url(),
-                      "--journal", (dir / "journal").string()});
+  ChildCli collector(collect_);
   ASSERT_TRUE(collector.WaitToSay("cannot connect to the store")) << collector.said;
-  ASSERT_TRUE(pg.Start());
+  ASSERT_TRUE(pg_.Start());
   ASSERT_TRUE(collector.WaitToSay("Cannot reach the MQTT broker")) << collector.said;
-  ASSERT_TRUE(broker.Start());
+  ASSERT_TRUE(broker_.Start());
 
-  Stations stations(broker.port());
+  Stations stations(broker_.port());
   const auto end = std::chrono::steady_clock::now() + 30s;
-  while (Stored(url) < 1 && std::chrono::steady_clock::now() < end) {
+  while (Stored(url_) < 1 && std::chrono::steady_clock::now() < end) {
     stations.Send(0, kT0);
     std::this_thread::sleep_for(100ms);
   }
-  const int64_t kept = Stored(url);
+  const int64_t kept = Stored(url_);
   collector.Signal(SIGTERM);
   EXPECT_EQ(collector.Wait(), 0) << collector.said;
-  EXPECT_EQ(kept, 1) << collector.said << "broker:\n" << broker.Log();
+  EXPECT_EQ(kept, 1) << collector.said << "broker:\n" << broker_.Log();
 }
 
 #endif
