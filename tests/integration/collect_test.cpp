@@ -196,7 +196,7 @@ TEST_F(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   EXPECT_TRUE(db->Check().ok());
 }
 
-// A centre's machine starting: the collector comes up before the database and the broker_.
+// A centre's machine starting: the collector comes up before the database and the broker.
 TEST_F(Collect, ACollectorStartedBeforeTheDatabaseAndTheBrokerCollectsOnceTheyAreUp) {
   pg_.Crash();
 
