@@ -47,13 +47,6 @@ std::string JournalLine(std::string_view topic, std::string_view payload) {
   return line;
 }
 
-// libmosquitto's reason without its closing full stop, to sit inside a sentence.
-std::string Reason(int rc) {
-  std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-  if (reason.ends_with('.')) reason.pop_back();
-  return reason;
-}
-
 }  // namespace
 
 Collector::Collector(CollectOptions options, store::CounterStore& store, UserNotifier& notifier)
@@ -90,7 +83,7 @@ Collector::Collector(CollectOptions options, store::CounterStore& store, UserNot
     // Failed before any socket was open (the name not found yet): the writer tries again.
     unconnected_ = true;
     away_told_ = true;
-    notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " (" + Reason(rc) +
+    notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " (" + publish::MqttReason(rc) +
                      "); collecting keeps trying.");
   }
   thread_ = std::thread([this] { Run(); });
@@ -146,8 +139,8 @@ void Collector::OnDisconnect(mosquitto*, void* self, int rc) {
     // Once an outage, and never for the collector's own leaving.
     if (rc == MOSQ_ERR_SUCCESS || std::exchange(c->away_told_, true)) return;
   }
-  c->notifier_.Status("Cannot reach the MQTT broker at " + c->options_.target.Where() + " (" + Reason(rc) +
-                      "); collecting keeps trying.");
+  c->notifier_.Status("Cannot reach the MQTT broker at " + c->options_.target.Where() + " (" +
+                      publish::MqttReason(rc) + "); collecting keeps trying.");
 }
 
 void Collector::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {

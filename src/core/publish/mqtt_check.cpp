@@ -15,8 +15,6 @@ constexpr int kKeepAliveSeconds = 30;
 
 void OnConnect(mosquitto*, void* answer, int rc) { *static_cast<std::optional<int>*>(answer) = rc; }
 
-std::string Reason(int rc) { return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc); }
-
 }  // namespace
 
 MqttCheck CheckMqttBroker(const MqttTarget& target, const std::string& ca_file, std::chrono::milliseconds timeout) {
@@ -27,11 +25,11 @@ MqttCheck CheckMqttBroker(const MqttTarget& target, const std::string& ca_file, 
   MqttCheck result;
   mosquitto_connect_callback_set(client, &OnConnect);
   int rc = ApplyMqttTarget(client, target, ca_file);
-  if (rc != MOSQ_ERR_SUCCESS) result.text = "The CA file \"" + ca_file + "\" cannot be used (" + Reason(rc) + ").";
+  if (rc != MOSQ_ERR_SUCCESS) result.text = "The CA file \"" + ca_file + "\" cannot be used (" + MqttReason(rc) + ").";
   if (result.text.empty()) {
     rc = mosquitto_connect(client, target.host.c_str(), target.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-      result.text = "Nothing answers at " + target.Where() + " (" + Reason(rc) + ").";
+      result.text = "Nothing answers at " + target.Where() + " (" + MqttReason(rc) + ").";
     } else {
       const auto deadline = std::chrono::steady_clock::now() + timeout;
       while (!answer && rc == MOSQ_ERR_SUCCESS && std::chrono::steady_clock::now() < deadline)
@@ -42,7 +40,7 @@ MqttCheck CheckMqttBroker(const MqttTarget& target, const std::string& ca_file, 
         result.text = "The broker at " + target.Where() + " refused the connection: " +
                       mosquitto_connack_string(*answer) + ".";
       } else if (rc != MOSQ_ERR_SUCCESS) {
-        result.text = "The connection to " + target.Where() + " failed (" + Reason(rc) + ").";
+        result.text = "The connection to " + target.Where() + " failed (" + MqttReason(rc) + ").";
       } else {
         result.text = "The broker at " + target.Where() + " did not answer in time.";
       }

@@ -13,4 +13,8 @@ namespace norvane::publish {
 // certificates. libmosquitto's result: MOSQ_ERR_SUCCESS when all was taken.
 int ApplyMqttTarget(mosquitto* client, const MqttTarget& target, const std::string& ca_file);
 
+// libmosquitto's reason for the result `rc` (the system's for MOSQ_ERR_ERRNO), without its
+// closing full stop, to sit inside a sentence.
+std::string MqttReason(int rc);
+
 }  // namespace norvane::publish

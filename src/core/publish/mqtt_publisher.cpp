@@ -453,9 +453,7 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
 }
 
 void MqttPublisher::Unreachable(int rc) {
-  std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-  if (reason.ends_with('.')) reason.pop_back();
-  Problem(EnglishText(kTextLineBrokerUnreachableWhy, {options_.target.Where(), reason}));
+  Problem(EnglishText(kTextLineBrokerUnreachableWhy, {options_.target.Where(), MqttReason(rc)}));
 }
 
 void MqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
