@@ -609,9 +609,12 @@ void LongtermChartWindow::UpdateCounterPanel() {
       facts << (usv ? Number(store::DoseRate(settings_.calibration, *glance->last_cpm), 4) + QString::fromUtf8(" µSv/h")
                     : Number(*glance->last_cpm, 1) + " CPM");
     if (glance) facts << Text(kTextChartCoverage).arg(Number(100 * glance->coverage, 0));
+    // When it was last seen takes a line of its own: beside the rest it runs past the panel's edge.
+    QStringList lines{CounterName(row.id)};
+    if (!facts.isEmpty()) lines << facts.join(QString::fromUtf8(" · "));
     if (const auto& last = overview_.last[size_t(i)])
-      facts << Text(kTextChartSeen).arg(ToQString(chart::LocalText(*last, clock_)));
-    const QString text = CounterName(row.id) + (facts.isEmpty() ? QString() : "\n" + facts.join(QString::fromUtf8(" · ")));
+      lines << Text(kTextChartSeen).arg(ToQString(chart::LocalText(*last, clock_)));
+    const QString text = lines.join('\n');
     if (item->text() != text) item->setText(text);
 
     const QString version = ToQString(row.info.version);
