@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
@@ -351,7 +353,7 @@ TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
   EXPECT_DOUBLE_EQ(window.selection_downloads()->seconds, covered);
   EXPECT_TRUE(window.selection_text().contains("Downloaded: ")) << window.selection_text().toStdString();
 
-  // After a click on a box of the bar the keys still move the view.
+  // After a click on a box of the bar, or a choice in one of its lists, the keys still move the view.
   window.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   window.plot()->setFocus();
@@ -361,10 +363,23 @@ TEST(LongtermHistoryTest, DownloadedRecordsAndNotesAreDrawnBesideTheSeconds) {
   ASSERT_TRUE(downloads);
   QTest::mouseClick(downloads, Qt::LeftButton);
   ASSERT_FALSE(downloads->isChecked());
+  QComboBox* average = nullptr;  // the list of averages: End would choose its last
+  for (QComboBox* box : window.findChildren<QComboBox*>())
+    if (!average || box->count() > average->count()) average = box;
+  ASSERT_GT(average->count(), 2);
+  QTest::mouseClick(average, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return average->view()->isVisible(); }));
+  QTest::keyClick(average->view(), Qt::Key_Down);
+  QTest::keyClick(average->view(), Qt::Key_Return);
+  ASSERT_TRUE(WaitFor([&] { return !average->view()->isVisible(); }));
+  const int chosen = average->currentIndex();
+  ASSERT_EQ(chosen, 1);
   ASSERT_TRUE(QApplication::focusWidget());
   const chart::ViewRange before = window.view();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
   EXPECT_GT(window.view().from, before.from);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+  EXPECT_EQ(average->currentIndex(), chosen);
   ASSERT_TRUE(WaitFor([&] { return window.Settled() && !graph("(downloaded)")->visible(); }));
   EXPECT_FALSE(graph("(notes)")->visible());
 }
