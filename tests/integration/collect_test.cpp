@@ -1,17 +1,22 @@
 // norvane-cli collect keeping 100 stations' seconds in a real PostgreSQL server through kills of
-// the collector, a broker restart and a database crash.
+// the collector, a broker restart and a database crash; the collector itself where the database
+// must be down at one exact moment.
 #include <gtest/gtest.h>
 #include <mosquitto.h>
 #include <nlohmann/json.hpp>
 
+#include <fstream>
+#include <future>
 #include <map>
 #include <random>
 #include <set>
 #include <thread>
 
+#include "core/collect/collector.h"
 #include "core/store/counter_store.h"
 #include "core/store/pg_db.h"
 #include "tests/common/postgres_server.h"
+#include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/publish/mosquitto_broker.h"
 #include "tests/integration/child_process.h"
@@ -54,11 +59,13 @@ class Stations {
   void Second(int64_t t) {
     for (int s = 0; s < kStations; ++s) Send(s, t);
   }
-  void Send(int station, int64_t t) {
+  void Send(int station, int64_t t) { Raw(Topic(station), Payload(station, t), {station, t}); }
+  static std::string Topic(int station) { return "station/s" + std::to_string(station) + "/zqt_400_1/state"; }
+  static std::string Payload(int station, int64_t t) {
     const nlohmann::json body{{"time", "-"},       {"cpm", 0},          {"counts", CountOf(station, t)},
                               {"model", "ZQT-400"}, {"version", "ZQT-400 V4.2"}, {"utc", t},
                               {"serial", "5e" + std::to_string(station)}, {"family", "1"}, {"device_path", ""}};
-    Raw("station/s" + std::to_string(station) + "/zqt_400_1/state", body.dump(), {station, t});
+    return body.dump();
   }
   void Raw(const std::string& topic, const std::string& payload, std::pair<int, int64_t> what = {-1, 0}) {
     std::lock_guard lock(mutex_);
@@ -216,6 +223,36 @@ TEST_F(Collect, ACollectorStartedBeforeTheDatabaseAndTheBrokerCollectsOnceTheyAr
   collector.Signal(SIGTERM);
   EXPECT_EQ(collector.Wait(), 0) << collector.said;
   EXPECT_EQ(kept, 1) << collector.said << "broker:\n" << broker_.Log();
+}
+
+// A collector that finds what a killed one left while the database is down still starts, stops
+// at once when told, and leaves that journal to the next one, which commits it.
+TEST_F(Collect, AJournalLeftWhileTheDatabaseIsDownHoldsUpNeitherAStartNorAStop) {
+  std::filesystem::create_directories(dir_ / "journal");
+  std::ofstream(dir_ / "journal" / "collect-7.journal") << Stations::Topic(3) << '\t' << Stations::Payload(3, kT0) << '\n';
+  const std::unique_ptr<store::CounterStore> db = store::OpenStore(url_);
+  pg_.Crash();
+
+  collect::CollectOptions options;
+  std::string error;
+  options.target = *publish::ParseMqttUrl(broker_.url(), &error);
+  options.journal_dir = dir_ / "journal";
+  testing::RecordingNotifier notifier;
+  auto started = std::async(std::launch::async, [&] { collect::Collector(options, *db, notifier).Stop(); });
+  const bool ended = started.wait_for(60s) == std::future_status::ready;
+  if (!ended) pg_.Start();  // lets a collector that waits for the database end
+  started.get();
+  ASSERT_TRUE(ended) << "the collector waited for the database";
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "journal" / "collect-7.journal"));
+
+  ASSERT_TRUE(pg_.Start());
+  {
+    collect::Collector collector(options, *db, notifier);
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (Stored(url_) < 1 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(Stored(url_), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "journal" / "collect-7.journal"));
 }
 
 #endif

@@ -181,9 +181,9 @@ void Collector::NewSegment(uint64_t number) {
 
 uint64_t Collector::Replay() {
   // What an ended collector received but did not commit; the store keeps each second once, so
-  // what it did commit changes nothing.
-  std::vector<StationSecond> left;
-  std::vector<std::unique_ptr<LockedFile>> files;
+  // what it did commit changes nothing. The writer commits it first, with the store's usual
+  // retries: a store that is down holds up neither the broker nor a stop, and the segments stay
+  // until the commit.
   uint64_t next = 0;
   for (const auto& [number, path] : Segments(options_.journal_dir)) {
     std::string error, text;
@@ -197,18 +197,15 @@ uint64_t Collector::Replay() {
       const size_t tab = line.find('\t');
       if (tab == std::string_view::npos) continue;
       StationMessage parsed = ParseStationMessage(options_.target.prefix, line.substr(0, tab), line.substr(tab + 1));
-      if (auto* second = std::get_if<StationSecond>(&parsed)) left.push_back(std::move(*second));
+      if (auto* second = std::get_if<StationSecond>(&parsed)) {
+        incoming_.push_back(std::move(*second));
+        ++health_.waiting;
+      }
     }
-    files.push_back(std::move(file));
+    segments_.push_back({std::move(file), number});
     // Numbers go on from the last, so a segment's name never comes back while a reader may hold it.
     next = number + 1;
   }
-  std::chrono::milliseconds pause = options_.retry_first;
-  while (!left.empty() && !Commit(left)) {
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, options_.retry_longest);
-  }
-  for (const auto& file : files) file->Remove();
   return next;
 }
 

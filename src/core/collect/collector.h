@@ -79,7 +79,8 @@ class Collector {
   // Commits `taken`; false when the store failed.
   bool Commit(std::vector<StationSecond>& taken);
   void NewSegment(uint64_t number);
-  // Commits the journal an ended collector left; returns the number for the next segment.
+  // Takes up the journal an ended collector left for the writer to commit; returns the number
+  // for the next segment.
   uint64_t Replay();
 
   const CollectOptions options_;
