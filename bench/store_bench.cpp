@@ -7,6 +7,7 @@
 
 #include "core/platform/atomic_file.h"
 #include "core/store/store.h"
+#include "core/store/store_quality.h"
 #include "core/store/store_export.h"
 
 namespace norvane {
@@ -111,6 +112,15 @@ void BM_StatsOverAYear(benchmark::State& state) {
     benchmark::DoNotOptimize(year.store().ComputeStats(year.counter(), from, to, kDefaultConversionTable));
 }
 BENCHMARK(BM_StatsOverAYear)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The last day's quality, as a station publishing it judges every ten minutes and the chart's
+// counter list every five, at the end of a year of seconds.
+void BM_QualityOfTheLastDayOfAYear(benchmark::State& state) {
+  auto& year = YearStore::Get();
+  const int64_t to = kYearStart + kYear;
+  for (auto _ : state) benchmark::DoNotOptimize(store::StretchQuality(year.store(), year.counter(), to - 86400, to));
+}
+BENCHMARK(BM_QualityOfTheLastDayOfAYear)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The exports of a whole year of one counter's seconds: the tidy ones written to a file a day at
 // a time, as the command writes them (gigabytes: the disk is part of the figure), the original

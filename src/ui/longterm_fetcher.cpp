@@ -111,12 +111,7 @@ void LongtermFetcher::RequestOverview(bool with_first) {
       overview->counters = db->Counters();
       for (const store::CounterRow& row : overview->counters) {
         overview->last.push_back(db->NewestSecond(row.id));
-        std::optional<int64_t> first;
-        if (with_first) {
-          const auto seconds = db->ReadSeconds(row.id, INT64_MIN / 4, INT64_MAX / 4, 1);
-          if (!seconds.empty()) first = seconds.front().time;
-        }
-        overview->first.push_back(first);
+        overview->first.push_back(with_first ? db->OldestSecond(row.id) : std::nullopt);
         overview->downloads.push_back(db->HistoryEnds(row.id));
       }
     }

@@ -56,7 +56,9 @@ class CounterStore {
   // The dose comes from the calibration in force at each time, `conversion` where none is.
   Stats ComputeStats(CounterId counter, int64_t from, int64_t to, const ConversionTable& conversion);
   virtual CounterSpan Span(CounterId counter) = 0;
+  // The newest and the oldest measured second of a counter, read at its ends: Span reads all.
   virtual std::optional<int64_t> NewestSecond(CounterId counter) = 0;
+  virtual std::optional<int64_t> OldestSecond(CounterId counter) = 0;
 
   // Records of a history image at the times the CSV export gives them (the counter's clock is
   // local time as `clock` sees it); those held already are not added again. One set of rules for

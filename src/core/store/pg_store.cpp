@@ -468,14 +468,12 @@ CounterSpan PgStore::Span(CounterId counter) {
   return span;
 }
 
-std::optional<int64_t> PgStore::NewestSecond(CounterId counter) {
-  const PgResult r = db_.Exec(
-      "SELECT minute, gaps, counts, max FROM seconds WHERE counter = $1 ORDER BY minute DESC LIMIT 1", {Num(counter)});
+std::optional<int64_t> PgStore::EndSecond(CounterId counter, bool newest) {
+  const PgResult r = db_.Exec(std::string("SELECT minute, gaps, counts, max FROM seconds WHERE counter = $1 ORDER BY minute ") +
+                                  (newest ? "DESC" : "ASC") + " LIMIT 1",
+                              {Num(counter)});
   if (r.Rows() == 0) return std::nullopt;
-  const MinuteBlock block = BlockOf(r, 0);
-  for (int s = 59; s >= 0; --s)
-    if (block.Has(s)) return r.Int(0, 0) * 60 + s;
-  return std::nullopt;
+  return EndOfMinute(r.Int(0, 0), BlockOf(r, 0), newest);
 }
 
 std::vector<uint8_t> PgStore::KeptImage(CounterId counter) {

@@ -36,7 +36,8 @@ class PgStore : public CounterStore {
   Series Query(CounterId counter, int64_t from, int64_t to, size_t points) override;
   Aggregate Totals(CounterId counter, int64_t from, int64_t to) override;
   CounterSpan Span(CounterId counter) override;
-  std::optional<int64_t> NewestSecond(CounterId counter) override;
+  std::optional<int64_t> NewestSecond(CounterId counter) override { return EndSecond(counter, true); }
+  std::optional<int64_t> OldestSecond(CounterId counter) override { return EndSecond(counter, false); }
 
   std::vector<HistoryRecord> History(CounterId counter, int64_t from, int64_t to) override;
   HistorySeries QueryHistory(CounterId counter, uint8_t save_type, int64_t from, int64_t to, size_t points) override;
@@ -67,6 +68,8 @@ class PgStore : public CounterStore {
   void ForEachMinute(CounterId counter, int64_t from, int64_t to, Visit visit);
   template <typename Visit>
   void ForEachSummary(CounterId counter, int64_t level, int64_t from, int64_t to, Visit visit);
+  // The newest (else the oldest) measured second of `counter`.
+  std::optional<int64_t> EndSecond(CounterId counter, bool newest);
   // RegisterCounter's work inside a transaction that holds the counters' lock.
   CounterId FindOrAdd(const CounterInfo& info, int64_t now);
   // Makes the month partitions the seconds of `minutes` fall into.

@@ -63,8 +63,8 @@ class Store : public CounterStore {
   Series Query(CounterId counter, int64_t from, int64_t to, size_t points) override;
   Aggregate Totals(CounterId counter, int64_t from, int64_t to) override;
   CounterSpan Span(CounterId counter) override;
-  // The newest measured second of a counter.
-  std::optional<int64_t> NewestSecond(CounterId counter) override;
+  std::optional<int64_t> NewestSecond(CounterId counter) override { return EndSecond(counter, true); }
+  std::optional<int64_t> OldestSecond(CounterId counter) override { return EndSecond(counter, false); }
 
   std::vector<HistoryRecord> History(CounterId counter, int64_t from, int64_t to) override;
   // Records of one save type in about `points` points over [from, to): from the records while a
@@ -111,6 +111,8 @@ class Store : public CounterStore {
   // Reads journaled seconds of `counter` not yet in the database, and begins the read
   // transaction that the database rows of the same reading come from.
   Unfolded ReadUnfolded(CounterId counter);
+  // The newest (else the oldest) measured second of `counter`, journaled seconds included.
+  std::optional<int64_t> EndSecond(CounterId counter, bool newest);
   // Stored minutes (rows of [from, to)) and stored summaries of one level merged with the
   // journaled seconds; defined in store_statements.h.
   template <typename Visit>

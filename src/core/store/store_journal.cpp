@@ -42,24 +42,25 @@ Store::Unfolded Store::ReadUnfolded(CounterId counter) {
   return unfolded;
 }
 
-std::optional<int64_t> Store::NewestSecond(CounterId counter) {
+std::optional<int64_t> Store::EndSecond(CounterId counter, bool newest) {
   ReadTransaction snapshot(db_);
   const Unfolded unfolded = ReadUnfolded(counter);
-  std::optional<int64_t> newest;
-  const auto last_of = [](int64_t minute, const MinuteBlock& block) -> std::optional<int64_t> {
-    for (int s = 59; s >= 0; --s)
-      if (block.Has(s)) return minute * 60 + s;
-    return std::nullopt;
+  std::optional<int64_t> end;
+  const auto keep = [&](std::optional<int64_t> t) {
+    if (t) end = !end ? *t : newest ? std::max(*end, *t) : std::min(*end, *t);
   };
-  if (!unfolded.minutes.empty()) newest = last_of(unfolded.minutes.rbegin()->first, unfolded.minutes.rbegin()->second);
-  Statement last(db_.handle(), "SELECT max(minute) FROM seconds WHERE counter = ?1");
-  last.Bind(1, counter);
-  if (last.Step() && !last.IsNull(0) && (!newest || last.Int(0) * 60 + 59 > *newest)) {
-    const int64_t minute = last.Int(0);
-    if (const auto stored = last_of(minute, StoredMinute(s_->read_minute, counter, minute)))
-      newest = std::max(newest.value_or(*stored), *stored);
+  if (!unfolded.minutes.empty()) {
+    const auto& [minute, block] = newest ? *unfolded.minutes.rbegin() : *unfolded.minutes.begin();
+    keep(EndOfMinute(minute, block, newest));
   }
-  return newest;
+  Statement edge(db_.handle(), newest ? "SELECT max(minute) FROM seconds WHERE counter = ?1"
+                                      : "SELECT min(minute) FROM seconds WHERE counter = ?1");
+  edge.Bind(1, counter);
+  if (edge.Step() && !edge.IsNull(0)) {
+    const int64_t minute = edge.Int(0);
+    keep(EndOfMinute(minute, StoredMinute(s_->read_minute, counter, minute), newest));
+  }
+  return end;
 }
 
 }  // namespace norvane::store

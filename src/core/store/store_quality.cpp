@@ -84,14 +84,22 @@ std::optional<DayQuality> Measure(CounterStore& store, CounterId counter, int64_
   return q;
 }
 
+// Narrows [from, to) to the counter's measured life, from its first to its last second: a counter
+// is not judged for the days before it began or after it ended. False when it measured nothing.
+bool Clip(CounterStore& store, CounterId counter, int64_t& from, int64_t& to) {
+  const std::optional<int64_t> last = store.NewestSecond(counter);
+  const std::optional<int64_t> first = last ? store.OldestSecond(counter) : std::nullopt;
+  if (!first) return false;
+  from = std::max(from, *first);
+  to = std::min(to, *last + 1);
+  return true;
+}
+
 }  // namespace
 
 std::vector<DayQuality> DailyQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to) {
   std::vector<DayQuality> days;
-  const CounterSpan span = store.Span(counter);
-  if (!span.measured) return days;
-  from = std::max(from, span.first);
-  to = std::min(to, span.last + 1);
+  if (!Clip(store, counter, from, to)) return days;
   for (int64_t day = DayOf(from); day < to; day += kDay)
     if (auto q = Measure(store, counter, day, std::max(day, from), std::min(day + kDay, to))) days.push_back(std::move(*q));
   return days;
@@ -123,10 +131,8 @@ ClockQuality JudgeClock(CounterStore& store, CounterId counter) {
 }
 
 std::optional<DayQuality> StretchQuality(CounterStore& store, CounterId counter, int64_t from, int64_t to) {
-  const CounterSpan span = store.Span(counter);
-  if (!span.measured) return std::nullopt;
-  const int64_t begin = std::max(from, span.first), end = std::min(to, span.last + 1);
-  if (begin >= end) return std::nullopt;
+  int64_t begin = from, end = to;
+  if (!Clip(store, counter, begin, end) || begin >= end) return std::nullopt;
   std::optional<DayQuality> q = Measure(store, counter, from, begin, end);
   // The clock belongs to no one day; a live service and the chart judge it with the stretch.
   const ClockQuality clock = JudgeClock(store, counter);

@@ -32,6 +32,15 @@ inline constexpr int64_t kFarFuture = std::numeric_limits<int64_t>::max() / 4;
 inline int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 inline int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
 
+// The last (else the first) measured second of a stored minute.
+inline std::optional<int64_t> EndOfMinute(int64_t minute, const MinuteBlock& block, bool last) {
+  for (int i = 0; i < 60; ++i) {
+    const int s = last ? 59 - i : i;
+    if (block.Has(s)) return minute * 60 + s;
+  }
+  return std::nullopt;
+}
+
 // The aggregate of one stored minute, limited to its seconds in [from, to).
 Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from, int64_t to);
 

@@ -152,8 +152,8 @@ TEST_F(StoreTest, FilesThatCanNeverBeAStoreAreRefusedAndLeftAlone) {
 }
 
 // Seconds a live writer has journaled but not folded read back exactly as they will once folded:
-// seconds, series at every level, totals, spans and the newest second, with the journal's cut
-// line skipped and a journal of a replaced store ignored.
+// seconds, series at every level, totals, spans and the newest and oldest second, with the
+// journal's cut line skipped and a journal of a replaced store ignored.
 TEST_F(StoreTest, JournaledSecondsReadAsTheyWillOnceFolded) {
   Store s(Path());
   const CounterId c = AddCounter(s);
@@ -193,10 +193,12 @@ TEST_F(StoreTest, JournaledSecondsReadAsTheyWillOnceFolded) {
     out.push_back(std::to_string(span.first) + "-" + std::to_string(span.last) + "/" + std::to_string(span.measured) +
                   "/" + std::to_string(span.gap_count));
     out.push_back(std::to_string(reader.NewestSecond(c).value_or(0)));
+    out.push_back(std::to_string(reader.OldestSecond(other).value_or(0)));
     return out;
   };
   const std::vector<std::string> journaled = everything();
   EXPECT_EQ(reader.NewestSecond(c), kT0 + 3799);
+  EXPECT_EQ(reader.OldestSecond(other), kT0 + 3700);  // a counter with nothing folded yet
   EXPECT_EQ(reader.SecondsAfter(c, kT0 + 3797, 10), (std::vector<Second>{{kT0 + 3798, 0}, {kT0 + 3799, 1}}));
   EXPECT_TRUE(reader.ReadSeconds(c, kT0 + 4000, kT0 + 86400).empty());
 
@@ -282,6 +284,8 @@ TEST_P(EveryStoreTest, GapsStayGapsAndNothingIsCountedTwice) {
   const CounterSpan span = s.Span(c);
   EXPECT_EQ(span.first, kT0 + 50);
   EXPECT_EQ(span.last, kT0 + 3605);
+  EXPECT_EQ(s.OldestSecond(c), span.first);
+  EXPECT_EQ(s.NewestSecond(c), span.last);
   EXPECT_EQ(span.measured, 8u);
   EXPECT_EQ(span.gap_count, 2u);  // 51-57 and 63-3603
   ASSERT_EQ(span.long_gaps.size(), 1u);
