@@ -253,6 +253,13 @@ TEST_F(Collect, AJournalLeftWhileTheDatabaseIsDownHoldsUpNeitherAStartNorAStop) 
   }
   EXPECT_EQ(Stored(url_), 1);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "journal" / "collect-7.journal"));
+
+  // Collectors that receive nothing leave no more than the one segment the last one wrote to.
+  for (int i = 0; i < 3; ++i) collect::Collector(options, *db, notifier).Stop();
+  size_t segments = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_ / "journal"))
+    segments += entry.path().extension() == ".journal" ? 1 : 0;
+  EXPECT_EQ(segments, 1u);
 }
 
 #endif

@@ -189,6 +189,7 @@ uint64_t Collector::Replay() {
     std::string error, text;
     auto file = LockedFile::Take(path, LockedFile::Open::kExisting, &error);
     if (!file || !file->ReadAll(&text, &error)) throw std::runtime_error("cannot read " + path.string() + ": " + error);
+    const size_t held = incoming_.size();
     for (size_t start = 0; start < text.size();) {
       const size_t end = text.find('\n', start);
       if (end == std::string::npos) break;  // cut short by a kill: never acknowledged either
@@ -202,7 +203,10 @@ uint64_t Collector::Replay() {
         ++health_.waiting;
       }
     }
-    segments_.push_back({std::move(file), number});
+    // One with no second to commit goes now: kept, a collector that receives nothing would leave
+    // one more empty segment at every start.
+    if (incoming_.size() == held) file->Remove();
+    else segments_.push_back({std::move(file), number});
     // Numbers go on from the last, so a segment's name never comes back while a reader may hold it.
     next = number + 1;
   }
