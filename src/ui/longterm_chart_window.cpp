@@ -104,7 +104,11 @@ class ColumnBand final : public QCPErrorBars {
       const int x = qRound(keys->coordToPixel(means->dataMainKey(i)));
       if (x < area.left() || x > area.right()) continue;
       const QCPErrorBarsData& e = mDataContainer->at(i);
-      const double low = values->coordToPixel(mean - e.errorMinus), high = values->coordToPixel(mean + e.errorPlus);
+      double low = values->coordToPixel(mean - e.errorMinus), high = values->coordToPixel(mean + e.errorPlus);
+      if (!std::isfinite(low) || !std::isfinite(high)) continue;
+      // Kept near the plot: a value far off the axis would overflow a pixel's int.
+      low = std::clamp(low, area.top() - 1.0, area.bottom() + 1.0);
+      high = std::clamp(high, area.top() - 1.0, area.bottom() + 1.0);
       const int top = qFloor(std::min(low, high)), bottom = qCeil(std::max(low, high));
       painter->fillRect(QRect(x, top, 1, std::max(1, bottom - top + 1)), colour);
     }
