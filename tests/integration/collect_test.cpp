@@ -118,6 +118,12 @@ class Collect : public ::testing::Test {
     collect_ = {"--settings", (dir_ / "settings.reg").string(), "--store", url_, "collect",
                 "--mqtt", broker_.url(), "--journal", (dir_ / "journal").string()};
   }
+  // The seconds kept once `seconds` are, or at the deadline.
+  int64_t WaitStored(int64_t seconds, std::chrono::seconds limit = 60s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (Stored(url_) < seconds && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(50ms);
+    return Stored(url_);
+  }
   testing::TempDir dir_;
   testing::PostgresServer pg_;
   testing::MosquittoBroker broker_{dir_ / "broker"};
@@ -128,11 +134,6 @@ class Collect : public ::testing::Test {
 TEST_F(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   ASSERT_TRUE(broker_.Start());
   const auto stored = [&] { return Stored(url_); };
-  const auto wait_for = [&](int64_t seconds) {
-    const auto end = std::chrono::steady_clock::now() + 60s;
-    while (stored() < seconds && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(50ms);
-    return stored();
-  };
 
   auto collector = std::make_unique<ChildCli>(collect_);
   Stations stations(broker_.port());
@@ -180,7 +181,7 @@ TEST_F(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
 
   // Station 0 sent its first second alone.
   const int64_t expected = 1 + int64_t{kStations} * (t - kT0);
-  const int64_t kept = wait_for(expected);
+  const int64_t kept = WaitStored(expected);
   // What a collector said is read once it has ended, so the totals it ends with are there too.
   collector->Signal(SIGTERM);
   const int ended = collector->Wait();
@@ -248,10 +249,8 @@ TEST_F(Collect, AJournalLeftWhileTheDatabaseIsDownHoldsUpNeitherAStartNorAStop) 
   ASSERT_TRUE(pg_.Start());
   {
     collect::Collector collector(options, *db, notifier);
-    const auto end = std::chrono::steady_clock::now() + 30s;
-    while (Stored(url_) < 1 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(WaitStored(1, 30s), 1);
   }
-  EXPECT_EQ(Stored(url_), 1);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "journal" / "collect-7.journal"));
 
   // Collectors that receive nothing leave no more than the one segment the last one wrote to.

@@ -3,8 +3,6 @@
 #include <mosquitto.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 #include <utility>
 

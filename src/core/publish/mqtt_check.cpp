@@ -2,8 +2,6 @@
 
 #include <mosquitto.h>
 
-#include <cerrno>
-#include <cstring>
 #include <optional>
 
 #include "core/publish/mqtt_client.h"

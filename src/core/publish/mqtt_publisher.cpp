@@ -3,8 +3,6 @@
 #include <mosquitto.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "core/i18n/language_dictionary.h"
 #include "core/i18n/window_texts.h"
