@@ -318,11 +318,11 @@ int RunRecord(CommandContext& context) {
   std::optional<publish::PublishingSink> publishing_sink;
   if (!args.publishing.mqtt_url.empty() || !args.publishing.metrics_address.empty()) {
     publishing.emplace(args.publishing, notifier);
-    publishing_sink.emplace(*publishing, context.store_path, notifier);
+    publishing_sink.emplace(*publishing, context.store_path, notifier, writer ? writer->holder() : std::string());
     sinks.push_back(&*publishing_sink);
   }
   // The alarm follows the publishers, so they know the counter when they are told of its alarm.
-  alarm::AlarmSink alarms(args.alarm, context.store_path, notifier);
+  alarm::AlarmSink alarms(args.alarm, context.store_path, notifier, writer ? writer->holder() : std::string());
   AlarmToLog alarm_log(log, args.on_alarm, args.alarm.fixed_usv_h);
   alarms.AddListener(alarm_log);
   if (publishing_sink) alarms.AddListener(*publishing_sink);
@@ -363,6 +363,7 @@ int RunRecord(CommandContext& context) {
                 "The seconds the store does not hold yet are kept in the journal; the next writer folds them in.");
   }
   submitter.WaitAll();
+  if (engine.refused()) return context.Fail(engine.last_problem());
   log.Write(kNotice, Format("Stopped after %llu measured seconds.", static_cast<unsigned long long>(engine.tally().measured)));
   return flushed ? kExitOk : kExitFailure;
 }

@@ -102,6 +102,7 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
     return;
   }
   publishing.store = store_path_;
+  publishing.store_holder = seconds_writer_ ? seconds_writer_->holder() : std::string();
   // Seconds resent after a broker outage get their dose rate from the calibration the window
   // starts with.
   publishing.conversion = store.Load().calibration;
@@ -142,7 +143,8 @@ void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::Engin
   std::vector<LiveSink*> sinks;
   if (!start.demo) {
     if (publishing_) sinks.push_back(publishing_.get());
-    alarms_ = std::make_unique<alarm::AlarmSink>(alarm_options_, store_path_, background_notifier_);
+    alarms_ = std::make_unique<alarm::AlarmSink>(alarm_options_, store_path_, background_notifier_,
+                                                 seconds_writer_ ? seconds_writer_->holder() : std::string());
     if (publishing_) alarms_->AddListener(*publishing_);
     alarms_->AddListener(alarms);
     sinks.push_back(alarms_.get());

@@ -55,16 +55,27 @@ uint32_t AlarmDetector::ThresholdOf(size_t window, double rate) {
   Threshold& t = thresholds_[window];
   const uint32_t measured = states_[window].measured;
   if (t.measured != measured || rate > t.rate * (1 + kRiseTolerance) || rate < t.rate * (1 - kFallTolerance)) {
-    t = {rate, measured, ThresholdFor(rate, static_cast<int>(measured), ChancePerSecond())};
+    // A window that holds fewer seconds than its length is judged by the seconds it holds.
+    const bool filling = measured < static_cast<uint32_t>(states_[window].seconds);
+    t = {rate, measured, ThresholdFor(rate, static_cast<int>(measured), ChancePerSecond(), filling)};
   }
   return t.counts;
 }
 
-std::optional<AlarmEvent> AlarmDetector::OnSecond(int64_t utc, uint32_t count, double usv_h) {
-  if (!recent_.empty() && utc <= recent_.back().utc) return std::nullopt;
+bool AlarmDetector::Enter(int64_t utc, uint32_t count) {
+  if (!recent_.empty() && utc <= recent_.back().utc) return false;
   recent_.push_back({utc, count});
   for (WindowState& s : states_) s.counts += count, ++s.measured;
   Slide(utc);
+  return true;
+}
+
+void AlarmDetector::Prime(int64_t utc, uint32_t count, bool learn) {
+  if (Enter(utc, count) && learn) background_.Add(utc, count);
+}
+
+std::optional<AlarmEvent> AlarmDetector::OnSecond(int64_t utc, uint32_t count, double usv_h) {
+  if (!Enter(utc, count)) return std::nullopt;
 
   const BackgroundEstimate known = background_.Estimate();
   const double bound = RateUpperBound(known.counts, static_cast<double>(known.seconds), options_.background_tail);

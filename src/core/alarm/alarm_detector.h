@@ -51,7 +51,12 @@ class AlarmDetector {
 
   // Minutes of the past (from the store), before the first live second.
   void LearnMinute(int64_t minute_start, uint64_t counts, uint64_t seconds);
-  // One measured second, in time order; returns the event it raised or cleared, if any.
+  // A second measured before this run (a run that was stopped or killed), at its own time and in
+  // time order, before the first live one: it fills the windows without being judged again.
+  // `learn`: it is not yet in the background that LearnMinute taught.
+  void Prime(int64_t utc, uint32_t count, bool learn);
+  // One measured second, in time order; returns the event it raised or cleared, if any. A second
+  // at or before the last one is ignored: each second enters the windows once.
   std::optional<AlarmEvent> OnSecond(int64_t utc, uint32_t count, double usv_h);
 
   bool active() const { return active_; }
@@ -65,6 +70,7 @@ class AlarmDetector {
     uint32_t measured = 0;
     uint32_t counts = 0;
   };
+  bool Enter(int64_t utc, uint32_t count);
   void Slide(int64_t utc);
   uint32_t ThresholdOf(size_t window, double rate);
   double ChancePerSecond() const;

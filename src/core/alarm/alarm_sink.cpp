@@ -1,5 +1,6 @@
 #include "core/alarm/alarm_sink.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "core/store/counter_store.h"
@@ -7,18 +8,24 @@
 namespace norvane::alarm {
 
 AlarmSink::Watched& AlarmSink::Find(const store::CounterInfo& counter, int64_t now) {
-  if (auto it = watched_.find(counter.version); it != watched_.end()) return it->second;
-  Watched& watched = watched_.emplace(counter.version, Watched{AlarmDetector(options_), std::nullopt}).first->second;
+  if (auto it = watched_.find(store::IdentityKey(counter)); it != watched_.end()) return it->second;
+  Watched& watched = watched_.emplace(store::IdentityKey(counter), Watched{AlarmDetector(options_), std::nullopt}).first->second;
   if (store_.empty()) return watched;
   // The minutes before this one; the live seconds follow them.
   const int64_t to = now - (now % 60 + 60) % 60;
   const int64_t from = to - static_cast<int64_t>(options_.background_days) * 86400;
   try {
     const std::unique_ptr<store::CounterStore> db = store::OpenStore(store_.string());
+    db->HoldAs(holder_, 0);
     const store::CounterId id = db->RegisterCounter(counter, now);
     const store::Series minutes = db->Query(id, from, to, static_cast<size_t>((to - from) / 60));
     for (const store::SeriesPoint& p : minutes.points)
       watched.detector.LearnMinute(p.start, p.values.sum, p.values.measured);
+    // The windows go on from the seconds an earlier run measured (one stopped, paused or killed a
+    // moment ago), each at its own time, so they neither start empty nor see a second twice.
+    const int64_t longest = options_.windows.empty() ? 0 : *std::max_element(options_.windows.begin(), options_.windows.end());
+    for (const store::Second& s : db->ReadSeconds(id, now - longest, now))
+      watched.detector.Prime(s.time, s.count, s.time >= to);
   } catch (const store::StoreError& e) {
     // The alarm then learns from the live seconds, as a new station's does.
     notifier_.Status(std::string("The alarm could not learn the background from the long-term store: ") + e.what());
@@ -31,7 +38,7 @@ void AlarmSink::OnSecond(const store::CounterInfo& counter, const LiveSecond& se
   bool first = false;
   {
     std::lock_guard lock(mutex_);
-    first = !watched_.contains(counter.version);
+    first = !watched_.contains(store::IdentityKey(counter));
     Watched& watched = Find(counter, second.utc);
     event = watched.detector.OnSecond(second.utc, second.count, second.usv_h);
     if (event) watched.last = event;
@@ -42,9 +49,9 @@ void AlarmSink::OnSecond(const store::CounterInfo& counter, const LiveSecond& se
   }
 }
 
-std::optional<AlarmStatus> AlarmSink::Status(const std::string& version) const {
+std::optional<AlarmStatus> AlarmSink::Status(const store::CounterInfo& counter) const {
   std::lock_guard lock(mutex_);
-  auto it = watched_.find(version);
+  auto it = watched_.find(store::IdentityKey(counter));
   if (it == watched_.end()) return std::nullopt;
   const AlarmDetector& d = it->second.detector;
   return AlarmStatus{d.active(), it->second.last, d.background_cpm(), d.windows()};

@@ -34,9 +34,10 @@ struct AlarmStatus {
 
 class AlarmSink final : public LiveSink {
  public:
-  // `store` empty: the background is learnt from the live seconds alone.
-  AlarmSink(AlarmOptions options, std::filesystem::path store, UserNotifier& notifier)
-      : options_(std::move(options)), store_(std::move(store)), notifier_(notifier) {}
+  // `store` empty: the background is learnt from the live seconds alone. `holder`: the token of
+  // the program's writer into that store, which finds the counters it holds.
+  AlarmSink(AlarmOptions options, std::filesystem::path store, UserNotifier& notifier, std::string holder = {})
+      : options_(std::move(options)), store_(std::move(store)), notifier_(notifier), holder_(std::move(holder)) {}
 
   // Before the engine runs.
   void AddListener(AlarmListener& listener) { listeners_.push_back(&listener); }
@@ -44,8 +45,8 @@ class AlarmSink final : public LiveSink {
   void OnSecond(const store::CounterInfo& counter, const LiveSecond& second) override;
   void OnLinkState(const store::CounterInfo&, LinkState) override {}
 
-  // The state of a counter (by its version reply), from any thread; nothing before its first second.
-  std::optional<AlarmStatus> Status(const std::string& version) const;
+  // The state of a counter, from any thread; nothing before its first second.
+  std::optional<AlarmStatus> Status(const store::CounterInfo& counter) const;
 
  private:
   struct Watched {
@@ -57,9 +58,11 @@ class AlarmSink final : public LiveSink {
   const AlarmOptions options_;
   const std::filesystem::path store_;
   UserNotifier& notifier_;
+  const std::string holder_;
   std::vector<AlarmListener*> listeners_;
   mutable std::mutex mutex_;
-  std::map<std::string, Watched> watched_;  // by version reply
+  // By the counter's identity: two counters of one model and firmware are judged apart.
+  std::map<std::string, Watched> watched_;
 };
 
 }  // namespace norvane::alarm

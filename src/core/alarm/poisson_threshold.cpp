@@ -34,12 +34,12 @@ double UpperNormalQuantile(double p) {
 
 }  // namespace
 
-double UpCrossingChance(double rate, int seconds, uint32_t threshold) {
+double UpCrossingChance(double rate, int seconds, uint32_t threshold, bool filling) {
   if (rate <= 0 || seconds <= 0 || threshold == 0) return 0.0;
   // The window's sum a second ago was C + out, now it is C + in, where C counts the seconds both
-  // share and out, in the second that left and the one that came. An up-crossing is
-  // C + out < threshold <= C + in. Only C within a few standard deviations of one second's
-  // count below the threshold matter.
+  // share and out, in the second that left and the one that came (none left a filling window).
+  // An up-crossing is C + out < threshold <= C + in. Only C within a few standard deviations of
+  // one second's count below the threshold matter.
   const int span = static_cast<int>(rate + 14 * std::sqrt(rate) + 14);
   std::vector<double> at_most(static_cast<size_t>(span) + 1);  // P(out <= j)
   double pmf = std::exp(-rate), cumulative = 0;
@@ -50,29 +50,27 @@ double UpCrossingChance(double rate, int seconds, uint32_t threshold) {
   }
   const double shared = rate * (seconds - 1);
   const int64_t k = threshold;
-  // P(C = c) from c = k - 1 downwards, each term from the one above it.
-  double c_pmf = std::exp(LogPmf(static_cast<double>(k - 1), shared));
   double chance = 0;
   for (int64_t c = k - 1; c >= std::max<int64_t>(0, k - 1 - span); --c) {
+    // A window of one second shares nothing: C is 0 for certain.
+    const double c_pmf = std::exp(LogPmf(static_cast<double>(c), shared));
     const int64_t need = k - c;      // in >= need
     const int64_t room = k - 1 - c;  // out <= room
-    const double out_ok = room >= span ? 1.0 : at_most[static_cast<size_t>(room)];
+    const double out_ok = filling || room >= span ? 1.0 : at_most[static_cast<size_t>(room)];
     const double in_ok = need - 1 >= span ? 0.0 : std::max(1.0 - at_most[static_cast<size_t>(need - 1)], 0.0);
     chance += c_pmf * out_ok * in_ok;
-    if (shared > 0) c_pmf *= static_cast<double>(c) / shared;
-    else c_pmf = 0;
   }
   return chance;
 }
 
-uint32_t ThresholdFor(double rate, int seconds, double chance) {
+uint32_t ThresholdFor(double rate, int seconds, double chance, bool filling) {
   const double mean = rate * seconds;
   // The up-crossing chance falls with the threshold above the mean: halve the bracket.
   uint32_t low = static_cast<uint32_t>(std::ceil(mean)) + 1;
   uint32_t high = static_cast<uint32_t>(mean + 60 * std::sqrt(mean + 1) + 60);
   while (low < high) {
     const uint32_t mid = low + (high - low) / 2;
-    if (UpCrossingChance(rate, seconds, mid) <= chance) high = mid;
+    if (UpCrossingChance(rate, seconds, mid, filling) <= chance) high = mid;
     else low = mid + 1;
   }
   return low;

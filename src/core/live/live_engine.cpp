@@ -119,6 +119,11 @@ bool LiveEngine::gave_up() const {
   return gave_up_;
 }
 
+bool LiveEngine::refused() const {
+  std::lock_guard lock(mutex_);
+  return refused_;
+}
+
 LinkState LiveEngine::state() const {
   std::lock_guard lock(mutex_);
   return state_;
@@ -144,6 +149,7 @@ void LiveEngine::Run() {
         waiting_told = false;
         continue;
       }
+      if (refused()) break;
       if (Stopping() || BorrowWanted() || options_.end_when_lost) continue;
       // Once the longest wait is reached it is told once, not every minute for days.
       if (retry < options_.longest_retry || !waiting_told)
@@ -202,6 +208,7 @@ bool LiveEngine::Find() {
   std::string reason = candidates.empty() ? "no serial port to look on" : "no counter answered";
   for (size_t i = 0; i < candidates.size() && !Stopping() && !BorrowWanted(); ++i) {
     search_reason_.clear();
+    search_busy_ = false;
     // Another port is asked only once for its version: a silent one would otherwise hold the
     // search for seconds while the counter may be back where it was.
     if (Identify(candidates[i], i >= home)) {
@@ -209,6 +216,12 @@ bool LiveEngine::Find() {
       return true;
     }
     if (i < home || candidates.size() == 1) reason = search_reason_.empty() ? reason : search_reason_;
+    // Another program has the port asked for before this run ever found the counter there.
+    if (search_busy_ && !identity_ && candidates[i] == options_.port) {
+      std::lock_guard lock(mutex_);
+      refused_ = gave_up_ = true;
+      break;
+    }
   }
   // A search that fails for a new reason (the port came back but another program holds it) is
   // news; the same reason again is not.
@@ -230,6 +243,7 @@ bool LiveEngine::Identify(const std::string& path, bool quick) {
       const LinkOpen opened = p_.link.Open(path, rate);
       if (!opened.ok) {
         search_reason_ = opened.reason;
+        search_busy_ = opened.busy;
         open_ = false;
         return false;
       }

@@ -101,6 +101,9 @@ class LiveEngine {
   std::string last_problem() const;
   // Run ended because the counter was lost (with end_when_lost).
   bool gave_up() const;
+  // Run ended at once because another program held the port asked for: the counter is that
+  // program's, and searching on would only wait for it to let go.
+  bool refused() const;
 
  private:
   bool Find();
@@ -131,6 +134,7 @@ class LiveEngine {
   bool released_ = false;
   bool finished_ = false;
   bool gave_up_ = false;
+  bool refused_ = false;
 
   bool open_ = false;
   bool connected_ = false;
@@ -140,6 +144,7 @@ class LiveEngine {
   std::optional<CounterIdentity> identity_;
   std::optional<CounterIdentity> found_;  // set by Identify
   std::string search_reason_;
+  bool search_busy_ = false;
   std::string last_problem_;
   std::optional<store::SecondsWriter::Handle> handle_;
   CountReplyJudge judge_;

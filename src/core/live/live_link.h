@@ -15,6 +15,7 @@ namespace norvane::live {
 struct LinkOpen {
   bool ok = false;
   std::string reason;  // why not, in words: also who holds the port when another program does
+  bool busy = false;   // another program holds the port
 };
 
 class LiveLink {

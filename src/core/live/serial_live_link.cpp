@@ -1,6 +1,7 @@
 #include "core/live/serial_live_link.h"
 
 #include <array>
+#include <cerrno>
 #include <filesystem>
 
 #include "core/platform/serial_device.h"
@@ -30,7 +31,10 @@ LinkOpen SerialLiveLink::Open(const std::string& path, int baud) {
     return result;
   }
   result.ok = link_.OpenPath(path, baud);
-  if (!result.ok) result.reason = link_.last_failure().reason;
+  if (!result.ok) {
+    result.reason = link_.last_failure().reason;
+    result.busy = link_.last_failure().error_number == EBUSY;
+  }
   return result;
 }
 

@@ -20,6 +20,7 @@ struct PublishingOptions {
   int64_t mqtt_every = 1;        // seconds between state messages
   std::string metrics_address;   // empty: no /metrics
   std::filesystem::path store;   // where the run's seconds are written
+  std::string store_holder{};    // the token of the run's writer into it (see CounterStore::HoldAs)
   ConversionTable conversion = kDefaultConversionTable;  // for the µSv/h of seconds resent from the store
   // Kept off the command line; ResolveMqttPassword (mqtt_password.h) reads the file into
   // mqtt_password, which stands in for a password missing from the address.

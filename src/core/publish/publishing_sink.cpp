@@ -10,12 +10,13 @@
 namespace norvane::publish {
 
 PublishingSink::Known* PublishingSink::Find(const store::CounterInfo& counter, int64_t now) {
-  if (auto it = known_.find(counter.version); it != known_.end()) return &it->second;
+  if (auto it = known_.find(store::IdentityKey(counter)); it != known_.end()) return &it->second;
   if (store_.empty()) return nullptr;
   try {
     const std::unique_ptr<store::CounterStore> db = store::OpenStore(store_.string());
+    db->HoldAs(holder_, 0);
     const store::CounterId id = db->RegisterCounter(counter, now);
-    Known& known = known_[counter.version];
+    Known& known = known_[store::IdentityKey(counter)];
     known.id = id;
     publishing_.OnCounter(
         {id, counter.model, counter.version, counter.port, counter.serial, counter.device_path, counter.family});

@@ -18,8 +18,10 @@ namespace norvane::publish {
 // counter was first seen or last stopped. It also publishes the counter's alarm, when one listens.
 class PublishingSink final : public LiveSink, public alarm::AlarmListener {
  public:
-  PublishingSink(LivePublishing& publishing, std::filesystem::path store, UserNotifier& notifier)
-      : publishing_(publishing), store_(std::move(store)), notifier_(notifier) {}
+  // `holder`: the token of the program's writer into `store` (see CounterStore::HoldAs).
+  PublishingSink(LivePublishing& publishing, std::filesystem::path store, UserNotifier& notifier,
+                 std::string holder = {})
+      : publishing_(publishing), store_(std::move(store)), notifier_(notifier), holder_(std::move(holder)) {}
 
   void OnSecond(const store::CounterInfo& counter, const LiveSecond& second) override;
   void OnLinkState(const store::CounterInfo& counter, LinkState state) override;
@@ -37,7 +39,8 @@ class PublishingSink final : public LiveSink, public alarm::AlarmListener {
   LivePublishing& publishing_;
   const std::filesystem::path store_;
   UserNotifier& notifier_;
-  std::map<std::string, Known> known_;  // by version reply
+  const std::string holder_;
+  std::map<std::string, Known> known_;  // by IdentityKey
 };
 
 }  // namespace norvane::publish

@@ -38,7 +38,7 @@ void PublishingThread::Queue(Event event) {
 
 void PublishingThread::Run(const PublishingOptions& options, UserNotifier& notifier) {
   LivePublishing publishing(options, notifier);
-  PublishingSink sink(publishing, options.store, notifier);
+  PublishingSink sink(publishing, options.store, notifier, options.store_holder);
   std::unique_lock lock(mutex_);
   while (true) {
     wake_.wait(lock, [this] { return stop_ || !events_.empty(); });

@@ -27,12 +27,17 @@ std::vector<CounterId> CounterStore::RegisterCounters(std::span<const CounterInf
   return ids;
 }
 
+std::string IdentityKey(const CounterInfo& counter) {
+  return counter.version + '\n' + (counter.serial.empty() ? "@" + counter.device_path : counter.serial);
+}
+
 AppendResult CounterStore::AppendMany(std::span<const CounterSeconds> batch) {
   AppendResult total;
   for (const CounterSeconds& c : batch) {
     const AppendResult one = AppendSeconds(c.counter, c.seconds);
     total.added += one.added;
     total.already_stored += one.already_stored;
+    total.conflicting += one.conflicting;
   }
   return total;
 }

@@ -21,6 +21,10 @@ enum class StoreAccess { kReadWrite, kReadOnly };
 
 // The calls every caller of a store makes; Store (SQLite) and PgStore (PostgreSQL) implement
 // them with the same meaning, so one test suite holds both to it.
+// What tells one counter from another among those a program watches: two of one model and
+// firmware apart by their serial numbers, or without one by where each is plugged in.
+std::string IdentityKey(const CounterInfo& counter);
+
 class CounterStore {
  public:
   virtual ~CounterStore() = default;
@@ -31,6 +35,14 @@ class CounterStore {
 
   // Finds the counter (see CounterInfo) and records where and when it was seen, or adds it.
   virtual CounterId RegisterCounter(const CounterInfo& info, int64_t now) = 0;
+  // The live writer (a token of its own) this connection registers counters for. A counter
+  // without a serial number is found by where it is plugged in, and by its version reply alone
+  // only when no other live writer holds it: two alike counters measuring at once stay two.
+  // A writer holds what it registers until `lease` seconds after it last renewed its holds; a
+  // reader of the same program passes the writer's token and no lease, to find what it holds.
+  virtual void HoldAs(std::string /*holder*/, int64_t /*lease*/) {}
+  virtual void RenewHolds(int64_t /*now*/) {}
+  virtual void ReleaseHolds() {}
   // RegisterCounter for many counters at once, as a collector meets a network's stations; in one
   // transaction where the database allows it.
   virtual std::vector<CounterId> RegisterCounters(std::span<const CounterInfo> infos, int64_t now);

@@ -389,7 +389,7 @@ AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
   for (auto& [key, list] : incoming) {
     std::stable_sort(list.begin(), list.end(), [](const Second& a, const Second& b) { return a.time < b.time; });
     MinuteBlock& block = stored[key];
-    const Aggregate added = AddToMinute(block, key.second, list, result.already_stored);
+    const Aggregate added = AddToMinute(block, key.second, list, result);
     if (added.measured == 0) continue;
     result.added += added.measured;
     const uint32_t max = block.Max();

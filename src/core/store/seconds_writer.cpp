@@ -1,7 +1,9 @@
 #include "core/store/seconds_writer.h"
 
 #include <algorithm>
+#include <random>
 
+#include "core/common/text_format.h"
 #include "core/i18n/language_dictionary.h"
 #include "core/i18n/window_texts.h"
 #include "core/platform/store_location.h"
@@ -25,6 +27,16 @@ void MoveInto(std::map<size_t, std::vector<Second>>& from, std::map<size_t, std:
   from.clear();
 }
 
+// A name no other writer has, for the counters it holds in the store.
+std::string NewHolder() {
+  std::random_device random;
+  return Format("%08x%08x", random(), random());
+}
+
+int64_t UtcNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 SecondsWriter::SecondsWriter(std::filesystem::path path, UserNotifier& notifier, WriterPauses pauses,
@@ -40,6 +52,7 @@ SecondsWriter::SecondsWriter(std::filesystem::path path, UserNotifier& notifier,
       pauses_(pauses),
       fold_every_(server_ ? std::min(fold_every.value_or(kServerFoldEvery), kServerFoldEvery)
                           : fold_every.value_or(memory_ ? kMemoryFoldEvery : kDiskFoldEvery)),
+      holder_(NewHolder()),
       pause_(pauses.first) {
   next_fold_ = std::chrono::steady_clock::now() + fold_every_;
   thread_ = std::thread([this] { Run(); });
@@ -117,6 +130,7 @@ void SecondsWriter::Run() {
     lock.unlock();
     Step(fold, retry);
     if (stopping && journal_ && unfolded_count_ == 0) RemoveJournal();  // all of it is in the database
+    if (stopping) ReleaseHolds();
     lock.lock();
     done_.notify_all();
     if (stopping) return;
@@ -172,6 +186,7 @@ void SecondsWriter::Open() {
   for (const std::string& lost : store->LostJournals()) notifier_.Status(lost);
   const std::string id = store->id();
   store_ = std::move(store);
+  store_->HoldAs(holder_, HoldLease());
   identity_ = IdentityOf(path_);
   wal_ = IdentityOf(path_.string() + "-wal");
   shm_ = IdentityOf(path_.string() + "-shm");
@@ -181,6 +196,7 @@ void SecondsWriter::Open() {
 void SecondsWriter::Connect() {
   if (store_) return;
   store_ = OpenStore(path_.string());
+  store_->HoldAs(holder_, HoldLease());
   // What a writer that ended (killed, or stopped while the server was away) journaled.
   for (const std::string& lost : FoldEndedJournals(journal_base_, location_, *store_)) notifier_.Status(lost);
 }
@@ -299,9 +315,16 @@ void SecondsWriter::Fold() {
       std::lock_guard lock(mutex_);
       id = counters_.at(it->first).id;
     }
-    store_->AppendSeconds(*id, it->second);
+    const AppendResult result = store_->AppendSeconds(*id, it->second);
+    if (result.conflicting > 0 && conflict_told_.insert(it->first).second) {
+      std::lock_guard lock(mutex_);
+      notifier_.Status(std::to_string(result.conflicting) + " seconds of " + counters_.at(it->first).info.version +
+                       " were in the store already with other counts: another program records the same counter "
+                       "into " + location_ + ". The stored counts were kept.");
+    }
     it = unfolded_.erase(it);
   }
+  store_->RenewHolds(UtcNow());
   // A kill before the journal is emptied folds it once more at the next opening: the store keeps
   // the seconds it holds as they are, so none is counted twice.
   std::string error;
@@ -310,6 +333,23 @@ void SecondsWriter::Fold() {
   std::lock_guard lock(mutex_);
   folded_ += unfolded_count_;
   unfolded_count_ = 0;
+}
+
+int64_t SecondsWriter::HoldLease() const {
+  // Holds are renewed at every fold: a writer that was killed lets go of its counters a few folds later.
+  return 3 * std::chrono::duration_cast<std::chrono::seconds>(fold_every_).count() + 60;
+}
+
+void SecondsWriter::ReleaseHolds() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!store_ || health_.failing) return;
+  }
+  try {
+    store_->ReleaseHolds();
+  } catch (const std::exception&) {
+    // The lease runs out by itself.
+  }
 }
 
 void SecondsWriter::DropOverflow() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +96,9 @@ class SecondsWriter {
   Health health() const;
   // The store's number for a counter once the writer has registered it.
   std::optional<CounterId> StoreId(Handle counter) const;
+  // The token this writer holds its counters by in the store, for the readers of the same
+  // program (see CounterStore::HoldAs).
+  const std::string& holder() const { return holder_; }
 
  private:
   struct Counter {
@@ -117,6 +121,8 @@ class SecondsWriter {
   void Failed(const std::string& reason);
   void Refused(const std::string& reason);
   void DropOverflow();
+  int64_t HoldLease() const;
+  void ReleaseHolds();
 
   const std::filesystem::path path_;
   const bool server_;
@@ -126,6 +132,7 @@ class SecondsWriter {
   UserNotifier& notifier_;
   const WriterPauses pauses_;
   const std::chrono::milliseconds fold_every_;
+  const std::string holder_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
@@ -148,6 +155,7 @@ class SecondsWriter {
   Batches pending_;   // taken from incoming_, not yet journaled
   Batches unfolded_;  // journaled, not yet in the database
   uint64_t unfolded_count_ = 0;
+  std::set<Handle> conflict_told_;
   std::chrono::steady_clock::time_point next_fold_;
   std::chrono::milliseconds pause_{0};
   std::chrono::steady_clock::time_point retry_at_;  // of a failing store

@@ -136,6 +136,11 @@ CREATE TABLE clock_readings(
   was_set INTEGER NOT NULL,
   PRIMARY KEY(counter, time)) WITHOUT ROWID;
 )"},
+    // 8: which live writer holds a counter, so an alike counter without a serial is not taken for it.
+    {R"(
+ALTER TABLE counters ADD COLUMN held_by TEXT NOT NULL DEFAULT '';
+ALTER TABLE counters ADD COLUMN held_until INTEGER NOT NULL DEFAULT 0;
+)"},
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -282,13 +287,14 @@ Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from
   return a;
 }
 
-Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, size_t& already) {
+Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, AppendResult& result) {
   const bool was_full = block.measured == kFullMinute;
   Aggregate added;
   for (const Second& second : seconds) {
     const int s = static_cast<int>(second.time - minute * 60);
     if (block.Has(s)) {
-      ++already;
+      ++result.already_stored;
+      if (block.counts[s] != second.count) ++result.conflicting;
       continue;
     }
     block.measured |= uint64_t{1} << s;
@@ -374,22 +380,29 @@ CounterId Store::RegisterCounter(const CounterInfo& info, int64_t now) {
     return std::nullopt;
   };
   std::optional<CounterId> found;
+  // A counter found by its version reply alone may be another one of the same kind that another
+  // program is recording right now: such a one is never taken for a counter known to be plugged
+  // in elsewhere.
+  const std::string now_text = std::to_string(now);
+  constexpr std::string_view kFree = " AND (?2 = '' OR held_by IN ('', ?3) OR held_until <= ?4)";
   if (!info.name.empty()) {
     found = first("SELECT id FROM counters WHERE name = ?1", {info.name});
   } else if (!info.serial.empty()) {
     found = first("SELECT id FROM counters WHERE serial = ?1 ORDER BY id LIMIT 1", {info.serial});
     // A counter stored before serials were asked for, preferably the one seen on the same path.
     if (!found)
-      found = first("SELECT id FROM counters WHERE version = ?1 AND serial = '' AND name IS NULL "
-                    "ORDER BY device_path = ?2 DESC, id LIMIT 1",
-                    {info.version, info.device_path});
+      found = first(std::string("SELECT id FROM counters WHERE version = ?1 AND serial = '' AND name IS NULL") +
+                        std::string(kFree) + " ORDER BY device_path = ?2 DESC, id LIMIT 1",
+                    {info.version, info.device_path, holder_, now_text});
   } else {
     if (!info.device_path.empty())
       found = first("SELECT id FROM counters WHERE version = ?1 AND device_path = ?2 AND name IS NULL "
                     "ORDER BY id LIMIT 1",
                     {info.version, info.device_path});
     if (!found)
-      found = first("SELECT id FROM counters WHERE version = ?1 AND name IS NULL ORDER BY id LIMIT 1", {info.version});
+      found = first(std::string("SELECT id FROM counters WHERE version = ?1 AND name IS NULL") +
+                        std::string(kFree) + " ORDER BY id LIMIT 1",
+                    {info.version, info.device_path, holder_, now_text});
   }
   if (found) {
     Statement update(db_.handle(),
@@ -411,8 +424,32 @@ CounterId Store::RegisterCounter(const CounterInfo& info, int64_t now) {
     insert.Run();
     found = db_.ScalarInt("SELECT last_insert_rowid()");
   }
+  if (!holder_.empty() && lease_ > 0) {
+    Statement hold(db_.handle(), "UPDATE counters SET held_by = ?2, held_until = ?3 WHERE id = ?1");
+    hold.Bind(1, *found).Bind(2, holder_).Bind(3, now + lease_);
+    hold.Run();
+  }
   tx.Commit();
   return *found;
+}
+
+void Store::HoldAs(std::string holder, int64_t lease) {
+  holder_ = std::move(holder);
+  lease_ = lease;
+}
+
+void Store::RenewHolds(int64_t now) {
+  if (holder_.empty() || lease_ <= 0) return;
+  Statement renew(db_.handle(), "UPDATE counters SET held_until = ?2 WHERE held_by = ?1");
+  renew.Bind(1, holder_).Bind(2, now + lease_);
+  renew.Run();
+}
+
+void Store::ReleaseHolds() {
+  if (holder_.empty() || lease_ <= 0) return;
+  Statement release(db_.handle(), "UPDATE counters SET held_by = '', held_until = 0 WHERE held_by = ?1");
+  release.Bind(1, holder_);
+  release.Run();
 }
 
 void Store::NameCounter(CounterId id, std::string_view name) {
@@ -449,7 +486,7 @@ AppendResult Store::AppendSeconds(CounterId counter, std::span<const Second> sec
     const size_t begin = i;
     while (i < sorted.size() && FloorDiv(sorted[i].time, 60) == minute) ++i;
     const Aggregate added =
-        AddToMinute(block, minute, std::span(sorted).subspan(begin, i - begin), result.already_stored);
+        AddToMinute(block, minute, std::span(sorted).subspan(begin, i - begin), result);
     if (added.measured == 0) continue;
     result.added += added.measured;
 

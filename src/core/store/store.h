@@ -19,7 +19,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kSchemaVersion = 7;
+inline constexpr int kSchemaVersion = 8;
 
 // The SQLite store: one file, the database a station keeps.
 class Store : public CounterStore {
@@ -44,6 +44,9 @@ class Store : public CounterStore {
   // A counter stored before serial numbers were asked for takes the first serial registered for
   // its version reply; another serial with the same reply is another counter.
   CounterId RegisterCounter(const CounterInfo& info, int64_t now) override;
+  void HoldAs(std::string holder, int64_t lease) override;
+  void RenewHolds(int64_t now) override;
+  void ReleaseHolds() override;
   // Gives a counter the name that identifies it from now on.
   void NameCounter(CounterId id, std::string_view name) override;
   std::vector<CounterRow> Counters() override;
@@ -123,6 +126,8 @@ class Store : public CounterStore {
   Database db_;
   std::unique_ptr<Statements> s_;
   std::string id_;
+  std::string holder_;
+  int64_t lease_ = 0;
   std::vector<std::string> lost_journals_;
 };
 

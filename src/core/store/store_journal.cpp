@@ -33,8 +33,8 @@ Store::Unfolded Store::ReadUnfolded(CounterId counter) {
     const size_t begin = i;
     while (i < seconds.size() && FloorDiv(seconds[i].time, 60) == minute) ++i;
     MinuteBlock block = StoredMinute(s_->read_minute, counter, minute);
-    size_t already = 0;
-    const Aggregate added = AddToMinute(block, minute, std::span(seconds).subspan(begin, i - begin), already);
+    AppendResult ignored;
+    const Aggregate added = AddToMinute(block, minute, std::span(seconds).subspan(begin, i - begin), ignored);
     if (added.measured == 0) continue;
     unfolded.minutes[minute] = block;
     for (int64_t level : kSummaryLevels) unfolded.summaries[{level, FloorDiv(minute * 60, level) * level}].Merge(added);

@@ -46,7 +46,7 @@ Aggregate MinuteAggregate(const MinuteBlock& block, int64_t minute, int64_t from
 
 // Adds seconds of one minute (oldest first) that the block does not hold yet; returns what they
 // add to the minute's hour and day, the whole minute included when they complete it.
-Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, size_t& already);
+Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second> seconds, AppendResult& result);
 
 // (save type, level, start) → what records new to the store add to that history summary.
 using HistorySummaryChanges = std::map<std::tuple<uint8_t, int64_t, int64_t>, HistoryAggregate>;

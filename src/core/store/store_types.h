@@ -60,6 +60,7 @@ struct CounterSeconds {
 struct AppendResult {
   size_t added = 0;
   size_t already_stored = 0;  // seconds the store held before: never counted twice
+  size_t conflicting = 0;     // of those, seconds held with another count: another writer's
 };
 
 // Totals over a stretch of seconds. A minute's CPM counts only for minutes measured whole.

@@ -74,7 +74,8 @@ TEST_F(StoreTest, OlderStoreIsBroughtForwardKeepingItsData) {
           "DROP TABLE history; DROP TABLE notes; DROP TABLE history_summaries; DROP TABLE last_downloads; "
           "DROP INDEX counters_by_serial; ALTER TABLE counters DROP COLUMN serial; "
           "ALTER TABLE counters DROP COLUMN device_path; DROP TABLE store_identity; DROP TABLE calibrations; "
-          "DROP TABLE clock_readings; PRAGMA user_version = 1;");
+          "DROP TABLE clock_readings; ALTER TABLE counters DROP COLUMN held_by; "
+          "ALTER TABLE counters DROP COLUMN held_until; PRAGMA user_version = 1;");
   Store s(Path());
   EXPECT_EQ(s.SchemaVersion(), kSchemaVersion);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), (std::vector<Second>{{kT0, 4}, {kT0 + 1, 5}}));
@@ -232,6 +233,39 @@ TEST_P(EveryStoreTest, CounterIsKnownAgainByVersionReplyOrByItsName) {
   EXPECT_EQ(s.FindCounter("ZQT-400"), std::nullopt);  // two counters answer to it
 }
 
+// Two alike counters without serial numbers recorded at once by two programs stay two counters,
+// while each is still found again by its own writer after a re-plug under another name.
+TEST_F(StoreTest, AlikeCountersWithoutSerialAreNeverTakenForOneAnotherWhileBothAreRecorded) {
+  Store a(Path()), b(Path());
+  a.HoldAs("writer-a", 900);
+  b.HoldAs("writer-b", 900);
+  const CounterInfo on_a{"ZQT-400 V4.2", "1", "ZQT-400", "/dev/ttyUSB0", "", "", "/dev/serial/by-id/usb-a"};
+  CounterInfo on_b = on_a;
+  on_b.port = "/dev/ttyUSB1";
+  on_b.device_path = "/dev/serial/by-id/usb-b";
+  const CounterId first = a.RegisterCounter(on_a, kT0);
+  const CounterId second = b.RegisterCounter(on_b, kT0 + 1);
+  EXPECT_NE(first, second);
+  // A reader of writer b's program (its alarm, its publisher) finds what b holds.
+  Store reader(Path());
+  reader.HoldAs("writer-b", 0);
+  EXPECT_EQ(reader.RegisterCounter(on_b, kT0 + 2), second);
+  CounterInfo moved = on_b;
+  moved.device_path = "/dev/serial/by-id/usb-c";
+  EXPECT_EQ(b.RegisterCounter(moved, kT0 + 3), second);
+  // Once b has stopped, its counter is known again by its version reply alone.
+  b.ReleaseHolds();
+  Store c(Path());
+  c.HoldAs("writer-c", 900);
+  moved.device_path = "/dev/serial/by-id/usb-d";
+  EXPECT_EQ(c.RegisterCounter(moved, kT0 + 4), second);
+  // A writer that was killed lets go when its lease runs out.
+  moved.device_path = "/dev/serial/by-id/usb-e";
+  EXPECT_NE(b.RegisterCounter(moved, kT0 + 5), first);
+  moved.device_path = "/dev/serial/by-id/usb-f";
+  EXPECT_EQ(b.RegisterCounter(moved, kT0 + 901), first);
+}
+
 TEST_F(StoreTest, MinuteBlockKeepsEveryWidthAndRejectsDamage) {
   for (uint32_t top : {0u, 15u, 16u, 255u, 256u, 65535u, 65536u, 4'000'000'000u}) {
     MinuteBlock block;
@@ -267,6 +301,7 @@ TEST_P(EveryStoreTest, GapsStayGapsAndNothingIsCountedTwice) {
   const AppendResult r = s.AppendSeconds(c, again);
   EXPECT_EQ(r.added, 1u);
   EXPECT_EQ(r.already_stored, 3u);
+  EXPECT_EQ(r.conflicting, 3u);  // none the same count as the stored one: another writer's
 
   const std::vector<Second> expected{{kT0 + 50, 1}, {kT0 + 58, 0}, {kT0 + 59, 2}, {kT0 + 60, 3},
                                      {kT0 + 61, 0}, {kT0 + 62, 4}, {kT0 + 3604, 6}, {kT0 + 3605, 7}};
@@ -454,7 +489,9 @@ TEST_P(EveryStoreTest, TenMinuteColumnsHoldWhatTheMinutesHoldAlsoInAnOlderStore)
   }
   // Back to the version before the ten-minute level, without the tables that came after it.
   Raw("DROP TABLE clock_readings; DROP TABLE calibrations; DELETE FROM summaries WHERE level = 600; " +
-      std::string(GetParam() == Backend::kSqlite ? "PRAGMA user_version = 4;" : "UPDATE schema_version SET version = 2;"));
+      std::string(GetParam() == Backend::kSqlite ? "ALTER TABLE counters DROP COLUMN held_by; "
+                                                   "ALTER TABLE counters DROP COLUMN held_until; PRAGMA user_version = 4;"
+                                                 : "UPDATE schema_version SET version = 2;"));
   const std::unique_ptr<CounterStore> s = Open();
   EXPECT_TRUE(s->Check().ok());
   expect_same(*s, want);
