@@ -25,7 +25,6 @@
 #include "core/net/map_submission.h"
 #include "core/net/map_urls.h"
 #include "core/platform/command_start.h"
-#include "core/platform/hangup_watch.h"
 #include "core/platform/interrupt_watch.h"
 #include "core/protocol/model_table.h"
 #include "core/publish/mqtt_messages.h"
@@ -284,20 +283,19 @@ int RunRecord(CommandContext& context) {
 
   ServiceLog log(args.log, context.err);
   if (auto problem = log.Open()) return context.Fail(*problem);
-  // Both watchers before any other thread starts, so every thread leaves the signals to them.
-  HangupWatch hangup([&log] {
-    log.Reopen();
-    log.Write(kInfo, "Log reopened.");
-  });
   StopFlag stop;
-  // The engine polls on this thread, so the watch stops it; the lock keeps the engine alive
-  // while the watch's thread reaches it.
+  // The watch comes before any other thread starts, so every thread leaves the signals to it. The
+  // engine polls on this thread, so the watch stops it; the lock keeps the engine alive while the
+  // watch's thread reaches it.
   std::mutex running_mutex;
   live::LiveEngine* running = nullptr;
   InterruptWatch interrupt([&] {
     stop.Raise();
     std::lock_guard lock(running_mutex);
     if (running) running->Stop();
+  }, [&log] {
+    log.Reopen();
+    log.Write(kInfo, "Log reopened.");
   });
 
   LogNotifier notifier(log);

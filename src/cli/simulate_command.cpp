@@ -8,14 +8,15 @@
 #include <ostream>
 
 #include "cli/command.h"
+#include "cli/stop_flag.h"
 #include "core/common/clock.h"
 #include "core/common/text_format.h"
 #include "core/platform/file_read.h"
+#include "core/platform/interrupt_watch.h"
 #include "core/protocol/model_table.h"
 #include "sim/config_area.h"
 #include "sim/pty_transport.h"
 #include "sim/simulated_counter.h"
-#include "sim/stop_signals.h"
 
 namespace norvane::cli {
 namespace {
@@ -187,9 +188,10 @@ int RunSimulate(CommandContext& context) {
     };
   }
 
-  // Before the link is made and the serving thread starts: a Ctrl+C from here on is taken by the
-  // wait below, so the link is always removed.
-  sim::StopSignals signals;
+  // Before the link is made and the serving thread starts: a Ctrl+C from here on ends the wait
+  // below, so the link is always removed.
+  StopFlag stop;
+  InterruptWatch signals([&stop] { stop.Raise(); });
   SystemClock clock;
   sim::SimulatedCounter counter(std::move(options), clock);
   auto transport = sim::PtyTransport::Open(counter, &error, link ? std::optional<std::filesystem::path>(*link)
@@ -204,7 +206,7 @@ int RunSimulate(CommandContext& context) {
               << ", family " << counter.family() << ", " << counter.baud() << " baud" << (pace ? ", paced" : "")
               << ") on "
               << transport->device_path() << (link ? " (" + *link + ")" : "") << "; Ctrl+C stops" << std::endl;
-  signals.Wait();
+  stop.Wait();
   transport->Stop();
   context.err << "simulator stopped" << std::endl;
   return kExitOk;

@@ -20,6 +20,10 @@ class StopFlag {
     std::lock_guard lock(mutex_);
     return raised_;
   }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return raised_; });
+  }
   // False when the stop came first.
   bool WaitUntil(std::chrono::steady_clock::time_point at) {
     std::unique_lock lock(mutex_);

@@ -1,38 +1,52 @@
 #include "core/platform/interrupt_watch.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
+#include <cstdint>
 
 namespace norvane {
-namespace {
 
-// How often the watcher looks whether it should end.
-constexpr long kWatchStepNs = 50'000'000;
-
-}  // namespace
-
-InterruptWatch::InterruptWatch(std::function<void()> on_interrupt) : on_interrupt_(std::move(on_interrupt)) {
+InterruptWatch::InterruptWatch(std::function<void()> on_interrupt, std::function<void()> on_hangup)
+    : on_interrupt_(std::move(on_interrupt)), on_hangup_(std::move(on_hangup)) {
   sigemptyset(&set_);
   sigaddset(&set_, SIGINT);
   sigaddset(&set_, SIGTERM);
+  if (on_hangup_) sigaddset(&set_, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+  signals_fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC);
+  stop_fd_ = ::eventfd(0, EFD_CLOEXEC);
   thread_ = std::thread(&InterruptWatch::Watch, this);
 }
 
 InterruptWatch::~InterruptWatch() {
-  stop_.store(true);
+  const uint64_t one = 1;
+  while (::write(stop_fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
   thread_.join();
+  ::close(signals_fd_);
+  ::close(stop_fd_);
   pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 void InterruptWatch::Watch() {
-  const timespec step{0, kWatchStepNs};
-  while (!stop_.load()) {
-    const int signal_number = sigtimedwait(&set_, nullptr, &step);
-    if (signal_number < 0) continue;  // time-out or EINTR
+  for (;;) {
+    pollfd fds[2] = {{signals_fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    signalfd_siginfo info{};
+    if (::read(signals_fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+    if (info.ssi_signo == SIGHUP) {
+      on_hangup_();
+      continue;
+    }
     // The flag changes under the lock, so a hook made meanwhile is called either here or by
     // itself, never both.
     std::lock_guard lock(hooks_mutex_);

@@ -1,4 +1,5 @@
-// Turning Ctrl+C (SIGINT) or SIGTERM into a call, for a long device command that must stop cleanly.
+// Turning Ctrl+C (SIGINT) or SIGTERM into a call, for a long device command that must stop cleanly,
+// and SIGHUP into another, for a service that reopens its log when logrotate asks it to.
 #pragma once
 
 #include <atomic>
@@ -12,13 +13,15 @@ namespace norvane {
 
 class InterruptHook;
 
-// Blocks SIGINT and SIGTERM in the constructing thread (threads started later inherit that) and
-// watches for them on a thread of its own, which calls `on_interrupt` and every live hook once.
-// The destructor stops watching and restores the previous mask; a signal that arrives after that
-// acts as usual.
+// Blocks SIGINT and SIGTERM (and SIGHUP, when `on_hangup` is given) in the constructing thread,
+// before any other thread starts (threads started later inherit that), and watches for them on a
+// thread of its own, which calls `on_interrupt` and every live hook once, and `on_hangup` at every
+// SIGHUP. The thread sleeps until a signal comes: a service that runs for weeks costs nothing
+// while it waits. The destructor stops watching and restores the previous mask; a signal that
+// arrives after that acts as usual.
 class InterruptWatch {
  public:
-  explicit InterruptWatch(std::function<void()> on_interrupt = {});
+  explicit InterruptWatch(std::function<void()> on_interrupt = {}, std::function<void()> on_hangup = {});
   ~InterruptWatch();
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
@@ -30,10 +33,12 @@ class InterruptWatch {
   void Watch();
 
   std::function<void()> on_interrupt_;
+  std::function<void()> on_hangup_;
   sigset_t set_{};
   sigset_t previous_{};
+  int signals_fd_ = -1;
+  int stop_fd_ = -1;  // written once by the destructor
   std::atomic<bool> interrupted_{false};
-  std::atomic<bool> stop_{false};
   // Held while the interrupt is handled, so a hook leaving waits for a call that is under way.
   std::mutex hooks_mutex_;
   std::vector<InterruptHook*> hooks_;

@@ -226,23 +226,36 @@ int CSerialLink::SendData(std::span<const uint8_t> bytes, int delay_ms, int mode
   }
   if (!open_.load()) return 0;
   if (LinkTrace* trace = trace_.load()) trace->Bytes(LinkTrace::Direction::kOut, bytes);
-  for (uint8_t b : bytes) {
-    WriteByte(b);
+  // A frame without pauses goes out in one write: the once-a-second poll wakes the line once.
+  if (delay_ms <= 0) {
+    WriteBytes(bytes);
+    return static_cast<int>(length);
+  }
+  for (size_t i = 0; i < length; ++i) {
+    WriteBytes(bytes.subspan(i, 1));
     // The pause follows every byte, the last one too: some commands count on it as settle time.
-    if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
   }
   return static_cast<int>(length);
 }
 
-void CSerialLink::WriteByte(uint8_t byte) {
+void CSerialLink::WriteBytes(std::span<const uint8_t> bytes) {
   std::lock_guard lock(write_mutex_);
   const int fd = fd_.load();
   if (fd < 0) return;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const ssize_t n = ::write(fd, &byte, 1);
-    if (n == 1) return;
+  size_t done = 0;
+  bool waited = false;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      waited = false;
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && attempt == 0) {
+    // A full output queue is waited for once before the rest counts as not sent.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !waited) {
+      waited = true;
       pollfd p{fd, POLLOUT, 0};
       if (::poll(&p, 1, kWriteWaitMs) > 0) continue;
     }
@@ -250,7 +263,9 @@ void CSerialLink::WriteByte(uint8_t byte) {
     break;
   }
   // Write failures stay silent: a counter that got nothing simply does not answer.
-  if (LinkTrace* trace = trace_.load()) trace->Event(Format("write of %02X failed", byte));
+  if (done < bytes.size())
+    if (LinkTrace* trace = trace_.load())
+      trace->Event(Format("write of %zu of %zu bytes failed", bytes.size() - done, bytes.size()));
 }
 
 bool CSerialLink::WaitForInput(std::chrono::microseconds limit) {

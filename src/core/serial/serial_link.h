@@ -84,7 +84,7 @@ class CSerialLink {
   void SetTrace(LinkTrace* trace) { trace_.store(trace); }
 
  private:
-  void WriteByte(uint8_t byte);
+  void WriteBytes(std::span<const uint8_t> bytes);
   bool Fail(int error_number, std::string reason);
   // Marks the link gone when a descriptor error says the device went away.
   void NoteFailure(int error_number);

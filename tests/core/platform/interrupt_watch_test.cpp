@@ -29,10 +29,21 @@ TEST(InterruptWatch, ASignalCallsTheWatchAndEveryHookOnce) {
   ::kill(::getpid(), SIGTERM);
   ASSERT_TRUE(WaitFor([&] { return hook_calls.load() == 1; }));
   ::kill(::getpid(), SIGINT);
-  std::this_thread::sleep_for(150ms);  // three turns of the watch
+  std::this_thread::sleep_for(150ms);  // time for a second call, were there one
   EXPECT_TRUE(watch.interrupted());
   EXPECT_EQ(watch_calls.load(), 1);
   EXPECT_EQ(hook_calls.load(), 1);
+}
+
+// A service reopens its log at every SIGHUP and goes on running.
+TEST(InterruptWatch, EveryHangupCallsItsOwnCallAndIsNoInterrupt) {
+  std::atomic<int> hangups{0};
+  InterruptWatch watch({}, [&] { ++hangups; });
+  ::kill(::getpid(), SIGHUP);
+  ASSERT_TRUE(WaitFor([&] { return hangups.load() == 1; }));
+  ::kill(::getpid(), SIGHUP);
+  ASSERT_TRUE(WaitFor([&] { return hangups.load() == 2; }));
+  EXPECT_FALSE(watch.interrupted());
 }
 
 TEST(InterruptWatch, AHookMadeAfterTheInterruptIsCalledAtOnce) {
