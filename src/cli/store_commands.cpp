@@ -182,8 +182,15 @@ Json QualityJson(const store::DayQuality& q) {
           {"longest_repeat_seconds", q.longest_repeat},
           {"repeated_count", q.repeated_count},
           {"longest_silence_seconds", q.longest_silence},
-          {"ok", q.problems.empty()},
+          {"judged", q.judged()},
+          {"ok", q.problems.empty() && q.judged()},
           {"problems", q.problems}};
+}
+
+// Why a day without a failing rule is not called ok.
+std::string NotJudged(const store::DayQuality& q) {
+  return Format("not judged (%llu s measured, %llu needed)", static_cast<unsigned long long>(q.measured),
+                static_cast<unsigned long long>(store::kQualityMinimumSeconds));
 }
 
 std::string QualityLine(const store::DayQuality& q) {
@@ -191,7 +198,7 @@ std::string QualityLine(const store::DayQuality& q) {
                      "), " + FormatFixed(q.mean, 3) + " counts/s, dispersion " + FormatFixed(q.dispersion, 3) +
                      ", repeat " + std::to_string(q.longest_repeat) + " s, silence " +
                      std::to_string(q.longest_silence) + " s: ";
-  if (q.problems.empty()) return line + "ok";
+  if (q.problems.empty()) return line + (q.judged() ? "ok" : NotJudged(q));
   for (size_t i = 0; i < q.problems.size(); ++i) line += (i ? "; " : "") + q.problems[i];
   return line;
 }
@@ -323,7 +330,7 @@ int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& a
     for (const std::string& p : report.problems) context.out << p << "\n";
     if (report.ok()) context.out << db.Location() << ": no problems found\n";
   }
-  size_t failed_days = 0, failed_clocks = 0;
+  size_t failed_days = 0, failed_clocks = 0, unjudged_days = 0;
   if (args.quality) {
     std::vector<CounterId> ids;
     if (args.counter) {
@@ -347,6 +354,7 @@ int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& a
       if (!args.json) context.out << "counter " << id << " quality by UTC day:\n";
       for (const store::DayQuality& q : store::DailyQuality(db, id, *from, *to)) {
         failed_days += q.problems.empty() ? 0 : 1;
+        unjudged_days += q.problems.empty() && !q.judged() ? 1 : 0;
         days.push_back(QualityJson(q));
         if (!args.json) context.out << QualityLine(q) << "\n";
       }
@@ -355,12 +363,15 @@ int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& a
       if (!args.json && clock_quality.readings) context.out << ClockLine(clock_quality, clock) << "\n";
       json["quality"].push_back({{"counter", id}, {"days", std::move(days)}, {"clock", ClockJson(clock_quality, clock)}});
     }
-    json["ok"] = report.ok() && failed_days == 0 && failed_clocks == 0;
+    json["ok"] = report.ok() && failed_days == 0 && failed_clocks == 0 && unjudged_days == 0;
   }
   if (args.json) context.out << json.dump(2) << "\n";
   if (!report.ok()) return context.Fail(Format("%zu problem(s) in the store", report.problems.size()));
   if (failed_days || failed_clocks)
     return context.Fail(Format("%zu day(s) and %zu counter clock(s) fail a data-quality rule", failed_days, failed_clocks));
+  if (unjudged_days)
+    return context.Fail(Format("%zu day(s) not judged: fewer than %llu measured seconds", unjudged_days,
+                               static_cast<unsigned long long>(store::kQualityMinimumSeconds)));
   return kExitOk;
 }
 
