@@ -283,11 +283,33 @@ int RunStats(const CommandContext& context, CounterStore& db, const StoreArgs& a
   int code = kExitOk;
   const auto counter = ChooseCounter(context, db, args, code);
   if (!counter) return code;
+  std::ostream& out = context.out;
+  // Without a range given, a counter that was only ever downloaded has no measured span to
+  // default to: that is said, with what the downloads hold, rather than a range of nothing.
+  if (!args.from || !args.to) {
+    const store::CounterSpan span = db.Span(*counter);
+    if (span.measured == 0) {
+      Json json{{"counter", *counter}, {"measured_seconds", 0}, {"history_records", span.history_records}};
+      if (span.history_records) {
+        json["history_first"] = store::FormatTime(span.history_first, clock);
+        json["history_last"] = store::FormatTime(span.history_last, clock);
+      }
+      if (args.json) {
+        out << json.dump(2) << "\n";
+        return kExitOk;
+      }
+      out << "measured     none: no second of this counter was measured live\n";
+      if (span.history_records)
+        out << "downloaded   " << span.history_records << " records from "
+            << store::FormatTime(span.history_first, clock) << " to " << store::FormatTime(span.history_last, clock)
+            << "\n";
+      return kExitOk;
+    }
+  }
   int64_t from = 0, to = 0;
   if (!ChooseRange(context, db, *counter, args, clock, from, to, code)) return code;
   const Settings settings = SettingsStore(context.settings_path).Load();
   const store::Stats s = db.ComputeStats(*counter, from, to, settings.calibration);
-  std::ostream& out = context.out;
   if (args.json) {
     Json json{{"counter", *counter}, {"from", store::FormatTime(from, clock)}, {"to", store::FormatTime(to, clock)},
               {"measured_seconds", s.measured_seconds}, {"coverage", s.coverage}, {"counts", s.counts}};

@@ -191,6 +191,15 @@ TEST_P(StoreCommandsTest, ImportOfTheSameDumpTwiceAddsNothingTheSecondTime) {
   EXPECT_TRUE(info["counters"][0]["history_first"].get<std::string>().starts_with("2026-05-02T08:00:00+02:00"))
       << info.dump();
   EXPECT_EQ(Run({"store", "import", (dir_ / "d.bin").string()}).code, 2);  // no --model
+  // Nothing was measured live: the stats say so and give the downloads' own range.
+  const auto stats = Run({"store", "stats"});
+  ASSERT_EQ(stats.code, 0) << stats.err;
+  EXPECT_EQ(stats.out.find("1970"), std::string::npos) << stats.out;
+  EXPECT_NE(stats.out.find("measured     none"), std::string::npos) << stats.out;
+  EXPECT_NE(stats.out.find("downloaded   " + a["records"].dump() + " records from " +
+                           info["counters"][0]["history_first"].get<std::string>()),
+            std::string::npos)
+      << stats.out;
 }
 
 // A counter stuck at one count is failed within minutes; a working one with too few seconds is
