@@ -32,38 +32,25 @@ using store::CounterId;
 using store::CounterStore;
 
 struct StoreArgs {
-  std::vector<std::string> paths;
+  std::vector<std::string> paths;  // after the subcommand
   std::optional<std::string> from, to, counter, format, usv_per_cpm, dead_time_us;
   bool json = false;
   bool semicolon = false;
   bool quality = false;
 };
 
-std::optional<int> ParseStoreArgs(const CommandContext& context, StoreArgs& args) {
-  for (size_t i = 1; i < context.args.size(); ++i) {
-    const std::string& a = context.args[i];
-    if (a == "--from" || a == "--to" || a == "--counter" || a == "--format" || a == "--usv-per-cpm" ||
-        a == "--dead-time-us") {
-      if (i + 1 >= context.args.size()) return context.Usage(a + " needs a value");
-      (a == "--from"          ? args.from
-       : a == "--to"          ? args.to
-       : a == "--counter"     ? args.counter
-       : a == "--format"      ? args.format
-       : a == "--usv-per-cpm" ? args.usv_per_cpm
-                              : args.dead_time_us) = context.args[++i];
-    } else if (a == "--json") {
-      args.json = true;
-    } else if (a == "--semicolon") {
-      args.semicolon = true;
-    } else if (a == "--quality") {
-      args.quality = true;
-    } else if (a.starts_with("--")) {
-      return context.Usage("unknown option '" + a + "'");
-    } else {
-      args.paths.push_back(a);
-    }
-  }
-  return std::nullopt;
+StoreArgs ReadStoreArgs(const CommandContext& context) {
+  const ParsedOptions& o = context.options;
+  return {{context.args.begin() + 1, context.args.end()},
+          o.Value("--from"),
+          o.Value("--to"),
+          o.Value("--counter"),
+          o.Value("--format"),
+          o.Value("--usv-per-cpm"),
+          o.Value("--dead-time-us"),
+          o.Has("--json"),
+          o.Has("--semicolon"),
+          o.Has("--quality")};
 }
 
 std::string CounterLabel(const store::CounterRow& row) {
@@ -538,8 +525,7 @@ int RunStore(CommandContext& context) {
   if (context.args.empty())
     return context.Usage("store needs a subcommand: info, stats, export, import, check, calibrate or calibrations");
   const std::string& sub = context.args.front();
-  StoreArgs args;
-  if (auto code = ParseStoreArgs(context, args)) return *code;
+  const StoreArgs args = ReadStoreArgs(context);
   SystemClock clock;
   const bool writes = sub == "import" || sub == "calibrate";
   if (sub != "info" && sub != "stats" && sub != "export" && sub != "import" && sub != "check" && sub != "calibrate" &&
