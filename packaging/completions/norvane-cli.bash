@@ -6,6 +6,7 @@ _norvane_cli() {
   local commands="walk window export realtime-export ports identify scan download config clock send
     screenshot wifi monitor record collect map store simulate"
   local global="--settings --store --no-store --model --port --trace --help"
+  local first="$global --version"
   local models="ZQT-400 ZQT-200 ZQT-120+V5 ZQT-120 ZQT-100 ZQT-LT ZQT-600 ZQT-1010 ZQT-3010 ZQT-3020
     ZQT-3030 RadonTrak RadonMax"
 
@@ -41,8 +42,13 @@ _norvane_cli() {
       COMPREPLY=($(compgen -W "0 1 4 5 6 7 8" -- "$cur"))
       return
       ;;
+    --format)
+      COMPREPLY=($(compgen -W "original tidy" -- "$cur"))
+      return
+      ;;
     --seconds | --autosave | --speed | --pos | --listen | --cpm | --acpm | --seed | --version | \
-      --ssid | --password | --website | --url | --user-id | --counter-id | --period | --set)
+      --ssid | --password | --website | --url | --user-id | --counter-id | --period | --set | --serial | \
+      --from | --to | --counter | --usv-per-cpm | --dead-time-us)
       return
       ;;
   esac
@@ -61,7 +67,7 @@ _norvane_cli() {
 
   local options=""
   case $command in
-    "") options=$global ;;
+    "") options=$first ;;
     window) options="--pos --json" ;;
     export | realtime-export) options="--semicolon" ;;
     ports | identify) options="--json" ;;
@@ -95,11 +101,20 @@ _norvane_cli() {
       fi
       options="--cpm --acpm"
       ;;
-    simulate) options="--version --history --config --cpm --seed --grow --pace --link --reply-log --fault" ;;
+    store)
+      if [[ -z $sub ]]; then
+        COMPREPLY=($(compgen -W "info stats export import check calibrate calibrations" -- "$cur"))
+        return
+      fi
+      options="--from --to --counter --json --format --semicolon --quality --usv-per-cpm --dead-time-us"
+      ;;
+    simulate) options="--version --history --config --cpm --seed --serial --grow --pace --link --reply-log --fault" ;;
   esac
 
   if [[ -z $command && $cur != -* ]]; then
     COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+  elif [[ $cur == -* && -z $command ]]; then
+    COMPREPLY=($(compgen -W "$options" -- "$cur"))
   elif [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "$options $global" -- "$cur"))
   else

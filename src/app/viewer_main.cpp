@@ -5,11 +5,9 @@
 #include "ui/viewer_app.h"
 
 int main(int argc, char** argv) {
-  // The usage needs no display: answer it before the window system is looked for. Only then,
-  // since QApplication takes its own options (-platform ...) off the command line first.
-  QStringList arguments;
-  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-  if (arguments.contains("--help") || arguments.contains("-h")) return norvane::AnswerWithoutWindow(arguments).value_or(0);
+  // The usage, the version and a mistyped option need no display: answered before the window
+  // system is looked for.
+  if (const std::optional<int> answered = norvane::AnswerWithoutWindow({argv, argv + argc})) return *answered;
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("Norvane Data Viewer");

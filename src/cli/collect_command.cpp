@@ -36,26 +36,19 @@ struct CollectArgs {
 };
 
 std::optional<int> ParseCollectArgs(const CommandContext& context, CollectArgs& r) {
-  const std::vector<std::string>& a = context.args;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const std::string& o = a[i];
-    if (o != "--mqtt" && o != "--mqtt-password-file" && o != "--mqtt-ca" && o != "--journal" && o != "--client-id" &&
-        o != "--seconds")
-      return context.Usage("unknown argument '" + o + "'");
-    if (i + 1 >= a.size()) return context.Usage(o + " needs a value");
-    const std::string& value = a[++i];
-    if (o == "--mqtt") r.mqtt.mqtt_url = value;
-    if (o == "--mqtt-password-file") r.mqtt.mqtt_password_file = value;
-    if (o == "--mqtt-ca") r.mqtt.mqtt_ca_file = value;
-    if (o == "--journal") r.journal = value;
-    if (o == "--client-id") r.client_id = value;
-    if (o == "--seconds") {
-      uint32_t n = 0;
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
-      if (ec != std::errc{} || end != value.data() + value.size() || n == 0)
-        return context.Usage("--seconds takes a whole number of seconds above 0, not '" + value + "'");
-      r.seconds = n;
-    }
+  const ParsedOptions& o = context.options;
+  if (!context.args.empty()) return context.Usage("unknown argument '" + context.args.front() + "'");
+  r.mqtt.mqtt_url = o.Value("--mqtt").value_or("");
+  r.mqtt.mqtt_password_file = o.Value("--mqtt-password-file").value_or("");
+  r.mqtt.mqtt_ca_file = o.Value("--mqtt-ca").value_or("");
+  if (auto journal = o.Value("--journal")) r.journal = *journal;
+  r.client_id = o.Value("--client-id").value_or(r.client_id);
+  if (const std::optional<std::string> value = o.Value("--seconds")) {
+    uint32_t n = 0;
+    const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), n);
+    if (ec != std::errc{} || end != value->data() + value->size() || n == 0)
+      return context.Usage("--seconds takes a whole number of seconds above 0, not '" + *value + "'");
+    r.seconds = n;
   }
   if (r.mqtt.mqtt_url.empty()) return context.Usage("collect needs --mqtt URL: the broker the stations publish to");
   return std::nullopt;

@@ -4,9 +4,12 @@
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/common/option_table.h"
 
 namespace norvane::cli {
 
@@ -14,7 +17,8 @@ struct Command;
 
 struct CommandContext {
   const Command& command;
-  std::vector<std::string> args;  // after the command word, global options removed
+  std::vector<std::string> args;  // the words after the command word that are no option
+  const ParsedOptions& options;   // the command's options (and the global ones) as given
   std::filesystem::path settings_path;
   std::optional<std::string> model;  // --model
   std::optional<std::string> port;   // --port: a port number or a device path
@@ -25,7 +29,7 @@ struct CommandContext {
 
   // One clear line on stderr; returns the failure exit code.
   int Fail(std::string_view message) const;
-  // The problem and this command's usage on stderr; returns the usage exit code.
+  // The problem and this command's usage line on stderr; returns the usage exit code.
   int Usage(std::string_view message) const;
 };
 
@@ -35,10 +39,19 @@ inline constexpr int kExitUsage = 2;
 
 struct Command {
   std::string_view name;
-  std::string_view synopsis;  // arguments, as the usage shows them
+  std::string_view arguments;  // the words it takes, as the usage shows them: "IMAGE OUT", "get|sync"
   std::string_view summary;
+  std::span<const OptionSpec> options;
   int (*run)(CommandContext& context);
 };
+
+// The table every command line is read by, its help printed from, and its completion and man
+// page checked against.
+std::span<const Command> Commands();
+// The options before (or after) any command: --settings, --store, --model, --port ...
+std::span<const OptionSpec> GlobalOptions();
+// The options only before a command: --version.
+std::span<const OptionSpec> ProgramOptions();
 
 int RunWalk(CommandContext& context);
 int RunWindow(CommandContext& context);

@@ -78,27 +78,16 @@ class StderrProgress final : public TransferProgress {
 };
 
 struct Options {
-  std::vector<std::string> positional;
+  explicit Options(const CommandContext& context)
+      : positional(context.args.begin() + 1, context.args.end()), sets(context.options.Values("--set")),
+        family(context.options.Value("--family")), json(context.options.Has("--json")),
+        yes(context.options.Has("--yes")) {}
+  std::vector<std::string> positional;  // after the subcommand
   std::vector<std::string> sets;
   std::optional<std::string> family;
   bool json = false;
   bool yes = false;
 };
-
-std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Options& o) {
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--json") o.json = true;
-    else if (a == "--yes") o.yes = true;
-    else if (a == "--family" || a == "--set") {
-      if (i + 1 >= args.size()) return a + " needs a value";
-      if (a == "--family") o.family = args[++i];
-      else o.sets.push_back(args[++i]);
-    } else if (a.starts_with("--")) return "unknown option '" + a + "'";
-    else o.positional.push_back(a);
-  }
-  return std::nullopt;
-}
 
 // --family: the configuration layouts exist for families 0-8; radon monitors have no editor.
 std::optional<int> ParseFamily(const CommandContext& context, const Options& o, int& exit_code) {
@@ -262,8 +251,7 @@ int RunOnDevice(CommandContext& context, const std::string& sub, const Options& 
 int RunConfig(CommandContext& context) {
   if (context.args.empty()) return context.Usage("config needs a subcommand: decode, convert, read, write, set, factory-reset");
   const std::string sub = context.args.front();
-  Options o;
-  if (auto problem = ParseOptions(context.args, o)) return context.Usage(*problem);
+  const Options o(context);
   if (sub == "decode") return Decode(context, o);
   if (sub == "convert") return Convert(context, o);
   if (sub == "read" || sub == "write" || sub == "set" || sub == "factory-reset") return RunOnDevice(context, sub, o);

@@ -21,13 +21,10 @@
 namespace norvane::cli {
 namespace {
 
+// The one option of ports and identify, with no other word.
 bool OnlyJsonFlag(const CommandContext& context, bool& json) {
-  json = false;
-  for (const std::string& a : context.args) {
-    if (a != "--json") return false;
-    json = true;
-  }
-  return true;
+  json = context.options.Has("--json");
+  return context.args.empty();
 }
 
 }  // namespace

@@ -37,30 +37,17 @@ struct DownloadArgs {
 };
 
 std::optional<int> ParseArgs(const CommandContext& context, DownloadArgs& args) {
-  const std::vector<std::string>& a = context.args;
-  std::vector<std::string> paths;
-  args.options.end_mode = 0;
+  const std::vector<std::string>& paths = context.args;
+  args.options.end_mode = context.options.Has("--all") ? 1 : 0;
+  args.options.only_new = context.options.Has("--new");
+  args.csv = context.options.Has("--csv");
   args.options.speed = DownloadOptionsFromSettings(SettingsStore(context.settings_path).Load()).speed;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == "--all") {
-      args.options.end_mode = 1;
-    } else if (a[i] == "--new") {
-      args.options.only_new = true;
-    } else if (a[i] == "--csv") {
-      args.csv = true;
-    } else if (a[i] == "--speed") {
-      if (i + 1 >= a.size()) return context.Usage("--speed needs a value from 0 to 100");
-      const std::string& v = a[++i];
-      int speed = -1;
-      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), speed);
-      if (ec != std::errc{} || end != v.data() + v.size() || speed < 0 || speed > 100)
-        return context.Usage("--speed takes a whole number from 0 to 100, not '" + v + "'");
-      args.options.speed = speed;
-    } else if (a[i].starts_with("--")) {
-      return context.Usage("unknown option '" + a[i] + "'");
-    } else {
-      paths.push_back(a[i]);
-    }
+  if (const std::optional<std::string> v = context.options.Value("--speed")) {
+    int speed = -1;
+    const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), speed);
+    if (ec != std::errc{} || end != v->data() + v->size() || speed < 0 || speed > 100)
+      return context.Usage("--speed takes a whole number from 0 to 100, not '" + *v + "'");
+    args.options.speed = speed;
   }
   if (paths.size() != 1) return context.Usage("download needs one output file");
   args.out = paths.front();

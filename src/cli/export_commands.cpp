@@ -36,12 +36,8 @@ struct ExportArgs {
 
 // IN OUT [--semicolon]; an exit code when they are wrong.
 std::optional<int> ParseArgs(const CommandContext& context, ExportArgs& args) {
-  std::vector<std::string> paths;
-  for (const std::string& a : context.args) {
-    if (a == "--semicolon") args.semicolon = true;
-    else if (a.starts_with("--")) return context.Usage("unknown option '" + a + "'");
-    else paths.push_back(a);
-  }
+  const std::vector<std::string>& paths = context.args;
+  args.semicolon = context.options.Has("--semicolon");
   if (paths.size() != 2) return context.Usage(std::string(context.command.name) + " needs an input and an output file");
   args.in = paths[0];
   args.out = paths[1];

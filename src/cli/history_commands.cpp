@@ -54,7 +54,7 @@ std::string Joined(const Array& values, const char* separator) {
 }  // namespace
 
 int RunWalk(CommandContext& context) {
-  if (context.args.size() != 1 || context.args[0].starts_with("--"))
+  if (context.args.size() != 1)
     return context.Usage(context.args.empty() ? "walk needs an IMAGE" : "walk takes one IMAGE");
   DataSet data(0);
   if (int code = LoadImage(context, context.args[0], data)) return code;
@@ -64,31 +64,21 @@ int RunWalk(CommandContext& context) {
 }
 
 int RunWindow(CommandContext& context) {
-  std::optional<std::string> image;
+  if (context.args.size() > 1) return context.Usage("unexpected argument '" + context.args[1] + "'");
+  if (context.args.empty()) return context.Usage("window needs an IMAGE");
+  const std::string& image = context.args.front();
+  const bool json = context.options.Has("--json");
   std::optional<size_t> pos;
-  bool json = false;
-  for (size_t i = 0; i < context.args.size(); ++i) {
-    const std::string& a = context.args[i];
-    if (a == "--json") {
-      json = true;
-    } else if (a == "--pos") {
-      if (i + 1 >= context.args.size()) return context.Usage("--pos needs a byte position");
-      const std::string& text = context.args[++i];
-      size_t value = 0;
-      auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (ec != std::errc{} || end != text.data() + text.size())
-        return context.Usage("--pos needs a byte position, not '" + text + "'");
-      pos = value;
-    } else if (!image && !a.starts_with("--")) {
-      image = a;
-    } else {
-      return context.Usage("unexpected argument '" + a + "'");
-    }
+  if (const std::optional<std::string> text = context.options.Value("--pos")) {
+    size_t value = 0;
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (ec != std::errc{} || end != text->data() + text->size())
+      return context.Usage("--pos needs a byte position, not '" + *text + "'");
+    pos = value;
   }
-  if (!image) return context.Usage("window needs an IMAGE");
 
   DataSet data(0);
-  if (int code = LoadImage(context, *image, data)) return code;
+  if (int code = LoadImage(context, image, data)) return code;
   // As the window does: after a load the chart shows the start, then the user scrolls.
   data.RefillFromStart();
   if (pos) data.Refill(*pos, false);

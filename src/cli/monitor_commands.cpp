@@ -60,28 +60,21 @@ struct MonitorArgs {
 };
 
 std::optional<int> ParseMonitorArgs(const CommandContext& context, MonitorArgs& m) {
-  const std::vector<std::string>& a = context.args;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const std::string& o = a[i];
-    const bool has_value = i + 1 < a.size();
-    if (o == "--seconds" || o == "--autosave") {
-      if (!has_value) return context.Usage(o + " needs a number of seconds");
-      const std::optional<uint32_t> n = ParseCount(a[++i]);
-      if (!n || *n == 0) return context.Usage(o + " takes a whole number of seconds above 0, not '" + a[i] + "'");
-      (o == "--seconds" ? m.seconds : m.autosave) = n;
-    } else if (o == "--out" || o == "--type") {
-      if (!has_value) return context.Usage(o + " needs a value");
-      (o == "--out" ? m.out : m.type) = a[++i];
-    } else if (o == "--submit") {
-      m.submit = true;
-    } else if (o == "--demo") {
-      m.demo = true;
-    } else if (o == "--quiet") {
-      m.quiet = true;
-    } else {
-      return context.Usage("unknown argument '" + o + "'");
-    }
+  const ParsedOptions& o = context.options;
+  if (!context.args.empty()) return context.Usage("unknown argument '" + context.args.front() + "'");
+  for (const std::string_view name : {"--seconds", "--autosave"}) {
+    const std::optional<std::string> value = o.Value(name);
+    if (!value) continue;
+    const std::optional<uint32_t> n = ParseCount(*value);
+    if (!n || *n == 0)
+      return context.Usage(std::string(name) + " takes a whole number of seconds above 0, not '" + *value + "'");
+    (name == "--seconds" ? m.seconds : m.autosave) = n;
   }
+  m.out = o.Value("--out");
+  m.type = o.Value("--type");
+  m.submit = o.Has("--submit");
+  m.demo = o.Has("--demo");
+  m.quiet = o.Has("--quiet");
   if (!m.demo && !context.port) return context.Usage("monitor needs --port DEV, or --demo");
   return std::nullopt;
 }
@@ -341,18 +334,16 @@ int RunMap(CommandContext& context) {
     return outcome.verified ? kExitOk : context.Fail("the account and counter IDs were not verified");
   }
 
+  if (a.size() > 1) return context.Usage("unexpected argument '" + a[1] + "'");
   std::optional<uint32_t> cpm;
   std::optional<double> acpm;
-  for (size_t i = 1; i < a.size(); ++i) {
-    if (a[i] == "--cpm" && i + 1 < a.size()) {
-      cpm = ParseCount(a[++i]);
-      if (!cpm) return context.Usage("--cpm takes a whole number, not '" + a[i] + "'");
-    } else if (a[i] == "--acpm" && i + 1 < a.size()) {
-      acpm = ParseLeadingDouble(a[++i]);
-      if (!acpm || *acpm < 0) return context.Usage("--acpm takes a number, not '" + a[i] + "'");
-    } else {
-      return context.Usage("unknown argument '" + a[i] + "'");
-    }
+  if (const std::optional<std::string> text = context.options.Value("--cpm")) {
+    cpm = ParseCount(*text);
+    if (!cpm) return context.Usage("--cpm takes a whole number, not '" + *text + "'");
+  }
+  if (const std::optional<std::string> text = context.options.Value("--acpm")) {
+    acpm = ParseLeadingDouble(*text);
+    if (!acpm || *acpm < 0) return context.Usage("--acpm takes a number, not '" + *text + "'");
   }
   if (!cpm) return context.Usage("map submit needs --cpm N");
   const float usv = DoseRateFromCpm(settings.calibration, *cpm);

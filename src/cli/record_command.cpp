@@ -67,48 +67,34 @@ std::optional<double> PositiveNumber(const std::string& text) {
 }
 
 std::optional<int> ParseRecordArgs(const CommandContext& context, RecordArgs& r) {
-  const std::vector<std::string>& a = context.args;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const std::string& o = a[i];
-    if (o == "--log" || o == "--seconds" || o == "--mqtt" || o == "--mqtt-ca" || o == "--mqtt-every" ||
-        o == "--discovery-prefix" || o == "--metrics" || o == "--mqtt-password-file" || o == "--alarm-rate" ||
-        o == "--alarm-usv-h" || o == "--on-alarm") {
-      if (i + 1 >= a.size()) return context.Usage(o + " needs a value");
-      const std::string& value = a[++i];
-      if (o == "--log") {
-        r.log = value;
-        continue;
-      }
-      if (o == "--on-alarm") {
-        r.on_alarm = value;
-        continue;
-      }
-      if (o == "--alarm-rate" || o == "--alarm-usv-h") {
-        const std::optional<double> number = PositiveNumber(value);
-        if (!number) return context.Usage(o + " takes a number above 0, not '" + value + "'");
-        if (o == "--alarm-rate") r.alarm.false_alarms_per_year = *number;
-        else r.alarm.fixed_usv_h = *number;
-        continue;
-      }
-      if (o == "--mqtt") r.publishing.mqtt_url = value;
-      if (o == "--mqtt-ca") r.publishing.mqtt_ca_file = value;
-      if (o == "--mqtt-password-file") r.publishing.mqtt_password_file = value;
-      if (o == "--discovery-prefix") r.publishing.discovery_prefix = value;
-      if (o == "--metrics") r.publishing.metrics_address = value;
-      if (o != "--seconds" && o != "--mqtt-every") continue;
-      uint32_t n = 0;
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
-      if (ec != std::errc{} || end != value.data() + value.size() || n == 0)
-        return context.Usage(o + " takes a whole number of seconds above 0, not '" + value + "'");
-      if (o == "--seconds") r.seconds = n;
-      else r.publishing.mqtt_every = n;
-    } else if (o == "--submit") {
-      r.submit = true;
-    } else if (o == "--echo") {
-      r.echo = true;
-    } else {
-      return context.Usage("unknown argument '" + o + "'");
-    }
+  const ParsedOptions& o = context.options;
+  if (!context.args.empty()) return context.Usage("unknown argument '" + context.args.front() + "'");
+  if (auto log = o.Value("--log")) r.log = *log;
+  r.on_alarm = o.Value("--on-alarm").value_or("");
+  r.submit = o.Has("--submit");
+  r.echo = o.Has("--echo");
+  r.publishing.mqtt_url = o.Value("--mqtt").value_or(r.publishing.mqtt_url);
+  r.publishing.mqtt_ca_file = o.Value("--mqtt-ca").value_or(r.publishing.mqtt_ca_file);
+  if (auto file = o.Value("--mqtt-password-file")) r.publishing.mqtt_password_file = *file;
+  r.publishing.discovery_prefix = o.Value("--discovery-prefix").value_or(r.publishing.discovery_prefix);
+  r.publishing.metrics_address = o.Value("--metrics").value_or(r.publishing.metrics_address);
+  for (const std::string_view name : {"--alarm-rate", "--alarm-usv-h"}) {
+    const std::optional<std::string> value = o.Value(name);
+    if (!value) continue;
+    const std::optional<double> number = PositiveNumber(*value);
+    if (!number) return context.Usage(std::string(name) + " takes a number above 0, not '" + *value + "'");
+    if (name == "--alarm-rate") r.alarm.false_alarms_per_year = *number;
+    else r.alarm.fixed_usv_h = *number;
+  }
+  for (const std::string_view name : {"--seconds", "--mqtt-every"}) {
+    const std::optional<std::string> value = o.Value(name);
+    if (!value) continue;
+    uint32_t n = 0;
+    const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), n);
+    if (ec != std::errc{} || end != value->data() + value->size() || n == 0)
+      return context.Usage(std::string(name) + " takes a whole number of seconds above 0, not '" + *value + "'");
+    if (name == "--seconds") r.seconds = n;
+    else r.publishing.mqtt_every = n;
   }
   return std::nullopt;
 }

@@ -78,59 +78,40 @@ std::string KnownModels() {
 }  // namespace
 
 int RunSimulate(CommandContext& context) {
-  std::optional<std::string> version, history_path, config_path, link, reply_log;
-  double cpm = 24;
-  uint32_t seed = 1;
-  uint32_t grow_ms = 0;
-  bool pace = false;
+  const ParsedOptions& o = context.options;
+  if (!context.args.empty()) return context.Usage("unknown argument '" + context.args.front() + "'");
+  const std::optional<std::string> version = o.Value("--version"), history_path = o.Value("--history"),
+                                   config_path = o.Value("--config"), link = o.Value("--link"),
+                                   reply_log = o.Value("--reply-log");
+  const bool pace = o.Has("--pace");
+  if (version && version->size() > kVersionLimit) return context.Usage("--version takes at most 20 characters");
   std::optional<sim::SerialNumber> serial;
+  if (const auto text = o.Value("--serial")) {
+    serial = SerialFromHex(*text);
+    if (!serial) return context.Usage("--serial takes 16 hexadecimal digits, the 8 bytes of the serial number");
+  }
+  // Each number is the whole text of its option, in its range.
+  const auto number = [&](std::string_view name, auto& into, auto valid) {
+    const std::optional<std::string> value = o.Value(name);
+    if (!value) return true;
+    const char* end = value->data() + value->size();
+    const auto [p, ec] = std::from_chars(value->data(), end, into);
+    return ec == std::errc{} && p == end && valid(into);
+  };
+  double cpm = 24;
+  if (!number("--cpm", cpm, [](double v) { return v >= 0 && v <= 1e6; }))
+    return context.Usage("--cpm takes a number of counts per minute from 0 to 1000000");
+  uint32_t grow_ms = 0;
+  if (!number("--grow", grow_ms, [](uint32_t v) { return v > 0; }))
+    return context.Usage("--grow takes a whole number of milliseconds from 1 to 4294967295");
+  uint32_t seed = 1;
+  if (!number("--seed", seed, [](uint32_t) { return true; }))
+    return context.Usage("--seed takes a whole number from 0 to 4294967295");
   sim::Faults faults;
-
-  const std::vector<std::string>& args = context.args;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--pace") {
-      pace = true;
-      continue;
-    }
-    if (a != "--version" && a != "--history" && a != "--config" && a != "--cpm" && a != "--seed" &&
-        a != "--link" && a != "--fault" && a != "--grow" && a != "--reply-log" && a != "--serial")
-      return context.Usage("unknown argument '" + a + "'");
-    if (i + 1 >= args.size()) return context.Usage(a + " needs a value");
-    const std::string& value = args[++i];
-    if (a == "--version") {
-      if (value.size() > kVersionLimit) return context.Usage("--version takes at most 20 characters");
-      version = value;
-    } else if (a == "--history") {
-      history_path = value;
-    } else if (a == "--config") {
-      config_path = value;
-    } else if (a == "--serial") {
-      serial = SerialFromHex(value);
-      if (!serial) return context.Usage("--serial takes 16 hexadecimal digits, the 8 bytes of the serial number");
-    } else if (a == "--link") {
-      link = value;
-    } else if (a == "--reply-log") {
-      reply_log = value;
-    } else if (a == "--cpm") {
-      const char* end = value.data() + value.size();
-      const auto [p, ec] = std::from_chars(value.data(), end, cpm);
-      if (ec != std::errc{} || p != end || !(cpm >= 0 && cpm <= 1e6))
-        return context.Usage("--cpm takes a number of counts per minute from 0 to 1000000");
-    } else if (a == "--grow") {
-      const char* end = value.data() + value.size();
-      const auto [p, ec] = std::from_chars(value.data(), end, grow_ms);
-      if (ec != std::errc{} || p != end || grow_ms == 0)
-        return context.Usage("--grow takes a whole number of milliseconds from 1 to 4294967295");
-    } else if (a == "--seed") {
-      const char* end = value.data() + value.size();
-      const auto [p, ec] = std::from_chars(value.data(), end, seed);
-      if (ec != std::errc{} || p != end) return context.Usage("--seed takes a whole number from 0 to 4294967295");
-    } else {
-      std::string error;
-      if (!sim::ParseFault(value, faults, &error))
-        return context.Usage(error + "\nfaults:\n" + std::string(sim::FaultHelp()));
-    }
+  for (const std::string& fault : o.Values("--fault")) {
+    std::string error;
+    if (!sim::ParseFault(fault, faults, &error))
+      return context.Usage(error + "\nfaults:\n" + std::string(sim::FaultHelp()));
   }
 
   const sim::CounterModel* model = ChooseModel(context, version);

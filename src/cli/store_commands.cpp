@@ -32,38 +32,25 @@ using store::CounterId;
 using store::CounterStore;
 
 struct StoreArgs {
-  std::vector<std::string> paths;
+  std::vector<std::string> paths;  // after the subcommand
   std::optional<std::string> from, to, counter, format, usv_per_cpm, dead_time_us;
   bool json = false;
   bool semicolon = false;
   bool quality = false;
 };
 
-std::optional<int> ParseStoreArgs(const CommandContext& context, StoreArgs& args) {
-  for (size_t i = 1; i < context.args.size(); ++i) {
-    const std::string& a = context.args[i];
-    if (a == "--from" || a == "--to" || a == "--counter" || a == "--format" || a == "--usv-per-cpm" ||
-        a == "--dead-time-us") {
-      if (i + 1 >= context.args.size()) return context.Usage(a + " needs a value");
-      (a == "--from"          ? args.from
-       : a == "--to"          ? args.to
-       : a == "--counter"     ? args.counter
-       : a == "--format"      ? args.format
-       : a == "--usv-per-cpm" ? args.usv_per_cpm
-                              : args.dead_time_us) = context.args[++i];
-    } else if (a == "--json") {
-      args.json = true;
-    } else if (a == "--semicolon") {
-      args.semicolon = true;
-    } else if (a == "--quality") {
-      args.quality = true;
-    } else if (a.starts_with("--")) {
-      return context.Usage("unknown option '" + a + "'");
-    } else {
-      args.paths.push_back(a);
-    }
-  }
-  return std::nullopt;
+StoreArgs ReadStoreArgs(const CommandContext& context) {
+  const ParsedOptions& o = context.options;
+  return {{context.args.begin() + 1, context.args.end()},
+          o.Value("--from"),
+          o.Value("--to"),
+          o.Value("--counter"),
+          o.Value("--format"),
+          o.Value("--usv-per-cpm"),
+          o.Value("--dead-time-us"),
+          o.Has("--json"),
+          o.Has("--semicolon"),
+          o.Has("--quality")};
 }
 
 std::string CounterLabel(const store::CounterRow& row) {
@@ -182,8 +169,15 @@ Json QualityJson(const store::DayQuality& q) {
           {"longest_repeat_seconds", q.longest_repeat},
           {"repeated_count", q.repeated_count},
           {"longest_silence_seconds", q.longest_silence},
-          {"ok", q.problems.empty()},
+          {"judged", q.judged()},
+          {"ok", q.problems.empty() && q.judged()},
           {"problems", q.problems}};
+}
+
+// Why a day without a failing rule is not called ok.
+std::string NotJudged(const store::DayQuality& q) {
+  return Format("not judged (%llu s measured, %llu needed)", static_cast<unsigned long long>(q.measured),
+                static_cast<unsigned long long>(store::kQualityMinimumSeconds));
 }
 
 std::string QualityLine(const store::DayQuality& q) {
@@ -191,7 +185,7 @@ std::string QualityLine(const store::DayQuality& q) {
                      "), " + FormatFixed(q.mean, 3) + " counts/s, dispersion " + FormatFixed(q.dispersion, 3) +
                      ", repeat " + std::to_string(q.longest_repeat) + " s, silence " +
                      std::to_string(q.longest_silence) + " s: ";
-  if (q.problems.empty()) return line + "ok";
+  if (q.problems.empty()) return line + (q.judged() ? "ok" : NotJudged(q));
   for (size_t i = 0; i < q.problems.size(); ++i) line += (i ? "; " : "") + q.problems[i];
   return line;
 }
@@ -276,11 +270,33 @@ int RunStats(const CommandContext& context, CounterStore& db, const StoreArgs& a
   int code = kExitOk;
   const auto counter = ChooseCounter(context, db, args, code);
   if (!counter) return code;
+  std::ostream& out = context.out;
+  // Without a range given, a counter that was only ever downloaded has no measured span to
+  // default to: that is said, with what the downloads hold, rather than a range of nothing.
+  if (!args.from || !args.to) {
+    const store::CounterSpan span = db.Span(*counter);
+    if (span.measured == 0) {
+      Json json{{"counter", *counter}, {"measured_seconds", 0}, {"history_records", span.history_records}};
+      if (span.history_records) {
+        json["history_first"] = store::FormatTime(span.history_first, clock);
+        json["history_last"] = store::FormatTime(span.history_last, clock);
+      }
+      if (args.json) {
+        out << json.dump(2) << "\n";
+        return kExitOk;
+      }
+      out << "measured     none: no second of this counter was measured live\n";
+      if (span.history_records)
+        out << "downloaded   " << span.history_records << " records from "
+            << store::FormatTime(span.history_first, clock) << " to " << store::FormatTime(span.history_last, clock)
+            << "\n";
+      return kExitOk;
+    }
+  }
   int64_t from = 0, to = 0;
   if (!ChooseRange(context, db, *counter, args, clock, from, to, code)) return code;
   const Settings settings = SettingsStore(context.settings_path).Load();
   const store::Stats s = db.ComputeStats(*counter, from, to, settings.calibration);
-  std::ostream& out = context.out;
   if (args.json) {
     Json json{{"counter", *counter}, {"from", store::FormatTime(from, clock)}, {"to", store::FormatTime(to, clock)},
               {"measured_seconds", s.measured_seconds}, {"coverage", s.coverage}, {"counts", s.counts}};
@@ -323,7 +339,7 @@ int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& a
     for (const std::string& p : report.problems) context.out << p << "\n";
     if (report.ok()) context.out << db.Location() << ": no problems found\n";
   }
-  size_t failed_days = 0, failed_clocks = 0;
+  size_t failed_days = 0, failed_clocks = 0, unjudged_days = 0;
   if (args.quality) {
     std::vector<CounterId> ids;
     if (args.counter) {
@@ -347,6 +363,7 @@ int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& a
       if (!args.json) context.out << "counter " << id << " quality by UTC day:\n";
       for (const store::DayQuality& q : store::DailyQuality(db, id, *from, *to)) {
         failed_days += q.problems.empty() ? 0 : 1;
+        unjudged_days += q.problems.empty() && !q.judged() ? 1 : 0;
         days.push_back(QualityJson(q));
         if (!args.json) context.out << QualityLine(q) << "\n";
       }
@@ -355,12 +372,15 @@ int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& a
       if (!args.json && clock_quality.readings) context.out << ClockLine(clock_quality, clock) << "\n";
       json["quality"].push_back({{"counter", id}, {"days", std::move(days)}, {"clock", ClockJson(clock_quality, clock)}});
     }
-    json["ok"] = report.ok() && failed_days == 0 && failed_clocks == 0;
+    json["ok"] = report.ok() && failed_days == 0 && failed_clocks == 0 && unjudged_days == 0;
   }
   if (args.json) context.out << json.dump(2) << "\n";
   if (!report.ok()) return context.Fail(Format("%zu problem(s) in the store", report.problems.size()));
   if (failed_days || failed_clocks)
     return context.Fail(Format("%zu day(s) and %zu counter clock(s) fail a data-quality rule", failed_days, failed_clocks));
+  if (unjudged_days)
+    return context.Fail(Format("%zu day(s) not judged: fewer than %llu measured seconds", unjudged_days,
+                               static_cast<unsigned long long>(store::kQualityMinimumSeconds)));
   return kExitOk;
 }
 
@@ -505,8 +525,7 @@ int RunStore(CommandContext& context) {
   if (context.args.empty())
     return context.Usage("store needs a subcommand: info, stats, export, import, check, calibrate or calibrations");
   const std::string& sub = context.args.front();
-  StoreArgs args;
-  if (auto code = ParseStoreArgs(context, args)) return *code;
+  const StoreArgs args = ReadStoreArgs(context);
   SystemClock clock;
   const bool writes = sub == "import" || sub == "calibrate";
   if (sub != "info" && sub != "stats" && sub != "export" && sub != "import" && sub != "check" && sub != "calibrate" &&

@@ -154,23 +154,14 @@ int RunClock(CommandContext& context) {
 }
 
 int RunSend(CommandContext& context) {
-  std::vector<std::string> words;
-  bool text = false;
+  const std::vector<std::string>& words = context.args;
+  const bool text = context.options.Has("--text");
   int listen_ms = 1000;
-  const std::vector<std::string>& a = context.args;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == "--text") {
-      text = true;
-    } else if (a[i] == "--listen") {
-      if (i + 1 >= a.size()) return context.Usage("--listen needs milliseconds");
-      const std::optional<int> ms = ParseNumber(a[++i]);
-      if (!ms || *ms < 0 || *ms > 3'600'000) return context.Usage("--listen takes 0 to 3600000 milliseconds, not '" + a[i] + "'");
-      listen_ms = *ms;
-    } else if (a[i].starts_with("--")) {
-      return context.Usage("unknown option '" + a[i] + "'");
-    } else {
-      words.push_back(a[i]);
-    }
+  if (const std::optional<std::string> listen = context.options.Value("--listen")) {
+    const std::optional<int> ms = ParseNumber(*listen);
+    if (!ms || *ms < 0 || *ms > 3'600'000)
+      return context.Usage("--listen takes 0 to 3600000 milliseconds, not '" + *listen + "'");
+    listen_ms = *ms;
   }
   if (words.empty()) return context.Usage("send needs a command word");
   const std::string command = words.front();
@@ -270,25 +261,11 @@ int RunWifi(CommandContext& context) {
   const std::vector<std::string>& a = context.args;
   if (a.empty() || (a[0] != "show" && a[0] != "set")) return context.Usage("wifi needs 'show' or 'set'");
   const bool show = a[0] == "show";
-  bool json = false;
-  bool yes = false;
+  if (a.size() > 1) return context.Usage("unexpected argument '" + a[1] + "'");
+  const bool json = context.options.Has("--json");
+  const bool yes = context.options.Has("--yes");
   std::array<std::optional<std::string>, kNetworkFieldCount> given;
-  for (size_t i = 1; i < a.size(); ++i) {
-    if (show && a[i] == "--json") {
-      json = true;
-      continue;
-    }
-    if (!show && a[i] == "--yes") {
-      yes = true;
-      continue;
-    }
-    const WifiOption* option = nullptr;
-    for (const WifiOption& o : kWifiOptions)
-      if (!show && a[i] == o.flag) option = &o;
-    if (!option) return context.Usage("unexpected argument '" + a[i] + "'");
-    if (i + 1 >= a.size()) return context.Usage(a[i] + " needs a value");
-    given[static_cast<size_t>(option->field)] = a[++i];
-  }
+  for (const WifiOption& o : kWifiOptions) given[static_cast<size_t>(o.field)] = context.options.Value(o.flag);
   if (!show && std::none_of(given.begin(), given.end(), [](const auto& g) { return g.has_value(); }))
     return context.Usage("wifi set needs at least one value to change");
 

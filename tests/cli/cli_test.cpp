@@ -1,9 +1,12 @@
 #include "cli/cli.h"
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "cli/command.h"
 #include "tests/core/history/image_builder.h"
 #include "tests/common/cli_run.h"
 #include "tests/common/temp_dir.h"
@@ -148,17 +151,55 @@ TEST_F(CliTest, FailuresAndUsageErrors) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("ZQT-999"), std::string::npos);
 
+  // A wrong word or value: the problem and the command's usage.
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"frobnicate"}, {"walk"}, {"walk", image, image}, {"window", image, "--pos"},
-           {"window", image, "--pos", "12x"}, {"window", image, "--colour"}, {"--settings"}}) {
+           {}, {"walk"}, {"walk", image, image}, {"window", image, "--pos", "12x"}}) {
     r = Run(args);
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("usage: norvane-cli"), std::string::npos);
   }
+  // An option or command it does not know, or an option without its value: one line that names
+  // it and where the help is.
+  for (const auto& [args, line] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"frobnicate"}, "unknown command 'frobnicate'; see 'norvane-cli --help'"},
+           {{"--bogus", "walk", image}, "unknown option '--bogus'; see 'norvane-cli --help'"},
+           {{"record", "--bogus"}, "unknown option '--bogus'; see 'norvane-cli record --help'"},
+           {{"window", image, "--pos"}, "--pos needs a value; see 'norvane-cli window --help'"},
+           {{"wifi", "show", "--ssid", "x"}, "unknown option '--ssid'; see 'norvane-cli wifi --help'"},
+           {{"walk", image, "--settings"}, "--settings needs a value; see 'norvane-cli walk --help'"}}) {
+    r = Run(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "norvane-cli: " + line + "\n");
+  }
+}
 
+// --version, each command's own help and the usage, wrapped to the terminal's width.
+TEST_F(CliTest, VersionAndHelpOfEveryCommandWithinTheWidth) {
+  Result r = Run({"--version"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, std::string("norvane-cli ") + NORVANE_VERSION + "\n");
+
+  constexpr size_t kWidth = 50;
+  setenv("COLUMNS", std::to_string(kWidth).c_str(), 1);
+  const auto within = [&](const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+      if (line.size() > kWidth) return line;
+    return std::string();
+  };
   r = Run({"--help"});
   EXPECT_EQ(r.code, 0);
-  EXPECT_NE(r.out.find("window IMAGE [--pos N] [--json]"), std::string::npos);
+  EXPECT_EQ(within(r.out), "");
+  for (const cli::Command& c : cli::Commands()) {
+    for (const std::string help : {"--help", "-h"}) {
+      r = Run({std::string(c.name), help});
+      EXPECT_EQ(r.code, 0) << c.name;
+      EXPECT_TRUE(r.out.starts_with("usage: norvane-cli ")) << r.out;
+      EXPECT_EQ(within(r.out), "") << c.name;
+      for (const OptionSpec& o : c.options) EXPECT_NE(r.out.find("\n  " + std::string(o.name)), std::string::npos) << o.name;
+    }
+  }
+  unsetenv("COLUMNS");
 }
 
 }  // namespace

@@ -26,13 +26,6 @@ TEST(RecordCommand, RefusesBadArgumentsBeforeLookingForACounter) {
   EXPECT_NE(log.err.find("cannot write the log file"), std::string::npos) << log.err;
 }
 
-TEST(RecordCommand, UsageListsTheServiceAndTheStoreSwitch) {
-  testing::TempDir dir;
-  const auto help = RunCli(dir, {"--help"});
-  EXPECT_NE(help.out.find("\n  record [--log FILE]"), std::string::npos) << help.out;
-  EXPECT_NE(help.out.find("--no-store"), std::string::npos) << help.out;
-}
-
 TEST(RecordCommand, ADemonstrationLeavesTheStoreAlone) {
   testing::TempDir dir;
   const std::filesystem::path store = dir / "store.sqlite";

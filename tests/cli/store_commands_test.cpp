@@ -191,6 +191,38 @@ TEST_P(StoreCommandsTest, ImportOfTheSameDumpTwiceAddsNothingTheSecondTime) {
   EXPECT_TRUE(info["counters"][0]["history_first"].get<std::string>().starts_with("2026-05-02T08:00:00+02:00"))
       << info.dump();
   EXPECT_EQ(Run({"store", "import", (dir_ / "d.bin").string()}).code, 2);  // no --model
+  // Nothing was measured live: the stats say so and give the downloads' own range.
+  const auto stats = Run({"store", "stats"});
+  ASSERT_EQ(stats.code, 0) << stats.err;
+  EXPECT_EQ(stats.out.find("1970"), std::string::npos) << stats.out;
+  EXPECT_NE(stats.out.find("measured     none"), std::string::npos) << stats.out;
+  EXPECT_NE(stats.out.find("downloaded   " + a["records"].dump() + " records from " +
+                           info["counters"][0]["history_first"].get<std::string>()),
+            std::string::npos)
+      << stats.out;
+}
+
+// A counter stuck at one count is failed within minutes; a working one with too few seconds is
+// not judged, and neither is called ok.
+TEST_P(StoreCommandsTest, QualityOfFewSecondsIsNotCalledOk) {
+  const int64_t t0 = 1'775'000'040;
+  {
+    const auto s = Open();
+    std::vector<Second> stuck;
+    for (int64_t t = t0; t < t0 + 180; ++t) stuck.push_back({t, 5});
+    s->AppendSeconds(s->RegisterCounter({"ZQT-400 V4.2", "1", "ZQT-400", "", ""}, t0), stuck);
+  }
+  const auto stuck = Run({"store", "check", "--quality"});
+  EXPECT_EQ(stuck.code, 1);
+  EXPECT_NE(stuck.out.find("the count 5 repeats 180 seconds in a row"), std::string::npos) << stuck.out;
+
+  NewStore();
+  Fill(t0, t0 + 300, [](int64_t) { return false; });
+  const auto few = Run({"store", "check", "--quality"});
+  EXPECT_EQ(few.code, 1);
+  EXPECT_NE(few.out.find(": not judged (300 s measured, 600 needed)"), std::string::npos) << few.out;
+  EXPECT_EQ(few.out.find(": ok"), std::string::npos) << few.out;
+  EXPECT_FALSE(nlohmann::json::parse(Run({"store", "check", "--quality", "--json"}).out)["ok"].get<bool>());
 }
 
 // The tidy export as tools read it: Python's csv and json modules take every measured second and

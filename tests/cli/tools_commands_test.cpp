@@ -27,7 +27,7 @@ TEST(ToolsCommandLine, RefusedBeforeConnecting) {
       {{"clock", "set"}, "'get' or 'sync'"},
       {{"wifi", "set", "--yes"}, "at least one value"},
       {{"wifi", "set", "--ssid"}, "--ssid needs a value"},
-      {{"wifi", "show", "--ssid", "x"}, "unexpected argument"},
+      {{"wifi", "show", "--ssid", "x"}, "unknown option '--ssid'"},
   };
   for (const auto& [args, expected] : cases) {
     const Result r = RunCli(dir, args);

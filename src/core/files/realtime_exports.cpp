@@ -88,8 +88,8 @@ std::string BuildRealtimeCsv(const RealtimeSeries& series, const LocalTime& star
 
 std::string BuildRealtimeHtml(const RealtimeSeries& series, const LocalTime& start, const WriterOptions& options) {
   std::string out = "<html><font size=5, color=green>";
-  // An unknown model is named by its family alone, as the CSV's first line always does.
-  const std::string model = options.model.empty() ? std::string("ZQT") : options.model;
+  // The page names the counter it measured; with none known it keeps the original's heading.
+  const std::string model = options.model.empty() ? std::string("ZQT-100") : options.model;
   out += Format("Norvane Electronics LLC, %s Data Viewer,Version %s\r\n", model.c_str(), kExportVersionText);
   out += "<font size=3, color=black><table border=\"1\" width=70%><TR  align=\"center\">";
   out += "<TD>" + options.date_word + " " + options.time_word + "</TD><TD>CPM</TD>";

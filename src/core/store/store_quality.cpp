@@ -31,28 +31,36 @@ void Rule(DayQuality& q, const char* rule, double value, bool failed, std::strin
 void Judge(DayQuality& q) {
   Rule(q, "coverage", q.coverage(), q.coverage() < kQualityMinimumCoverage,
        Format("coverage %.1f %% is below %.0f %%", 100 * q.coverage(), 100 * kQualityMinimumCoverage));
-  if (q.measured < kQualityMinimumSeconds) return;
   const double n = static_cast<double>(q.measured);
-  if (q.mean <= 0) {
+  // Below the minimum only what is already decisive counts: a run that long is no chance even in
+  // a few minutes, while the dispersion of so few seconds tells nothing yet.
+  const bool all = q.judged();
+  if (all && q.mean <= 0) {
     Rule(q, "silence_seconds", q.longest_silence, true, "no count all day");
     return;
   }
+  if (q.mean <= 0) return;
   // Var(index) = (2 + 1/mean) / (n - 1) for Poisson seconds: too steady is a stuck tube, too
   // wild a noisy one.
-  const double sigma = std::sqrt((2 + 1 / q.mean) / (n - 1));
-  Rule(q, "dispersion", q.dispersion, std::abs(q.dispersion - 1) > kDispersionSigmas * sigma,
-       Format("dispersion %.3f is %s than Poisson counts give (1 ± %.3f)", q.dispersion,
-              q.dispersion < 1 ? "steadier" : "wilder", kDispersionSigmas * sigma));
+  if (all) {
+    const double sigma = std::sqrt((2 + 1 / q.mean) / (n - 1));
+    Rule(q, "dispersion", q.dispersion, std::abs(q.dispersion - 1) > kDispersionSigmas * sigma,
+         Format("dispersion %.3f is %s than Poisson counts give (1 ± %.3f)", q.dispersion,
+                q.dispersion < 1 ? "steadier" : "wilder", kDispersionSigmas * sigma));
+  }
   // A run of L seconds of one count k starts at a second with chance about P(k)^L, and of any
   // count above zero at most P(mode)^(L-1). Runs of zeros are silence, judged below.
   const double p_mode = Pmf(std::max<uint32_t>(1, static_cast<uint32_t>(q.mean)), q.mean);
   const double repeat_chance = n * std::pow(p_mode, q.longest_repeat - 1.0);
-  Rule(q, "repeat_seconds", q.longest_repeat,
-       q.repeated_count > 0 && q.longest_repeat > 1 && repeat_chance < kChancePerDay,
-       Format("the count %u repeats %u seconds in a row", q.repeated_count, q.longest_repeat));
+  const bool repeats = q.repeated_count > 0 && q.longest_repeat > 1 && repeat_chance < kChancePerDay;
+  if (all || repeats)
+    Rule(q, "repeat_seconds", q.longest_repeat, repeats,
+         Format("the count %u repeats %u seconds in a row", q.repeated_count, q.longest_repeat));
   const double silence_chance = n * std::exp(-q.mean * q.longest_silence);
-  Rule(q, "silence_seconds", q.longest_silence, q.longest_silence > 0 && silence_chance < kChancePerDay,
-       Format("no count for %u seconds in a row at %.2f counts a second", q.longest_silence, q.mean));
+  const bool silent = q.longest_silence > 0 && silence_chance < kChancePerDay;
+  if (all || silent)
+    Rule(q, "silence_seconds", q.longest_silence, silent,
+         Format("no count for %u seconds in a row at %.2f counts a second", q.longest_silence, q.mean));
 }
 
 // The seconds of [begin, end) measured and judged; none when there is no second.

@@ -30,15 +30,19 @@ struct DayQuality {
   uint32_t repeated_count = 0;   // that count
   uint32_t longest_silence = 0;  // measured seconds in a row without a count
   double coverage() const { return expected ? double(measured) / double(expected) : 0.0; }
+  // Judged by every rule; with fewer seconds only by the coverage and a run already decisive.
+  bool judged() const;
   // What fails, in words; empty when the day passes every rule.
   std::vector<std::string> problems;
-  // Every rule that was judged (a day of few seconds is judged by its coverage alone).
+  // Every rule that was judged.
   std::vector<RuleResult> rules;
 };
 
 // Each rule is set for about one false failure in a million days of a working counter.
-// A day of fewer measured seconds than this is judged by its coverage alone.
+// A day of fewer measured seconds than this is judged by its coverage and by a run of one count
+// or of silence already too long for chance; the other rules wait for more seconds.
 inline constexpr uint64_t kQualityMinimumSeconds = 600;
+inline bool DayQuality::judged() const { return measured >= kQualityMinimumSeconds; }
 // Below this share of the day measured (between the counter's first and last second), a day fails.
 inline constexpr double kQualityMinimumCoverage = 0.9;
 

@@ -91,7 +91,7 @@ TEST(RealtimeHtmlTest, PageLayout) {
   const FixedClock clock(kStart);
   RealtimeSeries series = Recording(clock, {});
   std::string html = BuildRealtimeHtml(series, kStart, WriterOptions{});
-  EXPECT_TRUE(html.starts_with("<html><font size=5, color=green>Norvane Electronics LLC, ZQT Data Viewer,"
+  EXPECT_TRUE(html.starts_with("<html><font size=5, color=green>Norvane Electronics LLC, ZQT-100 Data Viewer,"
                                "Version 2.75\r\n<font size=3, color=black><table border=\"1\" width=70%>"
                                "<TR  align=\"center\"><TD>Date Time</TD><TD>CPM</TD><td>1s</td><td>2s</td>"));
   EXPECT_TRUE(html.ends_with("<td>60s</td></TR></TABLE></html>"));  // count 59: the header row only
