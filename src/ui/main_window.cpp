@@ -40,9 +40,8 @@
 namespace norvane {
 namespace {
 
-// As the package's copyright file states it.
-constexpr char kLicenceText[] =
-    "Copyright 2026 The Norvane Data Viewer developers. No licence has been published yet: all rights reserved.";
+// A window manager's border; its title bar is taken as twice that.
+constexpr int kWindowFrameAllowance = 16;
 
 void Colour(QLabel* label, const QColor& colour) {
   QPalette palette = label->palette();
@@ -596,7 +595,7 @@ QString CMainViewerDlg::AboutText() const {
   const std::string store = options_.store_path.empty() ? d.GetText(kTextAboutStoreOff)
                                                         : options_.store_path.string();
   return "Norvane Data Viewer\n" + line(kTextAboutVersion, NORVANE_VERSION) +
-         ToQString(d.GetText(kTextAboutSummary)) + "\n\n" + line(kTextAboutLicence, kLicenceText) + "\n" +
+         ToQString(d.GetText(kTextAboutSummary)) + "\n\n" + line(kTextAboutLicence, d.GetText(kTextAboutLicenceText)) + "\n" +
          line(kTextAboutSettings, options_.settings_path.string()) + line(kTextAboutData, StartFolder({})) +
          line(kTextAboutSaves, saves) + line(kTextAboutStore, store);
 }

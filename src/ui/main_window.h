@@ -23,6 +23,7 @@
 #include "ui/captions.h"
 #include "ui/device_worker.h"
 #include "ui/live_bridge.h"
+#include "ui/qt_language.h"
 #include "ui/qt_notifier.h"
 
 class QAction;
@@ -239,6 +240,9 @@ class CMainViewerDlg : public QDialog {
   std::unique_ptr<LiveBridge> bridge_;
   QSystemTrayIcon* tray_ = nullptr;  // made at the first alarm, where the desktop has a tray
   bool alarm_shown_ = false;         // the line under the readings is an alarm's banner
+  QString alarm_text_;               // the banner's text while it is up
+  bool time_shows_elapsed_ = false;  // the time readout counts monitoring's seconds
+  QtTranslations qt_translations_;
   bool shut_down_ = false;
   uint32_t saved_seconds_ = 0;  // recorded seconds already in a file
 

@@ -377,6 +377,7 @@ void CMainViewerDlg::CountPolledSecond() {
   RealtimeSeries& series = ctx_->data.realtime;
   series.set_elapsed(series.elapsed() + 1);
   time_label_->setText(ToQString(ElapsedText(series.elapsed(), ctx_->dictionary)));
+  time_shows_elapsed_ = true;
   const DeviceState& state = ctx_->state;
   if (monitoring_ && !state.demo.load() && !PortBusy() &&
       PeriodicClockSyncDue(state.family.load(), state.firmware_version.load(), ctx_->settings.auto_time_sync_period,

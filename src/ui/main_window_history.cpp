@@ -28,12 +28,15 @@ namespace norvane {
 
 void CMainViewerDlg::ShowGraph() {
   chart_.realtime = realtime_box_ && realtime_box_->isChecked();
-  canvas_->Draw(BuildChart(ctx_->data.window, chart_));
+  canvas_->Draw(BuildChart(ctx_->data.window, chart_), [this](const std::string& text) {
+    return ToQString(ctx_->dictionary.TranslatedLine(text));
+  });
 }
 
 void CMainViewerDlg::UpdateReadouts() {
   const WindowReadout& r = ctx_->data.readout;
   time_label_->setText(ToQString(r.time));
+  time_shows_elapsed_ = false;
   cpm_label_->setText(ToQString(r.rate));
   dose_label_->setText(ToQString(r.dose));
   info_label_->setText(ToQString(r.note));
@@ -119,8 +122,10 @@ void CMainViewerDlg::PlaybackTick() {
   scroll_->SetPosition(plan.position);
   Refill();
   // The realtime elapsed time is monitoring's own; playback leaves it alone.
-  if (plan.advance && AdvanceShownTime(ctx_->data.readout, ctx_->data.window.types[0]))
+  if (plan.advance && AdvanceShownTime(ctx_->data.readout, ctx_->data.window.types[0])) {
     time_label_->setText(ToQString(ctx_->data.readout.time));
+    time_shows_elapsed_ = false;
+  }
 }
 
 // ---- Files ----
