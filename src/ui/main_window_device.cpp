@@ -167,8 +167,9 @@ void CMainViewerDlg::StartDownload() {
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileDownloadPath, file->path))
     ctx_->settings.file_download_path = *folder;
 
+  const auto expected_end = static_cast<uint32_t>(previous.size());
   if (!options->only_new) previous.clear();
-  BeginDownload({*options, file->path, file->type_text, std::move(previous)});
+  BeginDownload({*options, file->path, file->type_text, std::move(previous), expected_end});
 }
 
 void CMainViewerDlg::BeginDownload(DownloadRequest download) {
