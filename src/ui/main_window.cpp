@@ -27,6 +27,7 @@
 #include "core/i18n/window_texts.h"
 #include "core/net/map_urls.h"
 #include "core/platform/serial_device.h"
+#include "core/platform/store_location.h"
 #include "core/protocol/model_table.h"
 #include "ui/captions.h"
 #include "ui/colour_ref.h"
@@ -503,6 +504,10 @@ void CMainViewerDlg::Initialise() {
   RefreshWriterOptions();
   ApplyColours();
   std::string prefix = s.file_save_path;
+  // No folder chosen: one of the program's own that the About box and the closing question name,
+  // never wherever the program happened to be started.
+  if (prefix.empty())
+    if (const std::filesystem::path folder = DefaultRecordingFolder(); !folder.empty()) prefix = (folder / "").string();
   ctx_->recorder.set_name_prefix(prefix);
   ctx_->tick.set_name_prefix(prefix);
   // Monitoring resumes on a counter that answered, so its seconds are filed under it; without a
@@ -619,7 +624,12 @@ void CMainViewerDlg::reject() {}
 bool CMainViewerDlg::ConfirmClose() {
   // Seconds recorded since the last file that holds them would be lost with the window.
   if (ctx_->recorder.recorded_seconds() <= saved_seconds_) return true;
-  const QString text = ToQString(ctx_->dictionary.GetText(90));
+  // Where Yes writes, so the files can be found afterwards.
+  std::error_code no_folder;
+  std::string folder = std::filesystem::path(ctx_->recorder.name_prefix()).parent_path().string();
+  if (folder.empty()) folder = std::filesystem::current_path(no_folder).string();
+  const QString text = ToQString(ctx_->dictionary.GetText(90) + "\n\n" +
+                                 FillIn(ctx_->dictionary.GetText(kTextCloseSavesIn), {folder}));
   CloseAnswer answer = CloseAnswer::kNo;
   if (ask_close_) {
     answer = ask_close_(text);
