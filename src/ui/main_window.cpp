@@ -211,13 +211,19 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
 
   // The empty chart is drawn before the window is first painted.
   ShowGraph();
-  // The original's size where the screen has room for it, else the screen's.
-  QSize start(644, 724 + menu_bar_->sizeHint().height());
-  if (const QScreen* screen = this->screen()) start = start.boundedTo(screen->availableSize());
-  resize(start.expandedTo(minimumSizeHint()));
+  const QScreen* screen = this->screen();
+  resize(StartSize(screen ? screen->availableSize() : QSize(1 << 14, 1 << 14)));
 }
 
 CMainViewerDlg::~CMainViewerDlg() { ShutDown(); }
+
+QSize CMainViewerDlg::StartSize(const QSize& available) const {
+  // The original's size where the screen has room for it, else the screen's less a title bar and
+  // borders, which the window manager adds outside this size.
+  const QSize original(644, 724 + menu_bar_->sizeHint().height());
+  const QSize frame(2 * kWindowFrameAllowance, 3 * kWindowFrameAllowance);
+  return original.boundedTo(available - frame).expandedTo(minimumSizeHint());
+}
 
 void CMainViewerDlg::BuildWidgets() {
   // Each control keeps at least the size the original gave it; the layouts below hand out the room
@@ -272,6 +278,8 @@ void CMainViewerDlg::BuildWidgets() {
   place(1041, dose_label_, 156, 36);
   info_label_ = new QLabel;
   place(1040, info_label_, 604, 34);
+  // An alarm's banner is a sentence or two: wrapped, never cut at the window's edge.
+  info_label_->setWordWrap(true);
   // Dates, history rates up to six digits (and their doses), live elapsed times, notes.
   FitFont(time_label_, reading_font, 26, {"2088-12-28 23:58:58", "888 Day 28:58:58"});
   FitFont(cpm_label_, reading_font, 22, {"ACPM:88888", "CPM:888888"});
@@ -326,8 +334,9 @@ void CMainViewerDlg::BuildWidgets() {
   status_log_->setMinimumSize(300, 80);
   status_log_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  for (QLabel* label : {model_label_, time_label_, info_label_, banner_label_})
+  for (QLabel* label : {model_label_, time_label_, banner_label_})
     label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  info_label_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
   for (QLabel* label : {cpm_label_, dose_label_}) label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   port_list_->setMaximumWidth(480);
   for (QLabel* label : {title_label_, version_label_})

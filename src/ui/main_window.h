@@ -104,6 +104,8 @@ class CMainViewerDlg : public QDialog {
   // Monitoring is ticked and its counter answers.
   bool polling() const { return monitoring_ && live_state_ == LinkState::kConnected; }
   QWidget* client() const { return client_; }
+  // The size the window opens at on a screen with `available` room.
+  QSize StartSize(const QSize& available) const;
 
   // The commands, as the menus and buttons run them.
   void LoadData();
