@@ -194,9 +194,10 @@ void HistoryDownload::Drain() {
 uint32_t HistoryDownload::ProgressEnd(uint32_t address) const {
   const uint32_t size = p_.dump.image_size();
   if (request_.options.end_mode != 0 || request_.expected_end == 0) return size;
-  // The end shows once a request's worth of erased flash follows the history; a history grown
-  // since keeps a request ahead of the address.
-  return std::min(size, std::max(request_.expected_end, address) + kDownloadRequestSize);
+  // The end shows in the request that brings a request's worth of erased flash after the
+  // history; a history grown since keeps a request ahead of the address.
+  const uint32_t shows = (request_.expected_end + 2 * kDownloadRequestSize - 1) / kDownloadRequestSize * kDownloadRequestSize;
+  return std::min(size, address <= shows ? shows : address + kDownloadRequestSize);
 }
 
 void HistoryDownload::Progress(uint32_t address) {
