@@ -88,6 +88,12 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
   // The writer opens the store with the first second, so a window that never monitors never
   // touches it.
   if (store_on()) seconds_writer_ = std::make_unique<store::SecondsWriter>(store_path_, background_notifier_);
+  ApplyPublishing();
+}
+
+void AppContext::ApplyPublishing() {
+  // The old publishers finish what they hold before the new ones connect.
+  publishing_.reset();
   publish::PublishingOptions publishing = ChosenPublishing(store);
   if (auto problem = publish::ResolveMqttPassword(publishing)) {
     background_notifier_.Message(*problem + " Monitoring is not published over MQTT.", "Publishing");
@@ -104,7 +110,7 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
   publishing.store = store_path_;
   publishing.store_holder = seconds_writer_ ? seconds_writer_->holder() : std::string();
   // Seconds resent after a broker outage get their dose rate from the calibration the window
-  // starts with.
+  // has when publishing starts.
   publishing.conversion = store.Load().calibration;
   publishing_ = std::make_unique<publish::PublishingThread>(std::move(publishing), background_notifier_);
 }

@@ -102,6 +102,9 @@ struct AppContext {
   };
   void StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log, alarm::AlarmListener& alarms);
   void StopLive();
+  // Builds the publishers from the settings again, as "Publishing..." left them; the result
+  // reaches the log as the publishers connect. Only while no monitoring run holds them.
+  void ApplyPublishing();
   // The image this counter's last download kept in the store, for "Download New"; empty when
   // there is none or the store is off.
   std::vector<uint8_t> LastDownload();

@@ -85,7 +85,7 @@ DownloadProgressWindow::DownloadProgressWindow(QWidget* parent, SteadyNow now)
       detail_(new QLabel(this)),
       cancel_button_(new QPushButton(QStringLiteral("Cancel"), this)) {
   setModal(false);
-  setWindowTitle(QString::fromUtf8(kDownloadProgressCaption));
+  setWindowTitle(Shown(kDownloadProgressCaption));
   bar_->setRange(0, 0);
   bar_->setValue(0);
   bar_->setMinimumWidth(360);
@@ -97,6 +97,16 @@ DownloadProgressWindow::DownloadProgressWindow(QWidget* parent, SteadyNow now)
   row->addWidget(detail_, 1);
   row->addWidget(cancel_button_);
   layout->addLayout(row);
+}
+
+void DownloadProgressWindow::UseTexts(const LanguageDictionary& texts) {
+  texts_ = &texts;
+  cancel_button_->setText(ToQString(texts.GetText(3)));
+  if (!last_title_) setWindowTitle(Shown(kDownloadProgressCaption));
+}
+
+QString DownloadProgressWindow::Shown(const std::string& english) const {
+  return ToQString(texts_ ? texts_->TranslatedLine(english) : english);
 }
 
 void DownloadProgressWindow::Start(uint32_t image_size) {
@@ -115,9 +125,9 @@ void DownloadProgressWindow::Progressed(uint32_t address, uint32_t image_size) {
   last_title_ = now;
   if (bar_->maximum() != BarValue(image_size)) bar_->setRange(0, BarValue(image_size));
   bar_->setValue(BarValue(std::min(address, image_size)));
-  detail_->setText(QString::fromStdString(DownloadProgressDetail(
-      address, image_size, std::chrono::duration_cast<std::chrono::milliseconds>(now - started_))));
-  const QString title = QString::fromStdString(DownloadProgressTitle(kDownloadProgressCaption, address, image_size));
+  detail_->setText(Shown(DownloadProgressDetail(address, image_size,
+                                               std::chrono::duration_cast<std::chrono::milliseconds>(now - started_))));
+  const QString title = Shown(DownloadProgressTitle(kDownloadProgressCaption, address, image_size));
   setWindowTitle(title);
   const qsizetype open = title.lastIndexOf('(');
   bar_->setFormat(open < 0 ? QStringLiteral("%p%") : title.mid(open + 1).chopped(1));

@@ -58,6 +58,9 @@ class DownloadProgressWindow : public QDialog, public DownloadProgress {
 
   explicit DownloadProgressWindow(QWidget* parent = nullptr, SteadyNow now = {});
 
+  // The title, the detail line and Cancel in `texts`' language from now on; kept by reference.
+  void UseTexts(const LanguageDictionary& texts);
+
   // A new download: the range, an empty bar, the caption as title, Cancel enabled.
   void Start(uint32_t image_size);
   // The bar to `address` of 0..image_size; Cancel while the address is below the end.
@@ -78,7 +81,10 @@ class DownloadProgressWindow : public QDialog, public DownloadProgress {
   void cancelRequested();
 
  private:
+  QString Shown(const std::string& english) const;
+
   SteadyNow now_;
+  const LanguageDictionary* texts_ = nullptr;
   std::optional<std::chrono::steady_clock::time_point> last_title_;
   std::chrono::steady_clock::time_point started_{};
   QProgressBar* bar_;

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdlib>
+#include <type_traits>
 #include <variant>
 
 #include "ui/colour_ref.h"
@@ -58,11 +59,15 @@ QFont CellFont(int height, bool bold) {
   return font;
 }
 
-void Paint(QPainter& painter, const ChartText& text) {
+void Paint(QPainter& painter, const ChartText& text, const GraphCanvas::Translate& translate) {
   painter.save();
-  const QFont font = CellFont(text.height, text.bold);
+  const QString string = translate ? translate(text.text) : QString::fromStdString(text.text);
+  QFont font = CellFont(text.height, text.bold);
+  // A text wider than its room is drawn smaller rather than cut or painted over its neighbour.
+  for (int size = font.pixelSize(); text.max_width > 0 && size > 6 &&
+                                    QFontMetrics(font).horizontalAdvance(string) > text.max_width;)
+    font.setPixelSize(--size);
   const QFontMetrics metrics(font);
-  const QString string = QString::fromStdString(text.text);
   painter.translate(text.x, text.y);
   // Escapement turns anticlockwise about the top-left corner; Qt's angles run clockwise.
   painter.rotate(-text.escapement / 10.0);
@@ -80,27 +85,33 @@ GraphCanvas::GraphCanvas(QWidget* parent)
   picture_.fill(Qt::white);
   // The window may give the chart more room or, on a small screen, less: the picture keeps its
   // own size (pictures and tests read it) and is shown scaled to the room, never distorted.
-  setMinimumSize((kChartWidth - 8) / 2, kChartHeight / 2);
+  setMinimumSize(kChartWidth / 2, kChartHeight / 2);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-QSize GraphCanvas::sizeHint() const { return {kChartWidth - 8, kChartHeight}; }
+QSize GraphCanvas::sizeHint() const { return {kChartWidth, kChartHeight}; }
 
-void GraphCanvas::Draw(const ChartDrawing& drawing) {
+void GraphCanvas::Draw(const ChartDrawing& drawing, const Translate& translate) {
   {
     QPainter painter(&picture_);
     painter.setRenderHint(QPainter::Antialiasing, false);
-    for (const ChartPrimitive& primitive : drawing.primitives)
-      std::visit([&painter](const auto& p) { Paint(painter, p); }, primitive);
+    for (const ChartPrimitive& primitive : drawing.primitives) {
+      if (const auto* text = std::get_if<ChartText>(&primitive))
+        Paint(painter, *text, translate);
+      else
+        std::visit([&painter](const auto& p) {
+          if constexpr (!std::is_same_v<std::decay_t<decltype(p)>, ChartText>) Paint(painter, p);
+        }, primitive);
+    }
   }
   update();
 }
 
 void GraphCanvas::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  // The window has always shown the picture without its last 8 columns.
-  const QRect source(0, 0, kChartWidth - 8, kChartHeight);
+  // The whole picture: its last columns hold the end of the time axis, "60".
+  const QRect source(0, 0, kChartWidth, kChartHeight);
   const QSize shown = source.size().scaled(size(), Qt::KeepAspectRatio);
   const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
   painter.fillRect(rect(), palette().window());

@@ -3,6 +3,8 @@
 
 #include <QImage>
 #include <QWidget>
+#include <functional>
+#include <string>
 
 #include "core/graph/chart_drawing.h"
 
@@ -17,8 +19,11 @@ class GraphCanvas : public QWidget {
  public:
   explicit GraphCanvas(QWidget* parent = nullptr);
 
+  // The chart's English words as the window's language has them.
+  using Translate = std::function<QString(const std::string&)>;
+
   // Paints every primitive into the picture, in order, then schedules a repaint.
-  void Draw(const ChartDrawing& drawing);
+  void Draw(const ChartDrawing& drawing, const Translate& translate = {});
   const QImage& picture() const { return picture_; }
   QSize sizeHint() const override;
 

@@ -28,6 +28,7 @@
 #include "core/store/store_time.h"
 #include "ui/file_types.h"
 #include "ui/qt_notifier.h"
+#include "ui/qt_language.h"
 #include "ui/qt_text.h"
 
 namespace norvane {
@@ -61,26 +62,6 @@ constexpr int kFailingRole = Qt::UserRole + 1;  // whether the item shows the qu
 
 const QColor kPalette[] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xd0, 0x50, 0x10), QColor(0x20, 0x90, 0x40),
                            QColor(0x90, 0x30, 0xa0), QColor(0x80, 0x60, 0x20), QColor(0x10, 0x90, 0x90)};
-
-// The time axis' ticks come from the core, which places them on local calendar boundaries.
-class LocalTimeTicker final : public QCPAxisTicker {
- public:
-  explicit LocalTimeTicker(const Clock& clock) : clock_(clock) {}
-  void generate(const QCPRange& range, const QLocale&, QChar, int, QVector<double>& ticks, QVector<double>* sub_ticks,
-                QVector<QString>* labels) override {
-    ticks.clear();
-    if (sub_ticks) sub_ticks->clear();
-    if (labels) labels->clear();
-    const auto from = static_cast<int64_t>(std::ceil(range.lower)), to = static_cast<int64_t>(std::floor(range.upper));
-    for (const chart::Tick& tick : chart::TimeTicks(from, to, tickCount(), clock_)) {
-      ticks.push_back(double(tick.time));
-      if (labels) labels->push_back(ToQString(tick.label));
-    }
-  }
-
- private:
-  const Clock& clock_;
-};
 
 // The min/max band, each column a solid run from its lowest to its highest value, at least a pixel
 // tall so that a lone peak always shows. QCPErrorBars strokes each bar as cosmetic lines, a pixel
@@ -133,6 +114,31 @@ void BandData(const chart::PlotColumns& c, bool log, QVector<double>& x, QVector
 }
 
 }  // namespace
+
+// The time axis' ticks come from the core, which places them on local calendar boundaries.
+class LocalTimeTicker final : public QCPAxisTicker {
+ public:
+  explicit LocalTimeTicker(const Clock& clock) : clock_(clock) {}
+  // Dates name their months as `locale` does ("8 Dez. 2026").
+  void UseLocale(const QLocale& locale) {
+    for (int m = 1; m <= 12; ++m) months_[size_t(m - 1)] = locale.monthName(m, QLocale::ShortFormat).toStdString();
+  }
+  void generate(const QCPRange& range, const QLocale&, QChar, int, QVector<double>& ticks, QVector<double>* sub_ticks,
+                QVector<QString>* labels) override {
+    ticks.clear();
+    if (sub_ticks) sub_ticks->clear();
+    if (labels) labels->clear();
+    const auto from = static_cast<int64_t>(std::ceil(range.lower)), to = static_cast<int64_t>(std::floor(range.upper));
+    for (const chart::Tick& tick : chart::TimeTicks(from, to, tickCount(), clock_, &months_)) {
+      ticks.push_back(double(tick.time));
+      if (labels) labels->push_back(ToQString(tick.label));
+    }
+  }
+
+ private:
+  const Clock& clock_;
+  chart::MonthNames months_ = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+};
 
 struct LongtermChartWindow::CounterGraphs {
   QCPGraph* mean = nullptr;
@@ -209,6 +215,7 @@ LongtermChartWindow::~LongtermChartWindow() = default;
 
 void LongtermChartWindow::UseTexts(const LanguageDictionary& texts) {
   texts_ = texts;
+  ticker_->UseLocale(LanguageLocale(texts));
   captions_.Refresh();
   for (const auto& [label, say] : said_) label->setText(say());
   UpdateCounterPanel();
@@ -288,7 +295,8 @@ void LongtermChartWindow::BuildWidgets() {
   plot_->setMinimumSize(480, 280);
   plot_->setNoAntialiasingOnDrag(true);
   plot_->setNotAntialiasedElements(QCP::aeAll);
-  plot_->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new LocalTimeTicker(clock_)));
+  ticker_ = QSharedPointer<LocalTimeTicker>::create(clock_);
+  plot_->xAxis->setTicker(ticker_);
   plot_->xAxis->ticker()->setTickCount(8);
   plot_->legend->setVisible(true);
   plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
@@ -404,11 +412,25 @@ std::vector<store::CounterId> LongtermChartWindow::ShownCounters() const {
 }
 
 QString LongtermChartWindow::CounterName(store::CounterId id) const {
-  for (const store::CounterRow& row : overview_.counters)
-    if (row.id == id) {
-      const std::string& name = row.info.name.empty() ? row.info.model : row.info.name;
-      return ToQString(name.empty() ? row.info.version : name);
-    }
+  const auto plain = [](const store::CounterInfo& info) {
+    const std::string& name = info.name.empty() ? info.model : info.name;
+    return name.empty() ? info.version : name;
+  };
+  for (const store::CounterRow& row : overview_.counters) {
+    if (row.id != id) continue;
+    const std::string name = plain(row.info);
+    const bool shared = std::ranges::any_of(overview_.counters, [&](const store::CounterRow& other) {
+      return other.id != id && plain(other.info) == name;
+    });
+    if (!shared) return ToQString(name);
+    // Two counters of one model: told apart by their serial numbers' ends, else their ports.
+    constexpr size_t kSerialShown = 8;
+    const std::string& serial = row.info.serial;
+    const std::string mark = !serial.empty() ? serial.substr(serial.size() - std::min(serial.size(), kSerialShown))
+                             : !row.info.port.empty() ? row.info.port
+                                                      : "#" + std::to_string(id);
+    return ToQString(name + " (" + mark + ")");
+  }
   return Text(kTextChartCounter).arg(id);
 }
 

@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QPointer>
+#include <QSharedPointer>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
@@ -33,6 +34,8 @@ class QWheelEvent;
 class QToolButton;
 
 namespace norvane {
+
+class LocalTimeTicker;
 
 class LongtermChartWindow : public QWidget {
   Q_OBJECT
@@ -127,6 +130,7 @@ class LongtermChartWindow : public QWidget {
   std::unique_ptr<CounterGlanceFetcher> glance_fetcher_;
 
   QCustomPlot* plot_ = nullptr;
+  QSharedPointer<LocalTimeTicker> ticker_;
   QLineEdit* counter_filter_ = nullptr;
   QListWidget* counter_list_ = nullptr;
   QComboBox* unit_box_ = nullptr;

@@ -27,6 +27,7 @@
 #include "core/i18n/window_texts.h"
 #include "core/net/map_urls.h"
 #include "core/platform/serial_device.h"
+#include "core/platform/store_location.h"
 #include "core/protocol/model_table.h"
 #include "ui/captions.h"
 #include "ui/colour_ref.h"
@@ -40,9 +41,8 @@
 namespace norvane {
 namespace {
 
-// As the package's copyright file states it.
-constexpr char kLicenceText[] =
-    "Copyright 2026 The Norvane Data Viewer developers. No licence has been published yet: all rights reserved.";
+// A window manager's border; its title bar is taken as twice that.
+constexpr int kWindowFrameAllowance = 16;
 
 void Colour(QLabel* label, const QColor& colour) {
   QPalette palette = label->palette();
@@ -211,13 +211,19 @@ CMainViewerDlg::CMainViewerDlg(ViewerOptions options, QWidget* parent)
 
   // The empty chart is drawn before the window is first painted.
   ShowGraph();
-  // The original's size where the screen has room for it, else the screen's.
-  QSize start(644, 724 + menu_bar_->sizeHint().height());
-  if (const QScreen* screen = this->screen()) start = start.boundedTo(screen->availableSize());
-  resize(start.expandedTo(minimumSizeHint()));
+  const QScreen* screen = this->screen();
+  resize(StartSize(screen ? screen->availableSize() : QSize(1 << 14, 1 << 14)));
 }
 
 CMainViewerDlg::~CMainViewerDlg() { ShutDown(); }
+
+QSize CMainViewerDlg::StartSize(const QSize& available) const {
+  // The original's size where the screen has room for it, else the screen's less a title bar and
+  // borders, which the window manager adds outside this size.
+  const QSize original(644, 724 + menu_bar_->sizeHint().height());
+  const QSize frame(2 * kWindowFrameAllowance, 3 * kWindowFrameAllowance);
+  return original.boundedTo(available - frame).expandedTo(minimumSizeHint());
+}
 
 void CMainViewerDlg::BuildWidgets() {
   // Each control keeps at least the size the original gave it; the layouts below hand out the room
@@ -272,6 +278,8 @@ void CMainViewerDlg::BuildWidgets() {
   place(1041, dose_label_, 156, 36);
   info_label_ = new QLabel;
   place(1040, info_label_, 604, 34);
+  // An alarm's banner is a sentence or two: wrapped, never cut at the window's edge.
+  info_label_->setWordWrap(true);
   // Dates, history rates up to six digits (and their doses), live elapsed times, notes.
   FitFont(time_label_, reading_font, 26, {"2088-12-28 23:58:58", "888 Day 28:58:58"});
   FitFont(cpm_label_, reading_font, 22, {"ACPM:88888", "CPM:888888"});
@@ -326,8 +334,9 @@ void CMainViewerDlg::BuildWidgets() {
   status_log_->setMinimumSize(300, 80);
   status_log_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  for (QLabel* label : {model_label_, time_label_, info_label_, banner_label_})
+  for (QLabel* label : {model_label_, time_label_, banner_label_})
     label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  info_label_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
   for (QLabel* label : {cpm_label_, dose_label_}) label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   port_list_->setMaximumWidth(480);
   for (QLabel* label : {title_label_, version_label_})
@@ -504,6 +513,10 @@ void CMainViewerDlg::Initialise() {
   RefreshWriterOptions();
   ApplyColours();
   std::string prefix = s.file_save_path;
+  // No folder chosen: one of the program's own that the About box and the closing question name,
+  // never wherever the program happened to be started.
+  if (prefix.empty())
+    if (const std::filesystem::path folder = DefaultRecordingFolder(); !folder.empty()) prefix = (folder / "").string();
   ctx_->recorder.set_name_prefix(prefix);
   ctx_->tick.set_name_prefix(prefix);
   // Monitoring resumes on a counter that answered, so its seconds are filed under it; without a
@@ -596,7 +609,7 @@ QString CMainViewerDlg::AboutText() const {
   const std::string store = options_.store_path.empty() ? d.GetText(kTextAboutStoreOff)
                                                         : options_.store_path.string();
   return "Norvane Data Viewer\n" + line(kTextAboutVersion, NORVANE_VERSION) +
-         ToQString(d.GetText(kTextAboutSummary)) + "\n\n" + line(kTextAboutLicence, kLicenceText) + "\n" +
+         ToQString(d.GetText(kTextAboutSummary)) + "\n\n" + line(kTextAboutLicence, d.GetText(kTextAboutLicenceText)) + "\n" +
          line(kTextAboutSettings, options_.settings_path.string()) + line(kTextAboutData, StartFolder({})) +
          line(kTextAboutSaves, saves) + line(kTextAboutStore, store);
 }
@@ -620,7 +633,12 @@ void CMainViewerDlg::reject() {}
 bool CMainViewerDlg::ConfirmClose() {
   // Seconds recorded since the last file that holds them would be lost with the window.
   if (ctx_->recorder.recorded_seconds() <= saved_seconds_) return true;
-  const QString text = ToQString(ctx_->dictionary.GetText(90));
+  // Where Yes writes, so the files can be found afterwards.
+  std::error_code no_folder;
+  std::string folder = std::filesystem::path(ctx_->recorder.name_prefix()).parent_path().string();
+  if (folder.empty()) folder = std::filesystem::current_path(no_folder).string();
+  const QString text = ToQString(ctx_->dictionary.GetText(90) + "\n\n" +
+                                 FillIn(ctx_->dictionary.GetText(kTextCloseSavesIn), {folder}));
   CloseAnswer answer = CloseAnswer::kNo;
   if (ask_close_) {
     answer = ask_close_(text);

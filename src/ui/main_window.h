@@ -23,6 +23,7 @@
 #include "ui/captions.h"
 #include "ui/device_worker.h"
 #include "ui/live_bridge.h"
+#include "ui/qt_language.h"
 #include "ui/qt_notifier.h"
 
 class QAction;
@@ -103,6 +104,8 @@ class CMainViewerDlg : public QDialog {
   // Monitoring is ticked and its counter answers.
   bool polling() const { return monitoring_ && live_state_ == LinkState::kConnected; }
   QWidget* client() const { return client_; }
+  // The size the window opens at on a screen with `available` room.
+  QSize StartSize(const QSize& available) const;
 
   // The commands, as the menus and buttons run them.
   void LoadData();
@@ -239,6 +242,9 @@ class CMainViewerDlg : public QDialog {
   std::unique_ptr<LiveBridge> bridge_;
   QSystemTrayIcon* tray_ = nullptr;  // made at the first alarm, where the desktop has a tray
   bool alarm_shown_ = false;         // the line under the readings is an alarm's banner
+  QString alarm_text_;               // the banner's text while it is up
+  bool time_shows_elapsed_ = false;  // the time readout counts monitoring's seconds
+  QtTranslations qt_translations_;
   bool shut_down_ = false;
   uint32_t saved_seconds_ = 0;  // recorded seconds already in a file
 

@@ -167,8 +167,9 @@ void CMainViewerDlg::StartDownload() {
   if (auto folder = ctx_->store.StoreFolderOf(setting_names::kFileDownloadPath, file->path))
     ctx_->settings.file_download_path = *folder;
 
+  const auto expected_end = static_cast<uint32_t>(previous.size());
   if (!options->only_new) previous.clear();
-  BeginDownload({*options, file->path, file->type_text, std::move(previous)});
+  BeginDownload({*options, file->path, file->type_text, std::move(previous), expected_end});
 }
 
 void CMainViewerDlg::BeginDownload(DownloadRequest download) {
@@ -377,6 +378,7 @@ void CMainViewerDlg::CountPolledSecond() {
   RealtimeSeries& series = ctx_->data.realtime;
   series.set_elapsed(series.elapsed() + 1);
   time_label_->setText(ToQString(ElapsedText(series.elapsed(), ctx_->dictionary)));
+  time_shows_elapsed_ = true;
   const DeviceState& state = ctx_->state;
   if (monitoring_ && !state.demo.load() && !PortBusy() &&
       PeriodicClockSyncDue(state.family.load(), state.firmware_version.load(), ctx_->settings.auto_time_sync_period,
@@ -391,7 +393,8 @@ void CMainViewerDlg::OnAlarm(const alarm::AlarmEvent& event) {
   // The banner stays until the all-clear: the link's notes do not take its place meanwhile.
   alarm_shown_ = raised;
   info_label_->setStyleSheet(raised ? "QLabel { color: white; background: #c00000; font-weight: bold; }" : "");
-  info_label_->setText(ToQString(text));
+  alarm_text_ = ToQString(text);
+  info_label_->setText(alarm_text_);
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
   if (!tray_) {
     tray_ = new QSystemTrayIcon(windowIcon(), this);
@@ -404,8 +407,13 @@ void CMainViewerDlg::OnAlarm(const alarm::AlarmEvent& event) {
 void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState state) {
   live_state_ = state;
   if (!monitoring_) return;
+  // An alarm's banner stays, with the link's news under it: an unplugged counter measures nothing.
   const auto note = [this](const QString& text) {
-    if (!alarm_shown_) info_label_->setText(text);
+    info_label_->setText(alarm_shown_ && !text.isEmpty() ? alarm_text_ + "\n" + text : alarm_shown_ ? alarm_text_ : text);
+  };
+  const auto clear_reading = [this] {
+    cpm_label_->setText(QStringLiteral("CPM:-"));
+    dose_label_->setText(QStringLiteral("-"));
   };
   switch (state) {
     case LinkState::kConnected:
@@ -422,10 +430,12 @@ void CMainViewerDlg::OnLiveLink(const store::CounterInfo& counter, LinkState sta
       break;
     case LinkState::kNotAnswering:
       note((*captions_)(130));
+      clear_reading();
       break;
     case LinkState::kLost:
       // No box: the engine looks for the counter again by itself, and the log says why.
       note((*captions_)(131));
+      clear_reading();
       ShowConnectCaption(false);
       break;
     case LinkState::kStopped: break;

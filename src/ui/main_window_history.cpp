@@ -7,13 +7,13 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QToolButton>
 
 #include "core/files/dump_file.h"
 #include "core/files/file_filters.h"
 #include "core/files/file_naming.h"
 #include "core/i18n/window_texts.h"
-#include "core/platform/store_location.h"
 #include "core/tasks/auto_save.h"
 #include "ui/color_dialog.h"
 #include "ui/file_types.h"
@@ -28,12 +28,15 @@ namespace norvane {
 
 void CMainViewerDlg::ShowGraph() {
   chart_.realtime = realtime_box_ && realtime_box_->isChecked();
-  canvas_->Draw(BuildChart(ctx_->data.window, chart_));
+  canvas_->Draw(BuildChart(ctx_->data.window, chart_), [this](const std::string& text) {
+    return ToQString(ctx_->dictionary.TranslatedLine(text));
+  });
 }
 
 void CMainViewerDlg::UpdateReadouts() {
   const WindowReadout& r = ctx_->data.readout;
   time_label_->setText(ToQString(r.time));
+  time_shows_elapsed_ = false;
   cpm_label_->setText(ToQString(r.rate));
   dose_label_->setText(ToQString(r.dose));
   info_label_->setText(ToQString(r.note));
@@ -119,8 +122,10 @@ void CMainViewerDlg::PlaybackTick() {
   scroll_->SetPosition(plan.position);
   Refill();
   // The realtime elapsed time is monitoring's own; playback leaves it alone.
-  if (plan.advance && AdvanceShownTime(ctx_->data.readout, ctx_->data.window.types[0]))
+  if (plan.advance && AdvanceShownTime(ctx_->data.readout, ctx_->data.window.types[0])) {
     time_label_->setText(ToQString(ctx_->data.readout.time));
+    time_shows_elapsed_ = false;
+  }
 }
 
 // ---- Files ----
@@ -175,10 +180,12 @@ void CMainViewerDlg::LoadData() {
 
 std::string CMainViewerDlg::StartFolder(const std::string& remembered) const {
   if (!remembered.empty()) return remembered;
-  // Nothing chosen yet: the program's data folder, where the store lives, rather than wherever
-  // the program happened to be started.
-  const std::filesystem::path store = options_.store_path.empty() ? DefaultStorePath() : options_.store_path;
-  return store.has_parent_path() ? (store.parent_path() / "").string() : std::string();
+  // Nothing chosen for this dialog yet: where the user's files are, the save folder or the one
+  // day files go to, else the documents; never the store's folder among its journal files.
+  if (!ctx_->settings.file_save_path.empty()) return ctx_->settings.file_save_path;
+  if (!ctx_->recorder.name_prefix().empty()) return ctx_->recorder.name_prefix();
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  return documents.isEmpty() ? std::string() : (documents + "/").toStdString();
 }
 
 FileRequest CMainViewerDlg::SaveRequest(const QString& caption, std::string_view filter, const std::string& folder) const {

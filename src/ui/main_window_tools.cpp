@@ -15,9 +15,11 @@
 #include "core/files/writer_options.h"
 #include "core/i18n/language_files.h"
 #include "core/net/map_urls.h"
+#include "core/tasks/elapsed_text.h"
 #include "core/tools/screenshot_download.h"
 #include "ui/config_editor_dialog.h"
 #include "ui/longterm_chart_window.h"
+#include "ui/download_dialogs.h"
 #include "ui/main_window.h"
 #include "ui/publishing_dialog.h"
 #include "ui/qt_text.h"
@@ -172,14 +174,28 @@ void CMainViewerDlg::UseLanguage(const std::string& path) {
 void CMainViewerDlg::OpenPublishing() {
   // Beside the settings, where the logging service's unit can name the same file.
   PublishingDialog dialog(ctx_->store, options_.settings_path.parent_path() / "mqtt-password", ctx_->dictionary, this);
-  dialog.exec();
+  if (dialog.exec() != QDialog::Accepted) return;
+  // The settings apply at once: a monitoring run is started again on the new publishers.
+  const bool monitoring = monitoring_;
+  if (monitoring) StopMonitoring();
+  RunDevice([this] { ctx_->ApplyPublishing(); });
+  if (monitoring) {
+    SetRealtimeTick(true);
+    StartMonitoring();
+  }
 }
 
 void CMainViewerDlg::ApplyTexts() {
+  // Qt's own dialogs first, so a file dialog opened from here on speaks the language too.
+  qt_translations_.Use(LanguageLocale(ctx_->dictionary));
   captions_->Refresh();
   BuildLanguageMenu();
   banner_label_->setVisible(ctx_->dictionary.DisplayMode() != "0");
   RefreshWriterOptions();
+  // Texts the window made from the dictionary itself: none of the last language may stay.
+  if (time_shows_elapsed_) time_label_->setText(ToQString(ElapsedText(ctx_->data.realtime.elapsed(), ctx_->dictionary)));
+  ShowGraph();
+  progress_->UseTexts(ctx_->dictionary);
   // The long-term chart is a window of its own, but one program: it changes language with this one.
   if (auto* chart = findChild<LongtermChartWindow*>()) chart->UseTexts(ctx_->dictionary);
 }

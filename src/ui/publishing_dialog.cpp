@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include "core/i18n/window_texts.h"
 #include "core/publish/mqtt_check.h"
 #include "core/publish/mqtt_password.h"
 #include "core/settings/settings_store.h"
@@ -90,7 +91,10 @@ PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path p
   auto* ca_row = new QHBoxLayout;
   ca_row->addWidget(ca_file_, 1);
   ca_row->addWidget(browse);
-  form->addRow(text(230), ca_row);
+  // A row of its own layout gets no buddy from the form: without one the label shows its "&".
+  auto* ca_label = new QLabel(text(230));
+  ca_label->setBuddy(ca_file_);
+  form->addRow(ca_label, ca_row);
   form->addRow(text(231), prefix_);
   form->addRow(text(232), every_);
   form->addRow(text(233), metrics_);
@@ -98,7 +102,7 @@ PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path p
   test_row->addWidget(test_);
   test_row->addWidget(result_, 1);
   auto* buttons = OkCancelButtons(texts_, nullptr);
-  auto* note = new QLabel(text(234));
+  auto* note = new QLabel(text(kTextPublishingAppliesOnOk));
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addLayout(test_row);

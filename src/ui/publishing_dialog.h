@@ -18,7 +18,7 @@ class SettingsStore;
 
 // The password goes where the logging service reads it, a file only its owner can read; the
 // settings keep the file's name. It is never shown again: the box stays empty, and leaving it
-// empty keeps the stored one. The window reads these settings when it starts.
+// empty keeps the stored one. The window applies these settings when OK is pressed.
 class PublishingDialog : public QDialog {
   Q_OBJECT
  public:

@@ -79,7 +79,8 @@ bool ScrollBarExWnd::event(QEvent* event) {
   // The arrows belong to the bar even where a window shortcut or a dialog would take them.
   if (event->type() == QEvent::ShortcutOverride) {
     const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key == Qt::Key_Left || key == Qt::Key_Right) {
+    if (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_PageUp || key == Qt::Key_PageDown ||
+        key == Qt::Key_Home || key == Qt::Key_End) {
       event->accept();
       return true;
     }
@@ -120,8 +121,15 @@ void ScrollBarExWnd::mouseReleaseEvent(QMouseEvent* event) {
 
 void ScrollBarExWnd::keyPressEvent(QKeyEvent* event) {
   ScrollKey key = ScrollKey::kOther;
-  if (event->key() == Qt::Key_Left) key = ScrollKey::kLeft;
-  if (event->key() == Qt::Key_Right) key = ScrollKey::kRight;
+  switch (event->key()) {
+    case Qt::Key_Left: key = ScrollKey::kLeft; break;
+    case Qt::Key_Right: key = ScrollKey::kRight; break;
+    case Qt::Key_PageUp: key = ScrollKey::kPageUp; break;
+    case Qt::Key_PageDown: key = ScrollKey::kPageDown; break;
+    case Qt::Key_Home: key = ScrollKey::kHome; break;
+    case Qt::Key_End: key = ScrollKey::kEnd; break;
+    default: break;
+  }
   Apply(model_.Key(key));
   // Other keys are reported too, but still reach the window (Escape, shortcuts).
   if (key == ScrollKey::kOther) {

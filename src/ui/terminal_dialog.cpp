@@ -22,6 +22,7 @@
 #include "ui/app_context.h"
 #include "ui/device_worker.h"
 #include "ui/qt_notifier.h"
+#include "ui/qt_text.h"
 
 namespace norvane {
 
@@ -54,7 +55,10 @@ struct TerminalDialog::Inbox {
 
 namespace {
 
-QString ToQString(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
+// The counter's bytes, one character each: a reply is not UTF-8. The window's own texts are.
+QString FromBytes(std::string_view bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
 
 QLineEdit* ReadOnlyField(QWidget* parent) {
   auto* field = new QLineEdit(parent);
@@ -307,7 +311,7 @@ void TerminalDialog::reject() { Exit(); }
 
 void TerminalDialog::AppendTo(ReceiveBox& model, QPlainTextEdit* view, const QString& piece, bool replaced) {
   if (replaced) {
-    view->setPlainText(ToQString(model.text()));
+    view->setPlainText(FromBytes(model.text()));
   } else {
     QTextCursor end(view->document());
     end.movePosition(QTextCursor::End);
@@ -340,7 +344,7 @@ void TerminalDialog::TakeReceived() {
     if (c != '\0') add(text_model_, std::string_view(&c, 1), text_tail, text_replaced);
   }
   AppendTo(hex_model_, hex_box_, ToQString(hex_tail), hex_replaced);
-  AppendTo(text_model_, text_box_, ToQString(text_tail), text_replaced);
+  AppendTo(text_model_, text_box_, FromBytes(text_tail), text_replaced);
 }
 
 }  // namespace norvane

@@ -18,6 +18,7 @@
 #include "core/files/dump_file.h"
 #include "core/files/file_saver.h"
 #include "core/history/download.h"
+#include "core/history/download_new.h"
 #include "core/protocol/device_session.h"
 #include "core/protocol/model_table.h"
 #include "sim/pty_transport.h"
@@ -312,8 +313,40 @@ TEST(Download, AStopRequestEndsTheDownloadWithoutSaving) {
   EXPECT_LT(std::chrono::steady_clock::now() - asked, 700ms);
   EXPECT_EQ(report.end, DownloadEnd::kStopped);
   EXPECT_TRUE(completion_called);
-  EXPECT_TRUE(program.notifier.HasStatus("Downloading ended."));
+  EXPECT_TRUE(program.notifier.HasStatus("Downloading cancelled: nothing was saved."));
+  EXPECT_FALSE(program.notifier.HasStatus("Downloading ended."));
   EXPECT_LT(report.requests, 3u);
+}
+
+// Where the counter's last download ended, the progress counts to just past it, not to the end of
+// a flash that is mostly erased.
+TEST(Download, ProgressCountsToWhereTheLastDownloadEnded) {
+  SimulatedLine line("ZQT-100");
+  ASSERT_TRUE(line.ok());
+  struct Ends final : DownloadProgress {
+    void DownloadProgressed(uint32_t address, uint32_t end) override {
+      std::lock_guard lock(mutex);
+      if (address > 0) seen.emplace_back(address, end);
+    }
+    std::mutex mutex;
+    std::vector<std::pair<uint32_t, uint32_t>> seen;
+  } ends;
+  Program program({}, &ends);
+  ASSERT_TRUE(program.Connect(line, "ZQT-100"));
+  const std::vector<uint8_t> flash = line.flash();
+  const auto data_end = static_cast<uint32_t>(ImageDataEnd(flash));
+  ASSERT_LT(data_end + 2048, flash.size());
+
+  DownloadRequest request{{0, 100}, "noname", "binary files (*.bin)"};
+  request.expected_end = data_end;
+  ASSERT_TRUE(program.download.StartDownload(request));
+  EXPECT_EQ(program.download.Wait().end, DownloadEnd::kEndOfData);
+  std::lock_guard lock(ends.mutex);
+  ASSERT_FALSE(ends.seen.empty());
+  for (const auto& [address, end] : ends.seen) {
+    EXPECT_LE(address, end);
+    EXPECT_LE(end, data_end + 2048) << address;
+  }
 }
 
 TEST(Download, MoreThanThirtyStalledRequestsEndWithTheUnsynchedMessages) {

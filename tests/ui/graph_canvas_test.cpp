@@ -16,7 +16,7 @@ ChartDrawing Chart(HistoryWindow window, ChartInputs inputs = {}) { return Build
 
 TEST(GraphCanvas, StartsAsAWhitePictureOfTheChartSize) {
   GraphCanvas canvas;
-  EXPECT_EQ(canvas.sizeHint(), QSize(604, 182));  // the window never showed the last 8 columns
+  EXPECT_EQ(canvas.sizeHint(), QSize(612, 182));  // the whole picture, "60" at its right end included
   EXPECT_EQ(canvas.picture().size(), QSize(612, 182));
   for (const QPoint p : {QPoint(0, 0), QPoint(300, 163), QPoint(611, 181)}) EXPECT_EQ(At(canvas, p.x(), p.y()), kQtWhite);
 }

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QSet>
 #include <QTest>
 #include <QToolTip>
 #include <qcustomplot.h>
@@ -534,6 +535,10 @@ TEST(LongtermCounterPanelTest, TheFilterFindsOneOfManyCountersToTickAndAStuckOne
   EXPECT_NE(list->item(0)->toolTip().indexOf("steadier than Poisson"), -1) << list->item(0)->toolTip().toStdString();
   EXPECT_NE(list->item(0)->text().indexOf(QString("%1.0 CPM").arg(kStuck * 60)), -1) << list->item(0)->text().toStdString();
   EXPECT_TRUE(list->item(1)->icon().isNull()) << list->item(1)->toolTip().toStdString();
+  // Counters of one model are told apart by their serial numbers.
+  QSet<QString> names;
+  for (int i = 0; i < list->count(); ++i) names << list->item(i)->text().section('\n', 0, 0);
+  EXPECT_EQ(names.size(), int(kCounters)) << list->item(0)->text().toStdString();
 
   const size_t wanted = 200;
   const auto drawn = [&] {

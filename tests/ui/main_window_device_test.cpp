@@ -2,6 +2,8 @@
 // time, a reply that names no counter, a counter that goes away during a download, and
 // monitoring that outlives the tools, its box and an unplug.
 #include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
 #include <QCheckBox>
 #include <QPushButton>
 
@@ -152,6 +154,17 @@ TEST_F(MainWindowDeviceTest, AnAlarmShowsAsABannerUnderTheReadingsAndInTheLog) {
   EXPECT_TRUE(w->StatusLog().contains("at or above the fixed threshold of 0.000 µSv/h")) << w->StatusLog().toStdString();
   EXPECT_TRUE(Text(*w, 1040).startsWith("Alarm: ")) << Text(*w, 1040).toStdString();
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  // At the window's default width the banner is wrapped whole, not cut.
+  auto* banner = qobject_cast<QLabel*>(w->Control(1040));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(banner->wordWrap());
+  EXPECT_GE(banner->height(), banner->heightForWidth(banner->width())) << banner->text().toStdString();
+  // Unplugged under the banner: the window says so and shows no reading it no longer has.
+  line.Unplug();
+  ASSERT_TRUE(WaitFor([&] { return Text(*w, 1040).contains("The counter is lost"); }, 20000))
+      << Text(*w, 1040).toStdString();
+  EXPECT_TRUE(Text(*w, 1040).startsWith("Alarm: "));
+  EXPECT_EQ(Text(*w, 1043), "CPM:-");
 }
 
 TEST_F(MainWindowDeviceTest, AReplyThatNamesNoCounterLeavesTheModelAlone) {

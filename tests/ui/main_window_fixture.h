@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -30,7 +31,9 @@ class MainWindowTest : public ::testing::Test {
     std::ofstream out(file);
     out << "Windows Registry Editor Version 5.00\r\n\r\n"
         << "[HKEY_CURRENT_USER\\Software\\Norvane Data Viewer\\Settings]\r\n";
-    out << "\"FileSavePath\"=\"" << (dir_.path().string() + "/") << "\"\r\n";
+    // The test's own folder, unless the test names one.
+    if (std::none_of(settings.begin(), settings.end(), [](const std::string& l) { return l.starts_with("\"FileSavePath\""); }))
+      out << "\"FileSavePath\"=\"" << (dir_.path().string() + "/") << "\"\r\n";
     for (const std::string& line : settings) out << line << "\r\n";
     out.close();
     options.settings_path = file;

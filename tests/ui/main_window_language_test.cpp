@@ -1,10 +1,15 @@
 // The Language menu: the shipped dictionaries, applied to the open window and its dialogs at once.
 #include <QAction>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QRegularExpression>
+#include <qcustomplot.h>
 
 #include "core/files/file_saver.h"
+#include "core/history/download.h"
 #include "core/i18n/window_texts.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/color_dialog.h"
@@ -15,6 +20,7 @@
 #include "ui/map_setup_dialog.h"
 #include "ui/port_settings_dialog.h"
 #include "ui/publishing_dialog.h"
+#include "ui/qt_language.h"
 #include "ui/settings_dialog.h"
 #include "ui/terminal_dialog.h"
 
@@ -25,8 +31,10 @@ namespace {
 const QStringList kNames = {"Norvane Data Viewer", "English", "Deutsch", "Français", "Español", "Xon/Xoff",
                             "ZQTmap", "Radioactive@Home"};
 
-// What a user reads on `root` itself, its menus included; not the texts of other windows.
-void AddShownTexts(QWidget* root, QStringList& texts, const QWidget* data_list) {
+// What a user reads on `root` itself, its menus included; not the texts of other windows. A
+// label that shows its "&" (no buddy to give the key to), and a menu item named as its menu, go
+// into `faults`.
+void AddShownTexts(QWidget* root, QStringList& texts, const QWidget* data_list, QStringList& faults) {
   auto add = [&](const QString& text) {
     if (!text.isEmpty()) texts << PlainCaption(text);
   };
@@ -34,6 +42,9 @@ void AddShownTexts(QWidget* root, QStringList& texts, const QWidget* data_list) 
   for (QWidget* w : root->findChildren<QWidget*>()) {
     if (w->window() != root || w == data_list) continue;
     add(w->toolTip());
+    if (auto* label = qobject_cast<QLabel*>(w); label && label->text().contains('&') && !label->buddy() &&
+                                               label->textFormat() != Qt::RichText && !label->text().contains("&&"))
+      faults << "a literal & in " + label->text();
     if (auto* label = qobject_cast<QLabel*>(w)) add(label->text());
     if (auto* button = qobject_cast<QAbstractButton*>(w)) add(button->text());
     if (auto* group = qobject_cast<QGroupBox*>(w)) add(group->title());
@@ -42,16 +53,28 @@ void AddShownTexts(QWidget* root, QStringList& texts, const QWidget* data_list) 
       for (int i = 0; i < list->count(); ++i) add(list->itemText(i));
   }
   for (QAction* action : root->findChildren<QAction*>()) add(action->text());
+  for (QMenu* menu : root->findChildren<QMenu*>())
+    for (QAction* item : menu->actions())
+      if (!item->menu() && !item->text().isEmpty() && PlainCaption(item->text()) == PlainCaption(menu->title()))
+        faults << "the menu " + PlainCaption(menu->title()) + " holds an item of its own name";
+}
+
+// UTF-8 read as Latin-1 or Windows-1252 on its way to the screen: "HÃ¶chstens", "Ã‰talonnage".
+bool LooksGarbled(const QString& text) {
+  static const QRegularExpression garbled(QStringLiteral("\u00C3[^\\x{00}-\\x{7F}]|\u00E2\u20AC"));
+  return garbled.match(text).hasMatch();
 }
 
 class MainWindowLanguageTest : public MainWindowTest {
  protected:
-  // The window's texts, those of the long-term chart open beside it, the names of its file types
-  // and those of each of its dialogs, made as the commands make them.
+  // The window's texts, those of the long-term chart open beside it, the names of its file types,
+  // those of each of its dialogs, made as the commands make them, Qt's file dialog and the About
+  // box's lines.
   QStringList AllTexts(CMainViewerDlg& w) {
     QStringList texts;
-    AddShownTexts(&w, texts, w.Control(1168));  // the model list holds names
-    AddShownTexts(w.findChild<LongtermChartWindow*>(), texts, nullptr);
+    AddShownTexts(&w, texts, w.Control(1168), faults_);  // the model list holds names
+    AddShownTexts(w.findChild<LongtermChartWindow*>(), texts, nullptr, faults_);
+    AddShownTexts(w.findChild<DownloadProgressWindow*>(), texts, nullptr, faults_);
     for (const std::string_view filter : {kRealtimeSaveFilter, kDownloadFilter, kLoadFilter, kHistoryCsvFilter}) {
       const FileTypes types(filter, w.context().dictionary);
       for (const QString& type : types.shown()) texts << type.left(type.lastIndexOf(" ("));
@@ -66,11 +89,23 @@ class MainWindowLanguageTest : public MainWindowTest {
     dialogs.push_back(std::make_unique<SettingsDialog>(ctx, w.worker(), w.notifier(), &w));
     dialogs.push_back(std::make_unique<ConfigEditorDialog>(ctx, w.worker(), w.notifier(), &w));
     dialogs.push_back(std::make_unique<TerminalDialog>(ctx, w.worker(), w.notifier(), &w));
-    for (const auto& dialog : dialogs) AddShownTexts(dialog.get(), texts, nullptr);
+    auto files = std::make_unique<QFileDialog>(&w, QString(), QString::fromStdString(dir_.path().string()));
+    files->setOption(QFileDialog::DontUseNativeDialog);
+    files->setAcceptMode(QFileDialog::AcceptSave);
+    dialogs.push_back(std::move(files));
+    for (const auto& dialog : dialogs) AddShownTexts(dialog.get(), texts, nullptr, faults_);
     dialogs.clear();
     w.worker().WaitIdle();
+    w.Command(32781)->trigger();
+    if (auto* about = w.findChild<QMessageBox*>("about")) {
+      for (const QString& line : about->text().split('\n', Qt::SkipEmptyParts)) texts << line.section(": ", 0, 0) << line.section(": ", 1);
+      delete about;
+    }
+    for (const QString& text : texts)
+      if (LooksGarbled(text)) faults_ << "garbled: " + text;
     return texts;
   }
+  QStringList faults_;
   static QAction* LanguageChoice(CMainViewerDlg& w, const QString& name) {
     for (QAction* action : w.findChildren<QAction*>())
       if (action->actionGroup() && PlainCaption(action->text()) == name) return action;
@@ -84,14 +119,34 @@ TEST_F(MainWindowLanguageTest, EveryTextFollowsTheChosenLanguageAtOnceAndEnglish
   auto w = Open({}, options);
   auto* chart = new LongtermChartWindow(dir_ / "store.sqlite", dir_ / "settings.reg", w.get());
   ASSERT_TRUE(WaitFor([&] { return chart->Settled() && !chart->status_text().isEmpty(); }, 20000));
+  // The elapsed time of a monitoring run stays on screen after it: in the language of the moment.
+  w->ToggleDemo();
+  ASSERT_TRUE(WaitFor([&] { return Text(*w, 1042).contains(" Day "); }, 8000)) << Text(*w, 1042).toStdString();
+  w->ToggleDemo();
+  ASSERT_TRUE(WaitFor([&] { return !w->polling() && !w->worker().busy(); }, 8000));
+  w->SetCloseQuestion([](const QString&) { return CloseAnswer::kNo; });
   const QStringList english = AllTexts(*w);
   ASSERT_GT(english.size(), 150);
+  EXPECT_TRUE(faults_.isEmpty()) << faults_.join(" | ").toStdString();
+  faults_.clear();
 
   // Codes, units, numbers, keys and addresses read the same everywhere.
   const QRegularExpression word("[a-z]{2}");
   auto is_name = [](const QString& text) {
-    return kNames.contains(text) || text.startsWith("COM") || text.startsWith("Ctrl+") || text.contains("://");
+    return kNames.contains(text) || text.startsWith("COM") || text.startsWith("Ctrl+") || text.contains("://") ||
+           text.startsWith('/');
   };
+  // Core's lines as the link, the download and the store write them, in English.
+  DownloadReport cancelled;
+  cancelled.bytes = 2048;
+  cancelled.requests = 3;
+  cancelled.elapsed = std::chrono::milliseconds(1500);
+  const std::vector<std::string> core_lines = {
+      "COM2 opened successfully.", "ZQT-400 detected on comport 2.", "Please try again!", "Downloading started..",
+      DownloadSummaryLine(cancelled), EnglishText(kTextLineDownloadCancelled),
+      "7517 of 7517 history records were new to the long-term store.", "Data saved into: /tmp/h.bin",
+      DownloadProgressDetail(8192, 10240, std::chrono::seconds(3))};
+  QStringList last;
   for (const QString language : {"Deutsch", "Français", "Español"}) {
     QAction* choice = LanguageChoice(*w, language);
     ASSERT_NE(choice, nullptr) << language.toStdString();
@@ -101,11 +156,35 @@ TEST_F(MainWindowLanguageTest, EveryTextFollowsTheChosenLanguageAtOnceAndEnglish
     QStringList translations;
     for (int n = 0; n < w->context().dictionary.Count(); ++n)
       translations << PlainCaption(ToQString(w->context().dictionary.GetText(n)));
-    QStringList left_in_english;
-    for (const QString& text : AllTexts(*w))
-      if (english.contains(text) && text.contains(word) && !is_name(text) && !translations.contains(text))
-        left_in_english << text;
+    QStringList left_in_english, left_from_last;
+    const QStringList shown = AllTexts(*w);
+    for (const QString& text : shown) {
+      if (!text.contains(word) || is_name(text) || translations.contains(text)) continue;
+      if (english.contains(text)) left_in_english << text;
+      else if (last.contains(text)) left_from_last << text;
+    }
+    last = shown;
+    // The long-term chart's dates name their months as the language does ("8 Dez. 2026").
+    ASSERT_TRUE(WaitFor([&] { return chart->Settled(); }, 20000));
+    chart->plot()->replot();
+    const QLocale locale = LanguageLocale(w->context().dictionary);
+    const QStringList dates = chart->plot()->xAxis->tickVectorLabels().toList().filter(QRegularExpression("\\d{4}"));
+    ASSERT_FALSE(dates.isEmpty()) << chart->plot()->xAxis->tickVectorLabels().toList().join(" | ").toStdString();
+    for (const QString& date : dates)
+      for (int m = 1; m <= 12; ++m) {
+        const QString english_month = QLocale(QLocale::English).monthName(m, QLocale::ShortFormat);
+        if (date.contains(QRegularExpression("\\b" + english_month + "\\b")) &&
+            locale.monthName(m, QLocale::ShortFormat) != english_month)
+          left_in_english << date;
+      }
     EXPECT_TRUE(left_in_english.isEmpty()) << language.toStdString() << ": " << left_in_english.join(" | ").toStdString();
+    EXPECT_TRUE(left_from_last.isEmpty()) << language.toStdString() << ": " << left_from_last.join(" | ").toStdString();
+    EXPECT_TRUE(faults_.isEmpty()) << language.toStdString() << ": " << faults_.join(" | ").toStdString();
+    faults_.clear();
+    for (const std::string& line : core_lines) {
+      w->notifier().Status(line);
+      EXPECT_FALSE(w->StatusLog().endsWith(ToQString(line))) << language.toStdString() << ": " << line;
+    }
     // Core's English lines reach the log in the chosen language.
     w->notifier().Status(EnglishText(kTextLineLookingAgain, {"8"}));
     EXPECT_TRUE(w->StatusLog().endsWith(ToQString(FillIn(w->context().dictionary.GetText(kTextLineLookingAgain), {"8"}))))

@@ -1,6 +1,9 @@
 // The window publishing its realtime monitoring, as the settings ask: to a real Mosquitto broker
 // and on /metrics, against the simulated counter over a pseudo-terminal.
+#include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
+#include <QTimer>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -10,6 +13,7 @@
 #include "tests/core/publish/mosquitto_broker.h"
 #include "tests/integration/simulated_line.h"
 #include "tests/ui/main_window_fixture.h"
+#include "ui/publishing_dialog.h"
 
 namespace norvane {
 namespace {
@@ -160,6 +164,36 @@ TEST_F(MainWindowPublishingTest, PublishingThatCannotWorkIsToldOnceAndMonitoring
   ASSERT_EQ(told.size(), 1) << messages_.join("|").toStdString();
   EXPECT_TRUE(told[0].contains("long-term store") && told[0].contains("LongTermStore")) << told[0].toStdString();
   EXPECT_FALSE(testing::Accepts(metrics_port));
+}
+
+// Set up in "Publishing..." while monitoring runs: the seconds go out once OK is pressed, and the
+// log says the broker took the connection.
+TEST_F(MainWindowPublishingTest, PublishingSetUpWhileMonitoringStartsOnOk) {
+  testing::MosquittoBroker broker(dir_ / "broker");
+  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
+  ASSERT_TRUE(broker.Start());
+  testing::Subscriber subscriber(broker.port());
+  ASSERT_TRUE(subscriber.WaitSubscribed(10s));
+  SimulatedLine line(Busy());
+  ASSERT_TRUE(line.ok());
+  auto w = Connected(line.path(), {}, options_);
+  ClickRealtime(*w);
+  ASSERT_TRUE(Recorded(*w, 2)) << w->StatusLog().toStdString();
+
+  QTimer::singleShot(0, w.get(), [&] {
+    auto* dialog = qobject_cast<PublishingDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->address_edit()->setText(QString::fromStdString(broker.url()));
+    dialog->accept();
+  });
+  w->Command(CMainViewerDlg::kPublishingCommand)->trigger();
+  EXPECT_TRUE(subscriber.WaitFor(15s, [](const auto& received) {
+    return std::any_of(received.begin(), received.end(), [](const auto& m) { return m.topic.ends_with("/state"); });
+  }));
+  EXPECT_TRUE(WaitFor([&] { return w->StatusLog().contains("Publishing to the MQTT broker at"); }, 10000))
+      << w->StatusLog().toStdString();
+  EXPECT_TRUE(w->polling());
+  StopMonitoring(*w);
 }
 
 }  // namespace

@@ -74,10 +74,16 @@ TEST_F(MainWindowTest, ThePortListHoldsThePortsThatExistAndARememberedMissingOne
   EXPECT_EQ(w->SelectedPort(), w->context().ports.NumberOf(line.path()));
 }
 
-TEST_F(MainWindowTest, FileDialogsStartInTheDataFolderUntilAFolderIsChosen) {
+TEST_F(MainWindowTest, WithoutASaveFolderDayFilesAndFileDialogsUseTheRecordingFolder) {
+  const QByteArray kept = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_ / "xdg").string()));
   ViewerOptions options;
   options.store_path = dir_ / "data" / "store.sqlite";
-  auto w = Open({}, options);
+  auto w = Open({"\"FileSavePath\"=\"\""}, options);
+  qputenv("XDG_DATA_HOME", kept);
+  const std::filesystem::path folder = dir_ / "xdg" / "norvane-data-viewer" / "recordings" / "";
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_EQ(w->context().recorder.name_prefix(), folder.string());
   QStringList starts;
   w->SetFileChooser([&](const FileRequest& request) {
     starts << request.default_name;
@@ -86,10 +92,10 @@ TEST_F(MainWindowTest, FileDialogsStartInTheDataFolderUntilAFolderIsChosen) {
   w->SetOptionsChooser([](const DownloadOptions& shown) { return shown; });
   w->LoadData();
   w->StartDownload();
-  const QString data = QString::fromStdString((dir_ / "data" / "").string());
+  // Not the store's folder, among its journal files.
   ASSERT_EQ(starts.size(), 2);
-  EXPECT_EQ(starts[0], data);
-  EXPECT_TRUE(starts[1].startsWith(data)) << starts[1].toStdString();
+  EXPECT_EQ(starts[0], QString::fromStdString(folder.string()));
+  EXPECT_TRUE(starts[1].startsWith(QString::fromStdString(folder.string()))) << starts[1].toStdString();
 }
 
 TEST_F(MainWindowTest, TheAboutBoxNamesVersionLicenceAndTheFilesInUseAsSelectableText) {
@@ -281,7 +287,9 @@ TEST_F(MainWindowTest, DemoModeShowsCountsAndClosingAsksAboutUnsavedSeconds) {
   w->close();
   EXPECT_TRUE(w->isVisible());
   ASSERT_EQ(questions.size(), 1);
-  EXPECT_EQ(questions[0], "Data file not saved yet.");
+  // The question says where Yes writes.
+  EXPECT_EQ(questions[0], "Data file not saved yet.\n\nYes saves the recording in " +
+                              QString::fromStdString(dir_.path().string()) + ".");
   w->close();
   EXPECT_FALSE(w->isVisible());
   int saved = 0;

@@ -125,6 +125,14 @@ TEST_F(ScrollBarExWndTest, KeysStepAndNotifyEvenPastAWindowShortcut) {
   QTest::keyClick(own_bar, Qt::Key_A);
   EXPECT_DOUBLE_EQ(own_bar->Position(), 10);
   EXPECT_EQ(own_spy.count(), 3);
+  // A chart's width (sixty arrow steps) a page, and the ends.
+  const std::pair<Qt::Key, double> pages[] = {
+      {Qt::Key_PageDown, 40}, {Qt::Key_End, 50}, {Qt::Key_PageUp, 20}, {Qt::Key_Home, 0}};
+  for (const auto& [key, position] : pages) {
+    QTest::keyClick(own_bar, key);
+    EXPECT_DOUBLE_EQ(own_bar->Position(), position) << key;
+  }
+  EXPECT_EQ(own_spy.count(), 7);
 }
 
 TEST_F(ScrollBarExWndTest, TrackIsCheckeredThumbIsSolidAndAHeldArrowLooksDifferent) {

@@ -72,21 +72,22 @@ LocalTime Advance(LocalTime t, const TickStep& step) {
   return t;
 }
 
-std::string Label(const LocalTime& t, TickUnit unit, bool with_date) {
-  char text[48];
+std::string Label(const LocalTime& t, TickUnit unit, bool with_date, const MonthNames* months) {
+  const char* month = months ? (*months)[static_cast<size_t>(t.month - 1)].c_str() : kMonths[t.month - 1];
+  char text[96];
   switch (unit) {
     case TickUnit::kSecond:
       std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
       break;
     case TickUnit::kMinute:
     case TickUnit::kHour: std::snprintf(text, sizeof text, "%02d:%02d", t.hour, t.minute); break;
-    case TickUnit::kDay: std::snprintf(text, sizeof text, "%d %s", t.day, kMonths[t.month - 1]); break;
-    case TickUnit::kMonth: std::snprintf(text, sizeof text, "%s %d", kMonths[t.month - 1], t.year); break;
+    case TickUnit::kDay: std::snprintf(text, sizeof text, "%d %s", t.day, month); break;
+    case TickUnit::kMonth: std::snprintf(text, sizeof text, "%s %d", month, t.year); break;
     case TickUnit::kYear: std::snprintf(text, sizeof text, "%d", t.year); break;
   }
   std::string label = text;
   if (with_date) {
-    std::snprintf(text, sizeof text, "\n%d %s %d", t.day, kMonths[t.month - 1], t.year);
+    std::snprintf(text, sizeof text, "\n%d %s %d", t.day, month, t.year);
     label += text;
   }
   return label;
@@ -106,7 +107,7 @@ TickStep ChooseTickStep(int64_t span, int max_ticks) {
   return kSteps[std::size(kSteps) - 1];
 }
 
-std::vector<Tick> TimeTicks(int64_t from, int64_t to, int max_ticks, const Clock& clock) {
+std::vector<Tick> TimeTicks(int64_t from, int64_t to, int max_ticks, const Clock& clock, const MonthNames* months) {
   std::vector<Tick> ticks;
   if (to < from) return ticks;
   const TickStep step = ChooseTickStep(to - from, max_ticks);
@@ -121,7 +122,7 @@ std::vector<Tick> TimeTicks(int64_t from, int64_t to, int max_ticks, const Clock
     // A skipped local time (spring forward) lands on the next real one; it is shown as it is.
     const LocalTime shown = clock.ToLocal(static_cast<std::time_t>(t));
     const int day = shown.year * 400 + shown.month * 32 + shown.day;
-    ticks.push_back({t, Label(shown, step.unit, times_of_day && day != previous_day)});
+    ticks.push_back({t, Label(shown, step.unit, times_of_day && day != previous_day, months)});
     previous_day = day;
   }
   return ticks;

@@ -1,6 +1,7 @@
 // Tick marks of a local-time axis: a step that suits the zoom, placed on local calendar boundaries.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,7 +30,10 @@ TickStep ChooseTickStep(int64_t span, int max_ticks);
 // falls on 00:00, 03:00, ... of local time whatever the offset, and across a daylight-saving change
 // the ticks stay on local hours, so that day shows the hour it gained or lost. Times of day carry
 // the date under them on the first tick and wherever a new day begins.
-std::vector<Tick> TimeTicks(int64_t from, int64_t to, int max_ticks, const Clock& clock);
+// Dates name their month by `months` (January first), English abbreviations when none is given.
+using MonthNames = std::array<std::string, 12>;
+std::vector<Tick> TimeTicks(int64_t from, int64_t to, int max_ticks, const Clock& clock,
+                            const MonthNames* months = nullptr);
 
 // "2026-03-29 02:30:15" (with seconds only when `seconds`), in the clock's local time.
 std::string LocalText(int64_t utc, const Clock& clock, bool seconds = true);

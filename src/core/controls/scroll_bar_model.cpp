@@ -237,10 +237,14 @@ ScrollBarReaction ScrollBarModel::TimerTick(int timer_id, ScrollPoint cursor) {
 
 ScrollBarReaction ScrollBarModel::Key(ScrollKey key) {
   ScrollBarReaction reaction;
-  if (key == ScrollKey::kLeft) {
-    position_ = Clamped(position_ - RepeatStep());
-  } else if (key == ScrollKey::kRight) {
-    position_ = Clamped(position_ + RepeatStep());
+  switch (key) {
+    case ScrollKey::kLeft: position_ = Clamped(position_ - RepeatStep()); break;
+    case ScrollKey::kRight: position_ = Clamped(position_ + RepeatStep()); break;
+    case ScrollKey::kPageUp: position_ = Clamped(position_ - kPageArrowSteps * RepeatStep()); break;
+    case ScrollKey::kPageDown: position_ = Clamped(position_ + kPageArrowSteps * RepeatStep()); break;
+    case ScrollKey::kHome: position_ = minimum_; break;
+    case ScrollKey::kEnd: position_ = maximum_; break;
+    case ScrollKey::kOther: break;
   }
   reaction.notify = true;
   reaction.repaint = true;

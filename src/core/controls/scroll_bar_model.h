@@ -48,7 +48,9 @@ struct ScrollBarLayout {
 ScrollBarLayout ComputeScrollBarLayout(const ScrollRect& client, double minimum, double maximum,
                                        double position);
 
-enum class ScrollKey { kLeft, kRight, kOther };
+// Page Up and Page Down move a chart's width, sixty arrow steps; Home and End go to the ends.
+enum class ScrollKey { kLeft, kRight, kPageUp, kPageDown, kHome, kEnd, kOther };
+inline constexpr int kPageArrowSteps = 60;
 
 // What the widget has to do after one event.
 struct ScrollBarReaction {

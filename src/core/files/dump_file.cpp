@@ -4,6 +4,8 @@
 
 #include "core/files/file_naming.h"
 #include "core/files/realtime_binary.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/atomic_file.h"
 #include "core/platform/file_read.h"
 
@@ -42,11 +44,22 @@ bool WriteDumpFile(const std::string& path, std::span<const uint8_t> image, std:
   return AtomicWriteFile(path, bytes, error);
 }
 
+bool LooksLikeText(std::span<const uint8_t> bytes) {
+  return !bytes.empty() && std::ranges::none_of(bytes, [](uint8_t b) {
+    return (b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F || b == 0xFF;
+  });
+}
+
 std::optional<size_t> LoadDumpFile(const std::string& path, HistoryDump& dump, UserNotifier& notifier) {
   std::string error;
   const auto file = ReadFilePrefix(path, dump.image_size(), &error);
   if (!file) {
     notifier.Message("Couldn't open the file " + path + ": " + error, "Load Data");
+    return std::nullopt;
+  }
+  // A file the program wrote itself (CSV, HTML) would load as an empty chart said to be "loaded".
+  if (LooksLikeText(file->bytes)) {
+    notifier.Message(EnglishText(kTextLineLoadRefused, {path}), "Load Data");
     return std::nullopt;
   }
   const size_t taken = dump.LoadImage(file->bytes);

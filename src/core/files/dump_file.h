@@ -29,9 +29,14 @@ std::optional<std::string> DumpFileName(std::string_view type_text, std::string_
 bool WriteDumpFile(const std::string& path, std::span<const uint8_t> image, std::span<const uint8_t> block,
                    std::string* error = nullptr);
 
+// True when `bytes` hold no control character but tabs and line ends, as the program's CSV, HTML
+// and JSON files (UTF-8 or Latin-1) do. A history never does: its time stamps hold the record code
+// 0 and small month and day numbers, and its erased flash is 0xFF.
+bool LooksLikeText(std::span<const uint8_t> bytes);
+
 // Reads up to the image size from a dump file; the rest of the image becomes erased flash, so no
 // tail of an earlier, longer file survives. Logs the path and "Data loaded!". Empty (the user has
-// been told why) when the file cannot be read.
+// been told why) when the file cannot be read or is text, which leaves the image as it was.
 std::optional<size_t> LoadDumpFile(const std::string& path, HistoryDump& dump, UserNotifier& notifier);
 
 struct RecordingLoad {

@@ -19,8 +19,8 @@ void Line(ChartDrawing& d, int x1, int y1, int x2, int y2, uint32_t colour) {
 }
 
 void Text(ChartDrawing& d, int x, int y, std::string text, int height, uint32_t colour, int escapement = 0,
-          bool bold = false) {
-  d.primitives.emplace_back(ChartText{x, y, std::move(text), height, colour, escapement, bold});
+          bool bold = false, int max_width = 0) {
+  d.primitives.emplace_back(ChartText{x, y, std::move(text), height, colour, escapement, bold, max_width});
 }
 
 void DrawGrid(ChartDrawing& d) {
@@ -41,17 +41,18 @@ void DrawTimeAxis(ChartDrawing& d) {
     int x = (kChartWidth / 12) * k - 10;
     if (k == 0) x = 0;
     if (k == 12) x = (kChartWidth / 12) * 12 - 15;  // pulled in so "60" stays inside
-    Text(d, x, kBaseLine, std::to_string(5 * k), 15, kChartRed);
+    // The last label ends at the picture's edge; the one before it leaves room for "(Time)".
+    Text(d, x, kBaseLine, std::to_string(5 * k), 15, kChartRed, 0, false, k == 12 ? kChartWidth - x : 0);
     last_x = x;
   }
-  Text(d, last_x - 31, kBaseLine, "(Time)", 14, kChartRed);
+  Text(d, last_x - 31, kBaseLine, "(Time)", 14, kChartRed, 0, false, 30);
 }
 
 void DrawLegend(ChartDrawing& d) {
   d.primitives.emplace_back(ChartRect{490, 5, 500, 15, kChartBlue});
-  Text(d, 505, 3, "Activity", 14, kChartBlue);
+  Text(d, 505, 3, "Activity", 14, kChartBlue, 0, false, 44);
   d.primitives.emplace_back(ChartRect{550, 5, 560, 15, kChartMagenta});
-  Text(d, 565, 3, "Type", 14, kChartMagenta);
+  Text(d, 565, 3, "Type", 14, kChartMagenta, 0, false, kChartWidth - 565);
 }
 
 // Pixels above the base line for one value, truncated towards zero.

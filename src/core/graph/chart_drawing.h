@@ -63,6 +63,8 @@ struct ChartText {
   uint32_t colour = 0;
   int escapement = 0;
   bool bold = false;
+  // Above 0, the widest the text may be: a longer one (a translation, say) is drawn smaller.
+  int max_width = 0;
   bool operator==(const ChartText&) const = default;
 };
 

@@ -5,6 +5,8 @@
 
 #include "core/common/text_format.h"
 #include "core/history/download_new.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/folder_check.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/serial/port_settings.h"
@@ -189,11 +191,20 @@ void HistoryDownload::Drain() {
   }
 }
 
+uint32_t HistoryDownload::ProgressEnd(uint32_t address) const {
+  const uint32_t size = p_.dump.image_size();
+  if (request_.options.end_mode != 0 || request_.expected_end == 0) return size;
+  // The end shows in the request that brings a request's worth of erased flash after the
+  // history; a history grown since keeps a request ahead of the address.
+  const uint32_t shows = (request_.expected_end + 2 * kDownloadRequestSize - 1) / kDownloadRequestSize * kDownloadRequestSize;
+  return std::min(size, address <= shows ? shows : address + kDownloadRequestSize);
+}
+
 void HistoryDownload::Progress(uint32_t address) {
   address_.store(address);
   if (!p_.progress) return;
-  if (address == 0) p_.progress->DownloadProgressed(0, p_.dump.image_size() - start_);
-  else p_.progress->DownloadProgressed(address - start_, p_.dump.image_size() - start_);
+  if (address == 0) p_.progress->DownloadProgressed(0, ProgressEnd(start_) - start_);
+  else p_.progress->DownloadProgressed(address - start_, ProgressEnd(address) - start_);
 }
 
 DownloadReport HistoryDownload::Run() {
@@ -335,7 +346,9 @@ DownloadReport HistoryDownload::Run() {
   report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - started);
   // One line for the whole download; each request's bytes are in the link trace (--trace).
   p_.notifier.Status(DownloadSummaryLine(report));
-  p_.notifier.Status("Downloading ended.");
+  // A cancelled download is dropped whole: the window saves only a complete one.
+  p_.notifier.Status(report.end == DownloadEnd::kStopped ? EnglishText(kTextLineDownloadCancelled)
+                                                         : std::string("Downloading ended."));
   // The prompt check reads the image as it stands, whatever address the download reached.
   const bool unsynched = report.end == DownloadEnd::kUnsynched || LooksUnsynched(image);
   if (unsynched && report.complete()) report.end = DownloadEnd::kUnsynched;

@@ -124,6 +124,9 @@ struct DownloadRequest {
   // before the one holding that end are taken as they are; that block is read again and must
   // match. Empty: everything is read.
   std::vector<uint8_t> previous = {};
+  // Where this counter's history ended at its last download, 0 when unknown: with end mode 0 the
+  // progress counts against it rather than the whole flash.
+  uint32_t expected_end = 0;
 };
 
 // Owns the download thread. Start and Wait come from the owner's thread, RequestStop from any
@@ -173,6 +176,8 @@ class HistoryDownload {
   void Pause(std::chrono::milliseconds length);
   void Drain();
   void Progress(uint32_t address);
+  // What the progress counts against: the whole image, or just past where the history is expected to end.
+  uint32_t ProgressEnd(uint32_t address) const;
   void EndMessages(const DownloadReport& report, bool unsynched);
 
   Parts p_;

@@ -363,6 +363,38 @@ constexpr NumberedText kWindowTexts[] = {
     {404, "Cannot reach the MQTT broker at %1 (%2). Logging goes on; publishing will keep trying."},
     {405, "Cannot reach the MQTT broker at %1. Logging goes on; publishing will keep trying."},
     {406, "The MQTT broker at %1 refused the connection (%2). Logging goes on; publishing will keep trying."},
+    {407, "COM%1 opened successfully."},
+    {408, "%1 detected on comport %2."},
+    {409, "Please try again!"},
+    {410, "COM%1 open error."},
+    {411, "Comport disconnected and closed"},
+    {412, "Counter found at %1 baud; model %2 selected."},
+    {413, "No answer at %1 baud; trying %2 baud."},
+    {414, "Downloading started.."},
+    {415, "Downloading ended."},
+    {416, "Downloading ended with error."},
+    {417, "Downloading failed."},
+    {418, "Downloading cancelled: nothing was saved."},
+    {419, "Read %1 bytes in %2 requests in %3 s, %4 KB/s."},
+    {420, "Read %1 bytes in %2 requests (%3 repeated) in %4 s, %5 KB/s."},
+    {421, "Read %1 bytes in %2 requests in %3 s."},
+    {422, "Read %1 bytes in %2 requests (%3 repeated) in %4 s."},
+    {423, "%1 of %2 history records were new to the long-term store."},
+    {424, "Data saved into: %1"},
+    {425, "Downloading history data from Norvane ZQT device (%1%)"},
+    {426, "%1 of %2 bytes, %3 KB/s, %4 min %5 s left"},
+    {427, "%1 of %2 bytes, %3 KB/s, %4 s left"},
+    {428, "%1 of %2 bytes"},
+    {429, "Activity"},
+    {430, "Type"},
+    {431, "(Time)"},
+    {432, "Maximum:%1"},
+    {433, "Minimum: %1"},
+    {434, "Downloading history data from Norvane ZQT device"},
+    {435, "%1 holds no history this program can show. Load takes a history dump (.bin) downloaded from a counter or a realtime recording (.rbn)."},
+    {436, "Copyright 2026 The Norvane Data Viewer developers. No licence has been published yet: all rights reserved."},
+    {437, "Yes saves the recording in %1."},
+    {438, "The window publishes with these settings as soon as OK is pressed."},
 };
 // Files replace texts by position: a number, once given out, keeps its meaning.
 static_assert(std::ranges::all_of(kWindowTexts, [](const NumberedText& t) {
@@ -558,7 +590,7 @@ std::string LanguageDictionary::Translated(std::string_view english) const {
 }
 
 std::string LanguageDictionary::TranslatedLine(std::string_view line) const {
-  for (int n = kTextLineCounterConnected; n <= kTextLineBrokerRefused; ++n) {
+  for (int n = kTextLineCounterConnected; n <= kTextLineLast; ++n) {
     const std::optional<std::vector<std::string>> values = LineValues(BuiltInWindowText(n), line);
     const std::string text = GetText(n);
     if (values && !text.empty()) return FillIn(text, *values);

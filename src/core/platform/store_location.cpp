@@ -20,6 +20,13 @@ std::filesystem::path StorePathFrom(const EnvironmentLookup& lookup) {
   return {};
 }
 
+std::filesystem::path RecordingFolderFrom(const EnvironmentLookup& lookup) {
+  const std::filesystem::path store = StorePathFrom([&lookup](const char* name) {
+    return std::string_view(name) == "NORVANE_STORE" ? std::nullopt : lookup(name);
+  });
+  return store.empty() ? store : store.parent_path() / "recordings";
+}
+
 namespace {
 
 std::optional<std::string> FromEnvironment(const char* name) {
@@ -31,6 +38,13 @@ std::optional<std::string> FromEnvironment(const char* name) {
 }  // namespace
 
 std::filesystem::path DefaultStorePath() { return StorePathFrom(FromEnvironment); }
+
+std::filesystem::path DefaultRecordingFolder() {
+  const std::filesystem::path folder = RecordingFolderFrom(FromEnvironment);
+  std::error_code error;
+  if (folder.empty() || (!std::filesystem::create_directories(folder, error) && error)) return {};
+  return folder;
+}
 
 std::filesystem::path ServerJournalFolder() {
   if (const std::optional<std::string> state = FromEnvironment("STATE_DIRECTORY"); state && !state->empty())

@@ -268,6 +268,12 @@ TEST(LoadDumpTest, ReadsTheImageOnlyAndErasesWhatAShorterFileDoesNotReach) {
   EXPECT_FALSE(LoadDumpFile((dir / "missing.bin").string(), dump, notifier));
   ASSERT_EQ(notifier.messages.size(), 1u);
   EXPECT_NE(notifier.messages[0].find("missing.bin"), std::string::npos);
+  // A CSV the program wrote is refused with what Load takes, not "loaded" as an empty chart.
+  testing::WriteAll(dir / "day.csv", "Date,Time,CPM\r\n2026-12-08,10:00:00,18\r\n");
+  EXPECT_FALSE(LoadDumpFile((dir / "day.csv").string(), dump, notifier));
+  ASSERT_EQ(notifier.messages.size(), 2u);
+  EXPECT_NE(notifier.messages[1].find("day.csv"), std::string::npos);
+  EXPECT_NE(notifier.messages[1].find(".bin"), std::string::npos);
   EXPECT_EQ(dump.buffer()[99], 0x02);  // a failed load changes nothing
 }
 

@@ -66,14 +66,15 @@ TEST(ChartFrame, StartsWhiteThenGridAxisAndLegendInOrder) {
     EXPECT_EQ(axis[k].height, 15);
     EXPECT_FALSE(axis[k].bold);
   }
-  EXPECT_EQ(axis[13], (ChartText{566, 164, "(Time)", 14, kChartRed, 0, false}));
+  EXPECT_EQ(axis[12].x + axis[12].max_width, kChartWidth);  // "60" ends inside the picture
+  EXPECT_EQ(axis[13], (ChartText{566, 164, "(Time)", 14, kChartRed, 0, false, 30}));
 
   const size_t activity = IndexOf(d, "Activity");
   ASSERT_LT(activity, d.primitives.size());
   EXPECT_EQ(std::get<ChartRect>(d.primitives[activity - 1]), (ChartRect{490, 5, 500, 15, kChartBlue}));
-  EXPECT_EQ(std::get<ChartText>(d.primitives[activity]), (ChartText{505, 3, "Activity", 14, kChartBlue, 0, false}));
+  EXPECT_EQ(std::get<ChartText>(d.primitives[activity]), (ChartText{505, 3, "Activity", 14, kChartBlue, 0, false, 44}));
   EXPECT_EQ(std::get<ChartRect>(d.primitives[activity + 1]), (ChartRect{550, 5, 560, 15, kChartMagenta}));
-  EXPECT_EQ(std::get<ChartText>(d.primitives[activity + 2]), (ChartText{565, 3, "Type", 14, kChartMagenta, 0, false}));
+  EXPECT_EQ(std::get<ChartText>(d.primitives[activity + 2]), (ChartText{565, 3, "Type", 14, kChartMagenta, 0, false, 47}));
   // The statistics and samples come after the legend, so nothing paints over them.
   EXPECT_GT(IndexOf(d, "Maximum:0"), activity);
 }

@@ -29,6 +29,13 @@ TEST(LanguageFiles, AUsersCopyHidesTheShippedOneAndFilesWithoutANameAreLeftOut) 
                           Field(&LanguageFile::name, "Mein Deutsch")));
 }
 
+// UTF-8 read as Latin-1 or Windows-1252 somewhere on its way: "Ã¶" for "ö", "â€" for a dash.
+bool LooksGarbled(const std::string& text) {
+  for (size_t at = text.find("\xC3\x83"); at != std::string::npos; at = text.find("\xC3\x83", at + 1))
+    if (at + 2 < text.size() && static_cast<unsigned char>(text[at + 2]) >= 0x80) return true;
+  return text.find("\xC3\xA2\xE2\x82\xAC") != std::string::npos;
+}
+
 // A text the window shows must not fall back to English, nor lose what the window fills in.
 TEST(LanguageFiles, EveryShippedDictionaryTranslatesEveryBuiltInText) {
   const LanguageDictionary english;
@@ -41,6 +48,7 @@ TEST(LanguageFiles, EveryShippedDictionaryTranslatesEveryBuiltInText) {
       const std::string& en = english.GetText(n);
       const std::string& text = parsed.texts[static_cast<size_t>(n)];
       EXPECT_EQ(en.empty(), text.empty()) << file.name << " text " << n;
+      EXPECT_FALSE(LooksGarbled(text)) << file.name << " text " << n << ": " << text;
       for (const char* marker : {"%1", "%2", "&"})
         EXPECT_EQ(en.find(marker) == std::string::npos, text.find(marker) == std::string::npos)
             << file.name << " text " << n << ": " << text;
