@@ -275,6 +275,7 @@ int RunMonitor(CommandContext& context) {
   setup.trace = trace.trace.get();
   setup.conversion = settings.calibration;
   setup.ended = [&] { stop.Raise(); };
+  if (writer) setup.recent = live::RecentFromStore(context.store_path, writer->holder());
   auto run = std::make_unique<live::LiveRun>(std::move(setup), log, writer.get(), std::vector<LiveSink*>{&sink});
   // The periodic clock sync borrows the engine's port; the pause is a gap. Each sync it makes is
   // kept in the store, as a reading the clock's drift is counted afresh from.

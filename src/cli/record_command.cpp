@@ -324,7 +324,9 @@ int RunRecord(CommandContext& context) {
   options.port = port_path;
   options.family = ModelForName(ModelListEntry(static_cast<uint32_t>(*model))).family;
   if (args.seconds) options.polls = *args.seconds;
-  live::LiveEngine engine({link, engine_clock, engine_log, writer.get(), sinks, settings.calibration}, options);
+  live::LiveEngine engine({link, engine_clock, engine_log, writer.get(), sinks, settings.calibration,
+                          writer ? live::RecentFromStore(context.store_path, writer->holder()) : live::RecentSeconds()},
+                         options);
   {
     std::lock_guard lock(running_mutex);
     running = &engine;

@@ -34,6 +34,7 @@ live::LinkOpen VirtualLine::Open(const std::string& path, int baud) {
   ++opens_[path];
   if (const auto held = held_.find(path); held != held_.end() && !held->second.empty()) {
     result.reason = held->second;
+    result.busy = true;
     return result;
   }
   if (!ports_.count(path)) {

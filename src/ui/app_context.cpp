@@ -145,6 +145,8 @@ void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::Engin
   setup.extra_paths = extra_ports_;
   if (start.demo) setup.demo_version = start.demo_version;
   setup.conversion = start.conversion;
+  // Ticked again, monitoring goes on with the minute it paused in.
+  if (!start.demo && seconds_writer_) setup.recent = live::RecentFromStore(store_path_, seconds_writer_->holder());
   // A demonstration measures nothing: it is neither stored, published nor watched for alarms.
   std::vector<LiveSink*> sinks;
   if (!start.demo) {

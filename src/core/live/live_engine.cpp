@@ -9,6 +9,7 @@
 #include "core/protocol/model_identification.h"
 #include "core/protocol/model_table.h"
 #include "core/serial/port_settings.h"
+#include "core/store/counter_store.h"
 
 namespace norvane::live {
 namespace {
@@ -54,6 +55,19 @@ std::string StateLine(LinkState state, const std::string& detail) {
 }
 
 }  // namespace
+
+RecentSeconds RecentFromStore(std::filesystem::path path, std::string holder) {
+  return [path = std::move(path), holder = std::move(holder)](const store::CounterInfo& counter, int64_t from,
+                                                               int64_t to) -> std::vector<store::Second> {
+    try {
+      const std::unique_ptr<store::CounterStore> db = store::OpenStore(path.string());
+      db->HoldAs(holder, 0);
+      return db->ReadSeconds(db->RegisterCounter(counter, to - 1), from, to);
+    } catch (const std::exception&) {
+      return {};
+    }
+  };
+}
 
 LiveEngine::LiveEngine(Parts parts, EngineOptions options) : p_(std::move(parts)), options_(std::move(options)) {}
 
@@ -321,6 +335,13 @@ void LiveEngine::Connected() {
   silent_ = 0;
   lost_told_ = false;
   judge_.Reset();
+  // The minute's CPM goes on from the seconds before a pause, a re-plug or a restart rather than
+  // from the first second alone.
+  rate_.Clear();
+  if (p_.recent) {
+    const int64_t now = FloorDiv(p_.clock.WallMs(), 1000);
+    for (const store::Second& s : p_.recent(Info(), now - 60, now + 1)) rate_.Add(s.time, s.count);
+  }
   // The first poll waits for the middle of the next second, like every other: a program started
   // again right after another one stopped must not measure that one's last second a second time.
   const int64_t wall = p_.clock.WallMs();

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -59,6 +61,14 @@ struct CounterIdentity {
   std::string stable_path;
 };
 
+// The seconds a counter measured in [from, to), as the store holds them: what an earlier run (a
+// resume, a restart after a kill) left, which the minute's CPM goes on from.
+using RecentSeconds =
+    std::function<std::vector<store::Second>(const store::CounterInfo& counter, int64_t from, int64_t to)>;
+// Reads them from the store at `path`, as the program whose writer holds its counters by `holder`
+// finds them; nothing when the store cannot be read.
+RecentSeconds RecentFromStore(std::filesystem::path path, std::string holder);
+
 struct EngineTally {
   uint64_t polled = 0;
   uint64_t measured = 0;
@@ -79,6 +89,7 @@ class LiveEngine {
     store::SecondsWriter* writer = nullptr;  // null: no store
     std::vector<LiveSink*> sinks;
     ConversionTable conversion;
+    RecentSeconds recent{};  // none: the CPM starts afresh with each connection
   };
 
   LiveEngine(Parts parts, EngineOptions options);

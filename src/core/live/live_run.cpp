@@ -23,7 +23,7 @@ EngineOptions OptionsFor(const RunSetup& setup) {
 
 LiveRun::LiveRun(RunSetup setup, EngineLog& log, store::SecondsWriter* writer, std::vector<LiveSink*> sinks)
     : link_(MakeLink(clock_, setup)),
-      engine_({*link_, clock_, log, writer, std::move(sinks), setup.conversion}, OptionsFor(setup)),
+      engine_({*link_, clock_, log, writer, std::move(sinks), setup.conversion, std::move(setup.recent)}, OptionsFor(setup)),
       thread_([this, ended = std::move(setup.ended)] {
         engine_.Run();
         if (ended) ended();

@@ -22,6 +22,7 @@ struct RunSetup {
   std::optional<std::string> demo_version;
   LinkTrace* trace = nullptr;  // every byte in and out; must outlive the run
   ConversionTable conversion;
+  RecentSeconds recent;  // where the CPM goes on from (see LiveEngine::Parts)
   // Called on the engine's thread when the engine returns by itself (poll limit, counter lost).
   std::function<void()> ended;
 };

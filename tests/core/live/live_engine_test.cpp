@@ -143,6 +143,27 @@ TEST(LiveEngine, AProgramThatOversleepsLosesNoAnsweredSecondAndStampsEachOnce) {
   EXPECT_EQ(rig.first_cpm, rig.seconds.begin()->second * 60);
 }
 
+// Resumed, re-plugged or restarted, the minute's CPM goes on from the seconds before.
+TEST(LiveEngine, TheCpmGoesOnFromTheSecondsMeasuredBeforeTheConnection) {
+  Rig rig;
+  rig.line.Plug("/dev/ttyUSB0", rig.Counter());
+  std::pair<int64_t, int64_t> asked;
+  rig.engine = std::make_unique<LiveEngine>(
+      LiveEngine::Parts{rig.line, rig.clock, rig, nullptr, {&rig}, {},
+                        [&](const store::CounterInfo&, int64_t from, int64_t to) {
+                          asked = {from, to};
+                          std::vector<store::Second> before;
+                          for (int64_t t = to - 30; t < to; ++t) before.push_back({t, 100});
+                          return before;
+                        }},
+      EngineOptions{.port = "/dev/ttyUSB0", .family = 8, .polls = 1});
+  rig.engine->Run();
+  ASSERT_EQ(rig.seconds.size(), 1u);
+  EXPECT_EQ(asked.second - asked.first, 61);
+  // 30 seconds of 100 from before and the first live one, which is about 50.
+  EXPECT_EQ(rig.first_cpm, (30 * 100 + rig.seconds.begin()->second) * 60 / 31);
+}
+
 TEST(LiveEngine, AnUnplugIsNoticedAtOnceAndTheCounterFoundAgainHereOrElsewhere) {
   Rig rig;
   rig.line.Plug("/dev/ttyUSB0", rig.Counter({}, 5));
@@ -176,18 +197,36 @@ TEST(LiveEngine, AnUnplugIsNoticedAtOnceAndTheCounterFoundAgainHereOrElsewhere) 
   rig.ExpectOnlySentCounts();
 }
 
-TEST(LiveEngine, APortHeldByAnotherProgramIsToldOnceAndTakenWhenFree) {
+// A run started on a port another program holds is turned away at once: the counter is that
+// program's. One that loses its counter and finds the port held when it comes back waits for it.
+TEST(LiveEngine, APortHeldByAnotherProgramTurnsAStartAwayAndIsWaitedForAfterAnUnplug) {
+  const std::string busy = "The port /dev/ttyUSB0 is in use by process 4242 (norvane-cli record).";
+  {
+    Rig rig;
+    rig.line.Plug("/dev/ttyUSB0", rig.Counter());
+    rig.line.Hold("/dev/ttyUSB0", busy);
+    rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 5});
+    rig.engine->Run();
+    EXPECT_TRUE(rig.engine->refused());
+    EXPECT_EQ(rig.engine->last_problem(), busy);
+    EXPECT_EQ(rig.engine->tally().polled, 0u);
+    EXPECT_EQ(rig.line.opens("/dev/ttyUSB0"), 1);
+  }
   Rig rig;
   rig.line.Plug("/dev/ttyUSB0", rig.Counter());
-  const std::string busy = "The port /dev/ttyUSB0 is in use by process 4242 (norvane-cli record).";
-  rig.line.Hold("/dev/ttyUSB0", busy);
+  rig.After(10s, [&] {
+    rig.line.Unplug("/dev/ttyUSB0");
+    rig.line.Hold("/dev/ttyUSB0", busy);
+  });
+  rig.After(12s, [&] { rig.line.Plug("/dev/ttyUSB0", rig.Counter()); });
   rig.After(100s, [&] { rig.line.Hold("/dev/ttyUSB0", ""); });
-  rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 5});
+  rig.Make({.port = "/dev/ttyUSB0", .family = 8, .polls = 15});
   rig.engine->Run();
+  EXPECT_FALSE(rig.engine->refused());
   EXPECT_EQ(Count(rig.log, busy), 1u);
-  EXPECT_EQ(rig.engine->tally().measured, 5u);
+  EXPECT_EQ(rig.engine->tally().polled, 15u);
   // The searches back off: a minute apart at most, not a tight loop on a busy port.
-  EXPECT_LE(rig.line.opens("/dev/ttyUSB0"), 9);
+  EXPECT_LE(rig.line.opens("/dev/ttyUSB0"), 12);
 }
 
 TEST(LiveEngine, MarkedRepliesAndSilenceAreToldOnceAndShortRepliesOfOlderCountersAreLearned) {
