@@ -56,9 +56,10 @@ bool IsServerLocation(std::string_view location) {
   return location.starts_with("postgresql://") || location.starts_with("postgres://");
 }
 
-std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access) {
+std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access, EndedJournals journals) {
   if (IsServerLocation(location)) return std::make_unique<PgStore>(location, access);
-  return std::make_unique<Store>(location, access);
+  return std::make_unique<Store>(location, access,
+                                 journals == EndedJournals::kFold ? Store::Journals::kFold : Store::Journals::kLeave);
 }
 
 }  // namespace norvane::store

@@ -104,7 +104,13 @@ class CounterStore {
 // Whether `location` names a PostgreSQL server (postgresql://… or postgres://…) rather than a file.
 bool IsServerLocation(std::string_view location);
 
+// Whether a writer opening a SQLite store folds in the journals of writers that ended. Only the
+// seconds' own writer should leave them to itself, as it tells what it finds lost: a program's
+// other parts (its alarm, its publishing) open the store beside it leaving them.
+enum class EndedJournals { kFold, kLeave };
+
 // Opens the store at `location`: a PostgreSQL URL, else the path of a SQLite file.
-std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access = StoreAccess::kReadWrite);
+std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access = StoreAccess::kReadWrite,
+                                        EndedJournals journals = EndedJournals::kFold);
 
 }  // namespace norvane::store

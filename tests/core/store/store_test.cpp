@@ -74,7 +74,7 @@ TEST_F(StoreTest, OlderStoreIsBroughtForwardKeepingItsData) {
           "DROP TABLE history; DROP TABLE notes; DROP TABLE history_summaries; DROP TABLE last_downloads; "
           "DROP INDEX counters_by_serial; ALTER TABLE counters DROP COLUMN serial; "
           "ALTER TABLE counters DROP COLUMN device_path; DROP TABLE store_identity; DROP TABLE calibrations; "
-          "DROP TABLE clock_readings; PRAGMA user_version = 1;");
+          "DROP TABLE clock_readings; PRAGMA user_version = 1; PRAGMA application_id = 0;");
   Store s(Path());
   EXPECT_EQ(s.SchemaVersion(), kSchemaVersion);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), (std::vector<Second>{{kT0, 4}, {kT0 + 1, 5}}));
@@ -124,9 +124,22 @@ TEST_F(StoreTest, FilesThatCanNeverBeAStoreAreRefusedAndLeftAlone) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const auto folder = dir_ / "folder.sqlite";
   std::filesystem::create_directories(folder);
+  // Another program's database that happens to have tables of the same names.
+  const auto look_alike = dir_ / "look-alike.sqlite";
+  RawExec(look_alike, "CREATE TABLE counters(id INTEGER PRIMARY KEY, what TEXT); CREATE TABLE seconds(t INTEGER); "
+                      "PRAGMA user_version = 3;");
+  // A store cut short, as a copy or a disk that stopped half-way leaves it.
+  const auto cut = dir_ / "cut.sqlite";
+  {
+    Store s(cut);
+    std::vector<Second> day;
+    for (int64_t t = kT0; t < kT0 + 86400; ++t) day.push_back({t, static_cast<uint32_t>(t % 7)});
+    s.AppendSeconds(AddCounter(s), day);
+  }
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
   const std::pair<std::filesystem::path, std::string> cases[] = {
-      {random_bytes, "not a SQLite database"}, {foreign, "another program"},
-      {fifo, "not a regular file"},            {folder, "a folder"}};
+      {random_bytes, "not a SQLite database"}, {foreign, "another program"}, {look_alike, "another program"},
+      {cut, cut.string() + " is not a store: it is damaged"},  {fifo, "not a regular file"}, {folder, "a folder"}};
   for (const auto& [path, reason] : cases) {
     const std::string before = std::filesystem::is_regular_file(path) ? testing::ReadAll(path) : "";
     for (const auto access : {Store::Access::kReadWrite, Store::Access::kReadOnly}) {
@@ -142,6 +155,8 @@ TEST_F(StoreTest, FilesThatCanNeverBeAStoreAreRefusedAndLeftAlone) {
     EXPECT_NE(refusal->find(reason), std::string::npos) << *refusal;
     if (!before.empty()) {
       EXPECT_EQ(testing::ReadAll(path), before) << path;
+      EXPECT_FALSE(std::filesystem::exists(path.string() + "-wal") || std::filesystem::exists(path.string() + "-shm"))
+          << path;
     }
   }
   // A database with nothing in it yet may become a store.
