@@ -27,6 +27,12 @@ std::vector<CounterId> CounterStore::RegisterCounters(std::span<const CounterInf
   return ids;
 }
 
+std::vector<CounterId> CounterStore::RegisterStations(std::span<const CounterInfo> infos, std::span<const int64_t> seen) {
+  std::vector<CounterId> ids;
+  for (size_t i = 0; i < infos.size(); ++i) ids.push_back(RegisterCounter(infos[i], seen[i]));
+  return ids;
+}
+
 AppendResult CounterStore::AppendMany(std::span<const CounterSeconds> batch) {
   AppendResult total;
   for (const CounterSeconds& c : batch) {

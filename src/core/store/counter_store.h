@@ -34,6 +34,11 @@ class CounterStore {
   // RegisterCounter for many counters at once, as a collector meets a network's stations; in one
   // transaction where the database allows it.
   virtual std::vector<CounterId> RegisterCounters(std::span<const CounterInfo> infos, int64_t now);
+  // A centre's counters: each is the one that publishes on its topic (`port`) with its serial
+  // (none for a counter without one), whatever another topic says of itself; each registered as
+  // seen at its own time `seen[i]`. Where the database knows no such rule (a station's SQLite
+  // store), RegisterCounter's rules hold.
+  virtual std::vector<CounterId> RegisterStations(std::span<const CounterInfo> infos, std::span<const int64_t> seen);
   virtual void NameCounter(CounterId id, std::string_view name) = 0;
   virtual std::vector<CounterRow> Counters() = 0;
   // A counter by its number, its name, or a model or version text that names exactly one counter.

@@ -268,6 +268,19 @@ TEST_F(StoreTest, MinuteBlockKeepsEveryWidthAndRejectsDamage) {
   EXPECT_EQ(PackCounts(full, 3).size(), 30u);
 }
 
+// A centre commits the seconds of more stations at once than a server takes locks in one
+// transaction (about 12,800 by default).
+TEST_P(EveryStoreTest, OneCommitTakesTheSecondsOfFifteenThousandCounters) {
+  if (GetParam() == Backend::kSqlite) GTEST_SKIP() << "a station's file has one writer and takes no such locks";
+  constexpr int kCounters = 15000;
+  const std::unique_ptr<CounterStore> s = Open();
+  Raw("WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " + std::to_string(kCounters) +
+      ") INSERT INTO counters(version, first_seen, last_seen) SELECT 'v' || n, 0, 0 FROM g");
+  std::vector<CounterSeconds> batch;
+  for (CounterId id = 1; id <= kCounters; ++id) batch.push_back({id, {{kT0, 1}}});
+  EXPECT_EQ(s->AppendMany(batch).added, size_t{kCounters});
+}
+
 TEST_P(EveryStoreTest, GapsStayGapsAndNothingIsCountedTwice) {
   const std::unique_ptr<CounterStore> opened = Open();
   CounterStore& s = *opened;
@@ -469,7 +482,9 @@ TEST_P(EveryStoreTest, TenMinuteColumnsHoldWhatTheMinutesHoldAlsoInAnOlderStore)
   }
   // Back to the version before the ten-minute level, without the tables that came after it.
   Raw("DROP TABLE clock_readings; DROP TABLE calibrations; DELETE FROM summaries WHERE level = 600; " +
-      std::string(GetParam() == Backend::kSqlite ? "PRAGMA user_version = 4;" : "UPDATE schema_version SET version = 2;"));
+      std::string(GetParam() == Backend::kSqlite ? "PRAGMA user_version = 4;"
+                                                 : "DROP TABLE differing_seconds; DROP INDEX counters_by_station; "
+                                                   "UPDATE schema_version SET version = 2;"));
   const std::unique_ptr<CounterStore> s = Open();
   EXPECT_TRUE(s->Check().ok());
   expect_same(*s, want);
