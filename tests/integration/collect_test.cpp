@@ -345,6 +345,23 @@ TEST_F(Collect, WithPerStationUsersAStationWritesNoOtherStationsSeconds) {
   EXPECT_NE(collector.said.find("The serial number 5e1 comes from station/s"), std::string::npos) << collector.said;
 }
 
+// A TLS connection that cannot be made (here to a port that speaks no TLS) is told with the TLS
+// library's reason, not only that "A TLS error occurred".
+TEST_F(Collect, ATlsFailureIsToldWithItsReason) {
+  ASSERT_TRUE(broker_.Start());
+  const std::unique_ptr<store::CounterStore> db = store::OpenStore(url_);
+  collect::CollectOptions options;
+  std::string error;
+  options.target = *publish::ParseMqttUrl("mqtts://127.0.0.1:" + std::to_string(broker_.port()) + "/station", &error);
+  options.journal_dir = dir_ / "journal";
+  testing::RecordingNotifier notifier;
+  collect::Collector collector(options, *db, notifier);
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (!notifier.HasStatusContaining("Cannot reach") && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(notifier.HasStatusContaining("(the TLS handshake failed: OpenSSL")) << ::testing::PrintToString(notifier.status());
+}
+
 #endif
 
 }  // namespace

@@ -76,6 +76,7 @@ Collector::Collector(CollectOptions options, store::CounterStore& store, UserNot
   if (!client_) throw std::runtime_error("the MQTT client could not be created");
   mosquitto_connect_callback_set(client_, &Collector::OnConnect);
   mosquitto_disconnect_callback_set(client_, &Collector::OnDisconnect);
+  mosquitto_log_callback_set(client_, &Collector::OnLog);
   mosquitto_message_callback_set(client_, &Collector::OnMessage);
   mosquitto_reconnect_delay_set(client_, 1, 30, true);
   const publish::MqttTarget& target = options_.target;
@@ -89,9 +90,14 @@ Collector::Collector(CollectOptions options, store::CounterStore& store, UserNot
       rc != MOSQ_ERR_SUCCESS) {
     // Failed before any socket was open (the name not found yet): the writer tries again.
     unconnected_ = true;
-    away_told_ = true;
-    notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " (" + publish::MqttReason(rc) +
-                     "); collecting keeps trying.");
+    bool told;
+    {
+      std::lock_guard lock(mutex_);
+      told = std::exchange(away_told_, true);
+    }
+    if (!told)
+      notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " (" + publish::MqttReason(rc) +
+                       "); collecting keeps trying.");
   }
   thread_ = std::thread([this] { Run(); });
 }
@@ -137,6 +143,20 @@ void Collector::OnConnect(mosquitto* client, void* self, int rc) {
   // otherwise send nothing.
   const std::string all = c->options_.target.prefix + "/#";
   mosquitto_subscribe(client, nullptr, all.c_str(), kQos);
+}
+
+// A TLS connection that fails on the way (a certificate, a CA file) reaches no callback but this
+// one: the library only logs why. Told once an outage, before the disconnection's bare "A TLS
+// error occurred".
+void Collector::OnLog(mosquitto*, void* self, int level, const char* text) {
+  auto* c = static_cast<Collector*>(self);
+  if (level != MOSQ_LOG_ERR || !text || !c->options_.target.tls) return;
+  {
+    std::lock_guard lock(c->mutex_);
+    if (c->health_.connected || std::exchange(c->away_told_, true)) return;
+  }
+  c->notifier_.Status("Cannot reach the MQTT broker at " + c->options_.target.Where() +
+                      " (the TLS handshake failed: " + text + "); collecting keeps trying.");
 }
 
 void Collector::OnDisconnect(mosquitto*, void* self, int rc) {

@@ -76,6 +76,7 @@ class Collector {
   };
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
+  static void OnLog(mosquitto*, void* self, int level, const char* text);
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
   void Receive(std::string_view topic, std::string_view payload);
   void Run();
