@@ -176,9 +176,14 @@ void RefuseNonStoreFile(const std::filesystem::path& path, const std::filesystem
   const uint64_t page_size = number(16, 2) == 1 ? 65536 : number(16, 2);
   if (page_size < 512 || (page_size & (page_size - 1)) != 0)
     throw PermanentStoreError(NotAStore(path, "it is damaged: its header is garbled"));
-  // The page count is valid only while the header's two change counters agree.
+  // The page count is valid only while the header's two change counters agree, and says the
+  // file's length only without a log beside it: a checkpoint that met a full disk leaves the
+  // file short and the pages in the log.
   const uint64_t pages = number(28, 4);
-  if (number(92, 4) == number(24, 4) && pages * page_size > prefix->file_size)
+  std::error_code ec;
+  const std::filesystem::path log = path.string() + "-wal";
+  const bool logged = std::filesystem::exists(log, ec) && std::filesystem::file_size(log, ec) > 0;
+  if (!logged && number(92, 4) == number(24, 4) && pages * page_size > prefix->file_size)
     throw PermanentStoreError(NotAStore(path, "it is damaged: it is cut short"));
 }
 
