@@ -65,9 +65,11 @@ std::filesystem::path DefaultJournal() {
 }
 
 std::string Totals(const collect::CollectHealth& h) {
-  return Format("%llu seconds received, %llu stored, %llu already stored, %llu messages refused, %llu waiting",
+  return Format("%llu seconds received, %llu stored, %llu already stored (%llu of them with other counts), %llu "
+                "messages refused, %llu set aside by the store, %llu waiting",
                 static_cast<unsigned long long>(h.received), static_cast<unsigned long long>(h.stored),
-                static_cast<unsigned long long>(h.repeated), static_cast<unsigned long long>(h.rejected),
+                static_cast<unsigned long long>(h.repeated), static_cast<unsigned long long>(h.differing),
+                static_cast<unsigned long long>(h.rejected), static_cast<unsigned long long>(h.set_aside),
                 static_cast<unsigned long long>(h.waiting));
 }
 

@@ -233,7 +233,9 @@ class AlarmToLog final : public alarm::AlarmListener {
         {"NORVANE_COUNTER_SERIAL", counter.serial},
         {"NORVANE_COUNTER_PORT", counter.port},
     };
-    if (auto problem = StartCommand(command_, variables)) log_.Write(kError, "The --on-alarm command: " + *problem + ".");
+    // The command is the user's, but the broker's and the database's passwords are not its to see.
+    if (auto problem = StartCommand(command_, variables, {publish::kMqttPasswordVariable, "PGPASSWORD"}))
+      log_.Write(kError, "The --on-alarm command: " + *problem + ".");
   }
 
  private:

@@ -334,9 +334,10 @@ int RunStats(const CommandContext& context, CounterStore& db, const StoreArgs& a
 // data-quality rules, after the store's own check.
 int RunCheck(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
   const store::CheckReport report = db.Check();
-  Json json{{"store", db.Location()}, {"ok", report.ok()}, {"problems", report.problems}};
+  Json json{{"store", db.Location()}, {"ok", report.ok()}, {"problems", report.problems}, {"notes", report.notes}};
   if (!args.json) {
     for (const std::string& p : report.problems) context.out << p << "\n";
+    for (const std::string& n : report.notes) context.out << n << "\n";
     if (report.ok()) context.out << db.Location() << ": no problems found\n";
   }
   size_t failed_days = 0, failed_clocks = 0, unjudged_days = 0;

@@ -85,10 +85,20 @@ class ChildCli {
     return true;
   }
   void Signal(int number) { kill(pid_, number); }
-  // Waits for the end and reads what is left of both outputs; the exit code, or -signal.
-  int Wait() {
+  // Waits for the end and reads what is left of both outputs; the exit code, or -signal. With a
+  // limit, a child still running after it is killed and the result is -SIGKILL.
+  int Wait(std::chrono::milliseconds limit = std::chrono::milliseconds::max()) {
     int status = 0;
-    waitpid(pid_, &status, 0);
+    const bool limited = limit != std::chrono::milliseconds::max();
+    const auto end = std::chrono::steady_clock::now() + (limited ? limit : std::chrono::milliseconds(0));
+    while (waitpid(pid_, &status, limited ? WNOHANG : 0) == 0) {
+      if (std::chrono::steady_clock::now() >= end) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        break;
+      }
+      usleep(10000);
+    }
     ended_ = true;
     while (ReadSome(out_, pending_, -1)) {}
     while (ReadSome(err_, said, -1)) {}

@@ -261,6 +261,107 @@ TEST_F(Collect, AJournalLeftWhileTheDatabaseIsDownHoldsUpNeitherAStartNorAStop) 
   EXPECT_EQ(segments, 1u);
 }
 
+// A station is its topic and serial together: a serial copied onto another topic, with other
+// counts, is another counter (and told), counters without a serial are told apart by topic, each
+// counter is seen at its own seconds, and a second given again with other counts is noted. A
+// second the database refuses (here by a rule of the operator's) is set aside alone, once, while
+// the rest is stored, and never replayed.
+TEST_F(Collect, AStationIsItsTopicAndSerialAndARefusedSecondIsSetAsideAlone) {
+  const std::unique_ptr<store::CounterStore> db = store::OpenStore(url_);
+  store::PgConnection(url_).Exec("ALTER TABLE counters ADD CONSTRAINT no_ghosts CHECK (model <> 'ghost')");
+  const auto message = [](const std::string& station, const std::string& serial, int64_t utc, uint32_t counts,
+                          const std::string& model = "ZQT-400") {
+    nlohmann::json body{{"utc", utc}, {"counts", counts}, {"model", model}, {"version", "ZQT-400 V4.2"}};
+    if (!serial.empty()) body["serial"] = serial;
+    return "station/" + station + "/zqt_400_1/state\t" + body.dump() + "\n";
+  };
+  std::filesystem::create_directories(dir_ / "journal");
+  std::ofstream(dir_ / "journal" / "collect-1.journal")
+      << message("a", "5e1", kT0, 4) << message("copy", "5e1", kT0, 999) << message("b", "", kT0 + 100, 2)
+      << message("c", "", kT0 + 50, 3) << message("d", "5e4", kT0, 1, "ghost") << message("a", "5e1", kT0 + 1, 5)
+      << message("a", "5e1", kT0, 6);
+
+  collect::CollectOptions options;
+  std::string error;
+  options.target = *publish::ParseMqttUrl(broker_.url(), &error);
+  options.journal_dir = dir_ / "journal";
+  testing::RecordingNotifier notifier;
+  {
+    collect::Collector collector(options, *db, notifier);
+    EXPECT_EQ(WaitStored(5, 30s), 5);
+  }
+  for (int restart = 0; restart < 2; ++restart) collect::Collector(options, *db, notifier).Stop();
+  EXPECT_EQ(Stored(url_), 5);
+  EXPECT_EQ(std::count(std::istreambuf_iterator<char>(std::ifstream(dir_ / "journal" / "refused.jsonl").rdbuf()), {}, '\n'), 1);
+  EXPECT_TRUE(notifier.HasStatusContaining("it is set aside in"));
+  EXPECT_TRUE(notifier.HasStatusContaining("The serial number 5e1 comes from station/copy/zqt_400_1"));
+
+  std::map<std::string, store::CounterRow> by_topic;
+  for (const store::CounterRow& row : db->Counters()) by_topic[row.info.port] = row;
+  ASSERT_EQ(by_topic.size(), 4u);
+  const store::CounterRow& a = by_topic["station/a/zqt_400_1"];
+  EXPECT_EQ(db->ReadSeconds(a.id, 0, INT64_MAX), (std::vector<store::Second>{{kT0, 4}, {kT0 + 1, 5}}));
+  EXPECT_EQ(a.last_seen, kT0);
+  EXPECT_EQ(db->ReadSeconds(by_topic["station/copy/zqt_400_1"].id, 0, INT64_MAX), (std::vector<store::Second>{{kT0, 999}}));
+  EXPECT_EQ(by_topic["station/c/zqt_400_1"].last_seen, kT0 + 50);
+  // The second station a gave again with other counts is noted, not silently dropped.
+  EXPECT_TRUE(notifier.HasStatusContaining("(station/a/zqt_400_1) came again with other counts"));
+  const store::CheckReport check = db->Check();
+  EXPECT_TRUE(check.ok()) << ::testing::PrintToString(check.problems);
+  ASSERT_EQ(check.notes.size(), 1u);
+  EXPECT_NE(check.notes[0].find("1 seconds were given again with other counts"), std::string::npos) << check.notes[0];
+}
+
+// The broker set up as the README says: each station its own user, allowed to write only below
+// its own topic. A station that copies another's serial and writes on the other's topic is
+// refused by the broker; on its own topic it only ever writes a counter of its own.
+TEST_F(Collect, WithPerStationUsersAStationWritesNoOtherStationsSeconds) {
+  testing::MosquittoBroker guarded(dir_ / "guarded", {"collector:c0llect", "s1:one", "s2:two"},
+                                   {"pattern write station/%u/#", "user collector", "topic read station/#"});
+  ASSERT_TRUE(guarded.Start());
+  std::vector<std::string> arguments = collect_;
+  arguments[std::find(arguments.begin(), arguments.end(), "--mqtt") - arguments.begin() + 1] = guarded.url("collector");
+  ChildCli collector(arguments, {"NORVANE_MQTT_PASSWORD=c0llect"});
+  ASSERT_TRUE(collector.WaitToSay("Collecting from the MQTT broker")) << collector.said;
+  testing::Subscriber honest(guarded.port(), "s1", "s1", "one"), attacker(guarded.port(), "s2", "s2", "two");
+  ASSERT_TRUE(honest.WaitSubscribed(10s) && attacker.WaitSubscribed(10s));
+  const auto body = [](int64_t t, uint32_t counts) {
+    return nlohmann::json{{"utc", t}, {"counts", counts}, {"version", "ZQT-400 V4.2"}, {"serial", "5e1"}}.dump();
+  };
+  for (int64_t t = kT0; t < kT0 + 10; ++t) {
+    ASSERT_TRUE(honest.Publish("station/s1/zqt_400_1/state", body(t, 1)));
+    ASSERT_TRUE(attacker.Publish("station/s1/zqt_400_1/state", body(t, 999)));
+    ASSERT_TRUE(attacker.Publish("station/s2/zqt_400_1/state", body(t, 999)));
+  }
+  EXPECT_EQ(WaitStored(20, 30s), 20);
+  collector.Signal(SIGTERM);
+  EXPECT_EQ(collector.Wait(), 0) << collector.said;
+  const std::unique_ptr<store::CounterStore> db = store::OpenStore(url_, store::StoreAccess::kReadOnly);
+  for (const store::CounterRow& row : db->Counters()) {
+    const uint32_t counts = row.info.port == "station/s1/zqt_400_1" ? 1 : 999;
+    for (const store::Second& second : db->ReadSeconds(row.id, 0, INT64_MAX)) EXPECT_EQ(second.count, counts) << row.info.port;
+  }
+  EXPECT_EQ(db->Counters().size(), 2u);
+  EXPECT_NE(collector.said.find("The serial number 5e1 comes from station/s"), std::string::npos) << collector.said;
+}
+
+// A TLS connection that cannot be made (here to a port that speaks no TLS) is told with the TLS
+// library's reason, not only that "A TLS error occurred".
+TEST_F(Collect, ATlsFailureIsToldWithItsReason) {
+  ASSERT_TRUE(broker_.Start());
+  const std::unique_ptr<store::CounterStore> db = store::OpenStore(url_);
+  collect::CollectOptions options;
+  std::string error;
+  options.target = *publish::ParseMqttUrl("mqtts://127.0.0.1:" + std::to_string(broker_.port()) + "/station", &error);
+  options.journal_dir = dir_ / "journal";
+  testing::RecordingNotifier notifier;
+  collect::Collector collector(options, *db, notifier);
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (!notifier.HasStatusContaining("Cannot reach") && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(notifier.HasStatusContaining("(the TLS handshake failed: OpenSSL")) << ::testing::PrintToString(notifier.status());
+}
+
 #endif
 
 }  // namespace

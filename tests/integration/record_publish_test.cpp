@@ -239,6 +239,30 @@ TEST(RecordPublishing, ABrokerThatIsNotThereIsToldAndLoggingGoesOn) {
   EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
   EXPECT_NE(log.find("not-an-address:x"), std::string::npos) << log;
 }
+// A TLS link that can never be made (the CA file is no certificate) is told with its reason, every
+// second still goes into the store, and a stop ends the service at once.
+TEST(RecordPublishing, ATlsFailureIsToldLoggingGoesOnAndAStopEndsIt) {
+  testing::TempDir dir;
+  testing::MosquittoBroker broker(dir / "broker");
+  if (!broker.available()) GTEST_SKIP() << "mosquitto is not installed";
+  ASSERT_TRUE(broker.Start());
+  testing::WriteAll(dir / "ca.pem", "not a certificate\n");
+  ChildCli simulator({"--model", "ZQT-400", "simulate", "--pace"});
+  const std::string device = simulator.ReadLine(5s);
+  ASSERT_FALSE(device.empty());
+  ChildCli record({"--settings", (dir / "settings.reg").string(), "--store", (dir / "store.sqlite").string(), "--model",
+                   "ZQT-400", "--port", device, "record", "--echo", "--mqtt",
+                   "mqtts://127.0.0.1:" + std::to_string(broker.port()) + "/station", "--mqtt-ca",
+                   (dir / "ca.pem").string()},
+                  {"NORVANE_PORTS=" + device});
+  for (int i = 0; i < 5; ++i) ASSERT_FALSE(record.ReadLine(30s).empty()) << record.said;
+  record.Signal(SIGTERM);
+  EXPECT_EQ(record.Wait(2s), 0) << record.said;
+  EXPECT_NE(record.said.find("TLS"), std::string::npos) << record.said;
+  store::Store db(dir / "store.sqlite", store::Store::Access::kReadOnly);
+  EXPECT_EQ(db.ReadSeconds(db.Counters()[0].id, 0, INT64_MAX).size(), record.printed.size());
+}
+
 // A retained message on `PREFIX/COUNTER/name` that turned ON, and its Home Assistant binary sensor's
 // device class, as a subscriber coming after them gets them. Only such a subscriber sees the
 // retained flag, so `watcher`, subscribed before they were sent, first waits for them to arrive.
@@ -270,8 +294,9 @@ std::optional<KeptSensor> KeptOnSensor(uint16_t broker_port, testing::Subscriber
 }
 
 // An alarm from record's fixed dose threshold, which a simulated 600 CPM passes from its first
-// second, reaches the log, the --on-alarm command's environment, Home Assistant's binary sensor
-// (discovered, retained, with its values as attributes) and /metrics.
+// second, reaches the log, the --on-alarm command's environment (which holds no password of the
+// program's), Home Assistant's binary sensor (discovered, retained, with its values as
+// attributes) and /metrics.
 TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
   testing::TempDir dir;
   testing::MosquittoBroker broker(dir / "broker");
@@ -286,10 +311,10 @@ TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
   const std::filesystem::path env = dir / "alarm.env";
   ChildCli record({"--settings", (dir / "settings.reg").string(), "--store", (dir / "store.sqlite").string(),
                    "--model", "ZQT-400", "--port", device, "record", "--echo", "--log", (dir / "record.log").string(),
-                   "--mqtt", broker.url(), "--metrics", "127.0.0.1:" + std::to_string(metrics_port), "--alarm-usv-h",
-                   "0.01", "--on-alarm", "env | grep ^NORVANE_ > " + env.string() + ".part && mv " + env.string() +
-                   ".part " + env.string()},
-                  {"NORVANE_PORTS=" + device});
+                   "--mqtt", broker.url("station"), "--metrics", "127.0.0.1:" + std::to_string(metrics_port),
+                   "--alarm-usv-h", "0.01", "--on-alarm", "env | grep ^NORVANE_ > " + env.string() + ".part && mv " +
+                   env.string() + ".part " + env.string()},
+                  {"NORVANE_PORTS=" + device, "NORVANE_MQTT_PASSWORD=never-for-the-hook"});
   ASSERT_FALSE(record.ReadLine(30s).empty()) << record.said;
   const auto alarm_metric = [&] {
     return testing::FirstSample(testing::HttpGet(metrics_port, "/metrics"), "norvane_alarm");
@@ -312,6 +337,7 @@ TEST(RecordPublishing, AnAlarmReachesTheLogTheCommandTheBrokerAndTheMetrics) {
   EXPECT_NE(variables.find("NORVANE_ALARM_WINDOW_S=0\n"), std::string::npos) << variables;
   EXPECT_NE(variables.find("NORVANE_COUNTER_MODEL=ZQT-400\n"), std::string::npos) << variables;
   EXPECT_NE(variables.find("NORVANE_COUNTER_PORT="), std::string::npos) << variables;
+  EXPECT_EQ(variables.find("never-for-the-hook"), std::string::npos) << variables;
   EXPECT_NE(testing::ReadAll(dir / "record.log").find("Alarm: "), std::string::npos);
 }
 

@@ -15,7 +15,9 @@ AlarmSink::Watched& AlarmSink::Find(const store::CounterInfo& counter, int64_t n
   const int64_t to = now - (now % 60 + 60) % 60;
   const int64_t from = to - static_cast<int64_t>(options_.background_days) * 86400;
   try {
-    const std::unique_ptr<store::CounterStore> db = store::OpenStore(store_.string());
+    // The journals of ended writers are the seconds' writer's to fold, and to tell what was lost.
+    const std::unique_ptr<store::CounterStore> db =
+        store::OpenStore(store_.string(), store::StoreAccess::kReadWrite, store::EndedJournals::kLeave);
     db->HoldAs(holder_, 0);
     const store::CounterId id = db->RegisterCounter(counter, now);
     const store::Series minutes = db->Query(id, from, to, static_cast<size_t>((to - from) / 60));

@@ -2,7 +2,10 @@
 
 #include <mosquitto.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
+#include <fstream>
 #include <stdexcept>
 #include <utility>
 
@@ -15,6 +18,8 @@ constexpr int kQos = 1;
 constexpr int kKeepAliveSeconds = 30;
 constexpr const char* kLockName = "collect.lock";
 constexpr const char* kSegmentPrefix = "collect-";
+// Seconds the store refused, one JSON object a line, kept for the operator and never replayed.
+constexpr const char* kRefusedName = "refused.jsonl";
 
 std::filesystem::path SegmentPath(const std::filesystem::path& dir, uint64_t number) {
   return dir / (kSegmentPrefix + std::to_string(number) + ".journal");
@@ -35,6 +40,10 @@ std::vector<std::pair<uint64_t, std::filesystem::path>> Segments(const std::file
   }
   std::sort(found.begin(), found.end());
   return found;
+}
+
+int64_t UtcNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 // One journal line: the topic, a tab, the payload as received (JSON holds no line break).
@@ -67,6 +76,7 @@ Collector::Collector(CollectOptions options, store::CounterStore& store, UserNot
   if (!client_) throw std::runtime_error("the MQTT client could not be created");
   mosquitto_connect_callback_set(client_, &Collector::OnConnect);
   mosquitto_disconnect_callback_set(client_, &Collector::OnDisconnect);
+  mosquitto_log_callback_set(client_, &Collector::OnLog);
   mosquitto_message_callback_set(client_, &Collector::OnMessage);
   mosquitto_reconnect_delay_set(client_, 1, 30, true);
   const publish::MqttTarget& target = options_.target;
@@ -80,9 +90,14 @@ Collector::Collector(CollectOptions options, store::CounterStore& store, UserNot
       rc != MOSQ_ERR_SUCCESS) {
     // Failed before any socket was open (the name not found yet): the writer tries again.
     unconnected_ = true;
-    away_told_ = true;
-    notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " (" + publish::MqttReason(rc) +
-                     "); collecting keeps trying.");
+    bool told;
+    {
+      std::lock_guard lock(mutex_);
+      told = std::exchange(away_told_, true);
+    }
+    if (!told)
+      notifier_.Status("Cannot reach the MQTT broker at " + target.Where() + " (" + publish::MqttReason(rc) +
+                       "); collecting keeps trying.");
   }
   thread_ = std::thread([this] { Run(); });
 }
@@ -91,13 +106,14 @@ void Collector::Stop() {
   if (!client_) return;
   // The broker stops sending first, so that nothing arrives after the last commit.
   {
+    std::lock_guard client(client_mutex_);
     {
       std::lock_guard lock(mutex_);
       unconnected_ = false;  // the writer begins no connection while the client is taken down
     }
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
   }
+  mosquitto_loop_stop(client_, false);
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
@@ -129,6 +145,20 @@ void Collector::OnConnect(mosquitto* client, void* self, int rc) {
   mosquitto_subscribe(client, nullptr, all.c_str(), kQos);
 }
 
+// A TLS connection that fails on the way (a certificate, a CA file) reaches no callback but this
+// one: the library only logs why. Told once an outage, before the disconnection's bare "A TLS
+// error occurred".
+void Collector::OnLog(mosquitto*, void* self, int level, const char* text) {
+  auto* c = static_cast<Collector*>(self);
+  if (level != MOSQ_LOG_ERR || !text || !c->options_.target.tls) return;
+  {
+    std::lock_guard lock(c->mutex_);
+    if (c->health_.connected || std::exchange(c->away_told_, true)) return;
+  }
+  c->notifier_.Status("Cannot reach the MQTT broker at " + c->options_.target.Where() +
+                      " (the TLS handshake failed: " + text + "); collecting keeps trying.");
+}
+
 void Collector::OnDisconnect(mosquitto*, void* self, int rc) {
   auto* c = static_cast<Collector*>(self);
   {
@@ -147,7 +177,7 @@ void Collector::OnMessage(mosquitto*, void* self, const mosquitto_message* messa
 }
 
 void Collector::Receive(std::string_view topic, std::string_view payload) {
-  StationMessage parsed = ParseStationMessage(options_.target.prefix, topic, payload);
+  StationMessage parsed = ParseStationMessage(options_.target.prefix, topic, payload, UtcNow());
   std::unique_lock lock(mutex_);
   if (auto* rejected = std::get_if<Rejected>(&parsed)) {
     ++health_.rejected;
@@ -168,6 +198,20 @@ void Collector::Receive(std::string_view topic, std::string_view payload) {
   ++health_.received;
   ++health_.waiting;
   incoming_.push_back(std::move(*second));
+}
+
+bool Collector::BeginConnection() {
+  // Not under mutex_, which the library's callbacks take, maybe from inside the call; under
+  // client_mutex_, so that Stop never takes the client down while a connection is begun.
+  std::lock_guard client(client_mutex_);
+  {
+    std::lock_guard lock(mutex_);
+    if (!unconnected_) return true;
+  }
+  if (mosquitto_reconnect_async(client_) != MOSQ_ERR_SUCCESS) return false;
+  std::lock_guard lock(mutex_);
+  unconnected_ = false;
+  return true;
 }
 
 void Collector::NewSegment(uint64_t number) {
@@ -195,7 +239,8 @@ uint64_t Collector::Replay() {
       start = end + 1;
       const size_t tab = line.find('\t');
       if (tab == std::string_view::npos) continue;
-      StationMessage parsed = ParseStationMessage(options_.target.prefix, line.substr(0, tab), line.substr(tab + 1));
+      StationMessage parsed =
+          ParseStationMessage(options_.target.prefix, line.substr(0, tab), line.substr(tab + 1), UtcNow());
       if (auto* second = std::get_if<StationSecond>(&parsed)) {
         incoming_.push_back(std::move(*second));
         ++health_.waiting;
@@ -211,23 +256,39 @@ uint64_t Collector::Replay() {
   return next;
 }
 
-bool Collector::Commit(std::vector<StationSecond>& taken) {
+Collector::Committed Collector::Commit(std::span<const StationSecond> taken, std::string* refusal) {
   try {
     // Stations met for the first time are registered together: a network's first minute meets
-    // thousands.
-    std::map<std::string, const StationSecond*> unknown;
-    for (const StationSecond& s : taken)
-      if (!ids_.contains(s.key)) unknown.emplace(s.key, &s);
+    // thousands. Each is seen at its own newest second, never at another station's.
+    std::map<std::string, std::pair<const StationSecond*, int64_t>> unknown;
+    for (const StationSecond& s : taken) {
+      if (ids_.contains(s.key)) continue;
+      auto [it, added] = unknown.try_emplace(s.key, &s, s.second.time);
+      it->second.second = std::max(it->second.second, s.second.time);
+    }
     if (!unknown.empty()) {
-      std::vector<store::CounterInfo> infos;
-      int64_t latest = 0;
-      for (const auto& [key, s] : unknown) {
-        infos.push_back(s->counter);
-        latest = std::max(latest, s->second.time);
+      if (!serials_read_) {
+        for (const store::CounterRow& row : store_.Counters())
+          if (!row.info.serial.empty()) serial_topics_.try_emplace(row.info.serial, row.info.port);
+        serials_read_ = true;
       }
-      const std::vector<store::CounterId> ids = store_.RegisterCounters(infos, latest);
+      std::vector<store::CounterInfo> infos;
+      std::vector<int64_t> seen;
+      for (const auto& [key, first] : unknown) {
+        infos.push_back(first.first->counter);
+        seen.push_back(first.second);
+      }
+      const std::vector<store::CounterId> ids = store_.RegisterStations(infos, seen);
       size_t i = 0;
-      for (const auto& [key, s] : unknown) ids_[key] = ids[i++];
+      for (const auto& [key, first] : unknown) {
+        ids_[key] = ids[i++];
+        const store::CounterInfo& counter = first.first->counter;
+        if (counter.serial.empty()) continue;
+        const auto [known, added] = serial_topics_.try_emplace(counter.serial, counter.port);
+        if (!added && known->second != counter.port && told_copies_.insert(key).second)
+          notifier_.Status("The serial number " + counter.serial + " comes from " + counter.port + " as well as from " +
+                           known->second + ": they are kept as two counters, as a serial is one station's.");
+      }
     }
     std::map<store::CounterId, std::vector<store::Second>> by_counter;
     for (const StationSecond& s : taken) by_counter[ids_.at(s.key)].push_back(s.second);
@@ -235,20 +296,65 @@ bool Collector::Commit(std::vector<StationSecond>& taken) {
     batch.reserve(by_counter.size());
     for (auto& [id, seconds] : by_counter) batch.push_back({id, std::move(seconds)});
     const store::AppendResult result = store_.AppendMany(batch);
+    for (const store::CounterId id : result.differing_counters) {
+      if (!told_differing_.insert(id).second) continue;
+      const auto station = std::find_if(taken.begin(), taken.end(), [&](const StationSecond& s) { return ids_.at(s.key) == id; });
+      notifier_.Status("Seconds of counter " + std::to_string(id) + " (" + station->counter.port +
+                       ") came again with other counts: the first are kept, the others noted ('norvane-cli store "
+                       "check' counts them). Further ones of it are only counted.");
+    }
     std::lock_guard lock(mutex_);
+    health_.differing += result.differing;
     health_.stored += result.added;
     health_.repeated += result.already_stored;
     health_.waiting -= std::min<uint64_t>(health_.waiting, taken.size());
     ++health_.commits;
-    return true;
+    return Committed::kYes;
+  } catch (const store::StoreRefusal& e) {
+    *refusal = e.what();
+    return Committed::kRefused;
   } catch (const store::StoreError& e) {
     std::lock_guard lock(mutex_);
     // A counter registered in a transaction that failed may not be in the store.
     ids_.clear();
     if (health_.failures++ == 0 || health_.failures % 100 == 0)
       notifier_.Status(std::string("The store failed; collecting keeps the seconds and tries again: ") + e.what());
-    return false;
+    return Committed::kFailed;
   }
+}
+
+bool Collector::CommitSettingAside(std::span<const StationSecond> taken) {
+  std::string refusal;
+  switch (Commit(taken, &refusal)) {
+    case Committed::kYes:
+      return true;
+    case Committed::kFailed:
+      return false;
+    case Committed::kRefused:
+      break;
+  }
+  // The store refuses something in the batch, and would again for ever: halves are tried until
+  // the one message it refuses is alone, and that one is set aside while the rest is stored.
+  if (taken.size() > 1) {
+    const size_t half = taken.size() / 2;
+    return CommitSettingAside(taken.first(half)) && CommitSettingAside(taken.subspan(half));
+  }
+  const StationSecond& s = taken.front();
+  const nlohmann::json line{{"topic", s.counter.port + "/state"}, {"serial", s.counter.serial},
+                            {"version", s.counter.version},      {"utc", s.second.time},
+                            {"counts", s.second.count},          {"reason", refusal}};
+  const std::filesystem::path file = options_.journal_dir / kRefusedName;
+  std::ofstream(file, std::ios::app) << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  bool first;
+  {
+    std::lock_guard lock(mutex_);
+    first = health_.set_aside++ == 0;
+    health_.waiting -= std::min<uint64_t>(health_.waiting, 1);
+  }
+  if (first)
+    notifier_.Status("The store refuses a second from " + s.counter.port + " (" + refusal + "); it is set aside in " +
+                     file.string() + " and the rest is stored. Further ones are only counted.");
+  return true;
 }
 
 void Collector::Run() {
@@ -261,12 +367,12 @@ void Collector::Run() {
   for (;;) {
     wake_.wait_for(lock, pause.count() ? pause : options_.commit_every, [&] { return stop_; });
     const bool stopping = stop_;
-    // Under the lock, so that Stop never takes the client down while a connection is begun. Once
-    // one is begun, the loop thread owns the connection and keeps it.
+    // Once a connection is begun, the loop thread owns it and keeps it.
     if (unconnected_ && !stopping && std::chrono::steady_clock::now() >= connect_at) {
-      if (mosquitto_reconnect_async(client_) == MOSQ_ERR_SUCCESS) {
-        unconnected_ = false;
-      } else {
+      lock.unlock();
+      const bool begun = BeginConnection();
+      lock.lock();
+      if (!begun) {
         connect_pause = std::min(connect_pause * 2, options_.retry_longest);
         connect_at = std::chrono::steady_clock::now() + connect_pause;
       }
@@ -285,7 +391,7 @@ void Collector::Run() {
     }
     if (!taken.empty()) {
       lock.unlock();
-      const bool ok = Commit(taken);
+      const bool ok = CommitSettingAside(taken);
       lock.lock();
       if (ok) {
         taken.clear();

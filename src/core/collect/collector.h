@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,8 @@ struct CollectHealth {
   uint64_t rejected = 0;  // malformed or foreign messages, never written
   uint64_t commits = 0;
   uint64_t failures = 0;  // failed commits, tried again
+  uint64_t set_aside = 0; // seconds the store refused, set aside and never tried again
+  uint64_t differing = 0; // seconds given again with other counts than the ones kept
   uint64_t waiting = 0;   // received, not yet committed
   bool connected = false;
 };
@@ -73,11 +76,17 @@ class Collector {
   };
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
+  static void OnLog(mosquitto*, void* self, int level, const char* text);
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
   void Receive(std::string_view topic, std::string_view payload);
   void Run();
-  // Commits `taken`; false when the store failed.
-  bool Commit(std::vector<StationSecond>& taken);
+  // Begins the connection the first try could not; false when it failed again.
+  bool BeginConnection();
+  enum class Committed { kYes, kFailed, kRefused };
+  // Commits `taken`; the store's words when it refuses them.
+  Committed Commit(std::span<const StationSecond> taken, std::string* refusal);
+  // Commits `taken`, setting aside each second the store refuses; false when the store failed.
+  bool CommitSettingAside(std::span<const StationSecond> taken);
   void NewSegment(uint64_t number);
   // Takes up the journal an ended collector left for the writer to commit; returns the number
   // for the next segment.
@@ -88,6 +97,7 @@ class Collector {
   UserNotifier& notifier_;
   std::unique_ptr<LockedFile> lock_;
 
+  std::mutex client_mutex_;  // held while the client is begun or taken down; no callback takes it
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<StationSecond> incoming_;
@@ -101,6 +111,10 @@ class Collector {
 
   // The writer thread's own.
   std::map<std::string, store::CounterId> ids_;
+  std::map<std::string, std::string> serial_topics_;  // each serial and the first topic it came from
+  std::set<store::CounterId> told_differing_;         // counters whose differing seconds were told
+  std::set<std::string> told_copies_;                 // counters told to carry another's serial
+  bool serials_read_ = false;
 
   mosquitto* client_ = nullptr;
   std::thread thread_;

@@ -60,7 +60,8 @@ RecentSeconds RecentFromStore(std::filesystem::path path, std::string holder) {
   return [path = std::move(path), holder = std::move(holder)](const store::CounterInfo& counter, int64_t from,
                                                                int64_t to) -> std::vector<store::Second> {
     try {
-      const std::unique_ptr<store::CounterStore> db = store::OpenStore(path.string());
+      const std::unique_ptr<store::CounterStore> db =
+          store::OpenStore(path.string(), store::StoreAccess::kReadWrite, store::EndedJournals::kLeave);
       db->HoldAs(holder, 0);
       return db->ReadSeconds(db->RegisterCounter(counter, to - 1), from, to);
     } catch (const std::exception&) {

@@ -14,16 +14,18 @@ extern char** environ;
 namespace norvane {
 
 std::optional<std::string> StartCommand(const std::string& command,
-                                        const std::vector<std::pair<std::string, std::string>>& variables) {
+                                        const std::vector<std::pair<std::string, std::string>>& variables,
+                                        const std::vector<std::string>& withheld) {
   // Everything the child needs is made before the fork: after it, a threaded program may only
   // make async-signal-safe calls.
   std::vector<std::string> texts;
   for (char** e = environ; *e; ++e) {
     const std::string_view entry(*e);
-    const bool replaced = std::any_of(variables.begin(), variables.end(), [&](const auto& v) {
-      return entry.size() > v.first.size() && entry.starts_with(v.first) && entry[v.first.size()] == '=';
-    });
-    if (!replaced) texts.emplace_back(entry);
+    const auto named = [&](std::string_view name) {
+      return entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=';
+    };
+    const bool replaced = std::any_of(variables.begin(), variables.end(), [&](const auto& v) { return named(v.first); });
+    if (!replaced && std::none_of(withheld.begin(), withheld.end(), named)) texts.emplace_back(entry);
   }
   for (const auto& [name, value] : variables) texts.push_back(name + "=" + value);
   std::vector<char*> envp;

@@ -188,8 +188,13 @@ void MqttPublisher::Run() {
   auto connect_at = std::chrono::steady_clock::now() + connect_pause;
   while (!stop_) {
     if (unconnected_ && std::chrono::steady_clock::now() >= connect_at) {
-      // Once a connection is begun, the loop thread owns it and keeps it.
-      if (mosquitto_reconnect_async(client_) == MOSQ_ERR_SUCCESS) {
+      // Once a connection is begun, the loop thread owns it and keeps it. Begun without the
+      // lock: the library logs a failure (a CA file that is no certificate) from inside the call,
+      // and OnLog takes the lock.
+      lock.unlock();
+      const int rc = mosquitto_reconnect_async(client_);
+      lock.lock();
+      if (rc == MOSQ_ERR_SUCCESS) {
         unconnected_ = false;
       } else {
         connect_pause = std::min(connect_pause * 2, options_.reconnect_longest);

@@ -13,7 +13,9 @@ PublishingSink::Known* PublishingSink::Find(const store::CounterInfo& counter, i
   if (auto it = known_.find(store::IdentityKey(counter)); it != known_.end()) return &it->second;
   if (store_.empty()) return nullptr;
   try {
-    const std::unique_ptr<store::CounterStore> db = store::OpenStore(store_.string());
+    // The journals of ended writers are the seconds' writer's to fold, and to tell what was lost.
+    const std::unique_ptr<store::CounterStore> db =
+        store::OpenStore(store_.string(), store::StoreAccess::kReadWrite, store::EndedJournals::kLeave);
     db->HoldAs(holder_, 0);
     const store::CounterId id = db->RegisterCounter(counter, now);
     Known& known = known_[store::IdentityKey(counter)];

@@ -31,13 +31,19 @@ std::string IdentityKey(const CounterInfo& counter) {
   return counter.version + '\n' + (counter.serial.empty() ? "@" + counter.device_path : counter.serial);
 }
 
+std::vector<CounterId> CounterStore::RegisterStations(std::span<const CounterInfo> infos, std::span<const int64_t> seen) {
+  std::vector<CounterId> ids;
+  for (size_t i = 0; i < infos.size(); ++i) ids.push_back(RegisterCounter(infos[i], seen[i]));
+  return ids;
+}
+
 AppendResult CounterStore::AppendMany(std::span<const CounterSeconds> batch) {
   AppendResult total;
   for (const CounterSeconds& c : batch) {
     const AppendResult one = AppendSeconds(c.counter, c.seconds);
     total.added += one.added;
     total.already_stored += one.already_stored;
-    total.conflicting += one.conflicting;
+    total.differing += one.differing;
   }
   return total;
 }
@@ -61,9 +67,10 @@ bool IsServerLocation(std::string_view location) {
   return location.starts_with("postgresql://") || location.starts_with("postgres://");
 }
 
-std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access) {
+std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access, EndedJournals journals) {
   if (IsServerLocation(location)) return std::make_unique<PgStore>(location, access);
-  return std::make_unique<Store>(location, access);
+  return std::make_unique<Store>(location, access,
+                                 journals == EndedJournals::kFold ? Store::Journals::kFold : Store::Journals::kLeave);
 }
 
 }  // namespace norvane::store

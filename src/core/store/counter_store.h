@@ -46,6 +46,11 @@ class CounterStore {
   // RegisterCounter for many counters at once, as a collector meets a network's stations; in one
   // transaction where the database allows it.
   virtual std::vector<CounterId> RegisterCounters(std::span<const CounterInfo> infos, int64_t now);
+  // A centre's counters: each is the one that publishes on its topic (`port`) with its serial
+  // (none for a counter without one), whatever another topic says of itself; each registered as
+  // seen at its own time `seen[i]`. Where the database knows no such rule (a station's SQLite
+  // store), RegisterCounter's rules hold.
+  virtual std::vector<CounterId> RegisterStations(std::span<const CounterInfo> infos, std::span<const int64_t> seen);
   virtual void NameCounter(CounterId id, std::string_view name) = 0;
   virtual std::vector<CounterRow> Counters() = 0;
   // A counter by its number, its name, or a model or version text that names exactly one counter.
@@ -116,7 +121,13 @@ class CounterStore {
 // Whether `location` names a PostgreSQL server (postgresql://… or postgres://…) rather than a file.
 bool IsServerLocation(std::string_view location);
 
+// Whether a writer opening a SQLite store folds in the journals of writers that ended. Only the
+// seconds' own writer should leave them to itself, as it tells what it finds lost: a program's
+// other parts (its alarm, its publishing) open the store beside it leaving them.
+enum class EndedJournals { kFold, kLeave };
+
 // Opens the store at `location`: a PostgreSQL URL, else the path of a SQLite file.
-std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access = StoreAccess::kReadWrite);
+std::unique_ptr<CounterStore> OpenStore(const std::string& location, StoreAccess access = StoreAccess::kReadWrite,
+                                        EndedJournals journals = EndedJournals::kFold);
 
 }  // namespace norvane::store

@@ -104,8 +104,15 @@ PgResult PgConnection::Exec(std::string_view sql, std::span<const PgParam> param
                                                  values.data(), nullptr, nullptr, 0);
   const ExecStatusType status = raw ? PQresultStatus(raw) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    // Data exceptions (22), integrity violations (23) and the server's program limits (54, an
+    // index row too long) come from the data; the rest (a lost connection, a full disk) passes.
+    const char* state = raw ? PQresultErrorField(raw, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string_view code = state ? state : "";
+    const bool refused = code.starts_with("22") || code.starts_with("23") || code.starts_with("54");
     PQclear(raw);
-    throw StoreError("the store " + location_ + " failed: " + ServerReason(conn_));
+    const std::string what = "the store " + location_ + " failed: " + ServerReason(conn_);
+    if (refused) throw StoreRefusal(what);
+    throw StoreError(what);
   }
   return PgResult(raw);
 }

@@ -112,13 +112,23 @@ CREATE TABLE clock_readings(
   was_set BOOLEAN NOT NULL,
   PRIMARY KEY(counter, time));
 )"},
+    // 6: a centre finds a station's counter by its topic and serial, and notes each second given
+    // again with other counts than the ones kept.
+    {R"(
+CREATE INDEX counters_by_station ON counters(port, serial);
+CREATE TABLE differing_seconds(
+  counter BIGINT NOT NULL REFERENCES counters(id),
+  time BIGINT NOT NULL,
+  kept BIGINT NOT NULL,
+  given BIGINT NOT NULL,
+  PRIMARY KEY(counter, time, given));
+)"},
 };
 static_assert(std::size(kMigrations) == kPgSchemaVersion);
 
-// Keys of the transaction locks writers take: the schema, the partitions, and one per counter,
-// so that two writers of one counter merge their seconds into its minutes one after the other.
+// Keys of the transaction locks writers take: the schema, the partitions, and the seconds.
 constexpr int kLockSpace = 0x4e56;
-constexpr int kSchemaLock = 1, kPartitionLock = 2;
+constexpr int kSchemaLock = 1, kPartitionLock = 2, kSecondsLock = 3;
 
 std::string Num(int64_t v) { return std::to_string(v); }
 // The shortest text that reads back as the same double.
@@ -271,6 +281,29 @@ std::vector<CounterId> PgStore::RegisterCounters(std::span<const CounterInfo> in
   return ids;
 }
 
+std::vector<CounterId> PgStore::RegisterStations(std::span<const CounterInfo> infos, std::span<const int64_t> seen) {
+  PgTransaction tx(db_);
+  db_.Exec("LOCK TABLE counters IN SHARE ROW EXCLUSIVE MODE");
+  std::vector<CounterId> ids;
+  ids.reserve(infos.size());
+  for (size_t i = 0; i < infos.size(); ++i) {
+    const CounterInfo& info = infos[i];
+    const PgResult found =
+        db_.Exec("UPDATE counters SET version = $3, family = $4, model = $5, last_seen = greatest(last_seen, $6), "
+                 "first_seen = least(first_seen, $6), device_path = $7 "
+                 "WHERE id = (SELECT min(id) FROM counters WHERE port = $1 AND serial = $2) RETURNING id",
+                 {info.port, info.serial, info.version, info.family, info.model, Num(seen[i]), info.device_path});
+    ids.push_back(found.Rows() ? found.Int(0, 0)
+                               : db_.Exec("INSERT INTO counters(version, family, model, port, first_seen, last_seen, "
+                                          "serial, device_path) VALUES($1, $2, $3, $4, $5, $5, $6, $7) RETURNING id",
+                                          {info.version, info.family, info.model, info.port, Num(seen[i]), info.serial,
+                                           info.device_path})
+                                     .Int(0, 0));
+  }
+  tx.Commit();
+  return ids;
+}
+
 CounterId PgStore::FindOrAdd(const CounterInfo& info, int64_t now) {
   const auto first = [&](std::string_view sql, std::initializer_list<PgParam> values) -> std::optional<CounterId> {
     const PgResult r = db_.Exec(sql, values);
@@ -364,16 +397,16 @@ AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
   if (incoming.empty()) return result;
   MakePartitions(minutes);
 
-  std::vector<int64_t> counters, keys_counter, keys_minute;
+  std::vector<int64_t> keys_counter, keys_minute;
   for (const auto& [key, list] : incoming) {
-    if (counters.empty() || counters.back() != key.first) counters.push_back(key.first);
     keys_counter.push_back(key.first);
     keys_minute.push_back(key.second);
   }
   PgTransaction tx(db_);
-  // Sorted, so that two writers of overlapping counters never wait for each other in a circle.
-  db_.Exec("SELECT pg_advisory_xact_lock($1, c::integer) FROM unnest($2::bigint[]) AS c",
-           {Num(kLockSpace + 1), IntArray(counters)});
+  // Two writers merge their seconds into the minutes one after the other. One lock for the
+  // commit, not one per counter: a server holds only so many locks in one transaction (about
+  // 12,800 by default), and a centre has more stations than that.
+  db_.Exec("SELECT pg_advisory_xact_lock($1, $2)", {Num(kLockSpace), Num(kSecondsLock)});
   std::map<std::pair<CounterId, int64_t>, MinuteBlock> stored;
   {
     const PgResult r = db_.Exec(
@@ -384,12 +417,25 @@ AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
   }
 
   std::vector<int64_t> m_counter, m_minute, m_gaps, m_sum, m_measured, m_max;
+  std::vector<int64_t> d_counter, d_time, d_kept, d_given;
   std::vector<std::vector<uint8_t>> m_counts;
   std::map<std::tuple<CounterId, int64_t, int64_t>, Aggregate> changes;
   for (auto& [key, list] : incoming) {
     std::stable_sort(list.begin(), list.end(), [](const Second& a, const Second& b) { return a.time < b.time; });
     MinuteBlock& block = stored[key];
     const Aggregate added = AddToMinute(block, key.second, list, result);
+    // The first of a second is kept; one given again with other counts is noted, never resolved
+    // silently for either.
+    for (const Second& second : list) {
+      const uint32_t kept = block.counts[static_cast<size_t>(second.time - key.second * 60)];
+      if (second.count == kept) continue;
+      d_counter.push_back(key.first);
+      d_time.push_back(second.time);
+      d_kept.push_back(kept);
+      d_given.push_back(second.count);
+      if (result.differing_counters.empty() || result.differing_counters.back() != key.first)
+        result.differing_counters.push_back(key.first);
+    }
     if (added.measured == 0) continue;
     result.added += added.measured;
     const uint32_t max = block.Max();
@@ -410,6 +456,13 @@ AppendResult PgStore::AppendMany(std::span<const CounterSeconds> batch) {
              {IntArray(m_counter), IntArray(m_minute), IntArray(m_gaps), ByteaArray(m_counts), IntArray(m_sum),
               IntArray(m_measured), IntArray(m_max)});
     AddSummaries(db_, changes);
+  }
+  if (!d_counter.empty()) {
+    result.differing = static_cast<size_t>(
+        db_.Exec("INSERT INTO differing_seconds(counter, time, kept, given) SELECT * FROM unnest($1::bigint[], "
+                 "$2::bigint[], $3::bigint[], $4::bigint[]) ON CONFLICT DO NOTHING RETURNING 1",
+                 {IntArray(d_counter), IntArray(d_time), IntArray(d_kept), IntArray(d_given)})
+            .Rows());
   }
   tx.Commit();
   return result;
@@ -673,41 +726,59 @@ CheckReport PgStore::Check() {
   };
   PgTransaction snapshot(db_);
   db_.Exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
-  // Every minute row must decode to the sums beside it; the summaries must equal the minutes.
-  std::map<std::tuple<CounterId, int64_t, int64_t>, Aggregate> expected;
-  const PgResult minutes = db_.Exec("SELECT minute, gaps, counts, max, sum, measured, counter FROM seconds");
-  for (int i = 0; i < minutes.Rows(); ++i) {
-    const CounterId counter = minutes.Int(i, 6);
-    const int64_t minute = minutes.Int(i, 0);
-    MinuteBlock block;
-    if (!UnpackMinute(static_cast<uint64_t>(minutes.Int(i, 1)), static_cast<uint32_t>(minutes.Int(i, 3)),
-                      minutes.Bytes(i, 2), block)) {
-      problem(Format("counter %lld, minute %lld: the counts do not fit the mask of measured seconds",
-                     static_cast<long long>(counter), static_cast<long long>(minute)));
-      continue;
+  // Every minute row must decode to the sums beside it; the summaries must equal the minutes. A
+  // counter at a time and its minutes a page at a time: a centre's seconds do not fit in memory.
+  constexpr int kPage = 10000;
+  const PgResult counters = db_.Exec("SELECT id FROM counters ORDER BY id");
+  for (int c = 0; c < counters.Rows(); ++c) {
+    const CounterId counter = counters.Int(c, 0);
+    std::map<std::pair<int64_t, int64_t>, Aggregate> expected;  // (level, start) → from its minutes
+    for (int64_t after = INT64_MIN;;) {
+      const PgResult minutes = db_.Exec(
+          "SELECT minute, gaps, counts, max, sum, measured FROM seconds WHERE counter = $1 AND minute > $2 "
+          "ORDER BY minute LIMIT " + Num(kPage),
+          {Num(counter), Num(after)});
+      for (int i = 0; i < minutes.Rows(); ++i) {
+        const int64_t minute = after = minutes.Int(i, 0);
+        MinuteBlock block;
+        if (!UnpackMinute(static_cast<uint64_t>(minutes.Int(i, 1)), static_cast<uint32_t>(minutes.Int(i, 3)),
+                          minutes.Bytes(i, 2), block)) {
+          problem(Format("counter %lld, minute %lld: the counts do not fit the mask of measured seconds",
+                         static_cast<long long>(counter), static_cast<long long>(minute)));
+          continue;
+        }
+        if (block.measured == 0 || block.Sum() != static_cast<uint64_t>(minutes.Int(i, 4)) ||
+            block.MeasuredCount() != minutes.Int(i, 5))
+          problem(Format("counter %lld, minute %lld: sum, measured or max differ from the stored seconds",
+                         static_cast<long long>(counter), static_cast<long long>(minute)));
+        const Aggregate a = MinuteAggregate(block, minute, minute * 60, minute * 60 + 60);
+        for (int64_t level : kSummaryLevels) expected[{level, FloorDiv(minute * 60, level) * level}].Merge(a);
+      }
+      if (minutes.Rows() < kPage) break;
     }
-    if (block.measured == 0 || block.Sum() != static_cast<uint64_t>(minutes.Int(i, 4)) ||
-        block.MeasuredCount() != minutes.Int(i, 5))
-      problem(Format("counter %lld, minute %lld: sum, measured or max differ from the stored seconds",
-                     static_cast<long long>(counter), static_cast<long long>(minute)));
-    const Aggregate a = MinuteAggregate(block, minute, minute * 60, minute * 60 + 60);
-    for (int64_t level : kSummaryLevels) expected[{counter, level, FloorDiv(minute * 60, level) * level}].Merge(a);
+    const PgResult summaries = db_.Exec(std::string("SELECT ") + kSummaryColumns + ", level FROM summaries WHERE counter = $1",
+                                        {Num(counter)});
+    for (int i = 0; i < summaries.Rows(); ++i) {
+      const Aggregate stored = SummaryOf(summaries, i);
+      const std::pair<int64_t, int64_t> key{summaries.Int(i, 9), summaries.Int(i, 0)};
+      const auto found = expected.find(key);
+      const Aggregate want = found == expected.end() ? Aggregate{} : found->second;
+      if (found != expected.end()) expected.erase(found);
+      if (stored.sum != want.sum || stored.measured != want.measured || stored.full_minutes != want.full_minutes ||
+          stored.max_cpm != want.max_cpm || stored.max_cpm_at != want.max_cpm_at)
+        problem(Format("counter %lld, %s summary at %lld differs from its seconds", static_cast<long long>(counter),
+                       SummaryLevelName(key.first), static_cast<long long>(key.second)));
+    }
+    for (const auto& [key, want] : expected)
+      problem(Format("counter %lld, %s summary at %lld is missing", static_cast<long long>(counter),
+                     SummaryLevelName(key.first), static_cast<long long>(key.second)));
   }
-  const PgResult summaries = db_.Exec(std::string("SELECT ") + kSummaryColumns + ", counter, level FROM summaries");
-  for (int i = 0; i < summaries.Rows(); ++i) {
-    const Aggregate stored = SummaryOf(summaries, i);
-    const auto key = std::make_tuple(summaries.Int(i, 9), summaries.Int(i, 10), summaries.Int(i, 0));
-    const auto found = expected.find(key);
-    const Aggregate want = found == expected.end() ? Aggregate{} : found->second;
-    if (found != expected.end()) expected.erase(found);
-    if (stored.sum != want.sum || stored.measured != want.measured || stored.full_minutes != want.full_minutes ||
-        stored.max_cpm != want.max_cpm || stored.max_cpm_at != want.max_cpm_at)
-      problem(Format("counter %lld, %s summary at %lld differs from its seconds", static_cast<long long>(std::get<0>(key)),
-                     SummaryLevelName(std::get<1>(key)), static_cast<long long>(std::get<2>(key))));
-  }
-  for (const auto& [key, want] : expected)
-    problem(Format("counter %lld, %s summary at %lld is missing", static_cast<long long>(std::get<0>(key)),
-                   SummaryLevelName(std::get<1>(key)), static_cast<long long>(std::get<2>(key))));
+
+  const PgResult differing = db_.Exec("SELECT counter, count(*) FROM differing_seconds GROUP BY counter ORDER BY counter");
+  for (int i = 0; i < differing.Rows(); ++i)
+    report.notes.push_back(Format("counter %lld: %lld seconds were given again with other counts; the first are kept, the others are "
+                   "in the table differing_seconds",
+                   static_cast<long long>(differing.Int(i, 0)), static_cast<long long>(differing.Int(i, 1))));
 
   // The downloaded records: numbered 0, 1, 2... within one time and type, and summed as stored.
   const PgResult numbering = db_.Exec(

@@ -14,7 +14,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kPgSchemaVersion = 5;
+inline constexpr int kPgSchemaVersion = 6;
 
 class PgStore : public CounterStore {
  public:
@@ -27,6 +27,7 @@ class PgStore : public CounterStore {
   int SchemaVersion() override;
   CounterId RegisterCounter(const CounterInfo& info, int64_t now) override;
   std::vector<CounterId> RegisterCounters(std::span<const CounterInfo> infos, int64_t now) override;
+  std::vector<CounterId> RegisterStations(std::span<const CounterInfo> infos, std::span<const int64_t> seen) override;
   void NameCounter(CounterId id, std::string_view name) override;
   std::vector<CounterRow> Counters() override;
 

@@ -316,9 +316,9 @@ void SecondsWriter::Fold() {
       id = counters_.at(it->first).id;
     }
     const AppendResult result = store_->AppendSeconds(*id, it->second);
-    if (result.conflicting > 0 && conflict_told_.insert(it->first).second) {
+    if (result.differing > 0 && conflict_told_.insert(it->first).second) {
       std::lock_guard lock(mutex_);
-      notifier_.Status(std::to_string(result.conflicting) + " seconds of " + counters_.at(it->first).info.version +
+      notifier_.Status(std::to_string(result.differing) + " seconds of " + counters_.at(it->first).info.version +
                        " were in the store already with other counts: another program records the same counter "
                        "into " + location_ + ". The stored counts were kept.");
     }

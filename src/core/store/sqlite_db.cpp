@@ -3,12 +3,24 @@
 #include <sqlite3.h>
 
 namespace norvane::store {
+namespace {
+
+// SQLite's words for a damaged file ("database disk image is malformed") name no file: the
+// store's path goes with them.
+std::string Reason(sqlite3* db, int rc, const std::string& text) {
+  const int primary = rc & 0xff;
+  if (primary != SQLITE_CORRUPT && primary != SQLITE_NOTADB) return text;
+  const char* file = sqlite3_db_filename(db, "main");
+  return std::string(file && *file ? file : "the store") + " is damaged (" + text + ")";
+}
+
+}  // namespace
 
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
   const int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt_,
                                     nullptr);
   if (rc != SQLITE_OK)
-    throw StoreError("cannot prepare '" + std::string(sql) + "': " + sqlite3_errmsg(db));
+    throw StoreError(Reason(db, rc, "cannot prepare '" + std::string(sql) + "': " + sqlite3_errmsg(db)));
 }
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
@@ -43,7 +55,7 @@ bool Statement::Step() {
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
   sqlite3_reset(stmt_);
-  throw StoreError(sqlite3_errmsg(db_));
+  throw StoreError(Reason(db_, rc, sqlite3_errmsg(db_)));
 }
 
 void Statement::Run() {
@@ -90,7 +102,7 @@ void Database::Exec(std::string_view sql) {
   if (rc != SQLITE_OK) {
     const std::string reason = message ? message : sqlite3_errstr(rc);
     sqlite3_free(message);
-    throw StoreError(reason);
+    throw StoreError(Reason(db_, rc, reason));
   }
 }
 

@@ -146,6 +146,11 @@ static_assert(std::size(kMigrations) == kSchemaVersion);
 
 // A locked store is waited for this long before a write gives up and is retried later.
 constexpr int kBusyTimeoutMs = 3000;
+// SQLite's file header, which says how long the file should be.
+constexpr uint64_t kHeaderSize = 100;
+// Every store made or written by this program carries it in the header ("NRVD"); a database that
+// has some tables of the same name is still another program's.
+constexpr int64_t kApplicationId = 0x4E525644;
 
 std::string NotAStore(const std::filesystem::path& path, std::string_view why) {
   return path.string() + " is not a store: " + std::string(why) + "; it is left as it is";
@@ -158,12 +163,33 @@ void RefuseNonStoreFile(const std::filesystem::path& path, const std::filesystem
   if (!std::filesystem::is_regular_file(status))
     throw PermanentStoreError(NotAStore(path, "it is not a regular file (a FIFO, a device or a socket)"));
   std::string error;
-  const std::optional<FilePrefix> prefix = ReadFilePrefix(path, 16, &error);
+  const std::optional<FilePrefix> prefix = ReadFilePrefix(path, kHeaderSize, &error);
   if (!prefix) throw StoreError("cannot read " + path.string() + ": " + error);
+  if (prefix->file_size == 0) return;
   static constexpr char kMagic[] = "SQLite format 3";  // with its NUL: 16 bytes
-  if (prefix->file_size > 0 &&
-      (prefix->bytes.size() < sizeof kMagic || !std::equal(std::begin(kMagic), std::end(kMagic), prefix->bytes.begin())))
+  const std::vector<uint8_t>& header = prefix->bytes;
+  if (header.size() < sizeof kMagic || !std::equal(std::begin(kMagic), std::end(kMagic), header.begin()))
     throw PermanentStoreError(NotAStore(path, "it is not a SQLite database"));
+  // A file cut short (a copy or a disk that stopped half-way) would only fail as "malformed" at
+  // some later read, without its path: its header says how long it is.
+  const auto number = [&](size_t at, size_t bytes) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < bytes; ++i) value = value << 8 | header[at + i];
+    return value;
+  };
+  if (header.size() < kHeaderSize) throw PermanentStoreError(NotAStore(path, "it is damaged: it is cut short"));
+  const uint64_t page_size = number(16, 2) == 1 ? 65536 : number(16, 2);
+  if (page_size < 512 || (page_size & (page_size - 1)) != 0)
+    throw PermanentStoreError(NotAStore(path, "it is damaged: its header is garbled"));
+  // The page count is valid only while the header's two change counters agree, and says the
+  // file's length only without a log beside it: a checkpoint that met a full disk leaves the
+  // file short and the pages in the log.
+  const uint64_t pages = number(28, 4);
+  std::error_code ec;
+  const std::filesystem::path log = path.string() + "-wal";
+  const bool logged = std::filesystem::exists(log, ec) && std::filesystem::file_size(log, ec) > 0;
+  if (!logged && number(92, 4) == number(24, 4) && pages * page_size > prefix->file_size)
+    throw PermanentStoreError(NotAStore(path, "it is damaged: it is cut short"));
 }
 
 Database OpenDatabase(const std::filesystem::path& path, Store::Access access) {
@@ -189,15 +215,31 @@ void RefuseForeignDatabase(Database& db) {
   // Every store has these from its first version on; a database of another program is never
   // made a store. One with no tables at all is a store not yet made.
   const int64_t tables = db.ScalarInt("SELECT count(*) FROM sqlite_master");
-  const int64_t ours =
-      db.ScalarInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('counters', 'seconds')");
-  if ((version == 0 && tables > 0) || (version > 0 && ours != 2))
+  const int64_t application = db.ScalarInt("PRAGMA application_id");
+  // A store from before the mark is known by its seconds and summaries tables, word for word as
+  // this program made them.
+  const auto made_here = [&](const char* table) {
+    const std::string_view made = kMigrations[0].sql;
+    const size_t start = made.find(std::string("CREATE TABLE ") + table + "(");
+    const size_t end = made.find(") WITHOUT ROWID", start);
+    Statement stored(db.handle(), "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    stored.Bind(1, std::string_view(table));
+    return stored.Step() && stored.Text(0) == made.substr(start, end + 15 - start);
+  };
+  const bool ours = application == kApplicationId ||
+                    (application == 0 && version > 0 && made_here("seconds") && made_here("summaries"));
+  if ((version == 0 && (tables > 0 || (application != 0 && application != kApplicationId))) || (version > 0 && !ours))
     throw PermanentStoreError(NotAStore(db.path(), "it is a SQLite database of another program"));
 }
 
 void Migrate(Database& db, Store::Access access) {
   const int64_t version = db.ScalarInt("PRAGMA user_version");
-  if (version == kSchemaVersion) return;
+  if (version == kSchemaVersion) {
+    // A store made before the mark gets it with its first write.
+    if (access == Store::Access::kReadWrite && db.ScalarInt("PRAGMA application_id") != kApplicationId)
+      db.ExecWaitingForLocks("PRAGMA application_id = " + std::to_string(kApplicationId), kBusyTimeoutMs);
+    return;
+  }
   if (access == Store::Access::kReadOnly) {
     // A store is made in one transaction: a reader can find the file before it commits, and a
     // writer killed before its first commit leaves it so.
@@ -208,6 +250,7 @@ void Migrate(Database& db, Store::Access access) {
   Transaction tx(db);
   // Checked again inside the transaction: another writer may have made the store meanwhile.
   const int64_t now = db.ScalarInt("PRAGMA user_version");
+  db.Exec("PRAGMA application_id = " + std::to_string(kApplicationId));
   for (int64_t v = now; v < kSchemaVersion; ++v) {
     if (kMigrations[v].sql) db.Exec(kMigrations[v].sql);
     if (kMigrations[v].build) kMigrations[v].build(db);
@@ -294,7 +337,7 @@ Aggregate AddToMinute(MinuteBlock& block, int64_t minute, std::span<const Second
     const int s = static_cast<int>(second.time - minute * 60);
     if (block.Has(s)) {
       ++result.already_stored;
-      if (block.counts[s] != second.count) ++result.conflicting;
+      if (block.counts[s] != second.count) ++result.differing;
       continue;
     }
     block.measured |= uint64_t{1} << s;

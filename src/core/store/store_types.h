@@ -22,6 +22,13 @@ class PermanentStoreError : public StoreError {
   using StoreError::StoreError;
 };
 
+// The database refused what it was given (a value it cannot hold, a limit of its own): the same
+// data fails again however often it is tried, other data does not.
+class StoreRefusal : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
 using CounterId = int64_t;
 
 // What identifies a counter: a user-given name once set; else its serial number where it answers
@@ -60,7 +67,10 @@ struct CounterSeconds {
 struct AppendResult {
   size_t added = 0;
   size_t already_stored = 0;  // seconds the store held before: never counted twice
-  size_t conflicting = 0;     // of those, seconds held with another count: another writer's
+  // Of those, seconds given with other counts than the ones kept, and their counters: a centre
+  // notes them, a station tells them: neither keeps the later silently.
+  size_t differing = 0;
+  std::vector<CounterId> differing_counters;
 };
 
 // Totals over a stretch of seconds. A minute's CPM counts only for minutes measured whole.
@@ -175,6 +185,8 @@ struct ImportResult {
 
 struct CheckReport {
   std::vector<std::string> problems;  // empty: the store is sound
+  // What is no damage but asks for a look: a centre's seconds given again with other counts.
+  std::vector<std::string> notes;
   bool ok() const { return problems.empty(); }
 };
 

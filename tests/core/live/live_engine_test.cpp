@@ -153,13 +153,14 @@ TEST(LiveEngine, TheCpmGoesOnFromTheSecondsMeasuredBeforeTheConnection) {
                         [&](const store::CounterInfo&, int64_t from, int64_t to) {
                           asked = {from, to};
                           std::vector<store::Second> before;
-                          for (int64_t t = to - 30; t < to; ++t) before.push_back({t, 100});
+                          for (int64_t t = to - 31; t < to - 1; ++t) before.push_back({t, 100});
                           return before;
                         }},
       EngineOptions{.port = "/dev/ttyUSB0", .family = 8, .polls = 1});
   rig.engine->Run();
   ASSERT_EQ(rig.seconds.size(), 1u);
   EXPECT_EQ(asked.second - asked.first, 61);
+  EXPECT_EQ(rig.seconds.begin()->first, asked.second - 1);  // the first poll's
   // 30 seconds of 100 from before and the first live one, which is about 50.
   EXPECT_EQ(rig.first_cpm, (30 * 100 + rig.seconds.begin()->second) * 60 / 31);
 }

@@ -52,8 +52,10 @@ inline bool Accepts(uint16_t port) {
 // Keeps retained messages and sessions across a restart, as a broker in service does.
 class MosquittoBroker {
  public:
-  // `users`: "name:password" lines; none means anyone may connect.
-  MosquittoBroker(const std::filesystem::path& dir, std::vector<std::string> users = {})
+  // `users`: "name:password" lines; none means anyone may connect. `acl`: the lines of an ACL
+  // file (as "pattern write norvane/%u/#"); none means every user may read and write anything.
+  MosquittoBroker(const std::filesystem::path& dir, std::vector<std::string> users = {},
+                  const std::vector<std::string>& acl = {})
       : dir_(dir), program_(FindProgram("mosquitto")), port_(FreePort()) {
     std::filesystem::create_directories(dir_);
     std::ofstream config(dir_ / "mosquitto.conf");
@@ -76,6 +78,11 @@ class MosquittoBroker {
         if (std::system(command.c_str()) != 0) program_.clear();
       }
       config << "allow_anonymous false\npassword_file " << passwords.string() << "\n";
+    }
+    if (!acl.empty()) {
+      std::ofstream lines(dir_ / "acl");
+      for (const std::string& line : acl) lines << line << "\n";
+      config << "acl_file " << (dir_ / "acl").string() << "\n";
     }
   }
   ~MosquittoBroker() { Stop(); }

@@ -75,7 +75,7 @@ TEST_F(StoreTest, OlderStoreIsBroughtForwardKeepingItsData) {
           "DROP INDEX counters_by_serial; ALTER TABLE counters DROP COLUMN serial; "
           "ALTER TABLE counters DROP COLUMN device_path; DROP TABLE store_identity; DROP TABLE calibrations; "
           "DROP TABLE clock_readings; ALTER TABLE counters DROP COLUMN held_by; "
-          "ALTER TABLE counters DROP COLUMN held_until; PRAGMA user_version = 1;");
+          "ALTER TABLE counters DROP COLUMN held_until; PRAGMA user_version = 1; PRAGMA application_id = 0;");
   Store s(Path());
   EXPECT_EQ(s.SchemaVersion(), kSchemaVersion);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), (std::vector<Second>{{kT0, 4}, {kT0 + 1, 5}}));
@@ -125,9 +125,22 @@ TEST_F(StoreTest, FilesThatCanNeverBeAStoreAreRefusedAndLeftAlone) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const auto folder = dir_ / "folder.sqlite";
   std::filesystem::create_directories(folder);
+  // Another program's database that happens to have tables of the same names.
+  const auto look_alike = dir_ / "look-alike.sqlite";
+  RawExec(look_alike, "CREATE TABLE counters(id INTEGER PRIMARY KEY, what TEXT); CREATE TABLE seconds(t INTEGER); "
+                      "PRAGMA user_version = 3;");
+  // A store cut short, as a copy or a disk that stopped half-way leaves it.
+  const auto cut = dir_ / "cut.sqlite";
+  {
+    Store s(cut);
+    std::vector<Second> day;
+    for (int64_t t = kT0; t < kT0 + 86400; ++t) day.push_back({t, static_cast<uint32_t>(t % 7)});
+    s.AppendSeconds(AddCounter(s), day);
+  }
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
   const std::pair<std::filesystem::path, std::string> cases[] = {
-      {random_bytes, "not a SQLite database"}, {foreign, "another program"},
-      {fifo, "not a regular file"},            {folder, "a folder"}};
+      {random_bytes, "not a SQLite database"}, {foreign, "another program"}, {look_alike, "another program"},
+      {cut, cut.string() + " is not a store: it is damaged"},  {fifo, "not a regular file"}, {folder, "a folder"}};
   for (const auto& [path, reason] : cases) {
     const std::string before = std::filesystem::is_regular_file(path) ? testing::ReadAll(path) : "";
     for (const auto access : {Store::Access::kReadWrite, Store::Access::kReadOnly}) {
@@ -143,6 +156,8 @@ TEST_F(StoreTest, FilesThatCanNeverBeAStoreAreRefusedAndLeftAlone) {
     EXPECT_NE(refusal->find(reason), std::string::npos) << *refusal;
     if (!before.empty()) {
       EXPECT_EQ(testing::ReadAll(path), before) << path;
+      EXPECT_FALSE(std::filesystem::exists(path.string() + "-wal") || std::filesystem::exists(path.string() + "-shm"))
+          << path;
     }
   }
   // A database with nothing in it yet may become a store.
@@ -287,6 +302,19 @@ TEST_F(StoreTest, MinuteBlockKeepsEveryWidthAndRejectsDamage) {
   EXPECT_EQ(PackCounts(full, 3).size(), 30u);
 }
 
+// A centre commits the seconds of more stations at once than a server takes locks in one
+// transaction (about 12,800 by default).
+TEST_P(EveryStoreTest, OneCommitTakesTheSecondsOfFifteenThousandCounters) {
+  if (GetParam() == Backend::kSqlite) GTEST_SKIP() << "a station's file has one writer and takes no such locks";
+  constexpr int kCounters = 15000;
+  const std::unique_ptr<CounterStore> s = Open();
+  Raw("WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " + std::to_string(kCounters) +
+      ") INSERT INTO counters(version, first_seen, last_seen) SELECT 'v' || n, 0, 0 FROM g");
+  std::vector<CounterSeconds> batch;
+  for (CounterId id = 1; id <= kCounters; ++id) batch.push_back({id, {{kT0, 1}}});
+  EXPECT_EQ(s->AppendMany(batch).added, size_t{kCounters});
+}
+
 TEST_P(EveryStoreTest, GapsStayGapsAndNothingIsCountedTwice) {
   const std::unique_ptr<CounterStore> opened = Open();
   CounterStore& s = *opened;
@@ -301,7 +329,7 @@ TEST_P(EveryStoreTest, GapsStayGapsAndNothingIsCountedTwice) {
   const AppendResult r = s.AppendSeconds(c, again);
   EXPECT_EQ(r.added, 1u);
   EXPECT_EQ(r.already_stored, 3u);
-  EXPECT_EQ(r.conflicting, 3u);  // none the same count as the stored one: another writer's
+  EXPECT_EQ(r.differing, 3u);  // none the same count as the stored one: another writer's
 
   const std::vector<Second> expected{{kT0 + 50, 1}, {kT0 + 58, 0}, {kT0 + 59, 2}, {kT0 + 60, 3},
                                      {kT0 + 61, 0}, {kT0 + 62, 4}, {kT0 + 3604, 6}, {kT0 + 3605, 7}};
@@ -491,7 +519,8 @@ TEST_P(EveryStoreTest, TenMinuteColumnsHoldWhatTheMinutesHoldAlsoInAnOlderStore)
   Raw("DROP TABLE clock_readings; DROP TABLE calibrations; DELETE FROM summaries WHERE level = 600; " +
       std::string(GetParam() == Backend::kSqlite ? "ALTER TABLE counters DROP COLUMN held_by; "
                                                    "ALTER TABLE counters DROP COLUMN held_until; PRAGMA user_version = 4;"
-                                                 : "UPDATE schema_version SET version = 2;"));
+                                                 : "DROP TABLE differing_seconds; DROP INDEX counters_by_station; "
+                                                   "UPDATE schema_version SET version = 2;"));
   const std::unique_ptr<CounterStore> s = Open();
   EXPECT_TRUE(s->Check().ok());
   expect_same(*s, want);
