@@ -443,7 +443,7 @@ CounterId Store::RegisterCounter(const CounterInfo& info, int64_t now) {
                     "ORDER BY id LIMIT 1",
                     {info.version, info.device_path});
     if (!found)
-      found = first(std::string("SELECT id FROM counters WHERE version = ?1 AND name IS NULL") +
+      found = first(std::string("SELECT id FROM counters WHERE version = ?1 AND serial = '' AND name IS NULL") +
                         std::string(kFree) + " ORDER BY id LIMIT 1",
                     {info.version, info.device_path, holder_, now_text});
   }

@@ -258,8 +258,14 @@ TEST_F(StoreTest, AlikeCountersWithoutSerialAreNeverTakenForOneAnotherWhileBothA
   CounterInfo on_b = on_a;
   on_b.port = "/dev/ttyUSB1";
   on_b.device_path = "/dev/serial/by-id/usb-b";
+  // A counter that answers a serial number is never one that answers none.
+  CounterInfo with_serial = on_a;
+  with_serial.serial = "00a1";
+  with_serial.device_path = "/dev/serial/by-id/usb-s";
+  const CounterId serial = a.RegisterCounter(with_serial, kT0);
   const CounterId first = a.RegisterCounter(on_a, kT0);
   const CounterId second = b.RegisterCounter(on_b, kT0 + 1);
+  EXPECT_NE(first, serial);
   EXPECT_NE(first, second);
   // A reader of writer b's program (its alarm, its publisher) finds what b holds.
   Store reader(Path());
@@ -276,7 +282,9 @@ TEST_F(StoreTest, AlikeCountersWithoutSerialAreNeverTakenForOneAnotherWhileBothA
   EXPECT_EQ(c.RegisterCounter(moved, kT0 + 4), second);
   // A writer that was killed lets go when its lease runs out.
   moved.device_path = "/dev/serial/by-id/usb-e";
-  EXPECT_NE(b.RegisterCounter(moved, kT0 + 5), first);
+  const CounterId third = b.RegisterCounter(moved, kT0 + 5);
+  EXPECT_NE(third, first);
+  EXPECT_NE(third, serial);
   moved.device_path = "/dev/serial/by-id/usb-f";
   EXPECT_EQ(b.RegisterCounter(moved, kT0 + 901), first);
 }
