@@ -300,7 +300,7 @@ TEST(SimulateCommand, ReplaysADumpAndAConfigurationFile) {
   ASSERT_EQ(block.size(), 512u);
   EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + 5), (std::vector<uint8_t>{0, 1, 0xFF, 60, 30}));
 }
-TEST_F(SimPty, APortInUseNamesItsHolderAndIsLeftAlone) {
+TEST_F(SimPty, APortInUseNamesItsHolderAndIsLeftAloneAlsoByASecondRecord) {
   Start({});
   const std::string port = transport_->device_path();
   testing::TempDir dir;
@@ -319,6 +319,11 @@ TEST_F(SimPty, APortInUseNamesItsHolderAndIsLeftAlone) {
   const PortAccess access = CheckPortAccess(port);
   EXPECT_EQ(access.state, PortAccessState::kBusy);
   EXPECT_EQ(access.holder.pid, record.pid());
+  // A second record on the port is turned away at once, not left searching for the counter.
+  testing::ChildCli second({"--settings", (dir / "settings.reg").string(), "--model", "ZQT-400", "--store",
+                            (dir / "store.sqlite").string(), "--port", port, "record", "--seconds", "3"});
+  EXPECT_EQ(second.Wait(20s), 1);
+  EXPECT_NE(second.said.find("is in use by process " + std::to_string(record.pid())), std::string::npos) << second.said;
   // The holder reads on as before.
   EXPECT_FALSE(record.ReadLine(30s).empty());
 

@@ -50,8 +50,9 @@ std::string StateLine(LinkState state, const std::string& detail) {
     case LinkState::kLost: text = kTextLineCounterLost; break;
     case LinkState::kStopped: break;
   }
-  // Each state's line with a detail is the text after its plain one.
-  return detail.empty() ? EnglishText(text) : EnglishText(text + 1, {detail});
+  // Each state's line with a detail is the text after its plain one, which ends the sentence.
+  const std::string clause = !detail.empty() && detail.back() == '.' ? detail.substr(0, detail.size() - 1) : detail;
+  return detail.empty() ? EnglishText(text) : EnglishText(text + 1, {clause});
 }
 
 }  // namespace
