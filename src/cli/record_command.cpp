@@ -19,7 +19,7 @@
 #include "core/alarm/alarm_sink.h"
 #include "core/alarm/alarm_text.h"
 #include "core/common/text_format.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/live/live_engine.h"
 #include "core/live/serial_live_link.h"
 #include "core/net/map_submission.h"

@@ -1,7 +1,7 @@
 #include "ui/app_context.h"
 
 #include "core/common/text_format.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/publish/mqtt_password.h"
 #include "core/store/clock_keeping.h"
 #include "core/store/counter_store.h"

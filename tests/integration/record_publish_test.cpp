@@ -10,7 +10,7 @@
 
 #include "core/common/clock.h"
 #include "core/common/text_format.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/live/live_engine.h"
 #include "core/settings/settings_store.h"
 #include "core/store/store.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "core/common/text_format.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "tests/core/history/image_builder.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/scroll_bar_ex.h"

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/store/counter_store.h"
 #include "core/store/dose_scale.h"
 

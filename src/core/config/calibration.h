@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "core/config/config_values.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 
 namespace norvane {
 

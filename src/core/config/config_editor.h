@@ -10,7 +10,7 @@
 #include "core/config/config_file.h"
 #include "core/config/config_values.h"
 #include "core/config/editor_form.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 
 namespace norvane {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/i18n/language_dictionary.h"
 #include "core/settings/settings_store.h"
 

@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/history/history_dump.h"
 #include "core/history/history_window.h"
 #include "core/history/realtime_series.h"

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/history/record_stream.h"
 
 namespace norvane {

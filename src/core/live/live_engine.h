@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/live/count_reply.h"
 #include "core/live/live_clock.h"

@@ -4,7 +4,7 @@
 
 #include "core/protocol/device_session.h"
 #include "core/serial/port_catalogue.h"
-#include "core/store/store_types.h"
+#include "core/common/counter_info.h"
 
 namespace norvane {
 

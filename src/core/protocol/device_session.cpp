@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "core/common/text_format.h"
+#include "core/history/history_dump.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/protocol/exchange.h"
 #include "core/protocol/model_identification.h"

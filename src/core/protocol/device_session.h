@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "core/common/user_notifier.h"
-#include "core/history/history_dump.h"
 #include "core/protocol/device_state.h"
 #include "core/serial/reader_thread.h"
 #include "core/serial/receive_buffer.h"
@@ -16,6 +15,8 @@
 #include "core/settings/settings_store.h"
 
 namespace norvane {
+
+class HistoryDump;
 
 // Identification tries this many times at the selected model's line rate...
 inline constexpr int kIdentifyAttempts = 4;

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "core/common/user_notifier.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/publish/live_reading.h"
 #include "core/publish/mqtt_messages.h"
 #include "core/publish/mqtt_url.h"

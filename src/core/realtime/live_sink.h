@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/store/store.h"
+#include "core/common/counter_info.h"
 
 namespace norvane {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/settings/registry_key.h"
 
 namespace norvane {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/common/clock.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/history/record_stream.h"
 #include "core/store/store_types.h"
 

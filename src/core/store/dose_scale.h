@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/store/counter_store.h"
 #include "core/store/store_types.h"
 

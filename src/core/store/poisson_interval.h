@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 
 namespace norvane::store {
 

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 #include "core/store/dose_scale.h"
 #include "core/store/minute_block.h"
 #include "core/store/store_types.h"

@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "core/config/config_editor.h"
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 
 namespace norvane {
 namespace {

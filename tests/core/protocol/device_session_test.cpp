@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/history/history_dump.h"
 #include "core/protocol/auto_scan.h"
 #include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "core/history/dose_conversion.h"
+#include "core/common/dose_conversion.h"
 
 namespace norvane {
 
