@@ -2,11 +2,13 @@
 
 #include "core/common/text_format.h"
 #include "core/common/dose_conversion.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/publish/mqtt_password.h"
 #include "core/store/clock_keeping.h"
 #include "core/store/counter_store.h"
-#include "core/store/pg_db.h"
 #include "core/store/last_download.h"
+#include "core/store/pg_db.h"
 
 namespace norvane {
 namespace {
@@ -79,10 +81,8 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
       alarm_options_(ChosenAlarm(store)) {
   // A centre's server is for the chart to read; the window's seconds go into a station's file.
   if (store_on() && store::IsServerLocation(store_path_.string())) {
-    background_notifier_.Message("Monitoring is not kept in the long-term store: " +
-                                     store::WithoutPassword(store_path_.string()) +
-                                     " is a PostgreSQL server, which 'norvane-cli record' writes into.",
-                                 "Long-term store");
+    background_notifier_.Message(EnglishText(kTextMsgStoreIsServer, {store::WithoutPassword(store_path_.string())}),
+                                 EnglishText(kTextCaptionLongTermStore));
     store_path_.clear();
   }
   // The writer opens the store with the first second, so a window that never monitors never
@@ -96,15 +96,12 @@ void AppContext::ApplyPublishing() {
   publishing_.reset();
   publish::PublishingOptions publishing = ChosenPublishing(store);
   if (auto problem = publish::ResolveMqttPassword(publishing)) {
-    background_notifier_.Message(*problem + " Monitoring is not published over MQTT.", "Publishing");
+    background_notifier_.Message(EnglishText(kTextMsgNotPublished, {*problem}), EnglishText(kTextCaptionPublishing));
     publishing.mqtt_url.clear();
   }
   if (publishing.mqtt_url.empty() && publishing.metrics_address.empty()) return;
   if (!store_on()) {
-    background_notifier_.Message(
-        "Monitoring is not published over MQTT or on /metrics: publishing needs the long-term store, which "
-        "is turned off (\"LongTermStore\" in the settings).",
-        "Publishing");
+    background_notifier_.Message(EnglishText(kTextMsgPublishingNeedsStore), EnglishText(kTextCaptionPublishing));
     return;
   }
   publishing.store = store_path_;
@@ -194,9 +191,8 @@ void AppContext::ImportDownload() {
     store::KeepLastDownload(db, counter, {image.data(), image.size()}, now);
     notifier.Status(Format("%zu of %zu history records were new to the long-term store.", r.added, r.records));
   } catch (const std::exception& e) {
-    background_notifier_.Message("The history could not be imported into the long-term store " +
-                                     store_path_.string() + ": " + e.what() + "\nThe dump is saved.",
-                                 "Long-term store");
+    background_notifier_.Message(EnglishText(kTextMsgHistoryNotImported, {store_path_.string(), e.what()}),
+                                 EnglishText(kTextCaptionLongTermStore));
   }
 }
 

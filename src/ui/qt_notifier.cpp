@@ -27,7 +27,7 @@ void QtNotifier::OnOwnerThread(const std::function<void()>& work, bool wait) {
 
 void QtNotifier::Message(std::string_view text, std::string_view caption) {
   const QString t = ToQString(text), c = ToQString(caption);
-  OnOwnerThread([this, t, c] { message_(Shown(t), c); }, true);
+  OnOwnerThread([this, t, c] { message_(Shown(t), c.isEmpty() ? c : Shown(c)); }, true);
 }
 
 void QtNotifier::Status(std::string_view line) {
@@ -38,7 +38,7 @@ void QtNotifier::Status(std::string_view line) {
 bool QtNotifier::Ask(std::string_view question, std::string_view caption) {
   const QString q = ToQString(question), c = ToQString(caption);
   bool answer = false;
-  OnOwnerThread([&] { answer = ask_(q, c); }, true);
+  OnOwnerThread([&] { answer = ask_(Shown(q), c.isEmpty() ? c : Shown(c)); }, true);
   return answer;
 }
 

@@ -22,8 +22,8 @@ class QtNotifier final : public QObject, public UserNotifier {
   // Questions and messages go through these, so tests can answer without a modal box.
   using AskHandler = std::function<bool(const QString& question, const QString& caption)>;
   using MessageHandler = std::function<void(const QString& text, const QString& caption)>;
-  // Core's English lines and messages pass through this on the window's thread, where the
-  // window's dictionary lives, before they are shown.
+  // Core's English lines, messages, questions and captions pass through this on the window's
+  // thread, where the window's dictionary lives, before they are shown.
   using Translator = std::function<QString(const QString&)>;
 
   QtNotifier(QWidget* owner, StatusSink status);

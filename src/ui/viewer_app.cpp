@@ -11,6 +11,7 @@
 
 #include "core/common/option_table.h"
 #include "core/common/program_version.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/settings_location.h"
 #include "core/platform/store_location.h"
 #include "core/platform/terminal_width.h"
@@ -25,13 +26,13 @@ namespace {
 // A refused port otherwise shows only as a failed connect, so the fix is offered once at start.
 // Offscreen runs are tests and benchmarks, which must not stop at a dialog unless they ask
 // (NORVANE_PORT_ADVICE=1).
-void OfferPortAccessAdvice(QWidget& window, const std::vector<std::string>& extra_ports) {
+void OfferPortAccessAdvice(CMainViewerDlg& window, const std::vector<std::string>& extra_ports) {
   if (QGuiApplication::platformName() == QLatin1String("offscreen") && qEnvironmentVariableIsEmpty("NORVANE_PORT_ADVICE"))
     return;
   const std::optional<std::string> advice = MachinePortAccessAdvice(extra_ports);
   if (!advice) return;
-  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Serial port access"), ToQString(*advice),
-                              QMessageBox::Ok, &window);
+  const QString caption = ToQString(window.context().dictionary.GetText(kTextCaptionPortAccess));
+  auto* box = new QMessageBox(QMessageBox::Warning, caption, ToQString(*advice), QMessageBox::Ok, &window);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }

@@ -8,9 +8,12 @@
 #include <QRegularExpression>
 #include <qcustomplot.h>
 
+#include "core/config/config_file.h"
+#include "core/files/dump_file.h"
 #include "core/files/file_saver.h"
 #include "core/history/download.h"
 #include "core/i18n/window_texts.h"
+#include "core/serial/serial_link.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/color_dialog.h"
 #include "ui/config_editor_dialog.h"
@@ -206,6 +209,41 @@ TEST_F(MainWindowLanguageTest, EveryTextFollowsTheChosenLanguageAtOnceAndEnglish
   back.sort();
   expected.sort();
   EXPECT_EQ(back, expected);
+}
+
+// Message boxes core raises in English, with their captions, reach the user in the chosen language.
+TEST_F(MainWindowLanguageTest, CoreMessageBoxesAndCaptionsFollowTheChosenLanguage) {
+  ViewerOptions options;
+  options.language_folders = {NORVANE_LANGUAGE_DIR};
+  auto w = Open({}, options);
+  QStringList shown;
+  w->notifier().SetMessageHandler([&](const QString& text, const QString& caption) { shown << text << caption; });
+  const std::string missing = (dir_ / "missing.bin").string();
+  auto raise = [&] {
+    shown.clear();
+    ConfigBlock block{};
+    LoadConfigFile(missing, block, w->notifier());
+    SaveConfigFile(block, ConfigFileFormat::kCsv, (dir_ / "no-folder" / "config").string(), w->notifier());
+    LoadDumpFile(missing, w->context().data.dump, w->notifier());
+    w->notifier().Message(OpenFailureText(3, "Device or resource busy"), kOpenFailureCaption);
+    w->notifier().Message("Comport error on SETSSID! \r\n Please try again!", "Long-term store");
+  };
+  raise();
+  const QStringList english = shown;
+  ASSERT_EQ(english.size(), 10) << english.join(" | ").toStdString();
+  for (const QString language : {"Deutsch", "Français", "Español"}) {
+    LanguageChoice(*w, language)->trigger();
+    raise();
+    ASSERT_EQ(shown.size(), english.size()) << language.toStdString();
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+      if (english[i].isEmpty()) continue;
+      // The values filled in (paths, the system's reason) stay as they are; the words around them go.
+      EXPECT_FALSE(shown[i].contains(english[i].left(12))) << language.toStdString() << ": " << shown[i].toStdString();
+      EXPECT_FALSE(LooksGarbled(shown[i])) << shown[i].toStdString();
+    }
+    EXPECT_TRUE(shown.filter("missing.bin").size() == 1 && shown.filter("resource busy").size() == 1)
+        << shown.join(" | ").toStdString();
+  }
 }
 
 }  // namespace

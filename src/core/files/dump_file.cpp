@@ -54,7 +54,7 @@ std::optional<size_t> LoadDumpFile(const std::string& path, HistoryDump& dump, U
   std::string error;
   const auto file = ReadFilePrefix(path, dump.image_size(), &error);
   if (!file) {
-    notifier.Message("Couldn't open the file " + path + ": " + error, "Load Data");
+    notifier.Message(EnglishText(kTextMsgCannotOpenFile, {path, error}), EnglishText(kTextCaptionLoadData));
     return std::nullopt;
   }
   // A file the program wrote itself (CSV, HTML) would load as an empty chart said to be "loaded".
@@ -72,7 +72,7 @@ std::optional<RecordingLoad> LoadRecordingFile(const std::string& path, HistoryD
   std::string error;
   const std::optional<RealtimeRecording> recording = ReadRealtimeBinary(path, &error);
   if (!recording) {
-    notifier.Message("Couldn't open the file " + path + ": " + error, "Load Data");
+    notifier.Message(EnglishText(kTextMsgCannotOpenFile, {path, error}), EnglishText(kTextCaptionLoadData));
     return std::nullopt;
   }
   const std::string image = RecordingImage(*recording);

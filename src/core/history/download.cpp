@@ -114,8 +114,7 @@ bool HistoryDownload::StartDownload(const DownloadRequest& request, Completion c
   // Minutes of reading are worth nothing if the file cannot be written at the end.
   if (!request.path.empty() && request.path != "noname") {
     if (const auto problem = CheckFolderWritable(std::filesystem::path(request.path).parent_path().string())) {
-      p_.notifier.Message("The download was not started: " + *problem + ". Please choose another folder.",
-                          "Download");
+      p_.notifier.Message(EnglishText(kTextMsgDownloadNotStarted, {*problem}), EnglishText(kTextCaptionDownload));
       last_report_ = DownloadReport{};
       last_report_.image_size = p_.dump.image_size();
       return false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "core/common/text_format.h"
 #include "core/i18n/window_texts.h"
@@ -395,6 +396,77 @@ constexpr NumberedText kWindowTexts[] = {
     {436, "Copyright 2026 The Norvane Data Viewer developers. No licence has been published yet: all rights reserved."},
     {437, "Yes saves the recording in %1."},
     {438, "The window publishes with these settings as soon as OK is pressed."},
+    // Messages and captions core raises with its English words, as they stand there.
+    {439, "Comport error! \r\n Please try again!"},
+    {440, "Comport error on SETSSID! \r\n Please try again!"},
+    {441, "Comport error on SETWIFIPW \r\n Please try again!"},
+    {442, "Comport error on SETWEBSITE.\r\n Please try again!"},
+    {443, "Comport error on SETURL.\r\n Please try again!"},
+    {444, "Comport error on SETUSERID. \r\n Please try again!"},
+    {445, "Comport error on SETCOUNTERID. \r\n Please try again!"},
+    {446, "Comport error on SETPERIOD.\r\n Please try again!"},
+    {447, "This model does not support WiFi. "},
+    {448, "Write to unit completed!"},
+    {449, "Failed to download. Please try again."},
+    {450, "No screenshot found on device."},
+    {451, "Download Failed."},
+    {452, "Couldn't create the file!"},
+    {453, "Screenshot Saved."},
+    {454, "Error creating file"},
+    {455, "Configuration Saved."},
+    {456, "Failed to open the file."},
+    {457, "The configuration holds no data (every byte is 0xFF), so nothing was erased or written.\r\nRead it "
+          "from the counter or load a file first."},
+    {458, "Erase CFG Failed\r\nPlease Try Again."},
+    {459, "Write CFG Failed.\r\nPlease Try Again."},
+    {460, "Write To Device Completed"},
+    {461, "Write To Device Successful"},
+    {462, "Update CFG Failed\r\nPlease Try Again."},
+    {463, "Factory Reset Failed\r\nPlease Try Again."},
+    {464, "There are some unsynched communication. \r\n Check the unit communication baud rate setting. "
+          "\r\nYou may need to restart/reconnect the unit and download again."},
+    {465, "There are some unsynched communication, you may need to restart and reconnect the unit and download again."},
+    {466, "There are some unsynched communication, you may need to reconnect the unit and download again."},
+    {467, "click on OK  to submit data to server, then wait for a few seconds."},
+    {468, "Your user account Geiger counter information not been verified, \r\n The Auto submition dada is "
+          "been disabled."},
+    {469, "Please set Auto submit period 1 minute or longer."},
+    {470, "Make sure your web server is running"},
+    {471, "Time Synced Successfully!"},
+    {472, "Time Sync Failed! "},
+    {473, "GETDATETIME command failed!"},
+    {474, "Nothing was saved: choose one of the file types."},
+    {475, "COM%1 cannot be opened."},
+    {476, "COM%1 cannot be opened.\n\n%2."},
+    {477, "The download was not started: %1. Please choose another folder."},
+    {478, "Couldn't open the file %1: %2"},
+    {479, "The long-term store %1 was deleted while recording; the seconds are kept and written to %2 again."},
+    {480, "The long-term store %1 was replaced while recording; the seconds are kept and written to %2 again."},
+    {481, "%1 Logging goes on without MQTT."},
+    {482, "%1 Logging goes on without metrics."},
+    {483, "The metrics endpoint cannot listen on %1 (the port is taken or the address is not this machine's). "
+          "Logging goes on without it."},
+    {484, "The data quality cannot be read from the store: %1"},
+    {485, "Monitoring is not kept in the long-term store: %1 is a PostgreSQL server, which 'norvane-cli "
+          "record' writes into."},
+    {486, "%1 Monitoring is not published over MQTT."},
+    {487, "Monitoring is not published over MQTT or on /metrics: publishing needs the long-term store, which "
+          "is turned off (\"LongTermStore\" in the settings)."},
+    {488, "The history could not be imported into the long-term store %1: %2\nThe dump is saved."},
+    {489, "Cannot open the port"},
+    {490, "Download"},
+    {491, "Configuration"},
+    {492, "Metrics"},
+    {493, "Quality"},
+    {494, "Load Data"},
+    {495, "Save Realtime Data"},
+    {496, "Long-term store"},
+    {497, "Publishing"},
+    {498, "Serial port access"},
+    {499, "The counter's history differs from the last download: downloading all of it."},
+    {500, "No new data."},
+    {501, "Parameter error!"},
+    {502, "Parameter error, space needed in between."},
 };
 // Files replace texts by position: a number, once given out, keeps its meaning.
 static_assert(std::ranges::all_of(kWindowTexts, [](const NumberedText& t) {
@@ -590,11 +662,13 @@ std::string LanguageDictionary::Translated(std::string_view english) const {
 }
 
 std::string LanguageDictionary::TranslatedLine(std::string_view line) const {
-  for (int n = kTextLineCounterConnected; n <= kTextLineLast; ++n) {
-    const std::optional<std::vector<std::string>> values = LineValues(BuiltInWindowText(n), line);
-    const std::string text = GetText(n);
-    if (values && !text.empty()) return FillIn(text, *values);
-  }
+  for (const auto& [first, last] : {std::pair{kTextLineCounterConnected, kTextLineLast},
+                                    std::pair{kTextMsgComportError, kTextMessageLast}})
+    for (int n = first; n <= last; ++n) {
+      const std::optional<std::vector<std::string>> values = LineValues(BuiltInWindowText(n), line);
+      const std::string text = GetText(n);
+      if (values && !text.empty()) return FillIn(text, *values);
+    }
   return std::string(line);
 }
 

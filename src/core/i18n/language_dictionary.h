@@ -12,7 +12,7 @@
 namespace norvane {
 
 // Numbers 0-90 are the texts dictionary files have always had; the window's own texts follow from 100.
-inline constexpr int kBuiltInTextCount = 439;
+inline constexpr int kBuiltInTextCount = 503;
 // Lines longer than this are cut into several lines, as the file reader always has done.
 inline constexpr size_t kMaxDictionaryLineLength = 1024;
 // "Second": the seconds suffix of the CSV and HTML writers in languages other than English.
@@ -57,7 +57,8 @@ class LanguageDictionary {
   // type names of the file dialogs.
   std::string Translated(std::string_view english) const;
 
-  // A line core made with EnglishText, in this dictionary's language; any other line as it is.
+  // A line, message or caption core made in English (with EnglishText where it carries values), in this
+  // dictionary's language; any other text as it is.
   // The CLI shows core's lines as they come; the window passes them through this.
   std::string TranslatedLine(std::string_view line) const;
 

@@ -1,5 +1,8 @@
 #include "core/publish/live_publishing.h"
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
+
 namespace norvane::publish {
 
 LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& notifier) {
@@ -17,7 +20,7 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
       mqtt.quality = !options.store.empty();
       mqtt_ = std::make_unique<MqttPublisher>(std::move(mqtt), notifier);
     } else {
-      notifier.Message(error + " Logging goes on without MQTT.", "MQTT");
+      notifier.Message(EnglishText(kTextMsgWithoutMqtt, {error}), "MQTT");
     }
   }
   if (!options.metrics_address.empty()) {
@@ -26,7 +29,7 @@ LivePublishing::LivePublishing(const PublishingOptions& options, UserNotifier& n
       registry_ = std::make_unique<MetricsRegistry>(options.store);
       server_ = std::make_unique<MetricsServer>(*address, *registry_, notifier);
     } else {
-      notifier.Message(error + " Logging goes on without metrics.", "Metrics");
+      notifier.Message(EnglishText(kTextMsgWithoutMetrics, {error}), EnglishText(kTextCaptionMetrics));
     }
   }
   if ((mqtt_ || registry_) && !options.store.empty())

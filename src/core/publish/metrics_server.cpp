@@ -6,6 +6,9 @@
 
 #include <charconv>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
+
 namespace norvane::publish {
 
 std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::string* error) {
@@ -116,9 +119,8 @@ MetricsServer::MetricsServer(ListenAddress address, MetricsRegistry& registry, U
     port_ = info ? info->port : address.port;
     return;
   }
-  notifier.Message("The metrics endpoint cannot listen on " + address.host + ":" + std::to_string(address.port) +
-                       " (the port is taken or the address is not this machine's). Logging goes on without it.",
-                   "Metrics");
+  notifier.Message(EnglishText(kTextMsgMetricsCannotListen, {address.host + ":" + std::to_string(address.port)}),
+                   EnglishText(kTextCaptionMetrics));
 }
 
 MetricsServer::~MetricsServer() {

@@ -2,6 +2,9 @@
 
 #include <filesystem>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
+
 namespace norvane::publish {
 
 QualityWatch::QualityWatch(std::string store, UserNotifier& notifier, Report report, int64_t every)
@@ -57,7 +60,7 @@ void QualityWatch::Judge(store::CounterId counter, int64_t utc) {
     reading.rules = quality->rules;
   } catch (const std::exception& e) {
     store_.reset();
-    if (!told_) notifier_.Message(std::string("The data quality cannot be read from the store: ") + e.what(), "Quality");
+    if (!told_) notifier_.Message(EnglishText(kTextMsgQualityUnreadable, {e.what()}), EnglishText(kTextCaptionQuality));
     told_ = true;
     return;
   }

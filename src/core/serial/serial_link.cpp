@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "core/common/text_format.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/serial_device.h"
 #include "core/serial/port_access.h"
 
@@ -94,9 +96,9 @@ CSerialLink::CSerialLink(const PortCatalogue& ports, UserNotifier& notifier) : p
 CSerialLink::~CSerialLink() { Close(); }
 
 std::string OpenFailureText(int port, std::string_view reason) {
-  std::string text = Format("COM%d cannot be opened.", port);
-  if (!reason.empty()) text += "\n\n" + std::string(reason) + ".";
-  return text;
+  const std::string number = std::to_string(port);
+  return reason.empty() ? EnglishText(kTextMsgPortCannotOpen, {number})
+                        : EnglishText(kTextMsgPortCannotOpenWhy, {number, std::string(reason)});
 }
 
 bool CSerialLink::Fail(int error_number, std::string reason) {

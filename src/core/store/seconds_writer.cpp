@@ -266,9 +266,8 @@ void SecondsWriter::Lost(bool deleted) {
     health_.committed -= back;
     health_.queued += back;
   }
-  notifier_.Message("The long-term store " + path_.string() + " was " + (deleted ? "deleted" : "replaced") +
-                        " while recording; the seconds are kept and written to " + path_.string() + " again.",
-                    "Long-term store");
+  notifier_.Message(EnglishText(deleted ? kTextMsgStoreDeleted : kTextMsgStoreReplaced, {path_.string(), path_.string()}),
+                    EnglishText(kTextCaptionLongTermStore));
 }
 
 void SecondsWriter::Journal() {
