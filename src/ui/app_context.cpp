@@ -1,7 +1,7 @@
 #include "ui/app_context.h"
 
-#include "core/common/text_format.h"
 #include "core/common/dose_conversion.h"
+#include "core/common/text_format.h"
 #include "core/i18n/language_dictionary.h"
 #include "core/i18n/window_texts.h"
 #include "core/publish/mqtt_password.h"
