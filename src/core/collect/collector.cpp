@@ -78,6 +78,7 @@ Collector::Collector(CollectOptions options, store::CounterStore& store, UserNot
   mosquitto_disconnect_callback_set(client_, &Collector::OnDisconnect);
   mosquitto_log_callback_set(client_, &Collector::OnLog);
   mosquitto_message_callback_set(client_, &Collector::OnMessage);
+  mosquitto_subscribe_callback_set(client_, &Collector::OnSubscribe);
   mosquitto_reconnect_delay_set(client_, 1, 30, true);
   const publish::MqttTarget& target = options_.target;
   if (const int rc = publish::ApplyMqttTarget(client_, target, options_.ca_file); rc != MOSQ_ERR_SUCCESS)
@@ -138,11 +139,16 @@ void Collector::OnConnect(mosquitto* client, void* self, int rc) {
     c->health_.connected = true;
     c->away_told_ = false;
   }
-  c->notifier_.Status("Collecting from the MQTT broker at " + c->options_.target.Where() + ".");
   // Subscribed again at each connection: a broker that lost its sessions (no persistence) would
   // otherwise send nothing.
   const std::string all = c->options_.target.prefix + "/#";
   mosquitto_subscribe(client, nullptr, all.c_str(), kQos);
+}
+
+// Told once the broker has taken the subscription: from then on every station's message comes.
+void Collector::OnSubscribe(mosquitto*, void* self, int, int, const int*) {
+  auto* c = static_cast<Collector*>(self);
+  c->notifier_.Status("Collecting from the MQTT broker at " + c->options_.target.Where() + ".");
 }
 
 // A TLS connection that fails on the way (a certificate, a CA file) reaches no callback but this

@@ -78,6 +78,7 @@ class Collector {
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnLog(mosquitto*, void* self, int level, const char* text);
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+  static void OnSubscribe(mosquitto*, void* self, int mid, int granted, const int* qos);
   void Receive(std::string_view topic, std::string_view payload);
   void Run();
   // Begins the connection the first try could not; false when it failed again.
