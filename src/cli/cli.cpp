@@ -12,7 +12,7 @@
 namespace norvane::cli {
 namespace {
 
-constexpr OptionSpec kGlobalOptions[] = {
+constexpr OptionEntry kGlobalOptions[] = {
     {"--settings", "FILE", "settings file (default: $NORVANE_SETTINGS, else ~/.config/norvane-data-viewer/settings.reg)"},
     {"--store", "FILE", "long-term store (default: $NORVANE_STORE, else ~/.local/share/norvane-data-viewer/store.sqlite)"},
     {"--no-store", "", "monitor, record and download leave the store alone"},
@@ -22,33 +22,33 @@ constexpr OptionSpec kGlobalOptions[] = {
     {"--help", "", "show this text", {}, "-h"},
 };
 // Only before a command: after it, --version is the simulator's version reply.
-constexpr OptionSpec kProgramOptions[] = {
+constexpr OptionEntry kProgramOptions[] = {
     {"--version", "", "show the program's name and version"},
 };
 
-constexpr OptionSpec kJson[] = {{"--json", "", "print JSON"}};
-constexpr OptionSpec kSemicolon[] = {{"--semicolon", "", "separate the CSV's columns with semicolons"}};
-constexpr OptionSpec kWindowOptions[] = {
+constexpr OptionEntry kJson[] = {{"--json", "", "print JSON"}};
+constexpr OptionEntry kSemicolon[] = {{"--semicolon", "", "separate the CSV's columns with semicolons"}};
+constexpr OptionEntry kWindowOptions[] = {
     {"--pos", "N", "the byte position the window starts at"},
     {"--json", "", "print JSON"},
 };
-constexpr OptionSpec kDownloadOptions[] = {
+constexpr OptionEntry kDownloadOptions[] = {
     {"--all", "", "read the whole flash, not only up to the first erased 1024 bytes"},
     {"--new", "", "read only what the counter logged since its last download"},
     {"--speed", "N", "download speed from 0 to 100 (the settings' by default)"},
     {"--csv", "", "also write the history CSV beside the dump"},
 };
-constexpr OptionSpec kConfigOptions[] = {
+constexpr OptionEntry kConfigOptions[] = {
     {"--family", "F", "the model family of a file's layout (decode, convert)"},
     {"--set", "FIELD=VALUE", "change a field before the file or the counter is written; repeatable"},
     {"--json", "", "print JSON"},
     {"--yes", "", "go ahead with a factory reset"},
 };
-constexpr OptionSpec kSendOptions[] = {
+constexpr OptionEntry kSendOptions[] = {
     {"--text", "", "send the parameters as typed, not as hex digits"},
     {"--listen", "MS", "milliseconds to collect the reply (default 1000)"},
 };
-constexpr OptionSpec kWifiOptions[] = {
+constexpr OptionEntry kWifiOptions[] = {
     {"--json", "", "print JSON", "show"},
     {"--ssid", "S", "the WiFi network's name", "set"},
     {"--password", "P", "the WiFi network's password", "set"},
@@ -59,7 +59,7 @@ constexpr OptionSpec kWifiOptions[] = {
     {"--period", "N", "minutes between submissions", "set"},
     {"--yes", "", "write the counter's settings", "set"},
 };
-constexpr OptionSpec kMonitorOptions[] = {
+constexpr OptionEntry kMonitorOptions[] = {
     {"--seconds", "N", "stop after N seconds"},
     {"--out", "DIR", "folder for the saved files"},
     {"--autosave", "S", "save every S seconds"},
@@ -68,7 +68,7 @@ constexpr OptionSpec kMonitorOptions[] = {
     {"--demo", "", "made-up counts, no counter"},
     {"--quiet", "", "print nothing each second"},
 };
-constexpr OptionSpec kRecordOptions[] = {
+constexpr OptionEntry kRecordOptions[] = {
     {"--log", "FILE", "append the log to FILE instead of standard error"},
     {"--submit", "", "post readings to the web map"},
     {"--echo", "", "print each measured second"},
@@ -83,7 +83,7 @@ constexpr OptionSpec kRecordOptions[] = {
     {"--alarm-usv-h", "USV_H", "also raise the alarm at this dose rate"},
     {"--on-alarm", "CMD", "run CMD by /bin/sh -c at each alarm and all-clear"},
 };
-constexpr OptionSpec kCollectOptions[] = {
+constexpr OptionEntry kCollectOptions[] = {
     {"--mqtt", "URL", "the broker the stations publish to (needed)"},
     {"--mqtt-password-file", "FILE", "the MQTT password from the first line of FILE"},
     {"--mqtt-ca", "FILE", "CA certificates for mqtts://"},
@@ -91,11 +91,11 @@ constexpr OptionSpec kCollectOptions[] = {
     {"--client-id", "ID", "MQTT client id of the lasting session (default norvane-collect)"},
     {"--seconds", "N", "stop after N seconds"},
 };
-constexpr OptionSpec kMapOptions[] = {
+constexpr OptionEntry kMapOptions[] = {
     {"--cpm", "N", "counts per minute to post (needed)", "submit"},
     {"--acpm", "X", "average counts per minute to post (default: --cpm)", "submit"},
 };
-constexpr OptionSpec kStoreOptions[] = {
+constexpr OptionEntry kStoreOptions[] = {
     {"--from", "T", "start of the range, local ISO 8601 (default: the first second)"},
     {"--to", "T", "end of the range (default: after the last second)"},
     {"--counter", "C", "the counter, by number or name (see 'store info')"},
@@ -106,7 +106,7 @@ constexpr OptionSpec kStoreOptions[] = {
     {"--usv-per-cpm", "X", "calibrate: the dose rate of one CPM"},
     {"--dead-time-us", "T", "calibrate: the tube's dead time in microseconds"},
 };
-constexpr OptionSpec kSimulateOptions[] = {
+constexpr OptionEntry kSimulateOptions[] = {
     {"--version", "TEXT", "the version reply (at most 20 characters)"},
     {"--history", "FILE", "the history flash (a dump or an image)"},
     {"--config", "FILE", "the configuration block (.bin or .csv)"},
@@ -153,9 +153,9 @@ constexpr Command kCommands[] = {
 };
 
 // "norvane-cli [--settings FILE] ... download OUT [--all] ...": each option as it is written.
-std::string Synopsis(std::string_view head, std::span<const OptionSpec> options, std::string_view tail) {
+std::string Synopsis(std::string_view head, std::span<const OptionEntry> options, std::string_view tail) {
   std::string text = "norvane-cli" + (head.empty() ? "" : " " + std::string(head));
-  for (const OptionSpec& o : options)
+  for (const OptionEntry& o : options)
     if (o.name != "--help") text += " [" + OptionLabel(o) + "]";
   return text + (tail.empty() ? "" : " " + std::string(tail));
 }
@@ -214,8 +214,8 @@ const Command* FindCommand(std::string_view name) {
 }  // namespace
 
 std::span<const Command> Commands() { return kCommands; }
-std::span<const OptionSpec> GlobalOptions() { return kGlobalOptions; }
-std::span<const OptionSpec> ProgramOptions() { return kProgramOptions; }
+std::span<const OptionEntry> GlobalOptions() { return kGlobalOptions; }
+std::span<const OptionEntry> ProgramOptions() { return kProgramOptions; }
 
 int CommandContext::Fail(std::string_view message) const {
   err << "norvane-cli: " << message << "\n";

@@ -41,7 +41,7 @@ struct Command {
   std::string_view name;
   std::string_view arguments;  // the words it takes, as the usage shows them: "IMAGE OUT", "get|sync"
   std::string_view summary;
-  std::span<const OptionSpec> options;
+  std::span<const OptionEntry> options;
   int (*run)(CommandContext& context);
 };
 
@@ -49,9 +49,9 @@ struct Command {
 // page checked against.
 std::span<const Command> Commands();
 // The options before (or after) any command: --settings, --store, --model, --port ...
-std::span<const OptionSpec> GlobalOptions();
+std::span<const OptionEntry> GlobalOptions();
 // The options only before a command: --version.
-std::span<const OptionSpec> ProgramOptions();
+std::span<const OptionEntry> ProgramOptions();
 
 int RunWalk(CommandContext& context);
 int RunWindow(CommandContext& context);

@@ -50,7 +50,7 @@ std::vector<std::filesystem::path> LanguageFolders() {
   return folders;
 }
 
-constexpr OptionSpec kViewerOptions[] = {
+constexpr OptionEntry kViewerOptions[] = {
     {"--port", "DEV", "connect to this port at start (a number, or a device path such as /dev/ttyUSB0 or a simulator's pseudo-terminal)"},
     {"--settings", "FILE", "settings file (default: $NORVANE_SETTINGS, else ~/.config/norvane-data-viewer/settings.reg)"},
     {"--chart", "", "open only the long-term chart of the store ($NORVANE_STORE, else ~/.local/share/norvane-data-viewer/store.sqlite)"},

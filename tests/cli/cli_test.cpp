@@ -196,7 +196,7 @@ TEST_F(CliTest, VersionAndHelpOfEveryCommandWithinTheWidth) {
       EXPECT_EQ(r.code, 0) << c.name;
       EXPECT_TRUE(r.out.starts_with("usage: norvane-cli ")) << r.out;
       EXPECT_EQ(within(r.out), "") << c.name;
-      for (const OptionSpec& o : c.options) EXPECT_NE(r.out.find("\n  " + std::string(o.name)), std::string::npos) << o.name;
+      for (const OptionEntry& o : c.options) EXPECT_NE(r.out.find("\n  " + std::string(o.name)), std::string::npos) << o.name;
     }
   }
   unsetenv("COLUMNS");

@@ -84,10 +84,10 @@ TEST(CommandTable, CompletionsAndManPageNameEveryCommandSubcommandAndOption) {
   const std::string bash_first = between(bash, "local first=", "\n");
   const std::string zsh_global = between(zsh, "_arguments -C", "case $state");
 
-  std::vector<OptionSpec> global(cli::GlobalOptions().begin(), cli::GlobalOptions().end());
+  std::vector<OptionEntry> global(cli::GlobalOptions().begin(), cli::GlobalOptions().end());
   global.insert(global.end(), cli::ProgramOptions().begin(), cli::ProgramOptions().end());
-  for (const OptionSpec& o : global) {
-    const bool anywhere = std::ranges::any_of(cli::GlobalOptions(), [&](const OptionSpec& g) { return g.name == o.name; });
+  for (const OptionEntry& o : global) {
+    const bool anywhere = std::ranges::any_of(cli::GlobalOptions(), [&](const OptionEntry& g) { return g.name == o.name; });
     EXPECT_TRUE(HasWord(anywhere ? bash_global : bash_first, o.name)) << "bash: global " << o.name;
     EXPECT_TRUE(HasWord(zsh_global, o.name)) << "zsh: global " << o.name;
     EXPECT_NE(man.find("*" + std::string(o.name) + "*"), std::string::npos) << "man: global " << o.name;
@@ -101,7 +101,7 @@ TEST(CommandTable, CompletionsAndManPageNameEveryCommandSubcommandAndOption) {
     EXPECT_FALSE(paragraph.empty()) << "man: " << name;
     // What follows the command word in each: its subcommands and options.
     std::vector<std::string> words = Subcommands(c);
-    for (const OptionSpec& o : c.options) words.emplace_back(o.name);
+    for (const OptionEntry& o : c.options) words.emplace_back(o.name);
     for (const std::string& word : words) {
       EXPECT_TRUE(bash_arms.contains(name) && HasWord(bash_arms.at(name), word)) << "bash: " << name << " " << word;
       EXPECT_TRUE(zsh_arms.contains(name) && HasWord(zsh_arms.at(name), word)) << "zsh: " << name << " " << word;

@@ -96,7 +96,7 @@ TEST_F(JsonOutputTest, DeviceCommandsGiveParsableJson) {
 TEST_F(JsonOutputTest, TheTestsAboveCoverEveryCommandOfferingJson) {
   std::set<std::string> listed;
   for (const cli::Command& c : cli::Commands())
-    if (std::ranges::any_of(c.options, [](const OptionSpec& o) { return o.name == "--json"; }))
+    if (std::ranges::any_of(c.options, [](const OptionEntry& o) { return o.name == "--json"; }))
       listed.insert(std::string(c.name));
   // config offers --json on its decode, read and factory-reset, all run above; the store's
   // listings are parsed with the library in the store command tests.

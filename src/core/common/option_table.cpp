@@ -13,44 +13,44 @@ bool LooksLikeOption(std::string_view a) {
   return (a[1] >= 'a' && a[1] <= 'z') || (a[1] >= 'A' && a[1] <= 'Z');
 }
 
-const OptionSpec* Lookup(std::span<const OptionSpec> table, std::string_view name) {
-  for (const OptionSpec& o : table)
+const OptionEntry* Lookup(std::span<const OptionEntry> table, std::string_view name) {
+  for (const OptionEntry& o : table)
     if (o.name == name || (!o.alias.empty() && o.alias == name)) return &o;
   return nullptr;
 }
 
 }  // namespace
 
-const OptionSpec* ParsedOptions::Find(std::string_view name) const {
-  const OptionSpec* spec = Lookup(table_, name);
-  if (!spec) spec = Lookup(also_, name);
+const OptionEntry* ParsedOptions::Find(std::string_view name) const {
+  const OptionEntry* entry = Lookup(table_, name);
+  if (!entry) entry = Lookup(also_, name);
   // A name the tables do not hold is a slip in the code, never the user's: say so loudly.
-  if (!spec) throw std::logic_error("no option " + std::string(name) + " in the table");
-  return spec;
+  if (!entry) throw std::logic_error("no option " + std::string(name) + " in the table");
+  return entry;
 }
 
 bool ParsedOptions::Has(std::string_view name) const {
-  const OptionSpec* spec = Find(name);
-  return std::ranges::any_of(given, [&](const auto& g) { return g.first == spec; });
+  const OptionEntry* entry = Find(name);
+  return std::ranges::any_of(given, [&](const auto& g) { return g.first == entry; });
 }
 
 std::optional<std::string> ParsedOptions::Value(std::string_view name) const {
-  const OptionSpec* spec = Find(name);
+  const OptionEntry* entry = Find(name);
   for (auto g = given.rbegin(); g != given.rend(); ++g)
-    if (g->first == spec) return g->second;
+    if (g->first == entry) return g->second;
   return std::nullopt;
 }
 
 std::vector<std::string> ParsedOptions::Values(std::string_view name) const {
-  const OptionSpec* spec = Find(name);
+  const OptionEntry* entry = Find(name);
   std::vector<std::string> values;
   for (const auto& [option, value] : given)
-    if (option == spec) values.push_back(value);
+    if (option == entry) values.push_back(value);
   return values;
 }
 
-ParsedOptions ParseOptions(std::span<const std::string> args, std::span<const OptionSpec> table,
-                           std::span<const OptionSpec> also, bool stop_at_word) {
+ParsedOptions ParseOptions(std::span<const std::string> args, std::span<const OptionEntry> table,
+                           std::span<const OptionEntry> also, bool stop_at_word) {
   ParsedOptions parsed;
   parsed.table_ = table;
   parsed.also_ = also;
@@ -69,14 +69,14 @@ ParsedOptions ParseOptions(std::span<const std::string> args, std::span<const Op
     }
     const size_t equals = a.starts_with("--") ? a.find('=') : std::string::npos;
     const std::string name = a.substr(0, equals);
-    const OptionSpec* spec = Lookup(table, name);
-    if (!spec) spec = Lookup(also, name);
-    if (!spec) {
+    const OptionEntry* entry = Lookup(table, name);
+    if (!entry) entry = Lookup(also, name);
+    if (!entry) {
       parsed.problem = "unknown option '" + name + "'";
       break;
     }
     std::string value;
-    if (spec->value.empty()) {
+    if (entry->value.empty()) {
       if (equals != std::string::npos) {
         parsed.problem = name + " takes no value";
         break;
@@ -89,20 +89,20 @@ ParsedOptions ParseOptions(std::span<const std::string> args, std::span<const Op
       parsed.problem = name + " needs a value";
       break;
     }
-    parsed.given.emplace_back(spec, std::move(value));
+    parsed.given.emplace_back(entry, std::move(value));
   }
   parsed.end = i;
   // An option of one sub-command given to another is as unknown there as any other.
   if (parsed.problem.empty())
-    for (const auto& [spec, value] : parsed.given)
-      if (!spec->only.empty() && (parsed.words.empty() || parsed.words.front() != spec->only)) {
-        parsed.problem = "unknown option '" + std::string(spec->name) + "'";
+    for (const auto& [entry, value] : parsed.given)
+      if (!entry->only.empty() && (parsed.words.empty() || parsed.words.front() != entry->only)) {
+        parsed.problem = "unknown option '" + std::string(entry->name) + "'";
         break;
       }
   return parsed;
 }
 
-std::string OptionLabel(const OptionSpec& option) {
+std::string OptionLabel(const OptionEntry& option) {
   std::string label = option.alias.empty() ? std::string() : std::string(option.alias) + ", ";
   label += option.name;
   if (!option.value.empty()) label += " " + std::string(option.value);
@@ -171,9 +171,9 @@ std::string HelpColumns(const std::vector<std::pair<std::string, std::string>>& 
   return out;
 }
 
-std::vector<std::pair<std::string, std::string>> OptionRows(std::span<const OptionSpec> table) {
+std::vector<std::pair<std::string, std::string>> OptionRows(std::span<const OptionEntry> table) {
   std::vector<std::pair<std::string, std::string>> rows;
-  for (const OptionSpec& o : table)
+  for (const OptionEntry& o : table)
     rows.emplace_back(OptionLabel(o), o.only.empty() ? std::string(o.help)
                                                      : std::string(o.help) + " (" + std::string(o.only) + " only)");
   return rows;

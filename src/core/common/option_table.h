@@ -10,7 +10,7 @@
 
 namespace norvane {
 
-struct OptionSpec {
+struct OptionEntry {
   std::string_view name;       // "--speed"
   std::string_view value;      // what it takes, as the help names it ("N", "FILE"); empty for a flag
   std::string_view help;
@@ -24,8 +24,8 @@ class ParsedOptions;
 // not an option (a command); otherwise every such word is kept, and "--" ends the options. An
 // option's value may follow it or be joined by '=' (--speed=50). An option whose `only` names
 // another sub-command than the first word is unknown.
-ParsedOptions ParseOptions(std::span<const std::string> args, std::span<const OptionSpec> table,
-                           std::span<const OptionSpec> also = {}, bool stop_at_word = false);
+ParsedOptions ParseOptions(std::span<const std::string> args, std::span<const OptionEntry> table,
+                           std::span<const OptionEntry> also = {}, bool stop_at_word = false);
 
 // A command line read against its tables: the options given in order, and the other words.
 class ParsedOptions {
@@ -34,20 +34,20 @@ class ParsedOptions {
   std::optional<std::string> Value(std::string_view name) const;  // the last one given
   std::vector<std::string> Values(std::string_view name) const;   // each one given, in order
 
-  std::vector<std::pair<const OptionSpec*, std::string>> given;  // value empty for a flag
+  std::vector<std::pair<const OptionEntry*, std::string>> given;  // value empty for a flag
   std::vector<std::string> words;
   std::string problem;  // "unknown option '--x'" or "--x needs a value"; empty when all was read
   size_t end = 0;       // the first argument not read
 
  private:
-  friend ParsedOptions ParseOptions(std::span<const std::string>, std::span<const OptionSpec>,
-                                    std::span<const OptionSpec>, bool);
-  const OptionSpec* Find(std::string_view name) const;
-  std::span<const OptionSpec> table_, also_;
+  friend ParsedOptions ParseOptions(std::span<const std::string>, std::span<const OptionEntry>,
+                                    std::span<const OptionEntry>, bool);
+  const OptionEntry* Find(std::string_view name) const;
+  std::span<const OptionEntry> table_, also_;
 };
 
 // "--speed N", "-h, --help".
-std::string OptionLabel(const OptionSpec& option);
+std::string OptionLabel(const OptionEntry& option);
 
 // `text` broken at blanks into lines of at most `width` columns, each after `indent` blanks, the
 // first after `first_indent`; a word longer than a line is cut.
@@ -58,6 +58,6 @@ std::string WrapText(std::string_view text, size_t width, size_t indent, size_t 
 std::string HelpColumns(const std::vector<std::pair<std::string, std::string>>& rows, size_t width);
 
 // The rows of an option table for HelpColumns, with "(X only)" after an option only X takes.
-std::vector<std::pair<std::string, std::string>> OptionRows(std::span<const OptionSpec> table);
+std::vector<std::pair<std::string, std::string>> OptionRows(std::span<const OptionEntry> table);
 
 }  // namespace norvane
