@@ -212,7 +212,7 @@ int RunOnDevice(CommandContext& context, const std::string& sub, const Options& 
   DeviceRig& rig = device.rig;
   const std::optional<int> port = rig.ports.Resolve(*context.port);
   if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
-  rig.link.SetTrace(trace.trace.get());
+  rig.SetTrace(trace.trace.get());
   rig.session.SelectModelFromList(*model);
   const IdentifyResult identified = rig.session.ConnectAndIdentify(*port);
   if (!identified.port_open) return context.Fail(Format("COM%d could not be opened", *port));

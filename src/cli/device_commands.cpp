@@ -2,7 +2,6 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
-#include <thread>
 
 #include "cli/command.h"
 #include "cli/device_rig.h"
@@ -79,7 +78,7 @@ int RunIdentify(CommandContext& context) {
   DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), notifier);
   const std::optional<int> port = rig.ports.Resolve(*context.port);
   if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
-  rig.link.SetTrace(trace.trace.get());
+  rig.SetTrace(trace.trace.get());
 
   rig.session.SelectModelFromList(*model);
   const IdentifyResult result = rig.session.ConnectAndIdentify(*port);
@@ -119,15 +118,15 @@ int RunScan(CommandContext& context) {
   DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), notifier);
   state = &rig.state;
   listed = rig.ports.ports().size();
-  rig.link.SetTrace(trace.trace.get());
+  rig.SetTrace(trace.trace.get());
 
   rig.session.SelectModelFromList(*model);
   AutoScan scan(rig.session);
-  std::this_thread::sleep_for(scan.Start());
+  rig.line.Pause(scan.Start());
   for (;;) {
     const AutoScan::Step step = scan.RunStep();
     if (step.outcome == AutoScan::Outcome::kContinue) {
-      std::this_thread::sleep_for(step.next);
+      rig.line.Pause(step.next);
       continue;
     }
     if (step.outcome != AutoScan::Outcome::kFound) return context.Fail("no counter found");

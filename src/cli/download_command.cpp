@@ -134,14 +134,14 @@ int RunDownload(CommandContext& context) {
   DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), display);
   const std::optional<int> port = rig.ports.Resolve(*context.port);
   if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
-  rig.link.SetTrace(trace.trace.get());
+  rig.SetTrace(trace.trace.get());
 
   SystemClock clock;
   DataSet data(clock.Now());
   SettingsStore settings(context.settings_path);
   const Settings stored = settings.Load();
   data.conversion = stored.calibration;
-  DeviceSession session({rig.link, rig.buffer, rig.reader, display, rig.state, &data.dump, nullptr});
+  DeviceSession session({rig.line, display, rig.state, &data.dump, nullptr});
 
   session.SelectModelFromList(*model);
   const IdentifyResult identified = session.ConnectAndIdentify(*port);
@@ -155,7 +155,7 @@ int RunDownload(CommandContext& context) {
 
   DownloadRequest request{args.options, path, std::string(type_text)};
   if (args.options.only_new) request.previous = LastDownloadOf(context, rig.state.model_text, data.dump.image_size(), display);
-  HistoryDownload download({rig.link, rig.reader, rig.state, data.dump, display, &settings, &display});
+  HistoryDownload download({rig.line, rig.state, data.dump, display, &settings, &display});
   DownloadReport report;
   for (;;) {
     if (!download.StartDownload(request)) return context.Fail(EndText(DownloadEnd::kNotStarted));
@@ -175,7 +175,7 @@ int RunDownload(CommandContext& context) {
   // One clock reading into the store after each whole download, so that a station which is only
   // ever downloaded still has its clock judged.
   std::atomic<bool> sync_retry{false};
-  ClockSync clock_sync(session, rig.buffer, clock, sync_retry, nullptr, {}, KeepClockReadings(context, rig, display));
+  ClockSync clock_sync(session, clock, sync_retry, nullptr, {}, KeepClockReadings(context, rig, display));
   const auto read_clock = [&] {
     if (!context.store_path.empty()) clock_sync.ReadAfterDownload();
   };
@@ -190,7 +190,7 @@ int RunDownload(CommandContext& context) {
   dictionary.LoadAtStartUp(ReadLanguageFileSetting(settings.Key()), display);
   FileSaver saver(data, dictionary, clock, display);
   saver.set_options(MakeWriterOptions(stored, data.conversion, dictionary));
-  const DumpAfterDownload saved = SaveDumpAfterDownload(rig.link, rig.state, saver, data, type_text, path);
+  const DumpAfterDownload saved = SaveDumpAfterDownload(rig.line, rig.state, saver, data, type_text, path);
   if (!saved.config.complete())
     display.Status(Format("The configuration block did not arrive in full (%d of %d bytes); the rest is 0xFF.",
                           saved.config.received, static_cast<int>(saved.config.block.size())));

@@ -239,7 +239,7 @@ int RunMonitor(CommandContext& context) {
   TraceFile trace;
   if (auto problem = OpenTrace(context, trace)) return context.Fail(*problem);
   DeviceRig rig(PortCatalogue::DiscoverMachine(ExtraPaths(context)), notifier);
-  rig.link.SetTrace(trace.trace.get());
+  rig.SetTrace(trace.trace.get());
   rig.session.SelectModelFromList(*model);
   live::RunSetup setup;
   if (args.demo) {
@@ -282,7 +282,7 @@ int RunMonitor(CommandContext& context) {
   live::PortLoan loan(rig.session, rig.ports);
   loan.Attach(&run->engine());
   std::atomic<bool> sync_retry{false};
-  ClockSync sync(rig.session, rig.buffer, r.clock, sync_retry, &loan, {}, KeepClockReadings(context, rig, notifier));
+  ClockSync sync(rig.session, r.clock, sync_retry, &loan, {}, KeepClockReadings(context, rig, notifier));
 
   // The housekeeping once a second beside the polls: automatic saves, the web map, the clock.
   for (Steady::time_point next = Steady::now() + 1s; stop.WaitUntil(next); next += 1s) {

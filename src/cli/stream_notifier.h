@@ -20,7 +20,7 @@ class StreamNotifier final : public UserNotifier {
   bool Ask(std::string_view question, std::string_view caption) override;
 
  private:
-  std::mutex mutex_;  // the reader thread reports too
+  std::mutex mutex_;  // the download and engine threads report too
   std::ostream& err_;
   Answer answer_;
 };

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <mutex>
 #include <ostream>
-#include <thread>
 
 #include "cli/command.h"
 #include "cli/device_rig.h"
@@ -93,7 +92,7 @@ std::optional<int> Connect(CommandContext& context, UserNotifier& notifier, Conn
   c.rig = std::make_unique<DeviceRig>(PortCatalogue::DiscoverMachine(ExtraPaths(context)), notifier);
   const std::optional<int> port = c.rig->ports.Resolve(*context.port);
   if (!port) return context.Usage("--port needs a port number or a device path, not '" + *context.port + "'");
-  c.rig->link.SetTrace(c.trace.trace.get());
+  c.rig->SetTrace(c.trace.trace.get());
   c.rig->session.SelectModelFromList(*model);
   const IdentifyResult result = c.rig->session.ConnectAndIdentify(*port);
   if (!result.port_open) return context.Fail(Format("COM%d could not be opened", *port));
@@ -129,7 +128,7 @@ int RunClock(CommandContext& context) {
   DeviceState& state = c.rig->state;
   SystemClock clock;
   std::atomic<bool> sync_retry{false};
-  ClockSync sync(c.rig->session, c.rig->buffer, clock, sync_retry, nullptr, {},
+  ClockSync sync(c.rig->session, clock, sync_retry, nullptr, {},
                  KeepClockReadings(context, *c.rig, notifier));
 
   if (get) {
@@ -175,23 +174,14 @@ int RunSend(CommandContext& context) {
   ToolNotifier notifier(context.err, false);
   Connection c;
   if (auto code = Connect(context, notifier, c)) return *code;
-  std::mutex received_mutex;
   std::vector<uint8_t> received;
-  TerminalConsole console(c.rig->session, c.rig->buffer, [&](uint8_t b) {
-    std::lock_guard lock(received_mutex);
-    received.push_back(b);
-  });
+  TerminalConsole console(c.rig->session, [&](uint8_t b) { received.push_back(b); });
   if (!console.Connect()) return Failed(context, notifier, "the port could not be opened again");
   context.err << console.port_text() << "\n";
   const TerminalSend sent = console.Send(command, parameters, text);
   context.out << sent.echo << "\n";
-  if (sent.sent <= 0) {
-    console.Release();
-    return Failed(context, notifier, "the frame was not sent");
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(listen_ms));
-  console.Release();
-  std::lock_guard lock(received_mutex);
+  if (sent.sent <= 0) return Failed(context, notifier, "the frame was not sent");
+  console.Listen(std::chrono::milliseconds(listen_ms));
   context.out << "hex:  " << HexEcho(received) << "\ntext: " << AsText(received) << "\n";
   context.err << received.size() << " bytes received in " << listen_ms << " ms\n";
   return kExitOk;

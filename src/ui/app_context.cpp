@@ -69,9 +69,9 @@ AppContext::AppContext(UserNotifier& user, const std::filesystem::path& settings
       saver(data, dictionary, clock, hooks.save_notifier ? *hooks.save_notifier : notifier),
       recorder(data, saver, clock, notifier),
       loan(session, ports),
-      clock_sync(session, buffer, clock, sync_retry, &loan, {},
+      clock_sync(session, clock, sync_retry, &loan, {},
                  [this](const store::ClockReading& reading) { KeepClockReading(reading); }),
-      download({link, reader, state, data.dump, notifier, &store, hooks.download_progress}),
+      download({link, state, data.dump, notifier, &store, hooks.download_progress}),
       scan(session),
       submitter(clock, notifier),
       tick(settings, data, clock, std::move(hooks.housekeeping)),
@@ -130,8 +130,7 @@ void AppContext::ReadClockAfterDownload() {
 void AppContext::StartLive(const LiveStart& start, LiveSink& window, live::EngineLog& log,
                            alarm::AlarmListener& alarms) {
   StopLive();
-  // The engine owns the port from here; the session's reader must not read its replies.
-  session.StopReader();
+  // The engine owns the port from here.
   link.Close();
   state.port_open = false;
   live::RunSetup setup;

@@ -73,10 +73,8 @@ struct AppContext {
   // Set up as every device command sets it up; the names below are the window's for its parts.
   DeviceRig device;
   PortCatalogue& ports = device.ports;
-  CSerialLink& link = device.link;
-  ReceiveBuffer& buffer = device.buffer;
+  DeviceLine& link = device.line;
   DeviceState& state = device.state;
-  ReaderThread& reader = device.reader;
   DeviceSession& session = device.session;
   DataSet data;
   FileSaver saver;

@@ -386,7 +386,7 @@ void ConfigEditorDialog::CloseEditor(int result) {
     QDialog::done(result);
     return;
   }
-  // Stopping the main reader joins its thread: that happens on the device thread.
+  // Queued behind any transfer still running on the device thread.
   ++jobs_;
   SetBusy(true);
   QPointer<ConfigEditorDialog> self(this);

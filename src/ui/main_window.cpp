@@ -676,7 +676,6 @@ void CMainViewerDlg::ShutDown() {
   shut_down_ = true;
   for (QTimer* t : {&housekeeping_timer_, &play_timer_, &scan_timer_, &resume_timer_}) t->stop();
   ctx_->scan.Cancel();
-  ctx_->reader.RequestStop();
   ctx_->download.RequestStop();
   worker_->WaitIdle();
   // Monitoring ends without touching the stored choice to resume it at the next start.
@@ -684,7 +683,6 @@ void CMainViewerDlg::ShutDown() {
   worker_->Run([this] {
     ctx_->StopLive();
     ctx_->download.Wait();
-    ctx_->reader.Stop();
     ctx_->link.Close();
   });
   worker_->WaitIdle();

@@ -446,7 +446,6 @@ void CMainViewerDlg::PortLost() {
   const int port = ctx_->state.current_port;
   RunDevice(
       [this] {
-        ctx_->reader.Stop();
         ctx_->link.Close();
         ctx_->state.port_open = false;
       },

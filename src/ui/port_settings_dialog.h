@@ -42,7 +42,7 @@ class PortSettingsDialog : public QDialog {
 };
 
 // The dialog's OK: opens the chosen port with the chosen line on the worker ("COM port open
-// error 2" on failure) and starts the reader; `done(opened)` then runs on the window's thread.
+// error 2" on failure) and asks for the version; `done(opened)` then runs on the window's thread.
 void ApplyPortSettingsDialog(AppContext& ctx, DeviceWorker& worker, const PortDialogChoice& choice,
                              std::function<void(bool opened)> done = {});
 

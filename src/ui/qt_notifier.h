@@ -12,7 +12,7 @@
 
 namespace norvane {
 
-// Core code may call this from any thread (the reader, the download, a device worker). Calls
+// Core code may call this from any thread (the live engine, the download, a device worker). Calls
 // from other threads are carried over to the window's thread; a message or a question waits
 // there for the user, so a worker sees the answer as the old synchronous code did.
 class QtNotifier final : public QObject, public UserNotifier {

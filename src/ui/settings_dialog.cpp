@@ -139,8 +139,7 @@ void SettingsDialog::GetTimeFromUnit() {
   ClockSync& sync = ctx_.clock_sync;
   RunDeviceJob(
       [port, &sync, words = ctx_.dictionary.GetText(kTextCounterClock)] {
-        // The clock exchange reopens the port for the main reader; our receiving task would
-        // take its reply bytes.
+        // The clock exchange identifies the counter and opens the port afresh.
         if (port->taken()) port->Release();
         sync.GetClock(words);  // shows the counter's time, or why not
       },

@@ -99,9 +99,8 @@ TerminalDialog::TerminalDialog(AppContext& ctx, DeviceWorker& worker, QtNotifier
       usv_fields_{ReadOnlyField(this), ReadOnlyField(this), ReadOnlyField(this)} {
   setWindowTitle(ToQString(ctx.dictionary.GetText(211)));
   inbox_->dialog = this;
-  // The sink holds the inbox, not the dialog: the task may outlive the window by a moment.
-  console_ = std::make_shared<TerminalConsole>(ctx_.session, ctx_.buffer,
-                                               [inbox = inbox_](uint8_t byte) { inbox->Add(byte); });
+  // The sink holds the inbox, not the dialog: a device job may outlive the window by a moment.
+  console_ = std::make_shared<TerminalConsole>(ctx_.session, [inbox = inbox_](uint8_t byte) { inbox->Add(byte); });
 
   port_field_->setFont(QFont(QStringLiteral("Arial"), 18));
 
@@ -299,10 +298,9 @@ void TerminalDialog::Exit() {
   exiting_ = true;
   SetJobRunning(true);
   exit_button_->setEnabled(false);
-  auto console = console_;
   QPointer<TerminalDialog> self(this);
-  // Queued behind any exchange still running, so the port is let go only when it is done.
-  worker_.Run([console] { console->Release(); }, [self] {
+  // Queued behind any exchange still running, so the dialog closes only when it is done.
+  worker_.Run([] {}, [self] {
     if (self) self->QDialog::done(QDialog::Accepted);
   });
 }

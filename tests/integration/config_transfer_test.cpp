@@ -195,7 +195,7 @@ TEST(ConfigTransfer, ReadThatStopsShortIsTriedTwiceThenGivesUp) {
   SimulatedLine line(Counter("ZQT-400", faults));
   ASSERT_TRUE(line.ok());
   TransferOptions quick;
-  quick.empty_poll_limit = 200000;  // 1 s instead of 3.3 s
+  quick.read_silence = 1s;  // instead of 3.3 s
   Program program(line, quick);
   line.Forget();
 

@@ -87,15 +87,13 @@ class ProgressTrigger final : public DownloadProgress {
 
 // The window's side: identification, the download and, on completion, the dump.
 struct Program {
-  explicit Program(DownloadTiming timing = {}, DownloadProgress* progress = nullptr)
-      : data(clock.Now()), link(ports, notifier), reader(link, buffer, notifier),
-        session({link, buffer, reader, notifier, state, &data.dump, nullptr}),
-        download({link, reader, state, data.dump, notifier, nullptr, progress}, timing),
+  explicit Program(std::chrono::milliseconds stall = kStallSilence, DownloadProgress* progress = nullptr)
+      : data(clock.Now()), session({link, notifier, state, &data.dump, nullptr}),
+        download({link, state, data.dump, notifier, nullptr, progress}, stall),
         saver(data, dictionary, clock, notifier) {}
   ~Program() {
     download.RequestStop();
     download.Wait();
-    reader.Stop();
   }
 
   bool Connect(const SimulatedLine& line, std::string_view list_entry) {
@@ -119,10 +117,9 @@ struct Program {
   LanguageDictionary dictionary;
   PortCatalogue ports;
   RecordingNotifier notifier;
-  CSerialLink link;
-  ReceiveBuffer buffer;
+  testing::MachineLine machine{ports, notifier};
+  DeviceLine& link = machine.line;
   DeviceState state;
-  ReaderThread reader;
   DeviceSession session;
   HistoryDownload download;
   FileSaver saver;
@@ -255,7 +252,7 @@ TEST(Download, ACounterUnpluggedMidDownloadEndsInFailureWithNothingSaved) {
   ASSERT_TRUE(line.ok());
   TempDir dir;
   ProgressTrigger trigger(8192);
-  Program program({}, &trigger);
+  Program program(kStallSilence, &trigger);
   ASSERT_TRUE(program.Connect(line, "ZQT-400"));
 
   ASSERT_TRUE(program.download.StartDownload({{1, 100}, (dir / "data").string(), "binary files (*.bin)"}));
@@ -299,7 +296,7 @@ TEST(Download, AStopRequestEndsTheDownloadWithoutSaving) {
   ASSERT_TRUE(line.ok());
   TempDir dir;
   ProgressTrigger trigger(0);
-  Program program({}, &trigger);
+  Program program(kStallSilence, &trigger);
   ASSERT_TRUE(program.Connect(line, "ZQT-400"));
 
   bool completion_called = false;
@@ -331,7 +328,7 @@ TEST(Download, ProgressCountsToWhereTheLastDownloadEnded) {
     std::mutex mutex;
     std::vector<std::pair<uint32_t, uint32_t>> seen;
   } ends;
-  Program program({}, &ends);
+  Program program(kStallSilence, &ends);
   ASSERT_TRUE(program.Connect(line, "ZQT-100"));
   const std::vector<uint8_t> flash = line.flash();
   const auto data_end = static_cast<uint32_t>(ImageDataEnd(flash));
@@ -354,9 +351,7 @@ TEST(Download, MoreThanThirtyStalledRequestsEndWithTheUnsynchedMessages) {
   faults.silent_after = std::chrono::seconds(1);
   SimulatedLine line("ZQT-100", faults);
   ASSERT_TRUE(line.ok());
-  DownloadTiming quick;
-  quick.empty_read_wait = 0us;  // a stall in 5000 quick reads
-  Program program(quick);
+  Program program(20ms);
   ASSERT_TRUE(program.Connect(line, "ZQT-100"));
   std::this_thread::sleep_for(1200ms);  // the counter has gone quiet
 
@@ -430,9 +425,7 @@ TEST(Download, ShortAnswersThatAreNoPromptCountAsFailuresUntilTheDownloadGivesUp
   faults.question_burst = 10;  // too short to show the prompt pattern: only the failures tell
   SimulatedLine line("ZQT-100", faults);
   ASSERT_TRUE(line.ok());
-  DownloadTiming quick;
-  quick.empty_read_wait = 0us;
-  Program program(quick);
+  Program program(20ms);
   ASSERT_TRUE(program.Connect(line, "ZQT-100"));
 
   ASSERT_TRUE(program.download.StartDownload({{1, 100}, "noname", "binary files (*.bin)"}));

@@ -80,7 +80,7 @@ TEST(SimulatedFaults, AClockRunningFastFailsTheQualityCheck) {
   testing::Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   std::atomic<bool> retry{false};
-  ClockSync sync(program.session, program.buffer, clock, retry, nullptr);
+  ClockSync sync(program.session, clock, retry, nullptr);
   const auto check = [&] {
     return testing::RunCli(dir, {"--store", (dir / "store.sqlite").string(), "store", "check", "--quality"});
   };

@@ -14,6 +14,7 @@
 #include "core/protocol/model_table.h"
 #include "sim/pty_transport.h"
 #include "sim/simulated_counter.h"
+#include "tests/common/machine_line.h"
 #include "tests/common/recording_notifier.h"
 
 namespace norvane::testing {
@@ -89,9 +90,7 @@ class SimulatedLine {
 
 // The program's side: the objects the window owns, wired together.
 struct Program {
-  Program() : link(ports, notifier), reader(link, buffer, notifier),
-              session({link, buffer, reader, notifier, state, nullptr, nullptr}) {}
-  ~Program() { reader.Stop(); }
+  Program() : session({link, notifier, state, nullptr, nullptr}) {}
 
   // As the Connect button does: the model list entry first, then open and identify.
   bool Connect(const std::string& path, std::string_view list_entry) {
@@ -108,10 +107,9 @@ struct Program {
 
   PortCatalogue ports;
   RecordingNotifier notifier;
-  CSerialLink link;
-  ReceiveBuffer buffer;
+  MachineLine machine{ports, notifier};
+  DeviceLine& link = machine.line;
   DeviceState state;
-  ReaderThread reader;
   DeviceSession session;
 };
 

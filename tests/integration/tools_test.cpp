@@ -60,21 +60,17 @@ class ToolsLine : public testing::SimulatedLine {
 // Monitoring as the clock sync sees it: records the order of stop and start.
 class FakeRealtime final : public RealtimeControl {
  public:
-  explicit FakeRealtime(ReaderThread& reader) : reader_(reader) {}
   bool IsMonitoring() const override { return monitoring; }
   void StopMonitoring() override {
     calls.push_back("stop");
     monitoring = false;
   }
   void StartMonitoring() override {
-    calls.push_back(reader_.running() ? "start with reader" : "start without reader");
+    calls.push_back("start");
     monitoring = true;
   }
   bool monitoring = true;
   std::vector<std::string> calls;
-
- private:
-  ReaderThread& reader_;
 };
 
 // ---- clock ----
@@ -85,7 +81,7 @@ TEST(ClockSyncOverLine, Family8GetsTheSingleFrame) {
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   std::atomic<bool> retry{false};
-  ClockSync sync(program.session, program.buffer, line.clock(), retry, nullptr);
+  ClockSync sync(program.session, line.clock(), retry, nullptr);
   const SetClockResult result = sync.SetClock(ClockTrigger::kInteractive);
 
   EXPECT_TRUE(result.synced);
@@ -110,7 +106,7 @@ TEST(ClockSyncOverLine, OldFirmwareFieldByFieldOrNotAtAll) {
     ASSERT_EQ(program.state.family.load(), 1);
     ASSERT_EQ(program.state.firmware_version.load(), 230);
     std::atomic<bool> retry{false};
-    ClockSync sync(program.session, program.buffer, line.clock(), retry, nullptr);
+    ClockSync sync(program.session, line.clock(), retry, nullptr);
     EXPECT_TRUE(sync.SetClock(ClockTrigger::kInteractive).synced);
 
     const std::vector<SeenFrame> work = line.WorkFrames();
@@ -131,7 +127,7 @@ TEST(ClockSyncOverLine, OldFirmwareFieldByFieldOrNotAtAll) {
     Program program;
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-100"));
     std::atomic<bool> retry{false};
-    ClockSync sync(program.session, program.buffer, line.clock(), retry, nullptr);
+    ClockSync sync(program.session, line.clock(), retry, nullptr);
     const SetClockResult result = sync.SetClock(ClockTrigger::kInteractive);
     EXPECT_FALSE(result.synced);
     EXPECT_EQ(result.variant, ClockVariant::kNone);
@@ -165,7 +161,7 @@ TEST(ClockSyncOverLine, AnUnconfirmedSyncFailsAndThePeriodicOneRetries) {
   ASSERT_TRUE(program.Connect(line.pty.path(), "ZQT-400"));
   FixedClock clock(kSyncTime);
   std::atomic<bool> retry{false};
-  ClockSync sync(program.session, program.buffer, clock, retry, nullptr);
+  ClockSync sync(program.session, clock, retry, nullptr);
 
   EXPECT_FALSE(sync.SetClock(ClockTrigger::kInteractive).synced);
   EXPECT_EQ(program.Messages(), std::vector<std::string>{"Time Sync Failed! "});
@@ -191,7 +187,7 @@ TEST(ClockSyncOverLine, PerFieldFramesWithoutAnswerFail) {
   ClockSyncOptions fast;
   fast.field_reply_wait = 1s;
   FixedClock clock(kSyncTime);
-  ClockSync sync(program.session, program.buffer, clock, retry, nullptr, fast);
+  ClockSync sync(program.session, clock, retry, nullptr, fast);
   EXPECT_FALSE(sync.SetClock(ClockTrigger::kInteractive).synced);
   EXPECT_EQ(program.Messages(), std::vector<std::string>{"Time Sync Failed! "});
   // No point in sending five more fields to a silent counter; the field editor is still closed.
@@ -205,17 +201,17 @@ TEST(ClockSyncOverLine, PeriodicSyncPausesMonitoringAndClearsTheRetry) {
   ASSERT_TRUE(line.ok());
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
-  FakeRealtime realtime(program.reader);
+  FakeRealtime realtime;
   std::atomic<bool> retry{true};
-  ClockSync sync(program.session, program.buffer, line.clock(), retry, &realtime);
+  ClockSync sync(program.session, line.clock(), retry, &realtime);
   const SetClockResult result = sync.SetClock(ClockTrigger::kPeriodic);
   EXPECT_TRUE(result.synced);
   EXPECT_EQ(result.text, "2026-03-07 09:05:04 Time Synced Successfully!");
   EXPECT_TRUE(program.notifier.HasStatus(result.text));
   EXPECT_FALSE(retry.load());
   EXPECT_TRUE(program.Messages().empty());
-  // Stopped first, started again once the reader runs on the reopened port.
-  EXPECT_EQ(realtime.calls, (std::vector<std::string>{"stop", "start with reader"}));
+  // Stopped first, started again once the clock is set.
+  EXPECT_EQ(realtime.calls, (std::vector<std::string>{"stop", "start"}));
 }
 
 TEST(ClockReadOverLine, ShowsTheCountersTime) {
@@ -224,7 +220,7 @@ TEST(ClockReadOverLine, ShowsTheCountersTime) {
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   std::atomic<bool> retry{false};
-  ClockSync sync(program.session, program.buffer, line.clock(), retry, nullptr);
+  ClockSync sync(program.session, line.clock(), retry, nullptr);
   const GetClockResult result = sync.GetClock("Zähleruhr:");
   EXPECT_EQ(result.outcome, GetClockOutcome::kRead);
   // The user reads the time in words; the reply's bytes are for the log.
@@ -246,7 +242,7 @@ TEST(ClockReadOverLine, ZerosAreNoAnswerAndAreAskedAgain) {
   fast.get_attempts = 3;
   fast.get_retry_wait = 300ms;
   FixedClock clock(kSyncTime);
-  ClockSync sync(program.session, program.buffer, clock, retry, nullptr, fast);
+  ClockSync sync(program.session, clock, retry, nullptr, fast);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(sync.GetClock().outcome, GetClockOutcome::kFailed);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 2 * 300ms);  // a wait between attempts
@@ -261,43 +257,27 @@ TEST(TerminalOverLine, SendsTheTypedFrameAndShowsEveryByte) {
   ASSERT_TRUE(line.ok());
   Program program;
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
-  std::mutex mutex;
   std::vector<uint8_t> received;
-  TerminalConsole console(program.session, program.buffer, [&](uint8_t b) {
-    std::lock_guard lock(mutex);
-    received.push_back(b);
-  });
+  TerminalConsole console(program.session, [&](uint8_t b) { received.push_back(b); });
   ASSERT_TRUE(console.Connect());
   EXPECT_EQ(console.port_text(), "COM1,115200,n,8,1");
 
   const TerminalSend sent = console.Send("SPIR", "00 00 00 00 FF", false);
   EXPECT_EQ(sent.echo, "3C 53 50 49 52 00 00 00 00 FF 3E 3E ");
+  // The answer is whole when Send returns: the console reads until the counter is quiet.
   EXPECT_EQ(sent.sent, 12);
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
-  for (;;) {
-    {
-      std::lock_guard lock(mutex);
-      if (received.size() >= 255 || std::chrono::steady_clock::now() > deadline) break;
-    }
-    std::this_thread::sleep_for(10ms);
-  }
   const std::vector<SeenFrame> reads = line.FramesOf(sim::CommandKind::kReadFlash);
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_EQ(reads[0].arguments, (std::vector<uint8_t>{0, 0, 0, 0, 0xFF}));
   const std::vector<uint8_t> flash = line.transport().Inspect([](sim::SimulatedCounter& c) { return c.flash(); });
-  {
-    std::lock_guard lock(mutex);
-    ASSERT_EQ(received.size(), 255u);
-    EXPECT_TRUE(std::equal(received.begin(), received.end(), flash.begin()));
-  }
+  ASSERT_EQ(received.size(), 255u);
+  EXPECT_TRUE(std::equal(received.begin(), received.end(), flash.begin()));
 
   // Refused parameters send nothing.
   const TerminalSend refused = console.Send("SPIR", "00AE", false);
   EXPECT_TRUE(refused.frame.empty());
   EXPECT_EQ(program.Messages(), std::vector<std::string>{"Parameter error, space needed in between."});
   console.PressKey(2);
-  console.Release();
-  std::this_thread::sleep_for(100ms);
   EXPECT_EQ(line.FramesOf(sim::CommandKind::kReadFlash).size(), 1u);
   const std::vector<SeenFrame> keys = line.FramesOf(sim::CommandKind::kKey);
   ASSERT_EQ(keys.size(), 1u);
@@ -411,7 +391,7 @@ TEST(ScreenshotOverLine, SilentCounterIsTriedSixTimes) {
 
 NetworkOptions FastNetwork() {
   NetworkOptions o;
-  o.transfer.empty_poll_limit = 200000;  // about 1 s of silence
+  o.transfer.read_silence = 1s;
   return o;
 }
 

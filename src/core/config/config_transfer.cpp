@@ -1,7 +1,5 @@
 #include "core/config/config_transfer.h"
 
-#include <thread>
-
 #include "core/common/text_format.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/protocol/exchange.h"
@@ -20,18 +18,15 @@ constexpr int kReadRange = 600;
 // Families 0-6 write addresses 0-126 on a bar of 0-255; address 127 is never written.
 constexpr int kShortWriteRange = 255;
 constexpr size_t kShortWriteBytes = 127;
-constexpr auto kEmptyPollRest = 1ms;
 constexpr std::string_view kNothingToWrite =
     "The configuration holds no data (every byte is 0xFF), so nothing was erased or written.\r\n"
     "Read it from the counter or load a file first.";
-
-void Sleep(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
 
 std::string Percent(std::string_view lead, double percent) {
   return std::string(lead) + FormatFixed(percent, 0) + "%";
 }
 
-bool Acknowledged(CSerialLink& link, const CommandSpec& command, std::span<const uint8_t> arguments, int family) {
+bool Acknowledged(DeviceLine& link, const CommandSpec& command, std::span<const uint8_t> arguments, int family) {
   return AcknowledgedExchange(link, command, BuildFrame(command, arguments), family).acknowledged();
 }
 
@@ -41,12 +36,10 @@ int ConfigTransfer::family() const { return port_.session().state().family.load(
 
 TransferOutcome ConfigTransfer::Read() {
   if (!port_.taken()) port_.TakeOver();
-  PauseScope pause(port_);
   progress_.Progress(0, kReadRange, Percent("Reading CFG, please wait...", 0));
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     if (ReadAttempt()) {
       progress_.Progress(kReadRange, kReadRange, "Read CFG completed...100%");
-      port_.Resume();
       editor_.Decode(family());
       return TransferOutcome::kDone;
     }
@@ -58,42 +51,32 @@ TransferOutcome ConfigTransfer::Read() {
 
 bool ConfigTransfer::ReadAttempt() {
   if (!port_.taken()) port_.TakeOver();
-  CSerialLink& link = port_.session().link();
+  DeviceLine& link = port_.session().link();
   const int fam = family();
-  Sleep(100ms);
+  link.Pause(100ms);
   link.ClearLine();
   link.SendData(BuildFrame(commands::kGetCfg), commands::kGetCfg.delay_ms, fam);
-  Sleep(std::chrono::milliseconds(commands::kGetCfg.settle_ms));
+  link.Pause(std::chrono::milliseconds(commands::kGetCfg.settle_ms));
 
   ConfigBlock& block = editor_.block();
   block.fill(kErased);
   const size_t expected = ExpectedReadBytes(fam);
   size_t received = 0;
-  long idle = 0;
-  auto idle_since = std::chrono::steady_clock::now();
   int shown = -1;
   for (;;) {
-    uint8_t byte = 0;
-    const int n = link.ReadAvailable({&byte, 1}, 1);
-    received += static_cast<size_t>(n);
+    const size_t n = link.ReadAvailable(std::span(block).subspan(received, expected - received));
+    received += n;
     if (static_cast<int>(received) + 1 != shown) {
       shown = static_cast<int>(received) + 1;
       progress_.Progress(shown, kReadRange,
                          Percent("Reading CFG, please wait...", static_cast<double>(received) * 100 / expected));
     }
-    if (n == 0) {
-      Sleep(kEmptyPollRest);
-      const auto slots = (std::chrono::steady_clock::now() - idle_since) / options_.poll_slot;
-      idle = std::max<long>(idle + 1, static_cast<long>(slots));
-      if (idle <= options_.empty_poll_limit && link.IsOpen()) continue;
+    if (received >= expected) return true;
+    if (n == 0 && (!link.IsOpen() || !link.WaitForInput(options_.read_silence))) {
       // Part of a block is no block: nothing of it may be decoded or written back.
       block.fill(kErased);
       return false;
     }
-    block[received - 1] = byte;
-    if (received >= expected) return true;
-    idle = 0;
-    idle_since = std::chrono::steady_clock::now();
   }
 }
 
@@ -134,7 +117,6 @@ TransferOutcome ConfigTransfer::Write() {
 TransferOutcome ConfigTransfer::WriteShort() {
   UserNotifier& notifier = editor_.notifier();
   if (!port_.taken()) port_.TakeOver();
-  PauseScope pause(port_);
   progress_.Progress(0, kShortWriteRange, Percent("Updating CFG, please wait...", 0));
   TransferOutcome outcome = TransferOutcome::kDone;
   if (!Erase()) {
@@ -162,7 +144,6 @@ TransferOutcome ConfigTransfer::WriteLong() {
     return TransferOutcome::kRefused;
   }
   if (!port_.taken()) port_.TakeOver();
-  PauseScope pause(port_);
   const int range = static_cast<int>(*last) + 1;
   progress_.Progress(0, range, Percent("Updating CFG, please wait...", 0));
   TransferOutcome outcome = TransferOutcome::kDone;
@@ -198,13 +179,12 @@ TransferOutcome ConfigTransfer::FactoryReset() {
   if (!port_.taken()) port_.TakeOver();
   TransferOutcome outcome = TransferOutcome::kFailed;
   {
-    PauseScope pause(port_);
-    progress_.Progress(0, kReadRange, "");
+      progress_.Progress(0, kReadRange, "");
     bool acknowledged = false;
     for (int attempt = 0; attempt < kResetTries && !acknowledged; ++attempt)
       acknowledged = Acknowledged(port_.session().link(), commands::kFactoryReset, {}, family());
     if (acknowledged) {
-      Sleep(options_.restart_wait);
+      port_.session().link().Pause(options_.restart_wait);
       outcome = Read();
     } else {
       editor_.notifier().Message("Factory Reset Failed\r\nPlease Try Again.");

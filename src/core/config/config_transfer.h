@@ -18,12 +18,8 @@ enum class TransferOutcome {
 };
 
 struct TransferOptions {
-  // A read attempt fails after this many empty polls in a row...
-  long empty_poll_limit = 655350;
-  // ...where one empty poll stands for this much time. A poll rests about a millisecond and
-  // counts the slots that passed, so the limit lasts about 3.3 s whatever the sleep granularity
-  // and no core spins.
-  std::chrono::nanoseconds poll_slot{5000};
+  // A read attempt fails when the counter sends nothing for this long.
+  std::chrono::microseconds read_silence{3'276'750};
   // The counter restarts after a factory reset before it is read.
   std::chrono::milliseconds restart_wait{5000};
 };

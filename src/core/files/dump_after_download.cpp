@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <thread>
 
 #include "core/common/text_format.h"
 #include "core/files/dump_file.h"
@@ -11,7 +10,7 @@
 
 namespace norvane {
 
-ConfigRead ReadConfigAfterDownload(CSerialLink& link, int family, const ConfigReadTiming& timing) {
+ConfigRead ReadConfigAfterDownload(DeviceLine& link, int family, const ConfigReadTiming& timing) {
   ConfigRead result;
   result.block.assign(ConfigBlockSize(family), 0xFF);
   const CommandSpec& command = family > 4 ? commands::kGetCfg : commands::kReadEeprom;
@@ -24,7 +23,7 @@ ConfigRead ReadConfigAfterDownload(CSerialLink& link, int family, const ConfigRe
     link.ClearLine();
     link.SendData(frame, 0, family);
     ++result.commands;
-    std::this_thread::sleep_for(timing.settle);
+    link.Pause(timing.settle);
     size_t have = 0;
     while (have < expected) {
       const int got = link.ReadAvailable(std::span(reply).subspan(have));
@@ -47,7 +46,7 @@ ConfigRead ReadConfigAfterDownload(CSerialLink& link, int family, const ConfigRe
   return result;
 }
 
-DumpAfterDownload SaveDumpAfterDownload(CSerialLink& link, const DeviceState& state, FileSaver& saver, DataSet& data,
+DumpAfterDownload SaveDumpAfterDownload(DeviceLine& link, const DeviceState& state, FileSaver& saver, DataSet& data,
                                         std::string_view type_text, std::string_view path,
                                         const ConfigReadTiming& timing) {
   const int family = state.family.load();
@@ -55,7 +54,7 @@ DumpAfterDownload SaveDumpAfterDownload(CSerialLink& link, const DeviceState& st
       family < 1 ? BuildFamily0HeartbeatFrame() : BuildFrame(commands::kHeartbeat0);
   link.ClearLine();
   link.SendData(heartbeat_off, commands::kHeartbeat0.delay_ms, family);
-  std::this_thread::sleep_for(timing.heartbeat_pause);
+  link.Pause(timing.heartbeat_pause);
 
   DumpAfterDownload result;
   result.config = ReadConfigAfterDownload(link, family, timing);

@@ -12,7 +12,7 @@
 #include "core/files/file_saver.h"
 #include "core/history/data_set.h"
 #include "core/protocol/device_state.h"
-#include "core/serial/serial_link.h"
+#include "core/device/device_line.h"
 
 namespace norvane {
 
@@ -36,7 +36,7 @@ struct ConfigRead {
 // "<GETCFG>>" above family 4, "<REEPROM>>" otherwise, sent without pauses between its bytes.
 // Collects until the family's size has arrived; after a silence it sends the command again, up
 // to 21 commands, and keeps the fullest reply.
-ConfigRead ReadConfigAfterDownload(CSerialLink& link, int family, const ConfigReadTiming& timing = {});
+ConfigRead ReadConfigAfterDownload(DeviceLine& link, int family, const ConfigReadTiming& timing = {});
 
 struct DumpAfterDownload {
   ConfigRead config;
@@ -48,7 +48,7 @@ struct DumpAfterDownload {
 // the CSV beside it for "both"; then the chart window, its texts and the time index are filled
 // from the start. Blocks for 0.6 s and more (up to about 9 s with a silent counter): the window
 // runs it off its own thread and keeps its views still meanwhile.
-DumpAfterDownload SaveDumpAfterDownload(CSerialLink& link, const DeviceState& state, FileSaver& saver, DataSet& data,
+DumpAfterDownload SaveDumpAfterDownload(DeviceLine& link, const DeviceState& state, FileSaver& saver, DataSet& data,
                                         std::string_view type_text, std::string_view path,
                                         const ConfigReadTiming& timing = {});
 

@@ -14,7 +14,6 @@
 namespace norvane {
 namespace {
 
-using Steady = std::chrono::steady_clock;
 
 constexpr int kDefaultSpeed = 50;
 constexpr int kMaxSpeed = 100;
@@ -85,19 +84,16 @@ std::string DownloadProgressDetail(uint32_t address, uint32_t image_size, std::c
   return text;
 }
 
-HistoryDownload::HistoryDownload(Parts parts, DownloadTiming timing) : p_(parts), timing_(timing) {}
-
 HistoryDownload::~HistoryDownload() {
   RequestStop();
   if (thread_.joinable()) thread_.join();
 }
 
 bool HistoryDownload::OpenPortForDownload() {
-  p_.link.Close();
   const int baud = BaudForFamily(family_);
-  if (!p_.link.Open(port_, baud, "n", 8, 1)) {
+  if (!p_.line.Open(port_, baud)) {
     p_.notifier.Status(Format("COM port %d open failed.", port_));
-    if (!p_.link.last_failure().reason.empty()) p_.notifier.Status(p_.link.last_failure().reason);
+    if (!p_.line.last_failure().empty()) p_.notifier.Status(p_.line.last_failure());
     return false;
   }
   if (p_.state.demo.load()) p_.notifier.Status("DEMO Mode!!!");
@@ -130,17 +126,13 @@ bool HistoryDownload::StartDownload(const DownloadRequest& request, Completion c
     p_.settings->StoreNumber(setting_names::kDownloadSpeed, static_cast<uint32_t>(chosen.options.speed));
     p_.settings->StoreNumber(setting_names::kFastDownload, static_cast<uint32_t>(chosen.options.end_mode));
   }
-  // The reader shares the port; it must be gone before the first request goes out.
-  p_.reader.Stop();
-  std::this_thread::sleep_for(timing_.reader_stop_wait);
-
   request_ = std::move(chosen);
   if (p_.settings && !request_.path.empty() && request_.path != "noname")
     p_.settings->StoreFolderOf(setting_names::kFileDownloadPath, request_.path);
 
   port_ = p_.state.current_port;
   family_ = p_.state.family.load();
-  if (!p_.link.IsOpen()) {
+  if (!p_.line.IsOpen()) {
     if (!OpenPortForDownload()) {
       p_.state.port_open = false;
       last_report_ = DownloadReport{};
@@ -152,7 +144,7 @@ bool HistoryDownload::StartDownload(const DownloadRequest& request, Completion c
 
   const std::vector<uint8_t> heartbeat_off =
       family_ < 1 ? BuildFamily0HeartbeatFrame() : BuildFrame(commands::kHeartbeat0);
-  p_.link.SendData(heartbeat_off, commands::kHeartbeat0.delay_ms, family_);
+  p_.line.SendData(heartbeat_off, commands::kHeartbeat0.delay_ms, family_);
 
   completed_ = std::move(completed);
   address_.store(0);
@@ -167,11 +159,8 @@ bool HistoryDownload::StartDownload(const DownloadRequest& request, Completion c
 }
 
 void HistoryDownload::RequestStop() {
-  {
-    std::lock_guard lock(wake_mutex_);
-    running_.store(false);
-  }
-  wake_.notify_all();
+  running_.store(false);
+  p_.line.Wake();
 }
 
 DownloadReport HistoryDownload::Wait() {
@@ -179,14 +168,23 @@ DownloadReport HistoryDownload::Wait() {
   return last_report_;
 }
 
-void HistoryDownload::Pause(std::chrono::milliseconds length) {
-  std::unique_lock lock(wake_mutex_);
-  wake_.wait_for(lock, length, [this] { return !running_.load(); });
+bool HistoryDownload::AwaitData() {
+  live::LiveClock& clock = p_.line.clock();
+  const auto until = clock.Now() + stall_;
+  // In slices, so a stop is heard within one.
+  constexpr auto kSlice = std::chrono::milliseconds(50);
+  while (running_.load()) {
+    const auto now = clock.Now();
+    if (now >= until) return false;
+    const auto slice = std::min<live::Steady::duration>(kSlice, until - now);
+    if (p_.line.WaitForInput(std::chrono::duration_cast<std::chrono::microseconds>(slice))) return true;
+  }
+  return false;
 }
 
 void HistoryDownload::Drain() {
   uint8_t scratch[kDrainChunk];
-  while (p_.link.ReadAvailable(scratch, kDrainChunk) > 0) {
+  while (p_.line.ReadAvailable(scratch, kDrainChunk) > 0) {
   }
 }
 
@@ -207,7 +205,8 @@ void HistoryDownload::Progress(uint32_t address) {
 }
 
 DownloadReport HistoryDownload::Run() {
-  const Steady::time_point started = Steady::now();
+  live::LiveClock& clock = p_.line.clock();
+  const auto started = clock.Now();
   HistoryDump& dump = p_.dump;
   const uint32_t size = dump.image_size();
   const std::span<uint8_t> image = dump.buffer().first(size);
@@ -218,7 +217,7 @@ DownloadReport HistoryDownload::Run() {
   const uint32_t previous_end = static_cast<uint32_t>(previous.size());
   start_ = ResumeAddress(previous_end);
   std::copy_n(previous.begin(), start_, image.begin());
-  std::this_thread::sleep_for(timing_.start_wait);
+  p_.line.Pause(std::chrono::milliseconds(10));
 
   DownloadReport report;
   report.image_size = size;
@@ -241,12 +240,10 @@ DownloadReport HistoryDownload::Run() {
   };
 
   for (;;) {
-    uint8_t stale = 0;
-    while (p_.link.ReadAvailable({&stale, 1}, 1) == 1) {
-    }
+    p_.line.ClearLine();
     const uint32_t length = SpirRequestLength(address, size);
     const std::array<uint8_t, 12> frame = BuildSpirFrame(address, length);
-    const int sent = p_.link.SendData(frame, commands::kSpir.delay_ms, family_);
+    const int sent = p_.line.SendData(frame, commands::kSpir.delay_ms, family_);
     ++report.requests;
     bool stalled = false;
     if (sent <= 0) {
@@ -255,22 +252,19 @@ DownloadReport HistoryDownload::Run() {
       stalled = true;
     } else {
       uint32_t received = 0;
-      uint32_t empty_reads = 0;
-      Pause(speed_wait);
+      if (running_.load()) p_.line.Pause(speed_wait);
       while (running_.load() && received < length) {
-        const int got = p_.link.ReadAvailable(image.subspan(address, length - received));
+        const int got = p_.line.ReadAvailable(image.subspan(address, length - received));
         const uint32_t n = got > 0 ? static_cast<uint32_t>(got) : 0;
         received += n;
         if (n == 0) {
-          if (empty_reads++ > kEmptyReadLimit) {
-            stalled = true;
+          if (!AwaitData()) {
+            // A stop is no stall: nothing failed.
+            stalled = running_.load();
             break;
           }
-          if (p_.link.WaitForInput(timing_.empty_read_wait) && length - received > 1)
-            std::this_thread::sleep_for(timing_.gather);
           continue;
         }
-        empty_reads = 0;
         address += n;
         // Checked as soon as the earlier end is passed, so a cleared counter's erased flash can
         // never end the download as if it were the end of the old history.
@@ -320,7 +314,7 @@ DownloadReport HistoryDownload::Run() {
       address_.store(0);
       p_.notifier.Status("Downloading failed.");
       finish(DownloadEnd::kPortLost);
-      report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - started);
+      report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(clock.Now() - started);
       return report;
     }
     if (!running_.load()) {
@@ -342,7 +336,7 @@ DownloadReport HistoryDownload::Run() {
   Drain();
   Progress(0);
   address_.store(0);
-  report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - started);
+  report.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(clock.Now() - started);
   // One line for the whole download; each request's bytes are in the link trace (--trace).
   p_.notifier.Status(DownloadSummaryLine(report));
   // A cancelled download is dropped whole: the window saves only a complete one.

@@ -4,10 +4,8 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,17 +13,14 @@
 #include <vector>
 
 #include "core/common/user_notifier.h"
+#include "core/device/device_line.h"
 #include "core/history/history_dump.h"
 #include "core/protocol/device_state.h"
-#include "core/serial/reader_thread.h"
-#include "core/serial/serial_link.h"
 #include "core/settings/settings_store.h"
 
 namespace norvane {
 
 inline constexpr uint32_t kDownloadRequestSize = 1024;
-// Above this many consecutive empty reads a request counts as stalled.
-inline constexpr uint32_t kEmptyReadLimit = 5000;
 // Above this many consecutive failed requests (any that did not bring all it asked for) the
 // download gives up.
 inline constexpr uint32_t kDownloadFailLimit = 30;
@@ -102,19 +97,8 @@ struct DownloadReport {
 // with the repeated requests when there were any.
 std::string DownloadSummaryLine(const DownloadReport& report);
 
-// Waits and limits; tests shorten them, the program uses the defaults.
-struct DownloadTiming {
-  // One empty read waits this long for data before it counts; data ends the wait at once. With
-  // the kernel's 50 µs timer slack and the read's own system calls an empty read then costs
-  // about 200 µs, so the 5000 of a stall take about a second instead of spinning a core.
-  std::chrono::microseconds empty_read_wait{130};
-  // When that wait is ended by data, this much longer lets a few more bytes gather, so a reply
-  // arriving at the line rate is read in handfuls rather than byte by byte (a read per byte
-  // cost about 15 % of a core at 115200 baud). Data never counts as an empty read.
-  std::chrono::microseconds gather{500};
-  std::chrono::milliseconds start_wait{10};
-  std::chrono::milliseconds reader_stop_wait{10};
-};
+// A request counts as stalled when the counter has sent nothing for this long.
+inline constexpr std::chrono::milliseconds kStallSilence{1000};
 
 struct DownloadRequest {
   DownloadOptions options;
@@ -134,8 +118,7 @@ struct DownloadRequest {
 class HistoryDownload {
  public:
   struct Parts {
-    CSerialLink& link;
-    ReaderThread& reader;
+    DeviceLine& line;
     DeviceState& state;
     HistoryDump& dump;
     UserNotifier& notifier;
@@ -144,13 +127,14 @@ class HistoryDownload {
   };
   using Completion = std::function<void(const DownloadReport&)>;
 
-  explicit HistoryDownload(Parts parts, DownloadTiming timing = {});
+  // `stall`: how long a silent counter is waited for before a request counts as stalled.
+  explicit HistoryDownload(Parts parts, std::chrono::milliseconds stall = kStallSilence) : p_(parts), stall_(stall) {}
   ~HistoryDownload();
   HistoryDownload(const HistoryDownload&) = delete;
   HistoryDownload& operator=(const HistoryDownload&) = delete;
 
-  // The "Download" button after its two dialogs: stores the options and the folder, stops the
-  // reader, opens the port if needed, switches realtime monitoring off, sends the heartbeat-off
+  // The "Download" button after its two dialogs: stores the options and the folder, opens the
+  // port if needed, switches realtime monitoring off, sends the heartbeat-off
   // frame and starts the thread. `completed` runs on the download thread when it ends; the
   // window maps it to a queued signal and runs SaveDumpAfterDownload for a complete() report.
   // False (nothing started) when the chosen file's folder cannot take files (the user is told
@@ -172,8 +156,8 @@ class HistoryDownload {
 
  private:
   DownloadReport Run();
-  // Sleeps, waking early for a stop request.
-  void Pause(std::chrono::milliseconds length);
+  // Waits for the counter's next bytes: false after `stall_` of silence, or at a stop.
+  bool AwaitData();
   void Drain();
   void Progress(uint32_t address);
   // What the progress counts against: the whole image, or just past where the history is expected to end.
@@ -181,7 +165,7 @@ class HistoryDownload {
   void EndMessages(const DownloadReport& report, bool unsynched);
 
   Parts p_;
-  DownloadTiming timing_;
+  const std::chrono::milliseconds stall_;
   DownloadRequest request_;
   Completion completed_;
   int port_ = 0;
@@ -190,8 +174,6 @@ class HistoryDownload {
   std::atomic<bool> running_{false};
   std::atomic<uint32_t> address_{0};
   uint32_t start_ = 0;
-  std::mutex wake_mutex_;
-  std::condition_variable wake_;
   std::thread thread_;
   DownloadReport last_report_;
 };

@@ -21,7 +21,6 @@ void PortLoan::StopMonitoring() {
 
 void PortLoan::StartMonitoring() {
   if (!engine_ || !lent_) return;
-  session_.StopReader();
   session_.link().Close();
   session_.state().port_open = false;
   lent_ = false;

@@ -1,7 +1,5 @@
 #include "core/protocol/auto_scan.h"
 
-#include <thread>
-
 #include "core/protocol/model_identification.h"
 
 namespace norvane {
@@ -19,7 +17,6 @@ std::chrono::milliseconds AutoScan::Start() {
   DeviceState& state = session_.state();
   session_.link().Close();
   state.port_open = false;
-  session_.reader().RequestStop();
   state.current_port = 1;
   identified_ = {};
   active_ = true;
@@ -29,8 +26,7 @@ std::chrono::milliseconds AutoScan::Start() {
 AutoScan::Step AutoScan::Finish(Outcome outcome) {
   active_ = false;
   if (outcome != Outcome::kFound) {
-    // Nothing found: leave no reader polling a port nobody uses and no port held open.
-    session_.StopReader();
+    // Nothing found: leave no port held open.
     session_.link().Close();
   }
   return {outcome, 0ms};
@@ -51,24 +47,16 @@ AutoScan::Step AutoScan::RunStep() {
     return Finish(Outcome::kDeclined);
   }
 
-  session_.reader().RequestStop();
-  std::this_thread::sleep_for(50ms);
-  session_.StopReader();
   // A fresh open of port n, quietly: most candidates fail. The current family's rate first,
   // then the other one, for a counter of another model than the one selected.
-  CSerialLink& link = session_.link();
+  DeviceLine& link = session_.link();
   const int selected_rate = BaudForFamily(state.family.load());
   std::string reply;
   bool open = false;
   int found_at = 0;
   for (const int rate : {selected_rate, OtherLineRate(selected_rate)}) {
-    session_.StopReader();
-    link.Close();
     reply.clear();
-    if (link.Open(n, rate)) {
-      PortSettings record{0, 8, "n", n, rate, 1};
-      if (session_.reader().Start(record, state.family.load(), false)) reply = session_.RequestVersion();
-    }
+    if (link.Open(n, rate)) reply = session_.RequestVersion();
     open = link.IsOpen();
     if (!open) break;  // the port itself failed: no other rate will open it
     if (LooksLikeCounter(reply)) {

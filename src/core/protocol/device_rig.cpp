@@ -6,13 +6,22 @@
 namespace norvane {
 
 DeviceRig::DeviceRig(PortCatalogue catalogue, UserNotifier& user, HistoryDump* dump, SettingsStore* settings)
-    : ports(std::move(catalogue)), notifier(user), link(ports, notifier), reader(link, buffer, notifier),
-      session({link, buffer, reader, notifier, state, dump, settings}) {}
+    : serial_(std::make_unique<live::SerialLiveLink>(std::vector<std::string>{})),
+      system_clock_(std::make_unique<live::SystemLiveClock>()), ports(std::move(catalogue)), notifier(user),
+      line(*serial_, *system_clock_, ports, notifier), session({line, notifier, state, dump, settings}) {}
+
+DeviceRig::DeviceRig(PortCatalogue catalogue, live::LiveLink& link, live::LiveClock& clock, UserNotifier& user,
+                     HistoryDump* dump, SettingsStore* settings)
+    : ports(std::move(catalogue)), notifier(user), line(link, clock, ports, notifier),
+      session({line, notifier, state, dump, settings}) {}
 
 DeviceRig::~DeviceRig() {
-  reader.Stop();
-  link.Close();
-  link.SetTrace(nullptr);
+  line.Close();
+  SetTrace(nullptr);
+}
+
+void DeviceRig::SetTrace(LinkTrace* trace) {
+  if (serial_) serial_->SetTrace(trace);
 }
 
 store::CounterInfo IdentifiedCounter(const DeviceState& state, const PortCatalogue& ports, int port) {

@@ -1,7 +1,6 @@
 #include "core/protocol/device_session.h"
 
 #include <array>
-#include <thread>
 
 #include "core/common/text_format.h"
 #include "core/history/history_dump.h"
@@ -14,8 +13,6 @@ namespace norvane {
 namespace {
 
 using namespace std::chrono_literals;
-
-void Sleep(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
 
 constexpr int kRates[] = {110,   300,   1200,  2400,   4800,   9600,   14400, 19200,
                           28800, 38400, 57600, 115200, 230400, 460800, 921600};
@@ -41,17 +38,15 @@ std::optional<PortSettings> MapPortDialogChoice(const PortDialogChoice& c) {
 }
 
 void DeviceSession::StatusReason() {
-  const std::string& reason = p_.link.last_failure().reason;
+  const std::string& reason = p_.line.last_failure();
   if (!reason.empty()) p_.notifier.Status(reason);
 }
-
-void DeviceSession::StopReader() { p_.reader.Stop(); }
 
 std::string DeviceSession::RequestVersion() {
   const std::vector<uint8_t> frame = BuildFrame(commands::kGetVer);
   std::array<uint8_t, 64> area{};
-  BufferedExchange(p_.link, p_.buffer, commands::kGetVer, frame, p_.state.family.load(),
-                   std::span(area).first(static_cast<size_t>(commands::kGetVer.reply_bytes)));
+  Exchange(p_.line, commands::kGetVer, frame, p_.state.family.load(),
+           std::span(area).first(static_cast<size_t>(commands::kGetVer.reply_bytes)));
   std::string reply(reinterpret_cast<const char*>(area.data()));  // ends at the first zero byte
   p_.state.firmware_version.store(FirmwareVersionNumber(reply));
   return reply;
@@ -78,22 +73,15 @@ void DeviceSession::AdoptModelFoundAt(int baud, std::string_view reply) {
                             std::string(ModelListEntry(static_cast<uint32_t>(index))).c_str()));
 }
 
-bool DeviceSession::OpenPortForReader(int port) { return OpenPortAtRate(port, BaudForFamily(p_.state.family.load())); }
+bool DeviceSession::OpenPort(int port) { return OpenPortAtRate(port, BaudForFamily(p_.state.family.load())); }
 
 bool DeviceSession::OpenPortAtRate(int port, int baud) {
   if (port < 1) return false;
-  p_.reader.RequestStop();
-  Sleep(100ms);
   PortSettings& record = p_.state.port_settings;
   record = PortSettings{0, 8, "n", port, baud, 1};
-  StopReader();
-  Sleep(10ms);
-  // Closed whenever it is open, not only when the flag says so: an open link ignores Open, and
-  // would otherwise stay on another port or line rate while we report this one opened.
-  if (p_.state.port_open || p_.link.IsOpen()) p_.link.Close();
-  if (!p_.state.demo.load() &&
-      !p_.link.Open(record.port, record.baud, record.parity, record.data_bits, record.stop_bits)) {
-    p_.notifier.Message(OpenFailureText(port, p_.link.last_failure().reason), kOpenFailureCaption);
+  p_.line.Close();
+  if (!p_.state.demo.load() && !p_.line.Open(record.port, record.baud)) {
+    p_.notifier.Message(OpenFailureText(port, p_.line.last_failure()), kOpenFailureCaption);
     p_.state.port_open = false;
     p_.state.current_port = -1;
     p_.notifier.Status(Format("COM%d open error.", port));
@@ -104,9 +92,7 @@ bool DeviceSession::OpenPortAtRate(int port, int baud) {
   p_.state.current_port = port;
   p_.state.last_opened = record;
   p_.notifier.Status(Format("COM%d opened successfully.", port));
-  StopReader();
-  Sleep(10ms);
-  return p_.reader.Start(record, p_.state.family.load(), p_.state.demo.load());
+  return true;
 }
 
 IdentifyResult DeviceSession::ConnectAndIdentify(int port) {
@@ -129,7 +115,7 @@ IdentifyResult DeviceSession::ConnectAndIdentify(int port) {
       opened = false;
       break;
     }
-    Sleep(50ms);
+    p_.line.Pause(50ms);
     result.reply = RequestVersion();
     p_.notifier.Status(result.reply);
     p_.notifier.Status(" ");
@@ -157,9 +143,9 @@ IdentifyResult DeviceSession::ConnectAndIdentify(int port) {
 
   if (p_.settings && p_.state.current_port > 0)
     p_.settings->StoreNumber(setting_names::kComPort, static_cast<uint32_t>(p_.state.current_port));
-  result.port_open = p_.link.IsOpen() || (p_.state.demo.load() && p_.state.port_open);
+  result.port_open = p_.line.IsOpen() || (p_.state.demo.load() && p_.state.port_open);
   if (!result.port_open) {
-    p_.link.Close();
+    p_.line.Close();
     p_.state.port_open = false;
     p_.notifier.Status("Comport disconnected and closed");
   }
@@ -177,19 +163,16 @@ std::string DeviceSession::PressConnectButton(std::string_view caption) {
 }
 
 void DeviceSession::Disconnect() {
-  p_.link.Close();
+  p_.line.Close();
   p_.state.port_open = false;
   p_.notifier.Status("Comport disconnected and closed");
 }
 
 bool DeviceSession::ApplyPortSettings(const PortDialogChoice& choice) {
-  p_.reader.RequestStop();
-  Sleep(100ms);
   const std::optional<PortSettings> record = MapPortDialogChoice(choice);
-  Sleep(300ms);
   const auto fail = [this, &choice](std::string_view reason) {
     p_.notifier.Message(OpenFailureText(choice.port + 1, reason), kOpenFailureCaption);
-    StopReader();
+    p_.line.Close();
     p_.state.port_open = false;
     p_.state.current_port = -1;
     if (!reason.empty()) p_.notifier.Status(reason);
@@ -197,17 +180,11 @@ bool DeviceSession::ApplyPortSettings(const PortDialogChoice& choice) {
   };
   if (!record) return fail("The chosen port settings are not in the dialog's lists.");
   p_.state.port_settings = *record;
-  StopReader();
-  // The chosen line must take effect: an open link would ignore the new values.
-  if (p_.link.IsOpen()) p_.link.Close();
-  if (!p_.state.demo.load() &&
-      !p_.link.Open(record->port, record->baud, record->parity, record->data_bits, record->stop_bits))
-    return fail(p_.link.last_failure().reason);
+  if (!p_.state.demo.load() && !p_.line.Open(record->port, record->baud)) return fail(p_.line.last_failure());
   p_.state.port_open = true;
   p_.state.current_port = record->port;
   p_.state.last_opened = *record;
   p_.notifier.Status(Format("COM%d opened successfully.", record->port));
-  p_.reader.Start(*record, p_.state.family.load(), p_.state.demo.load());
   p_.notifier.Status(RequestVersion());
   return true;
 }

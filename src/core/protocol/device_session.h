@@ -1,5 +1,5 @@
-// Connecting to a counter: the version request, model selection, opening the port for the
-// reader, connect-and-identify, disconnect and the port settings.
+// Connecting to a counter: the version request, model selection, opening the port,
+// connect-and-identify, disconnect and the port settings.
 #pragma once
 
 #include <chrono>
@@ -9,9 +9,8 @@
 
 #include "core/common/user_notifier.h"
 #include "core/protocol/device_state.h"
-#include "core/serial/reader_thread.h"
-#include "core/serial/receive_buffer.h"
-#include "core/serial/serial_link.h"
+#include "core/device/device_line.h"
+#include "core/serial/port_settings.h"
 #include "core/settings/settings_store.h"
 
 namespace norvane {
@@ -46,15 +45,14 @@ struct IdentifyResult {
   int attempts = 0;
 };
 
-// Blocking operations with the exact delays; run them on a worker thread when a window waits.
+// Blocking operations with the exact delays, on the line's clock; run them on a worker thread
+// when a window waits.
 // The dump and the settings store are optional: the CLI neither keeps a history buffer for
 // identification nor writes the user's settings.
 class DeviceSession {
  public:
   struct Parts {
-    CSerialLink& link;
-    ReceiveBuffer& buffer;
-    ReaderThread& reader;
+    DeviceLine& line;
     UserNotifier& notifier;
     DeviceState& state;
     HistoryDump* dump = nullptr;
@@ -62,7 +60,7 @@ class DeviceSession {
   };
   explicit DeviceSession(Parts parts) : p_(parts) {}
 
-  // "<GETVER>>" through the reader's buffer; sets the firmware version number. The text ends at
+  // "<GETVER>>"; sets the firmware version number. The text ends at
   // the first zero byte, so a silent counter gives "".
   std::string RequestVersion();
 
@@ -72,8 +70,8 @@ class DeviceSession {
   // Moves the list selection to the entry the reply names, without applying it.
   void MatchModelInList(std::string_view reply);
 
-  // Stops the reader, (re)opens port `port` at the family's rate and starts the reader on it.
-  bool OpenPortForReader(int port);
+  // (Re)opens port `port` at the family's rate.
+  bool OpenPort(int port);
   // Opens `port` and asks for the version up to 4 times until the reply names a family; when
   // the selected model's rate brings no such reply, twice more at the other rate. A counter
   // found there has its model selected and applied.
@@ -84,16 +82,12 @@ class DeviceSession {
   // What the "Connect"/"Disconnect" button does with its caption; returns the new caption.
   std::string PressConnectButton(std::string_view caption);
   void Disconnect();
-  // The port settings dialog's OK: opens the chosen port with the chosen line and starts the
-  // reader, so the version line that follows has something to arrive through.
+  // The port settings dialog's OK: opens the chosen port with the chosen line and asks for the
+  // version on it.
   bool ApplyPortSettings(const PortDialogChoice& choice);
 
-  // Stops the reader and waits for its loop to end (the old code slept and hoped).
-  void StopReader();
-
   DeviceState& state() { return p_.state; }
-  CSerialLink& link() { return p_.link; }
-  ReaderThread& reader() { return p_.reader; }
+  DeviceLine& link() { return p_.line; }
   UserNotifier& notifier() { return p_.notifier; }
 
  private:

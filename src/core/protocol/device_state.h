@@ -11,7 +11,7 @@
 namespace norvane {
 
 // Owned by the application context and passed to whoever needs it. The atomics are read by
-// worker threads (the reader's family, the demo and monitoring flags); the rest belongs to the
+// worker threads (the family, the demo and monitoring flags); the rest belongs to the
 // thread that runs device operations one at a time.
 struct DeviceState {
   std::atomic<int> family{kDefaultModel.family};  // ModelFamily
@@ -20,8 +20,8 @@ struct DeviceState {
   uint32_t memory_size = kDefaultModel.image_size;
   int selected_model = 0;  // the model list's selection; identification moves it, applying it is separate
   int current_port = 0;    // port in use or to try; -1 after a failed open
-  bool port_open = false;  // set when the port was opened for the reader
-  PortSettings port_settings;  // handed to the reader thread
+  bool port_open = false;  // set when the session opened the port
+  PortSettings port_settings;  // the line last asked for
   PortSettings last_opened;    // the line values last opened, as the window shows them
   std::atomic<bool> demo{false};
 };

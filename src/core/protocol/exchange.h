@@ -5,15 +5,13 @@
 #include <cstdint>
 #include <span>
 
+#include "core/device/device_line.h"
 #include "core/protocol/command_catalogue.h"
-#include "core/serial/receive_buffer.h"
-#include "core/serial/serial_link.h"
 
 namespace norvane {
 
-// How long a direct exchange keeps collecting a reply after the settle time, as the buffered
-// style's receive does.
-inline constexpr std::chrono::milliseconds kDirectReplyWait{2000};
+// How long an exchange keeps collecting a reply after the settle time.
+inline constexpr std::chrono::milliseconds kReplyWait{2000};
 
 struct ExchangeResult {
   int sent = 0;      // SendData's result: -1 refused for length, 0 port closed
@@ -21,16 +19,10 @@ struct ExchangeResult {
   bool complete(size_t expected) const { return sent > 0 && received >= static_cast<int>(expected); }
 };
 
-// Reader thread running: the reply is taken from `buffer`, whose stale bytes are dropped before
-// the frame goes out, with the 2-second time-out. Missing bytes of `reply` read as zero.
-ExchangeResult BufferedExchange(CSerialLink& link, ReceiveBuffer& buffer, const CommandSpec& command,
-                                std::span<const uint8_t> frame, int family, std::span<uint8_t> reply,
-                                std::chrono::milliseconds timeout = ReceiveBuffer::kReceiveTimeout);
-
-// Reader thread stopped: the reply is read from the port itself until `reply` is full or
-// `wait` has passed after the settle time. Missing bytes read as zero.
-ExchangeResult DirectExchange(CSerialLink& link, const CommandSpec& command, std::span<const uint8_t> frame,
-                              int family, std::span<uint8_t> reply, std::chrono::milliseconds wait = kDirectReplyWait);
+// The reply is read until `reply` is full or `wait` has passed after the settle time. Missing
+// bytes read as zero.
+ExchangeResult Exchange(DeviceLine& line, const CommandSpec& command, std::span<const uint8_t> frame, int family,
+                        std::span<uint8_t> reply, std::chrono::milliseconds wait = kReplyWait);
 
 struct AckResult {
   int sent = 0;
@@ -45,7 +37,7 @@ inline constexpr std::chrono::milliseconds kAckGrace{500};
 
 // Write-type commands: one byte is read after the settle time; 0xAA means done. `grace` is how
 // much longer that byte is waited for.
-AckResult AcknowledgedExchange(CSerialLink& link, const CommandSpec& command, std::span<const uint8_t> frame,
+AckResult AcknowledgedExchange(DeviceLine& line, const CommandSpec& command, std::span<const uint8_t> frame,
                                int family, std::chrono::milliseconds grace = kAckGrace);
 
 }  // namespace norvane

@@ -1,7 +1,6 @@
 #include "core/realtime/poll_reply.h"
 
 #include <array>
-#include <chrono>
 
 namespace norvane {
 
@@ -15,19 +14,6 @@ std::optional<uint32_t> DecodePollReply(std::span<const uint8_t> reply) {
   if (b[1] != 0) b[3] = b[1], b[1] = 0;
   if (b[2] != 0 && b[3] == 0) b[3] = b[2], b[2] = 0;
   return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
-}
-
-std::optional<uint32_t> TakePollReply(ReceiveBuffer& buffer) {
-  const int held = buffer.position();
-  std::optional<uint32_t> count;
-  if (held == 4 || held == 2) {
-    std::array<uint8_t, 4> reply{};
-    const size_t n = static_cast<size_t>(held);
-    buffer.Receive(std::span(reply).first(n), std::chrono::milliseconds(0));
-    count = DecodePollReply(std::span<const uint8_t>(reply).first(n));
-  }
-  buffer.Reset(10);
-  return count;
 }
 
 }  // namespace norvane

@@ -1,4 +1,4 @@
-// The port and line values handed from the connect code to the reader thread.
+// The port and line values the connect code asks for and shows.
 #pragma once
 
 #include <string>

@@ -71,7 +71,7 @@ std::string DescribeOpenError(const std::string& path, int error_number) {
     struct stat info {};
     std::string group;
     if (::stat(path.c_str(), &info) == 0) {
-      // getgrgid_r: the reader thread may be opening a port at the same time.
+      // getgrgid_r: another thread may be opening a port at the same time.
       char scratch[4096];
       struct group entry {};
       struct group* found = nullptr;

@@ -35,7 +35,7 @@ inline constexpr char kOpenFailureCaption[] = "Cannot open the port";
 std::string OpenFailureText(int port, std::string_view reason);
 
 // Opens by port number through the catalogue, always 8-N-1 at the given baud. Reads never block
-// for new bytes and are serialised inside the link, so the reader thread and ClearLine may call
+// for new bytes and are serialised inside the link, so two threads may call
 // ReadAvailable at the same time; one write may run beside them. No operation throws.
 class CSerialLink {
  public:

@@ -1,7 +1,6 @@
 #include "core/tools/clock_sync.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "core/common/text_format.h"
 #include "core/protocol/command_catalogue.h"
@@ -12,10 +11,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void Sleep(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
-
-constexpr size_t kClearedBytes = 1024;
-
 constexpr char kSyncedText[] = "Time Synced Successfully!";
 constexpr char kFailedText[] = "Time Sync Failed! ";
 constexpr char kPeriodicFailedText[] = " Time Sync Failed!  Task rescheduled within 30 seconds.";
@@ -25,21 +20,16 @@ constexpr char kPeriodicFailedText[] = " Time Sync Failed!  Task rescheduled wit
 GetClockResult ClockSync::GetClock(const std::string& clock_words) {
   GetClockResult result;
   DeviceState& state = session_.state();
-  session_.reader().RequestStop();
-  Sleep(10ms);
   session_.ConnectAndIdentify(state.current_port);
   if (!GetClockAllowed(state.firmware_version.load(), state.model_text)) {
     result.outcome = GetClockOutcome::kUnsupported;
     return result;
   }
-  session_.OpenPortForReader(state.current_port);
-  Sleep(100ms);
+  session_.OpenPort(state.current_port);
+  DeviceLine& link = session_.link();
+  link.Pause(100ms);
 
-  CSerialLink& link = session_.link();
   for (int attempt = 1; attempt <= options_.get_attempts; ++attempt) {
-    session_.StopReader();
-    Sleep(10ms);
-    buffer_.Reset(kClearedBytes);
     const int family = state.family.load();
     if (!GetClockRequestAllowed(family, state.firmware_version.load())) {
       result.outcome = GetClockOutcome::kUnsupported;
@@ -59,7 +49,7 @@ GetClockResult ClockSync::GetClock(const std::string& clock_words) {
     }
     // A closed port will not open by waiting.
     if (!link.IsOpen()) break;
-    if (attempt < options_.get_attempts) Sleep(options_.get_retry_wait);
+    if (attempt < options_.get_attempts) link.Pause(options_.get_retry_wait);
   }
   result.outcome = GetClockOutcome::kFailed;
   result.text = "GETDATETIME command failed!";
@@ -73,15 +63,12 @@ SetClockResult ClockSync::SetClock(ClockTrigger trigger) {
   const bool was_monitoring = realtime_ && realtime_->IsMonitoring();
   if (was_monitoring) realtime_->StopMonitoring();
 
-  session_.OpenPortForReader(state.current_port);
-  Sleep(100ms);
-  session_.StopReader();
-  Sleep(30ms);
+  session_.OpenPort(state.current_port);
+  session_.link().Pause(130ms);
 
   const LocalTime now = clock_.LocalNow();
   result.sent_time = ClockText(ClockBytes(now));
   session_.link().ClearLine();
-  buffer_.Reset(kClearedBytes);
 
   const int family = state.family.load();
   result.variant = ClockVariantFor(family, state.firmware_version.load());
@@ -104,7 +91,6 @@ void ClockSync::ReadAfterDownload() {
   if (!GetClockOffered(state.model_text) || !GetClockAllowed(version, state.model_text) ||
       !GetClockRequestAllowed(family, version))
     return;
-  session_.StopReader();
   // What the configuration read left on the line is no part of the clock's reply.
   session_.link().ClearLine();
   std::array<uint8_t, 7> reply{};
@@ -116,7 +102,7 @@ void ClockSync::ReadAfterDownload() {
 }
 
 std::optional<store::ClockReading> ClockSync::AskOnce(int family, std::array<uint8_t, 7>& reply) {
-  const ExchangeResult exchange = DirectExchange(session_.link(), commands::kGetDateTime,
+  const ExchangeResult exchange = Exchange(session_.link(), commands::kGetDateTime,
                                                  BuildFrame(commands::kGetDateTime), family, reply,
                                                  options_.get_reply_wait);
   // A counter without a date answers zeros, which is no answer either.
@@ -136,20 +122,19 @@ bool ClockSync::SendSingleFrame(const LocalTime& t, int family) {
 }
 
 bool ClockSync::SendPerField(const LocalTime& t, int family) {
-  CSerialLink& link = session_.link();
+  DeviceLine& link = session_.link();
   bool answered = true;
   const CommandSpec* specs[] = {&commands::kSetDateYY, &commands::kSetDateMM, &commands::kSetDateDD,
                                 &commands::kSetTimeHH, &commands::kSetTimeMM, &commands::kSetTimeSS};
   const auto frames = PerFieldClockFrames(t);
   for (size_t i = 0; i < frames.size() && answered; ++i) {
-    // The reader is stopped, so the reply byte is taken from the port itself. Older firmware
-    // answers each field with a byte of its own choosing: only its absence is a failure.
+    // Older firmware answers each field with a byte of its own choosing: only its absence is a failure.
     const AckResult ack = AcknowledgedExchange(link, *specs[i], frames[i], family, options_.field_reply_wait);
     answered = ack.sent > 0 && ack.reply >= 0;
   }
   // Closes the counter's field editor even after a failure, so it is not left half set.
   link.SendData(BuildFrame(commands::kKey0), commands::kKey0.delay_ms, family);
-  Sleep(std::chrono::milliseconds(commands::kKey0.settle_ms));
+  link.Pause(std::chrono::milliseconds(commands::kKey0.settle_ms));
   return answered;
 }
 
@@ -165,13 +150,6 @@ void ClockSync::Report(ClockTrigger trigger, SetClockResult& result) {
   sync_retry_.store(!result.synced);
 }
 
-void ClockSync::RestartRealtime() {
-  DeviceState& state = session_.state();
-  session_.StopReader();
-  Sleep(50ms);
-  session_.reader().Start(state.port_settings, state.family.load(), state.demo.load());
-  Sleep(100ms);
-  realtime_->StartMonitoring();
-}
+void ClockSync::RestartRealtime() { realtime_->StartMonitoring(); }
 
 }  // namespace norvane

@@ -11,7 +11,6 @@
 
 #include "core/common/clock.h"
 #include "core/protocol/device_session.h"
-#include "core/serial/receive_buffer.h"
 #include "core/store/store_types.h"
 #include "core/tools/clock_rules.h"
 #include "core/tools/realtime_control.h"
@@ -67,9 +66,9 @@ using ClockReadingSink = std::function<void(const store::ClockReading&)>;
 // be empty where nothing is kept.
 class ClockSync {
  public:
-  ClockSync(DeviceSession& session, ReceiveBuffer& buffer, const Clock& clock, std::atomic<bool>& sync_retry,
-            RealtimeControl* realtime, ClockSyncOptions options = {}, ClockReadingSink keep = {})
-      : session_(session), buffer_(buffer), clock_(clock), sync_retry_(sync_retry), realtime_(realtime),
+  ClockSync(DeviceSession& session, const Clock& clock, std::atomic<bool>& sync_retry, RealtimeControl* realtime,
+            ClockSyncOptions options = {}, ClockReadingSink keep = {})
+      : session_(session), clock_(clock), sync_retry_(sync_retry), realtime_(realtime),
         options_(options), keep_(std::move(keep)) {}
 
   // "Get Time From Unit": identifies the counter again and asks for its clock. The message says
@@ -93,7 +92,6 @@ class ClockSync {
   void RestartRealtime();
 
   DeviceSession& session_;
-  ReceiveBuffer& buffer_;
   const Clock& clock_;
   std::atomic<bool>& sync_retry_;
   RealtimeControl* realtime_;

@@ -1,7 +1,5 @@
 #include "core/tools/network_settings.h"
 
-#include <thread>
-
 #include "core/config/config_editor.h"
 #include "core/common/dose_conversion.h"
 
@@ -25,7 +23,6 @@ constexpr std::string_view kNoAnswerText[kNetworkFieldCount] = {
 };
 
 constexpr int kWriteDelayMs = 2;
-constexpr auto kPollRest = 1ms;
 
 }  // namespace
 
@@ -63,7 +60,6 @@ bool NetworkSettings::ReadBlock() {
   ConfigEditor reader(block_, unused_conversion, port_.session().notifier());
   NoProgress progress;
   ConfigTransfer transfer(port_, reader, progress, options_.transfer);
-  PauseScope pause(port_);
   for (int round = 0; round < options_.read_rounds; ++round) {
     if (transfer.ReadAttempt()) return true;
     port_.Reconnect();
@@ -80,7 +76,6 @@ NetworkWriteResult NetworkSettings::Write(const NetworkValues& values) {
     return result;
   }
   if (!port_.taken()) port_.TakeOver();
-  PauseScope pause(port_);
   const int family = session.state().family.load();
   if (!NetworkWriteAllowed(family, session.state().firmware_version.load())) {
     result.outcome = NetworkOutcome::kUnsupported;
@@ -94,7 +89,7 @@ NetworkWriteResult NetworkSettings::Write(const NetworkValues& values) {
     return result;
   }
 
-  CSerialLink& link = session.link();
+  DeviceLine& link = session.link();
   for (size_t i = 0; i < kNetworkFieldCount; ++i) {
     const auto field = static_cast<NetworkField>(i);
     // Stray bytes must not pass for this frame's answer.
@@ -120,14 +115,8 @@ NetworkWriteResult NetworkSettings::Write(const NetworkValues& values) {
 
 bool NetworkSettings::Answered() {
   // Any byte answers the frame: the counters' replies to these commands differ.
-  CSerialLink& link = port_.session().link();
-  const auto deadline = std::chrono::steady_clock::now() + options_.reply_wait;
-  for (;;) {
-    uint8_t byte = 0;
-    if (link.ReadAvailable({&byte, 1}, 1) == 1) return true;
-    if (!link.IsOpen() || std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kPollRest);
-  }
+  uint8_t byte = 0;
+  return port_.session().link().Collect({&byte, 1}, options_.reply_wait) == 1;
 }
 
 }  // namespace norvane

@@ -11,7 +11,7 @@ class RealtimeControl {
   // Whether monitoring runs now and holds the port.
   virtual bool IsMonitoring() const = 0;
   virtual void StopMonitoring() = 0;
-  // Called once the reader runs again on the reopened port.
+  // Called once the tool is done with the port.
   virtual void StartMonitoring() = 0;
 };
 

@@ -1,7 +1,5 @@
 #include "core/tools/screenshot_download.h"
 
-#include <thread>
-
 #include "core/platform/atomic_file.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/protocol/exchange.h"
@@ -23,17 +21,16 @@ ScreenshotResult ScreenshotDownload::Download(int screen, const ChoosePath& choo
   const char digit = static_cast<char>('0' + screen);
   const uint8_t argument = static_cast<uint8_t>(digit);
   UserNotifier& notifier = session_.notifier();
-  CSerialLink& link = session_.link();
+  DeviceLine& link = session_.link();
   const int family = session_.state().family.load();
 
-  session_.StopReader();
-  std::this_thread::sleep_for(100ms);
+  link.Pause(100ms);
 
   std::array<uint8_t, 7> info{};
   const std::vector<uint8_t> info_frame = BuildFrame(commands::kGetScreenshotInfo, std::span(&argument, 1));
   bool have_info = false;
   for (int attempt = 0; attempt < options_.tries && !have_info; ++attempt) {
-    DirectExchange(link, commands::kGetScreenshotInfo, info_frame, family, info, options_.info_reply_wait);
+    Exchange(link, commands::kGetScreenshotInfo, info_frame, family, info, options_.info_reply_wait);
     have_info = info[6] == kAck;
   }
   if (!have_info) {
@@ -59,7 +56,7 @@ ScreenshotResult ScreenshotDownload::Download(int screen, const ChoosePath& choo
   const std::vector<uint8_t> data_frame = BuildFrame(commands::kGetScreenshot, std::span(&argument, 1));
   bool have_data = false;
   for (int attempt = 0; attempt < options_.tries && !have_data; ++attempt) {
-    DirectExchange(link, commands::kGetScreenshot, data_frame, family, data, options_.data_reply_wait);
+    Exchange(link, commands::kGetScreenshot, data_frame, family, data, options_.data_reply_wait);
     have_data = data[kScreenBytes] == kAck;
   }
   if (!have_data) {

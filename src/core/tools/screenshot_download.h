@@ -44,8 +44,7 @@ class ScreenshotDownload {
   explicit ScreenshotDownload(DeviceSession& session, ScreenshotOptions options = {})
       : session_(session), options_(options) {}
 
-  // Screen `screen` (1-4) of the counter on the session's open port. The reader stays stopped
-  // afterwards; the connect code or realtime monitoring start it again.
+  // Screen `screen` (1-4) of the counter on the session's open port.
   ScreenshotResult Download(int screen, const ChoosePath& choose_path);
 
  private:

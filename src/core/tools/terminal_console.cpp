@@ -1,41 +1,21 @@
 #include "core/tools/terminal_console.h"
 
-#include <thread>
-
 namespace norvane {
-namespace {
 
 using namespace std::chrono_literals;
-
-void Sleep(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
-
-// The task rests this long when the port had nothing, so it never spins a core.
-constexpr auto kIdleRest = 1ms;
-constexpr size_t kClearedBytes = 1024;
-
-}  // namespace
 
 bool TerminalConsole::Connect() {
   DeviceState& state = session_.state();
   session_.ConnectAndIdentify(state.current_port);
-  session_.OpenPortForReader(state.current_port);
-  Sleep(100ms);
-  buffer_.Reset(kClearedBytes);
+  session_.OpenPort(state.current_port);
   const PortSettings& line = state.last_opened;
   port_text_ = PortSettingsText(line.port, line.baud, line.parity, line.data_bits, line.stop_bits);
-  session_.StopReader();
-  Sleep(10ms);
-  StopTask();
-  Sleep(10ms);
-  StartTask();
   return session_.link().IsOpen();
 }
 
 bool TerminalConsole::Reconnect() {
-  StopTask();
-  Sleep(10ms);
   session_.ConnectAndIdentify(session_.state().current_port);
-  Sleep(100ms);
+  session_.link().Pause(100ms);
   return Connect();
 }
 
@@ -49,42 +29,48 @@ TerminalSend TerminalConsole::Send(std::string_view command, std::string_view pa
   if (frame.bytes.empty()) return result;
   result.frame = std::move(frame.bytes);
   result.echo = HexEcho(result.frame);
-  result.sent = session_.link().SendData(result.frame, kTerminalByteDelayMs, session_.state().family.load());
+  DeviceLine& line = session_.link();
+  // What came while nobody asked is shown before the answer, as it arrived.
+  TakeAnswer(0ms);
+  result.sent = line.SendData(result.frame, kTerminalByteDelayMs, session_.state().family.load());
+  if (result.sent > 0) TakeAnswer(kAnswerQuiet);
   return result;
 }
 
 TerminalSend TerminalConsole::PressKey(int key) { return Send(KeyButtonCommand(key), {}, false); }
 
-void TerminalConsole::Release() {
-  session_.StopReader();
-  Sleep(10ms);
-  StopTask();
-  Sleep(10ms);
-}
-
-void TerminalConsole::StartTask() {
-  run_.store(true);
-  task_ = std::thread(&TerminalConsole::Receive, this);
-}
-
-void TerminalConsole::StopTask() {
-  run_.store(false);
-  if (task_.joinable()) task_.join();
-}
-
-void TerminalConsole::Receive() {
-  CSerialLink& link = session_.link();
-  while (run_.load()) {
-    if (paused_.load()) {
-      Sleep(kIdleRest);
+void TerminalConsole::Listen(std::chrono::milliseconds length) {
+  DeviceLine& line = session_.link();
+  const auto until = line.clock().Now() + length;
+  uint8_t bytes[256];
+  while (line.IsOpen()) {
+    const int n = line.ReadAvailable(bytes);
+    for (int i = 0; i < n; ++i)
+      if (on_byte_) on_byte_(bytes[i]);
+    const auto now = line.clock().Now();
+    if (n > 0 || now >= until) {
+      if (now >= until) break;
       continue;
     }
-    uint8_t byte = 0;
-    if (link.ReadAvailable({&byte, 1}, 1) == 1) {
-      if (on_byte_) on_byte_(byte);
-      continue;
-    }
-    Sleep(kIdleRest);
+    line.WaitForInput(std::chrono::duration_cast<std::chrono::microseconds>(until - now));
+  }
+}
+
+void TerminalConsole::TakeAnswer(std::chrono::milliseconds quiet) {
+  DeviceLine& line = session_.link();
+  auto& clock = line.clock();
+  const auto limit = clock.Now() + kAnswerLimit;
+  uint8_t bytes[256];
+  while (line.IsOpen()) {
+    const int n = line.ReadAvailable(bytes);
+    for (int i = 0; i < n; ++i)
+      if (on_byte_) on_byte_(bytes[i]);
+    if (n > 0) continue;
+    const auto now = clock.Now();
+    if (quiet.count() == 0 || now >= limit ||
+        !line.WaitForInput(std::chrono::duration_cast<std::chrono::microseconds>(
+            std::min<live::Steady::duration>(quiet, limit - now))))
+      break;
   }
 }
 

@@ -9,6 +9,7 @@
 #include "core/common/clock.h"
 #include "core/files/dump_after_download.h"
 #include "core/files/dump_file.h"
+#include "tests/common/machine_line.h"
 #include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/serial/pty_pair.h"
@@ -39,7 +40,8 @@ class ConfigReadTest : public ::testing::Test {
   PtyPair pty;
   PortCatalogue ports;
   RecordingNotifier notifier;
-  CSerialLink link{ports, notifier};
+  testing::MachineLine machine{ports, notifier};
+  DeviceLine& link = machine.line;
   int port = 0;
 };
 

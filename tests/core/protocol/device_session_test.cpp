@@ -4,6 +4,7 @@
 
 #include "core/history/history_dump.h"
 #include "core/protocol/auto_scan.h"
+#include "tests/common/machine_line.h"
 #include "tests/common/recording_notifier.h"
 #include "tests/common/temp_dir.h"
 #include "tests/core/serial/scripted_counter.h"
@@ -25,15 +26,10 @@ class DeviceSessionTest : public ::testing::Test {
 
   DeviceSession& Session() {
     if (!session_) {
-      link_ = std::make_unique<CSerialLink>(ports_, notifier_);
-      reader_ = std::make_unique<ReaderThread>(*link_, buffer_, notifier_);
-      session_ = std::make_unique<DeviceSession>(
-          DeviceSession::Parts{*link_, buffer_, *reader_, notifier_, state_, &dump_, &store_});
+      machine_ = std::make_unique<testing::MachineLine>(ports_, notifier_);
+      session_ = std::make_unique<DeviceSession>(DeviceSession::Parts{machine_->line, notifier_, state_, &dump_, &store_});
     }
     return *session_;
-  }
-  void TearDown() override {
-    if (reader_) reader_->Stop();
   }
 
   PtyPair pty_;
@@ -41,11 +37,9 @@ class DeviceSessionTest : public ::testing::Test {
   SettingsStore store_{dir_ / "settings.reg"};
   PortCatalogue ports_;
   RecordingNotifier notifier_;
-  ReceiveBuffer buffer_;
   DeviceState state_;
   HistoryDump dump_;
-  std::unique_ptr<CSerialLink> link_;
-  std::unique_ptr<ReaderThread> reader_;
+  std::unique_ptr<testing::MachineLine> machine_;
   std::unique_ptr<DeviceSession> session_;
 };
 
@@ -62,7 +56,7 @@ TEST_F(DeviceSessionTest, IdentifiesOnTheFirstAnswerAndRemembersThePort) {
   EXPECT_EQ(state_.family.load(), 5);
   EXPECT_EQ(state_.firmware_version.load(), 512);
   EXPECT_EQ(kModelList[static_cast<size_t>(state_.selected_model)], "ZQT-120+V5");
-  EXPECT_TRUE(reader_->running());
+  EXPECT_TRUE(machine_->line.IsOpen());
   const std::vector<std::string> expected = {"COM1 opened successfully.", "ZQT-120Re 5.12", " ",
                                              "ZQT-120Re 5.12 detected on comport 1."};
   EXPECT_EQ(notifier_.status(), expected);
@@ -133,7 +127,7 @@ TEST_F(DeviceSessionTest, PortSettingsTakeEffectAndTheVersionLineArrives) {
   const int port = ports_.Add(pty_.path(), "test line");
   ScriptedCounter counter(pty_, [](const std::string&) { return testing::VersionReply("ZQT-400Re 4.21"); });
   DeviceSession& session = Session();
-  ASSERT_TRUE(link_->Open(port, 57600));  // already open at another rate
+  ASSERT_TRUE(machine_->line.Open(port, 57600));  // already open at another rate
   PortDialogChoice choice;
   choice.port = port - 1;
   choice.rate = 11;
@@ -159,20 +153,20 @@ TEST_F(DeviceSessionTest, PortSettingsThatCannotOpenSayWhy) {
   EXPECT_FALSE(state_.port_open);
 }
 
-TEST_F(DeviceSessionTest, OpeningForTheReaderLeavesAPortTheFlagDidNotKnowAbout) {
+TEST_F(DeviceSessionTest, OpeningLeavesAPortTheFlagDidNotKnowAbout) {
   PtyPair other;
   ASSERT_TRUE(other.ok());
   const int first = ports_.Add(other.path(), "other line");
   const int second = ports_.Add(pty_.path(), "test line");
   DeviceSession& session = Session();
-  ASSERT_TRUE(link_->Open(first, 57600));
+  ASSERT_TRUE(machine_->line.Open(first, 57600));
   ASSERT_FALSE(state_.port_open);
-  ASSERT_TRUE(session.OpenPortForReader(second));
-  EXPECT_EQ(link_->path(), pty_.path());
+  ASSERT_TRUE(session.OpenPort(second));
+  EXPECT_EQ(machine_->line.path(), pty_.path());
   EXPECT_TRUE(notifier_.HasStatus("COM2 opened successfully."));
 
   EXPECT_EQ(session.PressConnectButton("Disconnect"), "Connect");
-  EXPECT_FALSE(link_->IsOpen());
+  EXPECT_FALSE(machine_->line.IsOpen());
   EXPECT_EQ(notifier_.status().back(), "Comport disconnected and closed");
 }
 

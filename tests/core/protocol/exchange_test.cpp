@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/serial/reader_thread.h"
+#include "tests/common/machine_line.h"
 #include "tests/common/recording_notifier.h"
 #include "tests/core/serial/scripted_counter.h"
 
@@ -25,45 +25,27 @@ class ExchangeTest : public ::testing::Test {
   PtyPair pty_;
   PortCatalogue ports_;
   RecordingNotifier notifier_;
-  CSerialLink link_{ports_, notifier_};
-  ReceiveBuffer buffer_;
+  testing::MachineLine machine_{ports_, notifier_};
+  DeviceLine& link_ = machine_.line;
   int port_ = 0;
 };
 
-TEST_F(ExchangeTest, BufferedReplyIgnoresWhatWasWaitingBeforeTheCommand) {
-  ScriptedCounter counter(pty_, [](const std::string&) { return testing::VersionReply("ZQT-400Re 4.21"); });
-  ReaderThread reader(link_, buffer_, notifier_);
-  PortSettings settings;
-  settings.port = port_;
-  ASSERT_TRUE(reader.Start(settings, 8, false));
-  buffer_.Append(std::vector<uint8_t>{'?', '?', '?'});  // left over from an earlier exchange
-
-  std::vector<uint8_t> reply(20);
-  const ExchangeResult r =
-      BufferedExchange(link_, buffer_, commands::kGetVer, BuildFrame(commands::kGetVer), 8, reply);
-  EXPECT_EQ(r.sent, 9);
-  EXPECT_EQ(r.received, 20);
-  EXPECT_TRUE(r.complete(20));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply.data())), "ZQT-400Re 4.21");
-  EXPECT_EQ(counter.frames(), std::vector<std::string>{"<GETVER>>"});
-}
-
-TEST_F(ExchangeTest, DirectReplyIsGatheredAsItTricklesIn) {
+TEST_F(ExchangeTest, ReplyIsGatheredAsItTricklesIn) {
   ScriptedCounter counter(pty_, [](const std::string&) {
     return std::vector<uint8_t>{26, 3, 7, 9, 5, 4, 0};
   });
   std::vector<uint8_t> reply(7, 0xEE);
   const ExchangeResult r =
-      DirectExchange(link_, commands::kGetDateTime, BuildFrame(commands::kGetDateTime), 8, reply, 500ms);
+      Exchange(link_, commands::kGetDateTime, BuildFrame(commands::kGetDateTime), 8, reply, 500ms);
   EXPECT_TRUE(r.complete(7));
   EXPECT_EQ(reply, (std::vector<uint8_t>{26, 3, 7, 9, 5, 4, 0}));
 }
 
-TEST_F(ExchangeTest, DirectReplyThatStopsShortIsZeroFilled) {
+TEST_F(ExchangeTest, ReplyThatStopsShortIsZeroFilled) {
   ScriptedCounter counter(pty_, [](const std::string&) { return std::vector<uint8_t>{1, 2}; });
   std::vector<uint8_t> reply(7, 0xEE);
   const ExchangeResult r =
-      DirectExchange(link_, commands::kGetDateTime, BuildFrame(commands::kGetDateTime), 8, reply, 200ms);
+      Exchange(link_, commands::kGetDateTime, BuildFrame(commands::kGetDateTime), 8, reply, 200ms);
   EXPECT_EQ(r.received, 2);
   EXPECT_FALSE(r.complete(7));
   EXPECT_EQ(reply, (std::vector<uint8_t>{1, 2, 0, 0, 0, 0, 0}));

@@ -41,18 +41,6 @@ TEST(PollReply, MarkedAndOddLengthsAreDropped) {
   EXPECT_EQ(Decode({0x81, 0x02}), 258u);
 }
 
-TEST(PollReply, TakingEmptiesTheBufferWhateverItHeld) {
-  ReceiveBuffer buffer;
-  const std::array<uint8_t, 4> reply{0x00, 0x00, 0x01, 0x05};
-  buffer.Append(reply);
-  EXPECT_EQ(TakePollReply(buffer), 261u);
-  EXPECT_EQ(buffer.position(), 0);
-  const std::array<uint8_t, 3> odd{1, 2, 3};
-  buffer.Append(odd);
-  EXPECT_FALSE(TakePollReply(buffer));
-  EXPECT_EQ(buffer.position(), 0);
-}
-
 class RecorderTest : public ::testing::Test {
  protected:
   RecorderTest()
