@@ -50,6 +50,8 @@ PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path p
   setWindowTitle(text(219));
   address_ = new QLineEdit;
   address_->setPlaceholderText(text(220));
+  // The example addresses are the field's help: room for all of them, in any language.
+  address_->setMinimumWidth(address_->fontMetrics().horizontalAdvance(address_->placeholderText()) + 24);
   user_ = new QLineEdit;
   password_ = new QLineEdit;
   password_->setEchoMode(QLineEdit::Password);
