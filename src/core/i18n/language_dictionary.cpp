@@ -573,6 +573,13 @@ constexpr NumberedText kWindowTexts[] = {
     {605, "cannot write %1: %2"},
     {606, "cannot open %1: %2"},
     {607, "cannot read %1: %2"},
+    {608, "no serial port to look on"},
+    {609, "no counter answered"},
+    {610, "%1 is gone (unplugged?)"},
+    {611, "%1 gave no counter's version reply"},
+    {612, "%1 has another counter (%2)"},
+    {613, "%1 gave no steady serial number"},
+    {614, "%1 has another counter of the same kind"},
 };
 // Files replace texts by position: a number, once given out, keeps its meaning.
 static_assert(std::ranges::all_of(kWindowTexts, [](const NumberedText& t) {

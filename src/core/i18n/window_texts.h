@@ -317,8 +317,15 @@ enum WindowText : int {
   kTextReasonCannotWrite,
   kTextReasonCannotOpen,
   kTextReasonCannotRead,
+  kTextDetailNoPort,
+  kTextDetailNoCounter,
+  kTextDetailGone,
+  kTextDetailNoVersion,
+  kTextDetailOtherCounter,
+  kTextDetailNoSerial,
+  kTextDetailSameKind,
   // The last of the messages and captions above.
-  kTextMessageLast = kTextReasonCannotRead,
+  kTextMessageLast = kTextDetailSameKind,
 };
 
 }  // namespace norvane

@@ -184,6 +184,8 @@ TEST_F(LanguageDictionaryFile, ValuesCoreWordedAreTranslatedInTurn) {
   const std::string other = EnglishText(kTextMsgCannotOpenFile, {"/x.bin", SystemErrorText(ELOOP)});
   EXPECT_THAT(dict_.TranslatedLine(other), HasSubstr(": " + SystemErrorText(ELOOP)));
   EXPECT_EQ(dict_.TranslatedLine("Data loaded!"), "Daten geladen!");
+  EXPECT_EQ(dict_.TranslatedLine(EnglishText(kTextLineCounterLostDetail, {"/dev/ttyUSB0 is gone (unplugged?)"})),
+            FillIn(dict_.GetText(kTextLineCounterLostDetail), {"/dev/ttyUSB0 ist verschwunden (ausgesteckt?)"}));
   // A reason that is a sentence of its own ends the message with one full stop, in every language.
   const std::string busy = OpenFailureText(2, "The port /dev/pts/4 is in use by another program.");
   EXPECT_EQ(busy, "COM2 cannot be opened.\n\nThe port /dev/pts/4 is in use by another program.");
