@@ -49,7 +49,8 @@ class LogBoxNotifier final : public UserNotifier {
   }
   bool Ask(std::string_view question, std::string_view caption) override { return user_.Ask(question, caption); }
   void Status(std::string_view line) override {
-    QMetaObject::invokeMethod(context_, [log = log_, l = ToQString(line)] { log(l); }, Qt::AutoConnection);
+    QMetaObject::invokeMethod(context_, [log = log_, user = &user_, l = ToQString(line)] { log(user->Shown(l)); },
+                              Qt::AutoConnection);
   }
 
  private:
@@ -106,7 +107,7 @@ ConfigEditorDialog::ConfigEditorDialog(AppContext& ctx, DeviceWorker& worker, Qt
           [this](int position, int range, const QString& text) {
             progress_bar_->setRange(0, range);
             progress_bar_->setValue(position);
-            progress_text_->setText(text);
+            progress_text_->setText(notifier_.Shown(text));
             progress_bar_->show();
             progress_text_->show();
           },
@@ -114,7 +115,7 @@ ConfigEditorDialog::ConfigEditorDialog(AppContext& ctx, DeviceWorker& worker, Qt
             progress_bar_->hide();
             progress_text_->hide();
           },
-          [this](const QString& caption) { reset_button_->setText(caption); })),
+          [this](const QString& caption) { reset_button_->setText(notifier_.Shown(caption)); })),
       conversion_(ctx.data.conversion),
       editor_(block_, conversion_, *log_notifier_),
       port_(ctx.session),

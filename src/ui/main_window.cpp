@@ -98,7 +98,7 @@ class CMainViewerDlg::DeferredStatus final : public UserNotifier {
     const QString text = ToQString(line);
     QPointer<CMainViewerDlg> window(&window_);
     QMetaObject::invokeMethod(&window_, [window, text] {
-      QTimer::singleShot(100, window, [window, text] { window->AddStatus(text); });
+      QTimer::singleShot(100, window, [window, text] { window->AddStatus(window->notifier().Shown(text)); });
     }, Qt::QueuedConnection);
   }
 

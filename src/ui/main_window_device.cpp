@@ -388,7 +388,7 @@ void CMainViewerDlg::CountPolledSecond() {
 
 void CMainViewerDlg::OnAlarm(const alarm::AlarmEvent& event) {
   const bool raised = event.kind == alarm::AlarmKind::kRaised;
-  const std::string text = alarm::DescribeAlarm(event, ctx_->alarm_options().fixed_usv_h);
+  const std::string text = ctx_->dictionary.TranslatedLine(alarm::DescribeAlarm(event, ctx_->alarm_options().fixed_usv_h));
   notifier_->Status(text);
   // The banner stays until the all-clear: the link's notes do not take its place meanwhile.
   alarm_shown_ = raised;

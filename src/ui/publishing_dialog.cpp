@@ -50,6 +50,8 @@ PublishingDialog::PublishingDialog(SettingsStore& store, std::filesystem::path p
   setWindowTitle(text(219));
   address_ = new QLineEdit;
   address_->setPlaceholderText(text(220));
+  // The example addresses are the field's help: room for all of them, in any language.
+  address_->setMinimumWidth(address_->fontMetrics().horizontalAdvance(address_->placeholderText()) + 24);
   user_ = new QLineEdit;
   password_ = new QLineEdit;
   password_->setEchoMode(QLineEdit::Password);
@@ -140,7 +142,7 @@ void PublishingDialog::Test() {
   std::string error;
   const std::string url = ComposedUrl(&error);
   if (url.empty()) {
-    result_->setText(ToQString(error.empty() ? texts_.GetText(236) : error));
+    result_->setText(ToQString(error.empty() ? texts_.GetText(236) : texts_.TranslatedLine(error)));
     return;
   }
   std::optional<publish::MqttTarget> target = publish::ParseMqttUrl(url, nullptr);
@@ -150,7 +152,7 @@ void PublishingDialog::Test() {
     kept.mqtt_url = url;
     kept.mqtt_password_file = stored_password_file_;
     if (auto problem = publish::ResolveMqttPassword(kept, [](const char*) -> const char* { return nullptr; })) {
-      result_->setText(ToQString(*problem));
+      result_->setText(ToQString(texts_.TranslatedLine(*problem)));
       return;
     }
     target->password = kept.mqtt_password;
@@ -164,7 +166,7 @@ void PublishingDialog::Test() {
         publish::CheckMqttBroker(target, ca_file, std::chrono::milliseconds(kTestTimeoutMs));
     QMetaObject::invokeMethod(qApp, [self, check] {
       if (!self) return;
-      self->result_->setText(ToQString(check.text));
+      self->result_->setText(ToQString(self->texts_.TranslatedLine(check.text)));
       self->test_->setEnabled(true);
     }, Qt::QueuedConnection);
   });
@@ -176,13 +178,13 @@ void PublishingDialog::accept() {
   std::string error;
   const std::string url = ComposedUrl(&error);
   if (!error.empty()) {
-    result_->setText(ToQString(error));
+    result_->setText(ToQString(texts_.TranslatedLine(error)));
     return;
   }
   const std::string password = password_->text().toStdString();
   if (!password.empty()) {
     if (auto problem = publish::StoreMqttPassword(password_file_, password)) {
-      result_->setText(ToQString(*problem));
+      result_->setText(ToQString(texts_.TranslatedLine(*problem)));
       return;
     }
     store_.StoreText(kMqttPasswordFileSetting, password_file_.string());

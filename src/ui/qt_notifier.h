@@ -35,11 +35,12 @@ class QtNotifier final : public QObject, public UserNotifier {
   void SetAskHandler(AskHandler handler) { ask_ = std::move(handler); }
   void SetMessageHandler(MessageHandler handler) { message_ = std::move(handler); }
   void SetTranslator(Translator translate) { translate_ = std::move(translate); }
+  // `text` as the window shows it; on the window's thread only.
+  QString Shown(const QString& text) const { return translate_ ? translate_(text) : text; }
 
  private:
   // Runs `work` on the window's thread and waits for it when called from elsewhere.
   void OnOwnerThread(const std::function<void()>& work, bool wait);
-  QString Shown(const QString& text) const { return translate_ ? translate_(text) : text; }
 
   QPointer<QWidget> owner_;
   StatusSink status_;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,22 @@ QString Tried(PublishingDialog& dialog) {
   dialog.test_button()->click();
   EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.test_button()->isEnabled(); }, 20000));
   return dialog.result_label()->text();
+}
+
+// The examples in the empty fields are their help, so none may be cut off.
+TEST(PublishingDialogTest, EveryEmptyFieldShowsItsExampleWhole) {
+  const LanguageDictionary texts;
+  testing::TempDir dir;
+  SettingsStore store(dir / "settings.reg");
+  PublishingDialog dialog(store, dir / "mqtt-password", texts);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  for (QLineEdit* edit : dialog.findChildren<QLineEdit*>()) {
+    if (edit->placeholderText().isEmpty()) continue;
+    // The line edit's own frame and its 2-pixel margins on each side.
+    const int room = edit->contentsRect().width() - 2 * edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 4;
+    EXPECT_GE(room, edit->fontMetrics().horizontalAdvance(edit->placeholderText())) << edit->placeholderText().toStdString();
+  }
 }
 
 TEST(PublishingDialogTest, TestSaysWhatTheBrokerAnsweredAndThePasswordIsKeptPrivateAndNeverShown) {

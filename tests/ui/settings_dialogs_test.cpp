@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/protocol/model_table.h"
 #include "core/store/store.h"
 #include "sim/config_area.h"
@@ -27,6 +29,7 @@
 #include "ui/map_setup_dialog.h"
 #include "ui/port_settings_dialog.h"
 #include "ui/qt_notifier.h"
+#include "ui/qt_text.h"
 #include "ui/settings_dialog.h"
 
 namespace norvane {
@@ -140,7 +143,7 @@ TEST_F(MapSetupDialogTest, VerifyMarksVerifiedUnlessTheAnswerSaysError) {
   EXPECT_TRUE(dialog.verify_button()->isEnabled());
   ASSERT_EQ(good.requests().size(), 1u);
   EXPECT_TRUE(good.requests()[0].starts_with("POST /testlog.asp?id=A1+77+0+0+0 "));
-  EXPECT_TRUE(Said("Welcome, counter 77 logged"));
+  EXPECT_TRUE(Said(ToQString(EnglishText(kTextMsgMapAnswered, {"Welcome, counter 77 logged"}))));
 
   dialog.period_edit()->setText("5");
   dialog.accept();
@@ -164,7 +167,7 @@ TEST_F(MapSetupDialogTest, AnAnswerContainingErrorLeavesItUnverifiedEvenWith200)
   dialog.Verify();
   WaitIdle();
   EXPECT_FALSE(dialog.verified());
-  EXPECT_TRUE(Said("Error: unknown account"));
+  EXPECT_TRUE(Said(ToQString(EnglishText(kTextMsgMapAnswered, {"Error: unknown account"}))));
   dialog.accept();
   EXPECT_TRUE(Said(kNotVerified));
 }

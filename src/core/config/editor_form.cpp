@@ -4,6 +4,8 @@
 
 #include "core/common/text_format.h"
 #include "core/config/c_number.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 
 namespace norvane {
 namespace {
@@ -46,8 +48,8 @@ std::optional<TextTooLong> ParseForm(const ConfigForm& form, int family, ConfigV
     const size_t length = std::min(text.find('\0'), text.size());
     if (length > limit)
       return TextTooLong{f, length, limit,
-                         Format("The %s is %zu characters long; this counter keeps at most %zu.",
-                                FieldLabel(f).c_str(), length, limit)};
+                         EnglishText(kTextMsgConfigTextTooLong,
+                                     {FieldLabel(f), std::to_string(length), std::to_string(limit)})};
   }
   for (size_t i = 0; i < kEditorFieldCount; ++i) {
     const auto f = static_cast<EditorField>(i);

@@ -12,6 +12,7 @@
 
 #include "core/common/text_format.h"
 #include "core/platform/atomic_file.h"
+#include "core/platform/system_error.h"
 
 namespace norvane {
 namespace {
@@ -103,7 +104,7 @@ int WriteJpegFile(const std::filesystem::path& path, const RgbPicture& picture, 
   std::FILE* temp = std::tmpfile();
   if (!temp)
     return Fail(error, kJpegFileError,
-                "cannot write " + target + ": no temporary file: " + std::generic_category().message(errno));
+                "cannot write " + target + ": no temporary file: " + SystemErrorText(errno));
   std::vector<JSAMPLE> row(row_bytes);
   jpeg_compress_struct info;
   ErrorTrap trap;

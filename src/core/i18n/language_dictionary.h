@@ -12,7 +12,7 @@
 namespace norvane {
 
 // Numbers 0-90 are the texts dictionary files have always had; the window's own texts follow from 100.
-inline constexpr int kBuiltInTextCount = 503;
+inline constexpr int kBuiltInTextCount = 615;
 // Lines longer than this are cut into several lines, as the file reader always has done.
 inline constexpr size_t kMaxDictionaryLineLength = 1024;
 // "Second": the seconds suffix of the CSV and HTML writers in languages other than English.
@@ -58,7 +58,8 @@ class LanguageDictionary {
   std::string Translated(std::string_view english) const;
 
   // A line, message or caption core made in English (with EnglishText where it carries values), in this
-  // dictionary's language; any other text as it is.
+  // dictionary's language, its values translated in turn where core worded them too; the system's
+  // commonest error reasons are translated wherever they stand; any other text as it is.
   // The CLI shows core's lines as they come; the window passes them through this.
   std::string TranslatedLine(std::string_view line) const;
 
@@ -83,6 +84,10 @@ class LanguageDictionary {
   bool UsesSecondSuffix() const { return language_index_ == 1; }
 
  private:
+  // The translation of a line made from one of core's texts, or a window text; none for others.
+  std::optional<std::string> MatchedAt(std::string_view line, int depth) const;
+  std::string TranslatedAt(std::string_view line, int depth) const;
+
   std::vector<std::string> texts_;
   std::string language_name_;
   std::string display_mode_;

@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "core/common/text_format.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/thread_priority.h"
 
 namespace norvane {
@@ -12,7 +14,9 @@ namespace {
 constexpr char kServerDownMessage[] = "Make sure your web server is running";
 
 void ReportFailure(const HttpAnswer& answer, UserNotifier& notifier) {
-  notifier.Message(answer.error.empty() ? kServerDownMessage : answer.error);
+  // The transport's own words are quoted inside ours, which the window translates.
+  notifier.Message(answer.error.empty() ? std::string(kServerDownMessage)
+                                        : EnglishText(kTextMsgMapUnreachable, {answer.error}));
 }
 
 }  // namespace
@@ -26,11 +30,11 @@ bool RunSubmission(const std::string& url, const MapPoster& post, const Clock& c
   notifier.Status(url);
   if (!answer.accepted()) {
     // The old line said "submitted" even when the service turned the data away.
-    notifier.Status(Format("Data not accepted by server (HTTP %ld %s).", answer.status, answer.status_text.c_str()));
+    notifier.Status(EnglishText(kTextLineMapNotAccepted, {std::to_string(answer.status), answer.status_text}));
     notifier.Status(answer.body);
     return false;
   }
-  notifier.Status("Data submited to server.");
+  notifier.Status(EnglishText(kTextLineMapSubmitted));
   notifier.Status(answer.body);
   const LocalTime t = clock.LocalNow();
   notifier.Status(Format("Report time:20%02d-%02d-%02d %02d:%02d:%02d\r\n", (t.year - 2000) % 100, t.month, t.day,
@@ -74,7 +78,8 @@ VerifyOutcome VerifyMapAccount(const std::string& url, const MapPoster& post, Us
     ReportFailure(outcome.answer, notifier);
     return outcome;
   }
-  notifier.Message(outcome.answer.body);
+  // The server's reply as it came, framed so the user knows who is speaking.
+  notifier.Message(EnglishText(kTextMsgMapAnswered, {outcome.answer.body}));
   outcome.verified = outcome.answer.accepted() && outcome.answer.body.find("Error") == std::string::npos;
   return outcome;
 }

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/common/text_format.h"
+#include "core/platform/system_error.h"
 
 namespace norvane {
 namespace {
@@ -25,7 +26,7 @@ constexpr auto kStaleAge = std::chrono::minutes(10);
 constexpr off_t kFlushStep = 8 << 20;
 
 std::string Reason(const char* what, const fs::path& path, int err) {
-  return std::string(what) + " " + path.string() + ": " + std::generic_category().message(err);
+  return std::string(what) + " " + path.string() + ": " + SystemErrorText(err);
 }
 
 bool WriteAll(int fd, std::string_view bytes, int* err) {

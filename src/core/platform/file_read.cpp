@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/common/text_format.h"
+#include "core/platform/system_error.h"
 
 namespace norvane {
 namespace {
@@ -35,18 +36,18 @@ std::optional<uint64_t> OpenRegular(const std::filesystem::path& path, int& fd, 
   fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (owner ? O_NOFOLLOW : 0));
   if (fd < 0) {
     error_number = errno;
-    error = std::strerror(errno);
+    error = SystemErrorText(errno);
     return std::nullopt;
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
     error_number = errno;
-    error = std::strerror(errno);
+    error = SystemErrorText(errno);
     return std::nullopt;
   }
   if (S_ISDIR(info.st_mode)) {
     error_number = EISDIR;
-    error = std::strerror(EISDIR);
+    error = SystemErrorText(EISDIR);
     return std::nullopt;
   }
   if (!S_ISREG(info.st_mode)) {
@@ -69,7 +70,7 @@ bool ReadExactly(int fd, char* data, size_t length, std::string& error) {
     const ssize_t n = ::read(fd, data + done, length - done);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) {
-      error = std::strerror(errno);
+      error = SystemErrorText(errno);
       return false;
     }
     if (n == 0) {
@@ -133,7 +134,7 @@ std::optional<std::string> ReadFileOwnedLike(const std::filesystem::path& path, 
                                              uint64_t max_size, std::string* error, ReadFailure* failure) {
   struct stat info {};
   if (::stat(trusted.c_str(), &info) != 0) {
-    if (error) *error = std::strerror(errno);
+    if (error) *error = SystemErrorText(errno);
     if (failure) *failure = ReadFailure::kRefused;
     return std::nullopt;
   }

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/platform/system_error.h"
+
 namespace norvane {
 namespace {
 
@@ -16,7 +18,7 @@ namespace {
 constexpr size_t kProbeBytes = 4096;
 
 std::string Reason(const std::string& folder, int err) {
-  return "cannot write into " + folder + ": " + std::generic_category().message(err);
+  return "cannot write into " + folder + ": " + SystemErrorText(err);
 }
 
 // An unnamed file where the file system has them, so not even a kill leaves it behind; a named

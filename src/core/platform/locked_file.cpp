@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/platform/system_error.h"
+
 namespace norvane {
 
 std::unique_ptr<LockedFile> LockedFile::Take(const std::filesystem::path& path, Open how, std::string* error,
@@ -17,7 +19,7 @@ std::unique_ptr<LockedFile> LockedFile::Take(const std::filesystem::path& path, 
                     (how == Open::kCreateNew ? O_CREAT | O_EXCL : 0);
   const int fd = ::open(path.c_str(), flags, static_cast<mode_t>(mode));
   if (fd < 0) {
-    *error = std::string("cannot open ") + path.string() + ": " + std::strerror(errno);
+    *error = std::string("cannot open ") + path.string() + ": " + SystemErrorText(errno);
     return nullptr;
   }
   struct stat info {};
@@ -27,7 +29,7 @@ std::unique_ptr<LockedFile> LockedFile::Take(const std::filesystem::path& path, 
     return nullptr;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) *error = std::string("cannot lock ") + path.string() + ": " + std::strerror(errno);
+    if (errno != EWOULDBLOCK) *error = std::string("cannot lock ") + path.string() + ": " + SystemErrorText(errno);
     ::close(fd);
     return nullptr;
   }
@@ -50,7 +52,7 @@ bool LockedFile::Append(std::string_view text, std::string* error) {
     const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      *error = std::string("cannot write ") + path_.string() + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+      *error = std::string("cannot write ") + path_.string() + ": " + SystemErrorText(n < 0 ? errno : ENOSPC);
       // Should the undo fail too, the half-written text is skipped by readers like a line cut by a kill.
       if (::ftruncate(fd_, static_cast<off_t>(size_)) != 0) *error += " (the part written stays)";
       return false;
@@ -63,7 +65,7 @@ bool LockedFile::Append(std::string_view text, std::string* error) {
 
 bool LockedFile::Truncate(uint64_t size, std::string* error) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-    *error = std::string("cannot shorten ") + path_.string() + ": " + std::strerror(errno);
+    *error = std::string("cannot shorten ") + path_.string() + ": " + SystemErrorText(errno);
     return false;
   }
   size_ = size;
@@ -77,7 +79,7 @@ bool LockedFile::ReadAll(std::string* text, std::string* error) {
     const ssize_t n = ::pread(fd_, text->data() + done, text->size() - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      *error = std::string("cannot read ") + path_.string() + ": " + std::strerror(errno);
+      *error = std::string("cannot read ") + path_.string() + ": " + SystemErrorText(errno);
       return false;
     }
     if (n == 0) break;

@@ -4,6 +4,8 @@
 
 #include <optional>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/publish/mqtt_client.h"
 
 namespace norvane::publish {
@@ -19,28 +21,27 @@ MqttCheck CheckMqttBroker(const MqttTarget& target, const std::string& ca_file, 
   mosquitto_lib_init();
   std::optional<int> answer;
   mosquitto* client = mosquitto_new(nullptr, true, &answer);
-  if (!client) return {false, "The MQTT client could not be created."};
+  if (!client) return {false, EnglishText(kTextMqttNoClient)};
   MqttCheck result;
   mosquitto_connect_callback_set(client, &OnConnect);
   int rc = ApplyMqttTarget(client, target, ca_file);
-  if (rc != MOSQ_ERR_SUCCESS) result.text = "The CA file \"" + ca_file + "\" cannot be used (" + MqttReason(rc) + ").";
+  if (rc != MOSQ_ERR_SUCCESS) result.text = EnglishText(kTextMqttBadCaFile, {ca_file, MqttReason(rc)});
   if (result.text.empty()) {
     rc = mosquitto_connect(client, target.host.c_str(), target.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-      result.text = "Nothing answers at " + target.Where() + " (" + MqttReason(rc) + ").";
+      result.text = EnglishText(kTextMqttNothingAnswers, {target.Where(), MqttReason(rc)});
     } else {
       const auto deadline = std::chrono::steady_clock::now() + timeout;
       while (!answer && rc == MOSQ_ERR_SUCCESS && std::chrono::steady_clock::now() < deadline)
         rc = mosquitto_loop(client, 100, 1);
       if (answer && *answer == 0) {
-        result = {true, "Connected to the MQTT broker at " + target.Where() + "."};
+        result = {true, EnglishText(kTextMqttConnected, {target.Where()})};
       } else if (answer) {
-        result.text = "The broker at " + target.Where() + " refused the connection: " +
-                      mosquitto_connack_string(*answer) + ".";
+        result.text = EnglishText(kTextMqttRefused, {target.Where(), mosquitto_connack_string(*answer)});
       } else if (rc != MOSQ_ERR_SUCCESS) {
-        result.text = "The connection to " + target.Where() + " failed (" + MqttReason(rc) + ").";
+        result.text = EnglishText(kTextMqttFailed, {target.Where(), MqttReason(rc)});
       } else {
-        result.text = "The broker at " + target.Where() + " did not answer in time.";
+        result.text = EnglishText(kTextMqttNoAnswerInTime, {target.Where()});
       }
       mosquitto_disconnect(client);
     }

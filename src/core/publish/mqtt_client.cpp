@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/platform/system_error.h"
+
 namespace norvane::publish {
 
 int ApplyMqttTarget(mosquitto* client, const MqttTarget& target, const std::string& ca_file) {
@@ -16,7 +18,7 @@ int ApplyMqttTarget(mosquitto* client, const MqttTarget& target, const std::stri
 }
 
 std::string MqttReason(int rc) {
-  std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+  std::string reason = rc == MOSQ_ERR_ERRNO ? SystemErrorText(errno) : mosquitto_strerror(rc);
   if (reason.ends_with('.')) reason.pop_back();
   return reason;
 }

@@ -6,7 +6,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/platform/atomic_file.h"
+#include "core/platform/system_error.h"
 
 namespace norvane::publish {
 namespace {
@@ -14,13 +17,13 @@ namespace {
 // The password file's text, or the reason it cannot be used.
 std::optional<std::string> ReadPassword(const std::filesystem::path& file, std::string& password) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return "The MQTT password file " + file.string() + " cannot be read (" + std::strerror(errno) + ").";
+  if (!in) return EnglishText(kTextMsgMqttPasswordUnreadable, {file.string(), SystemErrorText(errno)});
   std::ostringstream text;
   text << in.rdbuf();
   password = text.str();
   if (password.ends_with('\n')) password.pop_back();
   if (password.ends_with('\r')) password.pop_back();
-  if (password.empty()) return "The MQTT password file " + file.string() + " is empty.";
+  if (password.empty()) return EnglishText(kTextMsgMqttPasswordEmpty, {file.string()});
   return std::nullopt;
 }
 
@@ -29,15 +32,13 @@ std::optional<std::string> ReadPassword(const std::filesystem::path& file, std::
 std::optional<std::string> ResolveMqttPassword(PublishingOptions& options, const EnvironmentLookup& environment) {
   const bool file_given = !options.mqtt_password_file.empty();
   if (options.mqtt_url.empty())
-    return file_given ? std::optional<std::string>("--mqtt-password-file needs --mqtt, the broker it is for.")
-                      : std::nullopt;
+    return file_given ? std::optional<std::string>(EnglishText(kTextMsgMqttPasswordFileAlone)) : std::nullopt;
   // An address that cannot be read is told by the publisher, which leaves MQTT off.
   const std::optional<MqttTarget> target = ParseMqttUrl(options.mqtt_url, nullptr);
   if (!target) return std::nullopt;
   if (!target->password.empty()) {
     if (file_given)
-      return "The MQTT password is given twice, in the --mqtt address and in --mqtt-password-file: keep the file "
-             "only.";
+      return EnglishText(kTextMsgMqttPasswordTwice);
     return std::nullopt;
   }
 
@@ -58,8 +59,7 @@ std::optional<std::string> ResolveMqttPassword(PublishingOptions& options, const
     return std::nullopt;
   }
   if (target->user.empty())
-    return "An MQTT password is given (" + source + ") but the --mqtt address names no user: give it as mqtt://USER@" +
-           target->Where() + "/" + target->prefix + ".";
+    return EnglishText(kTextMsgMqttPasswordNoUser, {source, target->Where(), target->prefix});
   options.mqtt_password = std::move(password);
   return std::nullopt;
 }
@@ -76,9 +76,9 @@ std::optional<std::string> StoreMqttPassword(const std::filesystem::path& file, 
   // first means the password is never readable by others, not even for a moment.
   if (!fs::exists(file, ec)) std::ofstream(file, std::ios::binary).close();
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, ec);
-  if (ec) return "The MQTT password file " + file.string() + " cannot be made private (" + ec.message() + ").";
+  if (ec) return EnglishText(kTextMsgMqttPasswordNotPrivate, {file.string(), SystemErrorText(ec.value())});
   std::string error;
-  if (!AtomicWriteFile(file, std::string(password) + "\n", &error)) return "The MQTT password cannot be kept: " + error;
+  if (!AtomicWriteFile(file, std::string(password) + "\n", &error)) return EnglishText(kTextMsgMqttPasswordNotKept, {error});
   return std::nullopt;
 }
 

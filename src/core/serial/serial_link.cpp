@@ -19,6 +19,7 @@
 #include "core/i18n/language_dictionary.h"
 #include "core/i18n/window_texts.h"
 #include "core/platform/serial_device.h"
+#include "core/platform/system_error.h"
 #include "core/serial/port_access.h"
 
 namespace norvane {
@@ -54,7 +55,7 @@ std::optional<speed_t> SpeedOf(int baud) {
   }
 }
 
-std::string SystemText(int error_number) { return std::generic_category().message(error_number); }
+std::string SystemText(int error_number) { return SystemErrorText(error_number); }
 
 std::string InUseReason(const std::string& path) {
   const std::optional<PortHolder> holder = FindPortHolder(path);
@@ -97,6 +98,7 @@ CSerialLink::~CSerialLink() { Close(); }
 
 std::string OpenFailureText(int port, std::string_view reason) {
   const std::string number = std::to_string(port);
+  if (reason.ends_with('.')) reason.remove_suffix(1);  // the message ends the sentence itself
   return reason.empty() ? EnglishText(kTextMsgPortCannotOpen, {number})
                         : EnglishText(kTextMsgPortCannotOpenWhy, {number, std::string(reason)});
 }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "core/common/text_format.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/protocol/command_catalogue.h"
 #include "core/serial/serial_link.h"
 
@@ -28,11 +30,8 @@ constexpr const CommandSpec* kCommands[kNetworkFieldCount] = {
 constexpr std::string_view kLabels[kNetworkFieldCount] = {
     "SSID:", "Password:", "Website:", "URL:", "User ID:", "ZQTmap's Geiger Counter or Radon Device ID:", "Period:"};
 
-// For our own messages, which name the field the way a user would.
-constexpr const char* kNames[kNetworkFieldCount] = {"The SSID", "The WiFi password", "The web site", "The URL",
-                                                     "The user ID", "The counter ID", "The period"};
-
-const char* FieldName(NetworkField f) { return kNames[static_cast<size_t>(f)]; }
+// For our own messages, which name the field the way a user would; the window translates the name too.
+std::string FieldName(NetworkField f) { return EnglishText(kTextFieldSsid + static_cast<int>(f)); }
 
 }  // namespace
 
@@ -85,8 +84,7 @@ NetworkFrames BuildNetworkFrames(const NetworkValues& values, int family) {
     const auto field = static_cast<NetworkField>(i);
     const std::string& text = values.text[i];
     if (text.size() > NetworkTextLimit(field)) {
-      result.refusal = Format("%s is too long: at most %d characters.", FieldName(field),
-                              static_cast<int>(NetworkTextLimit(field)));
+      result.refusal = EnglishText(kTextMsgFieldTooLong, {FieldName(field), std::to_string(NetworkTextLimit(field))});
       return result;
     }
     if (field == NetworkField::kPeriod) {
@@ -98,14 +96,13 @@ NetworkFrames BuildNetworkFrames(const NetworkValues& values, int family) {
     // The counter takes the first ">>" for the end of the frame; text holding one, or ending
     // in ">", would be cut short and the rest taken for a new command.
     if (text.find(">>") != std::string::npos || text.ends_with('>') || text.find('\0') != std::string::npos) {
-      result.refusal = Format("%s cannot hold \">>\", end in \">\" or hold a NUL character.", FieldName(field));
+      result.refusal = EnglishText(kTextMsgFieldBadCharacters, {FieldName(field)});
       return result;
     }
     frames[i] = BuildTextFrame(*kCommands[i], text);
     if (frames[i].size() > frame_limit) {
       const size_t room = frame_limit - (frames[i].size() - text.size());
-      result.refusal = Format("%s is too long for this counter: at most %d characters fit one command.",
-                              FieldName(field), static_cast<int>(room));
+      result.refusal = EnglishText(kTextMsgFieldTooLongForCounter, {FieldName(field), std::to_string(room)});
       return result;
     }
   }

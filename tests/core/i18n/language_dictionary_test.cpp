@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,6 +13,8 @@
 
 #include "core/common/text_format.h"
 #include "core/i18n/window_texts.h"
+#include "core/platform/system_error.h"
+#include "core/serial/serial_link.h"
 
 namespace norvane {
 namespace {
@@ -162,6 +165,32 @@ TEST_F(LanguageDictionaryFile, CoreLinesAreTranslatedWithTheirValuesAndOtherLine
   EXPECT_EQ(dict_.TranslatedLine(lost), Format("t%d", kTextLineCounterLost));
   EXPECT_EQ(dict_.TranslatedLine(lost_why), Format("t%d", kTextLineCounterLostDetail));
   EXPECT_EQ(dict_.TranslatedLine("Counter lost"), "Counter lost");
+}
+
+// A port's message holds the open failure, which holds the system's reason: each is translated in
+// its place, the path kept; a reason core did not word stays as the system gave it.
+TEST_F(LanguageDictionaryFile, ValuesCoreWordedAreTranslatedInTurn) {
+  dict_.LoadLanguageFile(NORVANE_LANGUAGE_DIR "/de.dic.txt", notifier_);
+  EXPECT_EQ(dict_.TranslatedLine(OpenFailureText(3, DescribeOpenError("/dev/ttyUSB7", ENOENT))),
+            "COM3 kann nicht ge\u00F6ffnet werden.\r\n\r\n/dev/ttyUSB7: Datei oder Verzeichnis nicht gefunden "
+            "(ist der Z\u00E4hler angeschlossen?).");
+  EXPECT_EQ(dict_.TranslatedLine(EnglishText(kTextMsgCannotOpenFile, {"/x.bin", SystemErrorText(EACCES)})),
+            "Die Datei /x.bin konnte nicht ge\u00F6ffnet werden: Zugriff verweigert");
+  EXPECT_EQ(dict_.TranslatedLine("cannot write into /x: " + SystemErrorText(ENOSPC)),
+            "/x kann nicht beschrieben werden: Kein Platz mehr auf dem Ger\u00E4t");
+  // Where the words around it have no translation, the system's reason is still translated.
+  EXPECT_EQ(dict_.TranslatedLine("cannot flush /x: " + SystemErrorText(ENOSPC)),
+            "cannot flush /x: Kein Platz mehr auf dem Ger\u00E4t");
+  const std::string other = EnglishText(kTextMsgCannotOpenFile, {"/x.bin", SystemErrorText(ELOOP)});
+  EXPECT_THAT(dict_.TranslatedLine(other), HasSubstr(": " + SystemErrorText(ELOOP)));
+  EXPECT_EQ(dict_.TranslatedLine("Data loaded!"), "Daten geladen!");
+  EXPECT_EQ(dict_.TranslatedLine(EnglishText(kTextLineCounterLostDetail, {"/dev/ttyUSB0 is gone (unplugged?)"})),
+            FillIn(dict_.GetText(kTextLineCounterLostDetail), {"/dev/ttyUSB0 ist verschwunden (ausgesteckt?)"}));
+  // A reason that is a sentence of its own ends the message with one full stop, in every language.
+  const std::string busy = OpenFailureText(2, "The port /dev/pts/4 is in use by another program.");
+  EXPECT_EQ(busy, "COM2 cannot be opened.\n\nThe port /dev/pts/4 is in use by another program.");
+  EXPECT_EQ(dict_.TranslatedLine(busy),
+            "COM2 kann nicht ge\u00F6ffnet werden.\r\n\r\nDer Port /dev/pts/4 wird von einem anderen Programm benutzt.");
 }
 
 TEST_F(LanguageDictionaryFile, TextLinesBeyondTheTableExtendIt) {
