@@ -25,7 +25,11 @@ std::optional<std::string> ReadSecretFile(const SecretSource& source, const std:
 }  // namespace
 
 EnvironmentLookup ProcessEnvironment() {
-  return [](const char* name) -> const char* { return std::getenv(name); };
+  return [](const char* name) -> std::optional<std::string> {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+  };
 }
 
 std::optional<std::string> ReadSecret(const SecretSource& source, const EnvironmentLookup& environment,
@@ -33,14 +37,14 @@ std::optional<std::string> ReadSecret(const SecretSource& source, const Environm
   secret.clear();
   if (!source.file.empty()) return ReadSecretFile(source, source.file, secret);
   if (!source.variable.empty())
-    if (const char* value = environment(source.variable.c_str()); value && *value) {
-      secret = value;
+    if (std::optional<std::string> value = environment(source.variable.c_str()); value && !value->empty()) {
+      secret = *value;
       return std::nullopt;
     }
   if (source.credential.empty()) return std::nullopt;
-  const char* credentials = environment("CREDENTIALS_DIRECTORY");
-  if (!credentials || !*credentials) return std::nullopt;
-  const std::filesystem::path file = std::filesystem::path(credentials) / source.credential;
+  const std::optional<std::string> credentials = environment("CREDENTIALS_DIRECTORY");
+  if (!credentials || credentials->empty()) return std::nullopt;
+  const std::filesystem::path file = std::filesystem::path(*credentials) / source.credential;
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) return std::nullopt;
   return ReadSecretFile(source, file, secret);

@@ -3,14 +3,13 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 
+#include "core/platform/settings_location.h"
+
 namespace norvane {
 
-// Looks up an environment variable; null when it is not set.
-using EnvironmentLookup = std::function<const char*(const char*)>;
 // This process's environment.
 EnvironmentLookup ProcessEnvironment();
 
