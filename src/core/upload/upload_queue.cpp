@@ -60,6 +60,14 @@ size_t UploadQueue::Waiting() {
   return static_cast<size_t>(q.Int(0));
 }
 
+std::optional<int64_t> UploadQueue::LastSent() {
+  Statement q(store_.database().handle(),
+              "SELECT last_sent FROM upload_state WHERE network = ?1 AND counter = ?2 AND last_sent > 0");
+  q.Bind(1, std::string_view(network_)).Bind(2, static_cast<int64_t>(counter_));
+  if (!q.Step()) return std::nullopt;
+  return q.Int(0);
+}
+
 void UploadQueue::Count(const char* column, int64_t n, int64_t now) {
   const std::string set = std::string(column) + " = " + column + " + ?3" +
                           (std::string_view(column) == "sent" ? ", last_sent = ?4" : "");

@@ -28,6 +28,8 @@ class UploadQueue {
   // The newest due interval's start, if any.
   std::optional<int64_t> NewestDue();
   size_t Waiting();
+  // When the network last took an interval; empty before it ever did.
+  std::optional<int64_t> LastSent();
 
   void MarkSent(std::span<const UploadInterval> intervals, int64_t now);
   // Taken off the queue: refused for good, with the network's words.

@@ -20,6 +20,9 @@ UploadScheduler::UploadScheduler(store::Store& store, store::CounterId counter, 
   for (NetworkSetup& setup : setups) {
     const MapNetwork network = setup.network;
     lanes_.push_back({std::move(setup), UploadQueue(store, network, counter)});
+    // A station started again keeps the network's pace across the restart.
+    Lane& lane = lanes_.back();
+    if (const std::optional<int64_t> last = lane.queue.LastSent()) lane.next_try = *last + RulesOf(network).spacing;
   }
 }
 

@@ -249,11 +249,12 @@ class MapServer {
       std::lock_guard lock(mutex_);
       if (last_answer_) shortest_ = std::min(shortest_, arrival - *last_answer_);
       arrivals_.push_back(arrival);
+      // Before the client has its answer, and with it the chance to move the clock on.
+      last_answer_ = now_();
     }
     const std::string reply = "HTTP/1.1 " + std::to_string(answer.status) + " X\r\nContent-Length: " +
                               std::to_string(answer.body.size()) + "\r\nConnection: close\r\n\r\n" + answer.body;
     (void)!write(client, reply.data(), reply.size());
-    last_answer_ = now_();
     close(client);
   }
 

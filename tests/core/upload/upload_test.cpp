@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "core/publish/metrics_registry.h"
 #include "core/store/sqlite_db.h"
 #include "core/upload/upload_queue.h"
 #include "tests/core/upload/upload_rig.h"
@@ -99,6 +100,9 @@ TEST(Upload, ABadKeyIsToldOnceAndStopsThatNetworkOnly) {
   const auto summary = SummaryOf(*rig.db, MapNetwork::kRadmon);
   EXPECT_EQ(summary->waiting, 6u);
   EXPECT_NE(summary->last_refusal.find("Incorrect login"), std::string::npos);
+  const std::string metrics = publish::MetricsRegistry(rig.file).Render();
+  EXPECT_NE(metrics.find("norvane_upload_waiting{network=\"radmon\"} 6\n"), std::string::npos) << metrics;
+  EXPECT_NE(metrics.find("norvane_upload_sent_total{network=\"safecast\"} 6\n"), std::string::npos) << metrics;
 }
 
 TEST(Upload, ANetworkThatIsDownIsTriedAgainWithGrowingPausesThenCaughtUp) {
@@ -193,6 +197,9 @@ TEST(Upload, AKillDuringTheCatchUpLosesNothingAndSendsNothingTwice) {
     ExpectEveryInterval(*server, kStart, ClosedBy(back + 3600), "after the kill");
     EXPECT_EQ(server->repeats(), 0);
   }
+  // The station started again keeps radmon.org's pace.
+  EXPECT_EQ(radmon.too_soon(), 0);
+  EXPECT_GE(radmon.shortest_spacing(), 30);
 }
 
 }  // namespace
