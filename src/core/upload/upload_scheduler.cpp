@@ -100,8 +100,10 @@ void UploadScheduler::Send(Lane& lane, int64_t now) {
     case Verdict::kBadKey:
       lane.queue.NoteRefusal(judgement.why, after);
       lane.stopped = true;
-      notifier_.Status(name + " refuses the station's key (" + judgement.why + "): nothing more goes to " + name +
-                       " until the key is mended; its intervals wait in the store.");
+      // The user must act: an error, not a status line.
+      notifier_.Message(name + " refuses the station's key (" + judgement.why + "): nothing more goes to " + name +
+                            " until the key is mended; its intervals wait in the store.",
+                        "Uploads");
       break;
     case Verdict::kDown:
       if (lane.pause == 0)

@@ -90,9 +90,9 @@ TEST(Upload, ABadKeyIsToldOnceAndStopsThatNetworkOnly) {
   rig.RunUntil(*scheduler, kStart + 6 * kFive + 60);
 
   for (const auto* server : {&radmon, &osm}) EXPECT_EQ(server->refused_keys(), 1);
-  const auto lines = rig.notifier.status();
+  const auto told = rig.notifier.messages();
   for (const char* name : {"radmon.org refuses the station's key", "openSenseMap refuses the station's key"})
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(name); }), 1)
+    EXPECT_EQ(std::count_if(told.begin(), told.end(), [&](const auto& m) { return m.text.starts_with(name); }), 1)
         << name;
   EXPECT_TRUE(scheduler->Stopped(MapNetwork::kRadmon));
   ExpectEveryInterval(safecast, kStart, kStart + 6 * kFive, "Safecast");
