@@ -220,6 +220,10 @@ class MapServer {
     }
     const int64_t arrival = now_();
     if (mode_ == Mode::kSilent) {
+      {
+        std::lock_guard lock(mutex_);
+        arrivals_.push_back(arrival);
+      }
       // Holds the connection until the client gives up.
       pollfd c{client, POLLIN, 0};
       while (!stop_ && poll(&c, 1, 50) == 0) {}

@@ -108,8 +108,14 @@ TEST(Upload, ABadKeyIsToldOnceAndStopsThatNetworkOnly) {
 TEST(Upload, ANetworkThatIsDownIsTriedAgainWithGrowingPausesThenCaughtUp) {
   UploadRig rig;
   MapServer osm(MapNetwork::kOpenSenseMap, "token", rig.Time());
+  // First a request that is never answered, then failures.
+  osm.set_mode(MapServer::Mode::kSilent);
+  NetworkSetup setup = rig.Setup(MapNetwork::kOpenSenseMap, osm, "token", kFive);
+  setup.timeout = std::chrono::seconds(1);
+  auto scheduler = rig.Scheduler({setup});
+  rig.RunUntil(*scheduler, kStart + kFive + kCloseDelay + 1);
+  ASSERT_EQ(osm.arrivals().size(), 1u);
   osm.set_mode(MapServer::Mode::kDown);
-  auto scheduler = rig.Scheduler({rig.Setup(MapNetwork::kOpenSenseMap, osm, "token", kFive)});
   const int64_t back = kStart + 3 * 3600;
   rig.RunUntil(*scheduler, back);
   const std::vector<int64_t> tries = osm.arrivals();
