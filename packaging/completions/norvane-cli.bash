@@ -92,7 +92,7 @@ _norvane_cli() {
       options="--json --ssid --password --website --url --user-id --counter-id --period --yes"
       ;;
     monitor) options="--seconds --out --autosave --type --submit --demo --quiet" ;;
-    record) options="--log --submit --echo --seconds --mqtt --mqtt-password-file --mqtt-ca --mqtt-every --discovery-prefix --metrics --alarm-rate --alarm-usv-h --on-alarm" ;;
+    record) options="--log --submit --echo --seconds --mqtt --mqtt-password-file --mqtt-ca --mqtt-every --discovery-prefix --metrics --alarm-rate --alarm-usv-h --on-alarm --radmon --radmon-password-file --safecast --safecast-key-file --opensensemap --opensensemap-token-file --sensor-community --sensor-community-id-file --position --upload-every --upload-url" ;;
     collect) options="--mqtt --mqtt-password-file --mqtt-ca --journal --client-id --seconds" ;;
     map)
       if [[ -z $sub ]]; then
@@ -103,7 +103,7 @@ _norvane_cli() {
       ;;
     store)
       if [[ -z $sub ]]; then
-        COMPREPLY=($(compgen -W "info stats export import check calibrate calibrations" -- "$cur"))
+        COMPREPLY=($(compgen -W "info stats export import check calibrate calibrations uploads" -- "$cur"))
         return
       fi
       options="--from --to --counter --json --format --semicolon --quality --usv-per-cpm --dead-time-us"

@@ -82,6 +82,17 @@ constexpr OptionEntry kRecordOptions[] = {
     {"--alarm-rate", "PER_YEAR", "false alarms a year the alarm thresholds allow (default 1)"},
     {"--alarm-usv-h", "USV_H", "also raise the alarm at this dose rate"},
     {"--on-alarm", "CMD", "run CMD by /bin/sh -c at each alarm and all-clear"},
+    {"--radmon", "USER", "upload to radmon.org as USER (password: --radmon-password-file, $NORVANE_RADMON_PASSWORD or the credential radmon-password)"},
+    {"--radmon-password-file", "FILE", "radmon.org's data password from the first line of FILE"},
+    {"--safecast", "DEVICE", "upload to Safecast as DEVICE (key: --safecast-key-file, $NORVANE_SAFECAST_KEY or the credential safecast-key)"},
+    {"--safecast-key-file", "FILE", "the Safecast API key from the first line of FILE"},
+    {"--opensensemap", "BOX/SENSOR", "upload to an openSenseMap box's sensor (token: --opensensemap-token-file, $NORVANE_OPENSENSEMAP_TOKEN or the credential opensensemap-token)"},
+    {"--opensensemap-token-file", "FILE", "the openSenseMap box token from the first line of FILE"},
+    {"--sensor-community", "", "upload to Sensor.Community (sensor id: --sensor-community-id-file, $NORVANE_SENSOR_COMMUNITY_ID or the credential sensor-community-id)"},
+    {"--sensor-community-id-file", "FILE", "the Sensor.Community sensor id from the first line of FILE"},
+    {"--position", "LAT,LON[,H]", "the station's position for the maps: degrees, and metres above the ground"},
+    {"--upload-every", "NETWORK=S", "seconds of one uploaded interval (radmon 300, safecast 300, opensensemap 60, sensor-community 145); repeatable"},
+    {"--upload-url", "NETWORK=URL", "another address of a network's service; repeatable"},
 };
 constexpr OptionEntry kCollectOptions[] = {
     {"--mqtt", "URL", "the broker the stations publish to (needed)"},
@@ -147,7 +158,7 @@ constexpr Command kCommands[] = {
     {"collect", "", "keep every second the stations publish below the URL's prefix in the store (a centre's service)",
      kCollectOptions, RunCollect},
     {"map", "verify|submit", "verify the web map IDs of the settings, or post one reading", kMapOptions, RunMap},
-    {"store", "info|stats|export|import|check|calibrate|calibrations [FILE]",
+    {"store", "info|stats|export|import|check|calibrate|calibrations|uploads [FILE]",
      "show, export, import, check and calibrate the long-term store (see the README)", kStoreOptions, RunStore},
     {"simulate", "", "serve a simulated counter on a pseudo-terminal until Ctrl+C", kSimulateOptions, RunSimulate},
 };

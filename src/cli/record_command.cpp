@@ -16,6 +16,7 @@
 #include "cli/command.h"
 #include "cli/device_rig.h"
 #include "cli/stop_flag.h"
+#include "cli/upload_setup.h"
 #include "core/alarm/alarm_sink.h"
 #include "core/alarm/alarm_text.h"
 #include "core/common/text_format.h"
@@ -294,6 +295,9 @@ int RunRecord(CommandContext& context) {
     writer = std::make_unique<store::SecondsWriter>(context.store_path, notifier);
     log.Write(kInfo, "Recording into the long-term store " + store::WithoutPassword(context.store_path.string()) + ".");
   }
+  std::unique_ptr<LiveSink> uploads;
+  if (auto problem = StartUploads(context, writer ? writer->holder() : std::string(), notifier, uploads))
+    return context.Fail(*problem);
   SystemClock clock;
   MapSubmitter submitter(clock, notifier);
   // Publishers of live readings attach here. An option they cannot use is logged and left off.
@@ -317,6 +321,7 @@ int RunRecord(CommandContext& context) {
   if (args.echo) sinks.push_back(&echo);
   MapSink map(settings, submitter);
   sinks.push_back(&map);
+  if (uploads) sinks.push_back(uploads.get());
 
   live::SerialLiveLink link(ExtraPaths(context));
   link.SetTrace(trace.trace.get());

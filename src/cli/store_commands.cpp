@@ -24,6 +24,7 @@
 #include "core/store/store_export.h"
 #include "core/store/store_quality.h"
 #include "core/store/store_time.h"
+#include "core/upload/upload_queue.h"
 
 namespace norvane::cli {
 namespace {
@@ -521,17 +522,56 @@ int RunCalibrations(const CommandContext& context, CounterStore& db, const Store
   return kExitOk;
 }
 
+// `store uploads`: per public map, what was sent, what waits and what it last refused.
+int RunUploads(const CommandContext& context, CounterStore& db, const StoreArgs& args, const Clock& clock) {
+  auto* station = dynamic_cast<store::Store*>(&db);
+  if (!station) return context.Fail("uploads to the public maps are kept in a station's SQLite store, not here");
+  const std::vector<upload::UploadSummary> summaries = upload::UploadSummaries(*station);
+  const auto name = [](const std::string& key) {
+    const auto network = upload::NetworkByKey(key);
+    return network ? std::string(upload::NetworkName(*network)) : key;
+  };
+  const auto when = [&](int64_t t) { return t ? Json(store::FormatTime(t, clock)) : Json(); };
+  if (args.json) {
+    Json list = Json::array();
+    for (const upload::UploadSummary& s : summaries)
+      list.push_back({{"network", s.network},
+                      {"sent", s.sent},
+                      {"waiting", s.waiting},
+                      {"refused", s.refused},
+                      {"skipped", s.skipped},
+                      {"last_sent", when(s.last_sent)},
+                      {"oldest_waiting", when(s.oldest_waiting)},
+                      {"last_refusal", s.last_refusal.empty() ? Json() : Json(s.last_refusal)},
+                      {"last_refusal_time", when(s.last_refusal_at)}});
+    context.out << Json{{"uploads", std::move(list)}}.dump(2) << "\n";
+    return kExitOk;
+  }
+  if (summaries.empty()) context.out << "no uploads to the public maps yet\n";
+  for (const upload::UploadSummary& s : summaries) {
+    context.out << name(s.network) << ": " << s.sent << " sent, " << s.waiting << " waiting";
+    if (s.oldest_waiting) context.out << " (the oldest from " << store::FormatTime(s.oldest_waiting, clock) << ")";
+    context.out << ", " << s.refused << " refused";
+    if (s.skipped) context.out << ", " << s.skipped << " not sent (the network takes only the present)";
+    context.out << "\n";
+    if (s.last_sent) context.out << "  last sent " << store::FormatTime(s.last_sent, clock) << "\n";
+    if (!s.last_refusal.empty())
+      context.out << "  last refusal " << store::FormatTime(s.last_refusal_at, clock) << ": " << s.last_refusal << "\n";
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunStore(CommandContext& context) {
   if (context.args.empty())
-    return context.Usage("store needs a subcommand: info, stats, export, import, check, calibrate or calibrations");
+    return context.Usage("store needs a subcommand: info, stats, export, import, check, calibrate, calibrations or uploads");
   const std::string& sub = context.args.front();
   const StoreArgs args = ReadStoreArgs(context);
   SystemClock clock;
   const bool writes = sub == "import" || sub == "calibrate";
   if (sub != "info" && sub != "stats" && sub != "export" && sub != "import" && sub != "check" && sub != "calibrate" &&
-      sub != "calibrations")
+      sub != "calibrations" && sub != "uploads")
     return context.Usage("unknown store subcommand '" + sub + "'");
   if (context.store_path.empty()) return context.Fail("no store path: set --store, NORVANE_STORE or HOME");
   try {
@@ -544,6 +584,7 @@ int RunStore(CommandContext& context) {
     if (sub == "import") return RunImport(context, db, args, clock);
     if (sub == "calibrate") return RunCalibrate(context, db, args, clock);
     if (sub == "calibrations") return RunCalibrations(context, db, args, clock);
+    if (sub == "uploads") return RunUploads(context, db, args, clock);
     return RunCheck(context, db, args, clock);
   } catch (const store::StoreError& e) {
     return context.Fail(e.what());

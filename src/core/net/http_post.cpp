@@ -38,7 +38,7 @@ size_t CollectStatusLine(char* data, size_t size, size_t count, void* user) {
 
 }  // namespace
 
-HttpAnswer PostMapRequest(const std::string& url, std::chrono::seconds timeout) {
+HttpAnswer SendHttp(const HttpRequest& request) {
   InitialiseCurlOnce();
   HttpAnswer answer;
   CURL* curl = curl_easy_init();
@@ -47,15 +47,18 @@ HttpAnswer PostMapRequest(const std::string& url, std::chrono::seconds timeout) 
     return answer;
   }
   char error[CURL_ERROR_SIZE] = {};
-  curl_slist* headers = curl_slist_append(nullptr, kMapContentType);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_POST, 1L);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, kMapRequestBody);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(sizeof kMapRequestBody - 1));
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_slist* headers = nullptr;
+  for (const std::string& header : request.headers) headers = curl_slist_append(headers, header.c_str());
+  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+  if (request.method == "POST") {
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.body.size()));
+  }
+  if (headers) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout.count()));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(request.timeout.count()));
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
@@ -72,6 +75,10 @@ HttpAnswer PostMapRequest(const std::string& url, std::chrono::seconds timeout) 
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);
   return answer;
+}
+
+HttpAnswer PostMapRequest(const std::string& url, std::chrono::seconds timeout) {
+  return SendHttp({"POST", url, {kMapContentType}, kMapRequestBody, timeout});
 }
 
 }  // namespace norvane

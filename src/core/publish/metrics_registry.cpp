@@ -4,6 +4,9 @@
 #include <limits>
 #include <vector>
 
+#include "core/store/store.h"
+#include "core/upload/upload_queue.h"
+
 namespace norvane::publish {
 namespace {
 
@@ -41,6 +44,11 @@ constexpr Family kDose{"norvane_dose_rate_sieverts_per_hour", "gauge", "sieverts
                        "Dose rate from the CPM, in Sv/h."};
 constexpr Family kLast{"norvane_last_second_timestamp_seconds", "gauge", "seconds", "UTC time of the last measured second."};
 constexpr Family kUp{"norvane_counter_up", "gauge", "", "1 while the counter answers, 0 while it is lost."};
+constexpr Family kUploadSent{"norvane_upload_sent_total", "counter", "",
+                             "Intervals a public map accepted, a refused repeat included."};
+constexpr Family kUploadWaiting{"norvane_upload_waiting", "gauge", "", "Intervals queued for a public map."};
+constexpr Family kUploadRefused{"norvane_upload_refused_total", "counter", "",
+                                "Intervals a public map refused for good."};
 constexpr Family kStoreErrors{"norvane_store_write_errors_total", "counter", "", "Failed writes to the long-term store."};
 constexpr Family kAlarm{"norvane_alarm", "gauge", "", "1 while the counter's alarm is raised, else 0."};
 constexpr Family kAlarms{"norvane_alarms_total", "counter", "", "Alarms raised since the program started."};
@@ -114,6 +122,18 @@ std::optional<uint64_t> MetricsRegistry::StoredSum(store::CounterId id, std::opt
   }
 }
 
+std::vector<upload::UploadSummary> MetricsRegistry::Uploads() {
+  if (store_path_.empty()) return {};
+  std::lock_guard lock(store_mutex_);
+  try {
+    if (!store_) store_ = std::make_unique<store::Store>(store_path_, store::Store::Access::kReadOnly);
+    return upload::UploadSummaries(*store_);
+  } catch (const store::StoreError&) {
+    store_.reset();  // tried again on the next scrape
+    return {};
+  }
+}
+
 std::string MetricsRegistry::Render(Format format) {
   // The store is read without the registry's lock, so the polling thread never waits on it.
   std::vector<std::pair<store::CounterId, std::optional<int64_t>>> unresolved;
@@ -128,6 +148,7 @@ std::string MetricsRegistry::Render(Format format) {
   };
   std::map<store::CounterId, Looked> sums;
   for (const auto& [id, first] : unresolved) sums[id] = {first, StoredSum(id, first)};
+  const std::vector<upload::UploadSummary> uploads = Uploads();
 
   std::lock_guard lock(mutex_);
   for (auto& [id, entry] : entries_) {
@@ -199,6 +220,17 @@ std::string MetricsRegistry::Render(Format format) {
   });
   rule_family(kQualityOk, [](const store::RuleResult& r) { return r.ok ? 1.0 : 0.0; });
   rule_family(kQualityValue, [](const store::RuleResult& r) { return r.value; });
+  // The public maps' queues are the store's, so they hold across runs and across a kill.
+  const auto upload_family = [&](const Family& f, auto value_of) {
+    if (uploads.empty()) return;
+    header(f);
+    for (const upload::UploadSummary& u : uploads)
+      out += std::string(f.name) + "{network=\"" + EscapeLabel(u.network) + "\"} " +
+             Number(static_cast<double>(value_of(u))) + "\n";
+  };
+  upload_family(kUploadSent, [](const upload::UploadSummary& u) { return u.sent; });
+  upload_family(kUploadWaiting, [](const upload::UploadSummary& u) { return u.waiting; });
+  upload_family(kUploadRefused, [](const upload::UploadSummary& u) { return u.refused; });
   if (open_metrics) out += "# EOF\n";
   return out;
 }

@@ -8,8 +8,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/publish/live_reading.h"
+
+namespace norvane::upload {
+struct UploadSummary;
+}
 
 namespace norvane::publish {
 
@@ -51,6 +56,8 @@ class MetricsRegistry {
   Entry& Find(store::CounterId id);
   // The store's sum of seconds before `before` (all of them when nothing was handed in yet).
   std::optional<uint64_t> StoredSum(store::CounterId id, std::optional<int64_t> before);
+  // Each public map's sent, waiting and refused intervals, from the store.
+  std::vector<upload::UploadSummary> Uploads();
 
   const std::filesystem::path store_path_;
   std::mutex mutex_;

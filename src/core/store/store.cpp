@@ -141,6 +141,28 @@ CREATE TABLE clock_readings(
 ALTER TABLE counters ADD COLUMN held_by TEXT NOT NULL DEFAULT '';
 ALTER TABLE counters ADD COLUMN held_until INTEGER NOT NULL DEFAULT 0;
 )"},
+    // 9: each public map's queue of intervals still to upload, and what each network made of them.
+    {R"(
+CREATE TABLE upload_queue(
+  network TEXT NOT NULL,
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  start INTEGER NOT NULL,
+  length INTEGER NOT NULL,
+  counts INTEGER NOT NULL,
+  measured INTEGER NOT NULL,
+  PRIMARY KEY(network, counter, start)) WITHOUT ROWID;
+CREATE TABLE upload_state(
+  network TEXT NOT NULL,
+  counter INTEGER NOT NULL REFERENCES counters(id),
+  queued_until INTEGER NOT NULL,
+  sent INTEGER NOT NULL DEFAULT 0,
+  refused INTEGER NOT NULL DEFAULT 0,
+  skipped INTEGER NOT NULL DEFAULT 0,
+  last_sent INTEGER NOT NULL DEFAULT 0,
+  last_refusal TEXT NOT NULL DEFAULT '',
+  last_refusal_at INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY(network, counter)) WITHOUT ROWID;
+)"},
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 

@@ -19,7 +19,7 @@
 
 namespace norvane::store {
 
-inline constexpr int kSchemaVersion = 8;
+inline constexpr int kSchemaVersion = 9;
 
 // The SQLite store: one file, the database a station keeps.
 class Store : public CounterStore {

@@ -75,7 +75,8 @@ TEST_F(StoreTest, OlderStoreIsBroughtForwardKeepingItsData) {
           "DROP INDEX counters_by_serial; ALTER TABLE counters DROP COLUMN serial; "
           "ALTER TABLE counters DROP COLUMN device_path; DROP TABLE store_identity; DROP TABLE calibrations; "
           "DROP TABLE clock_readings; ALTER TABLE counters DROP COLUMN held_by; "
-          "ALTER TABLE counters DROP COLUMN held_until; PRAGMA user_version = 1; PRAGMA application_id = 0;");
+          "ALTER TABLE counters DROP COLUMN held_until; DROP TABLE upload_queue; DROP TABLE upload_state; "
+          "PRAGMA user_version = 1; PRAGMA application_id = 0;");
   Store s(Path());
   EXPECT_EQ(s.SchemaVersion(), kSchemaVersion);
   EXPECT_EQ(s.ReadSeconds(1, kT0, kT0 + 60), (std::vector<Second>{{kT0, 4}, {kT0 + 1, 5}}));
@@ -526,7 +527,8 @@ TEST_P(EveryStoreTest, TenMinuteColumnsHoldWhatTheMinutesHoldAlsoInAnOlderStore)
   // Back to the version before the ten-minute level, without the tables that came after it.
   Raw("DROP TABLE clock_readings; DROP TABLE calibrations; DELETE FROM summaries WHERE level = 600; " +
       std::string(GetParam() == Backend::kSqlite ? "ALTER TABLE counters DROP COLUMN held_by; "
-                                                   "ALTER TABLE counters DROP COLUMN held_until; PRAGMA user_version = 4;"
+                                                   "ALTER TABLE counters DROP COLUMN held_until; DROP TABLE upload_queue; "
+                                                   "DROP TABLE upload_state; PRAGMA user_version = 4;"
                                                  : "DROP TABLE differing_seconds; DROP INDEX counters_by_station; "
                                                    "UPDATE schema_version SET version = 2;"));
   const std::unique_ptr<CounterStore> s = Open();
