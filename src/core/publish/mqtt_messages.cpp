@@ -173,7 +173,9 @@ std::string MqttTopics::SecondBody(const LiveCounter& counter, const LiveReading
 
 MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReading& reading,
                                      const PublishedTotals& totals) const {
-  return {State(counter), SecondBody(counter, reading, totals), false};
+  // QoS 0: a state is the present only once. The library never sends it again after a
+  // reconnection, nor does the broker keep it for a client that is away.
+  return {State(counter), SecondBody(counter, reading, totals), false, 0};
 }
 
 MqttMessage MqttTopics::HistoryMessage(const LiveCounter& counter, const LiveReading& reading,

@@ -14,6 +14,7 @@ struct MqttMessage {
   std::string topic;
   std::string payload;
   bool retain = false;
+  int qos = 1;
 };
 
 inline constexpr const char* kDefaultDiscoveryPrefix = "homeassistant";
@@ -36,8 +37,8 @@ class MqttTopics {
   std::string HomeAssistantStatus() const { return discovery_prefix_ + "/status"; }
   // Live seconds only, for Home Assistant, which stamps a state when it arrives.
   std::string State(const LiveCounter& counter) const;
-  // The seconds the state topic missed (the broker away, a backlog), once each, in order, from the
-  // store; with the state topic, every second once.
+  // Every second once, in order: live ones as they come, those the broker missed later, from the
+  // store. What a consumer of every second reads.
   std::string History(const LiveCounter& counter) const;
   std::string Connected(const LiveCounter& counter) const;
   std::string Alarm(const LiveCounter& counter) const;
@@ -54,7 +55,7 @@ class MqttTopics {
   // The data-quality problem sensor on the same device, once the store has judged the counter.
   MqttMessage QualityDiscovery(const LiveCounter& counter) const;
   // `totals`: of the counter's seconds in the store when the program started and of every second
-  // published since, on either topic, this one included.
+  // sent on the history topic since.
   MqttMessage StateMessage(const LiveCounter& counter, const LiveReading& reading, const PublishedTotals& totals) const;
   // The same message on the history topic.
   MqttMessage HistoryMessage(const LiveCounter& counter, const LiveReading& reading,

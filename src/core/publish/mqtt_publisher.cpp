@@ -240,7 +240,7 @@ void MqttPublisher::Run() {
       for (const auto& [mid, flight] : in_flight_) {
         if (flight.utc == 0) continue;
         CounterState& counter = counters_[flight.counter];
-        const Gap again{flight.utc, flight.utc + 1, counter.acpm, true};
+        const Gap again{flight.utc, flight.utc + 1, counter.acpm, true, flight.utc};
         counter.gaps.insert(std::upper_bound(counter.gaps.begin(), counter.gaps.end(), again,
                                              [](const Gap& a, const Gap& b) { return a.from < b.from; }),
                             again);
@@ -300,7 +300,8 @@ PublishedTotals MqttPublisher::With(const CounterState& counter, uint32_t count,
   return totals;
 }
 
-void MqttPublisher::AddGap(CounterState& counter, Gap gap) {
+void MqttPublisher::AddGap(CounterState& counter, Gap gap) const {
+  gap.floor = gap.to - options_.longest_catch_up;
   if (!counter.gaps.empty() && !counter.gaps.back().again && counter.gaps.back().to >= gap.from) {
     counter.gaps.back().to = std::max(counter.gaps.back().to, gap.to);
     counter.gaps.back().acpm = gap.acpm;
@@ -331,9 +332,9 @@ void MqttPublisher::Seed(CounterState& counter, int64_t before, std::unique_lock
   counter.totals = held;
 }
 
-// Live seconds go first, each on the state topic; one that waited too long (the broker away, a
-// backlog) joins the history instead. Then a batch of the history, so a long catch-up never keeps
-// the present from Home Assistant.
+// Queued seconds go first: each on the history topic, or into its gap; a live one on the state
+// topic too. Then a batch of the gaps, so a long catch-up never keeps the present from Home
+// Assistant.
 bool MqttPublisher::StepCounter(CounterState& counter, std::unique_lock<std::mutex>& lock) {
   bool worked = false;
   while (!counter.queue.empty() && connected_ && !stop_) {
@@ -353,19 +354,20 @@ bool MqttPublisher::StepCounter(CounterState& counter, std::unique_lock<std::mut
     const int64_t after = counter.last_sent.value_or(reading.utc - 1);
     if (reading.utc > after + 1) AddGap(counter, {after + 1, reading.utc, reading.acpm});
     const bool live = std::chrono::steady_clock::now() - next.handed <= kLiveFor;
-    if (!live && !options_.store.empty()) {
-      AddGap(counter, {reading.utc, reading.utc + 1, reading.acpm});
-    } else {
-      // Without a store the history can only come from the queue.
+    const bool due = Due(counter, reading.utc);
+    // The history takes the second from the queue when nothing older waits for it, else in its
+    // turn from the store. Without a store the queue is all there is.
+    if (options_.store.empty() || (counter.gaps.empty() && live)) {
       const PublishedTotals totals = With(counter, reading.count, reading.usv_h);
-      if (Due(counter, reading.utc)) {
-        const MqttMessage message = live ? topics_.StateMessage(counter.info, reading, totals)
-                                         : topics_.HistoryMessage(counter.info, reading, totals);
-        if (!Send(message, lock, InFlight{counter.info.store_id, reading.utc})) return worked;
-        if (!live) ++health_.history;
-      }
+      if (due && !Send(topics_.HistoryMessage(counter.info, reading, totals), lock,
+                       InFlight{counter.info.store_id, reading.utc}))
+        return worked;
       counter.totals = totals;
+    } else {
+      AddGap(counter, {reading.utc, reading.utc + 1, reading.acpm});
     }
+    // The present, for Home Assistant, once; lost if the broker is away as it goes.
+    if (live && due) Send(topics_.StateMessage(counter.info, reading, counter.totals), lock);
     if (!counter.queue.empty() && counter.queue.front().reading.utc == reading.utc) counter.queue.pop_front();
     counter.last_sent = std::max(counter.last_sent.value_or(reading.utc), reading.utc);
     worked = true;
@@ -380,7 +382,7 @@ bool MqttPublisher::StepCounter(CounterState& counter, std::unique_lock<std::mut
 bool MqttPublisher::FillGap(CounterState& counter, std::unique_lock<std::mutex>& lock) {
   const store::CounterId id = counter.info.store_id;
   const Gap gap = counter.gaps.front();
-  const int64_t from = std::max(gap.from, gap.to - options_.longest_catch_up);
+  const int64_t from = std::max(gap.from, gap.floor);
   std::vector<store::Second> seconds, context;
   bool caught_up = true;
   if (!options_.store.empty() && !store_failed_) {
@@ -394,6 +396,8 @@ bool MqttPublisher::FillGap(CounterState& counter, std::unique_lock<std::mutex>&
       caught_up = seconds.size() == kGapBatch ||
                   std::any_of(seconds.begin(), seconds.end(), [&](const store::Second& s) { return s.time >= gap.to; });
       std::erase_if(seconds, [&](const store::Second& s) { return s.time >= gap.to; });
+      // A gap that reaches the present ends with a second the store already holds.
+      caught_up = caught_up || (!seconds.empty() && seconds.back().time == gap.to - 1);
       if (!seconds.empty()) context = store_->ReadSeconds(id, seconds.front().time - 59, seconds.front().time);
     } catch (const std::exception& e) {
       failure = e.what();
@@ -439,7 +443,7 @@ bool MqttPublisher::FillGap(CounterState& counter, std::unique_lock<std::mutex>&
                                 counter.info.port, second.time,  second.count,
                                 static_cast<double>(window_sum), usv_h, gap.acpm};
       if (!Send(topics_.HistoryMessage(counter.info, reading, totals), lock, InFlight{id, second.time})) break;
-      ++health_.history;
+      ++health_.from_store;
     }
     counter.totals = totals;
     // Sending let go of the lock; only this thread changes the gaps.
@@ -454,9 +458,14 @@ bool MqttPublisher::Send(const MqttMessage& message, std::unique_lock<std::mutex
   lock.unlock();
   int mid = 0;
   const int rc = mosquitto_publish(client_, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),
-                                   message.payload.data(), kQos, message.retain);
+                                   message.payload.data(), message.qos, message.retain);
   lock.lock();
   if (rc != MOSQ_ERR_SUCCESS) return false;
+  if (message.qos == 0) {
+    // No acknowledgement comes, only the library's word that it wrote it, maybe already.
+    if (!early_acks_.erase(mid)) written_.insert(mid);
+    return true;
+  }
   const InFlight flight = state.value_or(InFlight{});
   if (state) ++health_.sent;
   if (!early_acks_.erase(mid)) {
@@ -497,6 +506,8 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
     told = !publisher->last_problem_.empty();
     publisher->connected_ = false;
     if (was_connected) publisher->away_since_ = std::chrono::steady_clock::now();
+    // QoS 0 messages not written yet are dropped with the connection.
+    publisher->written_.clear();
   }
   publisher->wake_.notify_all();
   if (rc == 0) return;
@@ -548,7 +559,7 @@ void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {
     if (found != publisher->in_flight_.end()) {
       if (found->second.utc != 0) ++publisher->health_.acknowledged;
       publisher->in_flight_.erase(found);
-    } else {
+    } else if (!publisher->written_.erase(mid)) {
       publisher->early_acks_.insert(mid);
     }
   }

@@ -43,19 +43,19 @@ struct MqttOptions {
 
 // Nothing here blocks the caller: readings are queued and a thread of the publisher's own sends
 // them, while libmosquitto's loop thread keeps the connection and reconnects with growing pauses.
-// A second's message counts as delivered when the broker acknowledges it (QoS 1). The state topic
-// carries live seconds only: Home Assistant takes each message as the present when it arrives, so
-// a second handed in more than kLiveFor ago is not put there. Whatever the state topic did not
-// carry (the broker away, the queue overflowing) goes on the history topic, oldest first and once,
-// from the store, behind the live seconds and never holding them up. Problems reach the user once
-// each through the notifier, from either thread.
+// Every second goes on the history topic once, in order, and counts as delivered when the broker
+// acknowledges it (QoS 1); what was not delivered (the broker away, the queue overflowing) is sent
+// later from the store. The state topic carries live seconds only, at QoS 0: Home Assistant takes
+// each message as the present when it arrives, so a second handed in more than kLiveFor ago is
+// never put there, and none is sent there again. A long catch-up on the history topic never holds
+// up the present. Problems reach the user once each through the notifier, from either thread.
 class MqttPublisher {
  public:
   struct Health {
     bool connected = false;
-    uint64_t sent = 0;          // seconds handed to the broker, on either topic
+    uint64_t sent = 0;          // seconds handed to the broker on the history topic
     uint64_t acknowledged = 0;  // of those, acknowledged
-    uint64_t history = 0;       // of those, on the history topic
+    uint64_t from_store = 0;    // of those, rebuilt from the store after a gap
     uint64_t connects = 0;
   };
   // Readings kept per counter while the broker is away; older ones come from the store later.
@@ -92,6 +92,9 @@ class MqttPublisher {
     int64_t from = 0, to = 0;
     double acpm = 0;  // of the reading after the gap, which is what the monitor knew when it resumed
     bool again = false;
+    // Nothing older goes: the day before the gap's end as it was first seen. Live seconds that join
+    // the gap later do not push its oldest ones out.
+    int64_t floor = 0;
   };
   struct CounterState {
     LiveCounter info;
@@ -103,7 +106,7 @@ class MqttPublisher {
     bool alarm_announced = false;
     std::optional<QualityReading> quality;
     bool quality_sent = true;
-    // Newest second taken from the queue: sent live, or left to the history.
+    // Newest second taken from the queue: sent, or left to the history from the store.
     std::optional<int64_t> last_sent;
     std::deque<Gap> gaps;              // oldest first
     // Until when the oldest gap waits for the store's writer to catch up with the second after it.
@@ -124,7 +127,7 @@ class MqttPublisher {
   bool StepCounter(CounterState& counter, std::unique_lock<std::mutex>& lock);
   // Sends the next batch of the oldest gap on the history topic.
   bool FillGap(CounterState& counter, std::unique_lock<std::mutex>& lock);
-  static void AddGap(CounterState& counter, Gap gap);
+  void AddGap(CounterState& counter, Gap gap) const;
   // Starts the counter's totals from what the store holds of it before `before`.
   void Seed(CounterState& counter, int64_t before, std::unique_lock<std::mutex>& lock);
   void Announce(std::unique_lock<std::mutex>& lock);
@@ -154,6 +157,7 @@ class MqttPublisher {
   std::map<store::CounterId, CounterState> counters_;
   std::map<int, InFlight> in_flight_;
   std::set<int> early_acks_;  // acknowledged before Send had noted the id
+  std::set<int> written_;     // QoS 0 messages the library has not said it wrote yet
   bool connected_ = false;
   std::chrono::steady_clock::time_point away_since_;
   bool loop_running_ = false;
