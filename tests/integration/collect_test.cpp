@@ -34,8 +34,8 @@ constexpr int64_t kT0 = 1'780'000'000;
 uint32_t CountOf(int station, int64_t t) { return static_cast<uint32_t>((station * 7 + t) % 13); }
 
 // Stations publishing as record --mqtt does, each below the shared prefix under its own name.
-// What the broker has not acknowledged is sent again later, as a station's catch-up from its
-// store does after an outage.
+// What the broker has not acknowledged is sent again later on the history topic, as a station's
+// catch-up from its store is after an outage.
 class Stations {
  public:
   explicit Stations(uint16_t port) : port_(port) {
@@ -59,8 +59,12 @@ class Stations {
   void Second(int64_t t) {
     for (int s = 0; s < kStations; ++s) Send(s, t);
   }
-  void Send(int station, int64_t t) { Raw(Topic(station), Payload(station, t), {station, t}); }
-  static std::string Topic(int station) { return "station/s" + std::to_string(station) + "/zqt_400_1/state"; }
+  void Send(int station, int64_t t, const std::string& level = "state") {
+    Raw(Topic(station, level), Payload(station, t), {station, t});
+  }
+  static std::string Topic(int station, const std::string& level) {
+    return "station/s" + std::to_string(station) + "/zqt_400_1/" + level;
+  }
   static std::string Payload(int station, int64_t t) {
     const nlohmann::json body{{"time", "-"},       {"cpm", 0},          {"counts", CountOf(station, t)},
                               {"model", "ZQT-400"}, {"version", "ZQT-400 V4.2"}, {"utc", t},
@@ -87,7 +91,7 @@ class Stations {
       unacked_.clear();
       refused_.clear();
     }
-    for (const auto& [station, t] : again) Send(station, t);
+    for (const auto& [station, t] : again) Send(station, t, "history");
   }
 
  private:
@@ -176,8 +180,9 @@ TEST_F(Collect, EverySecondOfEveryStationIsKeptOnceThroughKillsOfEachPart) {
   ASSERT_TRUE(pg_.Start());
   publish(10);
   stations.CatchUp();
-  // Stations repeat seconds and send late ones out of order: nothing changes.
-  for (int s = 0; s < kStations; s += 9) stations.Send(s, kT0 + 5);
+  // Stations repeat seconds, live ones again on the history topic, and send late ones out of
+  // order: nothing changes.
+  for (int s = 0; s < kStations; s += 9) stations.Send(s, kT0 + 5, s % 2 ? "state" : "history");
 
   // Station 0 sent its first second alone.
   const int64_t expected = 1 + int64_t{kStations} * (t - kT0);
@@ -230,7 +235,7 @@ TEST_F(Collect, ACollectorStartedBeforeTheDatabaseAndTheBrokerCollectsOnceTheyAr
 // at once when told, and leaves that journal to the next one, which commits it.
 TEST_F(Collect, AJournalLeftWhileTheDatabaseIsDownHoldsUpNeitherAStartNorAStop) {
   std::filesystem::create_directories(dir_ / "journal");
-  std::ofstream(dir_ / "journal" / "collect-7.journal") << Stations::Topic(3) << '\t' << Stations::Payload(3, kT0) << '\n';
+  std::ofstream(dir_ / "journal" / "collect-7.journal") << Stations::Topic(3, "state") << '\t' << Stations::Payload(3, kT0) << '\n';
   const std::unique_ptr<store::CounterStore> db = store::OpenStore(url_);
   pg_.Crash();
 

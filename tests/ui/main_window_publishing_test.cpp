@@ -121,8 +121,8 @@ TEST_F(MainWindowPublishingTest, MonitoredSecondsReachTheBrokerAndTheMetrics) {
 
   // Discovery configs are retained: Home Assistant, started later, still finds the counter, its
   // data-quality sensor included.
-  const auto configs = testing::LaterDiscovery(broker.port(), 5);
-  ASSERT_EQ(configs.size(), 5u);
+  const auto configs = testing::LaterDiscovery(broker.port(), 6);
+  ASSERT_EQ(configs.size(), 6u);
   for (const auto& m : configs) EXPECT_TRUE(m.retained) << m.topic;
 
   // The broker got the same seconds the store did.

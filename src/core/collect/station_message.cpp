@@ -7,7 +7,9 @@
 namespace norvane::collect {
 namespace {
 
+// Live seconds and the ones a station sends late: every second of a station is on one of them.
 constexpr std::string_view kStateLevel = "/state";
+constexpr std::string_view kHistoryLevel = "/history";
 // No counter of the family was made before this, and a station's clock is set from the network:
 // a second before it, or more than a few minutes after the centre's clock, is no clock at all.
 constexpr int64_t kEarliestSecond = 1'262'304'000;  // 2010-01-01
@@ -40,9 +42,13 @@ StationMessage ParseStationMessage(std::string_view prefix, std::string_view top
                                    int64_t now) {
   if (!topic.starts_with(prefix) || topic.size() <= prefix.size() || topic[prefix.size()] != '/')
     return Rejected{"its topic is not below " + std::string(prefix)};
-  if (!topic.ends_with(kStateLevel)) {
+  const std::string_view level = topic.ends_with(kStateLevel)     ? kStateLevel
+                                 : topic.ends_with(kHistoryLevel) ? kHistoryLevel
+                                                                  : std::string_view();
+  if (level.empty()) {
     const std::string_view last = topic.substr(topic.rfind('/') + 1);
-    if (last == "status" || last == "connected" || last == "config") return NotData{};
+    if (last == "status" || last == "connected" || last == "config" || last == "alarm" || last == "quality")
+      return NotData{};
     return Rejected{"its topic is no station's state"};
   }
   if (topic.size() > kMostTopicBytes || !Printable(topic))
@@ -69,7 +75,8 @@ StationMessage ParseStationMessage(std::string_view prefix, std::string_view top
   s.counter.model = *model;
   s.counter.family = *family;
   s.counter.serial = *serial;
-  const std::string_view stem = topic.substr(0, topic.size() - kStateLevel.size());
+  // A second on either topic is the same counter's, so a second given on both is stored once.
+  const std::string_view stem = topic.substr(0, topic.size() - level.size());
   s.counter.port = std::string(stem);
   // The station's own path of the counter, or where it publishes for one that has no serial.
   s.counter.device_path = s.counter.serial.empty() ? std::string(stem) + (path->empty() ? "" : " " + *path) : *path;

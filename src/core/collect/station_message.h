@@ -20,7 +20,7 @@ struct StationSecond {
   store::Second second;
 };
 
-// A message below the prefix that is no data: availability, link state, discovery.
+// A message below the prefix that is no data: availability, link state, alarm, quality, discovery.
 struct NotData {};
 
 // Why a message is no station's second; never written.
@@ -34,9 +34,9 @@ using StationMessage = std::variant<StationSecond, NotData, Rejected>;
 inline constexpr size_t kMostMessageBytes = 4096;
 
 // Reads a message received on `topic` below `prefix` (the collector subscribes to prefix/#) at
-// `now` (UTC seconds). A state message is <prefix>/…/<counter>/state with a JSON object holding at
-// least "utc" (UTC seconds), "counts" and "version"; "serial", "model", "family" and
-// "device_path" name the counter further. Every field is bounded by what a counter and a station
+// `now` (UTC seconds). A second comes on <prefix>/…/<counter>/state (live) or …/<counter>/history
+// (late) as a JSON object holding at least "utc" (UTC seconds), "counts" and "version"; "serial",
+// "model", "family" and "device_path" name the counter further. Every field is bounded by what a counter and a station
 // can send: short printable texts, counts a counter can count in a second, and a second from
 // the counters' time up to a few minutes ahead of `now`.
 StationMessage ParseStationMessage(std::string_view prefix, std::string_view topic, std::string_view payload,

@@ -45,6 +45,10 @@ std::string MqttTopics::State(const LiveCounter& counter) const {
   return prefix_ + "/" + CounterKey(counter) + "/state";
 }
 
+std::string MqttTopics::History(const LiveCounter& counter) const {
+  return prefix_ + "/" + CounterKey(counter) + "/history";
+}
+
 std::string MqttTopics::Connected(const LiveCounter& counter) const {
   return prefix_ + "/" + CounterKey(counter) + "/connected";
 }
@@ -93,14 +97,23 @@ std::vector<MqttMessage> MqttTopics::Discovery(const LiveCounter& counter) const
               {"state_class", "measurement"},
               {"suggested_display_precision", 2},
               {"icon", "mdi:radioactive"}}),
-      // Counts since the program started: Home Assistant takes the drop to zero after a restart
-      // as a new cycle of the same meter, so its long-term sums stay right.
+      // The counts and the dose go on from the store across restarts; should they ever drop (no
+      // store, a new one), Home Assistant takes it as a new cycle of the same meter, so its
+      // long-term sums stay right.
       config("sensor", "counts",
              {{"name", "Counts"},
               {"state_topic", State(counter)},
               {"value_template", "{{ value_json.total }}"},
               {"state_class", "total_increasing"},
               {"icon", "mdi:counter"}}),
+      config("sensor", "dose",
+             {{"name", "Dose"},
+              {"state_topic", State(counter)},
+              {"value_template", "{{ value_json.dose_usv }}"},
+              {"unit_of_measurement", "µSv"},
+              {"state_class", "total_increasing"},
+              {"suggested_display_precision", 3},
+              {"icon", "mdi:radioactive"}}),
       config("binary_sensor", "connected",
              {{"name", "Connected"},
               {"state_topic", Connected(counter)},
@@ -136,13 +149,16 @@ MqttMessage MqttTopics::QualityDiscovery(const LiveCounter& counter) const {
                  {"entity_category", "diagnostic"}});
 }
 
-MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReading& reading, uint64_t total) const {
+std::string MqttTopics::SecondBody(const LiveCounter& counter, const LiveReading& reading,
+                                   const PublishedTotals& totals) const {
   const nlohmann::json body = {
       {"time", IsoUtc(reading.utc)},
       {"cpm", Rounded(reading.cpm, 100)},
       {"usv_h", Rounded(reading.usv_h, 1000)},
       {"counts", reading.count},
-      {"total", total},
+      {"total", totals.counts},
+      // A background second adds some 30 pSv: six decimals keep each one.
+      {"dose_usv", Rounded(totals.dose_usv, 1e6)},
       {"acpm", Rounded(reading.acpm, 100)},
       {"model", counter.model},
       {"version", counter.version},
@@ -152,7 +168,19 @@ MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReadi
       {"family", counter.family},
       {"device_path", counter.device_path},
   };
-  return {State(counter), body.dump(), false};
+  return body.dump();
+}
+
+MqttMessage MqttTopics::StateMessage(const LiveCounter& counter, const LiveReading& reading,
+                                     const PublishedTotals& totals) const {
+  // QoS 0: a state is the present only once. The library never sends it again after a
+  // reconnection, nor does the broker keep it for a client that is away.
+  return {State(counter), SecondBody(counter, reading, totals), false, 0};
+}
+
+MqttMessage MqttTopics::HistoryMessage(const LiveCounter& counter, const LiveReading& reading,
+                                       const PublishedTotals& totals) const {
+  return {History(counter), SecondBody(counter, reading, totals), false};
 }
 
 MqttMessage MqttTopics::ConnectedMessage(const LiveCounter& counter, ConnectionState state) const {

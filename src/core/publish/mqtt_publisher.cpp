@@ -17,8 +17,9 @@ constexpr int kQos = 1;
 constexpr int kKeepAliveSeconds = 30;
 // Messages waiting for the broker's acknowledgement before the publisher holds back: enough to
 // keep the link busy while catching up, little enough that the library's own queue stays small.
+// Live seconds pass it, so at most this many history messages wait in the library before one.
 constexpr size_t kMaxInFlight = 200;
-constexpr size_t kGapBatch = 600;
+constexpr size_t kGapBatch = kMaxInFlight;
 constexpr auto kStoreCatchUpWait = std::chrono::seconds(10);
 // After a reconnect the library resends what it had in flight; the publisher waits for those
 // acknowledgements before reading the gap, so nothing is sent twice. They come within moments;
@@ -122,7 +123,7 @@ void MqttPublisher::Publish(const LiveReading& reading) {
     CounterState& state = counters_[reading.store_id];
     if (state.info.store_id == 0 && state.info.model.empty())
       state.info = {reading.store_id, reading.model, reading.version, reading.port};
-    state.queue.push_back(reading);
+    state.queue.push_back({reading, std::chrono::steady_clock::now()});
     // What falls out here is in the store, and the gap is read from there once the broker is back.
     if (state.queue.size() > kMaxQueued) state.queue.pop_front();
   }
@@ -170,14 +171,15 @@ bool MqttPublisher::WaitDelivered(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   return wake_.wait_for(lock, timeout, [&] {
     if (!connected_ || !in_flight_.empty()) return false;
-    return std::all_of(counters_.begin(), counters_.end(), [](const auto& entry) { return entry.second.queue.empty(); });
+    return std::all_of(counters_.begin(), counters_.end(),
+                       [](const auto& entry) { return entry.second.queue.empty() && entry.second.gaps.empty(); });
   });
 }
 
 bool MqttPublisher::Settled() const {
   return in_flight_.empty() && std::all_of(counters_.begin(), counters_.end(), [](const auto& entry) {
            const CounterState& counter = entry.second;
-           return counter.queue.empty() && counter.link_sent && counter.alarm_sent && counter.quality_sent &&
+           return counter.queue.empty() && counter.gaps.empty() && counter.link_sent && counter.alarm_sent && counter.quality_sent &&
                   (counter.announced || counter.info.model.empty());
          });
 }
@@ -226,8 +228,8 @@ void MqttPublisher::Run() {
       Announce(lock);
       continue;
     }
-    // State messages the library resends after a reconnect settle first; if they do not, the
-    // store sends them again from the oldest one unacknowledged.
+    // Seconds the library resends after a reconnect settle first; those that do not go on the
+    // history topic again, from the store.
     const bool resending =
         std::any_of(in_flight_.begin(), in_flight_.end(), [](const auto& f) { return f.second.utc != 0; });
     if (resending && std::chrono::steady_clock::now() < drain_until_) {
@@ -238,10 +240,10 @@ void MqttPublisher::Run() {
       for (const auto& [mid, flight] : in_flight_) {
         if (flight.utc == 0) continue;
         CounterState& counter = counters_[flight.counter];
-        if (counter.last_sent && *counter.last_sent >= flight.utc) {
-          counter.last_sent = flight.utc - 1;
-          counter.gap_filled_before = 0;
-        }
+        const Gap again{flight.utc, flight.utc + 1, counter.acpm, true, flight.utc};
+        counter.gaps.insert(std::upper_bound(counter.gaps.begin(), counter.gaps.end(), again,
+                                             [](const Gap& a, const Gap& b) { return a.from < b.from; }),
+                            again);
       }
       std::erase_if(in_flight_, [](const auto& f) { return f.second.utc != 0; });
       drain_until_ = {};
@@ -250,7 +252,6 @@ void MqttPublisher::Run() {
     bool worked = false;
     for (auto& [id, counter] : counters_) {
       if (stop_ || !connected_) break;
-      if (in_flight_.size() >= kMaxInFlight) break;
       worked |= StepCounter(counter, lock);
     }
     if (!worked) wake_.wait_for(lock, 1s);
@@ -292,57 +293,112 @@ bool MqttPublisher::Due(const CounterState& counter, int64_t utc) const {
   return utc % options_.every == 0;
 }
 
-uint64_t MqttPublisher::Tally(CounterState& counter, int64_t utc, uint32_t count) {
-  if (!counter.total_through || utc > *counter.total_through) {
-    counter.total += count;
-    counter.total_through = utc;
-  }
-  return counter.total;
+PublishedTotals MqttPublisher::With(const CounterState& counter, uint32_t count, double usv_h) {
+  PublishedTotals totals = counter.totals;
+  totals.counts += count;
+  totals.dose_usv += usv_h / 3600;
+  return totals;
 }
 
-bool MqttPublisher::StepCounter(CounterState& counter, std::unique_lock<std::mutex>& lock) {
-  if (counter.queue.empty()) return false;
-  const LiveReading next = counter.queue.front();
-  if (counter.last_sent && next.utc <= *counter.last_sent) {
-    counter.queue.pop_front();
-    return true;
+void MqttPublisher::AddGap(CounterState& counter, Gap gap) const {
+  gap.floor = gap.to - options_.longest_catch_up;
+  if (!counter.gaps.empty() && !counter.gaps.back().again && counter.gaps.back().to >= gap.from) {
+    counter.gaps.back().to = std::max(counter.gaps.back().to, gap.to);
+    counter.gaps.back().acpm = gap.acpm;
+  } else {
+    counter.gaps.push_back(gap);
   }
-  if (counter.last_sent && next.utc > *counter.last_sent + 1 && counter.gap_filled_before != next.utc)
-    return FillGap(counter, next.utc, next.acpm, lock);
-  if (!Due(counter, next.utc)) {
-    Tally(counter, next.utc, next.count);
-    counter.queue.pop_front();
-    counter.last_sent = next.utc;
-    return true;
-  }
-  const uint64_t total = Tally(counter, next.utc, next.count);
-  if (!Send(topics_.StateMessage(counter.info, next, total), lock, InFlight{counter.info.store_id, next.utc}))
-    return false;
-  if (!counter.queue.empty() && counter.queue.front().utc == next.utc) counter.queue.pop_front();
-  counter.last_sent = std::max(counter.last_sent.value_or(next.utc), next.utc);
-  return true;
 }
 
-// Seconds between the last one sent and `before` come from the store, in batches, oldest first.
-// Their CPM is summed from the store's seconds; their ACPM is the one of the reading that follows
-// the gap, which is what the monitor knew when it resumed.
-bool MqttPublisher::FillGap(CounterState& counter, int64_t before, double acpm, std::unique_lock<std::mutex>& lock) {
+// The totals go on from what the store holds of the counter before this run's first second, so
+// Home Assistant's Counts and Dose keep rising across restarts. The dose is the store's, as
+// `store stats` reckons it.
+void MqttPublisher::Seed(CounterState& counter, int64_t before, std::unique_lock<std::mutex>& lock) {
+  counter.seeded = true;
+  if (options_.store.empty() || store_failed_) return;
   const store::CounterId id = counter.info.store_id;
-  const int64_t after = std::max(*counter.last_sent, before - options_.longest_catch_up - 1);
-  std::vector<store::Second> gap, context;
+  lock.unlock();
+  PublishedTotals held;
+  try {
+    if (!store_) store_ = std::make_unique<store::Store>(options_.store, store::Store::Access::kReadOnly);
+    if (const std::optional<int64_t> oldest = store_->OldestSecond(id); oldest && *oldest < before) {
+      const store::Stats stats = store_->ComputeStats(id, *oldest, before, options_.conversion);
+      held = {stats.counts, stats.dose_usv};
+    }
+  } catch (const std::exception&) {
+    // The totals start from this run then; a store that cannot be read is told by the history.
+  }
+  lock.lock();
+  counter.totals = held;
+}
+
+// Queued seconds go first: each on the history topic, or into its gap; a live one on the state
+// topic too. Then a batch of the gaps, so a long catch-up never keeps the present from Home
+// Assistant.
+bool MqttPublisher::StepCounter(CounterState& counter, std::unique_lock<std::mutex>& lock) {
+  bool worked = false;
+  while (!counter.queue.empty() && connected_ && !stop_) {
+    const Queued next = counter.queue.front();
+    const LiveReading& reading = next.reading;
+    if (!counter.seeded) {
+      Seed(counter, reading.utc, lock);
+      continue;  // the lock was let go
+    }
+    counter.acpm = reading.acpm;
+    if (counter.last_sent && reading.utc <= *counter.last_sent) {
+      counter.queue.pop_front();
+      worked = true;
+      continue;
+    }
+    // What the queue lost (it overflowed) is in the store: the history sends it.
+    const int64_t after = counter.last_sent.value_or(reading.utc - 1);
+    if (reading.utc > after + 1) AddGap(counter, {after + 1, reading.utc, reading.acpm});
+    const bool live = std::chrono::steady_clock::now() - next.handed <= kLiveFor;
+    const bool due = Due(counter, reading.utc);
+    // The history takes the second from the queue when nothing older waits for it, else in its
+    // turn from the store. Without a store the queue is all there is.
+    if (options_.store.empty() || (counter.gaps.empty() && live)) {
+      const PublishedTotals totals = With(counter, reading.count, reading.usv_h);
+      if (due && !Send(topics_.HistoryMessage(counter.info, reading, totals), lock,
+                       InFlight{counter.info.store_id, reading.utc}))
+        return worked;
+      counter.totals = totals;
+    } else {
+      AddGap(counter, {reading.utc, reading.utc + 1, reading.acpm});
+    }
+    // The present, for Home Assistant, once; lost if the broker is away as it goes.
+    if (live && due) Send(topics_.StateMessage(counter.info, reading, counter.totals), lock);
+    if (!counter.queue.empty() && counter.queue.front().reading.utc == reading.utc) counter.queue.pop_front();
+    counter.last_sent = std::max(counter.last_sent.value_or(reading.utc), reading.utc);
+    worked = true;
+  }
+  if (!counter.gaps.empty() && connected_ && !stop_ && in_flight_.size() < kMaxInFlight)
+    worked |= FillGap(counter, lock);
+  return worked;
+}
+
+// The oldest gap's seconds come from the store, in batches, oldest first. Their CPM is summed from
+// the store's seconds; their ACPM is the one of the reading that follows the gap.
+bool MqttPublisher::FillGap(CounterState& counter, std::unique_lock<std::mutex>& lock) {
+  const store::CounterId id = counter.info.store_id;
+  const Gap gap = counter.gaps.front();
+  const int64_t from = std::max(gap.from, gap.floor);
+  std::vector<store::Second> seconds, context;
   bool caught_up = true;
   if (!options_.store.empty() && !store_failed_) {
     lock.unlock();
     std::string failure;
     try {
       if (!store_) store_ = std::make_unique<store::Store>(options_.store, store::Store::Access::kReadOnly);
-      gap = store_->SecondsAfter(id, after, kGapBatch);
+      seconds = store_->SecondsAfter(id, from - 1, kGapBatch);
       // The writer takes each second before the publishers see it, and writes in order: once the
       // second after the gap is in the store, so is every second of the gap.
-      caught_up = gap.size() == kGapBatch ||
-                  std::any_of(gap.begin(), gap.end(), [&](const store::Second& s) { return s.time >= before; });
-      std::erase_if(gap, [&](const store::Second& s) { return s.time >= before; });
-      if (!gap.empty()) context = store_->ReadSeconds(id, gap.front().time - 59, gap.front().time);
+      caught_up = seconds.size() == kGapBatch ||
+                  std::any_of(seconds.begin(), seconds.end(), [&](const store::Second& s) { return s.time >= gap.to; });
+      std::erase_if(seconds, [&](const store::Second& s) { return s.time >= gap.to; });
+      // A gap that reaches the present ends with a second the store already holds.
+      caught_up = caught_up || (!seconds.empty() && seconds.back().time == gap.to - 1);
+      if (!seconds.empty()) context = store_->ReadSeconds(id, seconds.front().time - 59, seconds.front().time);
     } catch (const std::exception& e) {
       failure = e.what();
     }
@@ -355,44 +411,46 @@ bool MqttPublisher::FillGap(CounterState& counter, int64_t before, double acpm, 
     }
   }
   // A store that lags (a burst of seconds, a slow disk) is waited for a while; one that never
-  // takes them (full, failing) leaves them out of the catch-up rather than holding up the rest.
+  // takes them (full, failing) leaves them out of the history rather than holding up the rest.
   if (!caught_up) {
     const auto now = std::chrono::steady_clock::now();
-    if (counter.gap_waiting_before != before) {
-      counter.gap_waiting_before = before;
+    if (counter.gap_waiting_before != gap.to) {
+      counter.gap_waiting_before = gap.to;
       counter.gap_wait_until = now + kStoreCatchUpWait;
     }
     caught_up = now >= counter.gap_wait_until;
   }
-  if (gap.empty()) {
-    if (caught_up) counter.gap_filled_before = before;
+  if (seconds.empty()) {
+    if (caught_up) counter.gaps.pop_front();
     return caught_up;
   }
   std::deque<store::Second> window(context.begin(), context.end());
   uint64_t window_sum = 0;
   for (const store::Second& s : window) window_sum += s.count;
   size_t sent = 0;
-  for (const store::Second& second : gap) {
+  for (const store::Second& second : seconds) {
     window.push_back(second);
     window_sum += second.count;
     while (window.front().time <= second.time - 60) {
       window_sum -= window.front().count;
       window.pop_front();
     }
-    if (!connected_ || stop_) break;
-    if (counter.last_sent && second.time <= *counter.last_sent) continue;
-    const uint64_t total = Tally(counter, second.time, second.count);
-    if (Due(counter, second.time)) {
-      LiveReading reading{id, counter.info.model, counter.info.version, counter.info.port, second.time, second.count,
-                          static_cast<double>(window_sum),
-                          DoseRateFromCpm(options_.conversion, static_cast<uint32_t>(window_sum)), acpm};
-      if (!Send(topics_.StateMessage(counter.info, reading, total), lock, InFlight{id, second.time})) break;
+    if (!connected_ || stop_ || in_flight_.size() >= kMaxInFlight) break;
+    const double usv_h = DoseRateFromCpm(options_.conversion, static_cast<uint32_t>(window_sum));
+    const PublishedTotals totals = gap.again ? counter.totals : With(counter, second.count, usv_h);
+    if (gap.again || Due(counter, second.time)) {
+      const LiveReading reading{id,          counter.info.model, counter.info.version,
+                                counter.info.port, second.time,  second.count,
+                                static_cast<double>(window_sum), usv_h, gap.acpm};
+      if (!Send(topics_.HistoryMessage(counter.info, reading, totals), lock, InFlight{id, second.time})) break;
       ++health_.from_store;
     }
-    counter.last_sent = second.time;
+    counter.totals = totals;
+    // Sending let go of the lock; only this thread changes the gaps.
+    counter.gaps.front().from = second.time + 1;
     ++sent;
   }
-  if (sent == gap.size() && gap.size() < kGapBatch && caught_up) counter.gap_filled_before = before;
+  if (sent == seconds.size() && seconds.size() < kGapBatch && caught_up) counter.gaps.pop_front();
   return true;
 }
 
@@ -400,9 +458,14 @@ bool MqttPublisher::Send(const MqttMessage& message, std::unique_lock<std::mutex
   lock.unlock();
   int mid = 0;
   const int rc = mosquitto_publish(client_, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),
-                                   message.payload.data(), kQos, message.retain);
+                                   message.payload.data(), message.qos, message.retain);
   lock.lock();
   if (rc != MOSQ_ERR_SUCCESS) return false;
+  if (message.qos == 0) {
+    // No acknowledgement comes, only the library's word that it wrote it, maybe already.
+    if (!early_acks_.erase(mid)) written_.insert(mid);
+    return true;
+  }
   const InFlight flight = state.value_or(InFlight{});
   if (state) ++health_.sent;
   if (!early_acks_.erase(mid)) {
@@ -443,6 +506,8 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
     told = !publisher->last_problem_.empty();
     publisher->connected_ = false;
     if (was_connected) publisher->away_since_ = std::chrono::steady_clock::now();
+    // QoS 0 messages not written yet are dropped with the connection.
+    publisher->written_.clear();
   }
   publisher->wake_.notify_all();
   if (rc == 0) return;
@@ -494,7 +559,7 @@ void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {
     if (found != publisher->in_flight_.end()) {
       if (found->second.utc != 0) ++publisher->health_.acknowledged;
       publisher->in_flight_.erase(found);
-    } else {
+    } else if (!publisher->written_.erase(mid)) {
       publisher->early_acks_.insert(mid);
     }
   }

@@ -1,4 +1,4 @@
-// Publishes live readings to an MQTT broker, with Home Assistant discovery and catch-up from the store.
+// Publishes live readings to an MQTT broker, with Home Assistant discovery and the history from the store.
 #pragma once
 
 #include <chrono>
@@ -43,20 +43,26 @@ struct MqttOptions {
 
 // Nothing here blocks the caller: readings are queued and a thread of the publisher's own sends
 // them, while libmosquitto's loop thread keeps the connection and reconnects with growing pauses.
-// A state message counts as delivered when the broker acknowledges it (QoS 1). Whatever was not
-// delivered (the broker away, the queue overflowing) is sent later, oldest first and once, from
-// the store. Problems reach the user once each through the notifier, from either thread.
+// Every second goes on the history topic once, in order, and counts as delivered when the broker
+// acknowledges it (QoS 1); what was not delivered (the broker away, the queue overflowing) is sent
+// later from the store. The state topic carries live seconds only, at QoS 0: Home Assistant takes
+// each message as the present when it arrives, so a second handed in more than kLiveFor ago is
+// never put there, and none is sent there again. A long catch-up on the history topic never holds
+// up the present. Problems reach the user once each through the notifier, from either thread.
 class MqttPublisher {
  public:
   struct Health {
     bool connected = false;
-    uint64_t sent = 0;          // state messages handed to the broker
+    uint64_t sent = 0;          // seconds handed to the broker on the history topic
     uint64_t acknowledged = 0;  // of those, acknowledged
-    uint64_t from_store = 0;    // state messages rebuilt from the store after a gap
+    uint64_t from_store = 0;    // of those, rebuilt from the store after a gap
     uint64_t connects = 0;
   };
   // Readings kept per counter while the broker is away; older ones come from the store later.
   static constexpr size_t kMaxQueued = 3600;
+  // A second is live this long after it was handed in. The poll hands a second in within one after
+  // it ends, so what Home Assistant shows is never more than some 5 s old.
+  static constexpr std::chrono::seconds kLiveFor{3};
 
   MqttPublisher(MqttOptions options, UserNotifier& notifier);
   // Sends what is still waiting while the broker is there (a moment at most), marks the program
@@ -76,6 +82,20 @@ class MqttPublisher {
   bool WaitDelivered(std::chrono::milliseconds timeout);
 
  private:
+  struct Queued {
+    LiveReading reading;
+    std::chrono::steady_clock::time_point handed;
+  };
+  // Seconds [from, to) for the history topic. `again`: seconds sent once whose acknowledgement
+  // never came; counted in the totals already.
+  struct Gap {
+    int64_t from = 0, to = 0;
+    double acpm = 0;  // of the reading after the gap, which is what the monitor knew when it resumed
+    bool again = false;
+    // Nothing older goes: the day before the gap's end as it was first seen. Live seconds that join
+    // the gap later do not push its oldest ones out.
+    int64_t floor = 0;
+  };
   struct CounterState {
     LiveCounter info;
     bool announced = false;
@@ -86,14 +106,17 @@ class MqttPublisher {
     bool alarm_announced = false;
     std::optional<QualityReading> quality;
     bool quality_sent = true;
-    std::optional<int64_t> last_sent;  // newest second handed to the broker
-    int64_t gap_filled_before = 0;     // the store was read for the gap before this second
-    // Until when a gap waits for the store's writer to catch up with the second after it.
+    // Newest second taken from the queue: sent, or left to the history from the store.
+    std::optional<int64_t> last_sent;
+    std::deque<Gap> gaps;              // oldest first
+    // Until when the oldest gap waits for the store's writer to catch up with the second after it.
     std::chrono::steady_clock::time_point gap_wait_until{};
     int64_t gap_waiting_before = 0;
-    uint64_t total = 0;                // counts of the seconds published or passed over so far
-    std::optional<int64_t> total_through;  // the newest of those seconds
-    std::deque<LiveReading> queue;
+    double acpm = 0;                   // of the newest reading
+    // Of the seconds the store held before this run and those published or passed over since.
+    PublishedTotals totals;
+    bool seeded = false;               // the store was read for the totals before this run
+    std::deque<Queued> queue;
   };
   struct InFlight {
     store::CounterId counter = 0;
@@ -102,13 +125,17 @@ class MqttPublisher {
 
   void Run();
   bool StepCounter(CounterState& counter, std::unique_lock<std::mutex>& lock);
-  bool FillGap(CounterState& counter, int64_t before, double acpm, std::unique_lock<std::mutex>& lock);
+  // Sends the next batch of the oldest gap on the history topic.
+  bool FillGap(CounterState& counter, std::unique_lock<std::mutex>& lock);
+  void AddGap(CounterState& counter, Gap gap) const;
+  // Starts the counter's totals from what the store holds of it before `before`.
+  void Seed(CounterState& counter, int64_t before, std::unique_lock<std::mutex>& lock);
   void Announce(std::unique_lock<std::mutex>& lock);
   // Publishes with the lock released; the message id of a state message is remembered.
   bool Send(const MqttMessage& message, std::unique_lock<std::mutex>& lock, std::optional<InFlight> state = {});
   bool Due(const CounterState& counter, int64_t utc) const;
-  // Adds a second to the counter's total once, however often it is sent; the total after it.
-  static uint64_t Tally(CounterState& counter, int64_t utc, uint32_t count);
+  // The counter's totals with one more second, kept once that second is sent.
+  static PublishedTotals With(const CounterState& counter, uint32_t count, double usv_h);
   // Everything handed in was sent and acknowledged; under the lock.
   bool Settled() const;
 
@@ -130,6 +157,7 @@ class MqttPublisher {
   std::map<store::CounterId, CounterState> counters_;
   std::map<int, InFlight> in_flight_;
   std::set<int> early_acks_;  // acknowledged before Send had noted the id
+  std::set<int> written_;     // QoS 0 messages the library has not said it wrote yet
   bool connected_ = false;
   std::chrono::steady_clock::time_point away_since_;
   bool loop_running_ = false;

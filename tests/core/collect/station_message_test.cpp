@@ -25,6 +25,13 @@ TEST(StationMessage, OnlyWhatACounterCanSendIsTaken) {
   const auto honest = parse(Honest());
   ASSERT_TRUE(std::holds_alternative<StationSecond>(honest));
   EXPECT_EQ(std::get<StationSecond>(honest).second, (store::Second{kNow - 5, 7}));
+  // A second sent late comes on the history topic: the same counter's, so the store keeps it once.
+  const auto late = parse(Honest(), "norvane/s1/zqt_400_1/history");
+  ASSERT_TRUE(std::holds_alternative<StationSecond>(late));
+  EXPECT_EQ(std::get<StationSecond>(late).key, std::get<StationSecond>(honest).key);
+  EXPECT_EQ(std::get<StationSecond>(late).counter.port, std::get<StationSecond>(honest).counter.port);
+  for (const char* level : {"alarm", "quality"})
+    EXPECT_TRUE(std::holds_alternative<NotData>(parse(Honest(), std::string("norvane/s1/zqt_400_1/") + level))) << level;
   nlohmann::json edge = Honest();
   edge.update({{"counts", 65535}, {"utc", kNow + 60}});
   EXPECT_TRUE(std::holds_alternative<StationSecond>(parse(edge)));

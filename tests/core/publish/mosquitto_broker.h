@@ -125,21 +125,23 @@ class MosquittoBroker {
   pid_t pid_ = -1;
 };
 
-// Subscribes to everything with a lasting session, so messages sent while it was away (the broker
-// restarting) still reach it.
+// Subscribes to everything, with a lasting session unless told, so messages sent while it was away
+// (the broker restarting) still reach it.
 class Subscriber {
  public:
   struct Received {
     std::string topic;
     std::string payload;
     bool retained = false;
+    std::chrono::steady_clock::time_point arrived{};
   };
 
-  // `user`, `password`: the login a guarded broker asks for.
+  // `user`, `password`: the login a guarded broker asks for. `lasting`: off, the session starts
+  // afresh at each connection, as Home Assistant's does.
   explicit Subscriber(uint16_t port, const std::string& id = "norvane-test-subscriber", const std::string& user = {},
-                      const std::string& password = {}) {
+                      const std::string& password = {}, bool lasting = true) {
     mosquitto_lib_init();
-    client_ = mosquitto_new(id.c_str(), false, this);
+    client_ = mosquitto_new(id.c_str(), !lasting, this);
     if (!user.empty()) mosquitto_username_pw_set(client_, user.c_str(), password.c_str());
     mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int rc) {
       if (rc == 0) mosquitto_subscribe(client, nullptr, "#", 1);
@@ -153,7 +155,8 @@ class Subscriber {
     mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
       auto* me = static_cast<Subscriber*>(self);
       std::lock_guard lock(me->mutex_);
-      me->received_.push_back({m->topic, std::string(static_cast<const char*>(m->payload), m->payloadlen), m->retain});
+      me->received_.push_back({m->topic, std::string(static_cast<const char*>(m->payload), m->payloadlen), m->retain,
+                               std::chrono::steady_clock::now()});
       me->changed_.notify_all();
     });
     mosquitto_reconnect_delay_set(client_, 1, 1, false);

@@ -44,9 +44,12 @@ class Station {
     for (const uint32_t c : window_) cpm += c;
     total_ += count;
     ++seconds_;
+    rates_[utc] = DoseRateFromCpm(conversion, static_cast<uint32_t>(cpm));
     return {counter_.store_id, counter_.model, counter_.version, counter_.port, utc, count, cpm,
-            DoseRateFromCpm(conversion, static_cast<uint32_t>(cpm)), double(total_) * 60 / double(seconds_)};
+            rates_[utc], double(total_) * 60 / double(seconds_)};
   }
+  // Each measured second's dose rate.
+  const std::map<int64_t, double>& rates() const { return rates_; }
   bool Flush() { return writer_.Flush(10s); }
 
  private:
@@ -54,6 +57,7 @@ class Station {
   store::SecondsWriter::Handle handle_ = 0;
   LiveCounter counter_;
   std::vector<uint32_t> window_;
+  std::map<int64_t, double> rates_;
   uint64_t total_ = 0, seconds_ = 0;
 };
 
@@ -96,6 +100,7 @@ class MqttPublisherTest : public ::testing::Test {
 
 TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) {
   Station station(dir_ / "store.sqlite", notifier_);
+  double last_dose = 0;
   {
     MqttPublisher publisher(Options(broker_.url(), dir_ / "store.sqlite"), notifier_);
     publisher.AddCounter(station.counter());
@@ -106,7 +111,7 @@ TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) 
     // A consumer that comes later finds the configurations retained.
     Subscriber late(broker_.port(), "late-subscriber");
     ASSERT_TRUE(late.WaitFor(5s, [](const auto& got) {
-      return std::count_if(got.begin(), got.end(), [](const auto& m) { return m.topic.ends_with("/config"); }) == 4;
+      return std::count_if(got.begin(), got.end(), [](const auto& m) { return m.topic.ends_with("/config"); }) == 5;
     }));
     std::set<std::string> unique_ids, components;
     for (const auto& m : late.received()) {
@@ -129,12 +134,17 @@ TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) 
       } else if (m.topic.ends_with("/counts/config")) {
         EXPECT_EQ(config["state_class"], "total_increasing");
         EXPECT_EQ(config["value_template"], "{{ value_json.total }}");
+      } else if (m.topic.ends_with("/dose/config")) {
+        EXPECT_EQ(config["state_class"], "total_increasing");
+        EXPECT_EQ(config["unit_of_measurement"], "µSv");
+        EXPECT_EQ(config["value_template"], "{{ value_json.dose_usv }}");
+        EXPECT_EQ(config["state_topic"], "station/zqt-400_1/state");
       } else {
         EXPECT_EQ(config["device_class"], "connectivity");
         EXPECT_EQ(config["state_topic"], "station/zqt-400_1/connected");
       }
     }
-    EXPECT_EQ(unique_ids.size(), 4u);
+    EXPECT_EQ(unique_ids.size(), 5u);
     EXPECT_EQ(components, (std::set<std::string>{"sensor", "binary_sensor"}));
     const auto status = late.On("station/status");
     ASSERT_FALSE(status.empty());
@@ -157,6 +167,12 @@ TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) 
     for (const auto& [t, body] : bodies) {
       EXPECT_EQ(body["counts"], CountAt(t));
       EXPECT_EQ(body["total"], total += CountAt(t));
+      // The dose: each second's dose rate over that second.
+      double dose = 0;
+      for (const auto& [s, usv_h] : station.rates())
+        if (s <= t) dose += usv_h / 3600;
+      EXPECT_NEAR(body["dose_usv"].get<double>(), dose, 1e-6) << t;
+      last_dose = body["dose_usv"];
       EXPECT_EQ(body["model"], "ZQT-400");
       EXPECT_EQ(body["version"], "ZQT-400 V4.2");
       for (const char* key : {"cpm", "usv_h", "acpm"}) EXPECT_TRUE(body[key].is_number()) << key;
@@ -169,12 +185,22 @@ TEST_F(MqttPublisherTest, AnnouncesTheCounterToHomeAssistantAndSendsEachSecond) 
     return std::any_of(got.begin(), got.end(), [](const auto& m) { return m.topic == "station/status"; });
   }));
   EXPECT_EQ(after.On("station/status").back().payload, "offline");
+
+  // Started again, it goes on from what the store holds: Home Assistant's Counts and Dose never drop.
+  ASSERT_TRUE(station.Flush());
+  MqttPublisher restarted(Options(broker_.url(), dir_ / "store.sqlite"), notifier_);
+  restarted.AddCounter(station.counter());
+  restarted.Publish(station.Measure(kT0 + 8, CountAt(kT0 + 8)));
+  ASSERT_TRUE(after.WaitFor(10s, [](const auto& got) { return !StateTimes(got, "station/zqt-400_1/state").empty(); }));
+  std::map<int64_t, nlohmann::json> again;
+  StateTimes(after.received(), "station/zqt-400_1/state", &again);
+  uint64_t total = 0;
+  for (int64_t t = kT0; t <= kT0 + 8; ++t) total += CountAt(t);
+  EXPECT_EQ(again[kT0 + 8]["total"], total);
+  EXPECT_GT(again[kT0 + 8]["dose_usv"].get<double>(), last_dose);
   EXPECT_TRUE(notifier_.messages().empty());
 }
 
-// The broker is stopped while seconds keep coming, more of them than the publisher queues, and
-// started again: every second reaches the consumer afterwards, in order, once, the early part of
-// the gap rebuilt from the store.
 // A station that boots before its broker: the first connection is refused, and publishing
 // begins once the broker is up.
 TEST_F(MqttPublisherTest, ABrokerThatStartsLaterGetsTheSeconds) {
@@ -197,26 +223,34 @@ TEST_F(MqttPublisherTest, ABrokerThatStartsLaterGetsTheSeconds) {
   }));
 }
 
-TEST_F(MqttPublisherTest, ABrokerThatComesBackGetsEverySecondOfTheGapInOrderOnce) {
+// The broker is stopped while seconds keep coming, more of them than the publisher queues, and
+// started again. Home Assistant takes a state message as the present when it arrives: after the
+// reconnection it gets the present at once and nothing older than 5 s. The history topic carries
+// every second once, in order, the early part of the gap rebuilt from the store.
+TEST_F(MqttPublisherTest, ABrokerThatComesBackGetsThePresentLiveAndEverySecondOfTheGapOnceInOrder) {
   const auto outage = std::chrono::seconds(std::getenv("NORVANE_LONG_TESTS") ? 30 : 3);
+  const std::string state = "station/zqt-400_1/state", history = "station/zqt-400_1/history";
   Station station(dir_ / "store.sqlite", notifier_);
   Subscriber consumer(broker_.port());
   ASSERT_TRUE(consumer.WaitSubscribed(5s));
+  // Home Assistant's client starts afresh at each connection, so what was sent while it was away
+  // never reaches it late.
+  Subscriber home_assistant(broker_.port(), "home-assistant", {}, {}, false);
+  ASSERT_TRUE(home_assistant.WaitSubscribed(5s));
   MqttOptions options = Options(broker_.url(), dir_ / "store.sqlite");
   options.reconnect_first = 1s;
   options.reconnect_longest = 2s;
   // The settings' calibration, not the default, gives the rebuilt seconds their dose rate.
   for (CalibrationPoint& point : options.conversion) point.usv *= 3;
-  // Which seconds go out live and which are rebuilt depends on when the publisher sees the broker
-  // go: both must carry that calibration.
   station.conversion = options.conversion;
   MqttPublisher publisher(options, notifier_);
   publisher.AddCounter(station.counter());
 
   int64_t t = kT0;
+  std::map<int64_t, std::chrono::steady_clock::time_point> measured;
   const auto feed = [&](int n, std::chrono::milliseconds pause) {
     for (int i = 0; i < n; ++i, ++t) {
-      const auto before = std::chrono::steady_clock::now();
+      const auto before = measured[t] = std::chrono::steady_clock::now();
       publisher.Publish(station.Measure(t, CountAt(t)));
       // The polling never waits for the broker, which is away for a second or more; the bound
       // leaves room for a loaded machine's scheduling.
@@ -228,41 +262,69 @@ TEST_F(MqttPublisherTest, ABrokerThatComesBackGetsEverySecondOfTheGapInOrderOnce
   // The consumer has acknowledged all it got, so the broker has nothing of ours to deliver to it
   // again after the restart (QoS 1 allows that; it would not be the publisher's duplicate).
   ASSERT_TRUE(publisher.WaitDelivered(10s));
-  ASSERT_TRUE(consumer.WaitFor(10s, [](const auto& got) { return StateTimes(got, "station/zqt-400_1/state").size() == 20; }));
+  ASSERT_TRUE(consumer.WaitFor(10s, [&](const auto& got) { return StateTimes(got, state).size() == 20; }));
   std::this_thread::sleep_for(200ms);
   broker_.Stop();
   const auto stopped = std::chrono::steady_clock::now();
+  // Some of these go to the library before the publisher sees the broker gone; the states among
+  // them must never come at the reconnection.
   feed(static_cast<int>(MqttPublisher::kMaxQueued) + 500, 0ms);
   while (std::chrono::steady_clock::now() - stopped < outage) feed(1, 100ms);
   ASSERT_TRUE(station.Flush());
   ASSERT_TRUE(broker_.Start());
-  feed(20, 20ms);
+  const auto back = std::chrono::steady_clock::now();
+  // The station goes on at its pace until the publisher is back, and a while after.
+  for (const auto deadline = back + 30s; publisher.health().connects < 2 && std::chrono::steady_clock::now() < deadline;)
+    feed(1, 100ms);
+  feed(20, 100ms);
 
   ASSERT_TRUE(publisher.WaitDelivered(60s));
   const int64_t end = t;
-  ASSERT_TRUE(consumer.WaitFor(30s, [&](const auto& got) {
-    return !StateTimes(got, "station/zqt-400_1/state").empty() && StateTimes(got, "station/zqt-400_1/state").back() == end - 1;
-  }));
-  std::map<int64_t, nlohmann::json> bodies;
-  const auto received = StateTimes(consumer.received(), "station/zqt-400_1/state", &bodies);
   // QoS 1 delivers at least once: a second the broker took as it stopped, its acknowledgement
   // lost with it, comes again with the library's resend. What the publisher must never do is
-  // hand a second over twice; the consumer sees each second first in order.
-  std::vector<int64_t> times, expected;
-  std::set<int64_t> seen;
-  for (int64_t s : received)
-    if (seen.insert(s).second) times.push_back(s);
+  // hand a second over twice; the consumer sees each second first in order on each topic.
+  const auto first_seen = [](const std::vector<int64_t>& times) {
+    std::vector<int64_t> first;
+    std::set<int64_t> seen;
+    for (int64_t s : times)
+      if (seen.insert(s).second) first.push_back(s);
+    return first;
+  };
+  ASSERT_TRUE(consumer.WaitFor(30s, [&](const auto& got) {
+    const auto times = StateTimes(got, history);
+    return !times.empty() && times.back() == end - 1;
+  }));
+  std::map<int64_t, nlohmann::json> bodies;
+  const auto every = first_seen(StateTimes(consumer.received(), history, &bodies));
+  std::vector<int64_t> expected;
   for (int64_t s = kT0; s < end; ++s) expected.push_back(s);
   EXPECT_EQ(publisher.health().sent, expected.size());
   std::vector<int64_t> out_of_place;
-  for (size_t i = 0; i < times.size(); ++i)
-    if (i >= expected.size() || times[i] != expected[i]) out_of_place.push_back(int64_t(i));
-  ASSERT_EQ(times, expected) << "received " << times.size() << " of " << expected.size() << ", first difference at "
-                             << (out_of_place.empty() ? -1 : out_of_place.front()) << ": second "
-                             << (out_of_place.empty() ? 0 : times[size_t(out_of_place.front())] - kT0)
-                             << ", from the store " << publisher.health().from_store;
+  for (size_t i = 0; i < every.size(); ++i)
+    if (i >= expected.size() || every[i] != expected[i]) out_of_place.push_back(int64_t(i));
+  ASSERT_EQ(every, expected) << "received " << every.size() << " of " << expected.size() << ", first difference at "
+                             << (out_of_place.empty() ? -1 : out_of_place.front()) << ", from the store "
+                             << publisher.health().from_store;
   EXPECT_GT(publisher.health().from_store, 0u);
   EXPECT_GE(publisher.health().connects, 2u);
+
+  // Home Assistant: each state that arrived after the reconnection is at most 5 s old, and the
+  // last one is the present.
+  ASSERT_TRUE(home_assistant.WaitFor(10s, [&](const auto& got) {
+    const auto times = StateTimes(got, state);
+    return !times.empty() && times.back() == end - 1;
+  }));
+  size_t after_outage = 0;
+  for (const auto& m : home_assistant.On(state)) {
+    if (m.arrived < back) continue;
+    ++after_outage;
+    const int64_t second = nlohmann::json::parse(m.payload).at("utc");
+    EXPECT_LE(m.arrived - measured.at(second), 5s) << "second " << second - kT0 << " came "
+                                                  << std::chrono::duration<double>(m.arrived - measured.at(second)).count()
+                                                  << " s after it was measured";
+  }
+  EXPECT_GT(after_outage, 0u);
+
   // Seconds rebuilt from the store carry the same counts and CPM as live ones.
   for (int64_t s = kT0 + 100; s < kT0 + 110; ++s) {
     EXPECT_EQ(bodies[s]["counts"], CountAt(s));
@@ -311,7 +373,7 @@ TEST_F(MqttPublisherTest, HomeAssistantsRestartGetsTheDiscoveryConfigsAgain) {
     return std::count_if(got.begin(), got.end(), [](const auto& m) { return m.topic.ends_with("/config") && !m.retained; });
   };
   ASSERT_TRUE(home_assistant.Publish("homeassistant/status", "online"));
-  EXPECT_TRUE(home_assistant.WaitFor(10s, [&](const auto& got) { return live_configs(got) == 4; }));
+  EXPECT_TRUE(home_assistant.WaitFor(10s, [&](const auto& got) { return live_configs(got) == 5; }));
 }
 
 TEST_F(MqttPublisherTest, ATlsConnectionToAPlainPortIsToldWithTheLibrarysReason) {
