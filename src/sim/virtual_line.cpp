@@ -4,9 +4,9 @@
 
 namespace norvane::sim {
 
-SimulatedCounter& VirtualLine::Plug(const std::string& path, CounterOptions options) {
+SimulatedCounter& VirtualLine::Plug(const std::string& path, CounterOptions options, const Clock* clock) {
   Port& port = ports_[path];
-  port.counter = std::make_unique<SimulatedCounter>(std::move(options), device_clock_);
+  port.counter = std::make_unique<SimulatedCounter>(std::move(options), clock ? *clock : device_clock_);
   port.switched_on = clock_.Now();
   return *port.counter;
 }

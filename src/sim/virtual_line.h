@@ -20,8 +20,8 @@ class VirtualLine final : public live::LiveLink {
  public:
   explicit VirtualLine(live::VirtualLiveClock& clock) : clock_(clock) {}
 
-  // A counter on `path` from now on, switched on now.
-  SimulatedCounter& Plug(const std::string& path, CounterOptions options);
+  // A counter on `path` from now on, switched on now; its own clock is `clock`, or the line's.
+  SimulatedCounter& Plug(const std::string& path, CounterOptions options, const Clock* clock = nullptr);
   void Unplug(const std::string& path);
   // Another program holds `path` (empty: nobody); opening it is refused with this reason.
   void Hold(const std::string& path, std::string reason) { held_[path] = std::move(reason); }

@@ -1,5 +1,5 @@
-// Reading, writing and resetting the configuration with the real serial link against the
-// simulated counter on a pseudo-terminal.
+// Reading, writing and resetting the configuration against the simulated counter, in virtual
+// time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,7 +56,7 @@ class RecordingProgress final : public TransferProgress {
 // The program's side with the configuration editor on top, connected to the line.
 struct Program : testing::Program {
   explicit Program(SimulatedLine& line, TransferOptions options = {})
-      : editor(block, table, notifier), port(session), transfer(port, editor, progress, options) {
+      : testing::Program(line), editor(block, table, notifier), port(session), transfer(port, editor, progress, options) {
     block.fill(0xFF);
     Connect(line.path(), line.list_entry());
   }
@@ -76,7 +76,7 @@ struct Program : testing::Program {
 TEST(ConfigTransfer, Family4ReadStopsAt255AndWriteSends127Frames) {
   std::vector<uint8_t> area(256, 0x11);
   area[8] = 0x00, area[9] = 0x3C;  // point 1: 60 CPM
-  SimulatedLine line(Counter("ZQT-120", {}, area));
+  SimulatedLine line(Counter("ZQT-120", {}, area), testing::InVirtualTime{});
   ASSERT_TRUE(line.ok());
   Program program(line);
   ASSERT_EQ(program.state.family.load(), 4);
@@ -109,7 +109,7 @@ TEST(ConfigTransfer, Family4ReadStopsAt255AndWriteSends127Frames) {
 }
 
 TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
-  SimulatedLine line(Counter("ZQT-400"));
+  SimulatedLine line(Counter("ZQT-400"), testing::InVirtualTime{});
   ASSERT_TRUE(line.ok());
   Program program(line);
   ASSERT_EQ(program.transfer.Read(), TransferOutcome::kDone);
@@ -137,7 +137,7 @@ TEST(ConfigTransfer, Family8WritesUpToTheLastUsedByteThenCommits) {
 TEST(ConfigTransfer, SixWrongAcknowledgementsEndTheWrite) {
   sim::Faults faults;
   faults.wrong_ack_address = 10;
-  SimulatedLine line(Counter("ZQT-120", faults));
+  SimulatedLine line(Counter("ZQT-120", faults), testing::InVirtualTime{});
   ASSERT_TRUE(line.ok());
   Program program(line);
   ASSERT_EQ(program.transfer.Read(), TransferOutcome::kDone);
@@ -155,7 +155,7 @@ TEST(ConfigTransfer, SixWrongAcknowledgementsEndTheWrite) {
 }
 
 TEST(ConfigTransfer, AnErasedBlockIsNeverWritten) {
-  SimulatedLine line(Counter("ZQT-400"));
+  SimulatedLine line(Counter("ZQT-400"), testing::InVirtualTime{});
   ASSERT_TRUE(line.ok());
   Program program(line);
   line.Forget();
@@ -173,7 +173,7 @@ TEST(ConfigTransfer, FactoryResetAcknowledgedOnTheSecondTry) {
   faults.refused_resets = 1;
   std::vector<uint8_t> area(512, 0);
   area[434 + 3] = 77;  // a CPM alarm the factory defaults do not have
-  SimulatedLine line(Counter("ZQT-400", faults, area));
+  SimulatedLine line(Counter("ZQT-400", faults, area), testing::InVirtualTime{});
   ASSERT_TRUE(line.ok());
   Program program(line);
   line.Forget();
@@ -192,7 +192,7 @@ TEST(ConfigTransfer, FactoryResetAcknowledgedOnTheSecondTry) {
 TEST(ConfigTransfer, ReadThatStopsShortIsTriedTwiceThenGivesUp) {
   sim::Faults faults;
   faults.short_config = 300;
-  SimulatedLine line(Counter("ZQT-400", faults));
+  SimulatedLine line(Counter("ZQT-400", faults), testing::InVirtualTime{});
   ASSERT_TRUE(line.ok());
   TransferOptions quick;
   quick.read_silence = 1s;  // instead of 3.3 s

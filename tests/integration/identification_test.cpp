@@ -43,9 +43,9 @@ TEST(Identification, EveryCounterIsTakenForItsFamily) {
     SCOPED_TRACE(std::string(model.name));
     const auto expected = kExpected.find(model.name);
     ASSERT_NE(expected, kExpected.end()) << "a simulated model without an expectation";
-    SimulatedLine line(model.name);
+    SimulatedLine line(testing::CounterFor(model.name), testing::InVirtualTime{});
     ASSERT_TRUE(line.ok());
-    Program program;
+    Program program(line);
     const int port = program.ports.Add(line.path(), "simulated");
     // As the Connect button does: the list entry first, which sets the line rate.
     program.session.SelectModelFromList(ModelListIndex(model.list_entry));
@@ -64,9 +64,9 @@ TEST(Identification, EveryCounterIsTakenForItsFamily) {
 TEST(Identification, VersionNumbersOfRealReplies) {
   const std::pair<std::string_view, int> cases[] = {{"ZQT-120", 409}, {"ZQT-120+V5", 512}, {"ZQT-100 Re2.0x", 200}};
   for (const auto& [model, version] : cases) {
-    SimulatedLine line(model);
+    SimulatedLine line(testing::CounterFor(model), testing::InVirtualTime{});
     ASSERT_TRUE(line.ok());
-    Program program;
+    Program program(line);
     const int port = program.ports.Add(line.path(), "simulated");
     program.session.SelectModelFromList(ModelListIndex(line.counter().model().list_entry));
     program.session.ConnectAndIdentify(port);
@@ -77,9 +77,9 @@ TEST(Identification, VersionNumbersOfRealReplies) {
 TEST(Identification, TheLineRunsAtTheFamilyRate) {
   sim::Faults strict;
   strict.strict_baud = true;  // the counter hears nothing at the wrong rate
-  SimulatedLine line("ZQT-400", strict);
+  SimulatedLine line(testing::CounterFor("ZQT-400", strict), testing::InVirtualTime{});
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   const int port = program.ports.Add(line.path(), "simulated");
   program.session.SelectModelFromList(ModelListIndex("ZQT-400"));
   EXPECT_EQ(program.session.ConnectAndIdentify(port).family, 8);
@@ -89,17 +89,17 @@ TEST(Identification, TheLineRunsAtTheFamilyRate) {
 TEST(Identification, ASilentCounterIsTriedFourTimes) {
   sim::Faults silent;
   silent.silent = true;
-  SimulatedLine line("ZQT-120", silent);
+  SimulatedLine line(testing::CounterFor("ZQT-120", silent), testing::InVirtualTime{});
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   const int port = program.ports.Add(line.path(), "simulated");
   program.state.family = 4;
   program.state.firmware_version = 409;
 
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = program.link.clock().Now();
   const IdentifyResult result = program.session.ConnectAndIdentify(port);
   // Four 2-second receive time-outs at the model's rate, two at the other rate.
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 6 * 2000ms);
+  EXPECT_GE(program.link.clock().Now() - start, 6 * 2000ms);
   EXPECT_EQ(result.attempts, kIdentifyAttempts + kOtherRateAttempts);
   EXPECT_FALSE(result.family);
   EXPECT_EQ(result.reply, "");
@@ -118,9 +118,9 @@ TEST(Identification, ASilentCounterIsTriedFourTimes) {
 TEST(Identification, ACounterOfTheOtherRateIsFoundAndItsModelSelected) {
   sim::Faults strict;
   strict.strict_baud = true;
-  SimulatedLine line("ZQT-100", strict);  // 57600 baud
+  SimulatedLine line(testing::CounterFor("ZQT-100", strict), testing::InVirtualTime{});  // 57600 baud
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   const int port = program.ports.Add(line.path(), "simulated");
   program.session.SelectModelFromList(ModelListIndex("ZQT-400"));  // 115200 baud
 
@@ -152,9 +152,9 @@ TEST(Identification, ACounterOfTheOtherRateIsFoundAndItsModelSelected) {
 TEST(Identification, TheScanFindsACounterOfTheOtherRate) {
   sim::Faults strict;
   strict.strict_baud = true;
-  SimulatedLine line("ZQT-LT", strict);  // 115200 baud
+  SimulatedLine line(testing::CounterFor("ZQT-LT", strict), testing::InVirtualTime{});  // 115200 baud
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   program.ports.Add(line.path(), "simulated");
   program.session.SelectModelFromList(ModelListIndex("ZQT-100"));  // 57600 baud
   AutoScan scan(program.session);

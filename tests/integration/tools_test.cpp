@@ -34,12 +34,17 @@ using testing::SeenFrame;
 
 const LocalTime kSyncTime{2026, 3, 7, 9, 5, 4};
 
-// The counter's clock and the program's both stand at kSyncTime.
+// The counter's clock and the program's both stand at kSyncTime. The line runs in virtual time;
+// the command line's runs need a pseudo-terminal, which `OnPty` gives.
+struct OnPty {};
 class ToolsLine : public testing::SimulatedLine {
  public:
   explicit ToolsLine(std::string_view model, std::optional<std::string> version = std::nullopt,
                      sim::Faults faults = {})
-      : SimulatedLine(Counter(model, std::move(version), faults), std::make_unique<FixedClock>(kSyncTime)) {}
+      : SimulatedLine(Counter(model, std::move(version), faults), testing::InVirtualTime{},
+                      std::make_unique<FixedClock>(kSyncTime)) {}
+  ToolsLine(std::string_view model, OnPty)
+      : SimulatedLine(Counter(model, std::nullopt, {}), std::make_unique<FixedClock>(kSyncTime)) {}
 
   // Every frame but the version requests of identification.
   std::vector<SeenFrame> WorkFrames() const {
@@ -78,7 +83,7 @@ class FakeRealtime final : public RealtimeControl {
 TEST(ClockSyncOverLine, Family8GetsTheSingleFrame) {
   ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   std::atomic<bool> retry{false};
   ClockSync sync(program.session, line.clock(), retry, nullptr);
@@ -91,7 +96,7 @@ TEST(ClockSyncOverLine, Family8GetsTheSingleFrame) {
   EXPECT_EQ(work[0].kind, sim::CommandKind::kSetDateTime);
   EXPECT_EQ(work[0].arguments, (std::vector<uint8_t>{0x1A, 0x03, 0x07, 0x09, 0x05, 0x04}));
   EXPECT_EQ(program.Messages(), std::vector<std::string>{"Time Synced Successfully!"});
-  const LocalTime device = line.transport().Inspect([](sim::SimulatedCounter& c) { return c.DeviceTime(); });
+  const LocalTime device = line.Inspect([](sim::SimulatedCounter& c) { return c.DeviceTime(); });
   EXPECT_EQ(device.day, 7);
   EXPECT_EQ(device.hour, 9);
   EXPECT_EQ(device.second, 4);
@@ -101,7 +106,7 @@ TEST(ClockSyncOverLine, OldFirmwareFieldByFieldOrNotAtAll) {
   {
     ToolsLine line("ZQT-100", "ZQT-100Re 2.30");
     ASSERT_TRUE(line.ok());
-    Program program;
+    Program program(line);
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-100"));
     ASSERT_EQ(program.state.family.load(), 1);
     ASSERT_EQ(program.state.firmware_version.load(), 230);
@@ -124,7 +129,7 @@ TEST(ClockSyncOverLine, OldFirmwareFieldByFieldOrNotAtAll) {
   {
     ToolsLine line("ZQT-100", "ZQT-100Re 2.10");
     ASSERT_TRUE(line.ok());
-    Program program;
+    Program program(line);
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-100"));
     std::atomic<bool> retry{false};
     ClockSync sync(program.session, line.clock(), retry, nullptr);
@@ -199,7 +204,7 @@ TEST(ClockSyncOverLine, PerFieldFramesWithoutAnswerFail) {
 TEST(ClockSyncOverLine, PeriodicSyncPausesMonitoringAndClearsTheRetry) {
   ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   FakeRealtime realtime;
   std::atomic<bool> retry{true};
@@ -217,7 +222,7 @@ TEST(ClockSyncOverLine, PeriodicSyncPausesMonitoringAndClearsTheRetry) {
 TEST(ClockReadOverLine, ShowsTheCountersTime) {
   ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   std::atomic<bool> retry{false};
   ClockSync sync(program.session, line.clock(), retry, nullptr);
@@ -243,9 +248,9 @@ TEST(ClockReadOverLine, ZerosAreNoAnswerAndAreAskedAgain) {
   fast.get_retry_wait = 300ms;
   FixedClock clock(kSyncTime);
   ClockSync sync(program.session, clock, retry, nullptr, fast);
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = program.link.clock().Now();
   EXPECT_EQ(sync.GetClock().outcome, GetClockOutcome::kFailed);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 2 * 300ms);  // a wait between attempts
+  EXPECT_GE(program.link.clock().Now() - start, 2 * 300ms);  // a wait between attempts
   EXPECT_EQ(line.Count("<GETDATETIME"), 3u);
   EXPECT_EQ(program.Messages(), std::vector<std::string>{"GETDATETIME command failed!"});
 }
@@ -255,7 +260,7 @@ TEST(ClockReadOverLine, ZerosAreNoAnswerAndAreAskedAgain) {
 TEST(TerminalOverLine, SendsTheTypedFrameAndShowsEveryByte) {
   ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   std::vector<uint8_t> received;
   TerminalConsole console(program.session, [&](uint8_t b) { received.push_back(b); });
@@ -269,7 +274,7 @@ TEST(TerminalOverLine, SendsTheTypedFrameAndShowsEveryByte) {
   const std::vector<SeenFrame> reads = line.FramesOf(sim::CommandKind::kReadFlash);
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_EQ(reads[0].arguments, (std::vector<uint8_t>{0, 0, 0, 0, 0xFF}));
-  const std::vector<uint8_t> flash = line.transport().Inspect([](sim::SimulatedCounter& c) { return c.flash(); });
+  const std::vector<uint8_t> flash = line.Inspect([](sim::SimulatedCounter& c) { return c.flash(); });
   ASSERT_EQ(received.size(), 255u);
   EXPECT_TRUE(std::equal(received.begin(), received.end(), flash.begin()));
 
@@ -298,13 +303,13 @@ sim::Screenshot Capture(uint8_t first_byte) {
 TEST(ScreenshotOverLine, AllZeroScreenAndLitCorners) {
   ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
-  line.transport().Inspect([](sim::SimulatedCounter& c) {
+  line.Inspect([](sim::SimulatedCounter& c) {
     c.SetScreenshot(1, Capture(0x00));
     c.SetScreenshot(2, Capture(0x01));
     c.SetScreenshot(3, Capture(0x80));
     return 0;
   });
-  Program program;
+  Program program(line);
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   testing::TempDir dir;
   ScreenshotDownload download(program.session);
@@ -343,12 +348,12 @@ TEST(ScreenshotOverLine, AllZeroScreenAndLitCorners) {
 TEST(ScreenshotOverLine, EmptySlotUnwritableFileAndSilence) {
   ToolsLine line("ZQT-400");
   ASSERT_TRUE(line.ok());
-  line.transport().Inspect([](sim::SimulatedCounter& c) {
+  line.Inspect([](sim::SimulatedCounter& c) {
     c.SetScreenshot(0, Capture(0));
     c.SetScreenshot(3, sim::Screenshot{});
     return 0;
   });
-  Program program;
+  Program program(line);
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
   ScreenshotDownload download(program.session);
   bool asked = false;
@@ -400,7 +405,7 @@ TEST(NetworkOverLine, WriteThenReadBackByFamily) {
     SCOPED_TRACE(std::string(model));
     ToolsLine line(model);
     ASSERT_TRUE(line.ok());
-    Program program;
+    Program program(line);
     ASSERT_TRUE(program.Connect(line.path(), sim::FindCounterModel(model)->list_entry));
     program.notifier.AnswerWith([](size_t) { return true; });
     ConfigBlock block;
@@ -432,7 +437,7 @@ TEST(NetworkOverLine, WriteThenReadBackByFamily) {
 TEST(NetworkOverLine, NothingIsSentWithoutYesOrWithATooLongValue) {
   ToolsLine line("ZQT-120+V5");
   ASSERT_TRUE(line.ok());
-  Program program;
+  Program program(line);
   ASSERT_TRUE(program.Connect(line.path(), "ZQT-120+V5"));
   ConfigBlock block;
   EditorPort port(program.session);
@@ -455,7 +460,7 @@ TEST(NetworkOverLine, ModelsWithoutWifiAndSilentCounters) {
   {
     ToolsLine line("ZQT-120");  // firmware 4.09, family 4
     ASSERT_TRUE(line.ok());
-    Program program;
+    Program program(line);
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-120"));
     program.notifier.AnswerWith([](size_t) { return true; });
     ConfigBlock block;
@@ -471,7 +476,7 @@ TEST(NetworkOverLine, ModelsWithoutWifiAndSilentCounters) {
     // A counter allowed to write by its firmware, which ignores the commands.
     ToolsLine line("ZQT-1010", "ZQT-1010Re 5.10");
     ASSERT_TRUE(line.ok());
-    Program program;
+    Program program(line);
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-1010"));
     ASSERT_EQ(program.state.family.load(), 4);
     program.notifier.AnswerWith([](size_t) { return true; });
@@ -492,7 +497,7 @@ TEST(NetworkOverLine, ModelsWithoutWifiAndSilentCounters) {
     deaf.deaf_config = true;
     ToolsLine line("ZQT-400", std::nullopt, deaf);
     ASSERT_TRUE(line.ok());
-    Program program;
+    Program program(line);
     ASSERT_TRUE(program.Connect(line.path(), "ZQT-400"));
     ConfigBlock block;
     EditorPort port(program.session);
@@ -522,7 +527,7 @@ CliRun Cli(const testing::TempDir& dir, std::vector<std::string> args) {
 }
 
 TEST(ToolsCommands, ClockScreenshotAndWifiOnTheSimulator) {
-  ToolsLine line("ZQT-400");
+  ToolsLine line("ZQT-400", OnPty{});
   ASSERT_TRUE(line.ok());
   testing::TempDir dir;
 
