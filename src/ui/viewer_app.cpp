@@ -31,8 +31,10 @@ void OfferPortAccessAdvice(CMainViewerDlg& window, const std::vector<std::string
     return;
   const std::optional<std::string> advice = MachinePortAccessAdvice(extra_ports);
   if (!advice) return;
-  const QString caption = ToQString(window.context().dictionary.GetText(kTextCaptionPortAccess));
-  auto* box = new QMessageBox(QMessageBox::Warning, caption, ToQString(*advice), QMessageBox::Ok, &window);
+  const LanguageDictionary& dictionary = window.context().dictionary;
+  const QString caption = ToQString(dictionary.GetText(kTextCaptionPortAccess));
+  auto* box = new QMessageBox(QMessageBox::Warning, caption, ToQString(dictionary.TranslatedLine(*advice)),
+                              QMessageBox::Ok, &window);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }

@@ -13,6 +13,7 @@
 #include "core/files/file_saver.h"
 #include "core/history/download.h"
 #include "core/i18n/window_texts.h"
+#include "core/serial/port_access.h"
 #include "core/serial/serial_link.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/color_dialog.h"
@@ -219,8 +220,22 @@ TEST_F(MainWindowLanguageTest, CoreMessageBoxesAndCaptionsFollowTheChosenLanguag
   QStringList shown;
   w->notifier().SetMessageHandler([&](const QString& text, const QString& caption) { shown << text << caption; });
   const std::string missing = (dir_ / "missing.bin").string();
+  // The port-access advice in each of its shapes, every paragraph a catalogue text or a command.
+  SerialSystemFacts braille;
+  braille.braille_claimed_chips = {"CH340"};
+  braille.braille_rules = "/lib/udev/rules.d/85-brltty.rules";
+  std::vector<std::string> advices;
+  for (const auto& [group, grants, now, member] : {std::tuple{"dialout", true, false, false}, {"root", false, false, false},
+                                                   {"", false, false, false}, {"uucp", true, true, true},
+                                                   {"uucp", true, false, true}}) {
+    const PortAccess denied{PortAccessState::kNoPermission, EACCES, group, grants, now, member, {}};
+    braille.bridges_without_tty = advices.empty() ? std::vector<std::string>{"CH340"} : std::vector<std::string>{};
+    advices.push_back(*PortAccessAdvice({{"/dev/ttyUSB0", denied}}, braille));
+  }
   auto raise = [&] {
     shown.clear();
+    for (const std::string& advice : advices)
+      w->notifier().Message(advice, EnglishText(kTextCaptionPortAccess));
     ConfigBlock block{};
     LoadConfigFile(missing, block, w->notifier());
     SaveConfigFile(block, ConfigFileFormat::kCsv, (dir_ / "no-folder" / "config").string(), w->notifier());
@@ -230,7 +245,7 @@ TEST_F(MainWindowLanguageTest, CoreMessageBoxesAndCaptionsFollowTheChosenLanguag
   };
   raise();
   const QStringList english = shown;
-  ASSERT_EQ(english.size(), 10) << english.join(" | ").toStdString();
+  ASSERT_EQ(english.size(), 20) << english.join(" | ").toStdString();
   for (const QString language : {"Deutsch", "Français", "Español"}) {
     LanguageChoice(*w, language)->trigger();
     raise();
@@ -241,6 +256,11 @@ TEST_F(MainWindowLanguageTest, CoreMessageBoxesAndCaptionsFollowTheChosenLanguag
       EXPECT_FALSE(shown[i].contains(english[i].left(12))) << language.toStdString() << ": " << shown[i].toStdString();
       EXPECT_FALSE(LooksGarbled(shown[i])) << shown[i].toStdString();
     }
+    // Every paragraph of the advice goes, the commands to type stay as they are.
+    for (qsizetype a = 0; a < static_cast<qsizetype>(advices.size()); ++a)
+      for (const QString& paragraph : ToQString(advices[static_cast<size_t>(a)]).split("\n\n"))
+        EXPECT_EQ(shown[2 * a].contains(paragraph), paragraph.startsWith("    "))
+            << language.toStdString() << ": " << shown[2 * a].toStdString();
     EXPECT_TRUE(shown.filter("missing.bin").size() == 1 &&
                 shown.filter(ToQString(w->context().dictionary.GetText(kTextSystemBusy))).size() == 1)
         << shown.join(" | ").toStdString();

@@ -580,6 +580,17 @@ constexpr NumberedText kWindowTexts[] = {
     {612, "%1 has another counter (%2)"},
     {613, "%1 gave no steady serial number"},
     {614, "%1 has another counter of the same kind"},
+    {615, "The serial port %1 cannot be opened: permission denied."},
+    {616, "Its group may not read and write it. %1"},
+    {617, "Its group '%1' may not read and write it. %2"},
+    {618, "Then join that group: sudo usermod -aG dialout $USER, and log out and in again."},
+    {619, "You are in its group '%1', yet the system refuses; ask the administrator. %2"},
+    {620, "You were added to its group '%1' after this session started: log out and in again (or restart) for it to take effect."},
+    {621, "It belongs to the group '%1', and you are not in it. To join it:"},
+    {622, "then log out and in again (or restart), so that the new group takes effect."},
+    {623, "The package installs a udev rule (%1) that gives the common USB-serial bridges to the group 'dialout' and to whoever sits at the machine, and links the counter as /dev/norvane-counter; after installing it, unplug the counter and plug it in again."},
+    {624, "A braille-display service (brltty) is installed, and its udev rules (%1) claim USB-serial bridges (%2): when such a bridge is plugged in, brltty takes it and no /dev/ttyUSB port appears. If no braille display is used here, remove it (sudo apt remove brltty) or stop it taking the bridges (sudo systemctl mask brltty-udev.service), then plug the counter in again."},
+    {625, "A braille-display service (brltty) is installed, and its udev rules (%1) claim USB-serial bridges (%2): when such a bridge is plugged in, brltty takes it and no /dev/ttyUSB port appears. Plugged in now without a port: %3. If no braille display is used here, remove it (sudo apt remove brltty) or stop it taking the bridges (sudo systemctl mask brltty-udev.service), then plug the counter in again."},
 };
 // Files replace texts by position: a number, once given out, keeps its meaning.
 static_assert(std::ranges::all_of(kWindowTexts, [](const NumberedText& t) {
@@ -774,7 +785,17 @@ std::string LanguageDictionary::Translated(std::string_view english) const {
   return std::string(english);
 }
 
-std::string LanguageDictionary::TranslatedLine(std::string_view line) const { return TranslatedAt(line, 0); }
+std::string LanguageDictionary::TranslatedLine(std::string_view line) const {
+  // Advice core joins from several worded paragraphs is translated paragraph by paragraph; a
+  // paragraph core did not word (a command to type) stays as it is.
+  constexpr std::string_view kBreak = "\n\n";
+  if (line.find(kBreak) == std::string_view::npos || MatchedAt(line, 0)) return TranslatedAt(line, 0);
+  std::string out;
+  size_t pos = 0;
+  for (size_t hit; (hit = line.find(kBreak, pos)) != std::string_view::npos; pos = hit + kBreak.size())
+    out += TranslatedAt(line.substr(pos, hit - pos), 0) + std::string(kBreak);
+  return out + TranslatedAt(line.substr(pos), 0);
+}
 
 std::optional<std::string> LanguageDictionary::MatchedAt(std::string_view line, int depth) const {
   // A value is often a reason core worded too: a port's message holds the open failure, which

@@ -324,8 +324,19 @@ enum WindowText : int {
   kTextDetailOtherCounter,
   kTextDetailNoSerial,
   kTextDetailSameKind,
+  kTextAdvicePermissionDenied,
+  kTextAdviceGroupMayNot,
+  kTextAdviceNamedGroupMayNot,
+  kTextAdviceJoinDialout,
+  kTextAdviceInGroupRefused,
+  kTextAdviceJoinedLately,
+  kTextAdviceNotInGroup,
+  kTextAdviceLogOutAndIn,
+  kTextAdviceUdevRule,
+  kTextAdviceBraille,
+  kTextAdviceBrailleHolding,
   // The last of the messages and captions above.
-  kTextMessageLast = kTextDetailSameKind,
+  kTextMessageLast = kTextAdviceBrailleHolding,
 };
 
 }  // namespace norvane

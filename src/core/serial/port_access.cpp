@@ -13,6 +13,8 @@
 #include <system_error>
 
 #include "core/common/text_format.h"
+#include "core/i18n/language_dictionary.h"
+#include "core/i18n/window_texts.h"
 #include "core/serial/port_catalogue.h"
 
 namespace norvane {
@@ -138,41 +140,31 @@ std::string JoinChips(const std::vector<std::string>& chips) {
   return text;
 }
 
+// Each paragraph is one of the catalogue's texts, so the window can show the advice in its language.
 std::string PermissionAdvice(const CheckedPort& port) {
   const PortAccess& a = port.access;
-  std::string text = "The serial port " + port.path + " cannot be opened: permission denied.\n\n";
-  const std::string rule = "The package installs a udev rule (" + std::string(kOwnRules) +
-                           ") that gives the common USB-serial bridges to the group 'dialout' and to "
-                           "whoever sits at the machine, and links the counter as /dev/norvane-counter; "
-                           "after installing it, unplug the counter and plug it in again.";
+  std::string text = EnglishText(kTextAdvicePermissionDenied, {port.path}) + "\n\n";
+  const std::string rule = EnglishText(kTextAdviceUdevRule, {std::string(kOwnRules)});
   if (a.group.empty() || a.group == "root" || !a.group_grants_access) {
-    text += "Its group" + (a.group.empty() ? std::string() : " '" + a.group + "'") +
-            " may not read and write it. " + rule +
-            "\n\nThen join that group: sudo usermod -aG dialout $USER, and log out and in again.";
+    text += (a.group.empty() ? EnglishText(kTextAdviceGroupMayNot, {rule})
+                             : EnglishText(kTextAdviceNamedGroupMayNot, {a.group, rule})) +
+            "\n\n" + EnglishText(kTextAdviceJoinDialout);
   } else if (a.in_group_now) {
-    text += "You are in its group '" + a.group + "', yet the system refuses; ask the administrator. " + rule;
+    text += EnglishText(kTextAdviceInGroupRefused, {a.group, rule});
   } else if (a.member_of_group) {
-    text += "You were added to its group '" + a.group +
-            "' after this session started: log out and in again (or restart) for it to take effect.";
+    text += EnglishText(kTextAdviceJoinedLately, {a.group});
   } else {
-    text += "It belongs to the group '" + a.group + "', and you are not in it. To join it:\n\n    sudo usermod -aG " +
-            a.group + " $USER\n\nthen log out and in again (or restart), so that the new group takes effect.\n\n" +
-            rule;
+    text += EnglishText(kTextAdviceNotInGroup, {a.group}) + "\n\n    sudo usermod -aG " + a.group + " $USER\n\n" +
+            EnglishText(kTextAdviceLogOutAndIn) + "\n\n" + rule;
   }
   return text;
 }
 
 std::string BrailleAdvice(const SerialSystemFacts& facts) {
-  std::string text = "A braille-display service (brltty) is installed, and its udev rules (" +
-                     facts.braille_rules.string() + ") claim USB-serial bridges (" +
-                     JoinChips(facts.braille_claimed_chips) +
-                     "): when such a bridge is plugged in, brltty takes it and no /dev/ttyUSB port appears.";
-  if (!facts.bridges_without_tty.empty())
-    text += " Plugged in now without a port: " + JoinChips(facts.bridges_without_tty) + ".";
-  text +=
-      " If no braille display is used here, remove it (sudo apt remove brltty) or stop it taking "
-      "the bridges (sudo systemctl mask brltty-udev.service), then plug the counter in again.";
-  return text;
+  const std::string rules = facts.braille_rules.string();
+  const std::string claimed = JoinChips(facts.braille_claimed_chips);
+  if (facts.bridges_without_tty.empty()) return EnglishText(kTextAdviceBraille, {rules, claimed});
+  return EnglishText(kTextAdviceBrailleHolding, {rules, claimed, JoinChips(facts.bridges_without_tty)});
 }
 
 }  // namespace
