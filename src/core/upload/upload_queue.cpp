@@ -78,16 +78,26 @@ void UploadQueue::Count(const char* column, int64_t n, int64_t now) {
   q.Run();
 }
 
-void UploadQueue::MarkSent(std::span<const UploadInterval> intervals, int64_t now) {
-  store::Database& db = store_.database();
-  Transaction tx(db);
+namespace {
+
+// Takes the intervals off the queue; how many were on it.
+int64_t Drop(store::Database& db, std::string_view network, int64_t counter, std::span<const UploadInterval> intervals) {
   Statement drop(db.handle(), "DELETE FROM upload_queue WHERE network = ?1 AND counter = ?2 AND start = ?3");
   int64_t n = 0;
   for (const UploadInterval& one : intervals) {
-    drop.Bind(1, std::string_view(network_)).Bind(2, static_cast<int64_t>(counter_)).Bind(3, one.start);
+    drop.Bind(1, network).Bind(2, counter).Bind(3, one.start);
     drop.Run();
     n += db.Changes();
   }
+  return n;
+}
+
+}  // namespace
+
+void UploadQueue::MarkSent(std::span<const UploadInterval> intervals, int64_t now) {
+  store::Database& db = store_.database();
+  Transaction tx(db);
+  const int64_t n = Drop(db, network_, static_cast<int64_t>(counter_), intervals);
   Count("sent", n, now);
   tx.Commit();
 }
@@ -95,13 +105,7 @@ void UploadQueue::MarkSent(std::span<const UploadInterval> intervals, int64_t no
 void UploadQueue::MarkRefused(std::span<const UploadInterval> intervals, std::string_view why, int64_t now) {
   store::Database& db = store_.database();
   Transaction tx(db);
-  Statement drop(db.handle(), "DELETE FROM upload_queue WHERE network = ?1 AND counter = ?2 AND start = ?3");
-  int64_t n = 0;
-  for (const UploadInterval& one : intervals) {
-    drop.Bind(1, std::string_view(network_)).Bind(2, static_cast<int64_t>(counter_)).Bind(3, one.start);
-    drop.Run();
-    n += db.Changes();
-  }
+  const int64_t n = Drop(db, network_, static_cast<int64_t>(counter_), intervals);
   Count("refused", n, now);
   NoteRefusal(why, now);
   tx.Commit();
